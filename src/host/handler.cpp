@@ -1,0 +1,68 @@
+#include "host/handler.h"
+
+#include "platform/heap.h"
+#include "settings/scene_lines.h"
+
+namespace lumafex {
+
+namespace {
+
+void* Create(const char** error) noexcept {
+    FilterSettings* record = TheModule().record.CreateInstance();
+    if (record == nullptr && error != nullptr) *error = kCreateOutOfMemory;
+    return record;
+}
+
+void Destroy(void*) noexcept {
+    TheModule().record.DestroyInstance();
+    platform::TrimHeap();
+}
+
+const char* Copy(void*, void*) noexcept { return nullptr; }
+
+const char* Load(void*, const LoadState* state) noexcept {
+    FilterSettings* record = TheModule().record.Obtain();
+    if (record != nullptr && state != nullptr) LoadSceneLines(*record, *state);
+    return nullptr;
+}
+
+const char* Save(void*, const SaveState* state) noexcept {
+    FilterSettings* record = TheModule().record.Obtain();
+    if (record != nullptr && state != nullptr) SaveSceneLines(*record, *state);
+    return nullptr;
+}
+
+void Process(void*, const FrameAccess* frame) noexcept {
+    Module& module = TheModule();
+    module.CurrentFrame = frame;
+    FilterSettings* record = module.record.Obtain();
+    if (record == nullptr || frame == nullptr) return;
+    ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.driver, module.random);
+}
+
+uint32_t Flags(void*) noexcept { return host::kHandlerFlags; }
+
+}  // namespace
+
+int ActivateHandler(Module& module, int32_t version, GlobalLookup lookup, HandlerTable* table) {
+    module.lookup = lookup;
+    if (version != host::kInterfaceVersion) return host::kActivateBadVersion;
+    if (table != nullptr) {
+        table->create = Create;
+        table->destroy = Destroy;
+        table->copy = Copy;
+        table->load = Load;
+        table->save = Save;
+        table->process = Process;
+        table->flags = Flags;
+    }
+    if (!module.record.Renew()) return host::kActivateFailed;
+    auto* display = lookup != nullptr
+                        ? static_cast<const DisplayInfo*>(lookup(host::kGlobalDisplayInfo, 0))
+                        : nullptr;
+    if (display == nullptr) return host::kActivateGlobalMissing;
+    module.hostWindow = display->mainWindow;
+    return host::kActivateOk;
+}
+
+}  // namespace lumafex

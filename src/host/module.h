@@ -1,0 +1,29 @@
+// The module-wide values: one of each per loaded module. The host calls the
+// module's entries one at a time, so none of them is guarded.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_interface.h"
+#include "host/shared_record.h"
+#include "pipeline/driver.h"
+#include "pipeline/final/random_generator.h"
+#include "pipeline/null_channels.h"
+
+namespace lumafex {
+
+struct Module {
+    GlobalLookup lookup = nullptr;  // from the latest handler activation
+    void* hostWindow = nullptr;     // owner of the settings dialog
+    void* instanceHandle = nullptr; // this module, for its dialog resources
+    SharedRecord record;
+    int32_t UseNulls = kUseNullsAtLoad;
+    const FrameAccess* CurrentFrame = nullptr;
+    DriverGlobals driver;
+    RandomGenerator random;  // state 1 at load, never reseeded
+};
+
+// The loaded module's values.
+Module& TheModule();
+
+}  // namespace lumafex

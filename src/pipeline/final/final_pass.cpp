@@ -1,0 +1,145 @@
+#include "pipeline/final/final_pass.h"
+
+#include <cstring>
+
+#include "pipeline/final/colour_stages.h"
+#include "pipeline/final/enhance_antialias.h"
+#include "pipeline/final/key_stages.h"
+#include "pipeline/final/noise.h"
+#include "pipeline/final/random_generator.h"
+#include "platform/memory.h"
+
+namespace lumafex {
+
+namespace {
+
+void HorizontalFlip(const RowView& row, StageContext& ctx) {
+    FlipRowHorizontally(row, ctx.lines);
+}
+
+// Gates, each tested once per pass: none of their inputs change while the
+// pass runs.
+bool BroadcastLimitRuns(const FilterSettings& s, const FrameParameters&) {
+    return s.NegativeFlag != 0;
+}
+bool NoiseRuns(const FilterSettings& s, const FrameParameters&) { return s.NoiseFlag != 0; }
+bool NegativeRuns(const FilterSettings& s, const FrameParameters&) {
+    return s.NegativeImageFlag != 0;
+}
+bool PosterizeRuns(const FilterSettings& s, const FrameParameters& p) {
+    return s.CartoonFlag != 0 && p.PosterizeStep > 1.0f;
+}
+bool BlackAndWhiteRuns(const FilterSettings& s, const FrameParameters&) {
+    return s.GreyFlag != 0;
+}
+bool HorizontalFlipRuns(const FilterSettings& s, const FrameParameters&) {
+    return s.FlipFrameFlag == 1;
+}
+bool KeyPrepRuns(const FilterSettings& s, const FrameParameters&) { return s.KeyPrepFlag != 0; }
+bool ColourFactorsRun(const FilterSettings&, const FrameParameters& p) {
+    return !(p.RedScale == 1.0f && p.GreenScale == 1.0f && p.BlueScale == 1.0f &&
+             p.BrightScale == 1.0f);
+}
+bool ContrastRuns(const FilterSettings&, const FrameParameters& p) {
+    return p.ContrastFactor != 1.0f;
+}
+bool GammaRuns(const FilterSettings&, const FrameParameters& p) { return p.GammaOffset != 0.0f; }
+bool FullBlackRuns(const FilterSettings& s, const FrameParameters&) { return s.BlackFlag != 0; }
+bool FullWhiteRuns(const FilterSettings& s, const FrameParameters&) { return s.WhiteFlag != 0; }
+bool NegativeAlphaRuns(const FilterSettings& s, const FrameParameters&) {
+    return s.ReverseAlphaFlag != 0;
+}
+bool RangeAlphaRuns(const FilterSettings& s, const FrameParameters&) {
+    return s.RangeAlphaFlag != 0;
+}
+
+const std::array<FinalStage, kFinalStageCount> kStages = {{
+    {"broadcast limit", BroadcastLimitRuns, BroadcastLimit},
+    {"noise", NoiseRuns, Noise},
+    {"negative", NegativeRuns, Negative},
+    {"posterize", PosterizeRuns, Posterize},
+    {"black and white", BlackAndWhiteRuns, BlackAndWhite},
+    {"horizontal flip", HorizontalFlipRuns, HorizontalFlip},
+    {"key prep", KeyPrepRuns, KeyPrep},
+    {"colour factors and brightness", ColourFactorsRun, ColourFactors},
+    {"contrast", ContrastRuns, Contrast},
+    {"gamma", GammaRuns, Gamma},
+    {"100% black", FullBlackRuns, FullBlack},
+    {"100% white", FullWhiteRuns, FullWhite},
+    {"negative alpha", NegativeAlphaRuns, NegativeAlpha},
+    {"range alpha", RangeAlphaRuns, RangeAlpha},
+}};
+
+constexpr int kWorkLineCount = 10;
+
+}  // namespace
+
+const std::array<FinalStage, kFinalStageCount>& FinalStages() { return kStages; }
+
+void FlipRowHorizontally(const RowView& row, const WorkLines& lines) {
+    const int32_t w = row.width;
+    for (int32_t x = 0; x < w; ++x) {
+        lines.scratchRed[x] = row.red[w - 1 - x];
+        lines.scratchGreen[x] = row.green[w - 1 - x];
+        lines.scratchBlue[x] = row.blue[w - 1 - x];
+        lines.scratchAlpha[x] = row.alpha[w - 1 - x];
+    }
+    const auto bytes = static_cast<std::size_t>(w);
+    std::memcpy(row.red, lines.scratchRed, bytes);
+    std::memcpy(row.green, lines.scratchGreen, bytes);
+    std::memcpy(row.blue, lines.scratchBlue, bytes);
+    std::memcpy(row.alpha, lines.scratchAlpha, bytes);
+}
+
+void WriteBack(const FrameView& frame, const FilterSettings& settings, FrameOutput& out) {
+    const bool flipVertically = settings.FlipFrameFlag == 2;
+    for (int32_t y = 0; y < frame.height; ++y) {
+        const int32_t target = flipVertically ? frame.height - 1 - y : y;
+        const std::size_t row = frame.Index(0, y);
+        for (int32_t x = 0; x < frame.width; ++x) {
+            const std::size_t i = row + static_cast<std::size_t>(x);
+            const uint8_t rgb[3] = {frame.red[i], frame.green[i], frame.blue[i]};
+            out.PutRGB(x, target, rgb);
+            out.PutAlpha(x, target, frame.alpha[i]);
+        }
+    }
+}
+
+FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& settings,
+                             const FrameParameters& params, RandomGenerator& random,
+                             FrameOutput& out) {
+    const auto width = static_cast<std::size_t>(frame.width > 0 ? frame.width : 0);
+    auto block = platform::WorkingArray<uint8_t>::Allocate(width * kWorkLineCount);
+    if (!block) {
+        WriteBack(frame, settings, out);
+        return FinalPassResult::OutOfMemory;
+    }
+    uint8_t* base = block.data();
+    const WorkLines lines{base,             base + width,     base + 2 * width,
+                          base + 3 * width, base + 4 * width, base + 5 * width,
+                          base + 6 * width, base + 7 * width, base + 8 * width,
+                          base + 9 * width};
+
+    if ((settings.SharpenFlag != 0 || settings.SmoothFlag != 0) && settings.Passes >= 1) {
+        EnhanceAndAntialias(frame, settings, params, lines);
+    }
+
+    std::array<const FinalStage*, kFinalStageCount> active{};
+    std::size_t activeCount = 0;
+    for (const FinalStage& stage : kStages) {
+        if (stage.runs(settings, params)) active[activeCount++] = &stage;
+    }
+
+    StageContext ctx{settings, params, lines, random};
+    if (activeCount > 0) {
+        for (int32_t y = 0; y < frame.height; ++y) {
+            const RowView row = RowOf(frame, y);
+            for (std::size_t i = 0; i < activeCount; ++i) active[i]->run(row, ctx);
+        }
+    }
+
+    WriteBack(frame, settings, out);
+    return FinalPassResult::Written;
+}
+
+}  // namespace lumafex

@@ -1,0 +1,15 @@
+// The softer depth-of-field blur: the depth-of-field blur with distance-weighted single-precision sums.
+#pragma once
+
+#include "pipeline/frame_parameters.h"
+#include "pipeline/frame_view.h"
+#include "settings/filter_settings.h"
+
+namespace lumafex {
+
+// Works in place on the frame's red, green and blue planes. Returns false,
+// leaving the frame unchanged, when the pass's working arrays cannot be
+// obtained (or, for the depth passes, when the host provides no depth).
+bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings, const FrameParameters& params);
+
+}  // namespace lumafex

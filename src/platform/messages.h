@@ -1,0 +1,21 @@
+// User-visible messages of the module: modal message boxes with a fixed text
+// and caption. On Windows a box with no owner window; elsewhere a line on
+// standard error. Tests (and hosts that show messages themselves) can
+// install a sink that receives every message instead.
+#pragma once
+
+namespace lumafex::platform {
+
+using MessageSink = void (*)(void* context, const char* text, const char* caption);
+
+// Shows the message, or hands it to the installed sink.
+void ShowMessage(const char* text, const char* caption);
+
+// Installs a sink (null restores the default); returns the previous one.
+struct MessageSinkBinding {
+    MessageSink sink;
+    void* context;
+};
+MessageSinkBinding SetMessageSink(MessageSinkBinding binding);
+
+}  // namespace lumafex::platform

@@ -1,0 +1,34 @@
+// Loads a module file the way the renderer does: opens the library, reads
+// the exported _mod_descrip, checks its sync word and version, calls its
+// startup entry and finds servers by class and name.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/host_interface.h"
+
+namespace lumafex::tool {
+
+class LoadedModule {
+public:
+    // Opens the module file; on failure returns null and says why in error.
+    static std::unique_ptr<LoadedModule> Open(const std::string& path, std::string& error);
+    ~LoadedModule();
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    // The activation entry of the server, or null.
+    ActivateFunc FindServer(const char* serverClass, const char* name) const;
+
+private:
+    LoadedModule() = default;
+    void* library_ = nullptr;
+    const ModuleDescriptor* descriptor_ = nullptr;
+    void* startupData_ = nullptr;
+};
+
+// The module file installed or built beside this program.
+std::string DefaultModulePath();
+
+}  // namespace lumafex::tool
