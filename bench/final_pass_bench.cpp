@@ -1,0 +1,110 @@
+// The final pass over a 1920x1080 frame, one thread.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "pipeline/final/final_pass.h"
+#include "pipeline/final/random_generator.h"
+#include "pipeline/frame_view.h"
+
+namespace lumafex {
+namespace {
+
+constexpr int32_t kWidth = 1920;
+constexpr int32_t kHeight = 1080;
+
+struct BenchFrame {
+    std::vector<uint8_t> planes[5];
+    std::vector<uint8_t> pristine[5];
+
+    BenchFrame() {
+        const std::size_t n = static_cast<std::size_t>(kWidth) * kHeight;
+        uint32_t s = 12345;
+        for (int p = 0; p < 5; ++p) {
+            pristine[p].resize(n);
+            for (auto& v : pristine[p]) {
+                s = s * 1664525u + 1013904223u;
+                v = static_cast<uint8_t>(s >> 24);
+            }
+        }
+        Restore();
+    }
+    void Restore() {
+        for (int p = 0; p < 5; ++p) planes[p] = pristine[p];
+    }
+    FrameView View() {
+        FrameView v;
+        v.width = kWidth;
+        v.height = kHeight;
+        v.red = planes[0].data();
+        v.green = planes[1].data();
+        v.blue = planes[2].data();
+        v.alpha = planes[3].data();
+        v.shadow = planes[4].data();
+        return v;
+    }
+};
+
+// Discards the pixels, as cheaply as a host's output buffer would take them.
+class SinkOutput final : public FrameOutput {
+public:
+    void PutRGB(int32_t, int32_t, const uint8_t rgb[3]) override { sum_ += rgb[0]; }
+    void PutAlpha(int32_t, int32_t, uint8_t a) override { sum_ += a; }
+    uint64_t sum_ = 0;
+};
+
+void RunFinal(benchmark::State& state, const FilterSettings& settings) {
+    BenchFrame frame;
+    FilterSettings s = settings;
+    const FrameParameters params = ComputeFrameParameters(s);
+    RandomGenerator random;
+    SinkOutput out;
+    for (auto _ : state) {
+        state.PauseTiming();
+        frame.Restore();
+        state.ResumeTiming();
+        RunFinalPass(frame.View(), s, params, random, out);
+        benchmark::DoNotOptimize(out.sum_);
+    }
+}
+
+FilterSettings Defaults() {
+    FilterSettings s{};
+    ResetToDefaults(s);
+    return s;
+}
+
+void BM_FinalPassWriteBackOnly(benchmark::State& state) { RunFinal(state, Defaults()); }
+
+void BM_FinalPassEveryColourStage(benchmark::State& state) {
+    FilterSettings s = Defaults();
+    s.NegativeFlag = 1;
+    s.NegativeImageFlag = 1;
+    s.CartoonFlag = 1;
+    s.GreyFlag = 1;
+    s.RedPercent = 90;
+    s.BrightPercent = 110;
+    s.ContrastPercent = 120;
+    s.GammaPercent = 80;
+    RunFinal(state, s);
+}
+
+void BM_FinalPassColourStagesWithColourRange(benchmark::State& state) {
+    FilterSettings s = Defaults();
+    s.FilterInclude = 4;
+    s.NegativeFlag = 1;
+    s.NegativeImageFlag = 1;
+    s.CartoonFlag = 1;
+    s.GreyFlag = 1;
+    s.RedPercent = 90;
+    s.ContrastPercent = 120;
+    s.GammaPercent = 80;
+    RunFinal(state, s);
+}
+
+BENCHMARK(BM_FinalPassWriteBackOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinalPassEveryColourStage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinalPassColourStagesWithColourRange)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace lumafex
