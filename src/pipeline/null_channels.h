@@ -1,5 +1,5 @@
-// "Use Nulls": null objects whose names begin with "3" animate working
-// values and settings frame by frame through their parameter-code-8 vector.
+// "Use Nulls": objects with special names animate working values and
+// settings frame by frame through their parameter-code-8 vector.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,11 @@ namespace lumafex {
 // The module-wide "Use Nulls" switch holds this value when the module loads.
 inline constexpr int32_t kUseNullsAtLoad = 8;
 
-// Reads every object of the scene at the given time and applies the
-// channels it names to the working values and the record.
+// Reads every object of the scene, in the host's order, at the given time
+// and applies the channel its name matches to the working values (whose
+// CameraPosition must already be set) and the record. Objects whose name
+// matches no channel, or cannot be obtained, are skipped. The record fields
+// written here stay written after the frame.
 void ReadNullChannels(const ItemInfo& items, double time, FilterSettings& settings,
                       FrameParameters& params);
 

@@ -1,6 +1,5 @@
 #include "settings/scene_lines.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +12,12 @@ namespace lumafex {
 
 namespace {
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+// White space as the "C" locale knows it, whatever locale the host process
+// has set, so a scene reads the same everywhere.
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads the next line into buffer, always zero-terminated within it.
 // False at the end of the block.
@@ -38,11 +42,11 @@ std::optional<int32_t> LineValue(const char* line) {
     while (*p != '\0' && IsSpace(*p)) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
-    if (!std::isdigit(static_cast<unsigned char>(*p))) return std::nullopt;
+    if (!IsDigit(*p)) return std::nullopt;
     constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
     constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
     int64_t magnitude = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+    for (; IsDigit(*p); ++p) {
         magnitude = magnitude * 10 + (*p - '0');
         if (magnitude > kMax + 1) magnitude = kMax + 1;  // saturated; keep reading digits
     }

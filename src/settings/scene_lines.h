@@ -10,7 +10,16 @@ namespace lumafex {
 // Size of the line buffer, and the length passed with every written line.
 inline constexpr int32_t kSceneLineSize = 80;
 
+// Writes "Version 1" and the 37 stored fields, each as an 80-character
+// buffer.
 void SaveSceneLines(const FilterSettings& settings, const SaveState& state);
+
+// Reads a block written by SaveSceneLines. Fields are taken by position,
+// whatever their keys say; a line without a number keeps its field, a number
+// beyond the 32-bit range saturates at the range's end, and reading stops
+// at the end of the block, leaving the remaining fields as they were.
+// PosterizePercent is never touched; SofterExtraFlag follows the loaded
+// SofterBlurFlag (1 for its third state, 2, and 0 otherwise).
 void LoadSceneLines(FilterSettings& settings, const LoadState& state);
 
 }  // namespace lumafex
