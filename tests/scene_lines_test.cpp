@@ -21,6 +21,7 @@ struct SceneBlock {
     std::vector<std::string> lines;
     std::size_t next = 0;
     bool fillWholeBuffer = false;
+    bool junkAfterTerminator = false;
     int calls = 0;
 
     static int32_t Read(void* context, char* buffer, int32_t size) {
@@ -35,6 +36,7 @@ struct SceneBlock {
         }
         const std::size_t n = line.size() < room ? line.size() : room - 1;
         std::memcpy(buffer, line.data(), n);
+        if (block.junkAfterTerminator) std::memset(buffer + n, '1', room - n);
         buffer[n] = '\0';
         return static_cast<int32_t>(n);
     }
@@ -152,6 +154,15 @@ TEST(SceneLinesVersion, AnyFirstLineStartingWithVIsTheVersionLine) {
 TEST(SceneLinesVersion, NinthCharacterOneMarksTheVersionLine) {
     EXPECT_EQ(Load({"version 1", "Passes 3"}).Passes, 3);
     EXPECT_EQ(Load({"xxxxxxxx1", "Passes 3"}).Passes, 3);
+}
+
+TEST(SceneLinesVersion, BytesAfterAShortFirstLineDoNotCount) {
+    SceneBlock block{{"X", "Passes 9", "Passes 3", "RedPercent 5 1111111111111"}};
+    block.junkAfterTerminator = true;
+    FilterSettings s = Defaults();
+    LoadSceneLines(s, block.State());
+    EXPECT_EQ(s.Passes, 3);
+    EXPECT_EQ(s.RedPercent, 5);
 }
 
 TEST(SceneLinesVersion, OtherFirstLineDiscardsTheSecond) {

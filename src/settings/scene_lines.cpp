@@ -76,7 +76,10 @@ void LoadSceneLines(FilterSettings& settings, const LoadState& state) {
     char line[kSceneLineSize];
     if (!ReadLine(state, line)) return;
     // Blocks without a version line carry one more line before the values.
-    const bool versionLine = line[0] == 'V' || line[8] == '1';
+    // The ninth character counts only when the line reaches it: whatever a
+    // host leaves after the terminator is not part of the line.
+    const bool versionLine =
+        line[0] == 'V' || (std::strlen(line) > 8 && line[8] == '1');
     if (!versionLine && !ReadLine(state, line)) return;
 
     for (const SettingsField& field : kSettingsFields) {
