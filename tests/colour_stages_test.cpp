@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
+#include "pipeline/final/selection.h"
 #include "support/final_pass_runner.h"
 
 namespace lumafex::testing {
@@ -119,6 +123,98 @@ TEST(ColourStages, ColourRangeSelectionFollowsEarlierStagesOfTheRow) {
     // (0, 0, 200) is out of range for the negative, but stays out, so untouched.
     EXPECT_EQ(FilterRow(s, {{0, 0, 50}, {0, 0, 200}}),
               (std::vector<Rgb>{{255, 255, 205}, {0, 0, 200}}));
+}
+
+}  // namespace
+}  // namespace lumafex::testing
+
+namespace lumafex::testing {
+namespace {
+
+// The colour stages written out pixel by pixel from their formulas, as the
+// reference for the table-driven stages.
+uint8_t Limit(double v) { return v > 255.0 ? 255 : (v < 0.0 ? 0 : static_cast<uint8_t>(v)); }
+
+void ReferenceColourStages(const FilterSettings& s, const FrameParameters& p, uint8_t& r,
+                           uint8_t& g, uint8_t& b, uint8_t a, uint8_t shadow) {
+    auto selected = [&] { return PixelSelected(s, a, shadow, r, g, b); };
+    auto each = [&](auto f) {
+        if (!selected()) return;
+        r = f(r);
+        g = f(g);
+        b = f(b);
+    };
+    if (s.NegativeFlag) each([](int v) { return static_cast<uint8_t>(v > 208 ? 208 : v); });
+    if (s.NegativeImageFlag) each([](int v) { return static_cast<uint8_t>(255 - v); });
+    if (s.CartoonFlag && p.PosterizeStep > 1.0f) {
+        const int q = static_cast<int>(p.PosterizeStep);
+        each([q](int v) { return static_cast<uint8_t>(std::min(255, ((v + q / 2) / q) * q)); });
+    }
+    if (s.GreyFlag && selected()) {
+        r = g = b = static_cast<uint8_t>((0.59 * g + 0.11 * b) + 0.3 * r);
+    }
+    if (!(p.RedScale == 1.0f && p.GreenScale == 1.0f && p.BlueScale == 1.0f &&
+          p.BrightScale == 1.0f) &&
+        selected()) {
+        if (p.ColorModeOffset) {
+            r = Limit(r + p.RedScale * 100.0);
+            g = Limit(g + p.GreenScale * 100.0);
+            b = Limit(b + p.BlueScale * 100.0);
+        } else if (p.ColorModeSet) {
+            r = Limit(p.RedScale * 100.0);
+            g = Limit(p.GreenScale * 100.0);
+            b = Limit(p.BlueScale * 100.0);
+        } else {
+            r = Limit(r * static_cast<double>(p.RedScale) * p.BrightScale);
+            g = Limit(g * static_cast<double>(p.GreenScale) * p.BrightScale);
+            b = Limit(b * static_cast<double>(p.BlueScale) * p.BrightScale);
+        }
+    }
+    if (p.ContrastFactor != 1.0f) each([&](int v) { return Limit((v - 128) * static_cast<double>(p.ContrastFactor) + 128.0); });
+    if (p.GammaOffset != 0.0f) each([&](int v) { return Limit((128 - std::abs(v - 128)) * static_cast<double>(p.GammaOffset) + v); });
+}
+
+TEST(ColourStages, MatchTheirFormulasOnRandomFramesAndSettings) {
+    uint32_t seed = 99;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    for (int round = 0; round < 40; ++round) {
+        FilterSettings s = DefaultSettings();
+        s.FilterInclude = static_cast<int32_t>(next(6));
+        s.NegativeFlag = static_cast<int32_t>(next(2));
+        s.NegativeImageFlag = static_cast<int32_t>(next(2));
+        s.CartoonFlag = static_cast<int32_t>(next(2));
+        s.GreyFlag = static_cast<int32_t>(next(2));
+        s.PosterizePercent = static_cast<int32_t>(next(500)) - 50;
+        s.RedPercent = static_cast<int32_t>(next(400)) - 100;
+        s.GreenPercent = static_cast<int32_t>(next(300));
+        s.BluePercent = static_cast<int32_t>(next(300));
+        s.BrightPercent = static_cast<int32_t>(next(300));
+        s.ContrastPercent = static_cast<int32_t>(next(400)) - 100;
+        s.GammaPercent = static_cast<int32_t>(next(400)) - 100;
+        s.r1 = static_cast<int32_t>(next(128));
+        s.r2 = s.r1 + static_cast<int32_t>(next(200));
+        FilterSettings working = s;
+        FrameParameters p = ComputeFrameParameters(working);
+        p.ColorModeOffset = next(4) == 0;
+        p.ColorModeSet = next(4) == 0;
+
+        TestFrame frame(24, 4);
+        frame.FillPattern(static_cast<uint32_t>(round) + 7);
+        TestFrame expected = frame;
+        for (std::size_t i = 0; i < expected.red.size(); ++i) {
+            ReferenceColourStages(s, p, expected.red[i], expected.green[i], expected.blue[i],
+                                  expected.alpha[i], expected.shadow[i]);
+        }
+        RandomGenerator random;
+        RecordingOutput out(frame.width, frame.height);
+        RunFinalPass(frame.View(), s, p, random, out);
+        ASSERT_EQ(out.red, expected.red) << "round " << round;
+        ASSERT_EQ(out.green, expected.green) << "round " << round;
+        ASSERT_EQ(out.blue, expected.blue) << "round " << round;
+    }
 }
 
 }  // namespace

@@ -9,101 +9,102 @@ namespace lumafex {
 
 namespace {
 
-// Runs op(channel) on red, green and blue of every selected pixel, where op
-// maps a byte to a byte. Selection is tested with the pixel as it stands.
+// Runs op(red, green, blue) on every selected pixel of the row. Selection
+// is tested with the pixel as it stands; the full-frame mode needs no test.
 template <typename Op>
-void ForEachSelectedChannel(const RowView& row, const FilterSettings& s, Op op) {
-    for (int32_t x = 0; x < row.width; ++x) {
-        if (!PixelSelected(s, row.alpha[x], row.shadow[x], row.red[x], row.green[x],
-                           row.blue[x])) {
-            continue;
-        }
-        row.red[x] = op(row.red[x]);
-        row.green[x] = op(row.green[x]);
-        row.blue[x] = op(row.blue[x]);
+void ForEachSelected(const RowView& row, const FilterSettings& s, Op op) {
+    if (s.FilterInclude == kIncludeFullFrame) {
+        for (int32_t x = 0; x < row.width; ++x) op(row.red[x], row.green[x], row.blue[x]);
+        return;
     }
+    for (int32_t x = 0; x < row.width; ++x) {
+        if (PixelSelected(s, row.alpha[x], row.shadow[x], row.red[x], row.green[x],
+                          row.blue[x])) {
+            op(row.red[x], row.green[x], row.blue[x]);
+        }
+    }
+}
+
+// Maps all three channels of the selected pixels through one table.
+void MapSelected(const RowView& row, const FilterSettings& s, const ByteTable& table) {
+    ForEachSelected(row, s, [&table](uint8_t& r, uint8_t& g, uint8_t& b) {
+        r = table[r];
+        g = table[g];
+        b = table[b];
+    });
+}
+
+uint8_t Posterized(int32_t v, int32_t q) {
+    const int32_t rounded = ((v + q / 2) / q) * q;
+    return rounded >= 255 ? 255 : static_cast<uint8_t>(rounded);
+}
+
+// The colour factor of one channel in the mode the working values select.
+uint8_t Factored(int32_t v, float scale, const FrameParameters& p) {
+    if (p.ColorModeOffset != 0) return LimitToByte(v + static_cast<double>(scale) * 100.0);
+    if (p.ColorModeSet != 0) return LimitToByte(static_cast<double>(scale) * 100.0);
+    // Multiplied left to right in double: value x gain x brightness.
+    return LimitToByte(v * static_cast<double>(scale) * static_cast<double>(p.BrightScale));
 }
 
 }  // namespace
 
+void PrepareColourTables(const FrameParameters& p, ColourTables& t) {
+    // The posterize gate guarantees a step above 1.0, and the step never
+    // exceeds 200 once limited; bounding it again keeps the division defined
+    // whatever a float can hold.
+    const float step = p.PosterizeStep;
+    int32_t q = step >= 200.0f ? 200 : (step >= 1.0f ? static_cast<int32_t>(step) : 1);
+    const double contrast = p.ContrastFactor;
+    const double gamma = p.GammaOffset;
+    for (int32_t v = 0; v < 256; ++v) {
+        t.broadcast[v] = static_cast<uint8_t>(v > 208 ? 208 : v);
+        t.negative[v] = static_cast<uint8_t>(255 - v);
+        t.posterize[v] = Posterized(v, q);
+        t.red[v] = Factored(v, p.RedScale, p);
+        t.green[v] = Factored(v, p.GreenScale, p);
+        t.blue[v] = Factored(v, p.BlueScale, p);
+        t.contrast[v] = LimitToByte((v - 128) * contrast + 128.0);
+        t.gamma[v] = LimitToByte((128 - std::abs(v - 128)) * gamma + v);
+    }
+}
+
 void BroadcastLimit(const RowView& row, StageContext& ctx) {
-    ForEachSelectedChannel(row, ctx.settings,
-                           [](uint8_t v) -> uint8_t { return v > 208 ? 208 : v; });
+    MapSelected(row, ctx.settings, ctx.colour.broadcast);
 }
 
 void Negative(const RowView& row, StageContext& ctx) {
-    ForEachSelectedChannel(row, ctx.settings,
-                           [](uint8_t v) { return static_cast<uint8_t>(255 - v); });
+    MapSelected(row, ctx.settings, ctx.colour.negative);
 }
 
 void Posterize(const RowView& row, StageContext& ctx) {
-    // The gate guarantees a step above 1.0; the step never exceeds 200 once
-    // limited, but a step held in a float is bounded here once more so that
-    // no value can make the division undefined.
-    const float step = ctx.params.PosterizeStep;
-    int32_t q = step >= 200.0f ? 200 : static_cast<int32_t>(step);
-    if (q < 1) q = 1;
-    ForEachSelectedChannel(row, ctx.settings, [q](uint8_t v) -> uint8_t {
-        const int32_t rounded = ((v + q / 2) / q) * q;
-        return rounded >= 255 ? 255 : static_cast<uint8_t>(rounded);
-    });
+    MapSelected(row, ctx.settings, ctx.colour.posterize);
 }
 
 void BlackAndWhite(const RowView& row, StageContext& ctx) {
-    for (int32_t x = 0; x < row.width; ++x) {
-        if (!PixelSelected(ctx.settings, row.alpha[x], row.shadow[x], row.red[x], row.green[x],
-                           row.blue[x])) {
-            continue;
-        }
+    ForEachSelected(row, ctx.settings, [](uint8_t& r, uint8_t& g, uint8_t& b) {
         // Summed in this order in double precision; the weights add up to 1,
         // so the truncated luma stays within 0..255 without limiting.
-        const double y = (0.59 * row.green[x] + 0.11 * row.blue[x]) + 0.3 * row.red[x];
-        const auto grey = static_cast<uint8_t>(y);
-        row.red[x] = grey;
-        row.green[x] = grey;
-        row.blue[x] = grey;
-    }
+        const double y = (0.59 * g + 0.11 * b) + 0.3 * r;
+        r = g = b = static_cast<uint8_t>(y);
+    });
 }
 
 void ColourFactors(const RowView& row, StageContext& ctx) {
-    const FrameParameters& p = ctx.params;
-    const double red = p.RedScale;
-    const double green = p.GreenScale;
-    const double blue = p.BlueScale;
-    const double bright = p.BrightScale;
-    for (int32_t x = 0; x < row.width; ++x) {
-        if (!PixelSelected(ctx.settings, row.alpha[x], row.shadow[x], row.red[x], row.green[x],
-                           row.blue[x])) {
-            continue;
-        }
-        if (p.ColorModeOffset != 0) {
-            row.red[x] = LimitToByte(row.red[x] + red * 100.0);
-            row.green[x] = LimitToByte(row.green[x] + green * 100.0);
-            row.blue[x] = LimitToByte(row.blue[x] + blue * 100.0);
-        } else if (p.ColorModeSet != 0) {
-            row.red[x] = LimitToByte(red * 100.0);
-            row.green[x] = LimitToByte(green * 100.0);
-            row.blue[x] = LimitToByte(blue * 100.0);
-        } else {
-            row.red[x] = LimitToByte(row.red[x] * red * bright);
-            row.green[x] = LimitToByte(row.green[x] * green * bright);
-            row.blue[x] = LimitToByte(row.blue[x] * blue * bright);
-        }
-    }
+    const ColourTables& t = ctx.colour;
+    ForEachSelected(row, ctx.settings, [&t](uint8_t& r, uint8_t& g, uint8_t& b) {
+        r = t.red[r];
+        g = t.green[g];
+        b = t.blue[b];
+    });
 }
 
 void Contrast(const RowView& row, StageContext& ctx) {
-    const double factor = ctx.params.ContrastFactor;
-    ForEachSelectedChannel(row, ctx.settings, [factor](uint8_t v) {
-        return LimitToByte((v - 128) * factor + 128.0);
-    });
+    MapSelected(row, ctx.settings, ctx.colour.contrast);
 }
 
 void Gamma(const RowView& row, StageContext& ctx) {
-    const double offset = ctx.params.GammaOffset;
-    ForEachSelectedChannel(row, ctx.settings, [offset](uint8_t v) {
-        return LimitToByte((128 - std::abs(v - 128)) * offset + v);
-    });
+    MapSelected(row, ctx.settings, ctx.colour.gamma);
 }
 
 }  // namespace lumafex

@@ -2,25 +2,42 @@
 // negative, posterize, black and white, colour factors with brightness,
 // contrast and gamma. Each changes only the selected pixels of its row, on
 // red, green and blue, and never alpha.
+//
+// Every stage but black and white maps each channel byte through a function
+// of that byte alone, so each frame computes those functions once into
+// 256-entry tables; the tables hold exactly the values the formulas give.
 #pragma once
+
+#include <cstdint>
 
 #include "pipeline/final/row_view.h"
 
 namespace lumafex {
 
-// Every channel above 208 becomes 208.
+using ByteTable = uint8_t[256];
+
+struct ColourTables {
+    ByteTable broadcast;  // above 208 becomes 208
+    ByteTable negative;   // v becomes 255 - v
+    ByteTable posterize;  // nearest multiple of the step, halves up, at most 255
+    ByteTable red;        // colour factors and brightness, per channel
+    ByteTable green;
+    ByteTable blue;
+    ByteTable contrast;   // limit((v - 128) x ContrastFactor + 128)
+    ByteTable gamma;      // limit((128 - |v - 128|) x GammaOffset + v)
+};
+
+// Fills the tables for the frame's working values.
+void PrepareColourTables(const FrameParameters& params, ColourTables& tables);
+
 void BroadcastLimit(const RowView& row, StageContext& ctx);
-// Every channel v becomes 255 - v.
 void Negative(const RowView& row, StageContext& ctx);
-// Rounds every channel to the nearest multiple of the posterize step.
 void Posterize(const RowView& row, StageContext& ctx);
 // Red, green and blue all become the pixel's luma.
 void BlackAndWhite(const RowView& row, StageContext& ctx);
 // Offset, set or scale mode of the colour gains (scale also applies brightness).
 void ColourFactors(const RowView& row, StageContext& ctx);
-// Pulls channels toward or away from 128.
 void Contrast(const RowView& row, StageContext& ctx);
-// Shifts mid-tones most, black not at all.
 void Gamma(const RowView& row, StageContext& ctx);
 
 }  // namespace lumafex

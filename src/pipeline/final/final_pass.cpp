@@ -130,7 +130,9 @@ FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& setti
         if (stage.runs(settings, params)) active[activeCount++] = &stage;
     }
 
-    StageContext ctx{settings, params, lines, random};
+    ColourTables colour;
+    PrepareColourTables(params, colour);
+    StageContext ctx{settings, params, lines, colour, random};
     if (activeCount > 0) {
         for (int32_t y = 0; y < frame.height; ++y) {
             const RowView row = RowOf(frame, y);

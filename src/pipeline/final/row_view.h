@@ -11,6 +11,7 @@
 namespace lumafex {
 
 class RandomGenerator;
+struct ColourTables;
 
 struct RowView {
     uint8_t* red;
@@ -47,6 +48,7 @@ struct StageContext {
     const FilterSettings& settings;
     const FrameParameters& params;
     const WorkLines& lines;
+    const ColourTables& colour;
     RandomGenerator& random;
 };
 

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "pipeline/final/enhance_antialias.h"
+#include "pipeline/final/selection.h"
+#include "support/final_pass_runner.h"
+
+namespace lumafex::testing {
+namespace {
+
+// Runs only enhance and antialias over the frame, as the final pass does.
+void Apply(TestFrame& frame, const FilterSettings& s, const FrameParameters& p) {
+    const std::size_t w = static_cast<std::size_t>(frame.width);
+    std::vector<uint8_t> lines(w * 10);
+    uint8_t* b = lines.data();
+    const WorkLines work{b, b + w, b + 2 * w, b + 3 * w, b + 4 * w,
+                         b + 5 * w, b + 6 * w, b + 7 * w, b + 8 * w, b + 9 * w};
+    EnhanceAndAntialias(frame.View(), s, p, work);
+}
+
+FilterSettings Enhance() {
+    FilterSettings s = DefaultSettings();
+    s.SharpenFlag = 1;
+    return s;
+}
+
+FilterSettings Antialias() {
+    FilterSettings s = DefaultSettings();
+    s.SmoothFlag = 1;
+    return s;
+}
+
+TEST(Enhance, SharpensAgainstTheUnenhancedLeftNeighbour) {
+    TestFrame f(3, 5);
+    f.Fill({0, 0, 0});
+    f.Set(0, 2, {100, 30, 0});
+    f.Set(1, 2, {150, 10, 0});
+    f.Set(2, 2, {150, 10, 0});
+    FilterSettings s = Enhance();
+    Apply(f, s, ComputeFrameParameters(s));
+    EXPECT_EQ(f.Get(0, 2), (Rgb{100, 30, 0}));
+    EXPECT_EQ(f.Get(1, 2), (Rgb{200, 0, 0}));  // 150 + 50; 10 - 20 clamps to 0
+    EXPECT_EQ(f.Get(2, 2), (Rgb{150, 10, 0}));
+}
+
+TEST(Enhance, LeavesRows01AndLastAndColumn0Alone) {
+    TestFrame f(9, 7);
+    f.FillPattern(5);
+    const TestFrame before = f;
+    FilterSettings s = Enhance();
+    s.SharpenPercent = 250;
+    Apply(f, s, ComputeFrameParameters(s));
+    for (int32_t x = 0; x < 9; ++x) {
+        for (int32_t y : {0, 1, 6}) EXPECT_EQ(f.Get(x, y), before.Get(x, y)) << x << "," << y;
+    }
+    for (int32_t y = 0; y < 7; ++y) EXPECT_EQ(f.Get(0, y), before.Get(0, y));
+    EXPECT_NE(f.red, before.red);
+}
+
+TEST(EnhanceAndAntialias, FramesOfThreeRowsOrFewerAreUnchanged) {
+    for (int32_t h : {1, 2, 3}) {
+        TestFrame f(8, h);
+        f.FillPattern(static_cast<uint32_t>(h));
+        const TestFrame before = f;
+        FilterSettings s = DefaultSettings();
+        s.SharpenFlag = s.SmoothFlag = 1;
+        s.AntialiasVariance = 300;
+        Apply(f, s, ComputeFrameParameters(s));
+        EXPECT_EQ(f.red, before.red) << h;
+        EXPECT_EQ(f.green, before.green) << h;
+    }
+}
+
+// A 5x5 grey frame of 200 with one pixel of the given value at (1, 2).
+TestFrame WithLeftNeighbour(uint8_t centre, uint8_t left) {
+    TestFrame f(5, 5);
+    f.Fill({centre, centre, centre});
+    f.Set(1, 2, {left, left, left});
+    return f;
+}
+
+TEST(Antialias, PullsTowardNeighboursBeyondTheThreshold) {
+    TestFrame f = WithLeftNeighbour(200, 50);
+    FilterSettings s = Antialias();
+    Apply(f, s, ComputeFrameParameters(s));
+    // (2, 2): -150 x 0.21881838 + 200 = 167.18; the other neighbours are equal.
+    EXPECT_EQ(f.Get(2, 2), (Rgb{167, 167, 167}));
+    // (1, 2) is pulled toward its left neighbour (50 -> 82), then toward
+    // its right one from the value it has reached (82 -> 107).
+    EXPECT_EQ(f.Get(1, 2).r, 107);
+}
+
+TEST(Antialias, TruncatesTowardZero) {
+    TestFrame up = WithLeftNeighbour(0, 100);
+    TestFrame down = WithLeftNeighbour(100, 0);
+    FilterSettings s = Antialias();
+    const FrameParameters p = ComputeFrameParameters(s);
+    Apply(up, s, p);
+    Apply(down, s, p);
+    EXPECT_EQ(up.Get(2, 2).r, 21);
+    EXPECT_EQ(down.Get(2, 2).r, 78);
+}
+
+TEST(Antialias, StrengthZeroMarksEdgesWhite) {
+    TestFrame f = WithLeftNeighbour(200, 50);
+    FilterSettings s = Antialias();
+    s.AntialiasPercent = 0;
+    Apply(f, s, ComputeFrameParameters(s));
+    EXPECT_EQ(f.Get(2, 2), (Rgb{255, 255, 255}));
+    EXPECT_EQ(f.Get(1, 2), (Rgb{255, 255, 255}));
+    EXPECT_EQ(f.Get(3, 2), (Rgb{200, 200, 200}));
+    EXPECT_EQ(f.Get(0, 2), (Rgb{200, 200, 200}));  // column 0 is never changed
+    EXPECT_EQ(f.Get(1, 1), (Rgb{200, 200, 200}));  // row 1 is never changed
+}
+
+TEST(Antialias, ThresholdOfZeroOrLessTakesEveryNeighbour) {
+    TestFrame f(4, 5);
+    f.Fill({100, 100, 100});
+    FilterSettings s = Antialias();
+    s.AntialiasVariance = 200;  // threshold 0: equal neighbours qualify too
+    s.AntialiasPercent = 0;
+    Apply(f, s, ComputeFrameParameters(s));
+    for (int32_t x = 1; x <= 2; ++x) {
+        for (int32_t y = 2; y <= 3; ++y) EXPECT_EQ(f.Get(x, y), (Rgb{255, 255, 255}));
+    }
+    EXPECT_EQ(f.Get(3, 2), (Rgb{100, 100, 100}));  // the last column stays
+    EXPECT_EQ(f.Get(1, 4), (Rgb{100, 100, 100}));  // the last row stays
+}
+
+TEST(Antialias, FieldRenderingUsesOnlyLeftAndRight) {
+    TestFrame f(4, 6);
+    f.Fill({0, 0, 0});
+    for (int32_t x = 0; x < 4; ++x) f.Set(x, 3, {250, 250, 250});
+    FilterSettings s = Antialias();
+    FrameParameters p = ComputeFrameParameters(s);
+    TestFrame fields = f;
+    p.FieldRendering = 8;
+    Apply(fields, s, p);
+    EXPECT_EQ(fields.red, f.red);  // rows differ strongly but stay sharp
+    p.FieldRendering = 0;
+    Apply(f, s, p);
+    EXPECT_NE(f.Get(1, 3).r, 250);
+}
+
+TEST(Antialias, StrengthsOutsideZeroToOneAreClampedNotWrapped) {
+    // A lone 200 in a black frame: every neighbour differs by 200.
+    for (const auto& [percent, expected] : {std::pair{1000, 0}, std::pair{-1000, 255}}) {
+        TestFrame f(5, 5);
+        f.Fill({0, 0, 0});
+        f.Set(2, 2, {200, 200, 200});
+        FilterSettings s = Antialias();
+        s.AntialiasPercent = percent;  // strength +-2.19
+        Apply(f, s, ComputeFrameParameters(s));
+        EXPECT_EQ(f.Get(2, 2).r, expected) << percent;
+    }
+}
+
+// Enhance and antialias written out with a copy of the frame instead of the
+// two-row delay: antialias results are kept aside and stored when the pass
+// ends, and every neighbour read sees the frame as enhance has left it.
+void Reference(TestFrame& f, const FilterSettings& s, const FrameParameters& p) {
+    if (f.height <= 3) return;
+    auto limit = [](double v) { return v > 255 ? 255 : (v < 0 ? 0 : static_cast<int>(v)); };
+    for (int32_t pass = 1; pass <= s.Passes; ++pass) {
+        TestFrame result = f;
+        for (int32_t y = 2; y <= f.height - 2; ++y) {
+            if (s.SharpenFlag) {
+                const TestFrame row = f;
+                for (int32_t x = 1; x < f.width; ++x) {
+                    const std::size_t i = f.At(x, y);
+                    if (!PixelSelected(s, f.alpha[i], f.shadow[i], row.red[i], row.green[i], row.blue[i])) continue;
+                    for (auto plane : {&TestFrame::red, &TestFrame::green, &TestFrame::blue}) {
+                        const int v = (row.*plane)[i], w = (row.*plane)[i - 1];
+                        (f.*plane)[i] = static_cast<uint8_t>(limit((v - w) * static_cast<double>(p.EnhanceAmount) + v));
+                    }
+                }
+            }
+            if (!s.SmoothFlag) continue;
+            for (int32_t x = 1; x < f.width - 1; ++x) {
+                const std::size_t i = f.At(x, y);
+                int v[3] = {f.red[i], f.green[i], f.blue[i]};
+                bool edge = false;
+                if (PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i])) {
+                    std::vector<std::size_t> n = {f.At(x - 1, y), f.At(x + 1, y)};
+                    if (p.FieldRendering != 8) {
+                        n.push_back(f.At(x, y - 1));
+                        n.push_back(f.At(x, y + 1));
+                    }
+                    for (std::size_t j : n) {
+                        const int u[3] = {f.red[j], f.green[j], f.blue[j]};
+                        for (int c = 0; c < 3; ++c) {
+                            const int d = u[c] - v[c];
+                            if (std::abs(d) < p.AntialiasThreshold) continue;
+                            if (p.AntialiasAmount == 0.0f) edge = true;
+                            else v[c] = limit(d * static_cast<double>(p.AntialiasAmount) + v[c]);
+                        }
+                    }
+                }
+                result.red[i] = static_cast<uint8_t>(edge ? 255 : v[0]);
+                result.green[i] = static_cast<uint8_t>(edge ? 255 : v[1]);
+                result.blue[i] = static_cast<uint8_t>(edge ? 255 : v[2]);
+            }
+        }
+        if (s.SmoothFlag) {
+            for (int32_t y = 2; y <= f.height - 2; ++y) {
+                for (int32_t x = 1; x < f.width - 1; ++x) {
+                    const std::size_t i = f.At(x, y);
+                    f.red[i] = result.red[i];
+                    f.green[i] = result.green[i];
+                    f.blue[i] = result.blue[i];
+                }
+            }
+        }
+    }
+}
+
+TEST(EnhanceAndAntialias, MatchTheCopyingReferenceOnRandomFrames) {
+    uint32_t seed = 17;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int32_t>((seed >> 8) % n);
+    };
+    for (int round = 0; round < 60; ++round) {
+        FilterSettings s = DefaultSettings();
+        s.SharpenFlag = next(2);
+        s.SmoothFlag = next(4) != 0;
+        s.SharpenPercent = next(300) - 50;
+        s.AntialiasVariance = next(260);
+        s.AntialiasPercent = next(5) == 0 ? 0 : next(600) - 60;
+        s.FilterInclude = next(6);
+        FrameParameters p = ComputeFrameParameters(s);
+        s.Passes = 1 + next(3);
+        p.FieldRendering = next(2) * 8;
+        TestFrame f(3 + next(14), 2 + next(12));
+        f.FillPattern(static_cast<uint32_t>(round));
+        TestFrame expected = f;
+        Reference(expected, s, p);
+        Apply(f, s, p);
+        ASSERT_EQ(f.red, expected.red) << "round " << round;
+        ASSERT_EQ(f.green, expected.green) << "round " << round;
+        ASSERT_EQ(f.blue, expected.blue) << "round " << round;
+    }
+}
+
+TEST(EnhanceAndAntialias, RepeatsForEveryPass) {
+    TestFrame once = WithLeftNeighbour(250, 0);
+    TestFrame twice = once;
+    FilterSettings s = Antialias();
+    s.AntialiasVariance = 150;  // threshold 50
+    const FrameParameters p = ComputeFrameParameters(s);
+    Apply(once, s, p);
+    s.Passes = 2;
+    Apply(twice, s, p);
+    TestFrame again = once;
+    s.Passes = 1;
+    Apply(again, s, p);
+    EXPECT_EQ(twice.red, again.red);
+    EXPECT_NE(twice.red, once.red);
+}
+
+}  // namespace
+}  // namespace lumafex::testing
