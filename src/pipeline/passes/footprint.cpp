@@ -1,0 +1,71 @@
+#include "pipeline/passes/footprint.h"
+
+#include <cmath>
+
+namespace lumafex {
+
+namespace {
+
+// A row's half-width r * sin(angle), formed in double precision and
+// truncated toward zero. Kept within -1 .. width so that the span arithmetic
+// cannot overflow: a row wider than the frame is clipped anyway, and any
+// negative width is an empty row. An infinite radius (0 x infinity) gives
+// NaN, taken as the centre column alone.
+int32_t HalfWidthFor(float radius, float angle, int32_t width) {
+    const double hw = static_cast<double>(radius) * std::sin(static_cast<double>(angle));
+    if (std::isnan(hw)) return 0;
+    if (hw >= static_cast<double>(width)) return width;
+    if (hw <= -1.0) return -1;
+    return static_cast<int32_t>(hw);
+}
+
+}  // namespace
+
+int32_t FootprintReach(float radius, int32_t limit) {
+    if (!(radius > 0.0f)) return 0;
+    if (static_cast<double>(radius) >= static_cast<double>(limit)) return limit;
+    return static_cast<int32_t>(radius);
+}
+
+bool FootprintProfile::Reserve(int32_t width, int32_t height, int32_t maxReach) {
+    width_ = width > 0 ? width : 0;
+    height_ = height > 0 ? height : 0;
+    valid_ = false;
+    // 2R + 1 rows, and no footprint visits more rows than the frame has.
+    const int64_t rows = 2 * static_cast<int64_t>(maxReach > 0 ? maxReach : 0) + 1;
+    capacity_ = rows < height_ ? static_cast<int32_t>(rows) : height_;
+    halfWidths_ = platform::WorkingArray<int32_t>::Allocate(
+        static_cast<std::size_t>(capacity_ > 0 ? capacity_ : 1));
+    return static_cast<bool>(halfWidths_);
+}
+
+void FootprintProfile::Set(float radius, float angleConstant) {
+    if (valid_ && radius == radius_ && angleConstant == angleConstant_) return;
+    radius_ = radius;
+    angleConstant_ = angleConstant;
+    valid_ = true;
+    reach_ = FootprintReach(radius, height_);
+
+    // The angle step: r + 1 in double, the quotient rounded to single.
+    const float step = static_cast<float>(static_cast<double>(angleConstant) /
+                                          (static_cast<double>(radius) + 1.0));
+    // Callers reserve for their largest radius; should a larger one come,
+    // its footprint is cut to the reserved rows rather than overrun them.
+    if (capacity_ < height_ && 2 * static_cast<int64_t>(reach_) + 1 > capacity_) {
+        reach_ = (capacity_ - 1) / 2;
+    }
+    // 2R + 1 rows at most, and never more than the frame holds.
+    const int64_t rows = 2 * static_cast<int64_t>(reach_) + 1;
+    const int32_t count = rows < height_ ? static_cast<int32_t>(rows) : height_;
+    float angle = 0.0f;
+    maxHalfWidth_ = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        // The angle is a single-precision accumulator: rounded after each step.
+        angle = static_cast<float>(static_cast<double>(angle) + static_cast<double>(step));
+        const int32_t hw = HalfWidthFor(radius, angle, width_);
+        halfWidths_[static_cast<std::size_t>(k)] = hw;
+        if (hw > maxHalfWidth_) maxHalfWidth_ = hw;
+    }
+}
+
+}  // namespace lumafex
