@@ -53,10 +53,11 @@ public:
     uint64_t sum_ = 0;
 };
 
-void RunFinal(benchmark::State& state, const FilterSettings& settings) {
+void RunFinal(benchmark::State& state, const FilterSettings& settings, int32_t passes = 1) {
     BenchFrame frame;
     FilterSettings s = settings;
     const FrameParameters params = ComputeFrameParameters(s);
+    s.Passes = passes;  // as a "3AntialiasPasses" null would set it
     RandomGenerator random;
     SinkOutput out;
     for (auto _ : state) {
@@ -102,6 +103,36 @@ void BM_FinalPassColourStagesWithColourRange(benchmark::State& state) {
     RunFinal(state, s);
 }
 
+void BM_EnhanceAndAntialias(benchmark::State& state) {
+    FilterSettings s = Defaults();
+    s.SharpenFlag = 1;
+    s.SmoothFlag = 1;
+    s.AntialiasVariance = 150;
+    RunFinal(state, s, static_cast<int32_t>(state.range(0)));
+}
+
+void BM_FinalPassEveryRowStage(benchmark::State& state) {
+    FilterSettings s = Defaults();
+    s.NegativeFlag = 1;
+    s.NoiseFlag = 1;
+    s.NegativeImageFlag = 1;
+    s.CartoonFlag = 1;
+    s.GreyFlag = 1;
+    s.FlipFrameFlag = 1;
+    s.KeyPrepFlag = 1;
+    s.RedPercent = 90;
+    s.ContrastPercent = 120;
+    s.GammaPercent = 80;
+    s.BlackFlag = 1;
+    s.WhiteFlag = 1;
+    s.ReverseAlphaFlag = 1;
+    s.RangeAlphaFlag = 1;
+    s.FilterInclude = 0;  // objects only, so the key stages leave something to do
+    RunFinal(state, s);
+}
+
+BENCHMARK(BM_EnhanceAndAntialias)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinalPassEveryRowStage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassWriteBackOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassEveryColourStage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassColourStagesWithColourRange)->Unit(benchmark::kMillisecond);

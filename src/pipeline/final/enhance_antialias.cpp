@@ -45,21 +45,23 @@ void EnhanceRow(const FrameView& f, int32_t y, const FilterSettings& s, double a
     CopyRow(scratch, row, static_cast<std::size_t>(f.width));
 }
 
-// Pulls each channel of the scratch pixel toward the neighbour's value when
-// they differ by at least the threshold. At strength 0 the pixel is only
-// marked as an edge.
-void SoftenAgainst(uint8_t* const value[3], const Channels& neighbourRow, int32_t nx,
-                   double threshold, double amount, bool& markEdge) {
+// Pulls each channel of the pixel toward the neighbour's value when they
+// differ by at least the threshold. At strength 0 the pixel is only marked
+// as an edge.
+inline void SoftenAgainst(int32_t (&value)[3], const Channels& neighbourRow, int32_t nx,
+                          double threshold, double amount, bool& markEdge) {
+    // Written without branches on the pixel values: on detailed frames the
+    // threshold test is unpredictable, and selecting between the softened
+    // and the kept value costs less than a mispredicted jump.
+    const bool markOnly = amount == 0.0;
     for (int c = 0; c < 3; ++c) {
-        const int32_t v = *value[c];
+        const int32_t v = value[c];
         const int32_t d = neighbourRow.c[c][nx] - v;
-        if (std::abs(d) < threshold) continue;
-        if (amount == 0.0) {
-            markEdge = true;
-            continue;
-        }
+        const bool qualifies = !(std::abs(d) < threshold);
+        markEdge |= qualifies & markOnly;
         // Clamped: a strength outside 0..1 would otherwise wrap the byte.
-        *value[c] = LimitToByte(d * amount + v);
+        const int32_t softened = LimitToByte(d * amount + v);
+        value[c] = qualifies & !markOnly ? softened : v;
     }
 }
 
@@ -79,8 +81,8 @@ void AntialiasRow(const FrameView& f, int32_t y, const FilterSettings& s,
     const bool vertical = p.FieldRendering != 8;
     bool markEdge = false;
     for (int32_t x = 1; x < f.width - 1; ++x) {
-        uint8_t* value[3] = {&scratch.c[0][x], &scratch.c[1][x], &scratch.c[2][x]};
-        for (int c = 0; c < 3; ++c) *value[c] = row.c[c][x];
+        // The scratch pixel, kept in locals while its neighbours pull on it.
+        int32_t value[3] = {row.c[0][x], row.c[1][x], row.c[2][x]};
         if (PixelSelected(s, f.alpha[o + x], f.shadow[o + x], row.c[0][x], row.c[1][x],
                           row.c[2][x])) {
             SoftenAgainst(value, row, x - 1, threshold, amount, markEdge);
@@ -93,7 +95,8 @@ void AntialiasRow(const FrameView& f, int32_t y, const FilterSettings& s,
         for (int c = 0; c < 3; ++c) {
             twoAbove.c[c][x] = pendingOld.c[c][x];
             pendingOld.c[c][x] = pendingNew.c[c][x];
-            pendingNew.c[c][x] = markEdge ? 255 : *value[c];
+            scratch.c[c][x] = static_cast<uint8_t>(value[c]);
+            pendingNew.c[c][x] = markEdge ? 255 : scratch.c[c][x];
         }
         markEdge = false;
     }
