@@ -172,17 +172,6 @@ TEST_F(NullChannels, VectorsAreReadAtTheFrameTime) {
     EXPECT_EQ(host.vectorTimes, (std::vector<double>{2.5, 2.5}));  // matching names only
 }
 
-TEST_F(NullChannels, WithoutObjectsNothingChanges) {
-    settings.Passes = 1;
-    const FilterSettings before = settings;
-    const FrameParameters derived = ComputeFrameParameters(settings);
-    Read();
-    EXPECT_TRUE(SameRecord(settings, before));
-    EXPECT_EQ(params.RedScale, derived.RedScale);
-    EXPECT_EQ(params.FocalNear, derived.FocalNear);
-    EXPECT_EQ(params.AntialiasAmount, derived.AntialiasAmount);
-}
-
 // Every channel reaches its own target: a misspelt name or a rule wired to
 // the wrong value shows up here.
 TEST_F(NullChannels, EveryChannelReachesItsTarget) {
@@ -453,14 +442,6 @@ TEST_F(NullChannelsInTheDriver, ChannelsApplyOnlyWithUseNulls) {
     EXPECT_EQ(settings.NegativeImageFlag, 0);
     EXPECT_NE(Frame(kUseNullsAtLoad), plain);
     EXPECT_EQ(settings.NegativeImageFlag, 1);
-}
-
-TEST_F(NullChannelsInTheDriver, FocalPointMeasuresFromTheCameraAtTheFrameTime) {
-    host.items[0].position[0] = 3.0;  // camera
-    host.items.push_back(FakeItem{kObject, "3FocalPoint", {0.0, 4.0, 0.0}, false});
-    Frame(kUseNullsAtLoad);
-    // Camera first, then the focal point, both at the frame's time.
-    EXPECT_EQ(host.vectorTimes, (std::vector<double>{1.0, 1.0}));
 }
 
 }  // namespace
