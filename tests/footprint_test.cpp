@@ -36,6 +36,7 @@ TEST(FootprintTest, AngleConstantsAreTheSinglePrecisionValues) {
 TEST(FootprintTest, PlainBlurHalfWidths) {
     EXPECT_EQ(Profile(0.95f, kBlurAngleConstant), (Widths{0}));
     EXPECT_EQ(Profile(1.0f, kBlurAngleConstant), (Widths{0, 0, 0}));
+    EXPECT_EQ(Profile(2.0f, kBlurAngleConstant), (Widths{1, 1, 1, 1, 1}));
     EXPECT_EQ(Profile(3.0f, kBlurAngleConstant), (Widths{1, 2, 2, 2, 2, 2, 1}));
     EXPECT_EQ(Profile(5.0f, kBlurAngleConstant), (Widths{1, 2, 3, 4, 4, 4, 4, 4, 3, 2, 1}));
     EXPECT_EQ(Profile(10.0f, kBlurAngleConstant),
@@ -52,6 +53,15 @@ TEST(FootprintTest, DepthOfFieldHalfWidths) {
     EXPECT_EQ(Profile(5.0f, kSofterAngleConstant), (Widths{1, 2, 3, 4, 4, 4, 4, 4, 3, 2, 1}));
     EXPECT_EQ(Profile(7.0f, kSofterAngleConstant),
               (Widths{1, 2, 3, 4, 5, 6, 6, 6, 6, 6, 5, 4, 3, 2, 1}));
+}
+
+TEST(FootprintTest, TheTwoAngleConstantsGiveDifferentRows) {
+    // Radii 2 and 8 are where the small difference decides a half-width.
+    EXPECT_NE(Profile(2.0f, kBlurAngleConstant), Profile(2.0f, kSofterAngleConstant));
+    EXPECT_EQ(Profile(8.0f, kBlurAngleConstant),
+              (Widths{1, 2, 4, 5, 6, 6, 7, 7, 7, 7, 7, 6, 6, 5, 4, 2, 1}));
+    EXPECT_EQ(Profile(8.0f, kSofterAngleConstant),
+              (Widths{1, 2, 3, 5, 6, 6, 7, 7, 7, 7, 7, 6, 6, 5, 4, 2, 1}));
 }
 
 TEST(FootprintTest, WholeRadiusReachesOneLessThanItself) {

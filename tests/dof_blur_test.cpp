@@ -1,0 +1,394 @@
+#include "pipeline/passes/dof_blur.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "pipeline/final/selection.h"
+#include "pipeline/frame_parameters.h"
+#include "pipeline/passes/depth_of_field.h"
+#include "support/test_frame.h"
+
+namespace lumafex {
+namespace {
+
+using testing::Rgb;
+using testing::TestFrame;
+
+// A depth buffer for a test frame that counts how often each row is asked for.
+struct DepthMap {
+    DepthMap(int32_t w, int32_t h, float d)
+        : width(w), values(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), d),
+          fetches(static_cast<std::size_t>(h)) {}
+    int32_t width;
+    std::vector<float> values;
+    mutable std::vector<int32_t> fetches;
+    int32_t missingRow = -1;
+
+    float& At(int32_t x, int32_t y) {
+        return values[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(x)];
+    }
+    static const float* Row(const void* context, int32_t y) {
+        const auto* m = static_cast<const DepthMap*>(context);
+        ++m->fetches[static_cast<std::size_t>(y)];
+        if (y == m->missingRow) return nullptr;
+        return m->values.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m->width);
+    }
+    FrameView Attach(TestFrame& frame) const {
+        FrameView v = frame.View();
+        v.depthRow = Row;
+        v.depthContext = this;
+        return v;
+    }
+};
+
+FilterSettings DofSettings(int32_t mode = kIncludeFullFrame) {
+    FilterSettings s{};
+    ResetToDefaults(s);
+    s.DOFBlurFlag = 1;
+    s.FilterInclude = mode;
+    return s;
+}
+
+// Default working values with the focal point at 100 and 5 units of blur per
+// unit of depth.
+FrameParameters DofParams(FilterSettings& s) {
+    s.DOFBlurPercent = 100;
+    s.DOFBlurFocalPoint = 100;
+    return ComputeFrameParameters(s);
+}
+
+// The depth-of-field blur written out the slow, obvious way.
+void ReferenceDof(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
+                  const FrameParameters& p) {
+    const std::size_t n = f.red.size();
+    std::vector<int64_t> sr(n), sg(n), sb(n), hits(n, 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        sr[i] = f.red[i];
+        sg[i] = f.green[i];
+        sb[i] = f.blue[i];
+    }
+    auto blur = [&](float d) {
+        float b = 0.0f;
+        if (d >= p.FocalFar) {
+            b = static_cast<float>((double{d} - p.FocalFar) * p.DOFBlurAmount);
+        } else if (d < p.FocalNear) {
+            b = static_cast<float>((double{p.FocalNear} - d) * p.DOFBlurAmount);
+        }
+        return std::max(std::min(b, p.MaxDOFBlur), 0.0f);
+    };
+    auto depthAt = [&](int32_t x, int32_t y) { return depth.values[f.At(x, y)]; };
+    for (int32_t y = 0; y < f.height; ++y) {
+        for (int32_t x = 0; x < f.width; ++x) {
+            const std::size_t c = f.At(x, y);
+            if (!PixelSelected(s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c])) {
+                continue;
+            }
+            const float dc = depthAt(x, y);
+            const float bc = blur(dc);
+            if (bc <= 0.0f) continue;
+            const int32_t reach = static_cast<int32_t>(bc);
+            const float step = static_cast<float>(1.5707950592041016 / (double{bc} + 1.0));
+            float angle = 0.0f;
+            for (int32_t yy = std::max(y - reach, 0); yy <= std::min(y + reach, f.height - 1);
+                 ++yy) {
+                angle = static_cast<float>(double{angle} + double{step});
+                const auto hw = static_cast<int32_t>(std::sin(double{angle}) * double{bc});
+                for (int32_t xx = std::max(x - hw, 0); xx <= std::min(x + hw, f.width - 1);
+                     ++xx) {
+                    const std::size_t j = f.At(xx, yy);
+                    const float dn = depthAt(xx, yy);
+                    if (double{dn} + double{p.DOFSeperator} < double{dc}) continue;
+                    float bn = 0.0f;
+                    if (s.FilterInclude == kIncludeFullFrame) {
+                        if (dn >= p.FocalFar) {
+                            if (p.DOFBlurSide == 1) continue;
+                            bn = blur(dn);
+                        } else if (dn < p.FocalNear) {
+                            if (p.DOFBlurSide == 2) continue;
+                            bn = blur(dn);
+                        }
+                    } else if (PixelSelected(s, f.alpha[j], f.shadow[j], f.red[j], f.green[j],
+                                             f.blue[j])) {
+                        bn = blur(dn);
+                    }
+                    const float t = static_cast<float>(double{std::min(bc, bn)} /
+                                                       double{std::max(bc, bn)});
+                    const float u = static_cast<float>(1.0 - double{t});
+                    sr[j] += static_cast<int64_t>(f.red[c] * double{t} + f.red[j] * double{u});
+                    sg[j] += static_cast<int64_t>(f.green[c] * double{t} + f.green[j] * double{u});
+                    sb[j] += static_cast<int64_t>(f.blue[c] * double{t} + f.blue[j] * double{u});
+                    hits[j] += 1;
+                }
+            }
+        }
+    }
+    auto byte = [](int64_t q) { return static_cast<uint8_t>(std::clamp<int64_t>(q, 0, 255)); };
+    for (std::size_t i = 0; i < n; ++i) {
+        f.red[i] = byte(sr[i] / hits[i]);
+        f.green[i] = byte(sg[i] / hits[i]);
+        f.blue[i] = byte(sb[i] / hits[i]);
+    }
+}
+
+// A random frame with objects, shadows, a band of colour-range pixels and
+// depths on both sides of the focal range 99..101; part of the depths on a
+// coarse grid so that equal blurs meet often.
+struct Scene {
+    TestFrame frame;
+    DepthMap depth;
+};
+Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
+    Scene sc{TestFrame(w, h), DepthMap(w, h, 0.0f)};
+    sc.frame.FillPattern(seed);
+    uint32_t state = seed * 2654435761u + 1;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            state = state * 1103515245u + 12345u;
+            const float u = static_cast<float>((state >> 8) & 0xffff) / 65536.0f;
+            float d = 97.0f + 6.0f * u;
+            if ((x / 4 + y / 3) % 2 == 0) d = std::round(d * 4.0f) / 4.0f;
+            sc.depth.At(x, y) = d;
+            const std::size_t i = sc.frame.At(x, y);
+            if ((x / 5 + y / 4 + static_cast<int32_t>(seed)) % 3 == 0) sc.frame.alpha[i] = 0;
+            if (x % 7 == 0) sc.frame.blue[i] = 220;
+        }
+    }
+    return sc;
+}
+
+TEST(DepthOfFieldBlurTest, BlurAmountPerDepth) {
+    FilterSettings s = DofSettings();
+    const FrameParameters p = DofParams(s);
+    EXPECT_EQ(DepthBlur(101.0f, p), 5.0f);    // one unit behind
+    EXPECT_EQ(DepthBlur(99.0f, p), 5.0f);     // one unit in front
+    EXPECT_EQ(DepthBlur(100.0f, p), 0.0f);    // exactly at the focal distance
+    EXPECT_EQ(DepthBlur(100.2f, p), static_cast<float>((double{100.2f} - 100.0) * 5.0));
+    EXPECT_EQ(DepthBlur(101.5f, p), 7.0f);    // limited to MaxDOFBlur
+    EXPECT_EQ(DepthBlur(98.5f, p), 7.0f);
+    EXPECT_EQ(DepthBlur(1e30f, p), 7.0f);
+    EXPECT_EQ(DepthBlur(std::numeric_limits<float>::infinity(), p), 7.0f);
+    EXPECT_EQ(DepthBlur(std::numeric_limits<float>::quiet_NaN(), p), 0.0f);
+
+    FrameParameters range = p;
+    range.FocalNear = 90.0f;
+    range.FocalFar = 110.0f;
+    EXPECT_EQ(DepthBlur(95.0f, range), 0.0f);
+    EXPECT_EQ(DepthBlur(110.0f, range), 0.0f);  // the far end tested first: 0 x amount
+    EXPECT_EQ(DepthBlur(89.0f, range), 5.0f);
+    EXPECT_EQ(DepthBlur(110.5f, range), 2.5f);
+
+    // Focal point 0: every depth is on the far side.
+    s.DOFBlurFocalPoint = 0;
+    FrameParameters zero = ComputeFrameParameters(s);
+    EXPECT_EQ(DepthBlur(1.0f, zero), 5.0f);
+    EXPECT_EQ(DepthBlur(0.0f, zero), 0.0f);
+    // Depth 0 in front of a positive focal point: FocalNear x amount, limited.
+    EXPECT_EQ(DepthBlur(0.0f, p), 7.0f);
+
+    // No gain, or a negative one: everything in focus, even at infinity.
+    s.DOFBlurPercent = 0;
+    const FrameParameters none = ComputeFrameParameters(s);
+    EXPECT_EQ(DepthBlur(1e30f, none), 0.0f);
+    EXPECT_EQ(DepthBlur(std::numeric_limits<float>::infinity(), none), 0.0f);
+    s.DOFBlurPercent = -100;
+    EXPECT_EQ(DepthBlur(150.0f, ComputeFrameParameters(s)), 0.0f);
+}
+
+TEST(DepthOfFieldBlurTest, SeparatorIsTestedWithoutRoundingTheSum) {
+    // 100.6f + 0.4f is below 101 in double though it rounds to 101 in single.
+    EXPECT_TRUE(HiddenBehindSeparator(100.6f, 101.0f, 0.4f));
+    EXPECT_FALSE(HiddenBehindSeparator(100.5f, 101.0f, 0.5f));  // equal: receives
+    EXPECT_FALSE(HiddenBehindSeparator(120.0f, 90.0f, 0.4f));   // behind the centre
+    EXPECT_TRUE(HiddenBehindSeparator(90.0f, 120.0f, 0.4f));
+    // A negative separator hides the centre from itself.
+    EXPECT_TRUE(HiddenBehindSeparator(100.0f, 100.0f, -0.3f));
+}
+
+TEST(DepthOfFieldBlurTest, MatchesTheReference) {
+    struct Case {
+        int32_t mode, side;
+        float separator, focalNear, focalFar, amount;
+    };
+    // An amount of 4 gives whole blurs 1 to 7 on the quarter-unit depths,
+    // 2.0 among them, where the angle constant decides a half-width.
+    const Case cases[] = {
+        {3, 0, 0.4f, 100.0f, 100.0f, 5.0f}, {3, 1, 0.4f, 99.0f, 101.0f, 5.0f},
+        {3, 2, 0.4f, 99.0f, 101.0f, 4.0f},  {0, 0, 0.4f, 99.0f, 101.0f, 5.0f},
+        {1, 1, 0.4f, 99.0f, 101.0f, 4.0f},  {2, 0, 0.4f, 100.0f, 100.0f, 5.0f},
+        {4, 2, 0.4f, 99.5f, 100.0f, 5.0f},  {3, 0, -0.3f, 99.0f, 101.0f, 5.0f},
+        {3, 0, 2.0f, 100.0f, 100.0f, 4.0f}, {3, 0, 0.4f, 100.0f, 100.0f, 4.0f},
+    };
+    int32_t seed = 1;
+    for (const Case& c : cases) {
+        for (auto [w, h] : {std::pair{24, 19}, std::pair{8, 1}, std::pair{8, 24}}) {
+            Scene sc = RandomScene(w, h, static_cast<uint32_t>(seed++));
+            FilterSettings s = DofSettings(c.mode);
+            s.r2 = 200;
+            FrameParameters p = DofParams(s);
+            p.DOFBlurSide = c.side;
+            p.DOFSeperator = c.separator;
+            p.FocalNear = c.focalNear;
+            p.FocalFar = c.focalFar;
+            p.DOFBlurAmount = c.amount;
+            TestFrame expected = sc.frame;
+            ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+            ReferenceDof(expected, sc.depth, s, p);
+            ASSERT_EQ(sc.frame.red, expected.red) << "mode " << c.mode << " side " << c.side;
+            ASSERT_EQ(sc.frame.green, expected.green);
+            ASSERT_EQ(sc.frame.blue, expected.blue);
+        }
+    }
+}
+
+TEST(DepthOfFieldBlurTest, ForegroundSpillsOverBackgroundButNotTheReverse) {
+    TestFrame frame(8, 1);
+    frame.Fill({0, 0, 0});
+    frame.Set(3, 0, {200, 200, 200});
+    DepthMap depth(8, 1, 120.0f);  // background far behind: blur 7
+    depth.At(3, 0) = 90.0f;        // foreground far in front: blur 7
+    FilterSettings s = DofSettings();
+    const FrameParameters p = DofParams(s);
+    ASSERT_TRUE(DepthOfFieldBlurPass(depth.Attach(frame), s, p));
+    // In a one-row frame a blur of 7 reaches one pixel to each side. The
+    // foreground keeps its colour: the background behind it gives it nothing.
+    EXPECT_EQ(frame.Get(3, 0).r, 200);
+    // Its neighbours take its whole colour once among four values.
+    EXPECT_EQ(frame.Get(2, 0).r, 50);
+    EXPECT_EQ(frame.Get(4, 0).r, 50);
+    EXPECT_EQ(frame.Get(5, 0).r, 0);
+}
+
+TEST(DepthOfFieldBlurTest, OneSideOnly) {
+    for (int32_t side : {1, 2}) {
+        Scene sc = RandomScene(32, 24, 40 + static_cast<uint32_t>(side));
+        const TestFrame before = sc.frame;
+        FilterSettings s = DofSettings();
+        FrameParameters p = DofParams(s);
+        p.FocalNear = 99.0f;
+        p.FocalFar = 101.0f;
+        p.DOFBlurSide = side;
+        ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+        int32_t changed = 0;
+        for (std::size_t i = 0; i < before.red.size(); ++i) {
+            const float d = sc.depth.values[i];
+            const bool farSide = d >= p.FocalFar;
+            const bool nearSide = d < p.FocalNear;
+            const bool kept = !(side == 1 ? nearSide : farSide);
+            if (kept) {
+                ASSERT_EQ(sc.frame.red[i], before.red[i]) << "side " << side << " depth " << d;
+                ASSERT_EQ(sc.frame.green[i], before.green[i]);
+            } else {
+                changed += sc.frame.red[i] != before.red[i];
+            }
+        }
+        EXPECT_GT(changed, 0) << "side " << side;
+    }
+}
+
+TEST(DepthOfFieldBlurTest, InFocusAndUnselectedPixelsNeverChange) {
+    for (int32_t mode = 0; mode <= 4; ++mode) {
+        Scene sc = RandomScene(32, 24, 60 + static_cast<uint32_t>(mode));
+        const TestFrame before = sc.frame;
+        FilterSettings s = DofSettings(mode);
+        FrameParameters p = DofParams(s);
+        p.FocalNear = 99.0f;
+        p.FocalFar = 101.0f;
+        ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+        for (std::size_t i = 0; i < before.red.size(); ++i) {
+            const float d = sc.depth.values[i];
+            const bool inFocus = d >= p.FocalNear && d < p.FocalFar;
+            const bool selected = PixelSelected(s, before.alpha[i], before.shadow[i],
+                                                before.red[i], before.green[i], before.blue[i]);
+            if (inFocus || !selected) {
+                ASSERT_EQ(sc.frame.Get(static_cast<int32_t>(i % 32), static_cast<int32_t>(i / 32)),
+                          before.Get(static_cast<int32_t>(i % 32), static_cast<int32_t>(i / 32)))
+                    << "mode " << mode << " pixel " << i;
+            }
+        }
+    }
+}
+
+TEST(DepthOfFieldBlurTest, NothingChangesWithoutBlurOrSelection) {
+    struct Case {
+        int32_t percent, mode;
+    };
+    for (const Case c : {Case{0, 3}, Case{-100, 3}, Case{100, 5}, Case{100, -1}}) {
+        Scene sc = RandomScene(16, 12, 77);
+        const TestFrame before = sc.frame;
+        FilterSettings s = DofSettings(c.mode);
+        FrameParameters p = DofParams(s);
+        s.DOFBlurPercent = c.percent;
+        p = ComputeFrameParameters(s);
+        ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+        EXPECT_EQ(sc.frame.red, before.red);
+        EXPECT_EQ(sc.frame.green, before.green);
+        EXPECT_EQ(sc.frame.blue, before.blue);
+    }
+}
+
+TEST(DepthOfFieldBlurTest, DepthRowsAreFetchedOncePerRow) {
+    Scene sc = RandomScene(24, 20, 5);
+    FilterSettings s = DofSettings();
+    const FrameParameters p = DofParams(s);
+    ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+    for (int32_t count : sc.depth.fetches) EXPECT_EQ(count, 1);
+}
+
+TEST(DepthOfFieldBlurTest, NoDepthLeavesTheFrameUnchanged) {
+    Scene sc = RandomScene(16, 12, 8);
+    const TestFrame before = sc.frame;
+    FilterSettings s = DofSettings();
+    const FrameParameters p = DofParams(s);
+    EXPECT_FALSE(DepthOfFieldBlurPass(sc.frame.View(), s, p));  // no depth buffer at all
+    sc.depth.missingRow = 7;                                     // one row the host cannot give
+    EXPECT_FALSE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+    EXPECT_EQ(sc.frame.red, before.red);
+    EXPECT_EQ(sc.frame.green, before.green);
+    EXPECT_EQ(sc.frame.blue, before.blue);
+}
+
+TEST(DepthOfFieldBlurTest, OddWorkingValuesStayInsideTheFrame) {
+    // Values only a null channel could produce.
+    for (float maxBlur : {1e9f, std::numeric_limits<float>::infinity(),
+                          std::numeric_limits<float>::quiet_NaN(), -3.0f}) {
+        Scene sc = RandomScene(16, 12, 9);
+        sc.depth.At(3, 3) = std::numeric_limits<float>::infinity();
+        sc.depth.At(4, 4) = std::numeric_limits<float>::quiet_NaN();
+        sc.depth.At(5, 5) = -1e30f;
+        FilterSettings s = DofSettings();
+        FrameParameters p = DofParams(s);
+        p.MaxDOFBlur = maxBlur;
+        EXPECT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+    }
+}
+
+TEST(DepthOfFieldBlurTest, MissingMemorySkipsThePass) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reports impossible allocations instead of failing them";
+#else
+    uint8_t plane[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    DepthMap depth(8, 1, 150.0f);
+    FrameView view;
+    view.width = std::numeric_limits<int32_t>::max();
+    view.height = std::numeric_limits<int32_t>::max();
+    view.red = view.green = view.blue = view.alpha = view.shadow = plane;
+    view.depthRow = DepthMap::Row;
+    view.depthContext = &depth;
+    FilterSettings s = DofSettings();
+    const FrameParameters p = DofParams(s);
+    EXPECT_FALSE(DepthOfFieldBlurPass(view, s, p));
+    EXPECT_EQ(plane[0], 1);
+    EXPECT_EQ(depth.fetches[0], 0);
+#endif
+}
+
+}  // namespace
+}  // namespace lumafex

@@ -1,0 +1,276 @@
+#include "pipeline/passes/softer_blur.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "pipeline/final/selection.h"
+#include "pipeline/frame_parameters.h"
+#include "support/test_frame.h"
+
+namespace lumafex {
+namespace {
+
+using testing::Rgb;
+using testing::TestFrame;
+
+FilterSettings SofterSettings(int32_t blurPercent, int32_t mode = kIncludeFullFrame) {
+    FilterSettings s{};
+    ResetToDefaults(s);
+    s.BlurFlag = 1;
+    s.SofterBlurFlag = 1;
+    s.BlurPercent = blurPercent;
+    s.FilterInclude = mode;
+    return s;
+}
+
+bool SofterBlur(TestFrame& frame, FilterSettings s) {
+    const FrameParameters p = ComputeFrameParameters(s);
+    return SofterBlurPass(frame.View(), s, p);
+}
+
+// The softer blur written out the slow, obvious way, in the order of the
+// spreading pixels: every single-precision sum is rounded after each
+// addition, so this order is part of the result.
+void ReferenceSofterBlur(TestFrame& f, const FilterSettings& s, float r) {
+    const std::size_t n = f.red.size();
+    std::vector<float> sr(n), sg(n), sb(n), ws(n, 1.0f);
+    for (std::size_t i = 0; i < n; ++i) {
+        sr[i] = f.red[i];
+        sg[i] = f.green[i];
+        sb[i] = f.blue[i];
+    }
+    for (int32_t y = 0; y < f.height; ++y) {
+        for (int32_t x = 0; x < f.width; ++x) {
+            const std::size_t i = f.At(x, y);
+            if (!PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i]) ||
+                !(r > 0.0f)) {
+                continue;
+            }
+            const int32_t reach = static_cast<int32_t>(r);
+            const float step = static_cast<float>(1.5707950592041016 / (double{r} + 1.0));
+            float angle = 0.0f;
+            for (int32_t yy = std::max(0, y - reach); yy <= std::min(f.height - 1, y + reach);
+                 ++yy) {
+                angle = static_cast<float>(double{angle} + double{step});
+                const auto hw = static_cast<int32_t>(double{r} * std::sin(double{angle}));
+                for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw);
+                     ++xx) {
+                    const double d = std::sqrt(double((x - xx) * (x - xx) + (y - yy) * (y - yy)));
+                    if (double{r} - d <= 0.0) continue;
+                    const float w = static_cast<float>(double{r} - d);
+                    const std::size_t j = f.At(xx, yy);
+                    bool full = true;
+                    switch (s.FilterInclude) {
+                        case 0: full = f.alpha[j] != 0; break;
+                        case 1:
+                            if (f.alpha[j] != 0) continue;
+                            break;
+                        case 2: full = f.shadow[j] != 0; break;
+                        case 4: full = InColorRange(s, f.red[j], f.green[j], f.blue[j]); break;
+                        default: break;
+                    }
+                    if (full) {
+                        sr[j] = static_cast<float>(sr[j] + f.red[i] * double{w});
+                        sg[j] = static_cast<float>(sg[j] + f.green[i] * double{w});
+                        sb[j] = static_cast<float>(sb[j] + f.blue[i] * double{w});
+                    } else {
+                        const double t = double{w} / double{r};
+                        sr[j] = static_cast<float>(sr[j] + w * (t * f.red[i] + (1 - t) * f.red[j]));
+                        sg[j] = static_cast<float>(sg[j] +
+                                                   w * (t * f.green[i] + (1 - t) * f.green[j]));
+                        sb[j] = static_cast<float>(sb[j] +
+                                                   w * (t * f.blue[i] + (1 - t) * f.blue[j]));
+                    }
+                    ws[j] = static_cast<float>(ws[j] + double{w});
+                }
+            }
+        }
+    }
+    auto byte = [](double v) {
+        if (v <= 0.0) return uint8_t{0};
+        if (v >= 255.0) return uint8_t{255};
+        return static_cast<uint8_t>(v);
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        f.red[i] = byte(double{sr[i]} / ws[i]);
+        f.green[i] = byte(double{sg[i]} / ws[i]);
+        f.blue[i] = byte(double{sb[i]} / ws[i]);
+    }
+}
+
+TestFrame RandomFrame(int32_t w, int32_t h, uint32_t seed) {
+    TestFrame f(w, h);
+    f.FillPattern(seed);
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const std::size_t i = f.At(x, y);
+            f.alpha[i] = ((x / 5 + y / 4 + static_cast<int32_t>(seed)) % 3 == 0) ? 0 : f.alpha[i];
+            if (x % 7 == 0) f.blue[i] = 220;
+        }
+    }
+    return f;
+}
+
+TEST(SofterBlurTest, MatchesTheReferenceInEveryMode) {
+    for (int32_t mode = 0; mode <= 4; ++mode) {
+        for (int32_t percent : {20, 21, 30, 40, 50, 100, 147, 160}) {
+            for (auto [w, h] : {std::pair{24, 17}, std::pair{8, 1}, std::pair{8, 30}}) {
+                TestFrame frame = RandomFrame(w, h, static_cast<uint32_t>(mode * 17 + percent));
+                TestFrame expected = frame;
+                FilterSettings s = SofterSettings(percent, mode);
+                s.r1 = 0;
+                s.r2 = 200;
+                ASSERT_TRUE(SofterBlur(frame, s));
+                ReferenceSofterBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
+                ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " % " << percent;
+                ASSERT_EQ(frame.green, expected.green);
+                ASSERT_EQ(frame.blue, expected.blue);
+            }
+        }
+    }
+}
+
+TEST(SofterBlurTest, SingleBrightPixel) {
+    TestFrame frame(40, 40);
+    frame.Fill({0, 0, 0});
+    frame.Set(20, 20, {255, 255, 255});
+    ASSERT_TRUE(SofterBlur(frame, SofterSettings(100)));
+    // Every pixel near the bright one has received from 69 pixels with
+    // positive weights adding up to about 130.27, besides its own weight 1.
+    const double weightSum = 131.27;
+    EXPECT_EQ(frame.Get(20, 20).r, 11);  // 255 x 6 / 131.27
+    EXPECT_EQ(static_cast<int>(255 * 6 / weightSum), 11);
+    for (auto [dx, dy] : {std::pair{1, 0}, std::pair{-1, 0}, std::pair{0, 1}, std::pair{0, -1}}) {
+        EXPECT_EQ(frame.Get(20 + dx, 20 + dy).r, 7);  // weight 4
+    }
+    for (auto [dx, dy] : {std::pair{1, 1}, std::pair{-1, 1}, std::pair{1, -1}, std::pair{-1, -1}}) {
+        EXPECT_EQ(frame.Get(20 + dx, 20 + dy).r, 6);  // weight 5 - sqrt(2)
+    }
+    for (auto [dx, dy] : {std::pair{2, 0}, std::pair{-2, 0}, std::pair{0, 2}, std::pair{0, -2}}) {
+        EXPECT_EQ(frame.Get(20 + dx, 20 + dy).r, 5);  // weight 3
+    }
+    // The top and bottom rows lie at distance 5: weight 0, nothing received.
+    EXPECT_EQ(frame.Get(20, 15).r, 0);
+    EXPECT_EQ(frame.Get(20, 25).r, 0);
+    int32_t changed = 0;
+    for (int32_t y = 0; y < 40; ++y) {
+        for (int32_t x = 0; x < 40; ++x) changed += frame.Get(x, y).r != 0;
+    }
+    EXPECT_LE(changed, 69);
+}
+
+TEST(SofterBlurTest, OneRowWorkedExample) {
+    TestFrame frame(8, 1);
+    const uint8_t c[8] = {10, 200, 37, 255, 0, 90, 91, 250};
+    for (int32_t x = 0; x < 8; ++x) frame.Set(x, 0, {c[x], c[7 - x], 128});
+    const TestFrame before = frame;
+    ASSERT_TRUE(SofterBlur(frame, SofterSettings(100)));
+    for (int32_t x = 0; x < 8; ++x) {
+        auto expect = [&](const std::vector<uint8_t>& p) {
+            if (x == 0) return (6 * p[0] + 4 * p[1]) / 10;
+            if (x == 7) return (4 * p[6] + 6 * p[7]) / 10;
+            return (4 * p[x - 1] + 6 * p[x] + 4 * p[x + 1]) / 14;
+        };
+        EXPECT_EQ(frame.red[x], expect(before.red)) << x;
+        EXPECT_EQ(frame.green[x], expect(before.green)) << x;
+        EXPECT_EQ(frame.blue[x], 128);
+    }
+}
+
+TEST(SofterBlurTest, RadiusUpToOneOnlyRoundsItsOwnColourDown) {
+    for (int32_t percent : {1, 10, 19, 20}) {
+        TestFrame frame = RandomFrame(16, 12, 21);
+        const TestFrame before = frame;
+        ASSERT_TRUE(SofterBlur(frame, SofterSettings(percent)));
+        for (std::size_t i = 0; i < frame.red.size(); ++i) {
+            ASSERT_LE(frame.red[i], before.red[i]);
+            ASSERT_GE(frame.red[i] + 1, before.red[i]);
+            ASSERT_LE(frame.blue[i], before.blue[i]);
+            ASSERT_GE(frame.blue[i] + 1, before.blue[i]);
+        }
+    }
+    // Pixels that do not spread keep their colours exactly.
+    TestFrame frame = RandomFrame(16, 12, 22);
+    const TestFrame before = frame;
+    ASSERT_TRUE(SofterBlur(frame, SofterSettings(20, kIncludeObjects)));
+    for (std::size_t i = 0; i < frame.red.size(); ++i) {
+        if (before.alpha[i] == 0) {
+            ASSERT_EQ(frame.red[i], before.red[i]);
+        }
+    }
+}
+
+TEST(SofterBlurTest, TwentyOnePercentReachesAPlusShape) {
+    TestFrame frame(8, 5);
+    frame.Fill({0, 0, 0});
+    frame.Set(3, 2, {255, 255, 255});
+    ASSERT_TRUE(SofterBlur(frame, SofterSettings(21)));
+    // Each of the four neighbours: 255 x 0.05 over its own weight 1, its own
+    // spread weight 1.05 and 0.05 from each of its four neighbours.
+    for (auto [x, y] : {std::pair{2, 2}, std::pair{4, 2}, std::pair{3, 1}, std::pair{3, 3}}) {
+        EXPECT_EQ(frame.Get(x, y).r, 5) << x << "," << y;
+    }
+    EXPECT_EQ(frame.Get(2, 1).r, 0);
+    EXPECT_EQ(frame.Get(4, 3).r, 0);
+}
+
+TEST(SofterBlurTest, NonPositiveRadiusAndUnknownModeLeaveTheFrameUnchanged) {
+    for (auto [percent, mode] : {std::pair{0, 3}, std::pair{-5, 3}, std::pair{100, 5},
+                                 std::pair{100, -1}}) {
+        TestFrame frame = RandomFrame(16, 12, 5);
+        const TestFrame before = frame;
+        ASSERT_TRUE(SofterBlur(frame, SofterSettings(percent, mode)));
+        EXPECT_EQ(frame.red, before.red);
+        EXPECT_EQ(frame.green, before.green);
+        EXPECT_EQ(frame.blue, before.blue);
+    }
+}
+
+TEST(SofterBlurTest, BackgroundOnlyNeverChangesAnObject) {
+    TestFrame frame = RandomFrame(32, 24, 9);
+    const TestFrame before = frame;
+    ASSERT_TRUE(SofterBlur(frame, SofterSettings(200, kIncludeBackground)));
+    for (std::size_t i = 0; i < frame.red.size(); ++i) {
+        if (before.alpha[i] == 0) continue;
+        ASSERT_EQ(frame.red[i], before.red[i]);
+        ASSERT_EQ(frame.green[i], before.green[i]);
+        ASSERT_EQ(frame.blue[i], before.blue[i]);
+    }
+}
+
+TEST(SofterBlurTest, ColourRangeBlendsIntoPixelsOutsideIt) {
+    TestFrame frame(16, 8);
+    frame.Fill({200, 200, 0});  // outside the default range of blues
+    frame.Set(8, 4, {0, 0, 255});
+    ASSERT_TRUE(SofterBlur(frame, SofterSettings(100, kIncludeColorRange)));
+    // The neighbour takes w (t x blue + (1 - t) x own), t = 4 / 5, besides
+    // its own colour with weight 1: red (200 + 4 x 40) / 5, blue 4 x 204 / 5.
+    EXPECT_EQ(frame.Get(9, 4), (Rgb{72, 72, 163}));
+}
+
+TEST(SofterBlurTest, MissingMemorySkipsThePass) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reports impossible allocations instead of failing them";
+#else
+    uint8_t plane[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    FrameView view;
+    view.width = std::numeric_limits<int32_t>::max();
+    view.height = std::numeric_limits<int32_t>::max();
+    view.red = view.green = view.blue = view.alpha = view.shadow = plane;
+    FilterSettings s = SofterSettings(100);
+    const FrameParameters p = ComputeFrameParameters(s);
+    EXPECT_FALSE(SofterBlurPass(view, s, p));
+    EXPECT_EQ(plane[0], 1);
+    EXPECT_EQ(plane[7], 8);
+#endif
+}
+
+}  // namespace
+}  // namespace lumafex

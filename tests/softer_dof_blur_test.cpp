@@ -1,0 +1,351 @@
+#include "pipeline/passes/softer_dof_blur.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "pipeline/final/selection.h"
+#include "pipeline/frame_parameters.h"
+#include "pipeline/passes/depth_of_field.h"
+#include "support/test_frame.h"
+
+namespace lumafex {
+namespace {
+
+using testing::Rgb;
+using testing::TestFrame;
+
+struct DepthMap {
+    DepthMap(int32_t w, int32_t h, float d)
+        : width(w), values(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), d),
+          fetches(static_cast<std::size_t>(h)) {}
+    int32_t width;
+    std::vector<float> values;
+    mutable std::vector<int32_t> fetches;
+
+    float& At(int32_t x, int32_t y) {
+        return values[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(x)];
+    }
+    static const float* Row(const void* context, int32_t y) {
+        const auto* m = static_cast<const DepthMap*>(context);
+        ++m->fetches[static_cast<std::size_t>(y)];
+        return m->values.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m->width);
+    }
+    FrameView Attach(TestFrame& frame) const {
+        FrameView v = frame.View();
+        v.depthRow = Row;
+        v.depthContext = this;
+        return v;
+    }
+};
+
+FilterSettings SofterDofSettings(int32_t mode = kIncludeFullFrame) {
+    FilterSettings s{};
+    ResetToDefaults(s);
+    s.DOFBlurFlag = 1;
+    s.SofterBlurFlag = 1;
+    s.FilterInclude = mode;
+    s.DOFBlurPercent = 100;
+    s.DOFBlurFocalPoint = 100;
+    return s;
+}
+
+// The softer depth-of-field blur written out the slow, obvious way, centres
+// in row order: the single-precision sums are rounded after every addition.
+void ReferenceSofterDof(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
+                        const FrameParameters& p) {
+    const std::size_t n = f.red.size();
+    std::vector<float> sr(n), sg(n), sb(n), ws(n, 1.0f);
+    for (std::size_t i = 0; i < n; ++i) {
+        sr[i] = f.red[i];
+        sg[i] = f.green[i];
+        sb[i] = f.blue[i];
+    }
+    auto blur = [&](float d) {
+        float b = 0.0f;
+        if (d >= p.FocalFar) {
+            b = static_cast<float>((double{d} - p.FocalFar) * p.DOFBlurAmount);
+        } else if (d < p.FocalNear) {
+            b = static_cast<float>((double{p.FocalNear} - d) * p.DOFBlurAmount);
+        }
+        return std::max(std::min(b, p.MaxDOFBlur), 0.0f);
+    };
+    for (int32_t y = 0; y < f.height; ++y) {
+        for (int32_t x = 0; x < f.width; ++x) {
+            const std::size_t c = f.At(x, y);
+            if (!PixelSelected(s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c])) {
+                continue;
+            }
+            const float dc = depth.values[c];
+            const float bc = blur(dc);
+            if (bc <= 0.0f) continue;
+            const int32_t reach = static_cast<int32_t>(bc);
+            const float step = static_cast<float>(1.5707950592041016 / (double{bc} + 1.0));
+            float angle = 0.0f;
+            for (int32_t yy = std::max(y - reach, 0); yy <= std::min(y + reach, f.height - 1);
+                 ++yy) {
+                angle = static_cast<float>(double{angle} + double{step});
+                const auto hw = static_cast<int32_t>(std::sin(double{angle}) * double{bc});
+                for (int32_t xx = std::max(x - hw, 0); xx <= std::min(x + hw, f.width - 1);
+                     ++xx) {
+                    const std::size_t j = f.At(xx, yy);
+                    const float dn = depth.values[j];
+                    if (double{dn} + double{p.DOFSeperator} < double{dc}) continue;
+                    const double dist =
+                        std::sqrt(double((y - yy) * (y - yy)) + double((x - xx) * (x - xx)));
+                    const float w = static_cast<float>(double{bc} - dist);
+                    if (w <= 0.0f) continue;
+                    const float bn = blur(dn);
+                    const float t = static_cast<float>(double{std::min(bc, bn)} /
+                                                       double{std::max(bc, bn)});
+                    float a = t;
+                    if (s.FilterInclude == kIncludeObjects) {
+                        a = static_cast<float>(std::min(1.0, double{t} * double{w}));
+                    }
+                    const float b = static_cast<float>(1.0 - double{a});
+                    sr[j] = static_cast<float>(sr[j] + (f.red[c] * double{a} + f.red[j] * double{b}) * w);
+                    sg[j] = static_cast<float>(sg[j] +
+                                               (f.green[c] * double{a} + f.green[j] * double{b}) * w);
+                    sb[j] = static_cast<float>(sb[j] +
+                                               (f.blue[c] * double{a} + f.blue[j] * double{b}) * w);
+                    ws[j] = static_cast<float>(ws[j] + double{w});
+                }
+            }
+        }
+    }
+    auto byte = [](double v) {
+        v = std::max(v, 0.0);
+        v = std::min(v, 255.0);
+        return static_cast<uint8_t>(v);
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        f.red[i] = byte(double{sr[i]} / ws[i]);
+        f.green[i] = byte(double{sg[i]} / ws[i]);
+        f.blue[i] = byte(double{sb[i]} / ws[i]);
+    }
+}
+
+struct Scene {
+    TestFrame frame;
+    DepthMap depth;
+};
+Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
+    Scene sc{TestFrame(w, h), DepthMap(w, h, 0.0f)};
+    sc.frame.FillPattern(seed);
+    uint32_t state = seed * 2654435761u + 1;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            state = state * 1103515245u + 12345u;
+            const float u = static_cast<float>((state >> 8) & 0xffff) / 65536.0f;
+            float d = 97.0f + 6.0f * u;
+            if ((x / 4 + y / 3) % 2 == 0) d = std::round(d * 4.0f) / 4.0f;
+            sc.depth.At(x, y) = d;
+            const std::size_t i = sc.frame.At(x, y);
+            if ((x / 5 + y / 4 + static_cast<int32_t>(seed)) % 3 == 0) sc.frame.alpha[i] = 0;
+            if (x % 7 == 0) sc.frame.blue[i] = 220;
+        }
+    }
+    return sc;
+}
+
+TEST(SofterDepthOfFieldBlurTest, MatchesTheReference) {
+    struct Case {
+        int32_t mode;
+        float separator, focalNear, focalFar, amount;
+    };
+    const Case cases[] = {
+        {3, 0.4f, 100.0f, 100.0f, 5.0f}, {3, 0.4f, 99.0f, 101.0f, 4.0f},
+        {0, 0.4f, 99.0f, 101.0f, 5.0f},  {0, 0.4f, 100.0f, 100.0f, 4.0f},
+        {1, 0.4f, 99.0f, 101.0f, 5.0f},  {2, 0.4f, 100.0f, 100.0f, 5.0f},
+        {4, 0.4f, 99.5f, 100.0f, 4.0f},  {3, -0.3f, 99.0f, 101.0f, 5.0f},
+        {3, 2.0f, 100.0f, 100.0f, 4.0f},
+    };
+    uint32_t seed = 100;
+    for (const Case& c : cases) {
+        for (auto [w, h] : {std::pair{24, 19}, std::pair{8, 1}, std::pair{8, 24}}) {
+            Scene sc = RandomScene(w, h, seed++);
+            FilterSettings s = SofterDofSettings(c.mode);
+            s.r2 = 200;
+            FrameParameters p = ComputeFrameParameters(s);
+            p.DOFSeperator = c.separator;
+            p.FocalNear = c.focalNear;
+            p.FocalFar = c.focalFar;
+            p.DOFBlurAmount = c.amount;
+            TestFrame expected = sc.frame;
+            ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+            ReferenceSofterDof(expected, sc.depth, s, p);
+            ASSERT_EQ(sc.frame.red, expected.red) << "mode " << c.mode;
+            ASSERT_EQ(sc.frame.green, expected.green);
+            ASSERT_EQ(sc.frame.blue, expected.blue);
+        }
+    }
+}
+
+// A gain of 30 % gives 1.5 exactly at one unit behind the focal point.
+FilterSettings OneAndAHalf(FilterSettings s) {
+    s.DOFBlurPercent = 30;
+    return s;
+}
+
+// One bright pixel among black ones, every pixel at the same depth with blur
+// 1.5 (footprint rows y - 1, y, y + 1 with half-widths 0, 1, 1). A pixel
+// receives from the centres whose footprints hold it, with the weights of
+// the example: 0.5 at distance 1, 1.5 - sqrt(2) = 0.08579 diagonally, 1.5
+// from itself. So every pixel's weight sum is 1 + 1.5 + 4 x 0.5 + 2 x 0.08579.
+TEST(SofterDepthOfFieldBlurTest, WeightsOfABlurOfOneAndAHalf) {
+    TestFrame frame(16, 9);
+    frame.Fill({0, 0, 0});
+    frame.Set(8, 4, {255, 255, 255});
+    DepthMap depth(16, 9, 101.0f);
+    FilterSettings s = OneAndAHalf(SofterDofSettings());
+    const FrameParameters p = ComputeFrameParameters(s);
+    ASSERT_EQ(DepthBlur(101.0f, p), 1.5f);
+    ASSERT_TRUE(SofterDepthOfFieldBlurPass(depth.Attach(frame), s, p));
+    const double diagonal = static_cast<float>(1.5 - std::sqrt(2.0));
+    EXPECT_NEAR(diagonal, 0.08579, 1e-5);
+    const double total = 1.0 + 1.5 + 4.0 * 0.5 + 2.0 * diagonal;
+    auto value = [&](double w) { return static_cast<int>(255.0 * w / total); };
+    EXPECT_EQ(frame.Get(8, 4).r, value(1.0 + 1.5));  // its own colour twice
+    EXPECT_EQ(frame.Get(8, 4).r, 136);
+    // The bright pixel's footprint: the row above, its own row, the row below.
+    EXPECT_EQ(frame.Get(8, 3).r, value(0.5));
+    EXPECT_EQ(frame.Get(7, 4).r, value(0.5));
+    EXPECT_EQ(frame.Get(9, 4).r, value(0.5));
+    EXPECT_EQ(frame.Get(8, 5).r, value(0.5));
+    EXPECT_EQ(frame.Get(8, 5).r, 27);
+    EXPECT_EQ(frame.Get(7, 5).r, value(diagonal));
+    EXPECT_EQ(frame.Get(9, 5).r, 4);
+    // Outside it: the upper corners and anything two steps away.
+    EXPECT_EQ(frame.Get(7, 3).r, 0);
+    EXPECT_EQ(frame.Get(9, 3).r, 0);
+    EXPECT_EQ(frame.Get(8, 2).r, 0);
+    EXPECT_EQ(frame.Get(10, 4).r, 0);
+}
+
+TEST(SofterDepthOfFieldBlurTest, ObjectsOnlyMixesLessThanFullFrame) {
+    // Every pixel an object at the same depth: both modes select every
+    // centre, and every t is 1. Full Frame hands a neighbour the whole
+    // colour; Objects Only only min(1, t x w) = 0.5 of it at weight 0.5.
+    TestFrame full(16, 9);
+    full.Fill({0, 0, 0}, 255);
+    full.Set(8, 4, {255, 255, 255}, 255);
+    TestFrame objects = full;
+    DepthMap depth(16, 9, 101.0f);
+    FilterSettings s = OneAndAHalf(SofterDofSettings(kIncludeFullFrame));
+    ASSERT_TRUE(SofterDepthOfFieldBlurPass(depth.Attach(full), s, ComputeFrameParameters(s)));
+    s.FilterInclude = kIncludeObjects;
+    ASSERT_TRUE(SofterDepthOfFieldBlurPass(depth.Attach(objects), s, ComputeFrameParameters(s)));
+    EXPECT_EQ(full.Get(9, 4).r, 27);
+    EXPECT_EQ(objects.Get(9, 4).r, 13);  // 255 x 0.5 x 0.5 over the same weights
+    EXPECT_NE(full.red, objects.red);
+}
+
+TEST(SofterDepthOfFieldBlurTest, ObjectsOnlyBleedsIntoOutOfFocusBackground) {
+    TestFrame frame(16, 9);
+    frame.Fill({0, 0, 0}, 0);
+    frame.Set(8, 4, {255, 255, 255}, 255);
+    DepthMap depth(16, 9, 101.0f);
+    FilterSettings s = OneAndAHalf(SofterDofSettings(kIncludeObjects));
+    ASSERT_TRUE(SofterDepthOfFieldBlurPass(depth.Attach(frame), s, ComputeFrameParameters(s)));
+    // Receivers are not tested against the selection: the background next
+    // to the object takes some of its colour.
+    EXPECT_GT(frame.Get(9, 4).r, 0);
+    EXPECT_GT(frame.Get(8, 5).r, 0);
+}
+
+TEST(SofterDepthOfFieldBlurTest, InFocusPixelsKeepTheirColourUpToRounding) {
+    for (int32_t mode = 0; mode <= 4; ++mode) {
+        Scene sc = RandomScene(32, 24, 300 + static_cast<uint32_t>(mode));
+        const TestFrame before = sc.frame;
+        FilterSettings s = SofterDofSettings(mode);
+        FrameParameters p = ComputeFrameParameters(s);
+        p.FocalNear = 99.0f;
+        p.FocalFar = 101.0f;
+        ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+        for (std::size_t i = 0; i < before.red.size(); ++i) {
+            const float d = sc.depth.values[i];
+            if (!(d >= p.FocalNear && d < p.FocalFar)) continue;
+            // Only its own colour reaches it, as single-precision sums.
+            ASSERT_LE(sc.frame.red[i], before.red[i]);
+            ASSERT_GE(sc.frame.red[i] + 1, before.red[i]);
+            ASSERT_LE(sc.frame.blue[i], before.blue[i]);
+            ASSERT_GE(sc.frame.blue[i] + 1, before.blue[i]);
+        }
+    }
+}
+
+TEST(SofterDepthOfFieldBlurTest, SeparatorAndIgnoredSide) {
+    TestFrame frame(8, 1);
+    frame.Fill({0, 0, 0});
+    frame.Set(3, 0, {200, 200, 200});
+    DepthMap depth(8, 1, 120.0f);
+    depth.At(3, 0) = 90.0f;
+    FilterSettings s = SofterDofSettings();
+    FrameParameters p = ComputeFrameParameters(s);
+    TestFrame sided = frame;
+    ASSERT_TRUE(SofterDepthOfFieldBlurPass(depth.Attach(frame), s, p));
+    // The foreground receives nothing from the background behind it: only
+    // its own colour, weighted, so it stays.
+    EXPECT_EQ(frame.Get(3, 0).r, 200);
+    EXPECT_GT(frame.Get(4, 0).r, 0);
+    // DOFBlurSide has no say here.
+    p.DOFBlurSide = 1;
+    ASSERT_TRUE(SofterDepthOfFieldBlurPass(depth.Attach(sided), s, p));
+    EXPECT_EQ(sided.red, frame.red);
+}
+
+TEST(SofterDepthOfFieldBlurTest, NothingChangesWithoutBlurSelectionOrDepth) {
+    for (auto [percent, mode] : {std::pair{0, 3}, std::pair{-100, 3}, std::pair{100, 5},
+                                 std::pair{100, -1}}) {
+        Scene sc = RandomScene(16, 12, 77);
+        const TestFrame before = sc.frame;
+        FilterSettings s = SofterDofSettings(mode);
+        s.DOFBlurPercent = percent;
+        ASSERT_TRUE(
+            SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, ComputeFrameParameters(s)));
+        EXPECT_EQ(sc.frame.red, before.red);
+        EXPECT_EQ(sc.frame.green, before.green);
+        EXPECT_EQ(sc.frame.blue, before.blue);
+    }
+    Scene sc = RandomScene(16, 12, 78);
+    const TestFrame before = sc.frame;
+    FilterSettings s = SofterDofSettings();
+    EXPECT_FALSE(SofterDepthOfFieldBlurPass(sc.frame.View(), s, ComputeFrameParameters(s)));
+    EXPECT_EQ(sc.frame.red, before.red);
+}
+
+TEST(SofterDepthOfFieldBlurTest, DepthRowsAreFetchedOncePerRow) {
+    Scene sc = RandomScene(24, 20, 5);
+    FilterSettings s = SofterDofSettings();
+    ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, ComputeFrameParameters(s)));
+    for (int32_t count : sc.depth.fetches) EXPECT_EQ(count, 1);
+}
+
+TEST(SofterDepthOfFieldBlurTest, MissingMemorySkipsThePass) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reports impossible allocations instead of failing them";
+#else
+    uint8_t plane[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    DepthMap depth(8, 1, 150.0f);
+    FrameView view;
+    view.width = std::numeric_limits<int32_t>::max();
+    view.height = std::numeric_limits<int32_t>::max();
+    view.red = view.green = view.blue = view.alpha = view.shadow = plane;
+    view.depthRow = DepthMap::Row;
+    view.depthContext = &depth;
+    FilterSettings s = SofterDofSettings();
+    EXPECT_FALSE(SofterDepthOfFieldBlurPass(view, s, ComputeFrameParameters(s)));
+    EXPECT_EQ(plane[0], 1);
+    EXPECT_EQ(depth.fetches[0], 0);
+#endif
+}
+
+}  // namespace
+}  // namespace lumafex
