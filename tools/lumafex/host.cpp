@@ -1,0 +1,223 @@
+#include "host.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace lumafex::tool {
+
+namespace {
+
+// What the host's operations work on while a Host is active.
+struct Active {
+    const Scene* scene = nullptr;
+    SceneInfo sceneInfo{};
+    DisplayInfo displayInfo{};
+    int objectInfo = 0;
+    // The frame being processed.
+    int32_t width = 0;
+    int32_t height = 0;
+    uint8_t* planes[5] = {};  // red, green, blue, alpha, shadow
+    const float* depth = nullptr;
+    ColourImage* output = nullptr;
+    std::size_t written = 0;
+};
+
+Active g_active;
+
+// Items are handed out as 1-based tags: cameras first, then objects.
+constexpr uintptr_t kObjectBase = uintptr_t{1} << 24;
+
+const SceneItem* ItemOf(void* item, int32_t* type = nullptr) {
+    const auto tag = reinterpret_cast<uintptr_t>(item);
+    const Scene& s = *g_active.scene;
+    if (tag >= kObjectBase) {
+        const std::size_t i = tag - kObjectBase;
+        if (type) *type = host::kItemObject;
+        return i < s.objects.size() ? &s.objects[i] : nullptr;
+    }
+    if (tag == 0) return nullptr;
+    if (type) *type = host::kItemCamera;
+    return tag - 1 < s.cameras.size() ? &s.cameras[tag - 1] : nullptr;
+}
+
+void* FirstItem(int32_t type, void*) {
+    const Scene& s = *g_active.scene;
+    if (type == host::kItemCamera && !s.cameras.empty()) return reinterpret_cast<void*>(uintptr_t{1});
+    if (type == host::kItemObject && !s.objects.empty()) return reinterpret_cast<void*>(kObjectBase);
+    return nullptr;
+}
+
+void* NextItem(void* item) {
+    int32_t type = 0;
+    if (ItemOf(item, &type) == nullptr) return nullptr;
+    const auto next = reinterpret_cast<uintptr_t>(item) + 1;
+    return ItemOf(reinterpret_cast<void*>(next)) != nullptr ? reinterpret_cast<void*>(next) : nullptr;
+}
+
+const char* ItemName(void* item) {
+    const SceneItem* it = ItemOf(item);
+    return it != nullptr ? it->name.c_str() : nullptr;
+}
+
+void ItemVector(void* item, int32_t, double time, double vector[3]) {
+    const SceneItem* it = ItemOf(item);
+    if (it == nullptr) {
+        vector[0] = vector[1] = vector[2] = 0.0;
+        return;
+    }
+    it->PositionAt(time, vector);
+}
+
+ItemInfo g_itemInfo{FirstItem, NextItem, nullptr, nullptr, nullptr, nullptr,
+                    nullptr,   nullptr,  ItemName, ItemVector};
+
+void* Lookup(const char* name, int32_t) {
+    if (name == nullptr) return nullptr;
+    if (std::strcmp(name, host::kGlobalSceneInfo) == 0) return &g_active.sceneInfo;
+    if (std::strcmp(name, host::kGlobalItemInfo) == 0) return &g_itemInfo;
+    if (std::strcmp(name, host::kGlobalObjectInfo) == 0) return &g_active.objectInfo;
+    if (std::strcmp(name, host::kGlobalDisplayInfo) == 0) return &g_active.displayInfo;
+    return nullptr;
+}
+
+uint8_t* GetLine(int32_t type, int32_t y) {
+    if (y < 0 || y >= g_active.height) return nullptr;
+    int plane = -1;
+    switch (type) {
+        case host::kBufferRed: plane = 0; break;
+        case host::kBufferGreen: plane = 1; break;
+        case host::kBufferBlue: plane = 2; break;
+        case host::kBufferAlpha: plane = 3; break;
+        case host::kBufferShadow: plane = 4; break;
+        default: return nullptr;
+    }
+    return g_active.planes[plane] + PixelCount(g_active.width, y);
+}
+
+float* GetFloatLine(int32_t type, int32_t y) {
+    if (type != host::kBufferDepth || g_active.depth == nullptr || y < 0 || y >= g_active.height)
+        return nullptr;
+    return const_cast<float*>(g_active.depth) + PixelCount(g_active.width, y);
+}
+
+bool Inside(int32_t x, int32_t y) {
+    return g_active.output != nullptr && x >= 0 && y >= 0 && x < g_active.width && y < g_active.height;
+}
+
+void PutRGB(int32_t x, int32_t y, const uint8_t rgb[3]) {
+    if (!Inside(x, y)) return;
+    const std::size_t i = PixelCount(g_active.width, y) + static_cast<std::size_t>(x);
+    g_active.output->red[i] = rgb[0];
+    g_active.output->green[i] = rgb[1];
+    g_active.output->blue[i] = rgb[2];
+    ++g_active.written;
+}
+
+void PutAlpha(int32_t x, int32_t y, uint8_t alpha) {
+    if (!Inside(x, y)) return;
+    g_active.output->alpha[PixelCount(g_active.width, y) + static_cast<std::size_t>(x)] = alpha;
+    ++g_active.written;
+}
+
+struct LineSource {
+    const std::vector<std::string>* lines;
+    std::size_t next;
+};
+
+int32_t ReadLine(void* context, char* buffer, int32_t size) {
+    auto* source = static_cast<LineSource*>(context);
+    if (source->next >= source->lines->size() || size <= 0) return -1;
+    const std::string& line = (*source->lines)[source->next++];
+    const std::size_t n = std::min(line.size(), static_cast<std::size_t>(size - 1));
+    std::memcpy(buffer, line.data(), n);
+    buffer[n] = '\0';
+    return static_cast<int32_t>(n);
+}
+
+void WriteLine(void* context, const char* text, int32_t length) {
+    auto* lines = static_cast<std::vector<std::string>*>(context);
+    const std::size_t n = length > 0 ? strnlen(text, static_cast<std::size_t>(length)) : 0;
+    lines->emplace_back(text, n);
+}
+
+}  // namespace
+
+Host::Host(const LoadedModule& module, const Scene& scene) {
+    if (g_active.scene != nullptr) throw std::logic_error("only one host at a time");
+    ActivateFunc activate = module.FindServer(host::kHandlerClass, host::kServerName);
+    if (activate == nullptr) {
+        throw std::runtime_error("the module has no " + std::string(host::kHandlerClass) +
+                                 " server named \"" + host::kServerName + "\"");
+    }
+    g_active = Active{};
+    g_active.scene = &scene;
+    g_active.sceneInfo.name = scene.path.c_str();
+    g_active.sceneInfo.filename = scene.path.c_str();
+    g_active.sceneInfo.renderOptions = scene.renderFields ? host::kRenderFields : 0;
+    const int result = activate(host::kInterfaceVersion, Lookup, &table_, nullptr);
+    if (result != host::kActivateOk) {
+        g_active = Active{};
+        throw std::runtime_error("the module's handler activation failed with code " +
+                                 std::to_string(result));
+    }
+    const char* error = nullptr;
+    instance_ = table_.create(&error);
+    if (instance_ == nullptr) {
+        g_active = Active{};
+        throw std::runtime_error(std::string("the module could not create an instance: ") +
+                                 (error != nullptr ? error : "no reason given"));
+    }
+}
+
+Host::~Host() {
+    if (instance_ != nullptr) table_.destroy(instance_);
+    g_active = Active{};
+}
+
+void Host::Load(const std::vector<std::string>& lines) {
+    LineSource source{&lines, 0};
+    const LoadState state{0, &source, ReadLine};
+    table_.load(instance_, &state);
+}
+
+std::vector<std::string> Host::Save() {
+    std::vector<std::string> lines;
+    const SaveState state{0, &lines, WriteLine};
+    table_.save(instance_, &state);
+    return lines;
+}
+
+bool Host::Process(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,
+                   ColourImage& output) {
+    std::vector<uint8_t> noShadow;
+    if (shadow == nullptr) noShadow.assign(colour.red.size(), 0);
+    g_active.width = colour.width;
+    g_active.height = colour.height;
+    g_active.planes[0] = colour.red.data();
+    g_active.planes[1] = colour.green.data();
+    g_active.planes[2] = colour.blue.data();
+    g_active.planes[3] = colour.alpha.data();
+    g_active.planes[4] = shadow != nullptr ? shadow->value.data() : noShadow.data();
+    g_active.depth = depth != nullptr ? depth->value.data() : nullptr;
+    output.Resize(colour.width, colour.height);
+    g_active.output = &output;
+    g_active.written = 0;
+
+    FrameAccess frame{};
+    frame.width = colour.width;
+    frame.height = colour.height;
+    frame.time = time;
+    frame.getLine = GetLine;
+    frame.getFloatLine = GetFloatLine;
+    frame.putRGB = PutRGB;
+    frame.putAlpha = PutAlpha;
+    table_.process(instance_, &frame);
+
+    const bool wrote = g_active.written > 0 || colour.red.empty();
+    g_active.output = nullptr;
+    g_active.depth = nullptr;
+    for (auto*& p : g_active.planes) p = nullptr;
+    return wrote;
+}
+
+}  // namespace lumafex::tool

@@ -1,0 +1,42 @@
+// The host side of one scene: the globals the module looks up, an item list
+// over the scene's cameras and objects, and a frame access over the planes
+// of the frame being processed. The module's entries carry no context, so
+// one Host at a time is the active one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/host_interface.h"
+#include "images.h"
+#include "module_loader.h"
+#include "scene.h"
+
+namespace lumafex::tool {
+
+class Host {
+public:
+    // Activates the module's image filter handler for the scene and creates
+    // an instance; throws std::runtime_error with a clear message on failure.
+    Host(const LoadedModule& module, const Scene& scene);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // Hands the stored settings lines to the module's load slot.
+    void Load(const std::vector<std::string>& lines);
+    // The module's save slot's lines.
+    std::vector<std::string> Save();
+
+    // Processes one frame in place: colour (with alpha), an optional shadow
+    // and depth. Returns false when the module wrote no pixel (it refused
+    // the frame); otherwise output holds what it wrote.
+    bool Process(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,
+                 ColourImage& output);
+
+private:
+    HandlerTable table_{};
+    void* instance_ = nullptr;
+};
+
+}  // namespace lumafex::tool

@@ -1,0 +1,164 @@
+// Image files through OpenImageIO. Alpha is read and written unassociated:
+// the module sees exactly the colour bytes a PNG stores, and the bytes it
+// hands back are stored as they are.
+#include <OpenImageIO/imageio.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "image_io.h"
+
+namespace lumafex::tool {
+
+namespace {
+
+using OIIO::ImageInput;
+using OIIO::ImageOutput;
+using OIIO::ImageSpec;
+using OIIO::TypeDesc;
+
+struct OpenedImage {
+    std::unique_ptr<ImageInput> input;
+    ImageSpec spec;
+};
+
+OpenedImage Open(const std::string& path) {
+    ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    OpenedImage image;
+    image.input = ImageInput::open(path, &config);
+    if (!image.input) {
+        throw ImageError(path + ": cannot read image: " + OIIO::geterror());
+    }
+    image.spec = image.input->spec();
+    CheckImageSize(path, image.spec.width, image.spec.height);
+    if (image.spec.depth > 1) throw ImageError(path + ": volume images are not supported");
+    return image;
+}
+
+// Channels [first, first + count) as bytes: 8-bit images as stored, other
+// bit depths converted from float with the documented rule.
+std::vector<uint8_t> ReadBytes(const std::string& path, OpenedImage& image, int first, int count) {
+    const std::size_t n = PixelCount(image.spec.width, image.spec.height) * static_cast<std::size_t>(count);
+    std::vector<uint8_t> bytes(n);
+    if (image.spec.format == TypeDesc::UINT8) {
+        if (!image.input->read_image(0, 0, first, first + count, TypeDesc::UINT8, bytes.data()))
+            throw ImageError(path + ": cannot read pixels: " + image.input->geterror());
+        return bytes;
+    }
+    std::vector<float> values(n);
+    if (!image.input->read_image(0, 0, first, first + count, TypeDesc::FLOAT, values.data()))
+        throw ImageError(path + ": cannot read pixels: " + image.input->geterror());
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = FloatToByte(values[i]);
+    return bytes;
+}
+
+}  // namespace
+
+bool HaveImageLibrary() { return true; }
+
+ColourImage ReadColourWithLibrary(const std::string& path) {
+    OpenedImage image = Open(path);
+    const int channels = image.spec.nchannels;
+    if (channels < 1) throw ImageError(path + ": image has no channels");
+    const int used = channels >= 4 ? 4 : channels;
+    const std::vector<uint8_t> bytes = ReadBytes(path, image, 0, used);
+    ColourImage out;
+    out.Resize(image.spec.width, image.spec.height);
+    const auto step = static_cast<std::size_t>(used);
+    for (std::size_t i = 0; i < out.red.size(); ++i) {
+        const uint8_t* px = &bytes[i * step];
+        if (used >= 3) {
+            out.red[i] = px[0];
+            out.green[i] = px[1];
+            out.blue[i] = px[2];
+            if (used == 4) out.alpha[i] = px[3];
+        } else {
+            out.red[i] = out.green[i] = out.blue[i] = px[0];
+            if (used == 2) out.alpha[i] = px[1];
+        }
+    }
+    return out;
+}
+
+GreyImage ReadShadowWithLibrary(const std::string& path) {
+    OpenedImage image = Open(path);
+    if (image.spec.nchannels < 1) throw ImageError(path + ": image has no channels");
+    GreyImage out;
+    out.width = image.spec.width;
+    out.height = image.spec.height;
+    out.value = ReadBytes(path, image, 0, 1);
+    return out;
+}
+
+DepthImage ReadDepthWithLibrary(const std::string& path) {
+    OpenedImage image = Open(path);
+    const auto& names = image.spec.channelnames;
+    auto endsWith = [](const std::string& s, const std::string& tail) {
+        return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    int channel = -1;
+    // In order of preference: Z, *.Z (covers *.Depth.Z), Depth, *.Depth.V.
+    const std::vector<std::function<bool(const std::string&)>> rules = {
+        [](const std::string& n) { return n == "Z"; },
+        [&](const std::string& n) { return endsWith(n, ".Z"); },
+        [](const std::string& n) { return n == "Depth"; },
+        [&](const std::string& n) { return endsWith(n, ".Depth.V"); },
+    };
+    for (const auto& rule : rules) {
+        for (std::size_t i = 0; i < names.size() && channel < 0; ++i) {
+            if (rule(names[i])) channel = static_cast<int>(i);
+        }
+        if (channel >= 0) break;
+    }
+    if (channel < 0 && image.spec.nchannels == 1) channel = 0;
+    if (channel < 0) {
+        throw ImageError(path + ": no depth channel (Z, *.Z, Depth or *.Depth.V) and more than one channel");
+    }
+    DepthImage out;
+    out.width = image.spec.width;
+    out.height = image.spec.height;
+    out.channel = static_cast<std::size_t>(channel) < names.size() ? names[static_cast<std::size_t>(channel)] : "0";
+    out.value.resize(PixelCount(out.width, out.height));
+    if (!image.input->read_image(0, 0, channel, channel + 1, TypeDesc::FLOAT, out.value.data()))
+        throw ImageError(path + ": cannot read pixels: " + image.input->geterror());
+    return out;
+}
+
+void WriteWithLibrary(const std::string& path, const ColourImage& image) {
+    std::unique_ptr<ImageOutput> output = ImageOutput::create(path);
+    if (!output) throw ImageError(path + ": cannot write this format: " + OIIO::geterror());
+    ImageSpec spec(image.width, image.height, 4, TypeDesc::UINT8);
+    spec.alpha_channel = 3;
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    std::vector<uint8_t> rgba(PixelCount(image.width, image.height) * 4);
+    for (std::size_t i = 0; i < image.red.size(); ++i) {
+        rgba[4 * i] = image.red[i];
+        rgba[4 * i + 1] = image.green[i];
+        rgba[4 * i + 2] = image.blue[i];
+        rgba[4 * i + 3] = image.alpha[i];
+    }
+    // Written to a temporary file beside the target and renamed when done.
+    const std::string temp = TemporaryPathFor(path);
+    if (!output->open(temp, spec) || !output->write_image(TypeDesc::UINT8, rgba.data()) ||
+        !output->close()) {
+        const std::string why = output->geterror();
+        output.reset();
+        std::error_code ignored;
+        std::filesystem::remove(temp, ignored);
+        throw ImageError(path + ": cannot write image: " + why);
+    }
+    output.reset();
+    std::error_code ec;
+    std::filesystem::rename(temp, path, ec);
+    if (ec) {
+        std::filesystem::remove(temp, ec);
+        throw ImageError(path + ": cannot replace: " + ec.message());
+    }
+}
+
+}  // namespace lumafex::tool

@@ -1,0 +1,219 @@
+#include "scene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <set>
+
+#include "files.h"
+#include "sequence.h"
+
+namespace lumafex::tool {
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+class Checker {
+public:
+    explicit Checker(std::string path) : path_(std::move(path)) {}
+
+    [[noreturn]] void Fail(const std::string& where, const std::string& what) const {
+        throw SceneError(path_ + ": " + where + ": " + what);
+    }
+
+    void OnlyKeys(const Json& object, const std::string& where,
+                  std::initializer_list<const char*> allowed) const {
+        if (!object.is_object()) Fail(where, "must be an object");
+        const std::set<std::string> names(allowed.begin(), allowed.end());
+        for (const auto& [key, value] : object.items()) {
+            if (names.count(key) == 0) Fail(where, "unknown key \"" + key + "\"");
+        }
+    }
+    const Json& Required(const Json& object, const char* key, const std::string& where) const {
+        if (!object.contains(key)) Fail(where, std::string("missing \"") + key + "\"");
+        return object.at(key);
+    }
+    double Number(const Json& value, const std::string& where) const {
+        if (!value.is_number()) Fail(where, "must be a number");
+        const double v = value.get<double>();
+        if (!std::isfinite(v)) Fail(where, "must be a finite number");
+        return v;
+    }
+    int64_t Integer(const Json& value, const std::string& where) const {
+        if (!value.is_number_integer()) Fail(where, "must be a whole number");
+        return value.get<int64_t>();
+    }
+    std::string String(const Json& value, const std::string& where) const {
+        if (!value.is_string()) Fail(where, "must be a text");
+        return value.get<std::string>();
+    }
+
+private:
+    std::string path_;
+};
+
+// 1-based line and column of a byte offset in text.
+std::string LineAndColumn(const std::string& text, std::size_t offset) {
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+std::vector<SceneItem> ReadItems(const Checker& check, const Json& doc, const char* key) {
+    std::vector<SceneItem> items;
+    if (!doc.contains(key)) return items;
+    const Json& list = doc.at(key);
+    if (!list.is_array()) check.Fail(key, "must be a list");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string where = std::string(key) + "[" + std::to_string(i) + "]";
+        check.OnlyKeys(list[i], where, {"name", "keys"});
+        SceneItem item;
+        item.name = check.String(check.Required(list[i], "name", where), where + ".name");
+        const Json& keys = check.Required(list[i], "keys", where);
+        if (!keys.is_array() || keys.empty()) check.Fail(where + ".keys", "must be a non-empty list");
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const std::string kw = where + ".keys[" + std::to_string(k) + "]";
+            check.OnlyKeys(keys[k], kw, {"time", "position"});
+            PositionKey pk;
+            pk.time = check.Number(check.Required(keys[k], "time", kw), kw + ".time");
+            const Json& pos = check.Required(keys[k], "position", kw);
+            if (!pos.is_array() || pos.size() != 3) check.Fail(kw + ".position", "must be [x, y, z]");
+            for (int c = 0; c < 3; ++c) pk.position[c] = check.Number(pos[static_cast<std::size_t>(c)], kw + ".position");
+            item.keys.push_back(pk);
+        }
+        std::stable_sort(item.keys.begin(), item.keys.end(),
+                         [](const PositionKey& a, const PositionKey& b) { return a.time < b.time; });
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+std::string Resolve(const std::filesystem::path& base, const std::string& path) {
+    if (path.empty()) return path;
+    const std::filesystem::path p(path);
+    return p.is_absolute() ? path : (base / p).lexically_normal().string();
+}
+
+}  // namespace
+
+void SceneItem::PositionAt(double time, double out[3]) const {
+    if (keys.empty()) {
+        out[0] = out[1] = out[2] = 0.0;
+        return;
+    }
+    const PositionKey* before = &keys.front();
+    if (time <= before->time) {
+        std::copy(before->position, before->position + 3, out);
+        return;
+    }
+    for (std::size_t i = 1; i < keys.size(); ++i) {
+        const PositionKey& after = keys[i];
+        if (time < after.time) {
+            const double t = (time - before->time) / (after.time - before->time);
+            for (int c = 0; c < 3; ++c) {
+                out[c] = before->position[c] + (after.position[c] - before->position[c]) * t;
+            }
+            return;
+        }
+        before = &after;
+    }
+    std::copy(before->position, before->position + 3, out);
+}
+
+Scene LoadScene(const std::string& path) {
+    const std::string text = ReadWholeFile(path);
+    Scene scene;
+    scene.path = path;
+    try {
+        scene.document = Json::parse(text);
+    } catch (const Json::parse_error& e) {
+        throw SceneError(path + ": " + LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0) +
+                         ": not valid JSON");
+    }
+    const Checker check(path);
+    const Json& doc = scene.document;
+    check.OnlyKeys(doc, "scene", {"renderFields", "fps", "cameras", "objects", "settings", "frames"});
+    if (doc.contains("renderFields")) {
+        if (!doc["renderFields"].is_boolean()) check.Fail("renderFields", "must be true or false");
+        scene.renderFields = doc["renderFields"].get<bool>();
+    }
+    double fps = 24.0;
+    if (doc.contains("fps")) {
+        fps = check.Number(doc["fps"], "fps");
+        if (fps <= 0.0) check.Fail("fps", "must be above 0");
+    }
+    scene.cameras = ReadItems(check, doc, "cameras");
+    scene.objects = ReadItems(check, doc, "objects");
+    if (doc.contains("settings")) {
+        const Json& lines = doc["settings"];
+        if (!lines.is_array()) check.Fail("settings", "must be a list of lines");
+        std::vector<std::string> stored;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            stored.push_back(check.String(lines[i], "settings[" + std::to_string(i) + "]"));
+        }
+        scene.settings = std::move(stored);
+    }
+
+    const std::filesystem::path base = std::filesystem::path(path).parent_path();
+    auto frameFrom = [&](const Json& spec, const std::string& where, int64_t number,
+                         std::optional<double> time) {
+        SceneFrame f;
+        f.number = number;
+        f.time = time ? *time : static_cast<double>(number) / fps;
+        auto pattern = [&](const char* key, bool required) -> std::string {
+            if (!spec.contains(key)) {
+                if (required) check.Fail(where, std::string("missing \"") + key + "\"");
+                return {};
+            }
+            return Resolve(base, ExpandFramePattern(check.String(spec[key], where + "." + key), number));
+        };
+        f.colour = pattern("color", true);
+        f.shadow = pattern("shadow", false);
+        f.depth = pattern("depth", false);
+        f.output = pattern("output", true);
+        return f;
+    };
+
+    if (!doc.contains("frames")) check.Fail("scene", "missing \"frames\"");
+    const Json& frames = doc["frames"];
+    if (frames.is_object()) {
+        check.OnlyKeys(frames, "frames", {"first", "last", "color", "shadow", "depth", "output"});
+        const int64_t first = check.Integer(check.Required(frames, "first", "frames"), "frames.first");
+        const int64_t last = check.Integer(check.Required(frames, "last", "frames"), "frames.last");
+        if (last < first) check.Fail("frames", "last comes before first");
+        if (last - first >= 1000000) check.Fail("frames", "more than a million frames");
+        if (first != last && !HasFrameNumber(frames.value("output", std::string())))
+            check.Fail("frames.output", "needs a frame number (#, @ or %04d) for a sequence");
+        for (int64_t n = first; n <= last; ++n) scene.frames.push_back(frameFrom(frames, "frames", n, std::nullopt));
+    } else if (frames.is_array()) {
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const std::string where = "frames[" + std::to_string(i) + "]";
+            check.OnlyKeys(frames[i], where, {"frame", "time", "color", "shadow", "depth", "output"});
+            const int64_t number = check.Integer(check.Required(frames[i], "frame", where), where + ".frame");
+            std::optional<double> time;
+            if (frames[i].contains("time")) time = check.Number(frames[i]["time"], where + ".time");
+            scene.frames.push_back(frameFrom(frames[i], where, number, time));
+        }
+    } else {
+        check.Fail("frames", "must be a list of frames or an object with first and last");
+    }
+    return scene;
+}
+
+void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
+                            const std::string& path) {
+    Json doc = scene.document;
+    doc["settings"] = lines;
+    const std::string text = doc.dump(2) + "\n";
+    WriteFileSafely(path, [&](std::ostream& out) { out << text; });
+}
+
+}  // namespace lumafex::tool

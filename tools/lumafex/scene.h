@@ -1,0 +1,63 @@
+// A scene for the host program, kept in a JSON file: whether it renders
+// fields, its cameras and objects with position keys, the filter's stored
+// settings lines, and the frames with their input and output images.
+// docs/scene-format.md describes the format.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace lumafex::tool {
+
+class SceneError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct PositionKey {
+    double time = 0.0;
+    double position[3] = {0.0, 0.0, 0.0};
+};
+
+struct SceneItem {
+    std::string name;
+    std::vector<PositionKey> keys;  // sorted by time
+
+    // Linear between keys, held before the first and after the last.
+    void PositionAt(double time, double out[3]) const;
+};
+
+struct SceneFrame {
+    int64_t number = 0;
+    double time = 0.0;
+    std::string colour;  // resolved paths
+    std::string shadow;  // empty: no shadow image
+    std::string depth;   // empty: no depth buffer
+    std::string output;
+};
+
+struct Scene {
+    std::string path;
+    bool renderFields = false;
+    std::vector<SceneItem> cameras;
+    std::vector<SceneItem> objects;
+    std::optional<std::vector<std::string>> settings;  // the stored lines, if any
+    std::vector<SceneFrame> frames;
+    nlohmann::ordered_json document;  // the file as read, for writing back
+};
+
+// Reads and checks a scene file. Errors name the file and, for JSON syntax,
+// the line and column; unknown keys are refused.
+Scene LoadScene(const std::string& path);
+
+// Writes the scene's document with the given settings lines to path, safely
+// (a temporary file renamed over the target).
+void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
+                            const std::string& path);
+
+}  // namespace lumafex::tool

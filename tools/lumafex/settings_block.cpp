@@ -1,0 +1,105 @@
+#include "settings_block.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "settings/scene_lines.h"
+#include "settings/settings_fields.h"
+
+namespace lumafex::tool {
+
+namespace {
+
+struct Source {
+    const std::vector<std::string>* lines;
+    std::size_t next;
+};
+
+int32_t ReadLine(void* context, char* buffer, int32_t size) {
+    auto* s = static_cast<Source*>(context);
+    if (s->next >= s->lines->size() || size <= 0) return -1;
+    const std::string& line = (*s->lines)[s->next++];
+    const std::size_t n = std::min(line.size(), static_cast<std::size_t>(size - 1));
+    std::memcpy(buffer, line.data(), n);
+    buffer[n] = '\0';
+    return static_cast<int32_t>(n);
+}
+
+void WriteLine(void* context, const char* text, int32_t length) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(
+        text, strnlen(text, static_cast<std::size_t>(length)));
+}
+
+}  // namespace
+
+FilterSettings SettingsFromLines(const std::vector<std::string>& lines) {
+    FilterSettings s{};
+    ResetToDefaults(s);
+    Source source{&lines, 0};
+    LoadSceneLines(s, LoadState{0, &source, ReadLine});
+    return s;
+}
+
+std::vector<std::string> LinesFromSettings(const FilterSettings& settings) {
+    std::vector<std::string> lines;
+    SaveSceneLines(settings, SaveState{0, &lines, WriteLine});
+    return lines;
+}
+
+std::vector<std::pair<std::string, int32_t>> ParseEdits(const std::vector<std::string>& edits) {
+    std::vector<std::pair<std::string, int32_t>> parsed;
+    for (const std::string& edit : edits) {
+        const std::size_t eq = edit.find('=');
+        if (eq == std::string::npos) throw std::invalid_argument(edit + ": expected KEY=VALUE");
+        const std::string key = edit.substr(0, eq);
+        const std::string value = edit.substr(eq + 1);
+        const SettingsField* field = FindSettingsField(key.c_str());
+        if (field == nullptr || !field->inScene) {
+            throw std::invalid_argument(key + ": unknown setting (lumafex show lists them)");
+        }
+        errno = 0;
+        char* end = nullptr;
+        const long long v = value.empty() ? 0 : std::strtoll(value.c_str(), &end, 10);
+        if (value.empty() || end == nullptr || *end != '\0' || errno == ERANGE ||
+            v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
+            throw std::invalid_argument(edit + ": the value must be a whole number from " +
+                                        std::to_string(std::numeric_limits<int32_t>::min()) +
+                                        " to " +
+                                        std::to_string(std::numeric_limits<int32_t>::max()));
+        }
+        parsed.emplace_back(key, static_cast<int32_t>(v));
+    }
+    return parsed;
+}
+
+std::vector<std::string> EditLines(const std::vector<std::string>* lines,
+                                   const std::vector<std::pair<std::string, int32_t>>& edits) {
+    FilterSettings s{};
+    if (lines != nullptr) {
+        s = SettingsFromLines(*lines);
+    } else {
+        ResetToDefaults(s);
+    }
+    for (const auto& [key, value] : edits) s.*FindSettingsField(key.c_str())->member = value;
+    return LinesFromSettings(s);
+}
+
+std::string SettingsTable(const FilterSettings& settings) {
+    std::string out;
+    char line[256];
+    std::snprintf(line, sizeof line, "%-18s %11s  %s\n", "KEY", "VALUE", "MEANING");
+    out += line;
+    for (const SettingsField& f : kSettingsFields) {
+        if (!f.inScene) continue;
+        std::snprintf(line, sizeof line, "%-18s %11d  %s\n", f.name,
+                      static_cast<int>(settings.*f.member), f.meaning);
+        out += line;
+    }
+    return out;
+}
+
+}  // namespace lumafex::tool

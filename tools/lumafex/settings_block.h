@@ -1,0 +1,31 @@
+// The stored settings lines of a scene, read and edited the way the module
+// reads them: by position, through the module's own line reader.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "settings/filter_settings.h"
+
+namespace lumafex::tool {
+
+// The record the lines give, starting from the create defaults.
+FilterSettings SettingsFromLines(const std::vector<std::string>& lines);
+
+// The 38 lines of a record, as the module's save writes them.
+std::vector<std::string> LinesFromSettings(const FilterSettings& settings);
+
+// Parses "KEY=VALUE" edits; throws std::invalid_argument naming the bad one:
+// the key must be one of the stored settings, the value a 32-bit integer.
+std::vector<std::pair<std::string, int32_t>> ParseEdits(const std::vector<std::string>& edits);
+
+// Applies edits to the lines (or to the defaults when there are none) and
+// returns the rewritten block.
+std::vector<std::string> EditLines(const std::vector<std::string>* lines,
+                                   const std::vector<std::pair<std::string, int32_t>>& edits);
+
+// A readable table: key, value, meaning, one setting a line.
+std::string SettingsTable(const FilterSettings& settings);
+
+}  // namespace lumafex::tool
