@@ -1,5 +1,7 @@
-// The four working arrays of a blur pass: three colour sums and a count or
-// weight per pixel, indexed like the frame's planes, zero-filled.
+// The working sums of a blur pass: three colour sums and a count or weight
+// per pixel, indexed like the frame's planes, zero-filled. The four values
+// of a pixel are kept side by side, since every contribution changes all
+// four of them at once.
 #pragma once
 
 #include <cstddef>
@@ -11,24 +13,15 @@
 namespace lumafex {
 
 template <typename T>
-struct Accumulators {
-    platform::WorkingArray<T> red, green, blue, count;
-
-    // Obtains the four arrays; false (and nothing kept) when any of them
-    // cannot be had.
-    bool Allocate(std::size_t pixels) {
-        red = platform::WorkingArray<T>::Allocate(pixels);
-        green = platform::WorkingArray<T>::Allocate(pixels);
-        blue = platform::WorkingArray<T>::Allocate(pixels);
-        count = platform::WorkingArray<T>::Allocate(pixels);
-        if (red && green && blue && count) return true;
-        red = {};
-        green = {};
-        blue = {};
-        count = {};
-        return false;
-    }
+struct SumCell {
+    T red;
+    T green;
+    T blue;
+    T count;  // contributions counted, or their weights summed
 };
+
+template <typename T>
+using Accumulators = platform::WorkingArray<SumCell<T>>;
 
 // Whether integer colour sums can leave the 32-bit range. A pixel holds its
 // own colour plus at most one contribution of at most 255 from every centre
@@ -41,6 +34,16 @@ inline bool NeedsWideSums(int64_t rows, int64_t columns) {
         std::numeric_limits<int32_t>::max() / 255 - 1;  // own colour included
     if (rows <= 0 || columns <= 0) return false;
     return rows > kMaxContributions / columns;
+}
+
+// Seeds every pixel's sums with its own colour, counted once.
+template <typename T>
+void SeedSums(const uint8_t* red, const uint8_t* green, const uint8_t* blue, std::size_t pixels,
+              SumCell<T>* cells) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+        cells[i] = {static_cast<T>(red[i]), static_cast<T>(green[i]), static_cast<T>(blue[i]),
+                    static_cast<T>(1)};
+    }
 }
 
 }  // namespace lumafex

@@ -4,8 +4,12 @@
 // what it received. All tests and colours are read from the frame as it was
 // when the pass began; the planes change only at the write-back.
 //
-// The sums are integers and every contribution is an integer of its own, so
-// the result does not depend on the order of the additions.
+// Every contribution is an integer of its own and the sums are integers, so
+// the order of the additions does not matter. That lets the pass take the
+// contributions of one spreading row to one footprint row all at once: all
+// pixels of a row share their footprint's shape, so a receiver gets exactly
+// the spreading pixels of the row within the half-width of that footprint
+// row, whose sums come from prefix sums of the row.
 #include "pipeline/passes/blur.h"
 
 #include "pipeline/final/selection.h"
@@ -15,6 +19,32 @@
 namespace lumafex {
 
 namespace {
+
+// Sums over the spreading pixels of one row, for the columns before x: their
+// colours, how many they are, and how many have an odd value per channel.
+struct RowPrefix {
+    int64_t red, green, blue, count, oddRed, oddGreen, oddBlue;
+};
+
+// Fills prefix[0..width] for row y; false when no pixel of the row spreads.
+bool BuildRowPrefix(const FrameView& f, const FilterSettings& s, int32_t y, RowPrefix* prefix) {
+    RowPrefix sum{};
+    prefix[0] = sum;
+    for (int32_t x = 0; x < f.width; ++x) {
+        const std::size_t i = f.Index(x, y);
+        if (PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i])) {
+            sum.red += f.red[i];
+            sum.green += f.green[i];
+            sum.blue += f.blue[i];
+            sum.count += 1;
+            sum.oddRed += f.red[i] & 1;
+            sum.oddGreen += f.green[i] & 1;
+            sum.oddBlue += f.blue[i] & 1;
+        }
+        prefix[static_cast<std::size_t>(x) + 1] = sum;
+    }
+    return sum.count != 0;
+}
 
 // How a receiving pixel takes a contribution, by selection mode: the whole
 // colour, the average of its own and the spread colour, or nothing.
@@ -31,46 +61,53 @@ Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
     return Take::Full;
 }
 
+// The sum of (own + c) / 2 over n spreading values c, each division dropping
+// its remainder: (n x own + sum of c - number of odd own + c) / 2, where
+// own + c is odd for the odd c when own is even and for the even c when
+// own is odd. The numerator is even, so the division is exact.
+int64_t HalfSum(int64_t own, int64_t n, int64_t sum, int64_t odd) {
+    const int64_t oddTotals = (own & 1) != 0 ? n - odd : odd;
+    return (n * own + sum - oddTotals) / 2;
+}
+
 template <int32_t Mode, typename Sum>
 void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-            Accumulators<Sum>& acc) {
-    Sum* const red = acc.red.data();
-    Sum* const green = acc.green.data();
-    Sum* const blue = acc.blue.data();
-    Sum* const hits = acc.count.data();
+            SumCell<Sum>* cells, RowPrefix* prefix) {
+    const int32_t w = f.width;
     for (int32_t y = 0; y < f.height; ++y) {
+        if (!BuildRowPrefix(f, s, y, prefix)) continue;
         const int32_t top = footprint.Top(y);
         const int32_t bottom = footprint.Bottom(y);
-        for (int32_t x = 0; x < f.width; ++x) {
-            const std::size_t i = f.Index(x, y);
-            if (!PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i])) {
-                continue;
-            }
-            const Sum cr = f.red[i];
-            const Sum cg = f.green[i];
-            const Sum cb = f.blue[i];
-            for (int32_t yy = top; yy <= bottom; ++yy) {
-                const ColumnSpan span =
-                    FootprintColumns(x, footprint.HalfWidth(yy - top), f.width);
-                const std::size_t row = f.Index(0, yy);
-                for (int32_t xx = span.first; xx <= span.last; ++xx) {
-                    const std::size_t j = row + static_cast<std::size_t>(xx);
-                    switch (TakeOf<Mode>(s, f, j)) {
-                        case Take::Full:
-                            red[j] += cr;
-                            green[j] += cg;
-                            blue[j] += cb;
-                            hits[j] += 1;
-                            break;
-                        case Take::Half:
-                            // Each channel's average drops its remainder.
-                            red[j] += (static_cast<Sum>(f.red[j]) + cr) / 2;
-                            green[j] += (static_cast<Sum>(f.green[j]) + cg) / 2;
-                            blue[j] += (static_cast<Sum>(f.blue[j]) + cb) / 2;
-                            hits[j] += 1;
-                            break;
-                        case Take::None: break;
-                    }
+        for (int32_t yy = top; yy <= bottom; ++yy) {
+            const int32_t hw = footprint.HalfWidth(yy - top);
+            if (hw < 0) continue;
+            const std::size_t row = f.Index(0, yy);
+            for (int32_t x = 0; x < w; ++x) {
+                // The spreading pixels whose rows reach x: columns x - hw .. x + hw.
+                const ColumnSpan span = FootprintColumns(x, hw, w);
+                const RowPrefix& a = prefix[static_cast<std::size_t>(span.first)];
+                const RowPrefix& b = prefix[static_cast<std::size_t>(span.last) + 1];
+                const int64_t n = b.count - a.count;
+                if (n == 0) continue;
+                const std::size_t j = row + static_cast<std::size_t>(x);
+                SumCell<Sum>& cell = cells[j];
+                switch (TakeOf<Mode>(s, f, j)) {
+                    case Take::Full:
+                        cell.red += static_cast<Sum>(b.red - a.red);
+                        cell.green += static_cast<Sum>(b.green - a.green);
+                        cell.blue += static_cast<Sum>(b.blue - a.blue);
+                        cell.count += static_cast<Sum>(n);
+                        break;
+                    case Take::Half:
+                        cell.red += static_cast<Sum>(
+                            HalfSum(f.red[j], n, b.red - a.red, b.oddRed - a.oddRed));
+                        cell.green += static_cast<Sum>(
+                            HalfSum(f.green[j], n, b.green - a.green, b.oddGreen - a.oddGreen));
+                        cell.blue += static_cast<Sum>(
+                            HalfSum(f.blue[j], n, b.blue - a.blue, b.oddBlue - a.oddBlue));
+                        cell.count += static_cast<Sum>(n);
+                        break;
+                    case Take::None: break;
                 }
             }
         }
@@ -88,30 +125,30 @@ uint8_t AverageByte(Sum sum, Sum count) {
 
 template <typename Sum>
 bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p,
-         FootprintProfile& footprint) {
-    Accumulators<Sum> acc;
-    if (!acc.Allocate(f.PixelCount())) return false;
-    for (std::size_t i = 0; i < f.PixelCount(); ++i) {
-        acc.red[i] = f.red[i];
-        acc.green[i] = f.green[i];
-        acc.blue[i] = f.blue[i];
-        acc.count[i] = 1;
-    }
+         const FootprintProfile& footprint) {
+    Accumulators<Sum> acc = Accumulators<Sum>::Allocate(f.PixelCount());
+    auto prefix = platform::WorkingArray<RowPrefix>::Allocate(
+        static_cast<std::size_t>(f.width) + 1);
+    if (!acc || !prefix) return false;
+    SumCell<Sum>* const cells = acc.data();
+    SeedSums(f.red, f.green, f.blue, f.PixelCount(), cells);
     if (p.BlurAmount > 0.0f) {
+        RowPrefix* const pre = prefix.data();
         switch (s.FilterInclude) {
-            case kIncludeObjects: Spread<kIncludeObjects>(f, s, footprint, acc); break;
-            case kIncludeBackground: Spread<kIncludeBackground>(f, s, footprint, acc); break;
-            case kIncludeShadows: Spread<kIncludeShadows>(f, s, footprint, acc); break;
-            case kIncludeFullFrame: Spread<kIncludeFullFrame>(f, s, footprint, acc); break;
-            case kIncludeColorRange: Spread<kIncludeColorRange>(f, s, footprint, acc); break;
+            case kIncludeObjects: Spread<kIncludeObjects>(f, s, footprint, cells, pre); break;
+            case kIncludeBackground: Spread<kIncludeBackground>(f, s, footprint, cells, pre); break;
+            case kIncludeShadows: Spread<kIncludeShadows>(f, s, footprint, cells, pre); break;
+            case kIncludeFullFrame: Spread<kIncludeFullFrame>(f, s, footprint, cells, pre); break;
+            case kIncludeColorRange: Spread<kIncludeColorRange>(f, s, footprint, cells, pre); break;
             default: break;  // no pixel is selected
         }
     }
     for (std::size_t i = 0; i < f.PixelCount(); ++i) {
-        if (acc.count[i] <= 0) continue;
-        f.red[i] = AverageByte(acc.red[i], acc.count[i]);
-        f.green[i] = AverageByte(acc.green[i], acc.count[i]);
-        f.blue[i] = AverageByte(acc.blue[i], acc.count[i]);
+        const SumCell<Sum>& cell = cells[i];
+        if (cell.count <= 0) continue;
+        f.red[i] = AverageByte(cell.red, cell.count);
+        f.green[i] = AverageByte(cell.green, cell.count);
+        f.blue[i] = AverageByte(cell.blue, cell.count);
     }
     return true;
 }

@@ -75,4 +75,127 @@ private:
     platform::WorkingArray<const float*> rows_;
 };
 
+// The rows of the frame within reach of the current centre row, with what
+// the neighbour rule needs of them: each pixel's blur (or what a receiver
+// takes part with), how many pixels from each on share its blur, and the
+// least depth over runs of columns. Each row is worked out once, as the
+// centres advance, and kept while footprints can reach it: rows
+// y - reach .. y + reach, in a ring of 2 reach + 1 rows, or of the whole
+// frame when that is smaller.
+//
+// With these a footprint row's span can be checked at once: when all its
+// pixels share the centre's blur and none lies far enough in front of the
+// centre to be hidden by the separator, every pixel of the span takes the
+// centre's contribution unmixed.
+class NeighbourRows {
+public:
+    // False when the memory cannot be had.
+    bool Reserve(int32_t width, int32_t height, int32_t reach) {
+        width_ = width;
+        height_ = height;
+        reach_ = reach > 0 ? reach : 0;
+        const int64_t rows = 2 * static_cast<int64_t>(reach_) + 1;
+        slots_ = rows < height ? static_cast<int32_t>(rows) : height;
+        next_ = 0;
+        levels_ = 1;
+        while (levels_ < kLevels && (int64_t{1} << levels_) <= width) ++levels_;
+        const std::size_t cells = static_cast<std::size_t>(slots_) * static_cast<std::size_t>(width);
+        blur_ = platform::WorkingArray<float>::Allocate(cells);
+        runs_ = platform::WorkingArray<int32_t>::Allocate(cells);
+        least_ = platform::WorkingArray<float>::Allocate(cells * static_cast<std::size_t>(levels_));
+        slotOf_ = platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(height));
+        if (!blur_ || !runs_ || !least_ || !slotOf_) return false;
+        for (int32_t y = 0; y < height; ++y) slotOf_[static_cast<std::size_t>(y)] = y % slots_;
+        return true;
+    }
+
+    // Makes the rows up to y + reach available, filling each new row's blurs
+    // once with fill(row, blurs). Called with y = 0, 1, 2, ... in order.
+    template <typename Fill>
+    void Advance(int32_t y, const DepthRows& depth, Fill&& fill) {
+        const int32_t last = height_ - 1 - y > reach_ ? y + reach_ : height_ - 1;
+        for (; next_ <= last; ++next_) Prepare(next_, depth.Row(next_), fill);
+    }
+
+    const float* Blur(int32_t y) const { return blur_.data() + SlotStart(y); }
+
+    // True when every pixel of row y in columns first..last has blur b and
+    // none is hidden from a centre at depth dc: dn + separator < dc holds for
+    // none of them. That sum only grows with dn, so the least depth decides.
+    bool Uniform(int32_t y, int32_t first, int32_t last, float b, double dc,
+                 double separator) const {
+        const std::size_t start = SlotStart(y);
+        const std::size_t i = start + static_cast<std::size_t>(first);
+        if (blur_[i] != b || runs_[i] <= last - first) return false;
+        return !(static_cast<double>(LeastDepth(start, first, last)) + separator < dc);
+    }
+
+private:
+    // Least depths are kept over runs of 1, 2, 4, ... 2^(kLevels - 1) columns.
+    static constexpr int32_t kLevels = 5;
+
+    std::size_t SlotStart(int32_t y) const {
+        return static_cast<std::size_t>(slotOf_[static_cast<std::size_t>(y)]) *
+               static_cast<std::size_t>(width_);
+    }
+    float* Level(std::size_t start, int32_t level) const {
+        return least_.data() + start * static_cast<std::size_t>(levels_) +
+               static_cast<std::size_t>(level) * static_cast<std::size_t>(width_);
+    }
+
+    template <typename Fill>
+    void Prepare(int32_t y, const float* depth, Fill& fill) {
+        const std::size_t start = SlotStart(y);
+        float* const blur = blur_.data() + start;
+        int32_t* const runs = runs_.data() + start;
+        fill(y, blur);
+        runs[width_ - 1] = 1;
+        for (int32_t x = width_ - 2; x >= 0; --x) {
+            runs[x] = blur[x] == blur[x + 1] ? runs[x + 1] + 1 : 1;
+        }
+        // A NaN depth is never hidden by the separator, like an infinite one.
+        float* const level0 = Level(start, 0);
+        for (int32_t x = 0; x < width_; ++x) {
+            level0[x] = depth[x] == depth[x] ? depth[x] : HUGE_VALF;
+        }
+        for (int32_t level = 1; level < levels_; ++level) {
+            const float* const below = Level(start, level - 1);
+            float* const here = Level(start, level);
+            const int32_t half = int32_t{1} << (level - 1);
+            for (int32_t x = 0; x + 2 * half <= width_; ++x) {
+                here[x] = below[x] < below[x + half] ? below[x] : below[x + half];
+            }
+        }
+    }
+
+    // The least depth of columns first..last of the row starting at start.
+    float LeastDepth(std::size_t start, int32_t first, int32_t last) const {
+        float least = HUGE_VALF;
+        int32_t count = last - first + 1;
+        const int32_t widest = int32_t{1} << (levels_ - 1);
+        const float* const top = Level(start, levels_ - 1);
+        for (; count > widest; first += widest, count -= widest) {
+            least = top[first] < least ? top[first] : least;
+        }
+        int32_t level = 0;
+        while ((int32_t{1} << (level + 1)) <= count) ++level;
+        const float* const row = Level(start, level);
+        const float a = row[first];
+        const float b = row[first + count - (int32_t{1} << level)];
+        least = a < least ? a : least;
+        return b < least ? b : least;
+    }
+
+    platform::WorkingArray<float> blur_;
+    platform::WorkingArray<int32_t> runs_;
+    platform::WorkingArray<float> least_;
+    platform::WorkingArray<int32_t> slotOf_;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int32_t reach_ = 0;
+    int32_t slots_ = 1;
+    int32_t levels_ = 1;
+    int32_t next_ = 0;
+};
+
 }  // namespace lumafex

@@ -20,29 +20,31 @@ namespace lumafex {
 
 namespace {
 
-// The blur a neighbour at depth dn takes part with, or false when it takes
-// no part at all (no contribution, no count). In Full Frame mode DOFBlurSide
-// leaves out the far side (1) or the near side (2); in the other modes an
-// unselected neighbour counts as in focus.
-template <int32_t Mode>
-bool NeighbourBlur(const FilterSettings& s, const FrameParameters& p, const FrameView& f,
-                   std::size_t n, float dn, float& bn) {
-    if constexpr (Mode == kIncludeFullFrame) {
-        if (dn >= p.FocalFar) {
-            if (p.DOFBlurSide == 1) return false;
-            bn = DepthBlur(dn, p);
-        } else if (dn < p.FocalNear) {
-            if (p.DOFBlurSide == 2) return false;
-            bn = DepthBlur(dn, p);
+// Left out as a receiver: no contribution, no count.
+constexpr float kTakesNoPart = -1.0f;
+
+// The blur each pixel of a row takes part with as a receiver. In Full Frame
+// mode DOFBlurSide leaves out the far side (1) or the near side (2); in the
+// other modes an unselected pixel counts as in focus.
+void FillReceivingBlurs(const FrameView& f, const FilterSettings& s, const FrameParameters& p,
+                        const float* depth, int32_t y, float* out) {
+    for (int32_t x = 0; x < f.width; ++x) {
+        const float d = depth[x];
+        float b = 0.0f;
+        if (s.FilterInclude == kIncludeFullFrame) {
+            if (d >= p.FocalFar) {
+                b = p.DOFBlurSide == 1 ? kTakesNoPart : DepthBlur(d, p);
+            } else if (d < p.FocalNear) {
+                b = p.DOFBlurSide == 2 ? kTakesNoPart : DepthBlur(d, p);
+            }
         } else {
-            bn = 0.0f;
+            const std::size_t n = f.Index(x, y);
+            if (PixelSelected(s, f.alpha[n], f.shadow[n], f.red[n], f.green[n], f.blue[n])) {
+                b = DepthBlur(d, p);
+            }
         }
-    } else {
-        bn = PixelSelected(s, f.alpha[n], f.shadow[n], f.red[n], f.green[n], f.blue[n])
-                 ? DepthBlur(dn, p)
-                 : 0.0f;
+        out[x] = b;
     }
-    return true;
 }
 
 // trunc(c x t + n x u) for one channel, formed in double. t and u lie in
@@ -53,14 +55,15 @@ Sum Mixed(uint8_t c, uint8_t n, float t, float u) {
                             static_cast<double>(n) * static_cast<double>(u));
 }
 
-template <int32_t Mode, typename Sum>
+template <typename Sum>
 void Spread(const FrameView& f, const FilterSettings& s, const FrameParameters& p,
-            const DepthRows& depth, FootprintProfile& footprint, Accumulators<Sum>& acc) {
-    Sum* const red = acc.red.data();
-    Sum* const green = acc.green.data();
-    Sum* const blue = acc.blue.data();
-    Sum* const hits = acc.count.data();
+            const DepthRows& depth, FootprintProfile& footprint, NeighbourRows& receiving,
+            SumCell<Sum>* cells) {
+    const double separator = p.DOFSeperator;
     for (int32_t y = 0; y < f.height; ++y) {
+        receiving.Advance(y, depth, [&](int32_t row, float* out) {
+            FillReceivingBlurs(f, s, p, depth.Row(row), row, out);
+        });
         const float* const centreDepth = depth.Row(y);
         for (int32_t x = 0; x < f.width; ++x) {
             const std::size_t c = f.Index(x, y);
@@ -71,6 +74,7 @@ void Spread(const FrameView& f, const FilterSettings& s, const FrameParameters& 
             const float bc = DepthBlur(dc, p);
             if (!(bc > 0.0f)) continue;
             footprint.Set(bc, kSofterAngleConstant);
+            const double dcd = dc;
             const uint8_t cr = f.red[c];
             const uint8_t cg = f.green[c];
             const uint8_t cb = f.blue[c];
@@ -79,24 +83,39 @@ void Spread(const FrameView& f, const FilterSettings& s, const FrameParameters& 
             for (int32_t yy = top; yy <= bottom; ++yy) {
                 const ColumnSpan span =
                     FootprintColumns(x, footprint.HalfWidth(yy - top), f.width);
-                const float* const rowDepth = depth.Row(yy);
                 const std::size_t row = f.Index(0, yy);
+                if (span.first > span.last) continue;
+                if (receiving.Uniform(yy, span.first, span.last, bc, dcd, separator)) {
+                    // Every pixel of the span takes the centre's colour.
+                    SumCell<Sum>* const rowCells = cells + row;
+                    for (int32_t xx = span.first; xx <= span.last; ++xx) {
+                        SumCell<Sum>& cell = rowCells[xx];
+                        cell.red += cr;
+                        cell.green += cg;
+                        cell.blue += cb;
+                        cell.count += 1;
+                    }
+                    continue;
+                }
+                const float* const rowDepth = depth.Row(yy);
+                const float* const rowBlur = receiving.Blur(yy);
                 for (int32_t xx = span.first; xx <= span.last; ++xx) {
-                    const float dn = rowDepth[xx];
-                    if (HiddenBehindSeparator(dn, dc, p.DOFSeperator)) continue;
+                    // The separator rule, the sum in double and not rounded.
+                    if (static_cast<double>(rowDepth[xx]) + separator < dcd) continue;
+                    const float bn = rowBlur[xx];
+                    if (bn < 0.0f) continue;
                     const std::size_t n = row + static_cast<std::size_t>(xx);
-                    float bn;
-                    if (!NeighbourBlur<Mode>(s, p, f, n, dn, bn)) continue;
+                    SumCell<Sum>& cell = cells[n];
                     if (bn == bc) {
                         // t = 1, u = 0: the centre's colour, exactly.
-                        red[n] += cr;
-                        green[n] += cg;
-                        blue[n] += cb;
+                        cell.red += cr;
+                        cell.green += cg;
+                        cell.blue += cb;
                     } else if (bn == 0.0f) {
                         // t = 0, u = 1: the neighbour's own colour, exactly.
-                        red[n] += f.red[n];
-                        green[n] += f.green[n];
-                        blue[n] += f.blue[n];
+                        cell.red += f.red[n];
+                        cell.green += f.green[n];
+                        cell.blue += f.blue[n];
                     } else {
                         // t = min / max rounded to single, u = 1 - t in single.
                         const float lo = bn < bc ? bn : bc;
@@ -104,11 +123,11 @@ void Spread(const FrameView& f, const FilterSettings& s, const FrameParameters& 
                         const float t = static_cast<float>(static_cast<double>(lo) /
                                                            static_cast<double>(hi));
                         const float u = static_cast<float>(1.0 - static_cast<double>(t));
-                        red[n] += Mixed<Sum>(cr, f.red[n], t, u);
-                        green[n] += Mixed<Sum>(cg, f.green[n], t, u);
-                        blue[n] += Mixed<Sum>(cb, f.blue[n], t, u);
+                        cell.red += Mixed<Sum>(cr, f.red[n], t, u);
+                        cell.green += Mixed<Sum>(cg, f.green[n], t, u);
+                        cell.blue += Mixed<Sum>(cb, f.blue[n], t, u);
                     }
-                    hits[n] += 1;
+                    cell.count += 1;
                 }
             }
         }
@@ -125,35 +144,32 @@ uint8_t AverageByte(Sum sum, Sum count) {
 
 template <typename Sum>
 bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) {
-    // The large arrays first: when they cannot be had, nothing else is
-    // asked of the host or the heap.
-    Accumulators<Sum> acc;
-    if (!acc.Allocate(f.PixelCount())) return false;
+    // The large array first: when it cannot be had, nothing else is asked of
+    // the host or the heap.
+    Accumulators<Sum> acc = Accumulators<Sum>::Allocate(f.PixelCount());
+    if (!acc) return false;
+    const int32_t reach = FootprintReach(LargestDepthBlur(p), f.height);
     FootprintProfile footprint;
-    if (!footprint.Reserve(f.width, f.height, FootprintReach(LargestDepthBlur(p), f.height))) {
+    NeighbourRows receiving;
+    if (!footprint.Reserve(f.width, f.height, reach) ||
+        !receiving.Reserve(f.width, f.height, reach)) {
         return false;
     }
     DepthRows depth;
     if (!depth.Fetch(f)) return false;
-    for (std::size_t i = 0; i < f.PixelCount(); ++i) {
-        acc.red[i] = f.red[i];
-        acc.green[i] = f.green[i];
-        acc.blue[i] = f.blue[i];
-        acc.count[i] = 1;
-    }
-    switch (s.FilterInclude) {
-        case kIncludeObjects: Spread<kIncludeObjects>(f, s, p, depth, footprint, acc); break;
-        case kIncludeBackground: Spread<kIncludeBackground>(f, s, p, depth, footprint, acc); break;
-        case kIncludeShadows: Spread<kIncludeShadows>(f, s, p, depth, footprint, acc); break;
-        case kIncludeFullFrame: Spread<kIncludeFullFrame>(f, s, p, depth, footprint, acc); break;
-        case kIncludeColorRange: Spread<kIncludeColorRange>(f, s, p, depth, footprint, acc); break;
-        default: break;  // no pixel is selected
+
+    SumCell<Sum>* const cells = acc.data();
+    SeedSums(f.red, f.green, f.blue, f.PixelCount(), cells);
+    // A mode outside 0..4 selects no centre.
+    if (s.FilterInclude >= kIncludeObjects && s.FilterInclude <= kIncludeColorRange) {
+        Spread(f, s, p, depth, footprint, receiving, cells);
     }
     for (std::size_t i = 0; i < f.PixelCount(); ++i) {
-        if (acc.count[i] <= 0) continue;
-        f.red[i] = AverageByte(acc.red[i], acc.count[i]);
-        f.green[i] = AverageByte(acc.green[i], acc.count[i]);
-        f.blue[i] = AverageByte(acc.blue[i], acc.count[i]);
+        const SumCell<Sum>& cell = cells[i];
+        if (cell.count <= 0) continue;
+        f.red[i] = AverageByte(cell.red, cell.count);
+        f.green[i] = AverageByte(cell.green, cell.count);
+        f.blue[i] = AverageByte(cell.blue, cell.count);
     }
     return true;
 }

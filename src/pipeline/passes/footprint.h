@@ -77,10 +77,9 @@ struct ColumnSpan {
     int32_t last;
 };
 inline ColumnSpan FootprintColumns(int32_t x, int32_t halfWidth, int32_t width) {
-    // halfWidth is at most the width, so neither sum can overflow.
-    const int32_t first = x - halfWidth;
-    const int32_t last = x + halfWidth;
-    return {first > 0 ? first : 0, last < width - 1 ? last : width - 1};
+    // Compared before adding, so that no sum can leave the 32-bit range.
+    return {halfWidth >= x ? 0 : x - halfWidth,
+            halfWidth >= width - 1 - x ? width - 1 : x + halfWidth};
 }
 
 }  // namespace lumafex

@@ -1,0 +1,53 @@
+// The distance weights of the softer passes: a receiver at integer offsets
+// (dx, dy) from the centre gets w = r - sqrt(dx^2 + dy^2), formed in double
+// and rounded to single precision; pixels with w not above 0 receive
+// nothing. Sums of weighted contributions are single-precision values
+// rounded after every addition.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "pipeline/passes/accumulators.h"
+
+namespace lumafex {
+
+// Adds a double-precision contribution to a single-precision sum, rounding
+// the new sum once, as it is stored.
+inline void AddRounded(float& sum, double contribution) {
+    sum = static_cast<float>(static_cast<double>(sum) + contribution);
+}
+
+// Adds colour x w to a pixel's colour sums and 1 x w (exactly w) to its
+// weight sum: colour[3] is 1. Each new sum is rounded once, as it is stored.
+// Written over the four values alike so that they can be worked on at once.
+inline void AddWeighted(SumCell<float>& cell, const double (&colour)[4], double w) {
+    float sums[4] = {cell.red, cell.green, cell.blue, cell.count};
+    for (int k = 0; k < 4; ++k) {
+        sums[k] = static_cast<float>(static_cast<double>(sums[k]) + colour[k] * w);
+    }
+    cell = {sums[0], sums[1], sums[2], sums[3]};
+}
+
+// The weights of one footprint row at vertical offset dy, for the columns
+// -reach .. reach around the centre, stored at weights[reach + dx]. Returns
+// how far from the centre the weights stay above 0 (-1 for none): they fall
+// with the distance, so exactly the pixels within that reach receive, and
+// only their entries are written.
+inline int32_t FillWeights(float radius, int32_t dy, int32_t reach, float* weights) {
+    const double dy2 = static_cast<double>(dy) * static_cast<double>(dy);
+    int32_t positive = -1;
+    for (int32_t dx = 0; dx <= reach; ++dx) {
+        const double dx2 = static_cast<double>(dx) * static_cast<double>(dx);
+        const double w = static_cast<double>(radius) - std::sqrt(dx2 + dy2);
+        if (!(w > 0.0)) break;
+        // A positive w never rounds to 0 in single precision.
+        const float rounded = static_cast<float>(w);
+        weights[reach + dx] = rounded;
+        weights[reach - dx] = rounded;
+        positive = dx;
+    }
+    return positive;
+}
+
+}  // namespace lumafex
