@@ -1,0 +1,250 @@
+// The built program run end to end over generated sequences.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "files.h"
+#include "host.h"
+#include "image_io.h"
+#include "module_loader.h"
+#include "netpbm.h"
+#include "scene.h"
+#include "support.h"
+
+#if defined(LUMAFEX_TEST_WITH_OIIO)
+#include <OpenImageIO/imageio.h>
+#endif
+
+namespace lumafex::tool {
+namespace {
+
+using testing::RunProgram;
+using testing::TempDir;
+using testing::WriteText;
+
+constexpr int32_t kW = 64;
+constexpr int32_t kH = 48;
+
+// Depth-of-field blur pulled by a focal null, contrast, noise over frames,
+// a flip and a key stage: most of the chain sees these frames.
+const char* kSettings = R"(["Version 1", "Passes 1", "RedPercent 110", "GreenPercent 100",
+  "BluePercent 95", "BrightPercent 100", "FilterInclude 3", "SharpenFlag 1", "SharpenPercent 60",
+  "SmoothFlag 1", "AntialiasVariance 120", "AntialiasPercent 100", "BlurFlag 0",
+  "SofterBlurFlag 0", "BlurPercent 100", "DOFBlurFlag 1", "DOFBlurPercent 10",
+  "DOFBlurFocalPoint 100", "GammaPercent 110", "ContrastPercent 120", "NoisePercent 50",
+  "FlipFrameFlag 1", "KeyPrepFlag 1", "BlackFlag 0", "WhiteFlag 0", "GreyFlag 0",
+  "NoiseFlag 1", "NegativeFlag 1", "NegativeImageFlag 0", "CartoonFlag 0",
+  "ReverseAlphaFlag 0", "RangeAlphaFlag 1", "r1 0", "g1 0", "b1 192", "r2 96", "g2 96", "b2 255"])";
+
+std::string SceneJson(const std::string& colour, const std::string& shadow, const std::string& depth,
+                      const std::string& output, int last = 3) {
+    return std::string(R"({"fps": 24,
+      "cameras": [{"name": "Camera", "keys": [{"time": 0, "position": [0, 0, 0]}]}],
+      "objects": [{"name": "3FocalPoint", "keys": [{"time": 0, "position": [0, 0, 60]},
+                                                  {"time": 0.2, "position": [0, 0, 200]}]}],
+      "settings": )") + kSettings + R"(,
+      "frames": {"first": 1, "last": )" + std::to_string(last) + R"(, "color": ")" + colour +
+           R"(", "shadow": ")" + shadow + R"(", "depth": ")" + depth + R"(", "output": ")" + output +
+           R"("}})";
+}
+
+class Render : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir.path() / "in");
+        for (int n = 1; n <= 3; ++n) {
+            const std::string num = "000" + std::to_string(n);
+            WritePam(dir / ("in/c." + num + ".pam"), testing::TestColour(kW, kH, n));
+            WritePgm(dir / ("in/s." + num + ".pgm"), testing::TestShadow(kW, kH, n));
+            WritePfm(dir / ("in/d." + num + ".pfm"), testing::TestDepth(kW, kH, n));
+        }
+        WriteText(dir / "scene.json",
+                  SceneJson("in/c.#.pam", "in/s.#.pgm", "in/d.#.pfm", "out/o.#.pam"));
+    }
+    std::string Run(const std::string& args, int expected = 0) {
+        std::string out;
+        EXPECT_EQ(RunProgram(args, &out), expected) << out;
+        return out;
+    }
+    TempDir dir;
+};
+
+TEST_F(Render, WritesWhatTheModuleGivesWhenDrivenDirectly) {
+    Run("-q render " + dir / "scene.json");
+
+    // The same frames through the module in this process.
+    const Scene scene = LoadScene(dir / "scene.json");
+    std::string error;
+    auto module = LoadedModule::Open(LUMAFEX_MODULE_PATH, error);
+    ASSERT_TRUE(module) << error;
+    Host host(*module, scene);
+    host.Load(*scene.settings);
+    for (const SceneFrame& f : scene.frames) {
+        ColourImage colour = ReadColour(f.colour);
+        GreyImage shadow = ReadShadow(f.shadow);
+        const DepthImage depth = ReadDepth(f.depth);
+        ColourImage expected;
+        ASSERT_TRUE(host.Process(colour, &shadow, &depth, f.time, expected));
+        const ColourImage written = ReadColour(f.output);
+        EXPECT_EQ(written.red, expected.red) << f.output;
+        EXPECT_EQ(written.green, expected.green) << f.output;
+        EXPECT_EQ(written.blue, expected.blue) << f.output;
+        EXPECT_EQ(written.alpha, expected.alpha) << f.output;
+        EXPECT_NE(written.red, ReadColour(f.colour).red);  // the filters did something
+    }
+}
+
+TEST_F(Render, FrameRangeAndOutputFolder) {
+    Run("-q render " + dir / "scene.json" + " --frames 2-3 --output-dir " + dir / "elsewhere");
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere/o.0001.pam"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "elsewhere/o.0002.pam"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "elsewhere/o.0003.pam"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    EXPECT_NE(Run("-q render " + dir / "scene.json" + " --frames 7-9", 1).find("no frames"),
+              std::string::npos);
+}
+
+TEST_F(Render, SavesTheSceneOnlyWhereAsked) {
+    const std::string before = ReadWholeFile(dir / "scene.json");
+    Run("-q render " + dir / "scene.json" + " --save-scene " + dir / "saved.json");
+    EXPECT_EQ(ReadWholeFile(dir / "scene.json"), before);
+    const Scene saved = LoadScene(dir / "saved.json");
+    ASSERT_TRUE(saved.settings.has_value());
+    EXPECT_EQ(saved.settings->size(), 38u);
+    EXPECT_EQ(saved.frames.size(), 3u);
+    EXPECT_NE(Run("-q render " + dir / "scene.json" + " --save-scene " + dir / "scene.json", 1)
+                  .find("would overwrite the input scene"),
+              std::string::npos);
+}
+
+TEST_F(Render, RefusedFramesAreReportedAndSkipped) {
+    WritePam(dir / "in/odd.0001.pam", testing::TestColour(12, 4, 1));
+    WriteText(dir / "odd.json", R"({"frames": [{"frame": 1, "color": "in/odd.0001.pam",
+                                    "output": "out/odd.pam"}]})");
+    const std::string out = Run("-q render " + dir / "odd.json", 3);
+    EXPECT_NE(out.find("Image width must be a multiple of 8"), std::string::npos) << out;
+    EXPECT_NE(out.find("refused"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/odd.pam"));
+}
+
+TEST_F(Render, BadInputsNameTheFileAndWhatIsWrong) {
+    WriteText(dir / "missing.json", R"({"frames": [{"frame": 1, "color": "in/none.pam", "output": "o.pam"}]})");
+    EXPECT_NE(Run("-q render " + dir / "missing.json", 1).find("none.pam: no such file"), std::string::npos);
+
+    WritePgm(dir / "in/small.pgm", GreyImage{8, 8, std::vector<uint8_t>(64, 0)});
+    WriteText(dir / "sizes.json", R"({"frames": [{"frame": 1, "color": "in/c.0001.pam",
+                                       "shadow": "in/small.pgm", "output": "o.pam"}]})");
+    EXPECT_NE(Run("-q render " + dir / "sizes.json", 1).find("does not match the colour image"),
+              std::string::npos);
+
+    WriteText(dir / "broken.json", "{\n \"frames\": [\n");
+    const std::string broken = Run("-q render " + dir / "broken.json", 1);
+    EXPECT_NE(broken.find("broken.json: line"), std::string::npos) << broken;
+
+    EXPECT_NE(Run("-q render " + dir / "scene.json" + " --frames x", 2).find("bad frame range"),
+              std::string::npos);
+    std::string out;
+    EXPECT_EQ(RunProgram("-q --module " + dir / "scene.json" + " render " + dir / "scene.json", &out,
+                         false),
+              1);
+    EXPECT_NE(out.find("cannot load module"), std::string::npos) << out;
+}
+
+TEST_F(Render, ShowAndSetWorkOnTheStoredLines) {
+    Run("set " + dir / "scene.json" + " ContrastPercent=130 b2=200");
+    const std::string shown = Run("show " + dir / "scene.json");
+    EXPECT_NE(shown.find("ContrastPercent            130"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("b2                         200"), std::string::npos) << shown;
+    const std::string before = ReadWholeFile(dir / "scene.json");
+    EXPECT_NE(Run("set " + dir / "scene.json" + " Contrast=5", 2).find("unknown setting"), std::string::npos);
+    EXPECT_NE(Run("set " + dir / "scene.json" + " ContrastPercent=high", 2).find("whole number"),
+              std::string::npos);
+    EXPECT_EQ(ReadWholeFile(dir / "scene.json"), before);
+    EXPECT_EQ(LoadScene(dir / "scene.json").frames.size(), 3u);
+}
+
+#if defined(LUMAFEX_TEST_WITH_OIIO)
+
+void WriteWithOiio(const std::string& path, int channels, const std::vector<std::string>& names,
+                   OIIO::TypeDesc type, const void* data) {
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out);
+    OIIO::ImageSpec spec(kW, kH, channels, type);
+    spec.channelnames = names;
+    spec.alpha_channel = channels == 4 ? 3 : -1;
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    ASSERT_TRUE(out->open(path, spec));
+    ASSERT_TRUE(out->write_image(type, data));
+    ASSERT_TRUE(out->close());
+}
+
+std::vector<uint8_t> Interleaved(const ColourImage& c) {
+    std::vector<uint8_t> rgba;
+    for (std::size_t i = 0; i < c.red.size(); ++i) {
+        rgba.insert(rgba.end(), {c.red[i], c.green[i], c.blue[i], c.alpha[i]});
+    }
+    return rgba;
+}
+
+TEST_F(Render, PngAndExrGiveTheSameBytesAsTheNetpbmFiles) {
+    for (int n = 1; n <= 3; ++n) {
+        const std::string num = "000" + std::to_string(n);
+        const std::vector<uint8_t> rgba = Interleaved(testing::TestColour(kW, kH, n));
+        WriteWithOiio(dir / ("in/c." + num + ".png"), 4, {"R", "G", "B", "A"}, OIIO::TypeDesc::UINT8,
+                      rgba.data());
+        WriteWithOiio(dir / ("in/s." + num + ".png"), 1, {"Y"}, OIIO::TypeDesc::UINT8,
+                      testing::TestShadow(kW, kH, n).value.data());
+        // Depth in a named "Z" channel beside another one.
+        const DepthImage d = testing::TestDepth(kW, kH, n);
+        std::vector<float> yz;
+        for (float v : d.value) yz.insert(yz.end(), {0.5f, v});
+        WriteWithOiio(dir / ("in/d." + num + ".exr"), 2, {"Y", "Z"}, OIIO::TypeDesc::FLOAT, yz.data());
+    }
+    WriteText(dir / "png.json", SceneJson("in/c.#.png", "in/s.#.png", "in/d.#.exr", "png/o.#.png"));
+    Run("-q render " + dir / "scene.json");
+    Run("-q render " + dir / "png.json");
+    for (int n = 1; n <= 3; ++n) {
+        const std::string num = "000" + std::to_string(n);
+        const ColourImage a = ReadColour(dir / ("out/o." + num + ".pam"));
+        const ColourImage b = ReadColour(dir / ("png/o." + num + ".png"));
+        EXPECT_EQ(a.red, b.red);
+        EXPECT_EQ(a.green, b.green);
+        EXPECT_EQ(a.blue, b.blue);
+        EXPECT_EQ(a.alpha, b.alpha);
+    }
+}
+
+TEST_F(Render, PartlyTransparentPngColourReachesTheModuleAsStored) {
+    ColourImage c = testing::TestColour(kW, kH, 4);
+    c.alpha[0] = 1;  // nearly transparent, with a bright stored colour
+    c.red[0] = 250;
+    const std::vector<uint8_t> rgba = Interleaved(c);
+    WriteWithOiio(dir / "in/t.png", 4, {"R", "G", "B", "A"}, OIIO::TypeDesc::UINT8, rgba.data());
+    const ColourImage read = ReadColour(dir / "in/t.png");
+    EXPECT_EQ(read.red, c.red);
+    EXPECT_EQ(read.alpha, c.alpha);
+    // Default settings hand every byte back unchanged, and the PNG written
+    // holds exactly those bytes.
+    WriteText(dir / "t.json", R"({"frames": [{"frame": 1, "color": "in/t.png", "output": "out/t.png"}]})");
+    Run("-q render " + dir / "t.json");
+    const ColourImage written = ReadColour(dir / "out/t.png");
+    EXPECT_EQ(written.red, c.red);
+    EXPECT_EQ(written.green, c.green);
+    EXPECT_EQ(written.alpha, c.alpha);
+}
+
+#endif
+
+TEST(Demo, WritesFramesAndAContactSheet) {
+    TempDir dir;
+    std::string out;
+    ASSERT_EQ(RunProgram("-q demo " + dir / "demo", &out), 0) << out;
+    const std::string ext = HaveImageLibrary() ? "png" : "pam";
+    EXPECT_TRUE(std::filesystem::exists(dir / ("demo/output/graded.0001." + ext)));
+    EXPECT_TRUE(std::filesystem::exists(dir / ("demo/output/graded.0024." + ext)));
+    EXPECT_TRUE(std::filesystem::exists(dir / ("demo/contact-sheet." + ext)));
+}
+
+}  // namespace
+}  // namespace lumafex::tool
