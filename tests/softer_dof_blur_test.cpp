@@ -110,11 +110,12 @@ void ReferenceSofterDof(TestFrame& f, const DepthMap& depth, const FilterSetting
                         a = static_cast<float>(std::min(1.0, double{t} * double{w}));
                     }
                     const float b = static_cast<float>(1.0 - double{a});
-                    sr[j] = static_cast<float>(sr[j] + (f.red[c] * double{a} + f.red[j] * double{b}) * w);
-                    sg[j] = static_cast<float>(sg[j] +
-                                               (f.green[c] * double{a} + f.green[j] * double{b}) * w);
-                    sb[j] = static_cast<float>(sb[j] +
-                                               (f.blue[c] * double{a} + f.blue[j] * double{b}) * w);
+                    auto mix = [&](const std::vector<uint8_t>& plane) {
+                        return (plane[c] * double{a} + plane[j] * double{b}) * w;
+                    };
+                    sr[j] = static_cast<float>(sr[j] + mix(f.red));
+                    sg[j] = static_cast<float>(sg[j] + mix(f.green));
+                    sb[j] = static_cast<float>(sb[j] + mix(f.blue));
                     ws[j] = static_cast<float>(ws[j] + double{w});
                 }
             }
@@ -185,6 +186,34 @@ TEST(SofterDepthOfFieldBlurTest, MatchesTheReference) {
             ASSERT_EQ(sc.frame.green, expected.green);
             ASSERT_EQ(sc.frame.blue, expected.blue);
         }
+    }
+}
+
+// Blurs larger than the frame (only a null channel raises the limit): one
+// frame shorter than its blurs, and one so large that the weights are worked
+// out row by row rather than kept in a table.
+TEST(SofterDepthOfFieldBlurTest, BlursLargerThanTheFrame) {
+    struct Case {
+        int32_t w, h;
+        float maxBlur;
+        bool everyPixel;
+    };
+    for (const Case c : {Case{40, 8, 20.0f, true}, Case{1104, 1000, 3000.0f, false}}) {
+        Scene sc = RandomScene(c.w, c.h, 500);
+        if (!c.everyPixel) {
+            // Two far centres; everything else in focus.
+            std::fill(sc.depth.values.begin(), sc.depth.values.end(), 100.0f);
+            sc.depth.At(5, 990) = 1e6f;
+            sc.depth.At(1000, 3) = 1e6f;
+        }
+        FilterSettings s = SofterDofSettings();
+        FrameParameters p = ComputeFrameParameters(s);
+        p.MaxDOFBlur = c.maxBlur;
+        TestFrame expected = sc.frame;
+        ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+        ReferenceSofterDof(expected, sc.depth, s, p);
+        ASSERT_EQ(sc.frame.red, expected.red) << c.w;
+        ASSERT_EQ(sc.frame.blue, expected.blue) << c.w;
     }
 }
 
@@ -324,7 +353,8 @@ TEST(SofterDepthOfFieldBlurTest, NothingChangesWithoutBlurSelectionOrDepth) {
 TEST(SofterDepthOfFieldBlurTest, DepthRowsAreFetchedOncePerRow) {
     Scene sc = RandomScene(24, 20, 5);
     FilterSettings s = SofterDofSettings();
-    ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, ComputeFrameParameters(s)));
+    const FrameParameters p = ComputeFrameParameters(s);
+    ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
     for (int32_t count : sc.depth.fetches) EXPECT_EQ(count, 1);
 }
 

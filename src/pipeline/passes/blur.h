@@ -1,4 +1,5 @@
-// The plain blur: spreads every selected pixel over a circular footprint of radius BlurAmount with integer sums.
+// The plain blur: spreads every selected pixel over a circular footprint of
+// radius BlurAmount with integer sums.
 #pragma once
 
 #include "pipeline/frame_parameters.h"
@@ -10,6 +11,7 @@ namespace lumafex {
 // Works in place on the frame's red, green and blue planes. Returns false,
 // leaving the frame unchanged, when the pass's working arrays cannot be
 // obtained (or, for the depth passes, when the host provides no depth).
-bool BlurPass(const FrameView& frame, const FilterSettings& settings, const FrameParameters& params);
+bool BlurPass(const FrameView& frame, const FilterSettings& settings,
+              const FrameParameters& params);
 
 }  // namespace lumafex

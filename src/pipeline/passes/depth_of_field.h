@@ -99,7 +99,8 @@ public:
         next_ = 0;
         levels_ = 1;
         while (levels_ < kLevels && (int64_t{1} << levels_) <= width) ++levels_;
-        const std::size_t cells = static_cast<std::size_t>(slots_) * static_cast<std::size_t>(width);
+        const std::size_t cells =
+            static_cast<std::size_t>(slots_) * static_cast<std::size_t>(width);
         blur_ = platform::WorkingArray<float>::Allocate(cells);
         runs_ = platform::WorkingArray<int32_t>::Allocate(cells);
         least_ = platform::WorkingArray<float>::Allocate(cells * static_cast<std::size_t>(levels_));

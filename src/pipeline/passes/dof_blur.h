@@ -1,4 +1,5 @@
-// The depth-of-field blur: blurs every pixel by its depth's distance from the in-focus range.
+// The depth-of-field blur: blurs every pixel by its depth's distance from the
+// in-focus range.
 #pragma once
 
 #include "pipeline/frame_parameters.h"
@@ -10,6 +11,7 @@ namespace lumafex {
 // Works in place on the frame's red, green and blue planes. Returns false,
 // leaving the frame unchanged, when the pass's working arrays cannot be
 // obtained (or, for the depth passes, when the host provides no depth).
-bool DepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings, const FrameParameters& params);
+bool DepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings,
+                          const FrameParameters& params);
 
 }  // namespace lumafex

@@ -115,14 +115,17 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
     SeedSums(frame.red, frame.green, frame.blue, frame.PixelCount(), cells);
     if (params.BlurAmount > 0.0f) {
         footprint.Set(params.BlurAmount, kSofterAngleConstant);
+        const FrameView& f = frame;
+        const FilterSettings& s = settings;
+        const FootprintProfile& fp = footprint;
         float* const w = weights.data();
         uint8_t* const sp = spreads.data();
         switch (settings.FilterInclude) {
-            case kIncludeObjects: Spread<kIncludeObjects>(frame, settings, footprint, cells, w, sp); break;
-            case kIncludeBackground: Spread<kIncludeBackground>(frame, settings, footprint, cells, w, sp); break;
-            case kIncludeShadows: Spread<kIncludeShadows>(frame, settings, footprint, cells, w, sp); break;
-            case kIncludeFullFrame: Spread<kIncludeFullFrame>(frame, settings, footprint, cells, w, sp); break;
-            case kIncludeColorRange: Spread<kIncludeColorRange>(frame, settings, footprint, cells, w, sp); break;
+            case kIncludeObjects: Spread<kIncludeObjects>(f, s, fp, cells, w, sp); break;
+            case kIncludeBackground: Spread<kIncludeBackground>(f, s, fp, cells, w, sp); break;
+            case kIncludeShadows: Spread<kIncludeShadows>(f, s, fp, cells, w, sp); break;
+            case kIncludeFullFrame: Spread<kIncludeFullFrame>(f, s, fp, cells, w, sp); break;
+            case kIncludeColorRange: Spread<kIncludeColorRange>(f, s, fp, cells, w, sp); break;
             default: break;  // no pixel is selected
         }
     }

@@ -1,4 +1,5 @@
-// The softer blur: like the plain blur, with single-precision weights that fall off with the distance from the centre.
+// The softer blur: like the plain blur, with single-precision weights that
+// fall off with the distance from the centre.
 #pragma once
 
 #include "pipeline/frame_parameters.h"
@@ -10,6 +11,7 @@ namespace lumafex {
 // Works in place on the frame's red, green and blue planes. Returns false,
 // leaving the frame unchanged, when the pass's working arrays cannot be
 // obtained (or, for the depth passes, when the host provides no depth).
-bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings, const FrameParameters& params);
+bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
+                    const FrameParameters& params);
 
 }  // namespace lumafex

@@ -35,8 +35,10 @@ public:
         const int64_t columns = 2 * static_cast<int64_t>(columnReach) + 1;
         constexpr int64_t kLargestTable = int64_t{1} << 20;
         if (rows <= kLargestTable / columns) {
-            table_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(rows * columns));
-            positive_ = platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(rows));
+            table_ = platform::WorkingArray<float>::Allocate(
+                static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
+            positive_ =
+                platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(rows));
             return table_ && positive_;
         }
         row_ = platform::WorkingArray<float>::Allocate(2 * static_cast<std::size_t>(width) + 1);

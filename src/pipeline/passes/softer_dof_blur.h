@@ -1,4 +1,5 @@
-// The softer depth-of-field blur: the depth-of-field blur with distance-weighted single-precision sums.
+// The softer depth-of-field blur: the depth-of-field blur with
+// distance-weighted single-precision sums.
 #pragma once
 
 #include "pipeline/frame_parameters.h"
@@ -10,6 +11,7 @@ namespace lumafex {
 // Works in place on the frame's red, green and blue planes. Returns false,
 // leaving the frame unchanged, when the pass's working arrays cannot be
 // obtained (or, for the depth passes, when the host provides no depth).
-bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings, const FrameParameters& params);
+bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings,
+                                const FrameParameters& params);
 
 }  // namespace lumafex
