@@ -96,9 +96,10 @@ Frame Generate(int index) {
 }
 
 // The demo scene: depth-of-field blur at 2% (0.1 pixel of blur per unit of
-// distance from the focus), contrast 115%, and two nulls: "3FocalPoint"
-// travelling from the near sphere to the far one, and "3FocalRange" beside
-// it keeping 12 units on either side in focus.
+// distance from the focus), contrast 115%, and three nulls: "3FocalPoint"
+// travelling from the near sphere to the far one, "3FocalRange" beside it
+// keeping 12 units on either side in focus, and "3MaxDOFBlur%" at 200
+// allowing up to 10 pixels of blur.
 std::string SceneText(int frames, const std::string& output) {
     const double end = static_cast<double>(frames) / 24.0;
     char text[4096];
@@ -110,7 +111,8 @@ std::string SceneText(int frames, const std::string& output) {
     {"name": "3FocalPoint", "keys": [{"time": 0.25, "position": [0, 0, 55]},
                                      {"time": %.4f, "position": [0, 0, 175]}]},
     {"name": "3FocalRange", "keys": [{"time": 0.25, "position": [12, 0, 55]},
-                                     {"time": %.4f, "position": [12, 0, 175]}]}
+                                     {"time": %.4f, "position": [12, 0, 175]}]},
+    {"name": "3MaxDOFBlur%%", "keys": [{"time": 0, "position": [0, 0, 200]}]}
   ],
   "settings": ["Version 1", "Passes 1", "RedPercent 100", "GreenPercent 100", "BluePercent 100",
                "BrightPercent 100", "FilterInclude 3", "SharpenFlag 0", "SharpenPercent 100",
@@ -130,9 +132,9 @@ std::string SceneText(int frames, const std::string& output) {
     return text;
 }
 
-// Thumbnails of every output, six to a row, each a quarter of the frame.
+// Thumbnails of every output, four to a row, each half the frame's size.
 ColourImage ContactSheet(const std::vector<ColourImage>& frames) {
-    constexpr int32_t kScale = 4, kColumns = 6, kGap = 4;
+    constexpr int32_t kScale = 2, kColumns = 4, kGap = 4;
     const int32_t tw = kWidth / kScale, th = kHeight / kScale;
     const auto count = static_cast<int32_t>(frames.size());
     const int32_t rows = (count + kColumns - 1) / kColumns;
