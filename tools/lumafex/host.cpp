@@ -1,5 +1,7 @@
 #include "host.h"
 
+#include "line_block.h"
+
 #include <cstring>
 #include <stdexcept>
 
@@ -119,27 +121,6 @@ void PutAlpha(int32_t x, int32_t y, uint8_t alpha) {
     ++g_active.written;
 }
 
-struct LineSource {
-    const std::vector<std::string>* lines;
-    std::size_t next;
-};
-
-int32_t ReadLine(void* context, char* buffer, int32_t size) {
-    auto* source = static_cast<LineSource*>(context);
-    if (source->next >= source->lines->size() || size <= 0) return -1;
-    const std::string& line = (*source->lines)[source->next++];
-    const std::size_t n = std::min(line.size(), static_cast<std::size_t>(size - 1));
-    std::memcpy(buffer, line.data(), n);
-    buffer[n] = '\0';
-    return static_cast<int32_t>(n);
-}
-
-void WriteLine(void* context, const char* text, int32_t length) {
-    auto* lines = static_cast<std::vector<std::string>*>(context);
-    const std::size_t n = length > 0 ? strnlen(text, static_cast<std::size_t>(length)) : 0;
-    lines->emplace_back(text, n);
-}
-
 }  // namespace
 
 Host::Host(const LoadedModule& module, const Scene& scene) {
@@ -175,14 +156,14 @@ Host::~Host() {
 }
 
 void Host::Load(const std::vector<std::string>& lines) {
-    LineSource source{&lines, 0};
-    const LoadState state{0, &source, ReadLine};
+    LineSource source{&lines};
+    const LoadState state = LoadStateOver(source);
     table_.load(instance_, &state);
 }
 
 std::vector<std::string> Host::Save() {
     std::vector<std::string> lines;
-    const SaveState state{0, &lines, WriteLine};
+    const SaveState state = SaveStateInto(lines);
     table_.save(instance_, &state);
     return lines;
 }

@@ -7,46 +7,24 @@
 #include <limits>
 #include <stdexcept>
 
+#include "line_block.h"
 #include "settings/scene_lines.h"
 #include "settings/settings_fields.h"
 
 namespace lumafex::tool {
 
-namespace {
-
-struct Source {
-    const std::vector<std::string>* lines;
-    std::size_t next;
-};
-
-int32_t ReadLine(void* context, char* buffer, int32_t size) {
-    auto* s = static_cast<Source*>(context);
-    if (s->next >= s->lines->size() || size <= 0) return -1;
-    const std::string& line = (*s->lines)[s->next++];
-    const std::size_t n = std::min(line.size(), static_cast<std::size_t>(size - 1));
-    std::memcpy(buffer, line.data(), n);
-    buffer[n] = '\0';
-    return static_cast<int32_t>(n);
-}
-
-void WriteLine(void* context, const char* text, int32_t length) {
-    static_cast<std::vector<std::string>*>(context)->emplace_back(
-        text, strnlen(text, static_cast<std::size_t>(length)));
-}
-
-}  // namespace
 
 FilterSettings SettingsFromLines(const std::vector<std::string>& lines) {
     FilterSettings s{};
     ResetToDefaults(s);
-    Source source{&lines, 0};
-    LoadSceneLines(s, LoadState{0, &source, ReadLine});
+    LineSource source{&lines};
+    LoadSceneLines(s, LoadStateOver(source));
     return s;
 }
 
 std::vector<std::string> LinesFromSettings(const FilterSettings& settings) {
     std::vector<std::string> lines;
-    SaveSceneLines(settings, SaveState{0, &lines, WriteLine});
+    SaveSceneLines(settings, SaveStateInto(lines));
     return lines;
 }
 
