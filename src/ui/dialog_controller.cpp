@@ -1,0 +1,466 @@
+#include "ui/dialog_controller.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "pipeline/null_channel_table.h"
+#include "pipeline/null_truncate.h"
+#include "platform/heap.h"
+#include "ui/preset_file.h"
+
+namespace lumafex::ui {
+
+CustomColourTable& TheCustomColours() {
+    static CustomColourTable colours{};  // zero until the first dialog start fills it
+    return colours;
+}
+
+int32_t TextToInt32(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > kLimit) magnitude = kLimit;  // saturated; the digits still end here
+    }
+    if (negative) return static_cast<int32_t>(-magnitude);  // -2^31 at the limit
+    return magnitude >= kLimit ? std::numeric_limits<int32_t>::max()
+                               : static_cast<int32_t>(magnitude);
+}
+
+DialogModel ModuleDialogModel(Module& module) {
+    DialogModel model{};
+    model.settings = module.record.Obtain();
+    model.UseNulls = &module.UseNulls;
+    model.CustomColours = &TheCustomColours();
+    model.lookup = module.lookup;
+    model.driver = &module.driver;
+    return model;
+}
+
+namespace {
+
+bool IsThreeState(ControlId id) {
+    return id == kSofterCheck || id == kFlipFrameCheck || id == kKeyPrepCheck;
+}
+
+// The check state a field or preset switch shows: its value unchanged when
+// the box can hold it; other non-zero values simply check the box.
+int BoxState(ControlId id, int32_t value) {
+    if (value == 0) return kUnchecked;
+    if (value == kIndeterminate && IsThreeState(id)) return kIndeterminate;
+    return kChecked;
+}
+
+uint8_t ColourByte(int32_t value) {
+    return static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+}
+
+// The radio of each "Filters Should Affect" value, by value.
+constexpr ControlId kFilterIncludeRadios[5] = {kObjectsOnlyRadio, kBackgroundOnlyRadio,
+                                               kShadowsOnlyRadio, kFullFrameRadio,
+                                               kColourRangeRadio};
+
+// Each check box and the record field it shows.
+struct CheckField {
+    ControlId check;
+    int32_t FilterSettings::*field;
+};
+constexpr CheckField kCheckFields[] = {
+    {kEnhanceCheck, &FilterSettings::SharpenFlag},
+    {kAntialiasCheck, &FilterSettings::SmoothFlag},
+    {kBlurCheck, &FilterSettings::BlurFlag},
+    {kSofterCheck, &FilterSettings::SofterBlurFlag},
+    {kDOFBlurCheck, &FilterSettings::DOFBlurFlag},
+    {kKeyPrepCheck, &FilterSettings::KeyPrepFlag},
+    {kFlipFrameCheck, &FilterSettings::FlipFrameFlag},
+    {kBlackCheck, &FilterSettings::BlackFlag},
+    {kWhiteCheck, &FilterSettings::WhiteFlag},
+    {kBlackAndWhiteCheck, &FilterSettings::GreyFlag},
+    {kNoiseCheck, &FilterSettings::NoiseFlag},
+    {kNtscLimitCheck, &FilterSettings::NegativeFlag},
+    {kNegativeCheck, &FilterSettings::NegativeImageFlag},
+    {kPosterizeCheck, &FilterSettings::CartoonFlag},
+    {kNegativeAlphaCheck, &FilterSettings::ReverseAlphaFlag},
+    {kRangeAlphaCheck, &FilterSettings::RangeAlphaFlag},
+};
+
+// Each edit box and the record field it shows, in the order start fills them.
+struct NumberField {
+    ControlId edit;
+    int32_t FilterSettings::*field;
+};
+constexpr NumberField kNumberFields[] = {
+    {kPassesEdit, &FilterSettings::Passes},
+    {kRedPercentEdit, &FilterSettings::RedPercent},
+    {kGreenPercentEdit, &FilterSettings::GreenPercent},
+    {kBluePercentEdit, &FilterSettings::BluePercent},
+    {kBrightPercentEdit, &FilterSettings::BrightPercent},
+    {kEnhancePercentEdit, &FilterSettings::SharpenPercent},
+    {kAntialiasThresholdEdit, &FilterSettings::AntialiasVariance},
+    {kAntialiasPercentEdit, &FilterSettings::AntialiasPercent},
+    {kPosterizePercentEdit, &FilterSettings::PosterizePercent},
+    {kBlurPercentEdit, &FilterSettings::BlurPercent},
+    {kDOFBlurPercentEdit, &FilterSettings::DOFBlurPercent},
+    {kFocalPointEdit, &FilterSettings::DOFBlurFocalPoint},
+    {kGammaPercentEdit, &FilterSettings::GammaPercent},
+    {kContrastPercentEdit, &FilterSettings::ContrastPercent},
+    {kNoisePercentEdit, &FilterSettings::NoisePercent},
+};
+
+void WriteInteger(ControlSurface& surface, ControlId id, int32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
+    surface.SetText(id, text);
+}
+
+// How a null channel's value shows in the dialog.
+void ShowValueIn(ControlSurface& s, ControlId edit, double v) {
+    WriteInteger(s, edit, TruncateChannelValue(v));
+}
+void ShowPercent(ControlSurface& s, ControlId edit, ControlId label, double v) {
+    ShowValueIn(s, edit, v);
+    s.SetEnabled(edit, false);
+    s.SetEnabled(label, false);
+}
+void ShowSwitch(ControlSurface& s, ControlId check, bool on) {
+    s.SetCheckState(check, on ? kChecked : kUnchecked);
+    s.SetEnabled(check, false);
+}
+void ShowSwitchedPercent(ControlSurface& s, ControlId check, ControlId edit, double v) {
+    ShowSwitch(s, check, v > 0);
+    ShowValueIn(s, edit, v);
+    s.SetEnabled(edit, false);
+}
+void ShowFlip(ControlSurface& s, double v) {
+    for (ControlId id : {kFlipFrameCheck, kFlipHorzRadio, kFlipVertRadio}) s.SetEnabled(id, false);
+    s.SetCheckState(kFlipFrameCheck, v > 0 ? kChecked : kUnchecked);
+    s.SetRadioChecked(kFlipHorzRadio, v > 0);
+    s.SetRadioChecked(kFlipVertRadio, v > 1);
+}
+void ShowFiltersShouldAffect(ControlSurface& s, double v) {
+    // Each later range replaces the earlier display; beyond 4 the channel
+    // means full frame with a one-sided depth-of-field blur, shown as two
+    // radios together.
+    ControlId first = kFullFrameRadio;
+    ControlId second = 0;
+    if (v > 0) first = kBackgroundOnlyRadio;
+    if (v > 1) first = kObjectsOnlyRadio;
+    if (v > 2) first = kShadowsOnlyRadio;
+    if (v > 3) first = kColourRangeRadio;
+    if (v > 4) first = kFullFrameRadio, second = kObjectsOnlyRadio;
+    if (v > 5) first = kFullFrameRadio, second = kBackgroundOnlyRadio;
+    for (ControlId id : kFilterIncludeRadios) {
+        s.SetEnabled(id, false);
+        s.SetRadioChecked(id, id == first || id == second);
+    }
+}
+
+struct NullDisplay {
+    const char* channel;
+    bool atTimeZero;  // read at time 0 rather than at the latest frame's time
+    void (*show)(ControlSurface& s, double v);
+};
+
+const NullDisplay kNullDisplays[] = {
+    {"3Red%", true, [](ControlSurface& s, double v) { ShowPercent(s, kRedPercentEdit, kRedPercentLabel, v); }},
+    {"3Green%", true, [](ControlSurface& s, double v) { ShowPercent(s, kGreenPercentEdit, kGreenPercentLabel, v); }},
+    {"3Blue%", true, [](ControlSurface& s, double v) { ShowPercent(s, kBluePercentEdit, kBluePercentLabel, v); }},
+    {"3Bright%", false, [](ControlSurface& s, double v) { ShowPercent(s, kBrightPercentEdit, kBrightPercentLabel, v); }},
+    {"3Gamma%", false, [](ControlSurface& s, double v) { ShowPercent(s, kGammaPercentEdit, kGammaPercentLabel, v); }},
+    {"3Contrast%", false, [](ControlSurface& s, double v) { ShowPercent(s, kContrastPercentEdit, kContrastPercentLabel, v); }},
+    {"3Blur%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kBlurCheck, kBlurPercentEdit, v); }},
+    {"3Softer", false, [](ControlSurface& s, double v) { ShowSwitch(s, kSofterCheck, v >= 1); }},
+    {"3DOFBlur%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kDOFBlurCheck, kDOFBlurPercentEdit, v); }},
+    {"3FocalPoint", false, [](ControlSurface& s, double v) { ShowPercent(s, kFocalPointEdit, kFocalPointLabel, v); }},
+    {"3Enhance%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kEnhanceCheck, kEnhancePercentEdit, v); }},
+    {"3Antialias%", false, [](ControlSurface& s, double v) {
+         ShowValueIn(s, kAntialiasPercentEdit, v);
+         s.SetEnabled(kAntialiasPercentEdit, false);
+     }},
+    {"3AntialiasT", false, [](ControlSurface& s, double v) {
+         ShowSwitch(s, kAntialiasCheck, v > 0);
+         ShowPercent(s, kAntialiasThresholdEdit, kAntialiasThresholdLabel, v);
+     }},
+    {"3Noise%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kNoiseCheck, kNoisePercentEdit, v); }},
+    {"3Posterize%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kPosterizeCheck, kPosterizePercentEdit, v); }},
+    {"3NTSCLimit", false, [](ControlSurface& s, double v) { ShowSwitch(s, kNtscLimitCheck, v > 0); }},
+    {"3BlackandWhite", false, [](ControlSurface& s, double v) { ShowSwitch(s, kBlackAndWhiteCheck, v > 0); }},
+    {"3Negative", false, [](ControlSurface& s, double v) { ShowSwitch(s, kNegativeCheck, v > 0); }},
+    {"3FlipFrame", false, ShowFlip},
+    {"3FiltersShouldAffect", false, ShowFiltersShouldAffect},
+};
+
+const NullDisplay* FindNullDisplay(const char* name) {
+    // Only whole channel names match; the channel table decides what one is.
+    const NullChannel* channel = FindNullChannel(name);
+    if (channel == nullptr) return nullptr;
+    for (const NullDisplay& display : kNullDisplays) {
+        if (std::strcmp(display.channel, channel->name) == 0) return &display;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int32_t DialogController::ReadNumber(ControlId id) const {
+    char text[kTextReadLimit + 1];
+    surface_.GetText(id, text, sizeof text);
+    text[kTextReadLimit] = '\0';
+    return TextToInt32(text);
+}
+
+void DialogController::WriteNumber(ControlId id, int32_t value) {
+    WriteInteger(surface_, id, value);
+}
+
+bool DialogController::IsChecked(ControlId id) const {
+    return surface_.GetCheckState(id) != kUnchecked;
+}
+
+int32_t DialogController::SelectedFilterInclude() const {
+    // Full frame unless another radio is selected; the last match wins.
+    int32_t value = 3;
+    if (surface_.IsRadioChecked(kObjectsOnlyRadio)) value = 0;
+    if (surface_.IsRadioChecked(kBackgroundOnlyRadio)) value = 1;
+    if (surface_.IsRadioChecked(kColourRangeRadio)) value = 4;
+    if (surface_.IsRadioChecked(kShadowsOnlyRadio)) value = 2;
+    return value;
+}
+
+void DialogController::SelectFilterInclude(int32_t value) {
+    // A value outside 0..4 selects none of the five.
+    for (int32_t i = 0; i < 5; ++i) surface_.SetRadioChecked(kFilterIncludeRadios[i], i == value);
+}
+
+void DialogController::Start() {
+    const FilterSettings& s = *model_.settings;
+    for (const NumberField& n : kNumberFields) WriteNumber(n.edit, s.*n.field);
+    surface_.SetVisible(kPassesEdit, false);
+    surface_.SetVisible(kPassesLabel, false);
+    surface_.SetMenuChecked(kMenuUseNulls, *model_.UseNulls != 0);
+    SelectFilterInclude(s.FilterInclude);
+    surface_.SetRadioChecked(kFlipHorzRadio, s.FlipFrameFlag == 1);
+    surface_.SetRadioChecked(kFlipVertRadio, s.FlipFrameFlag != 1);
+    surface_.SetRadioChecked(kKeyPrepBlackRadio, s.KeyPrepFlag == 1);
+    surface_.SetRadioChecked(kKeyPrepWhiteRadio, s.KeyPrepFlag != 1);
+    for (const CheckField& c : kCheckFields) surface_.SetCheckState(c.check, BoxState(c.check, s.*c.field));
+
+    CustomColourTable& colours = *model_.CustomColours;
+    if (colours[0] == 0) {
+        // Two ramps: dark to light blue-greys, then light to deep blues.
+        for (int i = 0; i <= 8; ++i) {
+            const auto grey = static_cast<uint8_t>(24 * i);
+            colours[static_cast<std::size_t>(i)] = MakeColour(grey, grey, 160);
+        }
+        for (int i = 9; i < 16; ++i) {
+            const auto grey = static_cast<uint8_t>(255 - 24 * (i - 8));
+            colours[static_cast<std::size_t>(i)] = MakeColour(grey, grey, 255);
+        }
+    }
+    if (*model_.UseNulls != 0) ShowNullChannels();
+}
+
+void DialogController::ShowNullChannels() {
+    if (model_.lookup == nullptr) return;
+    DriverGlobals& globals = *model_.driver;
+    globals.sceneInfo = static_cast<const SceneInfo*>(model_.lookup(host::kGlobalSceneInfo, 0));
+    if (globals.sceneInfo == nullptr) return;
+    globals.itemInfo = static_cast<const ItemInfo*>(model_.lookup(host::kGlobalItemInfo, 0));
+    if (globals.itemInfo == nullptr) return;
+    globals.objectInfo = model_.lookup(host::kGlobalObjectInfo, 0);
+    if (globals.objectInfo == nullptr) return;
+
+    const ItemInfo& items = *globals.itemInfo;
+    if (items.firstItem == nullptr || items.nextItem == nullptr || items.itemName == nullptr ||
+        items.itemVector == nullptr) {
+        return;
+    }
+    for (void* item = items.firstItem(host::kItemObject, nullptr); item != nullptr;
+         item = items.nextItem(item)) {
+        const char* name = items.itemName(item);
+        if (name == nullptr) continue;
+        const NullDisplay* display = FindNullDisplay(name);
+        if (display == nullptr) continue;
+        double vector[3] = {0.0, 0.0, 0.0};
+        items.itemVector(item, host::kParamPosition,
+                         display->atTimeZero ? 0.0 : globals.FrameEndTime, vector);
+        display->show(surface_, vector[2]);
+    }
+}
+
+void DialogController::WriteBack() {
+    FilterSettings& s = *model_.settings;
+    const int32_t passes = ReadNumber(kPassesEdit);
+    s.Passes = passes > 4 ? 4 : passes;
+    s.RedPercent = ReadNumber(kRedPercentEdit);
+    s.GreenPercent = ReadNumber(kGreenPercentEdit);
+    s.BluePercent = ReadNumber(kBluePercentEdit);
+    s.BrightPercent = ReadNumber(kBrightPercentEdit);
+    s.BlurPercent = ReadNumber(kBlurPercentEdit);
+    s.DOFBlurPercent = ReadNumber(kDOFBlurPercentEdit);
+    s.DOFBlurFocalPoint = ReadNumber(kFocalPointEdit);
+    s.ContrastPercent = ReadNumber(kContrastPercentEdit);
+    s.NoisePercent = ReadNumber(kNoisePercentEdit);
+    s.GammaPercent = ReadNumber(kGammaPercentEdit);
+    s.FilterInclude = SelectedFilterInclude();
+    s.SharpenFlag = IsChecked(kEnhanceCheck) ? 1 : 0;
+    s.SharpenPercent = ReadNumber(kEnhancePercentEdit);
+    s.SmoothFlag = IsChecked(kAntialiasCheck) ? 1 : 0;
+    s.AntialiasVariance = ReadNumber(kAntialiasThresholdEdit);
+    s.AntialiasPercent = ReadNumber(kAntialiasPercentEdit);
+    s.BlurFlag = IsChecked(kBlurCheck) ? 1 : 0;
+    // The third state of "S&ofter" skips the softer blur over the frame;
+    // any other state clears that, as loading a scene does.
+    const int softer = surface_.GetCheckState(kSofterCheck);
+    s.SofterBlurFlag = softer == kIndeterminate ? 2 : (softer != kUnchecked ? 1 : 0);
+    s.SofterExtraFlag = softer == kIndeterminate ? 1 : 0;
+    s.DOFBlurFlag = IsChecked(kDOFBlurCheck) ? 1 : 0;
+    s.FlipFrameFlag = IsChecked(kFlipFrameCheck) ? (surface_.IsRadioChecked(kFlipHorzRadio) ? 1 : 2) : 0;
+    s.KeyPrepFlag =
+        IsChecked(kKeyPrepCheck) ? (surface_.IsRadioChecked(kKeyPrepBlackRadio) ? 1 : 2) : 0;
+    s.BlackFlag = IsChecked(kBlackCheck) ? 1 : 0;
+    s.WhiteFlag = IsChecked(kWhiteCheck) ? 1 : 0;
+    s.GreyFlag = IsChecked(kBlackAndWhiteCheck) ? 1 : 0;
+    s.NoiseFlag = IsChecked(kNoiseCheck) ? 1 : 0;
+    s.NegativeFlag = IsChecked(kNtscLimitCheck) ? 1 : 0;
+    s.NegativeImageFlag = IsChecked(kNegativeCheck) ? 1 : 0;
+    s.PosterizePercent = ReadNumber(kPosterizePercentEdit);
+    s.CartoonFlag = IsChecked(kPosterizeCheck) ? 1 : 0;
+    s.ReverseAlphaFlag = IsChecked(kNegativeAlphaCheck) ? 1 : 0;
+    s.RangeAlphaFlag = IsChecked(kRangeAlphaCheck) ? 1 : 0;
+}
+
+void DialogController::ChooseColourRange() {
+    // Each bound is written as soon as its chooser closes; a cancelled
+    // chooser leaves its bound as it was.
+    FilterSettings& s = *model_.settings;
+    CustomColourTable& custom = *model_.CustomColours;
+    if (auto low = surface_.ChooseColour(
+            MakeColour(ColourByte(s.r1), ColourByte(s.g1), ColourByte(s.b1)), custom)) {
+        s.r1 = RedOf(*low);
+        s.g1 = GreenOf(*low);
+        s.b1 = BlueOf(*low);
+    }
+    if (auto high = surface_.ChooseColour(
+            MakeColour(ColourByte(s.r2), ColourByte(s.g2), ColourByte(s.b2)), custom)) {
+        s.r2 = RedOf(*high);
+        s.g2 = GreenOf(*high);
+        s.b2 = BlueOf(*high);
+    }
+}
+
+void DialogController::ToggleUseNulls() {
+    const int32_t old = surface_.IsMenuChecked(kMenuUseNulls) ? kUseNullsAtLoad : 0;
+    *model_.UseNulls = old ^ kUseNullsAtLoad;
+    surface_.SetMenuChecked(kMenuUseNulls, *model_.UseNulls != 0);
+}
+
+void DialogController::SavePresetAs() {
+    platform::MemoryBlock block = model_.allocate(kPresetSize);
+    if (!block || block.size() < kPresetSize) {
+        surface_.ShowMessage(kOutOfMemoryText, kOutOfMemoryCaption, true);
+        return;
+    }
+    const std::optional<std::string> path = surface_.ChooseFile(FileChooserKind::Save);
+    if (!path) return;
+
+    PresetBytes bytes(static_cast<uint8_t*>(block.data()), kPresetSize);
+    std::memset(bytes.data(), 0, kPresetSize);
+    for (const PresetTextSlot& slot : kPresetTextSlots) {
+        char text[kPresetTextSize];
+        surface_.GetText(slot.edit, text, sizeof text);
+        PutPresetText(bytes, slot.offset, text);
+    }
+    for (const PresetColourSlot& slot : kPresetColourSlots) {
+        PutPresetNumber(bytes, slot.offset, model_.settings->*slot.bound);
+    }
+    PutPresetInt(bytes, kPresetFilterIncludeOffset, SelectedFilterInclude());
+    for (const PresetSwitchSlot& slot : kPresetSwitchSlots) {
+        // Softer keeps its third state; the other boxes are on or off.
+        const int state = surface_.GetCheckState(slot.check);
+        PutPresetInt(bytes, slot.offset,
+                     slot.check == kSofterCheck && state == kIndeterminate ? 2
+                                                                             : (state != 0 ? 1 : 0));
+    }
+    PutPresetInt(bytes, kPresetFlipOffset,
+                 IsChecked(kFlipFrameCheck) ? (surface_.IsRadioChecked(kFlipHorzRadio) ? 1 : 2) : 0);
+    PutPresetInt(bytes, kPresetKeyPrepOffset,
+                 IsChecked(kKeyPrepCheck) ? (surface_.IsRadioChecked(kKeyPrepBlackRadio) ? 1 : 2)
+                                          : 0);
+    if (!WritePresetFile(path->c_str(), bytes)) {
+        surface_.ShowMessage(kWriteErrorText, kFileErrorCaption, false);
+    }
+}
+
+void DialogController::OpenPreset() {
+    platform::MemoryBlock block = model_.allocate(kPresetSize);
+    if (!block || block.size() < kPresetSize) {
+        surface_.ShowMessage(kOutOfMemoryText, kOutOfMemoryCaption, true);
+        return;
+    }
+    const std::optional<std::string> path = surface_.ChooseFile(FileChooserKind::Open);
+    if (!path) return;
+
+    PresetBytes bytes(static_cast<uint8_t*>(block.data()), kPresetSize);
+    if (!ReadPresetFile(path->c_str(), bytes)) {
+        surface_.ShowMessage(kReadErrorText, kFileErrorCaption, false);
+        return;
+    }
+    for (const PresetTextSlot& slot : kPresetTextSlots) {
+        char text[kPresetTextSize];
+        GetPresetText(bytes, slot.offset, text);
+        surface_.SetText(slot.edit, text);
+    }
+    // The colour range goes straight into the record, as the choosers do.
+    for (const PresetColourSlot& slot : kPresetColourSlots) {
+        char text[kPresetTextSize];
+        GetPresetText(bytes, slot.offset, text);
+        model_.settings->*slot.bound = TextToInt32(text);
+    }
+    SelectFilterInclude(GetPresetInt(bytes, kPresetFilterIncludeOffset));
+    const int32_t flip = GetPresetInt(bytes, kPresetFlipOffset);
+    const int32_t keyPrep = GetPresetInt(bytes, kPresetKeyPrepOffset);
+    surface_.SetRadioChecked(kFlipHorzRadio, flip == 1);
+    surface_.SetRadioChecked(kFlipVertRadio, flip != 1);
+    surface_.SetRadioChecked(kKeyPrepBlackRadio, keyPrep == 1);
+    surface_.SetRadioChecked(kKeyPrepWhiteRadio, keyPrep != 1);
+    for (const PresetSwitchSlot& slot : kPresetSwitchSlots) {
+        surface_.SetCheckState(slot.check, BoxState(slot.check, GetPresetInt(bytes, slot.offset)));
+    }
+    surface_.SetCheckState(kFlipFrameCheck, BoxState(kFlipFrameCheck, flip));
+    surface_.SetCheckState(kKeyPrepCheck, BoxState(kKeyPrepCheck, keyPrep));
+}
+
+CommandResult DialogController::Command(ControlId id) {
+    switch (id) {
+        case kOkButton:
+        case kMenuOk:
+            WriteBack();
+            platform::TrimHeap();
+            return CommandResult::CloseOk;
+        case kCancelButton:
+        case kMenuCancel:
+            return CommandResult::CloseCancel;
+        case kColourRangeRadio:
+            ChooseColourRange();
+            return CommandResult::Handled;
+        case kMenuUseNulls:
+            ToggleUseNulls();
+            return CommandResult::Handled;
+        case kMenuOpen:
+            OpenPreset();
+            return CommandResult::Handled;
+        case kMenuSaveAs:
+            SavePresetAs();
+            return CommandResult::Handled;
+        default:
+            return CommandResult::NotHandled;
+    }
+}
+
+}  // namespace lumafex::ui

@@ -1,0 +1,95 @@
+// The settings dialog's behaviour, independent of any toolkit: it fills the
+// controls from the shared record at start, writes them back on OK, picks
+// the colour range, switches "Use Nulls", shows the values null objects
+// drive, and saves and loads presets. A binding creates the dialog, hands
+// the controller its ControlSurface, calls Start once the controls exist and
+// Command for every button click and menu choice, and closes the dialog when
+// Command says so.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/host_interface.h"
+#include "host/module.h"
+#include "pipeline/driver.h"
+#include "platform/memory.h"
+#include "settings/filter_settings.h"
+#include "ui/control_ids.h"
+#include "ui/control_surface.h"
+
+namespace lumafex::ui {
+
+// The colour chooser's custom colours: one table per loaded module, kept
+// from one dialog to the next.
+CustomColourTable& TheCustomColours();
+
+// Messages the dialog shows.
+inline constexpr const char* kOutOfMemoryText = "Out Of Memory";
+inline constexpr const char* kOutOfMemoryCaption = "ERROR";
+inline constexpr const char* kReadErrorText = "Error reading file!";
+inline constexpr const char* kWriteErrorText = "Error writing file!";
+inline constexpr const char* kFileErrorCaption = "Error!";
+
+// Numbers are read back from at most this many characters of a box.
+inline constexpr std::size_t kTextReadLimit = 20;
+
+// The standard decimal text-to-integer rule: optional leading white space,
+// an optional sign, then digits up to the first non-digit; no digits gives
+// 0. Values beyond the 32-bit range saturate at its ends.
+int32_t TextToInt32(const char* text);
+
+// What the dialog works on: the module-wide values it reads and changes.
+struct DialogModel {
+    FilterSettings* settings;            // the shared record, edited in place
+    int32_t* UseNulls;                   // 8 on, 0 off
+    CustomColourTable* CustomColours;
+    GlobalLookup lookup;                 // the host's, or null before activation
+    DriverGlobals* driver;               // kept globals and FrameEndTime
+    // Obtains the preset buffer; tests replace it to show the failure path.
+    platform::MemoryBlock (*allocate)(std::size_t bytes) = platform::MemoryBlock::Allocate;
+};
+
+// The loaded module's values, or a model without a record when it cannot be
+// obtained (the caller then does not open the dialog).
+DialogModel ModuleDialogModel(Module& module);
+
+enum class CommandResult {
+    NotHandled,   // not a command of the dialog (the About items, check boxes)
+    Handled,
+    CloseOk,      // end the dialog with result 1: the record has been written
+    CloseCancel,  // end the dialog with result 0
+};
+
+class DialogController {
+public:
+    DialogController(ControlSurface& surface, const DialogModel& model)
+        : surface_(surface), model_(model) {}
+
+    // Dialog initialisation: record into controls, menu check, custom
+    // colours, and with "Use Nulls" on the null display pass.
+    void Start();
+
+    // A button click or menu choice, by control or menu identifier.
+    CommandResult Command(ControlId id);
+
+    // The single commands, as Command runs them.
+    void WriteBack();           // OK: every control into the record
+    void ChooseColourRange();   // "High/Low Color Ra&nge" clicked
+    void ToggleUseNulls();      // "Use Nulls" menu item
+    void OpenPreset();          // "&Open..."
+    void SavePresetAs();        // "Save &As..."
+
+private:
+    void ShowNullChannels();
+    int32_t ReadNumber(ControlId id) const;
+    void WriteNumber(ControlId id, int32_t value);
+    bool IsChecked(ControlId id) const;
+    int32_t SelectedFilterInclude() const;
+    void SelectFilterInclude(int32_t value);
+
+    ControlSurface& surface_;
+    DialogModel model_;
+};
+
+}  // namespace lumafex::ui
