@@ -156,6 +156,34 @@ Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
     return sc;
 }
 
+// Depths constant over blocks, so that long runs of centres share their
+// blur, with edges where blurs change or the separator hides a block.
+TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnBlockyDepths) {
+    const float levels[] = {100.0f, 99.9f, 101.0f, 101.4f, 102.0f, 98.0f, 103.0f, 101.45f};
+    for (int32_t mode : {3, 0, 1}) {
+        for (uint32_t seed : {1u, 2u, 3u}) {
+            Scene sc = RandomScene(40, 23, seed * 11 + static_cast<uint32_t>(mode));
+            for (int32_t y = 0; y < 23; ++y) {
+                for (int32_t x = 0; x < 40; ++x) {
+                    const uint32_t block = static_cast<uint32_t>((x + static_cast<int32_t>(seed)) / 9 * 7 + y / 6) * seed;
+                    sc.depth.At(x, y) = levels[(block * 2654435761u >> 13) % 8];
+                }
+            }
+            FilterSettings s = SofterDofSettings(mode);
+            FrameParameters p = ComputeFrameParameters(s);
+            p.DOFBlurAmount = 5.0f;
+            p.FocalNear = 100.0f;
+            p.FocalFar = 100.0f;
+            TestFrame expected = sc.frame;
+            ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+            ReferenceSofterDof(expected, sc.depth, s, p);
+            ASSERT_EQ(sc.frame.red, expected.red) << "mode " << mode << " seed " << seed;
+            ASSERT_EQ(sc.frame.green, expected.green);
+            ASSERT_EQ(sc.frame.blue, expected.blue);
+        }
+    }
+}
+
 TEST(SofterDepthOfFieldBlurTest, MatchesTheReference) {
     struct Case {
         int32_t mode;

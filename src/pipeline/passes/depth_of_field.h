@@ -2,6 +2,7 @@
 // separator rule, and the depth rows of the frame, fetched once per pass.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -87,6 +88,41 @@ private:
 // pixels share the centre's blur and none lies far enough in front of the
 // centre to be hidden by the separator, every pixel of the span takes the
 // centre's contribution unmixed.
+// One row of NeighbourRows, for the checks of many spans.
+struct NeighbourRow {
+    const float* blur;
+    const int32_t* runs;
+    const float* leastDepths;  // over runs of 1, 2, 4, ... columns, level after level
+    std::size_t levelStride;
+    int32_t widest;  // the longest run kept, a power of two
+
+    // True when every pixel of columns first..last has blur b and none is
+    // hidden from a centre at depth dc: dn + separator < dc holds for none
+    // of them. That sum only grows with dn, so the least depth decides.
+    bool Uniform(int32_t first, int32_t last, float b, double dc, double separator) const {
+        if (blur[first] != b || runs[first] <= last - first) return false;
+        return !(static_cast<double>(LeastDepth(first, last)) + separator < dc);
+    }
+
+    // The least depth of columns first..last (first <= last).
+    float LeastDepth(int32_t first, int32_t last) const {
+        float least = HUGE_VALF;
+        auto count = static_cast<uint32_t>(last - first + 1);
+        const auto widestCount = static_cast<uint32_t>(widest);
+        const float* const top =
+            leastDepths + static_cast<std::size_t>(std::bit_width(widestCount) - 1) * levelStride;
+        for (; count > widestCount; first += widest, count -= widestCount) {
+            least = top[first] < least ? top[first] : least;
+        }
+        const int level = std::bit_width(count) - 1;
+        const float* const row = leastDepths + static_cast<std::size_t>(level) * levelStride;
+        const float a = row[first];
+        const float b = row[first + static_cast<int32_t>(count) - (int32_t{1} << level)];
+        least = a < least ? a : least;
+        return b < least ? b : least;
+    }
+};
+
 class NeighbourRows {
 public:
     // False when the memory cannot be had.
@@ -105,30 +141,37 @@ public:
         runs_ = platform::WorkingArray<int32_t>::Allocate(cells);
         least_ = platform::WorkingArray<float>::Allocate(cells * static_cast<std::size_t>(levels_));
         slotOf_ = platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(height));
-        if (!blur_ || !runs_ || !least_ || !slotOf_) return false;
+        near_ = platform::WorkingArray<NeighbourRow>::Allocate(static_cast<std::size_t>(slots_));
+        if (!blur_ || !runs_ || !least_ || !slotOf_ || !near_) return false;
         for (int32_t y = 0; y < height; ++y) slotOf_[static_cast<std::size_t>(y)] = y % slots_;
         return true;
     }
 
-    // Makes the rows up to y + reach available, filling each new row's blurs
-    // once with fill(row, blurs). Called with y = 0, 1, 2, ... in order.
+    // Makes the rows y - reach .. y + reach available, filling each new
+    // row's blurs once with fill(row, blurs). Called with y = 0, 1, 2, ...
+    // in order.
     template <typename Fill>
     void Advance(int32_t y, const DepthRows& depth, Fill&& fill) {
         const int32_t last = height_ - 1 - y > reach_ ? y + reach_ : height_ - 1;
         for (; next_ <= last; ++next_) Prepare(next_, depth.Row(next_), fill);
+        nearFirst_ = y > reach_ ? y - reach_ : 0;
+        for (int32_t row = nearFirst_; row <= last; ++row) {
+            near_[static_cast<std::size_t>(row - nearFirst_)] = Row(row);
+        }
+    }
+
+    // Row y, within reach of the latest centre row.
+    const NeighbourRow& Near(int32_t y) const {
+        return near_[static_cast<std::size_t>(y - nearFirst_)];
     }
 
     const float* Blur(int32_t y) const { return blur_.data() + SlotStart(y); }
 
-    // True when every pixel of row y in columns first..last has blur b and
-    // none is hidden from a centre at depth dc: dn + separator < dc holds for
-    // none of them. That sum only grows with dn, so the least depth decides.
-    bool Uniform(int32_t y, int32_t first, int32_t last, float b, double dc,
-                 double separator) const {
+    // Row y, which must be within reach of the latest centre row.
+    NeighbourRow Row(int32_t y) const {
         const std::size_t start = SlotStart(y);
-        const std::size_t i = start + static_cast<std::size_t>(first);
-        if (blur_[i] != b || runs_[i] <= last - first) return false;
-        return !(static_cast<double>(LeastDepth(start, first, last)) + separator < dc);
+        return {blur_.data() + start, runs_.data() + start, Level(start, 0),
+                static_cast<std::size_t>(width_), int32_t{1} << (levels_ - 1)};
     }
 
 private:
@@ -169,28 +212,12 @@ private:
         }
     }
 
-    // The least depth of columns first..last of the row starting at start.
-    float LeastDepth(std::size_t start, int32_t first, int32_t last) const {
-        float least = HUGE_VALF;
-        int32_t count = last - first + 1;
-        const int32_t widest = int32_t{1} << (levels_ - 1);
-        const float* const top = Level(start, levels_ - 1);
-        for (; count > widest; first += widest, count -= widest) {
-            least = top[first] < least ? top[first] : least;
-        }
-        int32_t level = 0;
-        while ((int32_t{1} << (level + 1)) <= count) ++level;
-        const float* const row = Level(start, level);
-        const float a = row[first];
-        const float b = row[first + count - (int32_t{1} << level)];
-        least = a < least ? a : least;
-        return b < least ? b : least;
-    }
-
     platform::WorkingArray<float> blur_;
     platform::WorkingArray<int32_t> runs_;
     platform::WorkingArray<float> least_;
     platform::WorkingArray<int32_t> slotOf_;
+    platform::WorkingArray<NeighbourRow> near_;
+    int32_t nearFirst_ = 0;
     int32_t width_ = 0;
     int32_t height_ = 0;
     int32_t reach_ = 0;

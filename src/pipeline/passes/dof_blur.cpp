@@ -85,7 +85,8 @@ void Spread(const FrameView& f, const FilterSettings& s, const FrameParameters& 
                     FootprintColumns(x, footprint.HalfWidth(yy - top), f.width);
                 const std::size_t row = f.Index(0, yy);
                 if (span.first > span.last) continue;
-                if (receiving.Uniform(yy, span.first, span.last, bc, dcd, separator)) {
+                const NeighbourRow& near = receiving.Near(yy);
+                if (near.Uniform(span.first, span.last, bc, dcd, separator)) {
                     // Every pixel of the span takes the centre's colour.
                     SumCell<Sum>* const rowCells = cells + row;
                     for (int32_t xx = span.first; xx <= span.last; ++xx) {
@@ -98,7 +99,7 @@ void Spread(const FrameView& f, const FilterSettings& s, const FrameParameters& 
                     continue;
                 }
                 const float* const rowDepth = depth.Row(yy);
-                const float* const rowBlur = receiving.Blur(yy);
+                const float* const rowBlur = near.blur;
                 for (int32_t xx = span.first; xx <= span.last; ++xx) {
                     // The separator rule, the sum in double and not rounded.
                     if (static_cast<double>(rowDepth[xx]) + separator < dcd) continue;

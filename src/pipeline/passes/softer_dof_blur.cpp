@@ -90,94 +90,185 @@ private:
     std::size_t stride_ = 1;
 };
 
-// Objects Only limits how much of the centre's colour a receiver takes by
-// its weight as well: a = min(1, t x w). The other modes take a = t.
+// A centre's colour as AddWeighted takes it: red, green, blue and 1.
+using RunColour = double[4];
+
+// What the spread of one frame works with.
+struct SpreadContext {
+    const FrameView& f;
+    const FilterSettings& s;
+    const FrameParameters& p;
+    const DepthRows& depth;
+    FootprintProfile& footprint;
+    FootprintWeights& weights;
+    NeighbourRows& blurs;
+    SumCell<float>* cells;
+    RunColour* runColours;  // one per column
+};
+
+// Runs of at least this many neighbouring centres with the same blur are
+// spread row by row, receiver by receiver.
+constexpr int32_t kShortestRun = 4;
+
+// One centre's contributions to one footprint row. Objects Only limits how
+// much of the centre's colour a receiver takes by its weight as well:
+// a = min(1, t x w); the other modes take a = t.
 template <bool ObjectsOnly>
-void Spread(const FrameView& f, const FilterSettings& s, const FrameParameters& p,
-            const DepthRows& depth, FootprintProfile& footprint, FootprintWeights& weights,
-            NeighbourRows& blurs, SumCell<float>* cells) {
-    const double separator = p.DOFSeperator;
+void SpreadRow(const SpreadContext& ctx, int32_t x, int32_t y, int32_t yy, float bc, double dc) {
+    const FrameView& f = ctx.f;
+    const FootprintProfile& footprint = ctx.footprint;
+    const float* w;
+    int32_t centre;
+    const int32_t top = footprint.Top(y);
+    const int32_t reach = ctx.weights.Row(bc, yy - y, footprint.HalfWidth(yy - top), w, centre);
+    if (reach < 0) return;  // nothing in this row lies within bc
+    const ColumnSpan span = FootprintColumns(x, reach, f.width);
+    const std::size_t c = f.Index(x, y);
+    const double cr = f.red[c];
+    const double cg = f.green[c];
+    const double cb = f.blue[c];
+    const double colour[4] = {cr, cg, cb, 1.0};
+    const double separator = ctx.p.DOFSeperator;
+    SumCell<float>* const rowCells = ctx.cells + f.Index(0, yy);
+    const int32_t base = centre - x;  // w[base + xx] is the weight at column xx
+    const NeighbourRow& near = ctx.blurs.Near(yy);
+    if (!ObjectsOnly && near.Uniform(span.first, span.last, bc, dc, separator)) {
+        // Every pixel of the span shares the centre's blur (t = 1, so a = 1):
+        // each takes c x w, exactly as below.
+        for (int32_t xx = span.first; xx <= span.last; ++xx) {
+            AddWeighted(rowCells[xx], colour, w[base + xx]);
+        }
+        return;
+    }
+    const float* const rowDepth = ctx.depth.Row(yy);
+    const float* const rowBlur = near.blur;
+    for (int32_t xx = span.first; xx <= span.last; ++xx) {
+        // The separator rule, the sum in double and not rounded.
+        if (static_cast<double>(rowDepth[xx]) + separator < dc) continue;
+        const float weight = w[base + xx];
+        const float bn = rowBlur[xx];
+        // t = min / max rounded to single: 1 for equal blurs, 0 for an
+        // in-focus neighbour.
+        float t;
+        if (bn == bc) {
+            t = 1.0f;
+        } else {
+            const float lo = bn < bc ? bn : bc;
+            const float hi = bn < bc ? bc : bn;
+            t = static_cast<float>(static_cast<double>(lo) / static_cast<double>(hi));
+        }
+        float a = t;
+        if constexpr (ObjectsOnly) {
+            const double tw = static_cast<double>(t) * static_cast<double>(weight);
+            a = static_cast<float>(tw < 1.0 ? tw : 1.0);
+        }
+        const double wd = weight;
+        SumCell<float>& cell = rowCells[xx];
+        if (a == 1.0f) {
+            // (c x 1 + own x 0) x w is exactly c x w.
+            AddWeighted(cell, colour, wd);
+        } else {
+            // (c x a + own x (1 - a)) x w, 1 - a in single; with a = 0 this
+            // is exactly own x w.
+            const double ad = a;
+            const double bd = static_cast<float>(1.0 - ad);
+            const std::size_t n = f.Index(xx, yy);
+            const double mixed[4] = {cr * ad + f.red[n] * bd, cg * ad + f.green[n] * bd,
+                                     cb * ad + f.blue[n] * bd, 1.0};
+            AddWeighted(cell, mixed, wd);
+        }
+    }
+}
+
+// The centres first..last of row y, all with blur bc, spread over one
+// footprint row. When every pixel the run reaches in that row shares its
+// blur and passes the separator for the deepest of its centres, each
+// receiver takes the run's contributions c x w one after another, centres
+// from left to right: the order in which centre by centre would add them.
+void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t y, int32_t yy,
+                  float bc, double deepest) {
+    const FrameView& f = ctx.f;
+    const FootprintProfile& footprint = ctx.footprint;
+    const float* w;
+    int32_t centre;
+    const int32_t top = footprint.Top(y);
+    const int32_t reach = ctx.weights.Row(bc, yy - y, footprint.HalfWidth(yy - top), w, centre);
+    if (reach < 0) return;
+    const int32_t from = FootprintColumns(first, reach, f.width).first;
+    const int32_t to = FootprintColumns(last, reach, f.width).last;
+    if (!ctx.blurs.Near(yy).Uniform(from, to, bc, deepest, ctx.p.DOFSeperator)) {
+        const float* const centreDepth = ctx.depth.Row(y);
+        for (int32_t x = first; x <= last; ++x) {
+            SpreadRow<false>(ctx, x, y, yy, bc, centreDepth[x]);
+        }
+        return;
+    }
+    SumCell<float>* const rowCells = ctx.cells + f.Index(0, yy);
+    for (int32_t xx = from; xx <= to; ++xx) {
+        // The centres whose spans hold xx: within reach of it, in the run.
+        const int32_t lo = xx - first > reach ? xx - reach : first;
+        const int32_t hi = last - xx > reach ? xx + reach : last;
+        SumCell<float> sums = rowCells[xx];
+        for (int32_t x = lo; x <= hi; ++x) {
+            AddWeighted(sums, ctx.runColours[x], w[centre + xx - x]);
+        }
+        rowCells[xx] = sums;
+    }
+}
+
+template <bool ObjectsOnly>
+void Spread(const SpreadContext& ctx) {
+    const FrameView& f = ctx.f;
+    const FrameParameters& p = ctx.p;
     for (int32_t y = 0; y < f.height; ++y) {
-        blurs.Advance(y, depth, [&](int32_t row, float* out) {
-            const float* const d = depth.Row(row);
+        ctx.blurs.Advance(y, ctx.depth, [&](int32_t row, float* out) {
+            const float* const d = ctx.depth.Row(row);
             for (int32_t x = 0; x < f.width; ++x) out[x] = DepthBlur(d[x], p);
         });
-        const float* const centreBlur = blurs.Blur(y);
-        const float* const centreDepth = depth.Row(y);
-        for (int32_t x = 0; x < f.width; ++x) {
-            const float bc = centreBlur[x];
-            if (!(bc > 0.0f)) continue;
+        const float* const centreBlur = ctx.blurs.Blur(y);
+        const float* const centreDepth = ctx.depth.Row(y);
+        auto isCentre = [&](int32_t x) {
             const std::size_t c = f.Index(x, y);
-            if (!PixelSelected(s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c])) {
-                continue;
-            }
-            footprint.Set(bc, kSofterAngleConstant);
-            weights.Set(footprint);
-            const double dcd = centreDepth[x];
-            const double cr = f.red[c];
-            const double cg = f.green[c];
-            const double cb = f.blue[c];
-            const double colour[4] = {cr, cg, cb, 1.0};
-            const int32_t top = footprint.Top(y);
-            const int32_t bottom = footprint.Bottom(y);
-            for (int32_t yy = top; yy <= bottom; ++yy) {
-                const float* w;
-                int32_t centre;
-                const int32_t reach =
-                    weights.Row(bc, yy - y, footprint.HalfWidth(yy - top), w, centre);
-                if (reach < 0) continue;  // nothing in this row lies within bc
-                const ColumnSpan span = FootprintColumns(x, reach, f.width);
-                const std::size_t row = f.Index(0, yy);
-                const int32_t base = centre - x;  // w[base + xx] is the weight at column xx
-                if (!ObjectsOnly && blurs.Uniform(yy, span.first, span.last, bc, dcd, separator)) {
-                    // Every pixel of the span shares the centre's blur (t = 1,
-                    // so a = 1): each takes c x w, exactly as below.
-                    SumCell<float>* const rowCells = cells + row;
-                    for (int32_t xx = span.first; xx <= span.last; ++xx) {
-                        AddWeighted(rowCells[xx], colour, w[base + xx]);
-                    }
-                    continue;
-                }
-                const float* const rowDepth = depth.Row(yy);
-                const float* const rowBlur = blurs.Blur(yy);
-                for (int32_t xx = span.first; xx <= span.last; ++xx) {
-                    // The separator rule, the sum in double and not rounded.
-                    if (static_cast<double>(rowDepth[xx]) + separator < dcd) continue;
-                    const float weight = w[base + xx];
-                    const float bn = rowBlur[xx];
-                    // t = min / max rounded to single: 1 for equal blurs, 0
-                    // for an in-focus neighbour.
-                    float t;
-                    if (bn == bc) {
-                        t = 1.0f;
-                    } else {
-                        const float lo = bn < bc ? bn : bc;
-                        const float hi = bn < bc ? bc : bn;
-                        t = static_cast<float>(static_cast<double>(lo) /
-                                               static_cast<double>(hi));
-                    }
-                    float a = t;
-                    if constexpr (ObjectsOnly) {
-                        const double tw = static_cast<double>(t) * static_cast<double>(weight);
-                        a = static_cast<float>(tw < 1.0 ? tw : 1.0);
-                    }
-                    const double wd = weight;
-                    const std::size_t n = row + static_cast<std::size_t>(xx);
-                    SumCell<float>& cell = cells[n];
-                    if (a == 1.0f) {
-                        // (c x 1 + own x 0) x w is exactly c x w.
-                        AddWeighted(cell, colour, wd);
-                    } else {
-                        // (c x a + own x (1 - a)) x w, 1 - a in single; with a = 0
-                        // this is exactly own x w.
-                        const double ad = a;
-                        const double bd = static_cast<float>(1.0 - ad);
-                        const double mixed[4] = {cr * ad + f.red[n] * bd, cg * ad + f.green[n] * bd,
-                                                 cb * ad + f.blue[n] * bd, 1.0};
-                        AddWeighted(cell, mixed, wd);
-                    }
+            return centreBlur[x] > 0.0f &&
+                   PixelSelected(ctx.s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c]);
+        };
+        for (int32_t x = 0; x < f.width; ++x) {
+            if (!isCentre(x)) continue;
+            const float bc = centreBlur[x];
+            ctx.footprint.Set(bc, kSofterAngleConstant);
+            ctx.weights.Set(ctx.footprint);
+            const int32_t top = ctx.footprint.Top(y);
+            const int32_t bottom = ctx.footprint.Bottom(y);
+            // The run of neighbouring centres that share this blur.
+            int32_t last = x;
+            if constexpr (!ObjectsOnly) {
+                while (last + 1 < f.width && centreBlur[last + 1] == bc && isCentre(last + 1)) {
+                    ++last;
                 }
             }
+            if (last - x + 1 < kShortestRun) {
+                for (int32_t xc = x; xc <= last; ++xc) {
+                    for (int32_t yy = top; yy <= bottom; ++yy) {
+                        SpreadRow<ObjectsOnly>(ctx, xc, y, yy, bc, centreDepth[xc]);
+                    }
+                }
+            } else {
+                double deepest = centreDepth[x];
+                for (int32_t xc = x; xc <= last; ++xc) {
+                    const std::size_t c = f.Index(xc, y);
+                    RunColour& colour = ctx.runColours[xc];
+                    colour[0] = f.red[c];
+                    colour[1] = f.green[c];
+                    colour[2] = f.blue[c];
+                    colour[3] = 1.0;
+                    const double d = centreDepth[xc];
+                    deepest = d > deepest ? d : deepest;
+                }
+                for (int32_t yy = top; yy <= bottom; ++yy) {
+                    SpreadRunRow(ctx, x, last, y, yy, bc, deepest);
+                }
+            }
+            x = last;
         }
     }
 }
@@ -198,7 +289,9 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
     FootprintProfile footprint;
     FootprintWeights weights;
     NeighbourRows blurs;
-    if (!footprint.Reserve(frame.width, frame.height, reach) ||
+    auto runColours =
+        platform::WorkingArray<RunColour>::Allocate(static_cast<std::size_t>(frame.width));
+    if (!runColours || !footprint.Reserve(frame.width, frame.height, reach) ||
         !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
         !blurs.Reserve(frame.width, frame.height, reach)) {
         return false;
@@ -208,11 +301,13 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
 
     SumCell<float>* const cells = acc.data();
     SeedSums(frame.red, frame.green, frame.blue, frame.PixelCount(), cells);
+    const SpreadContext ctx{frame,  settings, params, depth,           footprint,
+                            weights, blurs,   cells,  runColours.data()};
     if (settings.FilterInclude == kIncludeObjects) {
-        Spread<true>(frame, settings, params, depth, footprint, weights, blurs, cells);
+        Spread<true>(ctx);
     } else if (settings.FilterInclude >= kIncludeBackground &&
                settings.FilterInclude <= kIncludeColorRange) {
-        Spread<false>(frame, settings, params, depth, footprint, weights, blurs, cells);
+        Spread<false>(ctx);
     }  // any other mode selects no centre
     // The quotient in double, raised to 0, limited to 255, truncated.
     for (std::size_t i = 0; i < frame.PixelCount(); ++i) {
