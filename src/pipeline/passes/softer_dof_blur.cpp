@@ -106,9 +106,13 @@ struct SpreadContext {
     RunColour* runColours;  // one per column
 };
 
-// Runs of at least this many neighbouring centres with the same blur are
-// spread row by row, receiver by receiver.
+// Runs of at least kShortestRun neighbouring centres with the same blur
+// are spread row by row, receiver by receiver, in pieces of at most
+// kLongestRun centres whose depths lie within half the separator of each
+// other, so that the separator rarely tells them apart. How a row is cut
+// into pieces never changes the result, only the speed.
 constexpr int32_t kShortestRun = 4;
+constexpr int32_t kLongestRun = 64;
 
 // One centre's contributions to one footprint row. Objects Only limits how
 // much of the centre's colour a receiver takes by its weight as well:
@@ -241,8 +245,18 @@ void Spread(const SpreadContext& ctx) {
             const int32_t bottom = ctx.footprint.Bottom(y);
             // The run of neighbouring centres that share this blur.
             int32_t last = x;
+            const double spread = 0.5 * static_cast<double>(p.DOFSeperator);
+            double shallowest = centreDepth[x];
+            double deepest = shallowest;
             if constexpr (!ObjectsOnly) {
-                while (last + 1 < f.width && centreBlur[last + 1] == bc && isCentre(last + 1)) {
+                while (last + 1 < f.width && last - x + 1 < kLongestRun &&
+                       centreBlur[last + 1] == bc && isCentre(last + 1)) {
+                    const double d = centreDepth[last + 1];
+                    const double lo = d < shallowest ? d : shallowest;
+                    const double hi = d > deepest ? d : deepest;
+                    if (!(hi - lo <= spread)) break;
+                    shallowest = lo;
+                    deepest = hi;
                     ++last;
                 }
             }
@@ -253,7 +267,6 @@ void Spread(const SpreadContext& ctx) {
                     }
                 }
             } else {
-                double deepest = centreDepth[x];
                 for (int32_t xc = x; xc <= last; ++xc) {
                     const std::size_t c = f.Index(xc, y);
                     RunColour& colour = ctx.runColours[xc];
@@ -261,8 +274,6 @@ void Spread(const SpreadContext& ctx) {
                     colour[1] = f.green[c];
                     colour[2] = f.blue[c];
                     colour[3] = 1.0;
-                    const double d = centreDepth[xc];
-                    deepest = d > deepest ? d : deepest;
                 }
                 for (int32_t yy = top; yy <= bottom; ++yy) {
                     SpreadRunRow(ctx, x, last, y, yy, bc, deepest);
