@@ -5,12 +5,13 @@
 //
 // The sums are single-precision values rounded after every addition, so the
 // order of the additions into a pixel matters: it must be the order of the
-// spreading pixels, row by row and left to right. The spread below visits,
-// for one spreading row, the footprint rows one after another and within
-// each the spreading pixels from left to right; since a receiver lies in
-// only one footprint row of a given spreading row, it still receives in
-// exactly that order. Walking the rows outside lets one table of weights
-// per footprint row serve every pixel of the spreading row.
+// spreading pixels, row by row and left to right. All pixels of a spreading
+// row share their footprint's shape, and a receiver lies in only one
+// footprint row of a given spreading row, so the spread below takes, for
+// one spreading row and one footprint row, each receiver in turn and adds
+// the contributions of the spreading pixels within reach of it from left
+// to right: exactly that order, with the receiver's sums kept at hand and
+// one table of weights per footprint row.
 #include "pipeline/passes/softer_blur.h"
 
 #include "pipeline/final/byte_math.h"
@@ -38,9 +39,12 @@ Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
     return Take::Full;
 }
 
+// A spreading pixel's colour as AddWeighted takes it: red, green, blue and 1.
+using SourceColour = double[4];
+
 template <int32_t Mode>
 void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-            SumCell<float>* cells, float* weights, uint8_t* spreads) {
+            SumCell<float>* cells, float* weights, uint8_t* spreads, SourceColour* sources) {
     const float radius = footprint.Radius();
     const double r = static_cast<double>(radius);
     for (int32_t y = 0; y < f.height; ++y) {
@@ -50,43 +54,50 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
             spreads[x] = PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i],
                                        f.blue[i]) ? 1 : 0;
             any = any || spreads[x] != 0;
+            sources[x][0] = f.red[i];
+            sources[x][1] = f.green[i];
+            sources[x][2] = f.blue[i];
+            sources[x][3] = 1.0;
         }
         if (!any) continue;
         const int32_t top = footprint.Top(y);
         const int32_t bottom = footprint.Bottom(y);
         for (int32_t yy = top; yy <= bottom; ++yy) {
-            const int32_t hw = FillWeights(radius, yy - y, footprint.HalfWidth(yy - top), weights);
-            if (hw < 0) continue;
-            const std::size_t row = f.Index(0, yy);
-            for (int32_t x = 0; x < f.width; ++x) {
-                if (spreads[x] == 0) continue;
-                const std::size_t i = f.Index(x, y);
-                const double cr = f.red[i];
-                const double cg = f.green[i];
-                const double cb = f.blue[i];
-                const double colour[4] = {cr, cg, cb, 1.0};
-                const ColumnSpan span = FootprintColumns(x, hw, f.width);
-                // weights[reach + xx - x], with the reach of the whole row.
-                const int32_t base = footprint.HalfWidth(yy - top) - x;
-                for (int32_t xx = span.first; xx <= span.last; ++xx) {
-                    const double w = weights[base + xx];
-                    const std::size_t j = row + static_cast<std::size_t>(xx);
-                    SumCell<float>& cell = cells[j];
-                    switch (TakeOf<Mode>(s, f, j)) {
-                        case Take::Full: AddWeighted(cell, colour, w); break;
-                        case Take::Blended: {
-                            // t in double: how much of the spread colour the
-                            // receiver takes, from 1 at the centre to 0 at r.
-                            const double t = w / r;
-                            AddRounded(cell.red, w * (t * cr + (1.0 - t) * f.red[j]));
-                            AddRounded(cell.green, w * (t * cg + (1.0 - t) * f.green[j]));
-                            AddRounded(cell.blue, w * (t * cb + (1.0 - t) * f.blue[j]));
-                            AddRounded(cell.count, w);
-                            break;
-                        }
-                        case Take::None: break;
+            // weights[centre + dx]; pixels within reach of each other get w > 0.
+            const int32_t centre = footprint.HalfWidth(yy - top);
+            const int32_t reach = FillWeights(radius, yy - y, centre, weights);
+            if (reach < 0) continue;
+            SumCell<float>* const rowCells = cells + f.Index(0, yy);
+            for (int32_t xx = 0; xx < f.width; ++xx) {
+                const std::size_t j = f.Index(xx, yy);
+                const Take take = TakeOf<Mode>(s, f, j);
+                if (take == Take::None) continue;
+                // The spreading pixels whose rows reach xx.
+                const ColumnSpan span = FootprintColumns(xx, reach, f.width);
+                const int32_t base = centre + xx;  // weights[base - x] for the pixel at x
+                SumCell<float> sums = rowCells[xx];
+                if (take == Take::Full) {
+                    for (int32_t x = span.first; x <= span.last; ++x) {
+                        if (Mode != kIncludeFullFrame && spreads[x] == 0) continue;
+                        AddWeighted(sums, sources[x], weights[base - x]);
+                    }
+                } else {
+                    const double own[3] = {static_cast<double>(f.red[j]),
+                                           static_cast<double>(f.green[j]),
+                                           static_cast<double>(f.blue[j])};
+                    for (int32_t x = span.first; x <= span.last; ++x) {
+                        if (spreads[x] == 0) continue;
+                        const double w = weights[base - x];
+                        // t in double: how much of the spread colour the
+                        // receiver takes, from 1 at the centre to 0 at r.
+                        const double t = w / r;
+                        const double blended[4] = {t * sources[x][0] + (1.0 - t) * own[0],
+                                                   t * sources[x][1] + (1.0 - t) * own[1],
+                                                   t * sources[x][2] + (1.0 - t) * own[2], 1.0};
+                        AddWeighted(sums, blended, w);
                     }
                 }
+                rowCells[xx] = sums;
             }
         }
     }
@@ -101,11 +112,12 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
     if (!acc) return false;
     FootprintProfile footprint;
     // One weight per column of the widest possible row, and the spreading
-    // flags of one row.
+    // flags and colours of one row.
     const std::size_t width = static_cast<std::size_t>(frame.width);
     auto weights = platform::WorkingArray<float>::Allocate(2 * width + 1);
     auto spreads = platform::WorkingArray<uint8_t>::Allocate(width);
-    if (!weights || !spreads ||
+    auto sources = platform::WorkingArray<SourceColour>::Allocate(width);
+    if (!weights || !spreads || !sources ||
         !footprint.Reserve(frame.width, frame.height,
                            FootprintReach(params.BlurAmount, frame.height))) {
         return false;
@@ -120,12 +132,13 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
         const FootprintProfile& fp = footprint;
         float* const w = weights.data();
         uint8_t* const sp = spreads.data();
+        SourceColour* const sc = sources.data();
         switch (settings.FilterInclude) {
-            case kIncludeObjects: Spread<kIncludeObjects>(f, s, fp, cells, w, sp); break;
-            case kIncludeBackground: Spread<kIncludeBackground>(f, s, fp, cells, w, sp); break;
-            case kIncludeShadows: Spread<kIncludeShadows>(f, s, fp, cells, w, sp); break;
-            case kIncludeFullFrame: Spread<kIncludeFullFrame>(f, s, fp, cells, w, sp); break;
-            case kIncludeColorRange: Spread<kIncludeColorRange>(f, s, fp, cells, w, sp); break;
+            case kIncludeObjects: Spread<kIncludeObjects>(f, s, fp, cells, w, sp, sc); break;
+            case kIncludeBackground: Spread<kIncludeBackground>(f, s, fp, cells, w, sp, sc); break;
+            case kIncludeShadows: Spread<kIncludeShadows>(f, s, fp, cells, w, sp, sc); break;
+            case kIncludeFullFrame: Spread<kIncludeFullFrame>(f, s, fp, cells, w, sp, sc); break;
+            case kIncludeColorRange: Spread<kIncludeColorRange>(f, s, fp, cells, w, sp, sc); break;
             default: break;  // no pixel is selected
         }
     }
