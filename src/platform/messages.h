@@ -18,4 +18,11 @@ struct MessageSinkBinding {
 };
 MessageSinkBinding SetMessageSink(MessageSinkBinding binding);
 
+// A toolkit's way of showing a message: true when it showed it, false to
+// fall back to the system's (a dialog toolkit without an application
+// running, say). Installed by the settings dialog's binding; the test sink
+// above still comes first.
+using MessagePresenter = bool (*)(const char* text, const char* caption);
+void SetMessagePresenter(MessagePresenter presenter);
+
 }  // namespace lumafex::platform

@@ -6,6 +6,7 @@ void ShowSystemMessage(const char* text, const char* caption);
 
 namespace {
 MessageSinkBinding g_sink{nullptr, nullptr};
+MessagePresenter g_presenter = nullptr;
 }  // namespace
 
 void ShowMessage(const char* text, const char* caption) {
@@ -13,8 +14,11 @@ void ShowMessage(const char* text, const char* caption) {
         g_sink.sink(g_sink.context, text, caption);
         return;
     }
+    if (g_presenter != nullptr && g_presenter(text, caption)) return;
     ShowSystemMessage(text, caption);
 }
+
+void SetMessagePresenter(MessagePresenter presenter) { g_presenter = presenter; }
 
 MessageSinkBinding SetMessageSink(MessageSinkBinding binding) {
     MessageSinkBinding previous = g_sink;

@@ -168,6 +168,15 @@ std::vector<std::string> Host::Save() {
     return lines;
 }
 
+int Host::RunSettingsDialog(const LoadedModule& module) {
+    ActivateFunc activate = module.FindServer(host::kInterfaceClass, host::kServerName);
+    if (activate == nullptr) {
+        throw std::runtime_error("the module has no " + std::string(host::kInterfaceClass) +
+                                 " server named \"" + host::kServerName + "\"");
+    }
+    return activate(host::kInterfaceVersion, Lookup, nullptr, nullptr);
+}
+
 bool Host::Process(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,
                    ColourImage& output) {
     std::vector<uint8_t> noShadow;

@@ -28,6 +28,11 @@ public:
     // The module's save slot's lines.
     std::vector<std::string> Save();
 
+    // Runs the module's settings dialog (its interface server) over the
+    // instance's settings; returns the activation result (0 when the dialog
+    // ran, whether it ended with OK or Cancel).
+    int RunSettingsDialog(const LoadedModule& module);
+
     // Processes one frame in place: colour (with alpha), an optional shadow
     // and depth. Returns false when the module wrote no pixel (it refused
     // the frame); otherwise output holds what it wrote.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "demo.h"
+#include "edit.h"
 #include "module_loader.h"
 #include "render.h"
 #include "scene.h"
@@ -73,6 +74,13 @@ int main(int argc, char** argv) {
     setCmd->add_option("scene", setScene, "the scene file (JSON), rewritten safely")->required();
     setCmd->add_option("edits", edits, "KEY=VALUE, for example ContrastPercent=120")->required();
 
+    EditOptions edit;
+    CLI::App* editCmd = app.add_subcommand(
+        "edit", "change a scene's stored filter settings in the module's own settings dialog");
+    editCmd->add_option("scene", edit.scene, "the scene file (JSON)")->required();
+    editCmd->add_option("--save-scene", edit.saveScene,
+                        "write the result to OUT instead of rewriting the scene");
+
     DemoOptions demo;
     CLI::App* demoCmd = app.add_subcommand(
         "demo", "generate a small sequence and a scene that pulls focus with null objects, "
@@ -90,6 +98,10 @@ int main(int argc, char** argv) {
         }
         if (*showCmd) return Show(showScene);
         if (*setCmd) return Set(setScene, edits);
+        if (*editCmd) {
+            edit.module = modulePath;
+            return Edit(edit);
+        }
         if (*demoCmd) {
             demo.module = modulePath;
             demo.verbosity = verbosity;

@@ -1,0 +1,87 @@
+// Interface activation's dialog on Linux: the Qt binding of the controller.
+// The module runs inside its host's process: it uses the host's Qt
+// application when there is one and creates one on first need otherwise.
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/messages.h"
+#include "ui/dialog_controller.h"
+#include "ui/qt/qt_surface.h"
+#include "ui/settings_dialog.h"
+
+namespace lumafex {
+
+namespace {
+
+bool OnGuiThread() {
+    QCoreApplication* app = QCoreApplication::instance();
+    return qobject_cast<QApplication*>(app) != nullptr && QThread::currentThread() == app->thread();
+}
+
+// The module's messages go to a message box while a Qt application runs on
+// this thread (the dialog's, or a Qt host's); otherwise to standard error,
+// so that a batch render never waits on a box.
+bool ShowWithQt(const char* text, const char* caption) {
+    if (!OnGuiThread()) return false;
+    QMessageBox::warning(nullptr, QString::fromUtf8(caption), QString::fromUtf8(text));
+    return true;
+}
+
+// Installed when the module is loaded.
+const bool kPresenterInstalled = (platform::SetMessagePresenter(ShowWithQt), true);
+
+// Qt cannot start without a display: say so instead of letting it abort the
+// host's process.
+bool HaveDisplay() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+// The host's application, or one of the module's own, created once and kept
+// for the module's life.
+bool EnsureApplication() {
+    if (QCoreApplication::instance() != nullptr) {
+        if (!OnGuiThread()) {
+            std::fprintf(stderr, "lumafex: the settings dialog needs the host's Qt GUI thread\n");
+            return false;
+        }
+        return true;
+    }
+    if (!HaveDisplay()) {
+        std::fprintf(stderr, "lumafex: the settings dialog needs a display (DISPLAY is not set)\n");
+        return false;
+    }
+    static int argc = 1;
+    static char name[] = "lumafex3";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // kept: Qt allows one application per process
+    return true;
+}
+
+}  // namespace
+
+bool RunSettingsDialog(Module& module) {
+    (void)kPresenterInstalled;
+    if (!EnsureApplication()) return false;
+    const ui::DialogModel model = ui::ModuleDialogModel(module);
+    if (model.settings == nullptr) {
+        platform::ShowMessage(ui::kOutOfMemoryText, ui::kOutOfMemoryCaption);
+        return false;
+    }
+    // The host window is not a Qt widget: the dialog is application-modal.
+    ui::QtSettingsDialog dialog;
+    ui::DialogController controller(dialog, model);
+    dialog.Attach(&controller);
+    controller.Start();
+    dialog.exec();
+    return true;
+}
+
+}  // namespace lumafex
