@@ -1,12 +1,26 @@
 #!/usr/bin/env bash
 # Installs what the project needs to build and test on Debian 12 (as root).
 # Safe to run again: it only calls apt-get when a package is missing.
+#
+# Besides the native toolchain this brings the 32-bit Windows cross compiler
+# and Wine (32-bit, through i386 multiarch) that scripts/run-windows-tests.sh
+# uses to build the Windows module and run its tests.
 set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  googletest
+  g++-mingw-w64-i686 wine wine32:i386
 )
+
+# wine32 is an i386 package: the architecture must be known to dpkg first.
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Adding the i386 architecture"
+  dpkg --add-architecture i386
+  need_update=1
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do
@@ -17,7 +31,13 @@ done
 
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
+  need_update=1
+fi
+
+if ((need_update)); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update
+fi
+if ((${#missing[@]})); then
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi

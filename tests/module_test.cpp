@@ -1,13 +1,19 @@
 // Loads the built module file the way a host does and drives a frame
 // through its handler table.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 #include "host/host_interface.h"
+#include "settings/filter_settings.h"
 #include "support/fake_host.h"
 
 namespace lumafex {
@@ -35,18 +41,61 @@ void WriteLine(void* context, const char* text, int32_t length) {
                                                      strnlen(text, static_cast<std::size_t>(length)));
 }
 
+#if defined(_WIN32)
+// The module file in the folder of this program, found the way a host finds
+// a plug-in it was told the path of.
+std::string ModulePath() {
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path(self, n < MAX_PATH ? n : 0);
+    const std::size_t slash = path.find_last_of("\\/");
+    path.erase(slash == std::string::npos ? 0 : slash + 1);
+    return path + LUMAFEX_MODULE_FILE;
+}
+
+struct Library {
+    HMODULE handle = nullptr;
+    std::string error;
+    bool Open() {
+        const std::string path = ModulePath();
+        handle = LoadLibraryA(path.c_str());
+        if (handle == nullptr) error = path + ": error " + std::to_string(GetLastError());
+        return handle != nullptr;
+    }
+    void* Symbol(const char* name) const {
+        return reinterpret_cast<void*>(GetProcAddress(handle, name));
+    }
+    void Close() {
+        if (handle != nullptr) FreeLibrary(handle);
+        handle = nullptr;
+    }
+};
+#else
+struct Library {
+    void* handle = nullptr;
+    std::string error;
+    bool Open() {
+        handle = dlopen(LUMAFEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) error = dlerror();
+        return handle != nullptr;
+    }
+    void* Symbol(const char* name) const { return dlsym(handle, name); }
+    void Close() {
+        if (handle != nullptr) dlclose(handle);
+        handle = nullptr;
+    }
+};
+#endif
+
 class LoadedModule : public ::testing::Test {
 protected:
     void SetUp() override {
-        library = dlopen(LUMAFEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        descriptor = static_cast<const ModuleDescriptor*>(dlsym(library, "_mod_descrip"));
+        ASSERT_TRUE(library.Open()) << library.error;
+        descriptor = static_cast<const ModuleDescriptor*>(library.Symbol("_mod_descrip"));
         ASSERT_NE(descriptor, nullptr);
     }
-    void TearDown() override {
-        if (library != nullptr) dlclose(library);
-    }
-    void* library = nullptr;
+    void TearDown() override { library.Close(); }
+    Library library;
     const ModuleDescriptor* descriptor = nullptr;
 };
 
@@ -64,6 +113,36 @@ TEST_F(LoadedModule, DescribesItselfAndItsTwoServers) {
     EXPECT_EQ(s[2].serverClass, nullptr);
     EXPECT_EQ(s[2].name, nullptr);
     EXPECT_EQ(s[2].activate, nullptr);
+    descriptor->shutdown(started);
+}
+
+// Handler activation and instances as the host sees them through the
+// module file: a refused version leaves the table alone, and every create
+// hands out the one shared record, reset to its defaults.
+TEST_F(LoadedModule, ActivatesItsHandlerAndSharesOneRecord) {
+    FakeHost host;
+    void* started = descriptor->startup();
+    const ActivateFunc activate = descriptor->servers[0].activate;
+    HandlerTable table{};
+    const HandlerTable untouched{};
+    EXPECT_EQ(activate(2, host.Lookup(), &table, nullptr), 1);
+    EXPECT_EQ(std::memcmp(&table, &untouched, sizeof table), 0);
+    ASSERT_EQ(activate(1, host.Lookup(), &table, nullptr), 0);
+    EXPECT_EQ(table.flags(nullptr), 0x1400u);
+
+    auto* first = static_cast<FilterSettings*>(table.create(nullptr));
+    ASSERT_NE(first, nullptr);
+    first->RedPercent = 55;
+    auto* second = static_cast<FilterSettings*>(table.create(nullptr));
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(second->RedPercent, 100);
+    second->GreenPercent = 70;
+    EXPECT_EQ(first->GreenPercent, 70);
+    EXPECT_EQ(table.copy(first, second), nullptr);
+    EXPECT_EQ(first->GreenPercent, 70);
+
+    table.destroy(second);
+    table.destroy(first);
     descriptor->shutdown(started);
 }
 

@@ -2,6 +2,7 @@
 
 #include "host/handler.h"
 #include "host/module.h"
+#include "platform/module_handle.h"
 #include "ui/settings_dialog.h"
 
 namespace lumafex {
@@ -14,6 +15,8 @@ extern "C" int HandlerActivate(int32_t version, GlobalLookup global, void* local
 extern "C" int InterfaceActivate(int32_t version, GlobalLookup, void*, void*) {
     if (version != host::kInterfaceVersion) return host::kActivateBadVersion;
     Module& module = TheModule();
+    // The dialog template and its menu are resources of this module file.
+    module.instanceHandle = platform::FindModuleHandle();
     if (!RunSettingsDialog(module)) return host::kActivateFailed;
     return host::kActivateOk;
 }
