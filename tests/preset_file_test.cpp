@@ -309,7 +309,9 @@ TEST_F(Preset, PlainPresetsLoad) {
         std::memcpy(&bytes[kPresetColourSlots[i].offset], range[i], std::strlen(range[i]) + 1);
     }
     PutPresetInt(bytes, 80, 4);
-    for (const auto& slot : kPresetSwitchSlots) PutPresetInt(bytes, slot.offset, slot.offset % 8 == 0);
+    for (const auto& slot : kPresetSwitchSlots) {
+        PutPresetInt(bytes, slot.offset, slot.offset % 8 == 0);
+    }
     PutPresetInt(bytes, 104, 1);
     PutPresetInt(bytes, 108, 0);
     WriteBytes(dir / "plain.lmx", bytes.data(), bytes.size());

@@ -119,29 +119,13 @@ void WriteInteger(ControlSurface& surface, ControlId id, int32_t value) {
 }
 
 // How a null channel's value shows in the dialog.
-void ShowValueIn(ControlSurface& s, ControlId edit, double v) {
-    WriteInteger(s, edit, TruncateChannelValue(v));
-}
-void ShowPercent(ControlSurface& s, ControlId edit, ControlId label, double v) {
-    ShowValueIn(s, edit, v);
-    s.SetEnabled(edit, false);
-    s.SetEnabled(label, false);
-}
-void ShowSwitch(ControlSurface& s, ControlId check, bool on) {
-    s.SetCheckState(check, on ? kChecked : kUnchecked);
-    s.SetEnabled(check, false);
-}
-void ShowSwitchedPercent(ControlSurface& s, ControlId check, ControlId edit, double v) {
-    ShowSwitch(s, check, v > 0);
-    ShowValueIn(s, edit, v);
-    s.SetEnabled(edit, false);
-}
 void ShowFlip(ControlSurface& s, double v) {
     for (ControlId id : {kFlipFrameCheck, kFlipHorzRadio, kFlipVertRadio}) s.SetEnabled(id, false);
     s.SetCheckState(kFlipFrameCheck, v > 0 ? kChecked : kUnchecked);
     s.SetRadioChecked(kFlipHorzRadio, v > 0);
     s.SetRadioChecked(kFlipVertRadio, v > 1);
 }
+
 void ShowFiltersShouldAffect(ControlSurface& s, double v) {
     // Each later range replaces the earlier display; beyond 4 the channel
     // means full frame with a one-sided depth-of-field blur, shown as two
@@ -160,40 +144,70 @@ void ShowFiltersShouldAffect(ControlSurface& s, double v) {
     }
 }
 
+enum class DisplayRule {
+    Value,        // the box checked when v > 0, trunc(v) in the edit box
+    SwitchAtOne,  // the box checked when v >= 1
+    Flip,
+    FiltersShouldAffect,
+};
+
+// What a channel shows and disables. Controls given as 0 are not touched.
 struct NullDisplay {
     const char* channel;
     bool atTimeZero;  // read at time 0 rather than at the latest frame's time
-    void (*show)(ControlSurface& s, double v);
+    ControlId check;
+    ControlId edit;
+    ControlId label;  // disabled together with the edit box
+    DisplayRule rule;
 };
 
-const NullDisplay kNullDisplays[] = {
-    {"3Red%", true, [](ControlSurface& s, double v) { ShowPercent(s, kRedPercentEdit, kRedPercentLabel, v); }},
-    {"3Green%", true, [](ControlSurface& s, double v) { ShowPercent(s, kGreenPercentEdit, kGreenPercentLabel, v); }},
-    {"3Blue%", true, [](ControlSurface& s, double v) { ShowPercent(s, kBluePercentEdit, kBluePercentLabel, v); }},
-    {"3Bright%", false, [](ControlSurface& s, double v) { ShowPercent(s, kBrightPercentEdit, kBrightPercentLabel, v); }},
-    {"3Gamma%", false, [](ControlSurface& s, double v) { ShowPercent(s, kGammaPercentEdit, kGammaPercentLabel, v); }},
-    {"3Contrast%", false, [](ControlSurface& s, double v) { ShowPercent(s, kContrastPercentEdit, kContrastPercentLabel, v); }},
-    {"3Blur%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kBlurCheck, kBlurPercentEdit, v); }},
-    {"3Softer", false, [](ControlSurface& s, double v) { ShowSwitch(s, kSofterCheck, v >= 1); }},
-    {"3DOFBlur%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kDOFBlurCheck, kDOFBlurPercentEdit, v); }},
-    {"3FocalPoint", false, [](ControlSurface& s, double v) { ShowPercent(s, kFocalPointEdit, kFocalPointLabel, v); }},
-    {"3Enhance%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kEnhanceCheck, kEnhancePercentEdit, v); }},
-    {"3Antialias%", false, [](ControlSurface& s, double v) {
-         ShowValueIn(s, kAntialiasPercentEdit, v);
-         s.SetEnabled(kAntialiasPercentEdit, false);
-     }},
-    {"3AntialiasT", false, [](ControlSurface& s, double v) {
-         ShowSwitch(s, kAntialiasCheck, v > 0);
-         ShowPercent(s, kAntialiasThresholdEdit, kAntialiasThresholdLabel, v);
-     }},
-    {"3Noise%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kNoiseCheck, kNoisePercentEdit, v); }},
-    {"3Posterize%", false, [](ControlSurface& s, double v) { ShowSwitchedPercent(s, kPosterizeCheck, kPosterizePercentEdit, v); }},
-    {"3NTSCLimit", false, [](ControlSurface& s, double v) { ShowSwitch(s, kNtscLimitCheck, v > 0); }},
-    {"3BlackandWhite", false, [](ControlSurface& s, double v) { ShowSwitch(s, kBlackAndWhiteCheck, v > 0); }},
-    {"3Negative", false, [](ControlSurface& s, double v) { ShowSwitch(s, kNegativeCheck, v > 0); }},
-    {"3FlipFrame", false, ShowFlip},
-    {"3FiltersShouldAffect", false, ShowFiltersShouldAffect},
+constexpr NullDisplay kNullDisplays[] = {
+    {"3Red%", true, 0, kRedPercentEdit, kRedPercentLabel, DisplayRule::Value},
+    {"3Green%", true, 0, kGreenPercentEdit, kGreenPercentLabel, DisplayRule::Value},
+    {"3Blue%", true, 0, kBluePercentEdit, kBluePercentLabel, DisplayRule::Value},
+    {"3Bright%", false, 0, kBrightPercentEdit, kBrightPercentLabel, DisplayRule::Value},
+    {"3Gamma%", false, 0, kGammaPercentEdit, kGammaPercentLabel, DisplayRule::Value},
+    {"3Contrast%", false, 0, kContrastPercentEdit, kContrastPercentLabel, DisplayRule::Value},
+    {"3Blur%", false, kBlurCheck, kBlurPercentEdit, 0, DisplayRule::Value},
+    {"3Softer", false, kSofterCheck, 0, 0, DisplayRule::SwitchAtOne},
+    {"3DOFBlur%", false, kDOFBlurCheck, kDOFBlurPercentEdit, 0, DisplayRule::Value},
+    {"3FocalPoint", false, 0, kFocalPointEdit, kFocalPointLabel, DisplayRule::Value},
+    {"3Enhance%", false, kEnhanceCheck, kEnhancePercentEdit, 0, DisplayRule::Value},
+    {"3Antialias%", false, 0, kAntialiasPercentEdit, 0, DisplayRule::Value},
+    {"3AntialiasT", false, kAntialiasCheck, kAntialiasThresholdEdit, kAntialiasThresholdLabel,
+     DisplayRule::Value},
+    {"3Noise%", false, kNoiseCheck, kNoisePercentEdit, 0, DisplayRule::Value},
+    {"3Posterize%", false, kPosterizeCheck, kPosterizePercentEdit, 0, DisplayRule::Value},
+    {"3NTSCLimit", false, kNtscLimitCheck, 0, 0, DisplayRule::Value},
+    {"3BlackandWhite", false, kBlackAndWhiteCheck, 0, 0, DisplayRule::Value},
+    {"3Negative", false, kNegativeCheck, 0, 0, DisplayRule::Value},
+    {"3FlipFrame", false, 0, 0, 0, DisplayRule::Flip},
+    {"3FiltersShouldAffect", false, 0, 0, 0, DisplayRule::FiltersShouldAffect},
 };
+
+void ShowNullValue(ControlSurface& s, const NullDisplay& display, double v) {
+    switch (display.rule) {
+        case DisplayRule::Flip:
+            ShowFlip(s, v);
+            return;
+        case DisplayRule::FiltersShouldAffect:
+            ShowFiltersShouldAffect(s, v);
+            return;
+        case DisplayRule::Value:
+        case DisplayRule::SwitchAtOne:
+            break;
+    }
+    if (display.check != 0) {
+        const bool on = display.rule == DisplayRule::SwitchAtOne ? v >= 1 : v > 0;
+        s.SetCheckState(display.check, on ? kChecked : kUnchecked);
+        s.SetEnabled(display.check, false);
+    }
+    if (display.edit != 0) {
+        WriteInteger(s, display.edit, TruncateChannelValue(v));
+        s.SetEnabled(display.edit, false);
+    }
+    if (display.label != 0) s.SetEnabled(display.label, false);
+}
 
 const NullDisplay* FindNullDisplay(const char* name) {
     // Only whole channel names match; the channel table decides what one is.
@@ -232,6 +246,16 @@ int32_t DialogController::SelectedFilterInclude() const {
     return value;
 }
 
+int32_t DialogController::FlipFromControls() const {
+    if (!IsChecked(kFlipFrameCheck)) return 0;
+    return surface_.IsRadioChecked(kFlipHorzRadio) ? 1 : 2;
+}
+
+int32_t DialogController::KeyPrepFromControls() const {
+    if (!IsChecked(kKeyPrepCheck)) return 0;
+    return surface_.IsRadioChecked(kKeyPrepBlackRadio) ? 1 : 2;
+}
+
 void DialogController::SelectFilterInclude(int32_t value) {
     // A value outside 0..4 selects none of the five.
     for (int32_t i = 0; i < 5; ++i) surface_.SetRadioChecked(kFilterIncludeRadios[i], i == value);
@@ -248,7 +272,9 @@ void DialogController::Start() {
     surface_.SetRadioChecked(kFlipVertRadio, s.FlipFrameFlag != 1);
     surface_.SetRadioChecked(kKeyPrepBlackRadio, s.KeyPrepFlag == 1);
     surface_.SetRadioChecked(kKeyPrepWhiteRadio, s.KeyPrepFlag != 1);
-    for (const CheckField& c : kCheckFields) surface_.SetCheckState(c.check, BoxState(c.check, s.*c.field));
+    for (const CheckField& c : kCheckFields) {
+        surface_.SetCheckState(c.check, BoxState(c.check, s.*c.field));
+    }
 
     CustomColourTable& colours = *model_.CustomColours;
     if (colours[0] == 0) {
@@ -289,7 +315,7 @@ void DialogController::ShowNullChannels() {
         double vector[3] = {0.0, 0.0, 0.0};
         items.itemVector(item, host::kParamPosition,
                          display->atTimeZero ? 0.0 : globals.FrameEndTime, vector);
-        display->show(surface_, vector[2]);
+        ShowNullValue(surface_, *display, vector[2]);
     }
 }
 
@@ -320,9 +346,8 @@ void DialogController::WriteBack() {
     s.SofterBlurFlag = softer == kIndeterminate ? 2 : (softer != kUnchecked ? 1 : 0);
     s.SofterExtraFlag = softer == kIndeterminate ? 1 : 0;
     s.DOFBlurFlag = IsChecked(kDOFBlurCheck) ? 1 : 0;
-    s.FlipFrameFlag = IsChecked(kFlipFrameCheck) ? (surface_.IsRadioChecked(kFlipHorzRadio) ? 1 : 2) : 0;
-    s.KeyPrepFlag =
-        IsChecked(kKeyPrepCheck) ? (surface_.IsRadioChecked(kKeyPrepBlackRadio) ? 1 : 2) : 0;
+    s.FlipFrameFlag = FlipFromControls();
+    s.KeyPrepFlag = KeyPrepFromControls();
     s.BlackFlag = IsChecked(kBlackCheck) ? 1 : 0;
     s.WhiteFlag = IsChecked(kWhiteCheck) ? 1 : 0;
     s.GreyFlag = IsChecked(kBlackAndWhiteCheck) ? 1 : 0;
@@ -383,15 +408,11 @@ void DialogController::SavePresetAs() {
     for (const PresetSwitchSlot& slot : kPresetSwitchSlots) {
         // Softer keeps its third state; the other boxes are on or off.
         const int state = surface_.GetCheckState(slot.check);
-        PutPresetInt(bytes, slot.offset,
-                     slot.check == kSofterCheck && state == kIndeterminate ? 2
-                                                                             : (state != 0 ? 1 : 0));
+        const bool third = slot.check == kSofterCheck && state == kIndeterminate;
+        PutPresetInt(bytes, slot.offset, third ? 2 : (state != kUnchecked ? 1 : 0));
     }
-    PutPresetInt(bytes, kPresetFlipOffset,
-                 IsChecked(kFlipFrameCheck) ? (surface_.IsRadioChecked(kFlipHorzRadio) ? 1 : 2) : 0);
-    PutPresetInt(bytes, kPresetKeyPrepOffset,
-                 IsChecked(kKeyPrepCheck) ? (surface_.IsRadioChecked(kKeyPrepBlackRadio) ? 1 : 2)
-                                          : 0);
+    PutPresetInt(bytes, kPresetFlipOffset, FlipFromControls());
+    PutPresetInt(bytes, kPresetKeyPrepOffset, KeyPrepFromControls());
     if (!WritePresetFile(path->c_str(), bytes)) {
         surface_.ShowMessage(kWriteErrorText, kFileErrorCaption, false);
     }
@@ -430,7 +451,8 @@ void DialogController::OpenPreset() {
     surface_.SetRadioChecked(kKeyPrepBlackRadio, keyPrep == 1);
     surface_.SetRadioChecked(kKeyPrepWhiteRadio, keyPrep != 1);
     for (const PresetSwitchSlot& slot : kPresetSwitchSlots) {
-        surface_.SetCheckState(slot.check, BoxState(slot.check, GetPresetInt(bytes, slot.offset)));
+        const int32_t value = GetPresetInt(bytes, slot.offset);
+        surface_.SetCheckState(slot.check, BoxState(slot.check, value));
     }
     surface_.SetCheckState(kFlipFrameCheck, BoxState(kFlipFrameCheck, flip));
     surface_.SetCheckState(kKeyPrepCheck, BoxState(kKeyPrepCheck, keyPrep));

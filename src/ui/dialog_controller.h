@@ -86,6 +86,8 @@ private:
     void WriteNumber(ControlId id, int32_t value);
     bool IsChecked(ControlId id) const;
     int32_t SelectedFilterInclude() const;
+    int32_t FlipFromControls() const;     // 0 off, 1 "Horz", 2 "Vert"
+    int32_t KeyPrepFromControls() const;  // 0 off, 1 "B", 2 "W"
     void SelectFilterInclude(int32_t value);
 
     ControlSurface& surface_;

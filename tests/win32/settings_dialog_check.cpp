@@ -105,7 +105,9 @@ HWND WaitForWindow(const char* caption, HWND owner, int milliseconds) {
 void Type(HWND dialog, int id, const char* text) {
     HWND edit = GetDlgItem(dialog, id);
     SendMessageA(edit, EM_SETSEL, 0, -1);
-    for (const char* p = text; *p != '\0'; ++p) SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(*p), 1);
+    for (const char* p = text; *p != '\0'; ++p) {
+        SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(*p), 1);
+    }
 }
 
 void Click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
@@ -182,7 +184,8 @@ bool WritePng(const char* path, int width, int height, const std::vector<uint8_t
 
 // The window as it shows on the screen.
 bool Picture(HWND window, const char* path) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(700);
     RECT r;
     GetWindowRect(window, &r);
@@ -203,7 +206,8 @@ bool Picture(HWND window, const char* path) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     std::vector<uint8_t> bgra(static_cast<std::size_t>(width) * height * 4);
-    const int rows = GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), bgra.data(), &info, DIB_RGB_COLORS);
+    const int rows = GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), bgra.data(), &info,
+                               DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
@@ -283,7 +287,8 @@ void EditAndConfirm(HWND host, const char* picture) {
     Click(dialog, kBlurCheck);
     Click(dialog, kSofterCheck);  // checked
     Click(dialog, kSofterCheck);  // third state
-    Check(IsDlgButtonChecked(dialog, kSofterCheck) == BST_INDETERMINATE, "Softer takes its third state");
+    Check(IsDlgButtonChecked(dialog, kSofterCheck) == BST_INDETERMINATE,
+          "Softer takes its third state");
     Click(dialog, kNoiseCheck);
     Click(dialog, kKeyPrepCheck);
     Click(dialog, kKeyPrepWhiteRadio);
@@ -330,7 +335,8 @@ int main(int argc, char** argv) {
     HMODULE module = LoadLibraryA(path.c_str());
     Check(module != nullptr, "load " + path);
     if (module == nullptr) return 1;
-    const auto* descriptor = reinterpret_cast<const ModuleDescriptor*>(GetProcAddress(module, "_mod_descrip"));
+    const auto* descriptor =
+        reinterpret_cast<const ModuleDescriptor*>(GetProcAddress(module, "_mod_descrip"));
     Check(descriptor != nullptr, "_mod_descrip");
     if (descriptor == nullptr) return 1;
     const ServerRecord& handler = descriptor->servers[0];
@@ -348,7 +354,8 @@ int main(int argc, char** argv) {
 
     const char* picture = argc > 1 ? argv[1] : nullptr;
     UserThread user([host, picture] { EditAndConfirm(host, picture); });
-    Check(dialogServer.activate(1, Lookup, nullptr, nullptr) == 0, "interface activation returns 0 (OK)");
+    Check(dialogServer.activate(1, Lookup, nullptr, nullptr) == 0,
+          "interface activation returns 0 (OK)");
     user.join();
 
     auto saved = SaveLines(table, instance);
@@ -368,7 +375,8 @@ int main(int argc, char** argv) {
 
     g_lookups.clear();
     UserThread second(SwitchNullsOffAndCancel);
-    Check(dialogServer.activate(1, Lookup, nullptr, nullptr) == 0, "interface activation returns 0 (Cancel)");
+    Check(dialogServer.activate(1, Lookup, nullptr, nullptr) == 0,
+          "interface activation returns 0 (Cancel)");
     second.join();
     saved = SaveLines(table, instance);
     Check(saved["GreenPercent"] == 123, "Cancel keeps GreenPercent");

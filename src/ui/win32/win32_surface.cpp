@@ -42,7 +42,8 @@ void Win32Surface::SetVisible(ControlId id, bool visible) {
 
 void Win32Surface::SetMenuChecked(ControlId id, bool checked) {
     if (HMENU menu = GetMenu(dialog_)) {
-        CheckMenuItem(menu, static_cast<UINT>(id), MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+        const UINT mark = checked ? MF_CHECKED : MF_UNCHECKED;
+        CheckMenuItem(menu, static_cast<UINT>(id), MF_BYCOMMAND | mark);
     }
 }
 
