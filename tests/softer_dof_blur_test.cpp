@@ -156,6 +156,28 @@ Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
     return sc;
 }
 
+// Long runs of centres with the same blur: one depth over the whole frame,
+// and a gentle depth ramp, wide enough that whole groups of receivers lie
+// inside one run.
+TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnLongRuns) {
+    for (float ramp : {0.0f, 0.01f, 0.05f}) {
+        Scene sc = RandomScene(160, 30, 900);
+        for (int32_t y = 0; y < 30; ++y) {
+            for (int32_t x = 0; x < 160; ++x) {
+                sc.depth.At(x, y) = 110.0f + ramp * static_cast<float>(x);
+            }
+        }
+        FilterSettings s = SofterDofSettings();
+        const FrameParameters p = ComputeFrameParameters(s);
+        TestFrame expected = sc.frame;
+        ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+        ReferenceSofterDof(expected, sc.depth, s, p);
+        ASSERT_EQ(sc.frame.red, expected.red) << "ramp " << ramp;
+        ASSERT_EQ(sc.frame.green, expected.green) << "ramp " << ramp;
+        ASSERT_EQ(sc.frame.blue, expected.blue) << "ramp " << ramp;
+    }
+}
+
 // Depths constant over blocks, so that long runs of centres share their
 // blur, with edges where blurs change or the separator hides a block.
 TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnBlockyDepths) {

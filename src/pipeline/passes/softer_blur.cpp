@@ -39,7 +39,9 @@ Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
     return Take::Full;
 }
 
-// A spreading pixel's colour as AddWeighted takes it: red, green, blue and 1.
+// A spreading pixel's colour as AddWeighted takes it: red, green, blue and
+// 1; all 0 for a pixel that does not spread, whose contribution c x w then
+// adds exactly nothing to any sum.
 using SourceColour = double[4];
 
 template <int32_t Mode>
@@ -54,10 +56,11 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
             spreads[x] = PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i],
                                        f.blue[i]) ? 1 : 0;
             any = any || spreads[x] != 0;
-            sources[x][0] = f.red[i];
-            sources[x][1] = f.green[i];
-            sources[x][2] = f.blue[i];
-            sources[x][3] = 1.0;
+            const double on = spreads[x] != 0 ? 1.0 : 0.0;
+            sources[x][0] = on * f.red[i];
+            sources[x][1] = on * f.green[i];
+            sources[x][2] = on * f.blue[i];
+            sources[x][3] = on;
         }
         if (!any) continue;
         const int32_t top = footprint.Top(y);
@@ -68,8 +71,19 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
             const int32_t reach = FillWeights(radius, yy - y, centre, weights);
             if (reach < 0) continue;
             SumCell<float>* const rowCells = cells + f.Index(0, yy);
+            const float* const wCentre = weights + centre;
             for (int32_t xx = 0; xx < f.width; ++xx) {
                 const std::size_t j = f.Index(xx, yy);
+                // Four receivers at once where all take the full colour and
+                // every pixel within reach of them lies inside the row.
+                if (xx >= reach && f.width - 4 - xx >= reach &&
+                    TakeOf<Mode>(s, f, j) == Take::Full && TakeOf<Mode>(s, f, j + 1) == Take::Full &&
+                    TakeOf<Mode>(s, f, j + 2) == Take::Full &&
+                    TakeOf<Mode>(s, f, j + 3) == Take::Full) {
+                    AddWeightedFour(rowCells + xx, sources + xx, wCentre, reach);
+                    xx += 3;
+                    continue;
+                }
                 const Take take = TakeOf<Mode>(s, f, j);
                 if (take == Take::None) continue;
                 // The spreading pixels whose rows reach xx.
@@ -78,7 +92,6 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
                 SumCell<float> sums = rowCells[xx];
                 if (take == Take::Full) {
                     for (int32_t x = span.first; x <= span.last; ++x) {
-                        if (Mode != kIncludeFullFrame && spreads[x] == 0) continue;
                         AddWeighted(sums, sources[x], weights[base - x]);
                     }
                 } else {

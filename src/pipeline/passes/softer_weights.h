@@ -29,6 +29,32 @@ inline void AddWeighted(SumCell<float>& cell, const double (&colour)[4], double 
     cell = {sums[0], sums[1], sums[2], sums[3]};
 }
 
+// Adds to the sums of four neighbouring receivers, sums[0..3], the
+// contributions of the sources around each: receiver i takes source i + dx
+// with weight weights[dx], for dx = -reach .. reach in that order, so each
+// receiver adds exactly as it would alone. Worked on side by side because
+// each addition must wait for the one before it in the same receiver, not
+// for those of the others. sources and weights point at the first
+// receiver's own column and at dx = 0; every source reached must exist.
+inline void AddWeightedFour(SumCell<float>* sums, const double (*sources)[4],
+                            const float* weights, int32_t reach) {
+    SumCell<float> s0 = sums[0];
+    SumCell<float> s1 = sums[1];
+    SumCell<float> s2 = sums[2];
+    SumCell<float> s3 = sums[3];
+    for (int32_t dx = -reach; dx <= reach; ++dx) {
+        const double w = weights[dx];
+        AddWeighted(s0, sources[dx], w);
+        AddWeighted(s1, sources[dx + 1], w);
+        AddWeighted(s2, sources[dx + 2], w);
+        AddWeighted(s3, sources[dx + 3], w);
+    }
+    sums[0] = s0;
+    sums[1] = s1;
+    sums[2] = s2;
+    sums[3] = s3;
+}
+
 // The weights of one footprint row at vertical offset dy, for the columns
 // -reach .. reach around the centre, stored at weights[reach + dx]. Returns
 // how far from the centre the weights stay above 0 (-1 for none): they fall
