@@ -11,6 +11,9 @@ PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   googletest
+  nlohmann-json3-dev libcli11-dev libopenimageio-dev
+  qt6-base-dev
+  clang clang-14 libclang-rt-14-dev
   g++-mingw-w64-i686 wine wine32:i386
 )
 
@@ -36,8 +39,8 @@ fi
 
 if ((need_update)); then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update
+  apt-get -o DPkg::Lock::Timeout=600 update
 fi
 if ((${#missing[@]})); then
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
 fi
