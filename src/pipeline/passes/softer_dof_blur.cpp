@@ -106,12 +106,13 @@ struct SpreadContext {
     RunColour* runColours;  // one per column
 };
 
-// Runs of at least kShortestRun neighbouring centres with the same blur
-// are spread row by row, receiver by receiver, in pieces of at most
-// kLongestRun centres whose depths lie within half the separator of each
-// other, so that the separator rarely tells them apart. How a row is cut
-// into pieces never changes the result, only the speed.
-constexpr int32_t kShortestRun = 4;
+// Runs of neighbouring centres with the same blur are spread row by row,
+// receiver by receiver, in pieces of at most kLongestRun centres whose
+// depths lie within half the separator of each other, so that the
+// separator rarely tells them apart. That pays only where a piece is long
+// enough for receivers to be taken four at a time, so shorter pieces are
+// spread centre by centre. How a row is cut into pieces never changes the
+// result, only the speed.
 constexpr int32_t kLongestRun = 64;
 
 // One centre's contributions to one footprint row. Objects Only limits how
@@ -209,6 +210,13 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
     }
     SumCell<float>* const rowCells = ctx.cells + f.Index(0, yy);
     for (int32_t xx = from; xx <= to; ++xx) {
+        // Four receivers at once where every centre within reach of them
+        // belongs to the run.
+        if (xx - first >= reach && last - 3 - xx >= reach) {
+            AddWeightedFour(rowCells + xx, ctx.runColours + xx, w + centre, reach);
+            xx += 3;
+            continue;
+        }
         // The centres whose spans hold xx: within reach of it, in the run.
         const int32_t lo = xx - first > reach ? xx - reach : first;
         const int32_t hi = last - xx > reach ? xx + reach : last;
@@ -260,7 +268,7 @@ void Spread(const SpreadContext& ctx) {
                     ++last;
                 }
             }
-            if (last - x + 1 < kShortestRun) {
+            if (last - x + 1 < 2 * ctx.footprint.MaxHalfWidth() + 8) {
                 for (int32_t xc = x; xc <= last; ++xc) {
                     for (int32_t yy = top; yy <= bottom; ++yy) {
                         SpreadRow<ObjectsOnly>(ctx, xc, y, yy, bc, centreDepth[xc]);

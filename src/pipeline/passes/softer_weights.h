@@ -38,21 +38,23 @@ inline void AddWeighted(SumCell<float>& cell, const double (&colour)[4], double 
 // receiver's own column and at dx = 0; every source reached must exist.
 inline void AddWeightedFour(SumCell<float>* sums, const double (*sources)[4],
                             const float* weights, int32_t reach) {
-    SumCell<float> s0 = sums[0];
-    SumCell<float> s1 = sums[1];
-    SumCell<float> s2 = sums[2];
-    SumCell<float> s3 = sums[3];
+    float s[4][4];
+    for (int i = 0; i < 4; ++i) {
+        s[i][0] = sums[i].red;
+        s[i][1] = sums[i].green;
+        s[i][2] = sums[i].blue;
+        s[i][3] = sums[i].count;
+    }
     for (int32_t dx = -reach; dx <= reach; ++dx) {
         const double w = weights[dx];
-        AddWeighted(s0, sources[dx], w);
-        AddWeighted(s1, sources[dx + 1], w);
-        AddWeighted(s2, sources[dx + 2], w);
-        AddWeighted(s3, sources[dx + 3], w);
+        for (int i = 0; i < 4; ++i) {
+            for (int k = 0; k < 4; ++k) {
+                s[i][k] = static_cast<float>(static_cast<double>(s[i][k]) +
+                                             sources[dx + i][k] * w);
+            }
+        }
     }
-    sums[0] = s0;
-    sums[1] = s1;
-    sums[2] = s2;
-    sums[3] = s3;
+    for (int i = 0; i < 4; ++i) sums[i] = {s[i][0], s[i][1], s[i][2], s[i][3]};
 }
 
 // The weights of one footprint row at vertical offset dy, for the columns
