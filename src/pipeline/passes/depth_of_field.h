@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "pipeline/frame_parameters.h"
 #include "pipeline/frame_view.h"
@@ -135,8 +136,13 @@ public:
         next_ = 0;
         levels_ = 1;
         while (levels_ < kLevels && (int64_t{1} << levels_) <= width) ++levels_;
-        const std::size_t cells =
-            static_cast<std::size_t>(slots_) * static_cast<std::size_t>(width);
+        // Counted in 64 bits: with a 32-bit size_t the tables of a vast frame
+        // must fail to be obtained rather than come out short.
+        const uint64_t wanted = static_cast<uint64_t>(slots_) * static_cast<uint64_t>(width);
+        if (wanted * static_cast<uint64_t>(levels_) > std::numeric_limits<std::size_t>::max()) {
+            return false;
+        }
+        const auto cells = static_cast<std::size_t>(wanted);
         blur_ = platform::WorkingArray<float>::Allocate(cells);
         runs_ = platform::WorkingArray<int32_t>::Allocate(cells);
         least_ = platform::WorkingArray<float>::Allocate(cells * static_cast<std::size_t>(levels_));
