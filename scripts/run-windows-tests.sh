@@ -59,7 +59,7 @@ Xvfb ":$display_number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 trap 'wineserver --kill >/dev/null 2>&1 || true
       WINEPREFIX="$display_prefix" wineserver --kill >/dev/null 2>&1 || true
-      kill "$xvfb_pid" 2>/dev/null || true' EXIT
+      kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
   [[ -e /tmp/.X11-unix/X$display_number ]] && break
   sleep 0.1
