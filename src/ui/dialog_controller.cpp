@@ -25,7 +25,7 @@ int32_t TextToInt32(const char* text) {
     int64_t magnitude = 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
         magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude > kLimit) magnitude = kLimit;  // saturated; the digits still end here
+        if (magnitude > kLimit) magnitude = kLimit;  // saturated; more digits keep it there
     }
     if (negative) return static_cast<int32_t>(-magnitude);  // -2^31 at the limit
     return magnitude >= kLimit ? std::numeric_limits<int32_t>::max()
@@ -278,7 +278,8 @@ void DialogController::Start() {
 
     CustomColourTable& colours = *model_.CustomColours;
     if (colours[0] == 0) {
-        // Two ramps: dark to light blue-greys, then light to deep blues.
+        // Two ramps: from dark blue up to pale grey at blue 160, then from
+        // pale blue down to a deep blue at full blue.
         for (int i = 0; i <= 8; ++i) {
             const auto grey = static_cast<uint8_t>(24 * i);
             colours[static_cast<std::size_t>(i)] = MakeColour(grey, grey, 160);
