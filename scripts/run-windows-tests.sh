@@ -75,4 +75,4 @@ if [[ ! -f "$display_prefix/.lumafex-ready" ]]; then
 fi
 ctest --preset mingw -L display
 mkdir -p docs/images
-cp build/mingw/dialog-win32.png docs/images/dialog-win32.png
+python3 scripts/compress-png.py build/mingw/dialog-win32.png docs/images/dialog-win32.png
