@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace lumafex {
 
@@ -23,8 +24,15 @@ struct FrameView {
     const float* (*depthRow)(const void* context, int32_t y) = nullptr;
     const void* depthContext = nullptr;
 
+    // W x H, or the largest size_t when the product does not fit (possible
+    // on 32-bit builds): working arrays of that many pixels then simply
+    // cannot be had, instead of being sized by a wrapped count.
     std::size_t PixelCount() const {
-        return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+        if (width <= 0 || height <= 0) return 0;
+        const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+        return count > std::numeric_limits<std::size_t>::max()
+                   ? std::numeric_limits<std::size_t>::max()
+                   : static_cast<std::size_t>(count);
     }
     std::size_t Index(int32_t x, int32_t y) const {
         return static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +

@@ -1,6 +1,7 @@
 #include "pipeline/final/final_pass.h"
 
 #include <cstring>
+#include <limits>
 
 #include "pipeline/final/colour_stages.h"
 #include "pipeline/final/enhance_antialias.h"
@@ -109,7 +110,11 @@ FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& setti
                              const FrameParameters& params, RandomGenerator& random,
                              FrameOutput& out) {
     const auto width = static_cast<std::size_t>(frame.width > 0 ? frame.width : 0);
-    auto block = platform::WorkingArray<uint8_t>::Allocate(width * kWorkLineCount);
+    // Ten lines of W bytes, refused rather than wrapped where W x 10 would
+    // not fit (32-bit builds).
+    auto block = width > std::numeric_limits<std::size_t>::max() / kWorkLineCount
+                     ? platform::WorkingArray<uint8_t>()
+                     : platform::WorkingArray<uint8_t>::Allocate(width * kWorkLineCount);
     if (!block) {
         WriteBack(frame, settings, out);
         return FinalPassResult::OutOfMemory;

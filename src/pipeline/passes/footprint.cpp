@@ -2,17 +2,28 @@
 
 #include <cmath>
 
+#include "pipeline/passes/portable_sine.h"
+
 namespace lumafex {
 
 namespace {
 
-// A row's half-width r * sin(angle), formed in double precision and
-// truncated toward zero. Kept within -1 .. width so that the span arithmetic
+// A row's half-width r * sin(angle), formed in double precision with a
+// correctly rounded sine (so every platform agrees) and truncated toward
+// zero. Kept within -1 .. width so that the span arithmetic
 // cannot overflow: a row wider than the frame is clipped anyway, and any
 // negative width is an empty row. An infinite radius (0 x infinity) gives
 // NaN, taken as the centre column alone.
 int32_t HalfWidthFor(float radius, float angle, int32_t width) {
-    const double hw = static_cast<double>(radius) * std::sin(static_cast<double>(angle));
+    const double r = static_cast<double>(radius);
+    const double a = static_cast<double>(angle);
+    double hw = r * std::sin(a);
+    // Runtime libraries may differ in the last bit of their sine; that can
+    // only move the truncated width when the product lies next to a whole
+    // number, and only then is the exactly rounded (slower) sine used.
+    if (std::fabs(hw - std::nearbyint(hw)) <= 1e-12 * std::fmax(1.0, std::fabs(hw))) {
+        hw = r * PortableSine(a);
+    }
     if (std::isnan(hw)) return 0;
     if (hw >= static_cast<double>(width)) return width;
     if (hw <= -1.0) return -1;
