@@ -170,11 +170,11 @@ void WriteWithOiio(const std::string& path, int channels, const std::vector<std:
                    OIIO::TypeDesc type, const void* data) {
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out);
-    OIIO::ImageSpec spec(kW, kH, channels, type);
-    spec.channelnames = names;
-    spec.alpha_channel = channels == 4 ? 3 : -1;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    ASSERT_TRUE(out->open(path, spec));
+    OIIO::ImageSpec layout(kW, kH, channels, type);
+    layout.channelnames = names;
+    layout.alpha_channel = channels == 4 ? 3 : -1;
+    layout.attribute("oiio:UnassociatedAlpha", 1);
+    ASSERT_TRUE(out->open(path, layout));
     ASSERT_TRUE(out->write_image(type, data));
     ASSERT_TRUE(out->close());
 }

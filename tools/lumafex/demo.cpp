@@ -82,10 +82,10 @@ Frame Generate(int index) {
                 const double dz = std::sqrt(1.0 - rr);
                 const double light = std::max(0.0, -0.5 * dx - 0.6 * dy + 0.62 * dz);
                 const double shade = 0.15 + 0.85 * light;
-                const double spec = 60.0 * std::pow(light, 24);
-                f.colour.red[i] = static_cast<uint8_t>(std::min(255.0, s.colour[0] * shade + spec));
-                f.colour.green[i] = static_cast<uint8_t>(std::min(255.0, s.colour[1] * shade + spec));
-                f.colour.blue[i] = static_cast<uint8_t>(std::min(255.0, s.colour[2] * shade + spec));
+                const double highlight = 60.0 * std::pow(light, 24);
+                f.colour.red[i] = static_cast<uint8_t>(std::min(255.0, s.colour[0] * shade + highlight));
+                f.colour.green[i] = static_cast<uint8_t>(std::min(255.0, s.colour[1] * shade + highlight));
+                f.colour.blue[i] = static_cast<uint8_t>(std::min(255.0, s.colour[2] * shade + highlight));
                 f.colour.alpha[i] = 255;
                 f.shadow.value[i] = 0;
                 f.depth.value[i] = static_cast<float>(s.depth - dz * s.r * 0.15);

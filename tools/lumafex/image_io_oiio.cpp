@@ -23,7 +23,7 @@ using OIIO::TypeDesc;
 
 struct OpenedImage {
     std::unique_ptr<ImageInput> input;
-    ImageSpec spec;
+    ImageSpec layout;
 };
 
 OpenedImage Open(const std::string& path) {
@@ -34,18 +34,18 @@ OpenedImage Open(const std::string& path) {
     if (!image.input) {
         throw ImageError(path + ": cannot read image: " + OIIO::geterror());
     }
-    image.spec = image.input->spec();
-    CheckImageSize(path, image.spec.width, image.spec.height);
-    if (image.spec.depth > 1) throw ImageError(path + ": volume images are not supported");
+    image.layout = image.input->spec();
+    CheckImageSize(path, image.layout.width, image.layout.height);
+    if (image.layout.depth > 1) throw ImageError(path + ": volume images are not supported");
     return image;
 }
 
 // Channels [first, first + count) as bytes: 8-bit images as stored, other
 // bit depths converted from float with the documented rule.
 std::vector<uint8_t> ReadBytes(const std::string& path, OpenedImage& image, int first, int count) {
-    const std::size_t n = PixelCount(image.spec.width, image.spec.height) * static_cast<std::size_t>(count);
+    const std::size_t n = PixelCount(image.layout.width, image.layout.height) * static_cast<std::size_t>(count);
     std::vector<uint8_t> bytes(n);
-    if (image.spec.format == TypeDesc::UINT8) {
+    if (image.layout.format == TypeDesc::UINT8) {
         if (!image.input->read_image(0, 0, first, first + count, TypeDesc::UINT8, bytes.data()))
             throw ImageError(path + ": cannot read pixels: " + image.input->geterror());
         return bytes;
@@ -63,12 +63,12 @@ bool HaveImageLibrary() { return true; }
 
 ColourImage ReadColourWithLibrary(const std::string& path) {
     OpenedImage image = Open(path);
-    const int channels = image.spec.nchannels;
+    const int channels = image.layout.nchannels;
     if (channels < 1) throw ImageError(path + ": image has no channels");
     const int used = channels >= 4 ? 4 : channels;
     const std::vector<uint8_t> bytes = ReadBytes(path, image, 0, used);
     ColourImage out;
-    out.Resize(image.spec.width, image.spec.height);
+    out.Resize(image.layout.width, image.layout.height);
     const auto step = static_cast<std::size_t>(used);
     for (std::size_t i = 0; i < out.red.size(); ++i) {
         const uint8_t* px = &bytes[i * step];
@@ -87,17 +87,17 @@ ColourImage ReadColourWithLibrary(const std::string& path) {
 
 GreyImage ReadShadowWithLibrary(const std::string& path) {
     OpenedImage image = Open(path);
-    if (image.spec.nchannels < 1) throw ImageError(path + ": image has no channels");
+    if (image.layout.nchannels < 1) throw ImageError(path + ": image has no channels");
     GreyImage out;
-    out.width = image.spec.width;
-    out.height = image.spec.height;
+    out.width = image.layout.width;
+    out.height = image.layout.height;
     out.value = ReadBytes(path, image, 0, 1);
     return out;
 }
 
 DepthImage ReadDepthWithLibrary(const std::string& path) {
     OpenedImage image = Open(path);
-    const auto& names = image.spec.channelnames;
+    const auto& names = image.layout.channelnames;
     auto endsWith = [](const std::string& s, const std::string& tail) {
         return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
     };
@@ -115,13 +115,13 @@ DepthImage ReadDepthWithLibrary(const std::string& path) {
         }
         if (channel >= 0) break;
     }
-    if (channel < 0 && image.spec.nchannels == 1) channel = 0;
+    if (channel < 0 && image.layout.nchannels == 1) channel = 0;
     if (channel < 0) {
         throw ImageError(path + ": no depth channel (Z, *.Z, Depth or *.Depth.V) and more than one channel");
     }
     DepthImage out;
-    out.width = image.spec.width;
-    out.height = image.spec.height;
+    out.width = image.layout.width;
+    out.height = image.layout.height;
     out.channel = static_cast<std::size_t>(channel) < names.size() ? names[static_cast<std::size_t>(channel)] : "0";
     out.value.resize(PixelCount(out.width, out.height));
     if (!image.input->read_image(0, 0, channel, channel + 1, TypeDesc::FLOAT, out.value.data()))
@@ -132,9 +132,9 @@ DepthImage ReadDepthWithLibrary(const std::string& path) {
 void WriteWithLibrary(const std::string& path, const ColourImage& image) {
     std::unique_ptr<ImageOutput> output = ImageOutput::create(path);
     if (!output) throw ImageError(path + ": cannot write this format: " + OIIO::geterror());
-    ImageSpec spec(image.width, image.height, 4, TypeDesc::UINT8);
-    spec.alpha_channel = 3;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    ImageSpec layout(image.width, image.height, 4, TypeDesc::UINT8);
+    layout.alpha_channel = 3;
+    layout.attribute("oiio:UnassociatedAlpha", 1);
     std::vector<uint8_t> rgba(PixelCount(image.width, image.height) * 4);
     for (std::size_t i = 0; i < image.red.size(); ++i) {
         rgba[4 * i] = image.red[i];
@@ -144,7 +144,7 @@ void WriteWithLibrary(const std::string& path, const ColourImage& image) {
     }
     // Written to a temporary file beside the target and renamed when done.
     const std::string temp = TemporaryPathFor(path);
-    if (!output->open(temp, spec) || !output->write_image(TypeDesc::UINT8, rgba.data()) ||
+    if (!output->open(temp, layout) || !output->write_image(TypeDesc::UINT8, rgba.data()) ||
         !output->close()) {
         const std::string why = output->geterror();
         output.reset();

@@ -163,17 +163,17 @@ Scene LoadScene(const std::string& path) {
     }
 
     const std::filesystem::path base = std::filesystem::path(path).parent_path();
-    auto frameFrom = [&](const Json& spec, const std::string& where, int64_t number,
+    auto frameFrom = [&](const Json& entry, const std::string& where, int64_t number,
                          std::optional<double> time) {
         SceneFrame f;
         f.number = number;
         f.time = time ? *time : static_cast<double>(number) / fps;
         auto pattern = [&](const char* key, bool required) -> std::string {
-            if (!spec.contains(key)) {
+            if (!entry.contains(key)) {
                 if (required) check.Fail(where, std::string("missing \"") + key + "\"");
                 return {};
             }
-            return Resolve(base, ExpandFramePattern(check.String(spec[key], where + "." + key), number));
+            return Resolve(base, ExpandFramePattern(check.String(entry[key], where + "." + key), number));
         };
         f.colour = pattern("color", true);
         f.shadow = pattern("shadow", false);
