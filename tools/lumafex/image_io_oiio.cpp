@@ -30,11 +30,13 @@ OpenedImage Open(const std::string& path) {
     ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     OpenedImage image;
-    image.input = ImageInput::open(path, &config);
-    if (!image.input) {
-        throw ImageError(path + ": cannot read image: " + OIIO::geterror());
+    // Opening fills in the image's layout (size, channels, format) without
+    // reading a pixel, so the size is checked before anything is allocated.
+    image.input = ImageInput::create(path, false, &config);
+    if (!image.input || !image.input->open(path, image.layout, config)) {
+        const std::string why = image.input ? image.input->geterror() : OIIO::geterror();
+        throw ImageError(path + ": cannot read image: " + why);
     }
-    image.layout = image.input->spec();
     CheckImageSize(path, image.layout.width, image.layout.height);
     if (image.layout.depth > 1) throw ImageError(path + ": volume images are not supported");
     return image;
