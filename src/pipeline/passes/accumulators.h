@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
+#include "pipeline/final/byte_math.h"
 #include "platform/memory.h"
 
 namespace lumafex {
@@ -43,6 +45,34 @@ void SeedSums(const uint8_t* red, const uint8_t* green, const uint8_t* blue, std
     for (std::size_t i = 0; i < pixels; ++i) {
         cells[i] = {static_cast<T>(red[i]), static_cast<T>(green[i]), static_cast<T>(blue[i]),
                     static_cast<T>(1)};
+    }
+}
+
+// Writes every counted pixel's average back into the colour planes, limited
+// to 0..255 and truncated toward zero: integer sums divide as integers,
+// single-precision sums divide in double. Pixels without a count keep
+// their colour.
+template <typename T>
+void WriteAverages(const SumCell<T>* cells, std::size_t pixels, uint8_t* red, uint8_t* green,
+                   uint8_t* blue) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const SumCell<T>& cell = cells[i];
+        if constexpr (std::is_floating_point_v<T>) {
+            if (!(cell.count > 0)) continue;
+            const double weight = cell.count;
+            red[i] = LimitToByte(static_cast<double>(cell.red) / weight);
+            green[i] = LimitToByte(static_cast<double>(cell.green) / weight);
+            blue[i] = LimitToByte(static_cast<double>(cell.blue) / weight);
+        } else {
+            if (cell.count <= 0) continue;
+            auto average = [&cell](T sum) -> uint8_t {
+                const T q = sum / cell.count;
+                return q <= 0 ? 0 : (q >= 255 ? 255 : static_cast<uint8_t>(q));
+            };
+            red[i] = average(cell.red);
+            green[i] = average(cell.green);
+            blue[i] = average(cell.blue);
+        }
     }
 }
 

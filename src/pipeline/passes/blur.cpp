@@ -114,15 +114,6 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
     }
 }
 
-// Quotient of a sum by its count, truncated toward zero, limited to a byte.
-template <typename Sum>
-uint8_t AverageByte(Sum sum, Sum count) {
-    const Sum q = sum / count;
-    if (q <= 0) return 0;
-    if (q >= 255) return 255;
-    return static_cast<uint8_t>(q);
-}
-
 template <typename Sum>
 bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p,
          const FootprintProfile& footprint) {
@@ -143,13 +134,7 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p,
             default: break;  // no pixel is selected
         }
     }
-    for (std::size_t i = 0; i < f.PixelCount(); ++i) {
-        const SumCell<Sum>& cell = cells[i];
-        if (cell.count <= 0) continue;
-        f.red[i] = AverageByte(cell.red, cell.count);
-        f.green[i] = AverageByte(cell.green, cell.count);
-        f.blue[i] = AverageByte(cell.blue, cell.count);
-    }
+    WriteAverages(cells, f.PixelCount(), f.red, f.green, f.blue);
     return true;
 }
 

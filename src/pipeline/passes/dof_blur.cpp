@@ -240,14 +240,6 @@ void Spread(const SpreadContext<Sum>& ctx) {
 }
 
 template <typename Sum>
-uint8_t AverageByte(Sum sum, Sum count) {
-    const Sum q = sum / count;
-    if (q <= 0) return 0;
-    if (q >= 255) return 255;
-    return static_cast<uint8_t>(q);
-}
-
-template <typename Sum>
 bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) {
     // The large array first: when it cannot be had, nothing else is asked of
     // the host or the heap.
@@ -271,13 +263,7 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
     if (s.FilterInclude >= kIncludeObjects && s.FilterInclude <= kIncludeColorRange) {
         Spread(SpreadContext<Sum>{f, s, p, depth, footprint, receiving, cells, prefix.data()});
     }
-    for (std::size_t i = 0; i < f.PixelCount(); ++i) {
-        const SumCell<Sum>& cell = cells[i];
-        if (cell.count <= 0) continue;
-        f.red[i] = AverageByte(cell.red, cell.count);
-        f.green[i] = AverageByte(cell.green, cell.count);
-        f.blue[i] = AverageByte(cell.blue, cell.count);
-    }
+    WriteAverages(cells, f.PixelCount(), f.red, f.green, f.blue);
     return true;
 }
 

@@ -155,15 +155,7 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
             default: break;  // no pixel is selected
         }
     }
-    // The quotient in double, limited to 0..255, truncated toward zero.
-    for (std::size_t i = 0; i < frame.PixelCount(); ++i) {
-        const SumCell<float>& cell = cells[i];
-        if (!(cell.count > 0.0f)) continue;
-        const double weight = cell.count;
-        frame.red[i] = LimitToByte(static_cast<double>(cell.red) / weight);
-        frame.green[i] = LimitToByte(static_cast<double>(cell.green) / weight);
-        frame.blue[i] = LimitToByte(static_cast<double>(cell.blue) / weight);
-    }
+    WriteAverages(cells, frame.PixelCount(), frame.red, frame.green, frame.blue);
     return true;
 }
 

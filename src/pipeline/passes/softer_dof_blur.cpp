@@ -328,15 +328,7 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
                settings.FilterInclude <= kIncludeColorRange) {
         Spread<false>(ctx);
     }  // any other mode selects no centre
-    // The quotient in double, raised to 0, limited to 255, truncated.
-    for (std::size_t i = 0; i < frame.PixelCount(); ++i) {
-        const SumCell<float>& cell = cells[i];
-        if (!(cell.count > 0.0f)) continue;
-        const double weight = cell.count;
-        frame.red[i] = LimitToByte(static_cast<double>(cell.red) / weight);
-        frame.green[i] = LimitToByte(static_cast<double>(cell.green) / weight);
-        frame.blue[i] = LimitToByte(static_cast<double>(cell.blue) / weight);
-    }
+    WriteAverages(cells, frame.PixelCount(), frame.red, frame.green, frame.blue);
     return true;
 }
 
