@@ -24,7 +24,6 @@
 #include "host/servers.h"
 #include "support/fake_host.h"
 #include "ui/control_ids.h"
-#include "ui/qt/qt_surface.h"
 
 namespace lumafex {
 namespace {

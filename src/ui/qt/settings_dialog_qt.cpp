@@ -1,6 +1,7 @@
-// Interface activation's dialog on Linux: the Qt binding of the controller.
-// The module runs inside its host's process: it uses the host's Qt
-// application when there is one and creates one on first need otherwise.
+// The dialog library of the Linux module: the Qt binding of the controller,
+// loaded by the module on its first interface activation. It runs inside the
+// host's process: it uses the host's Qt application when there is one and
+// creates one on first need otherwise.
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
@@ -11,7 +12,8 @@
 #include "platform/messages.h"
 #include "ui/dialog_controller.h"
 #include "ui/qt/qt_surface.h"
-#include "ui/settings_dialog.h"
+#include "host/module.h"
+#include "ui/dialog_library.h"
 
 namespace lumafex {
 
@@ -65,10 +67,7 @@ bool EnsureApplication() {
     return true;
 }
 
-}  // namespace
-
-bool RunSettingsDialog(Module& module) {
-    (void)kPresenterInstalled;
+bool RunDialog(Module& module) {
     if (!EnsureApplication()) return false;
     const ui::DialogModel model = ui::ModuleDialogModel(module);
     if (model.settings == nullptr) {
@@ -84,4 +83,21 @@ bool RunSettingsDialog(Module& module) {
     return true;
 }
 
+}  // namespace
 }  // namespace lumafex
+
+// The entries the module looks up by name (see ui/dialog_library.h).
+extern "C" __attribute__((visibility("default"))) int lumafex_qt_run_dialog(
+    lumafex::Module* module, std::size_t moduleSize) {
+    (void)lumafex::kPresenterInstalled;
+    if (module == nullptr || moduleSize != sizeof(lumafex::Module)) {
+        std::fprintf(stderr, "lumafex: the settings dialog library does not match the module\n");
+        return 0;
+    }
+    return lumafex::RunDialog(*module) ? 1 : 0;
+}
+
+extern "C" __attribute__((visibility("default"))) bool lumafex_qt_show_message(const char* text,
+                                                                              const char* caption) {
+    return lumafex::ShowWithQt(text, caption);
+}
