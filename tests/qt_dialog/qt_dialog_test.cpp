@@ -14,6 +14,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 
 #include "edit.h"
@@ -210,6 +212,29 @@ TEST(EditCommand, WritesTheDialogsSettingsIntoTheScene) {
     EXPECT_EQ(s.RedPercent, 80);
     EXPECT_EQ(s.GammaPercent, 140);
     EXPECT_EQ(s.NegativeImageFlag, 1);
+    std::filesystem::remove_all(dir);
+}
+
+// Cancel, and OK with nothing changed, leave the scene file byte for byte.
+TEST(EditCommand, LeavesTheSceneAloneWhenNothingChanged) {
+    const auto dir = std::filesystem::temp_directory_path() / "lumafex-edit-unchanged";
+    std::filesystem::create_directories(dir);
+    const std::string scene = (dir / "scene.json").string();
+    const std::string text =
+        "{ \"frames\":[],\n\t\"settings\" : [\"Version 1\", \"Passes 1\", \"RedPercent 80\"] }";
+    for (int button : {ui::kCancelButton, ui::kOkButton}) {
+        tool::WriteFileSafely(scene, [&](std::ostream& out) { out << text; });
+        WhenModal<QDialog>([button](QDialog* d) {
+            Find<QLineEdit>(d, ui::kGammaPercentEdit)->setText(button == ui::kOkButton ? "100" : "140");
+            Find<QAbstractButton>(d, button)->click();
+        });
+        tool::EditOptions options;
+        options.scene = scene;
+        options.module = LUMAFEX_MODULE_PATH;
+        EXPECT_EQ(tool::Edit(options), 0);
+        std::ifstream in(scene, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text) << button;
+    }
     std::filesystem::remove_all(dir);
 }
 

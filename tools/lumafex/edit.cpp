@@ -1,5 +1,6 @@
 #include "edit.h"
 
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
@@ -15,16 +16,23 @@ int Edit(const EditOptions& options) {
     std::string error;
     const std::unique_ptr<LoadedModule> module = LoadedModule::Open(options.module, error);
     if (!module) throw std::runtime_error(error);
+    std::vector<std::string> before;
     std::vector<std::string> lines;
     {
         Host host(*module, scene);
         if (scene.settings) host.Load(*scene.settings);
+        before = host.Save();
         const int result = host.RunSettingsDialog(*module);
         if (result != 0) {
             throw std::runtime_error("the module's settings dialog could not be opened (code " +
                                      std::to_string(result) + ")");
         }
         lines = host.Save();
+    }
+    // Cancel, or OK with nothing changed, leaves every file as it was.
+    if (lines == before) {
+        std::fprintf(stderr, "lumafex: the settings are unchanged; nothing written\n");
+        return kExitOk;
     }
     WriteSceneWithSettings(scene, lines, options.saveScene.empty() ? options.scene : options.saveScene);
     return kExitOk;
