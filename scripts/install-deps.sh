@@ -2,6 +2,9 @@
 # Installs what the project needs to build and test on Debian 12 (as root).
 # Safe to run again: it only calls apt-get when a package is missing.
 #
+#   install-deps.sh demo   only what the Linux demo needs (scripts/run-demo.sh)
+#   install-deps.sh        everything the tests need
+#
 # Besides the native toolchain this brings the 32-bit Windows cross compiler
 # and Wine (32-bit, through i386 multiarch) that scripts/run-windows-tests.sh
 # uses to build the Windows module and run its tests, and Xvfb, the display
@@ -10,18 +13,23 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  googletest
   nlohmann-json3-dev libcli11-dev libopenimageio-dev
-  qt6-base-dev
-  clang clang-14 libclang-rt-14-dev
-  g++-mingw-w64-i686 wine wine32:i386
-  xvfb python3
 )
+if [[ ${1:-all} != demo ]]; then
+  PACKAGES+=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    googletest
+    qt6-base-dev
+    clang clang-14 libclang-rt-14-dev
+    g++-mingw-w64-i686 wine wine32:i386
+    xvfb python3
+    help2man man-db
+  )
+fi
 
 # wine32 is an i386 package: the architecture must be known to dpkg first.
 need_update=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ ${1:-all} != demo ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "Adding the i386 architecture"
   dpkg --add-architecture i386
   need_update=1

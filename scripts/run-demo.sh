@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target lumafex lumafex_module
-./build/release/lumafex demo "${1:-lumafex-demo}"
+bash scripts/install-deps.sh demo
+cmake --preset demo >/dev/null
+cmake --build --preset demo --target lumafex lumafex_module
+./build/demo/lumafex demo "${1:-lumafex-demo}"

@@ -43,13 +43,14 @@ int main(int argc, char** argv) {
     CLI::App app{"lumafex: render image sequences through the Lumafex3 filter module, "
                  "exactly as the renderer would"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("lumafex ") + LUMAFEX_VERSION);
     app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module.\n"
                "Scene files are described in docs/scene-format.md.");
 
     std::string modulePath = DefaultModulePath();
     bool verbose = false, quiet = false;
-    app.add_option("--module", modulePath, "the module file (default: beside this program)")
-        ->capture_default_str();
+    app.add_option("--module", modulePath, "the module file (default: lumafex3.p beside this program, else in "
+                   "../lib/lumafex/, else $LUMAFEX_MODULE)");
     app.add_flag("-v,--verbose", verbose, "one line per frame");
     app.add_flag("-q,--quiet", quiet, "no progress output");
 

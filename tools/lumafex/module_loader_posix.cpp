@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <cstdlib>
 #include <filesystem>
 
 namespace lumafex::tool {
@@ -60,10 +61,19 @@ ActivateFunc LoadedModule::FindServer(const char* serverClass, const char* name)
 }
 
 std::string DefaultModulePath() {
+    // Beside the program (a build folder), then where an installation puts
+    // it, then wherever LUMAFEX_MODULE says (a program copied elsewhere).
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return "lumafex3.p";
-    return (self.parent_path() / "lumafex3.p").string();
+    const std::filesystem::path folder = ec ? std::filesystem::path(".") : self.parent_path();
+    const std::filesystem::path beside = folder / "lumafex3.p";
+    for (const std::filesystem::path& candidate :
+         {beside, folder / ".." / "lib" / "lumafex" / "lumafex3.p"}) {
+        if (std::filesystem::is_regular_file(candidate, ec)) return candidate.lexically_normal().string();
+    }
+    const char* configured = std::getenv("LUMAFEX_MODULE");
+    if (configured != nullptr && *configured != '\0') return configured;
+    return beside.string();
 }
 
 }  // namespace lumafex::tool
