@@ -5,6 +5,9 @@
 #   install-deps.sh demo   only what the Linux demo needs (scripts/run-demo.sh)
 #   install-deps.sh        everything the tests need
 #
+# The render farm test starts a private Slurm cluster (Slurm and munge);
+# help2man writes the manual page.
+#
 # Besides the native toolchain this brings the 32-bit Windows cross compiler
 # and Wine (32-bit, through i386 multiarch) that scripts/run-windows-tests.sh
 # uses to build the Windows module and run its tests, and Xvfb, the display
@@ -24,6 +27,7 @@ if [[ ${1:-all} != demo ]]; then
     g++-mingw-w64-i686 wine wine32:i386
     xvfb python3
     help2man man-db
+    slurmctld slurmd slurm-client munge
   )
 fi
 

@@ -10,6 +10,7 @@
 
 #include "demo.h"
 #include "edit.h"
+#include "farm.h"
 #include "module_loader.h"
 #include "render.h"
 #include "scene.h"
@@ -88,6 +89,28 @@ int main(int argc, char** argv) {
                 "render it and write a contact sheet");
     demoCmd->add_option("dir", demo.dir, "the output folder")->capture_default_str();
 
+    FarmOptions farm;
+    std::string farmRange;
+    CLI::App* farmCmd = app.add_subcommand("farm", "render a scene's frames on a render farm (Slurm)");
+    farmCmd->require_subcommand(1);
+    CLI::App* submitCmd = farmCmd->add_subcommand(
+        "submit", "split the frames into chunks and submit them as a Slurm job array, one "
+                  "`lumafex render` per chunk; prints the job id (docs/farm.md)");
+    submitCmd->add_option("scene", farm.scene, "the scene file (JSON)")->required();
+    submitCmd->add_option("--chunk", farm.chunk, "frames per array task")
+        ->capture_default_str()
+        ->check(CLI::Range(int64_t{1}, int64_t{1000000000}));
+    submitCmd->add_option("--frames", farmRange, "only frames A to B (A-B, or one frame A)");
+    submitCmd->add_option("--output-dir", farm.outputDir, "the tasks write their outputs into DIR");
+    submitCmd->add_option("--farm-dir", farm.farmDir,
+                          "job script, task logs and results (default: lumafex-farm beside the scene)");
+    submitCmd->add_option("--partition", farm.partition, "the Slurm partition");
+    submitCmd->add_option("--sbatch-arg", farm.sbatchArgs,
+                          "one more argument for sbatch, repeatable (--sbatch-arg=--time=30)");
+    submitCmd->add_flag("--wait", farm.wait,
+                        "wait for every task; exit non-zero naming the chunks that failed");
+    submitCmd->add_flag("--dry-run", farm.dryRun, "print the job script, submit nothing");
+
     CLI11_PARSE(app, argc, argv);
     const Verbosity verbosity = quiet ? Verbosity::Quiet : (verbose ? Verbosity::Verbose : Verbosity::Normal);
     try {
@@ -102,6 +125,12 @@ int main(int argc, char** argv) {
         if (*editCmd) {
             edit.module = modulePath;
             return Edit(edit);
+        }
+        if (*submitCmd) {
+            farm.module = modulePath;
+            farm.quiet = quiet;
+            if (!farmRange.empty()) farm.frames = ParseFrameRange(farmRange);
+            return FarmSubmit(farm);
         }
         if (*demoCmd) {
             demo.module = modulePath;
