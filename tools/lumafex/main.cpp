@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
     CLI::App app{"lumafex: render image sequences through the Lumafex3 filter module, "
                  "exactly as the renderer would"};
     app.require_subcommand(1);
+    // The options above the commands may stand anywhere on the line.
+    app.fallthrough();
     app.set_version_flag("--version", std::string("lumafex ") + LUMAFEX_VERSION);
     app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module.\n"
                "Scene files are described in docs/scene-format.md.");
@@ -52,8 +55,16 @@ int main(int argc, char** argv) {
     bool verbose = false, quiet = false;
     app.add_option("--module", modulePath, "the module file (default: lumafex3.p beside this program, else in "
                    "../lib/lumafex/, else $LUMAFEX_MODULE)");
-    app.add_flag("-v,--verbose", verbose, "one line per frame");
-    app.add_flag("-q,--quiet", quiet, "no progress output");
+    app.add_flag("-v,--verbose", verbose,
+                 "one line per frame, also on a terminal (elsewhere, as in farm logs, that is "
+                 "the default)");
+    app.add_flag("-q,--quiet", quiet, "errors only: no progress, no summary");
+    LogFormat logFormat = LogFormat::Text;
+    app.add_option("--log-format", logFormat,
+                   "text, or json: the per-frame records and the summary as JSON lines")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, LogFormat>{{"text", LogFormat::Text}, {"json", LogFormat::Json}},
+            CLI::ignore_case));
 
     RenderOptions render;
     std::string range;
@@ -117,6 +128,7 @@ int main(int argc, char** argv) {
         if (*renderCmd) {
             render.module = modulePath;
             render.verbosity = verbosity;
+            render.logFormat = logFormat;
             if (!range.empty()) render.frames = ParseFrameRange(range);
             return Render(render);
         }

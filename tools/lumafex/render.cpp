@@ -76,7 +76,7 @@ int Render(const RenderOptions& options) {
     Host host(*module, scene);
     if (scene.settings) host.Load(*scene.settings);
 
-    Progress progress(frames.size(), options.verbosity);
+    Progress progress(frames.size(), options.verbosity, options.logFormat);
     std::size_t refused = 0;
     for (const SceneFrame* f : frames) {
         ColourImage colour = ReadColour(f->colour);
@@ -102,7 +102,7 @@ int Render(const RenderOptions& options) {
             ++refused;
             std::fprintf(stderr, "lumafex: frame %lld (%s): the module refused the frame; no output written\n",
                          static_cast<long long>(f->number), f->colour.c_str());
-            progress.FrameDone(f->number, "refused by the module");
+            progress.FrameDone(f->number, FrameOutcome::Refused, "refused by the module");
             continue;
         }
         const std::filesystem::path parent = std::filesystem::path(output).parent_path();
@@ -114,7 +114,7 @@ int Render(const RenderOptions& options) {
         WriteOutput(output, result);
         const std::string what = "wrote " + output +
                                  (depth ? " (depth from " + depth->channel + ")" : std::string());
-        progress.FrameDone(f->number, what.c_str());
+        progress.FrameDone(f->number, FrameOutcome::Written, what);
     }
     progress.Finish();
 

@@ -24,6 +24,7 @@ struct RenderOptions {
     std::string outputDir;                               // empty: as the scene says
     std::string saveScene;                               // empty: not saved
     Verbosity verbosity = Verbosity::Normal;
+    LogFormat logFormat = LogFormat::Text;
 };
 
 // Parses "A-B" or "A" (negative numbers allowed: "-5--1"); throws
