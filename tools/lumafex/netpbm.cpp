@@ -124,6 +124,7 @@ std::vector<uint8_t> Samples(Reader& r, const Header& h) {
     const std::size_t count = PixelCount(static_cast<int32_t>(h.width), static_cast<int32_t>(h.height)) *
                               static_cast<std::size_t>(h.depth);
     const std::size_t bytesPerSample = h.maxval > 255 ? 2 : 1;
+    CheckAllocation(r.path(), "the image", {count});
     const unsigned char* p = r.Pixels(count * bytesPerSample);
     std::vector<uint8_t> out(count);
     const auto maxval = static_cast<uint32_t>(h.maxval);
@@ -135,7 +136,7 @@ std::vector<uint8_t> Samples(Reader& r, const Header& h) {
 }
 
 Reader Open(const std::string& path, std::string& magic) {
-    Reader r(path, ReadWholeFile(path));
+    Reader r(path, ReadWholeFile(path, MemoryBudget()));
     magic = r.Token();
     return r;
 }
