@@ -25,7 +25,9 @@ int64_t ParseInteger(const std::string& text, const std::string& whole) {
     try {
         v = std::stoll(text, &used);
     } catch (const std::out_of_range&) {
-        v = std::numeric_limits<long long>::max();  // refused below
+        // Digits beyond any integer: refused below as out of range.
+        v = std::numeric_limits<long long>::max();
+        used = text.find_first_not_of("+-0123456789") == std::string::npos ? text.size() : 0;
     } catch (const std::exception&) {
         used = 0;
     }
