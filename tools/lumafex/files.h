@@ -1,23 +1,34 @@
-// Whole-file reads and safe writes: a write goes to a temporary file beside
-// the target and is renamed over it only when complete, so an interrupted
-// or failed write never leaves a truncated file behind.
+// Whole-file reads and safe writes. A write goes to a temporary file with a
+// unique name beside the target; every write is checked, the file is flushed
+// to the disk and its size compared with what was written, and only then is
+// it renamed over the target. On any failure the temporary file is removed
+// and the target is untouched: a file is written whole or not at all.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace lumafex::tool {
 
-// Reads the whole file; throws std::runtime_error naming the file.
-std::string ReadWholeFile(const std::string& path);
+// Throws std::runtime_error unless path names an existing regular file
+// (after following symbolic links): folders, devices and pipes are refused.
+void CheckRegularFile(const std::string& path);
 
-// Calls write with a stream on a temporary file beside path, then renames it
-// to path. Throws std::runtime_error naming the file when anything fails;
-// the temporary file is removed then.
+// Reads the whole of a regular file of at most limit bytes; throws
+// std::runtime_error naming the file.
+std::string ReadWholeFile(const std::string& path,
+                          uint64_t limit = std::numeric_limits<uint64_t>::max());
+
+// Replaces path with bytes, safely. A symbolic link is written through to
+// its target; an existing file keeps its permissions and is refused when it
+// is read-only. Throws std::runtime_error naming the file.
+void WriteBytesSafely(const std::string& path, std::string_view bytes);
+
+// Calls write with a stream, then writes what it wrote with WriteBytesSafely.
 void WriteFileSafely(const std::string& path, const std::function<void(std::ostream&)>& write);
-
-// The temporary name used for path (the same folder, so the rename is atomic).
-std::string TemporaryPathFor(const std::string& path);
 
 }  // namespace lumafex::tool

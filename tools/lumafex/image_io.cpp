@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "files.h"
 #include "netpbm.h"
 
 namespace lumafex::tool {
@@ -21,11 +22,6 @@ bool IsNetpbm(const std::string& ext) {
     return ext == "pam" || ext == "ppm" || ext == "pgm" || ext == "pnm" || ext == "pfm";
 }
 
-void CheckExists(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) throw ImageError(path + ": no such file");
-}
-
 }  // namespace
 
 std::string Extension(const std::string& path) {
@@ -37,17 +33,17 @@ std::string Extension(const std::string& path) {
 }
 
 ColourImage ReadColour(const std::string& path) {
-    CheckExists(path);
+    CheckRegularFile(path);
     return IsNetpbm(Extension(path)) ? ReadNetpbmColour(path) : ReadColourWithLibrary(path);
 }
 
 GreyImage ReadShadow(const std::string& path) {
-    CheckExists(path);
+    CheckRegularFile(path);
     return IsNetpbm(Extension(path)) ? ReadNetpbmGrey(path) : ReadShadowWithLibrary(path);
 }
 
 DepthImage ReadDepth(const std::string& path) {
-    CheckExists(path);
+    CheckRegularFile(path);
     return Extension(path) == "pfm" ? ReadPfm(path) : ReadDepthWithLibrary(path);
 }
 

@@ -1,9 +1,13 @@
 // Image files through OpenImageIO. Alpha is read and written unassociated:
 // the module sees exactly the colour bytes a PNG stores, and the bytes it
 // hands back are stored as they are.
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
-#include <filesystem>
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,19 +30,73 @@ struct OpenedImage {
     ImageSpec layout;
 };
 
+// More channels, parts or mip levels than any renderer's image holds are
+// taken for a damaged or hostile file.
+constexpr int kMaxChannels = 1024;
+constexpr int kMaxSubimages = 256;
+constexpr int kMaxMipLevels = 32;
+
+// The library's own limits, from the same memory budget.
+void SetLibraryLimits() {
+    OIIO::attribute("limits:channels", kMaxChannels);
+    const uint64_t megabytes = std::max<uint64_t>(MemoryBudget() >> 20, 1);
+    OIIO::attribute("limits:imagesize_MB", static_cast<int>(std::min<uint64_t>(megabytes, 1u << 30)));
+}
+
+uint64_t BytesPerChannel(const ImageSpec& layout) {
+    std::size_t most = layout.format.size();
+    for (const TypeDesc& t : layout.channelformats) most = std::max(most, t.size());
+    return most;
+}
+
+// Counts the parts (subimages) and the mip levels of the first one, stopping
+// past the limits, and leaves the reader on the first part's full level.
+void CheckPartsAndLevels(const std::string& path, ImageInput& input) {
+    int parts = 1;
+    while (parts <= kMaxSubimages && input.seek_subimage(parts, 0)) ++parts;
+    if (parts > kMaxSubimages)
+        throw ImageError(path + ": more than " + std::to_string(kMaxSubimages) + " subimages");
+    int levels = 1;
+    while (levels <= kMaxMipLevels && input.seek_subimage(0, levels)) ++levels;
+    if (levels > kMaxMipLevels)
+        throw ImageError(path + ": more than " + std::to_string(kMaxMipLevels) + " mip levels");
+    if (!input.seek_subimage(0, 0)) throw ImageError(path + ": cannot read image: " + input.geterror());
+}
+
 OpenedImage Open(const std::string& path) {
+    CheckRegularFile(path);
+    SetLibraryLimits();
     ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     OpenedImage image;
-    // Opening fills in the image's layout (size, channels, format) without
-    // reading a pixel, so the size is checked before anything is allocated.
+    // Opening fills in the image's layout (size, channels, format, tiles)
+    // without reading a pixel, so every size the decoder will allocate is
+    // checked before anything is allocated.
     image.input = ImageInput::create(path, false, &config);
     if (!image.input || !image.input->open(path, image.layout, config)) {
         const std::string why = image.input ? image.input->geterror() : OIIO::geterror();
         throw ImageError(path + ": cannot read image: " + why);
     }
-    CheckImageSize(path, image.layout.width, image.layout.height);
-    if (image.layout.depth > 1) throw ImageError(path + ": volume images are not supported");
+    const ImageSpec& l = image.layout;
+    CheckImageSize(path, l.width, l.height);
+    if (l.depth > 1) throw ImageError(path + ": volume images are not supported");
+    if (l.nchannels < 1 || l.nchannels > kMaxChannels) {
+        throw ImageError(path + ": " + std::to_string(l.nchannels) + " channels (1 to " +
+                         std::to_string(kMaxChannels) + " are accepted)");
+    }
+    const auto channels = static_cast<uint64_t>(l.nchannels);
+    const uint64_t bytes = BytesPerChannel(l);
+    if (l.tile_width > 0 || l.tile_height > 0) {
+        if (l.tile_width <= 0 || l.tile_height <= 0 || l.tile_depth < 0)
+            throw ImageError(path + ": bad tile size");
+        CheckAllocation(path, "a tile of " + std::to_string(l.tile_width) + "x" + std::to_string(l.tile_height),
+                        {static_cast<uint64_t>(l.tile_width), static_cast<uint64_t>(l.tile_height),
+                         static_cast<uint64_t>(std::max(l.tile_depth, 1)), channels, bytes});
+    }
+    // The whole image in its own format, and up to four channels as floats.
+    CheckAllocation(path, "the image", {static_cast<uint64_t>(l.width), static_cast<uint64_t>(l.height), channels, bytes});
+    CheckAllocation(path, "the image", {static_cast<uint64_t>(l.width), static_cast<uint64_t>(l.height), 4, 4});
+    CheckPartsAndLevels(path, *image.input);
     return image;
 }
 
@@ -144,23 +202,15 @@ void WriteWithLibrary(const std::string& path, const ColourImage& image) {
         rgba[4 * i + 2] = image.blue[i];
         rgba[4 * i + 3] = image.alpha[i];
     }
-    // Written to a temporary file beside the target and renamed when done.
-    const std::string temp = TemporaryPathFor(path);
-    if (!output->open(temp, layout) || !output->write_image(TypeDesc::UINT8, rgba.data()) ||
-        !output->close()) {
-        const std::string why = output->geterror();
-        output.reset();
-        std::error_code ignored;
-        std::filesystem::remove(temp, ignored);
-        throw ImageError(path + ": cannot write image: " + why);
+    // Encoded in memory, then written safely (checked, flushed, renamed).
+    OIIO::Filesystem::IOVecOutput encoded;
+    if (!output->supports("ioproxy") || !output->set_ioproxy(&encoded) || !output->open(path, layout) ||
+        !output->write_image(TypeDesc::UINT8, rgba.data()) || !output->close()) {
+        throw ImageError(path + ": cannot encode image: " + output->geterror());
     }
     output.reset();
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        throw ImageError(path + ": cannot replace: " + ec.message());
-    }
+    const std::vector<unsigned char>& data = encoded.buffer();
+    WriteBytesSafely(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
 
 }  // namespace lumafex::tool

@@ -1,6 +1,30 @@
 #include "images.h"
 
+#include <atomic>
+
 namespace lumafex::tool {
+
+namespace {
+std::atomic<uint64_t> gMemoryBudget{kDefaultMemoryBudget};
+}  // namespace
+
+void SetMemoryBudget(uint64_t bytes) { gMemoryBudget.store(bytes); }
+uint64_t MemoryBudget() { return gMemoryBudget.load(); }
+
+void CheckAllocation(const std::string& path, const std::string& what,
+                     std::initializer_list<uint64_t> factors) {
+    const uint64_t budget = MemoryBudget();
+    uint64_t bytes = 1;
+    bool over = false;
+    for (const uint64_t f : factors) {
+        if (f != 0 && bytes > budget / f) over = true;
+        bytes = over ? budget : bytes * f;
+    }
+    if (over || bytes > budget) {
+        throw ImageError(path + ": " + what + " would need more memory than the limit of " +
+                         std::to_string(budget >> 20) + " MB (see --memory-limit)");
+    }
+}
 
 void CheckImageSize(const std::string& path, int64_t width, int64_t height) {
     if (width <= 0 || height <= 0) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,6 +24,19 @@ public:
 
 // Throws an ImageError unless the declared size is within the limits.
 void CheckImageSize(const std::string& path, int64_t width, int64_t height);
+
+// The memory any one image may make a reader allocate: its pixel buffers,
+// a decoder's tile, an image file read whole. 1 GiB unless the user sets
+// another (lumafex --memory-limit MB, or LUMAFEX_MEMORY_LIMIT_MB).
+inline constexpr uint64_t kDefaultMemoryBudget = uint64_t{1} << 30;
+void SetMemoryBudget(uint64_t bytes);
+uint64_t MemoryBudget();
+
+// Throws an ImageError naming the file and what would be allocated unless
+// the product of the factors (computed without overflow) is within the
+// memory budget.
+void CheckAllocation(const std::string& path, const std::string& what,
+                     std::initializer_list<uint64_t> factors);
 
 struct ColourImage {
     int32_t width = 0;

@@ -3,6 +3,7 @@
 // sequences through it.
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -12,6 +13,8 @@
 #include "demo.h"
 #include "edit.h"
 #include "farm.h"
+#include "images.h"
+#include "interrupt.h"
 #include "module_loader.h"
 #include "render.h"
 #include "scene.h"
@@ -48,13 +51,23 @@ int main(int argc, char** argv) {
     // The options above the commands may stand anywhere on the line.
     app.fallthrough();
     app.set_version_flag("--version", std::string("lumafex ") + LUMAFEX_VERSION);
-    app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module.\n"
+    app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module,\n"
+               "130 or 143 interrupted (no unfinished file is left behind).\n"
                "Scene files are described in docs/scene-format.md.");
 
     std::string modulePath = DefaultModulePath();
     bool verbose = false, quiet = false;
-    app.add_option("--module", modulePath, "the module file (default: lumafex3.p beside this program, else in "
-                   "../lib/lumafex/, else $LUMAFEX_MODULE)");
+    uint64_t memoryLimitMb = kDefaultMemoryBudget >> 20;
+    app.add_option("--module", modulePath,
+                   "the module file (default: lumafex3.p beside this program, else in "
+                   "../lib/lumafex/, else $LUMAFEX_MODULE); a name without a folder is a file in "
+                   "the current folder");
+    app.add_option("--memory-limit", memoryLimitMb,
+                   "the memory in MB any one image may make a reader allocate (pixels, a "
+                   "decoder's tile); larger images are refused before a pixel is read")
+        ->envname("LUMAFEX_MEMORY_LIMIT_MB")
+        ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 20))
+        ->capture_default_str();
     app.add_flag("-v,--verbose", verbose,
                  "one line per frame, also on a terminal (elsewhere, as in farm logs, that is "
                  "the default)");
@@ -122,7 +135,16 @@ int main(int argc, char** argv) {
                         "wait for every task; exit non-zero naming the chunks that failed");
     submitCmd->add_flag("--dry-run", farm.dryRun, "print the job script, submit nothing");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version print and succeed; every other parse error is bad
+        // usage, whatever CLI11's own code for it.
+        const int printed = app.exit(e);
+        return printed == 0 ? kExitOk : kExitUsage;
+    }
+    SetMemoryBudget(memoryLimitMb << 20);
+    InstallInterruptHandlers();
     const Verbosity verbosity = quiet ? Verbosity::Quiet : (verbose ? Verbosity::Verbose : Verbosity::Normal);
     try {
         if (*renderCmd) {

@@ -13,6 +13,8 @@ namespace lumafex::tool {
 class LoadedModule {
 public:
     // Opens the module file; on failure returns null and says why in error.
+    // A name without a folder is a file in the current folder, never one
+    // looked up on the library search path.
     static std::unique_ptr<LoadedModule> Open(const std::string& path, std::string& error);
     ~LoadedModule();
     LoadedModule(const LoadedModule&) = delete;

@@ -11,7 +11,8 @@ namespace lumafex::tool {
 
 std::unique_ptr<LoadedModule> LoadedModule::Open(const std::string& path, std::string& error) {
     std::unique_ptr<LoadedModule> module(new LoadedModule);
-    module->library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    module->library_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module->library_ == nullptr) {
         const char* why = dlerror();
         error = "cannot load module " + path + ": " + (why != nullptr ? why : "unknown error");

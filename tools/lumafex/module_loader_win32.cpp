@@ -27,7 +27,8 @@ std::string SystemErrorText(DWORD code) {
 
 std::unique_ptr<LoadedModule> LoadedModule::Open(const std::string& path, std::string& error) {
     std::unique_ptr<LoadedModule> module(new LoadedModule);
-    HMODULE library = LoadLibraryA(path.c_str());
+    const std::string file = path.find_first_of("/\\:") == std::string::npos ? ".\\" + path : path;
+    HMODULE library = LoadLibraryA(file.c_str());
     if (library == nullptr) {
         error = "cannot load module " + path + ": " + SystemErrorText(GetLastError());
         return nullptr;

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "files.h"
 
@@ -13,7 +14,7 @@ namespace {
 // A cursor over a file's bytes that reads header tokens.
 class Reader {
 public:
-    Reader(std::string path, std::string data) : path_(std::move(path)), data_(std::move(data)) {}
+    Reader(std::string path, std::string_view data) : path_(std::move(path)), data_(data) {}
 
     [[noreturn]] void Fail(const std::string& what) const { throw ImageError(path_ + ": " + what); }
 
@@ -34,7 +35,7 @@ public:
         SkipSpace();
         const std::size_t start = pos_;
         while (pos_ < data_.size() && !std::isspace(static_cast<unsigned char>(data_[pos_]))) ++pos_;
-        return data_.substr(start, pos_ - start);
+        return std::string(data_.substr(start, pos_ - start));
     }
     int64_t Number(const char* what) {
         const std::string t = Token();
@@ -68,7 +69,7 @@ public:
         SkipBlanks();
         const std::size_t start = pos_;
         while (pos_ < data_.size() && data_[pos_] != '\n') ++pos_;
-        std::string s = data_.substr(start, pos_ - start);
+        std::string s(data_.substr(start, pos_ - start));
         while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
         return s;
     }
@@ -83,7 +84,7 @@ private:
         while (pos_ < data_.size() && (data_[pos_] == ' ' || data_[pos_] == '\t')) ++pos_;
     }
     std::string path_;
-    std::string data_;
+    std::string_view data_;  // the caller's bytes, alive while the reader is
     std::size_t pos_ = 0;
 };
 
@@ -124,6 +125,7 @@ std::vector<uint8_t> Samples(Reader& r, const Header& h) {
     const std::size_t count = PixelCount(static_cast<int32_t>(h.width), static_cast<int32_t>(h.height)) *
                               static_cast<std::size_t>(h.depth);
     const std::size_t bytesPerSample = h.maxval > 255 ? 2 : 1;
+    CheckAllocation(r.path(), "the image", {count});
     const unsigned char* p = r.Pixels(count * bytesPerSample);
     std::vector<uint8_t> out(count);
     const auto maxval = static_cast<uint32_t>(h.maxval);
@@ -134,8 +136,8 @@ std::vector<uint8_t> Samples(Reader& r, const Header& h) {
     return out;
 }
 
-Reader Open(const std::string& path, std::string& magic) {
-    Reader r(path, ReadWholeFile(path));
+Reader Open(const std::string& data, const std::string& path, std::string& magic) {
+    Reader r(path, data);
     magic = r.Token();
     return r;
 }
@@ -143,8 +145,12 @@ Reader Open(const std::string& path, std::string& magic) {
 }  // namespace
 
 ColourImage ReadNetpbmColour(const std::string& path) {
+    return ParseNetpbmColour(ReadWholeFile(path, MemoryBudget()), path);
+}
+
+ColourImage ParseNetpbmColour(const std::string& data, const std::string& path) {
     std::string magic;
-    Reader r = Open(path, magic);
+    Reader r = Open(data, path, magic);
     if (magic != "P7" && magic != "P6" && magic != "P5")
         r.Fail("not a binary PAM, PPM or PGM image");
     const Header h = ReadHeader(r, magic);
@@ -168,8 +174,12 @@ ColourImage ReadNetpbmColour(const std::string& path) {
 }
 
 GreyImage ReadNetpbmGrey(const std::string& path) {
+    return ParseNetpbmGrey(ReadWholeFile(path, MemoryBudget()), path);
+}
+
+GreyImage ParseNetpbmGrey(const std::string& data, const std::string& path) {
     std::string magic;
-    Reader r = Open(path, magic);
+    Reader r = Open(data, path, magic);
     if (magic != "P5" && magic != "P7") r.Fail("not a binary PGM or PAM image");
     const Header h = ReadHeader(r, magic);
     const std::vector<uint8_t> s = Samples(r, h);
@@ -184,8 +194,12 @@ GreyImage ReadNetpbmGrey(const std::string& path) {
 }
 
 DepthImage ReadPfm(const std::string& path) {
+    return ParsePfm(ReadWholeFile(path, MemoryBudget()), path);
+}
+
+DepthImage ParsePfm(const std::string& data, const std::string& path) {
     std::string magic;
-    Reader r = Open(path, magic);
+    Reader r = Open(data, path, magic);
     if (magic != "Pf") r.Fail("not a one-channel PFM (Pf) image");
     const int64_t w = r.Number("width");
     const int64_t h = r.Number("height");

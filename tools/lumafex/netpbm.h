@@ -16,6 +16,12 @@ GreyImage ReadNetpbmGrey(const std::string& path);
 // One channel of floats: PFM "Pf" in either byte order, rows stored bottom-up.
 DepthImage ReadPfm(const std::string& path);
 
+// The same readers over a file's bytes held in memory; path names the file
+// in messages.
+ColourImage ParseNetpbmColour(const std::string& data, const std::string& path);
+GreyImage ParseNetpbmGrey(const std::string& data, const std::string& path);
+DepthImage ParsePfm(const std::string& data, const std::string& path);
+
 // Writes the image as PAM RGB_ALPHA, maxval 255.
 void WritePam(const std::string& path, const ColourImage& image);
 // Writes a PFM "Pf" little-endian (for tests and the demo).

@@ -2,12 +2,18 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <limits>
+#include <unordered_map>
+#include <vector>
 #include <stdexcept>
 
+#include "file_identity.h"
 #include "host.h"
+#include "interrupt.h"
 #include "image_io.h"
 #include "module_loader.h"
 #include "scene.h"
+#include "sequence.h"
 
 namespace lumafex::tool {
 
@@ -18,11 +24,19 @@ int64_t ParseInteger(const std::string& text, const std::string& whole) {
     long long v = 0;
     try {
         v = std::stoll(text, &used);
+    } catch (const std::out_of_range&) {
+        // Digits beyond any integer: refused below as out of range.
+        v = std::numeric_limits<long long>::max();
+        used = text.find_first_not_of("+-0123456789") == std::string::npos ? text.size() : 0;
     } catch (const std::exception&) {
         used = 0;
     }
     if (text.empty() || used != text.size()) {
         throw std::invalid_argument("bad frame range \"" + whole + "\": expected A-B or A");
+    }
+    if (v < -kMaxFrameNumber || v > kMaxFrameNumber) {
+        throw std::invalid_argument("bad frame range \"" + whole +
+                                    "\": frame numbers go from -1000000000 to 1000000000");
     }
     return v;
 }
@@ -37,9 +51,37 @@ void CheckSameSize(const std::string& colourPath, const ColourImage& colour,
     }
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
+struct FrameFiles {
+    const SceneFrame* frame;
+    std::string output;  // after --output-dir
+};
+
+std::string FrameName(const SceneFrame& f) { return "frame " + std::to_string(f.number); }
+
+// Refuses, before anything is written, an output that would replace an
+// input of any frame (or the scene), and two writes to the same file.
+void CheckOutputsAreDistinct(const RenderOptions& options, const std::vector<FrameFiles>& frames) {
+    std::unordered_map<std::string, std::string> inputs;  // identity -> what reads it
+    inputs.emplace(FileIdentity(options.scene), "the input scene");
+    for (const FrameFiles& f : frames) {
+        for (const std::string* in : {&f.frame->colour, &f.frame->shadow, &f.frame->depth}) {
+            if (!in->empty()) inputs.emplace(FileIdentity(*in), "an input of " + FrameName(*f.frame));
+        }
+    }
+    std::unordered_map<std::string, std::string> outputs;
+    auto claim = [&](const std::string& path, const std::string& who) {
+        const std::string id = FileIdentity(path);
+        if (const auto in = inputs.find(id); in != inputs.end()) {
+            throw std::runtime_error(path + ": " + who + " would overwrite " + in->second +
+                                     "; name another file (nothing was written)");
+        }
+        if (const auto [it, isNew] = outputs.emplace(id, who); !isNew) {
+            throw std::runtime_error(path + ": " + it->second + " and " + who +
+                                     " would write the same file (nothing was written)");
+        }
+    };
+    for (const FrameFiles& f : frames) claim(f.output, FrameName(*f.frame));
+    if (!options.saveScene.empty()) claim(options.saveScene, "--save-scene");
 }
 
 }  // namespace
@@ -59,16 +101,19 @@ std::pair<int64_t, int64_t> ParseFrameRange(const std::string& text) {
 
 int Render(const RenderOptions& options) {
     const Scene scene = LoadScene(options.scene);
-    if (!options.saveScene.empty() && SameFile(options.scene, options.saveScene)) {
-        throw std::runtime_error(options.saveScene +
-                                 ": --save-scene would overwrite the input scene; name another file");
-    }
-    std::vector<const SceneFrame*> frames;
+    std::vector<FrameFiles> frames;
     for (const SceneFrame& f : scene.frames) {
-        if (!options.frames || (f.number >= options.frames->first && f.number <= options.frames->second))
-            frames.push_back(&f);
+        if (options.frames && (f.number < options.frames->first || f.number > options.frames->second))
+            continue;
+        std::string output = f.output;
+        if (!options.outputDir.empty()) {
+            output = (std::filesystem::path(options.outputDir) /
+                      std::filesystem::path(f.output).filename()).string();
+        }
+        frames.push_back({&f, std::move(output)});
     }
     if (frames.empty()) throw std::runtime_error(options.scene + ": no frames in the range asked for");
+    CheckOutputsAreDistinct(options, frames);
 
     std::string error;
     const std::unique_ptr<LoadedModule> module = LoadedModule::Open(options.module, error);
@@ -78,7 +123,9 @@ int Render(const RenderOptions& options) {
 
     Progress progress(frames.size(), options.verbosity, options.logFormat);
     std::size_t refused = 0;
-    for (const SceneFrame* f : frames) {
+    for (const FrameFiles& files : frames) {
+        const SceneFrame* f = files.frame;
+        SetInterruptContext(FrameName(*f));
         ColourImage colour = ReadColour(f->colour);
         std::optional<GreyImage> shadow;
         if (!f->shadow.empty()) {
@@ -90,11 +137,7 @@ int Render(const RenderOptions& options) {
             depth = ReadDepth(f->depth);
             CheckSameSize(f->colour, colour, f->depth, depth->width, depth->height);
         }
-        std::string output = f->output;
-        if (!options.outputDir.empty()) {
-            output = (std::filesystem::path(options.outputDir) /
-                      std::filesystem::path(f->output).filename()).string();
-        }
+        const std::string& output = files.output;
         ColourImage result;
         const bool written = host.Process(colour, shadow ? &*shadow : nullptr,
                                           depth ? &*depth : nullptr, f->time, result);
@@ -111,15 +154,24 @@ int Render(const RenderOptions& options) {
             std::filesystem::create_directories(parent, ec);
             if (ec) throw std::runtime_error(parent.string() + ": cannot create folder: " + ec.message());
         }
-        WriteOutput(output, result);
+        try {
+            WriteOutput(output, result);
+        } catch (const std::exception& e) {
+            throw std::runtime_error(FrameName(*f) + ": " + e.what());
+        }
         const std::string what = "wrote " + output +
                                  (depth ? " (depth from " + depth->channel + ")" : std::string());
         progress.FrameDone(f->number, FrameOutcome::Written, what);
     }
+    SetInterruptContext("");
     progress.Finish();
 
     const std::vector<std::string> lines = host.Save();
-    if (!options.saveScene.empty()) WriteSceneWithSettings(scene, lines, options.saveScene);
+    if (!options.saveScene.empty()) {
+        SetInterruptContext("saving the scene");
+        WriteSceneWithSettings(scene, lines, options.saveScene);
+        SetInterruptContext("");
+    }
     if (refused > 0) {
         std::fprintf(stderr, "lumafex: %zu of %zu frames were refused by the module\n", refused,
                      frames.size());

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "files.h"
+#include "images.h"
 #include "sequence.h"
 
 namespace lumafex::tool {
@@ -40,8 +41,13 @@ public:
         if (!std::isfinite(v)) Fail(where, "must be a finite number");
         return v;
     }
-    int64_t Integer(const Json& value, const std::string& where) const {
+    int64_t FrameNumber(const Json& value, const std::string& where) const {
         if (!value.is_number_integer()) Fail(where, "must be a whole number");
+        const bool inRange = value.is_number_unsigned()
+                                 ? value.get<uint64_t>() <= static_cast<uint64_t>(kMaxFrameNumber)
+                                 : value.get<int64_t>() >= -kMaxFrameNumber &&
+                                       value.get<int64_t>() <= kMaxFrameNumber;
+        if (!inRange) Fail(where, "frame numbers go from -1000000000 to 1000000000");
         return value.get<int64_t>();
     }
     std::string String(const Json& value, const std::string& where) const {
@@ -66,6 +72,58 @@ std::string LineAndColumn(const std::string& text, std::size_t offset) {
     }
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
+
+// The deepest nesting of arrays and objects, and where it first passes
+// kMaxJsonDepth (npos when it never does). Strings are skipped as the JSON
+// lexer skips them, so brackets inside them do not count.
+std::size_t TooDeepAt(const std::string& text) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxJsonDepth) return i;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return std::string::npos;
+}
+
+// The JSON library's reason without its "[json.exception...]" tag and its
+// own position (the message gives line and column itself).
+std::string LibraryReason(const std::string& what) {
+    std::string reason = what;
+    if (reason.rfind("[json.exception.", 0) == 0) {
+        const std::size_t close = reason.find("] ");
+        if (close != std::string::npos) reason.erase(0, close + 2);
+    }
+    if (reason.rfind("parse error", 0) == 0) {
+        const std::size_t colon = reason.find(": ");
+        if (colon != std::string::npos) reason.erase(0, colon + 2);
+    }
+    return reason;
+}
+
+// Builds the document like the library's own parser, but keeps the position
+// of the first error, whatever its kind (syntax, a number out of range).
+class DocumentBuilder : public nlohmann::detail::json_sax_dom_parser<Json> {
+public:
+    explicit DocumentBuilder(Json& document) : json_sax_dom_parser(document, false) {}
+    template <class Exception>
+    bool parse_error(std::size_t position, const std::string& /*token*/, const Exception& ex) {
+        errorAt = position;
+        reason = LibraryReason(ex.what());
+        return false;
+    }
+    std::size_t errorAt = 0;
+    std::string reason;
+};
 
 std::vector<SceneItem> ReadItems(const Checker& check, const Json& doc, const char* key) {
     std::vector<SceneItem> items;
@@ -94,6 +152,19 @@ std::vector<SceneItem> ReadItems(const Checker& check, const Json& doc, const ch
         items.push_back(std::move(item));
     }
     return items;
+}
+
+// A range's frames all hold their expanded paths: refuse a table that
+// would take more than the memory budget (a million frames of long paths).
+void CheckFrameTable(const Checker& check, const Json& frames, uint64_t count) {
+    uint64_t perFrame = sizeof(SceneFrame);
+    for (const char* key : {"color", "shadow", "depth", "output"}) {
+        if (frames.contains(key) && frames[key].is_string())
+            perFrame += frames[key].get_ref<const std::string&>().size() + 64;
+    }
+    if (perFrame > MemoryBudget() / count)
+        check.Fail("frames", "the frame list would need more memory than the limit of " +
+                                 std::to_string(MemoryBudget() >> 20) + " MB");
 }
 
 std::string Resolve(const std::filesystem::path& base, const std::string& path) {
@@ -129,14 +200,20 @@ void SceneItem::PositionAt(double time, double out[3]) const {
 }
 
 Scene LoadScene(const std::string& path) {
-    const std::string text = ReadWholeFile(path);
+    return ParseScene(ReadWholeFile(path, kMaxSceneFileBytes), path);
+}
+
+Scene ParseScene(const std::string& text, const std::string& path) {
     Scene scene;
     scene.path = path;
-    try {
-        scene.document = Json::parse(text);
-    } catch (const Json::parse_error& e) {
-        throw SceneError(path + ": " + LineAndColumn(text, e.byte > 0 ? e.byte - 1 : 0) +
-                         ": not valid JSON");
+    if (const std::size_t at = TooDeepAt(text); at != std::string::npos) {
+        throw SceneError(path + ": " + LineAndColumn(text, at) + ": not valid here: lists and objects nested more than " +
+                         std::to_string(kMaxJsonDepth) + " deep");
+    }
+    DocumentBuilder builder(scene.document);
+    if (!Json::sax_parse(text, &builder) || !builder.reason.empty()) {
+        throw SceneError(path + ": " + LineAndColumn(text, builder.errorAt > 0 ? builder.errorAt - 1 : 0) +
+                         ": not valid JSON: " + builder.reason);
     }
     const Checker check(path);
     const Json& doc = scene.document;
@@ -148,7 +225,7 @@ Scene LoadScene(const std::string& path) {
     double fps = 24.0;
     if (doc.contains("fps")) {
         fps = check.Number(doc["fps"], "fps");
-        if (fps <= 0.0) check.Fail("fps", "must be above 0");
+        if (!(fps >= kMinFps && fps <= kMaxFps)) check.Fail("fps", "must be from 0.001 to 10000");
     }
     scene.cameras = ReadItems(check, doc, "cameras");
     scene.objects = ReadItems(check, doc, "objects");
@@ -173,7 +250,15 @@ Scene LoadScene(const std::string& path) {
                 if (required) check.Fail(where, std::string("missing \"") + key + "\"");
                 return {};
             }
-            return Resolve(base, ExpandFramePattern(check.String(entry[key], where + "." + key), number));
+            std::string resolved;
+            try {
+                resolved = Resolve(base, ExpandFramePattern(check.String(entry[key], where + "." + key), number));
+            } catch (const std::length_error& e) {
+                check.Fail(where + "." + key, e.what());
+            }
+            if (resolved.size() > kMaxPathLength)
+                check.Fail(where + "." + key, "the path is longer than " + std::to_string(kMaxPathLength) + " characters");
+            return resolved;
         };
         f.colour = pattern("color", true);
         f.shadow = pattern("shadow", false);
@@ -186,18 +271,30 @@ Scene LoadScene(const std::string& path) {
     const Json& frames = doc["frames"];
     if (frames.is_object()) {
         check.OnlyKeys(frames, "frames", {"first", "last", "color", "shadow", "depth", "output"});
-        const int64_t first = check.Integer(check.Required(frames, "first", "frames"), "frames.first");
-        const int64_t last = check.Integer(check.Required(frames, "last", "frames"), "frames.last");
+        const int64_t first = check.FrameNumber(check.Required(frames, "first", "frames"), "frames.first");
+        const int64_t last = check.FrameNumber(check.Required(frames, "last", "frames"), "frames.last");
         if (last < first) check.Fail("frames", "last comes before first");
-        if (last - first >= 1000000) check.Fail("frames", "more than a million frames");
-        if (first != last && !HasFrameNumber(frames.value("output", std::string())))
+        const int64_t count = last - first + 1;  // both within +-10^9: no overflow
+        if (count > kMaxSceneFrames) check.Fail("frames", "more than " + std::to_string(kMaxSceneFrames) + " frames");
+        const std::string output = check.String(check.Required(frames, "output", "frames"), "frames.output");
+        bool numbered = false;
+        try {
+            numbered = HasFrameNumber(output);
+        } catch (const std::length_error& e) {
+            check.Fail("frames.output", e.what());
+        }
+        if (first != last && !numbered)
             check.Fail("frames.output", "needs a frame number (#, @ or %04d) for a sequence");
+        CheckFrameTable(check, frames, static_cast<uint64_t>(count));
+        scene.frames.reserve(static_cast<std::size_t>(count));
         for (int64_t n = first; n <= last; ++n) scene.frames.push_back(frameFrom(frames, "frames", n, std::nullopt));
     } else if (frames.is_array()) {
+        if (frames.size() > static_cast<std::size_t>(kMaxSceneFrames))
+            check.Fail("frames", "more than " + std::to_string(kMaxSceneFrames) + " frames");
         for (std::size_t i = 0; i < frames.size(); ++i) {
             const std::string where = "frames[" + std::to_string(i) + "]";
             check.OnlyKeys(frames[i], where, {"frame", "time", "color", "shadow", "depth", "output"});
-            const int64_t number = check.Integer(check.Required(frames[i], "frame", where), where + ".frame");
+            const int64_t number = check.FrameNumber(check.Required(frames[i], "frame", where), where + ".frame");
             std::optional<double> time;
             if (frames[i].contains("time")) time = check.Number(frames[i]["time"], where + ".time");
             scene.frames.push_back(frameFrom(frames[i], where, number, time));

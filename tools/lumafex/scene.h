@@ -51,9 +51,22 @@ struct Scene {
     nlohmann::ordered_json document;  // the file as read, for writing back
 };
 
-// Reads and checks a scene file. Errors name the file and, for JSON syntax,
-// the line and column; unknown keys are refused.
+// Limits on what a scene may ask for, each refused with a clear error.
+inline constexpr uint64_t kMaxSceneFileBytes = uint64_t{64} << 20;  // 64 MB
+inline constexpr int kMaxJsonDepth = 64;            // arrays and objects nested in each other
+inline constexpr int64_t kMaxSceneFrames = 1000000;  // frames in one scene
+inline constexpr double kMinFps = 0.001;
+inline constexpr double kMaxFps = 10000.0;
+inline constexpr std::size_t kMaxPathLength = 4096;  // an image path after expansion
+
+// Reads and checks a scene file (a regular file of at most
+// kMaxSceneFileBytes). Errors name the file and, for JSON syntax, the line,
+// column and the JSON library's reason; unknown keys are refused.
 Scene LoadScene(const std::string& path);
+
+// The same checks on a scene's text held in memory; path names it in
+// messages, and relative image paths are relative to path's folder.
+Scene ParseScene(const std::string& text, const std::string& path);
 
 // Writes the scene's document with the given settings lines to path, safely
 // (a temporary file renamed over the target).

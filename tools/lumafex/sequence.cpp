@@ -1,27 +1,33 @@
 #include "sequence.h"
 
 #include <cctype>
-#include <cstdio>
+#include <algorithm>
+#include <stdexcept>
 
 namespace lumafex::tool {
 
 namespace {
 
-std::string Padded(int64_t frame, int width) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%0*lld", width, static_cast<long long>(frame));
-    return buffer;
+std::string Padded(int64_t frame, std::size_t width) {
+    if (width > static_cast<std::size_t>(kMaxFrameDigits)) {
+        throw std::length_error("a frame number of " + std::to_string(width) +
+                                " digits is wider than " + std::to_string(kMaxFrameDigits));
+    }
+    std::string text = std::to_string(frame);
+    const std::size_t sign = frame < 0 ? 1 : 0;
+    if (text.size() < width) text.insert(sign, width - text.size(), '0');
+    return text;
 }
 
 // Length of a "%d" or "%0Nd" token at pattern[i], its width in width; 0 if none.
-std::size_t PrintfToken(const std::string& p, std::size_t i, int& width) {
+std::size_t PrintfToken(const std::string& p, std::size_t i, std::size_t& width) {
     if (p[i] != '%') return 0;
     std::size_t j = i + 1;
-    int w = 0;
+    std::size_t w = 0;
     if (j < p.size() && p[j] == '0') {
         ++j;
-        while (j < p.size() && std::isdigit(static_cast<unsigned char>(p[j])) && w < 100) {
-            w = w * 10 + (p[j] - '0');
+        while (j < p.size() && std::isdigit(static_cast<unsigned char>(p[j]))) {
+            w = std::min<std::size_t>(w * 10 + static_cast<std::size_t>(p[j] - '0'), 1000);
             ++j;
         }
     }
@@ -42,10 +48,10 @@ std::string ExpandFramePattern(const std::string& pattern, int64_t frame) {
             while (i < pattern.size() && (pattern[i] == '#' || pattern[i] == '@')) ++i;
             const std::size_t run = i - start;
             const bool loneHash = run == 1 && pattern[start] == '#';
-            out += Padded(frame, loneHash ? 4 : static_cast<int>(run));
+            out += Padded(frame, loneHash ? 4 : run);
             continue;
         }
-        int width = 0;
+        std::size_t width = 0;
         if (const std::size_t n = PrintfToken(pattern, i, width)) {
             out += Padded(frame, width);
             i += n;

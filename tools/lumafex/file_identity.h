@@ -1,0 +1,13 @@
+// Whether two paths name the same file: an existing file is known by its
+// device and inode (so hard links, symbolic links and different spellings
+// agree), a file still to be written by its normalised absolute path.
+#pragma once
+
+#include <string>
+
+namespace lumafex::tool {
+
+// A text equal for two paths exactly when they name the same file.
+std::string FileIdentity(const std::string& path);
+
+}  // namespace lumafex::tool
