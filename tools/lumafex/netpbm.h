@@ -3,6 +3,7 @@
 // the declared size before it allocates and refuses truncated files.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "images.h"
@@ -16,11 +17,22 @@ GreyImage ReadNetpbmGrey(const std::string& path);
 // One channel of floats: PFM "Pf" in either byte order, rows stored bottom-up.
 DepthImage ReadPfm(const std::string& path);
 
+// The same readers over a file's bytes already in memory; name is the file
+// named in errors.
+ColourImage ReadNetpbmColourFromBytes(const std::string& name, std::string data);
+GreyImage ReadNetpbmGreyFromBytes(const std::string& name, std::string data);
+DepthImage ReadPfmFromBytes(const std::string& name, std::string data);
+
 // Writes the image as PAM RGB_ALPHA, maxval 255.
 void WritePam(const std::string& path, const ColourImage& image);
 // Writes a PFM "Pf" little-endian (for tests and the demo).
 void WritePfm(const std::string& path, const DepthImage& image);
 // Writes a PGM P5, maxval 255.
 void WritePgm(const std::string& path, const GreyImage& image);
+
+// The bytes of those files, written to a stream.
+void WritePamTo(std::ostream& out, const ColourImage& image);
+void WritePfmTo(std::ostream& out, const DepthImage& image);
+void WritePgmTo(std::ostream& out, const GreyImage& image);
 
 }  // namespace lumafex::tool
