@@ -1,16 +1,24 @@
 #include "sequence.h"
 
 #include <cctype>
-#include <cstdio>
+#include <cstdint>
 
 namespace lumafex::tool {
 
 namespace {
 
+// The frame as printf's "%0*lld" writes it, at any width: the sign, then
+// zeros up to the width, then the digits.
 std::string Padded(int64_t frame, int width) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%0*lld", width, static_cast<long long>(frame));
-    return buffer;
+    const uint64_t magnitude =
+        frame < 0 ? 0 - static_cast<uint64_t>(frame) : static_cast<uint64_t>(frame);
+    const std::string digits = std::to_string(magnitude);
+    std::string out = frame < 0 ? "-" : "";
+    const std::size_t used = out.size() + digits.size();
+    if (width > 0 && static_cast<std::size_t>(width) > used) {
+        out.append(static_cast<std::size_t>(width) - used, '0');
+    }
+    return out + digits;
 }
 
 // Length of a "%d" or "%0Nd" token at pattern[i], its width in width; 0 if none.
