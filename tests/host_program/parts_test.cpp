@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 #include "image_io.h"
 #include "netpbm.h"
@@ -29,6 +30,16 @@ TEST(SequencePatterns, ExpandLikeVfxTools) {
     EXPECT_EQ(ExpandFramePattern("100%.png", 3), "100%.png");
     EXPECT_TRUE(HasFrameNumber("a.%03d.png"));
     EXPECT_FALSE(HasFrameNumber("still.png"));
+}
+
+TEST(SequencePatterns, WideNumbersAreWrittenWhole) {
+    // Widths beyond a 64-bit number's digits pad in full, so every frame
+    // still gets a path of its own.
+    EXPECT_EQ(ExpandFramePattern("f.%040d", 7), "f." + std::string(39, '0') + "7");
+    EXPECT_EQ(ExpandFramePattern(std::string(33, '@'), -12), "-" + std::string(30, '0') + "12");
+    EXPECT_TRUE(HasFrameNumber("f.%0404d.png"));
+    EXPECT_NE(ExpandFramePattern("%0404d", 0), ExpandFramePattern("%0404d", 1));
+    EXPECT_EQ(ExpandFramePattern("#", std::numeric_limits<int64_t>::min()), "-9223372036854775808");
 }
 
 TEST(FrameRanges, ParseSingleFramesRangesAndNegatives) {
