@@ -130,6 +130,10 @@ TEST_F(SceneFiles, ErrorsNameTheFileAndWhatIsWrong) {
                   .find("[x, y, z]"),
               std::string::npos);
     EXPECT_NE(ErrorOf("").find("not valid JSON"), std::string::npos);
+    // A range's output that is not a text is refused like any other key.
+    EXPECT_NE(ErrorOf(R"({"frames": {"first": 1, "last": 2, "color": "a.#", "output": 5}})")
+                  .find("scene.json: frames.output: must be a text"),
+              std::string::npos);
 }
 
 TEST(NetpbmFiles, RoundTripAndRefuseBadFiles) {

@@ -128,8 +128,9 @@ void SceneItem::PositionAt(double time, double out[3]) const {
     std::copy(before->position, before->position + 3, out);
 }
 
-Scene LoadScene(const std::string& path) {
-    const std::string text = ReadWholeFile(path);
+Scene LoadScene(const std::string& path) { return LoadSceneText(path, ReadWholeFile(path)); }
+
+Scene LoadSceneText(const std::string& path, const std::string& text) {
     Scene scene;
     scene.path = path;
     try {
@@ -190,7 +191,8 @@ Scene LoadScene(const std::string& path) {
         const int64_t last = check.Integer(check.Required(frames, "last", "frames"), "frames.last");
         if (last < first) check.Fail("frames", "last comes before first");
         if (last - first >= 1000000) check.Fail("frames", "more than a million frames");
-        if (first != last && !HasFrameNumber(frames.value("output", std::string())))
+        if (first != last && frames.contains("output") &&
+            !HasFrameNumber(check.String(frames["output"], "frames.output")))
             check.Fail("frames.output", "needs a frame number (#, @ or %04d) for a sequence");
         for (int64_t n = first; n <= last; ++n) scene.frames.push_back(frameFrom(frames, "frames", n, std::nullopt));
     } else if (frames.is_array()) {

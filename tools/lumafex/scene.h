@@ -54,6 +54,9 @@ struct Scene {
 // Reads and checks a scene file. Errors name the file and, for JSON syntax,
 // the line and column; unknown keys are refused.
 Scene LoadScene(const std::string& path);
+// The same over a scene file's text already in memory; relative image paths
+// resolve against path's folder as for the file.
+Scene LoadSceneText(const std::string& path, const std::string& text);
 
 // Writes the scene's document with the given settings lines to path, safely
 // (a temporary file renamed over the target).
