@@ -178,6 +178,11 @@ TEST(NetpbmFiles, RoundTripAndRefuseBadFiles) {
     WriteText(dir / "text.pam", "hello");
     EXPECT_NE(errorOf(dir / "text.pam").find("not a binary PAM"), std::string::npos);
     EXPECT_NE(errorOf(dir / "missing.pam").find("missing.pam: no such file"), std::string::npos);
+    // A PFM scale that is not a finite number says nothing about byte order.
+    for (const char* scale : {"nan", "inf", "-inf", "0"}) {
+        const std::string text = std::string("Pf\n1 1\n") + scale + "\n" + std::string(4, '\0');
+        EXPECT_THROW(ReadPfmFromBytes("s.pfm", text), ImageError) << scale;
+    }
 }
 
 TEST(SettingsBlocks, EditByKeyAndRefuseUnknownKeysAndNonNumbers) {

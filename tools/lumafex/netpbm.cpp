@@ -1,6 +1,7 @@
 #include "netpbm.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -203,7 +204,7 @@ DepthImage ReadPfmFromBytes(const std::string& path, std::string data) {
     const int64_t h = r.Number("height");
     const double scale = r.Real("scale");
     r.EndOfHeader();
-    if (scale == 0.0) r.Fail("scale must not be 0");
+    if (!std::isfinite(scale) || scale == 0.0) r.Fail("scale must be a finite number other than 0");
     CheckImageSize(path, w, h);
     DepthImage image;
     image.width = static_cast<int32_t>(w);
