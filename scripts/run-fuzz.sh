@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang++ (-fsanitize=fuzzer,address,undefined)
 # in their own build directory, build/fuzz, and runs each in turn for
-# FUZZ_SECONDS seconds (50 unless set; at least 30 so that every target gets
-# a real run, and five targets stay within five minutes together).
+# FUZZ_SECONDS seconds (45 unless set: at least 30 so that every target gets
+# a real run, and the five targets with the build within five minutes).
 # FUZZ_TARGETS picks targets by name (all of them unless set).
 #
 # A crash, a sanitizer report, a failed check, a leak, a timeout or running
@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds="${FUZZ_SECONDS:-50}"
+seconds="${FUZZ_SECONDS:-45}"
 cxx="${FUZZ_CXX:-clang++}"
 targets="${FUZZ_TARGETS:-scene_lines preset scene netpbm sequence}"
 
