@@ -396,24 +396,7 @@ void DialogController::SavePresetAs() {
     if (!path) return;
 
     PresetBytes bytes(static_cast<uint8_t*>(block.data()), kPresetSize);
-    std::memset(bytes.data(), 0, kPresetSize);
-    for (const PresetTextSlot& slot : kPresetTextSlots) {
-        char text[kPresetTextSize];
-        surface_.GetText(slot.edit, text, sizeof text);
-        PutPresetText(bytes, slot.offset, text);
-    }
-    for (const PresetColourSlot& slot : kPresetColourSlots) {
-        PutPresetNumber(bytes, slot.offset, model_.settings->*slot.bound);
-    }
-    PutPresetInt(bytes, kPresetFilterIncludeOffset, SelectedFilterInclude());
-    for (const PresetSwitchSlot& slot : kPresetSwitchSlots) {
-        // Softer keeps its third state; the other boxes are on or off.
-        const int state = surface_.GetCheckState(slot.check);
-        const bool third = slot.check == kSofterCheck && state == kIndeterminate;
-        PutPresetInt(bytes, slot.offset, third ? 2 : (state != kUnchecked ? 1 : 0));
-    }
-    PutPresetInt(bytes, kPresetFlipOffset, FlipFromControls());
-    PutPresetInt(bytes, kPresetKeyPrepOffset, KeyPrepFromControls());
+    StorePreset(bytes);
     if (!WritePresetFile(path->c_str(), bytes)) {
         surface_.ShowMessage(kWriteErrorText, kFileErrorCaption, false);
     }
@@ -433,6 +416,31 @@ void DialogController::OpenPreset() {
         surface_.ShowMessage(kReadErrorText, kFileErrorCaption, false);
         return;
     }
+    ApplyPreset(bytes);
+}
+
+void DialogController::StorePreset(PresetBytes bytes) const {
+    std::memset(bytes.data(), 0, kPresetSize);
+    for (const PresetTextSlot& slot : kPresetTextSlots) {
+        char text[kPresetTextSize];
+        surface_.GetText(slot.edit, text, sizeof text);
+        PutPresetText(bytes, slot.offset, text);
+    }
+    for (const PresetColourSlot& slot : kPresetColourSlots) {
+        PutPresetNumber(bytes, slot.offset, model_.settings->*slot.bound);
+    }
+    PutPresetInt(bytes, kPresetFilterIncludeOffset, SelectedFilterInclude());
+    for (const PresetSwitchSlot& slot : kPresetSwitchSlots) {
+        // Softer keeps its third state; the other boxes are on or off.
+        const int state = surface_.GetCheckState(slot.check);
+        const bool third = slot.check == kSofterCheck && state == kIndeterminate;
+        PutPresetInt(bytes, slot.offset, third ? 2 : (state != kUnchecked ? 1 : 0));
+    }
+    PutPresetInt(bytes, kPresetFlipOffset, FlipFromControls());
+    PutPresetInt(bytes, kPresetKeyPrepOffset, KeyPrepFromControls());
+}
+
+void DialogController::ApplyPreset(ConstPresetBytes bytes) {
     for (const PresetTextSlot& slot : kPresetTextSlots) {
         char text[kPresetTextSize];
         GetPresetText(bytes, slot.offset, text);

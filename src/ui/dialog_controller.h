@@ -17,6 +17,7 @@
 #include "settings/filter_settings.h"
 #include "ui/control_ids.h"
 #include "ui/control_surface.h"
+#include "ui/preset_file.h"
 
 namespace lumafex::ui {
 
@@ -79,6 +80,12 @@ public:
     void ToggleUseNulls();      // "Use Nulls" menu item
     void OpenPreset();          // "&Open..."
     void SavePresetAs();        // "Save &As..."
+
+    // The preset codec the two file commands use: the controls (and the
+    // colour range of the record) as a preset image, and an image shown in
+    // the controls.
+    void StorePreset(PresetBytes bytes) const;
+    void ApplyPreset(ConstPresetBytes bytes);
 
 private:
     void ShowNullChannels();

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 #include "image_io.h"
 #include "netpbm.h"
@@ -29,6 +30,15 @@ TEST(SequencePatterns, ExpandLikeVfxTools) {
     EXPECT_EQ(ExpandFramePattern("100%.png", 3), "100%.png");
     EXPECT_TRUE(HasFrameNumber("a.%03d.png"));
     EXPECT_FALSE(HasFrameNumber("still.png"));
+}
+
+TEST(SequencePatterns, WideNumbersAreWrittenWholeOrRefused) {
+    // Up to the widest the program writes, numbers pad in full, so every
+    // frame still gets a path of its own; wider ones are refused, never cut.
+    EXPECT_EQ(ExpandFramePattern("f.%032d", 7), "f." + std::string(31, '0') + "7");
+    EXPECT_EQ(ExpandFramePattern(std::string(32, '@'), -12), "-" + std::string(29, '0') + "12");
+    EXPECT_THROW(ExpandFramePattern(std::string(33, '@'), 1), std::length_error);
+    EXPECT_EQ(ExpandFramePattern("#", std::numeric_limits<int64_t>::min()), "-9223372036854775808");
 }
 
 TEST(FrameRanges, ParseSingleFramesRangesAndNegatives) {
@@ -119,6 +129,10 @@ TEST_F(SceneFiles, ErrorsNameTheFileAndWhatIsWrong) {
                   .find("[x, y, z]"),
               std::string::npos);
     EXPECT_NE(ErrorOf("").find("not valid JSON"), std::string::npos);
+    // A range's output that is not a text is refused like any other key.
+    EXPECT_NE(ErrorOf(R"({"frames": {"first": 1, "last": 2, "color": "a.#", "output": 5}})")
+                  .find("scene.json: frames.output: must be a text"),
+              std::string::npos);
 }
 
 TEST(NetpbmFiles, RoundTripAndRefuseBadFiles) {
@@ -163,6 +177,11 @@ TEST(NetpbmFiles, RoundTripAndRefuseBadFiles) {
     WriteText(dir / "text.pam", "hello");
     EXPECT_NE(errorOf(dir / "text.pam").find("not a binary PAM"), std::string::npos);
     EXPECT_NE(errorOf(dir / "missing.pam").find("missing.pam: no such file"), std::string::npos);
+    // A PFM scale that is not a finite number says nothing about byte order.
+    for (const char* scale : {"nan", "inf", "-inf", "0"}) {
+        const std::string text = std::string("Pf\n1 1\n") + scale + "\n" + std::string(4, '\0');
+        EXPECT_THROW(ParsePfm(text, "s.pfm"), ImageError) << scale;
+    }
 }
 
 TEST(SettingsBlocks, EditByKeyAndRefuseUnknownKeysAndNonNumbers) {

@@ -1,6 +1,7 @@
 #include "netpbm.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -205,7 +206,7 @@ DepthImage ParsePfm(const std::string& data, const std::string& path) {
     const int64_t h = r.Number("height");
     const double scale = r.Real("scale");
     r.EndOfHeader();
-    if (scale == 0.0) r.Fail("scale must not be 0");
+    if (!std::isfinite(scale) || scale == 0.0) r.Fail("scale must be a finite number other than 0");
     CheckImageSize(path, w, h);
     DepthImage image;
     image.width = static_cast<int32_t>(w);
@@ -231,46 +232,52 @@ DepthImage ParsePfm(const std::string& data, const std::string& path) {
 }
 
 void WritePam(const std::string& path, const ColourImage& image) {
-    WriteFileSafely(path, [&](std::ostream& out) {
-        out << "P7\nWIDTH " << image.width << "\nHEIGHT " << image.height
-            << "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-        std::vector<char> row(static_cast<std::size_t>(image.width) * 4);
-        for (int32_t y = 0; y < image.height; ++y) {
-            for (int32_t x = 0; x < image.width; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(x);
-                char* px = &row[static_cast<std::size_t>(x) * 4];
-                px[0] = static_cast<char>(image.red[i]);
-                px[1] = static_cast<char>(image.green[i]);
-                px[2] = static_cast<char>(image.blue[i]);
-                px[3] = static_cast<char>(image.alpha[i]);
-            }
-            out.write(row.data(), static_cast<std::streamsize>(row.size()));
+    WriteFileSafely(path, [&](std::ostream& out) { WritePamTo(out, image); });
+}
+
+void WritePamTo(std::ostream& out, const ColourImage& image) {
+    out << "P7\nWIDTH " << image.width << "\nHEIGHT " << image.height
+        << "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    std::vector<char> row(static_cast<std::size_t>(image.width) * 4);
+    for (int32_t y = 0; y < image.height; ++y) {
+        for (int32_t x = 0; x < image.width; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(x);
+            char* px = &row[static_cast<std::size_t>(x) * 4];
+            px[0] = static_cast<char>(image.red[i]);
+            px[1] = static_cast<char>(image.green[i]);
+            px[2] = static_cast<char>(image.blue[i]);
+            px[3] = static_cast<char>(image.alpha[i]);
         }
-    });
+        out.write(row.data(), static_cast<std::streamsize>(row.size()));
+    }
 }
 
 void WritePgm(const std::string& path, const GreyImage& image) {
-    WriteFileSafely(path, [&](std::ostream& out) {
-        out << "P5\n" << image.width << " " << image.height << "\n255\n";
-        out.write(reinterpret_cast<const char*>(image.value.data()),
-                  static_cast<std::streamsize>(image.value.size()));
-    });
+    WriteFileSafely(path, [&](std::ostream& out) { WritePgmTo(out, image); });
+}
+
+void WritePgmTo(std::ostream& out, const GreyImage& image) {
+    out << "P5\n" << image.width << " " << image.height << "\n255\n";
+    out.write(reinterpret_cast<const char*>(image.value.data()),
+              static_cast<std::streamsize>(image.value.size()));
 }
 
 void WritePfm(const std::string& path, const DepthImage& image) {
-    WriteFileSafely(path, [&](std::ostream& out) {
-        out << "Pf\n" << image.width << " " << image.height << "\n-1.0\n";
-        for (int32_t y = image.height - 1; y >= 0; --y) {
-            for (int32_t x = 0; x < image.width; ++x) {
-                const float v = image.value[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(x)];
-                uint32_t bits;
-                std::memcpy(&bits, &v, 4);
-                const char b[4] = {static_cast<char>(bits & 0xFF), static_cast<char>(bits >> 8 & 0xFF),
-                                   static_cast<char>(bits >> 16 & 0xFF), static_cast<char>(bits >> 24 & 0xFF)};
-                out.write(b, 4);
-            }
+    WriteFileSafely(path, [&](std::ostream& out) { WritePfmTo(out, image); });
+}
+
+void WritePfmTo(std::ostream& out, const DepthImage& image) {
+    out << "Pf\n" << image.width << " " << image.height << "\n-1.0\n";
+    for (int32_t y = image.height - 1; y >= 0; --y) {
+        for (int32_t x = 0; x < image.width; ++x) {
+            const float v = image.value[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(x)];
+            uint32_t bits;
+            std::memcpy(&bits, &v, 4);
+            const char b[4] = {static_cast<char>(bits & 0xFF), static_cast<char>(bits >> 8 & 0xFF),
+                               static_cast<char>(bits >> 16 & 0xFF), static_cast<char>(bits >> 24 & 0xFF)};
+            out.write(b, 4);
         }
-    });
+    }
 }
 
 }  // namespace lumafex::tool

@@ -3,6 +3,7 @@
 // the declared size before it allocates and refuses truncated files.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "images.h"
@@ -28,5 +29,10 @@ void WritePam(const std::string& path, const ColourImage& image);
 void WritePfm(const std::string& path, const DepthImage& image);
 // Writes a PGM P5, maxval 255.
 void WritePgm(const std::string& path, const GreyImage& image);
+
+// The same files written to a stream.
+void WritePamTo(std::ostream& out, const ColourImage& image);
+void WritePfmTo(std::ostream& out, const DepthImage& image);
+void WritePgmTo(std::ostream& out, const GreyImage& image);
 
 }  // namespace lumafex::tool

@@ -63,7 +63,6 @@ inline constexpr std::size_t kMaxPathLength = 4096;  // an image path after expa
 // kMaxSceneFileBytes). Errors name the file and, for JSON syntax, the line,
 // column and the JSON library's reason; unknown keys are refused.
 Scene LoadScene(const std::string& path);
-
 // The same checks on a scene's text held in memory; path names it in
 // messages, and relative image paths are relative to path's folder.
 Scene ParseScene(const std::string& text, const std::string& path);
