@@ -25,6 +25,8 @@ int Show(const std::string& scenePath) {
     const std::vector<std::string> none;
     std::fputs(SettingsTable(SettingsFromLines(scene.settings ? *scene.settings : none)).c_str(),
                stdout);
+    std::printf("While \"Use Nulls\" is on, an object named in NULL OBJECTS replaces that value "
+                "for the frame.\n");
     return kExitOk;
 }
 
