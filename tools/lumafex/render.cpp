@@ -2,12 +2,15 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 
+#include "frame_io.h"
 #include "host.h"
 #include "image_io.h"
 #include "module_loader.h"
 #include "scene.h"
+#include "settings_block.h"
 
 namespace lumafex::tool {
 
@@ -76,10 +79,35 @@ int Render(const RenderOptions& options) {
     Host host(*module, scene);
     if (scene.settings) host.Load(*scene.settings);
 
+    // Names and formats are checked before the first frame, so a long
+    // render does not stop at its end for a misspelt colour space.
+    OutputRequest outputRequest;
+    outputRequest.workingSpace = ResolveColourSpace(scene.colour.workingSpace, options.scene + ": workingSpace");
+    if (!scene.colour.outputColourSpace.empty())
+        outputRequest.colourSpace = ResolveColourSpace(scene.colour.outputColourSpace, options.scene + ": outputColorSpace");
+    outputRequest.bits = scene.colour.outputBits;
+    outputRequest.settingsLines = scene.settings ? *scene.settings : EditLines(nullptr, {});
+    auto outputPath = [&](const SceneFrame& f) {
+        if (options.outputDir.empty()) return f.output;
+        return (std::filesystem::path(options.outputDir) / std::filesystem::path(f.output).filename()).string();
+    };
+    std::set<std::string> checkedFormats, checkedSpaces;
+    for (const SceneFrame* f : frames) {
+        if (checkedFormats.insert(Extension(outputPath(*f))).second) CheckOutputFormat(outputPath(*f), outputRequest.bits);
+        if (!f->colourSpace.empty() && checkedSpaces.insert(f->colourSpace).second)
+            ResolveColourSpace(f->colourSpace, options.scene + ": colorSpace");
+    }
+    std::set<std::string> used;  // which channels and colour spaces the frames came from
+
     Progress progress(frames.size(), options.verbosity);
     std::size_t refused = 0;
     for (const SceneFrame* f : frames) {
-        ColourImage colour = ReadColour(f->colour);
+        ColourRequest request;
+        request.colourSpace = f->colourSpace;
+        request.layer = f->colourLayer;
+        request.workingSpace = outputRequest.workingSpace;
+        const ColourInput input = ReadFrameColour(f->colour, request);
+        ColourImage colour = input.image;
         std::optional<GreyImage> shadow;
         if (!f->shadow.empty()) {
             shadow = ReadShadow(f->shadow);
@@ -87,14 +115,14 @@ int Render(const RenderOptions& options) {
         }
         std::optional<DepthImage> depth;
         if (!f->depth.empty()) {
-            depth = ReadDepth(f->depth);
+            depth = ReadFrameDepth(f->depth, f->depthChannel);
             CheckSameSize(f->colour, colour, f->depth, depth->width, depth->height);
         }
-        std::string output = f->output;
-        if (!options.outputDir.empty()) {
-            output = (std::filesystem::path(options.outputDir) /
-                      std::filesystem::path(f->output).filename()).string();
-        }
+        const std::string output = outputPath(*f);
+        const std::string source = "colour from " + input.channels + " (" + input.colourSpace +
+                                   (input.premultiplied ? ", premultiplied" : "") + ")" +
+                                   (depth ? ", depth from " + depth->channel : std::string());
+        used.insert(source);
         ColourImage result;
         const bool written = host.Process(colour, shadow ? &*shadow : nullptr,
                                           depth ? &*depth : nullptr, f->time, result);
@@ -111,12 +139,16 @@ int Render(const RenderOptions& options) {
             std::filesystem::create_directories(parent, ec);
             if (ec) throw std::runtime_error(parent.string() + ": cannot create folder: " + ec.message());
         }
-        WriteOutput(output, result);
-        const std::string what = "wrote " + output +
-                                 (depth ? " (depth from " + depth->channel + ")" : std::string());
+        WriteFrameOutput(output, result, input, outputRequest);
+        const std::string what = "wrote " + output + " (" + source + ")";
         progress.FrameDone(f->number, what.c_str());
     }
     progress.Finish();
+    if (options.verbosity != Verbosity::Quiet) {
+        for (const std::string& u : used) {
+            std::fprintf(stderr, "lumafex: %s; working space %s\n", u.c_str(), outputRequest.workingSpace.c_str());
+        }
+    }
 
     const std::vector<std::string> lines = host.Save();
     if (!options.saveScene.empty()) WriteSceneWithSettings(scene, lines, options.saveScene);
