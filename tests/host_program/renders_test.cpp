@@ -123,6 +123,25 @@ TEST_F(SettingsByName, GiveTheSameOutputAsTheStoredBlockAndRefuseMistakes) {
     EXPECT_NE(out.find("3DOFBlur%"), std::string::npos) << out;
 }
 
+TEST(Compare, ReportsTheLargestDifferenceHowManyAndWhere) {
+    TempDir dir;
+    ColourImage a = testing::TestColour(32, 16, 1), b = a;
+    b.red[PixelCount(32, 3) + 5] = static_cast<uint8_t>(a.red[PixelCount(32, 3) + 5] ^ 0x20);
+    b.alpha[PixelCount(32, 9) + 20] = static_cast<uint8_t>(a.alpha[PixelCount(32, 9) + 20] ^ 0x01);
+    WritePam(dir / "a.pam", a);
+    WritePam(dir / "b.pam", b);
+    std::string out;
+    EXPECT_EQ(RunProgram("compare " + dir / "a.pam" + " " + dir / "a.pam", &out, false), 0) << out;
+    EXPECT_EQ(RunProgram("compare " + dir / "a.pam" + " " + dir / "b.pam" + " -o " + dir / "d.pam", &out, false), 4);
+    EXPECT_NE(out.find("differ: 2 of 512 pixels, largest difference 32 of 255 at (5, 3), all within x 5..20, y 3..9"),
+              std::string::npos) << out;
+    const ColourImage diff = ReadColour(dir / "d.pam");
+    EXPECT_EQ(diff.red[PixelCount(32, 3) + 5], 255);
+    EXPECT_EQ(diff.green[PixelCount(32, 3) + 5], 0);
+    EXPECT_EQ(RunProgram("compare " + dir / "a.pam" + " " + dir / "missing.pam", &out, false), 1);
+    EXPECT_NE(out.find("missing.pam: no such file"), std::string::npos) << out;
+}
+
 #if defined(LUMAFEX_TEST_WITH_OIIO)
 
 constexpr int kW = 16;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "compare.h"
 #include "demo.h"
 #include "edit.h"
 #include "module_loader.h"
@@ -45,7 +46,8 @@ int main(int argc, char** argv) {
     CLI::App app{"lumafex: render image sequences through the Lumafex3 filter module, "
                  "exactly as the renderer would"};
     app.require_subcommand(1);
-    app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module.\n"
+    app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module,\n"
+               "4 compare found differences.\n"
                "Scene files are described in docs/scene-format.md.");
 
     std::string modulePath = DefaultModulePath();
@@ -89,6 +91,26 @@ int main(int argc, char** argv) {
                 "render it and write a contact sheet");
     demoCmd->add_option("dir", demo.dir, "the output folder")->capture_default_str();
 
+    std::string compareA, compareB, compareDiff;
+    CLI::App* compareCmd = app.add_subcommand(
+        "compare", "compare two images byte for byte: the largest difference, how many pixels "
+                   "differ and where (exit status 0 identical, 4 different)");
+    compareCmd->add_option("a", compareA, "the first image")->required();
+    compareCmd->add_option("b", compareB, "the second image")->required();
+    compareCmd->add_option("-o,--output", compareDiff,
+                           "write a difference image: differing pixels in red over the first image in grey");
+
+    std::string montageOut;
+    std::vector<std::string> montageItems;
+    int montageColumns = 4, montageWidth = 320;
+    CLI::App* montageCmd = app.add_subcommand(
+        "montage", "lay images out in a labelled grid over a checkerboard (alpha shows)");
+    montageCmd->add_option("-o,--output", montageOut, "the picture to write")->required();
+    montageCmd->add_option("images", montageItems, "IMAGE or IMAGE=LABEL (digits, A-Z)")->required();
+    montageCmd->add_option("--columns", montageColumns, "images a row")->capture_default_str();
+    montageCmd->add_option("--width", montageWidth, "largest tile width; larger images are shrunk")
+        ->capture_default_str();
+
     CLI11_PARSE(app, argc, argv);
     const Verbosity verbosity = quiet ? Verbosity::Quiet : (verbose ? Verbosity::Verbose : Verbosity::Normal);
     try {
@@ -103,6 +125,11 @@ int main(int argc, char** argv) {
         if (*editCmd) {
             edit.module = modulePath;
             return Edit(edit);
+        }
+        if (*compareCmd) return CompareFiles(compareA, compareB, compareDiff);
+        if (*montageCmd) {
+            WriteMontage(montageOut, montageItems, montageColumns, montageWidth);
+            return kExitOk;
         }
         if (*demoCmd) {
             demo.module = modulePath;
