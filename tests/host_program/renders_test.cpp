@@ -224,9 +224,17 @@ TEST_F(Renders, MultilayerLinearPremultipliedExrBecomesItsSrgbEncoding) {
                                         "ViewLayer.Denoising Normal.X", "ViewLayer.Denoising Normal.Y",
                                         "ViewLayer.Denoising Normal.Z", "ViewLayer.Depth.Z"},
                                        OIIO::TypeDesc::HALF, values}});
+    // A PNG with a gamma tag, into a JPEG (no alpha).
+    WriteParts(dir / "gamma.png", {{"", {"R", "G", "B", "A"}, OIIO::TypeDesc::UINT16, rgba}},
+               {{"oiio:ColorSpace", "Gamma2.2"}});
     const std::string out = Render(R"({"frames": [{"frame": 1, "color": "layers.exr", "depth": "layers.exr",
                                                    "output": "out.png"}, {"frame": 2, "color": "layers.exr",
-                                                   "output": "out.exr"}]})");
+                                                   "output": "out.exr"}, {"frame": 3, "color": "gamma.png",
+                                                   "output": "out.jpg"}]})");
+    EXPECT_NE(out.find("out.jpg (colour from R, G, B, A (Gamma2.2))"), std::string::npos) << out;
+    OIIO::ImageSpec jpeg;
+    Read(dir / "out.jpg", &jpeg);
+    EXPECT_EQ(jpeg.nchannels, 3);
     EXPECT_NE(out.find("colour from ViewLayer.Combined.R, ViewLayer.Combined.G, ViewLayer.Combined.B, "
                        "ViewLayer.Combined.A (linear, premultiplied), depth from ViewLayer.Depth.Z"),
               std::string::npos)

@@ -58,7 +58,7 @@ std::string ConfigName() {
 // "linear".
 std::string LinearSpace() {
     const char* role = Config().getColorSpaceNameByRole("scene_linear");
-    return role != nullptr ? ResolveColourSpace(role, "scene_linear") : ResolveColourSpace("linear", "linear");
+    return role != nullptr ? std::string(role) : std::string("linear");
 }
 
 struct OpenedFile {
@@ -130,9 +130,18 @@ void Apply(const std::string& path, std::vector<float>& rgba, int w, int h, Oper
 void Convert(const std::string& path, std::vector<float>& rgba, int w, int h, const std::string& from,
              const std::string& to) {
     if (from == to) return;
-    Apply(path, rgba, w, h, [&](ImageBuf& dst, const ImageBuf& src) {
-        return OIIO::ImageBufAlgo::colorconvert(dst, src, from, to, false);
-    });
+    // Spaces the configuration only relates to its linear space (such as
+    // "Gamma2.2" in the built-in one) go through it.
+    const std::string linear = LinearSpace();
+    const bool direct = static_cast<bool>(Config().createColorProcessor(from, to));
+    (void)OIIO::geterror();
+    for (const auto& [a, b] : direct ? std::vector<std::pair<std::string, std::string>>{{from, to}}
+                                     : std::vector<std::pair<std::string, std::string>>{{from, linear}, {linear, to}}) {
+        if (a == b) continue;
+        Apply(path, rgba, w, h, [&](ImageBuf& dst, const ImageBuf& src) {
+            return OIIO::ImageBufAlgo::colorconvert(dst, src, a, b, false);
+        });
+    }
 }
 
 // Attributes that describe the input file's own encoding rather than the
@@ -174,7 +183,10 @@ std::string ResolveColourSpace(const std::string& name, const std::string& what)
     }
     // Names the configuration converts without listing them ("Gamma2.2",
     // as PNG files with a gamma tag name their space).
-    if (!names.empty() && !name.empty() && Config().createColorProcessor(name, names.front())) return name;
+    if (!name.empty() && Config().createColorProcessor(name, LinearSpace()) &&
+        Config().createColorProcessor(LinearSpace(), name))
+        return name;
+    (void)OIIO::geterror();  // the failed attempt's message is not the one to report
     std::string known;
     for (const std::string& n : names) known += (known.empty() ? "" : ", ") + n;
     std::string roles;
@@ -205,7 +217,7 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
     } else if (!tagged.empty()) {
         in.colourSpace = ResolveColourSpace(tagged, path + ": the file's colour space (\"colorSpace\" overrides it)");
     } else {
-        in.colourSpace = anyFloat ? LinearSpace() : ResolveColourSpace("sRGB", path + ": by its type");
+        in.colourSpace = ResolveColourSpace(anyFloat ? LinearSpace() : "sRGB", path + ": by its type");
     }
     // Whatever OpenImageIO does not call unassociated is premultiplied: the
     // EXR convention, and any file whose metadata says so.
