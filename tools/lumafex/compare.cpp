@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "frame_io.h"
 #include "image_io.h"
 #include "pictures.h"
 
@@ -58,8 +59,10 @@ ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b, const Co
 }
 
 int CompareFiles(const std::string& pathA, const std::string& pathB, const std::string& diffPath) {
-    const ColourImage a = ReadColour(pathA);
-    const ColourImage b = ReadColour(pathB);
+    // Both as the module would see them: colour by the default rules, in
+    // the default working space.
+    const ColourImage a = ReadFrameColour(pathA, ColourRequest{}).image;
+    const ColourImage b = ReadFrameColour(pathB, ColourRequest{}).image;
     Comparison c;
     try {
         c = CompareImages(a, b);
@@ -92,7 +95,7 @@ void WriteMontage(const std::string& output, const std::vector<std::string>& ite
         const std::size_t eq = item.find('=');
         const std::string path = item.substr(0, eq);
         labels.push_back(eq == std::string::npos ? std::string() : item.substr(eq + 1));
-        const ColourImage image = ReadColour(path);
+        const ColourImage image = ReadFrameColour(path, ColourRequest{}).image;
         const int32_t factor = std::max<int32_t>(1, (image.width + tileWidth - 1) / tileWidth);
         tiles.push_back(OverCheckerboard(factor > 1 ? Shrunk(image, factor) : image, 8));
         cellW = std::max(cellW, tiles.back().width);

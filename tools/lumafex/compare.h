@@ -29,7 +29,8 @@ Comparison CompareImages(const ColourImage& a, const ColourImage& b);
 // bright as its difference is large relative to the largest.
 ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b, const Comparison& comparison);
 
-// Reads both, prints the report, writes the difference image to diffPath
+// Reads both as 8-bit sRGB with unassociated alpha (a multilayer EXR by its
+// colour layer), prints the report, writes the difference image to diffPath
 // (if not empty); returns 0 when identical, kExitDiffers when not.
 int CompareFiles(const std::string& a, const std::string& b, const std::string& diffPath);
 
