@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <filesystem>
 
@@ -316,6 +317,21 @@ TEST_F(Renders, UnknownNamesAndFormatsStopBeforeTheFirstFrame) {
     EXPECT_NE(out.find("no colour layer \"Combined\""), std::string::npos) << out;
     EXPECT_FALSE(std::filesystem::exists(dir / "first.png"));
     EXPECT_FALSE(std::filesystem::exists(dir / "d.png"));
+
+    // With an OCIO configuration its names work, and only they.
+    WriteText(dir / "config.ocio", R"(ocio_profile_version: 1
+roles: {default: Linear Rec.709, scene_linear: Linear Rec.709}
+displays: {sRGB: [!<View> {name: Raw, colorspace: Linear Rec.709}]}
+colorspaces:
+  - !<ColorSpace> {name: Linear Rec.709, bitdepth: 32f}
+  - !<ColorSpace> {name: Display 2.2, bitdepth: 32f, from_reference: !<ExponentTransform> {value: [2.2, 2.2, 2.2, 1], direction: inverse}}
+)");
+    setenv("OCIO", (dir / "config.ocio").c_str(), 1);
+    out = Render(std::string(R"({"workingSpace": "Display 2.2", )") + frames + R"(png"}]})");
+    EXPECT_NE(out.find("(Linear Rec.709, premultiplied); working space Display 2.2"), std::string::npos) << out;
+    out = Render(std::string("{") + frames + R"(png"}]})", 1);
+    EXPECT_NE(out.find("workingSpace: unknown colour space \"sRGB\"; the OCIO configuration"), std::string::npos) << out;
+    unsetenv("OCIO");
 }
 
 #endif
