@@ -34,7 +34,7 @@ std::vector<std::string> FullNames(const std::vector<NamedChannel>& channels) {
 // A layer: the channels of one part sharing a prefix, by their last name.
 struct Layer {
     int part = 0;
-    std::string name;  // "" for unprefixed channels
+    std::string name;        // "" for unprefixed channels
     bool storedBare = true;  // the part stores its names without a prefix
     std::map<std::string, int> components;
     bool HasColour() const {
@@ -103,7 +103,8 @@ std::vector<NamedChannel> ListChannels(const std::vector<std::string>& partNames
 }
 
 ColourChannels PickColourChannels(const std::vector<NamedChannel>& channels,
-                                  const std::vector<std::string>& request, const std::string& path) {
+                                  const std::vector<std::string>& request,
+                                  const std::string& path) {
     const std::vector<Layer> layers = Layers(channels);
     std::vector<const Layer*> colourLayers;
     for (const Layer& l : layers) {
@@ -113,8 +114,9 @@ ColourChannels PickColourChannels(const std::vector<NamedChannel>& channels,
         for (const Layer* l : colourLayers) {
             if (l->name == request[0]) return FromLayer(*l);
         }
-        throw ImageError(path + ": no colour layer \"" + request[0] + "\" (R, G and B); layers with colour: " +
-                         Joined(LayerNames(colourLayers)));
+        throw ImageError(
+            path + ": no colour layer \"" + request[0] +
+            "\" (R, G and B); layers with colour: " + Joined(LayerNames(colourLayers)));
     }
     if (request.size() == 3 || request.size() == 4) {
         ColourChannels out;
@@ -123,14 +125,18 @@ ColourChannels PickColourChannels(const std::vector<NamedChannel>& channels,
             for (const NamedChannel& c : channels) {
                 if (Matches(c, request[i])) found.push_back(&c);
             }
-            if (found.empty()) throw ImageError(path + ": no channel \"" + request[i] + "\"; it has " + Joined(FullNames(channels)));
+            if (found.empty())
+                throw ImageError(path + ": no channel \"" + request[i] + "\"; it has " +
+                                 Joined(FullNames(channels)));
             if (found.size() > 1) {
-                throw ImageError(path + ": channel \"" + request[i] + "\" is in more than one part; name it in full (" +
+                throw ImageError(path + ": channel \"" + request[i] +
+                                 "\" is in more than one part; name it in full (" +
                                  found[0]->fullName + ", " + found[1]->fullName + ")");
             }
             if (i > 0 && found[0]->part != out.part) {
-                throw ImageError(path + ": the colour channels must come from one part of the file (" + request[0] +
-                                 " and " + request[i] + " do not)");
+                throw ImageError(path +
+                                 ": the colour channels must come from one part of the file (" +
+                                 request[0] + " and " + request[i] + " do not)");
             }
             out.part = found[0]->part;
             out.index[i] = found[0]->index;
@@ -166,8 +172,8 @@ ColourChannels PickColourChannels(const std::vector<NamedChannel>& channels,
         }
         return out;
     }
-    throw ImageError(path + ": no colour channels (R, G and B of one layer) among " + Joined(FullNames(channels)) +
-                     "; name them with \"colorLayer\"");
+    throw ImageError(path + ": no colour channels (R, G and B of one layer) among " +
+                     Joined(FullNames(channels)) + "; name them with \"colorLayer\"");
 }
 
 NamedChannel PickDepthChannel(const std::vector<NamedChannel>& channels, const std::string& request,
@@ -175,10 +181,9 @@ NamedChannel PickDepthChannel(const std::vector<NamedChannel>& channels, const s
     std::vector<const NamedChannel*> found;
     for (const NamedChannel& c : channels) {
         const std::string& n = c.fullName;
-        const bool wanted = request.empty()
-                                ? (n == "Z" || n == "depth.Z" || n == "Depth.Z" || EndsWith(n, ".Depth.Z") ||
-                                   EndsWith(n, ".Depth.V"))
-                                : Matches(c, request);
+        const bool wanted = request.empty() ? (n == "Z" || n == "depth.Z" || n == "Depth.Z" ||
+                                               EndsWith(n, ".Depth.Z") || EndsWith(n, ".Depth.V"))
+                                            : Matches(c, request);
         if (wanted) found.push_back(&c);
     }
     if (found.size() == 1) return *found.front();
@@ -189,10 +194,12 @@ NamedChannel PickDepthChannel(const std::vector<NamedChannel>& channels, const s
                          "); name one with \"depthChannel\"");
     }
     if (!request.empty()) {
-        throw ImageError(path + ": no channel \"" + request + "\"; it has " + Joined(FullNames(channels)));
+        throw ImageError(path + ": no channel \"" + request + "\"; it has " +
+                         Joined(FullNames(channels)));
     }
     if (channels.size() == 1) return channels.front();
-    throw ImageError(path + ": no depth channel (Z, Depth.Z, <layer>.Depth.Z or <layer>.Depth.V) among " +
+    throw ImageError(path +
+                     ": no depth channel (Z, Depth.Z, <layer>.Depth.Z or <layer>.Depth.V) among " +
                      Joined(FullNames(channels)) + "; name one with \"depthChannel\"");
 }
 

@@ -16,10 +16,10 @@ namespace lumafex::tool {
 inline constexpr int kExitDiffers = 4;
 
 struct Comparison {
-    int largest = 0;             // the largest difference of one channel, 0..255
-    std::size_t differing = 0;   // pixels with any channel different
+    int largest = 0;            // the largest difference of one channel, 0..255
+    std::size_t differing = 0;  // pixels with any channel different
     int32_t left = 0, top = 0, right = -1, bottom = -1;  // the box around them
-    int32_t worstX = 0, worstY = 0;                       // a pixel with the largest difference
+    int32_t worstX = 0, worstY = 0;                      // a pixel with the largest difference
 };
 
 // Throws ImageError when the sizes differ.
@@ -27,7 +27,8 @@ Comparison CompareImages(const ColourImage& a, const ColourImage& b);
 
 // The first image dimmed to grey, with each differing pixel in red as
 // bright as its difference is large relative to the largest.
-ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b, const Comparison& comparison);
+ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b,
+                            const Comparison& comparison);
 
 // Reads both as 8-bit sRGB with unassociated alpha (a multilayer EXR by its
 // colour layer), prints the report, writes the difference image to diffPath
@@ -36,6 +37,7 @@ int CompareFiles(const std::string& a, const std::string& b, const std::string& 
 
 // Writes the images ("path" or "path=label") in a grid of columns, each
 // shrunk to at most tileWidth pixels across, over a checkerboard, labelled.
-void WriteMontage(const std::string& output, const std::vector<std::string>& items, int columns, int tileWidth);
+void WriteMontage(const std::string& output, const std::vector<std::string>& items, int columns,
+                  int tileWidth);
 
 }  // namespace lumafex::tool

@@ -137,8 +137,10 @@ std::string SceneText(int frames, const std::string& output) {
 // checkerboard (so its alpha shows) and the depth in false colour, at a
 // quarter of the frame's size, two frames to a row.
 ColourImage ContactSheet(const std::vector<int>& numbers, const std::vector<ColourImage>& inputs,
-                         const std::vector<ColourImage>& outputs, const std::vector<DepthImage>& depths) {
-    constexpr int32_t kScale = 4, kPerRow = 2, kGap = 4, kMargin = 12, kText = 2, kTextHeight = 5 * kText + 6;
+                         const std::vector<ColourImage>& outputs,
+                         const std::vector<DepthImage>& depths) {
+    constexpr int32_t kScale = 4, kPerRow = 2, kGap = 4, kMargin = 12, kText = 2,
+                      kTextHeight = 5 * kText + 6;
     const int32_t tw = kWidth / kScale, th = kHeight / kScale;
     const int32_t blockWidth = 3 * tw + 2 * kGap, blockHeight = kTextHeight + th;
     const auto count = static_cast<int32_t>(numbers.size());
@@ -148,7 +150,8 @@ ColourImage ContactSheet(const std::vector<int>& numbers, const std::vector<Colo
     const char* columns[3] = {"INPUT", "OUTPUT", "DEPTH"};
     for (int32_t b = 0; b < kPerRow; ++b) {
         for (int32_t c = 0; c < 3; ++c)
-            Label(sheet, columns[c], kMargin + b * (blockWidth + kMargin) + c * (tw + kGap), kMargin, kText, 160);
+            Label(sheet, columns[c], kMargin + b * (blockWidth + kMargin) + c * (tw + kGap),
+                  kMargin, kText, 160);
     }
     for (int32_t n = 0; n < count; ++n) {
         const auto k = static_cast<std::size_t>(n);
@@ -156,8 +159,10 @@ ColourImage ContactSheet(const std::vector<int>& numbers, const std::vector<Colo
         const int32_t oy = kMargin + kTextHeight + (n / kPerRow) * (blockHeight + kMargin);
         Label(sheet, "FRAME " + std::to_string(numbers[k]), ox, oy, kText, 230);
         Paste(sheet, OverCheckerboard(Shrunk(inputs[k], kScale), 4), ox, oy + kTextHeight);
-        Paste(sheet, OverCheckerboard(Shrunk(outputs[k], kScale), 4), ox + tw + kGap, oy + kTextHeight);
-        Paste(sheet, Shrunk(DepthInFalseColour(depths[k]), kScale), ox + 2 * (tw + kGap), oy + kTextHeight);
+        Paste(sheet, OverCheckerboard(Shrunk(outputs[k], kScale), 4), ox + tw + kGap,
+              oy + kTextHeight);
+        Paste(sheet, Shrunk(DepthInFalseColour(depths[k]), kScale), ox + 2 * (tw + kGap),
+              oy + kTextHeight);
     }
     return sheet;
 }
@@ -200,9 +205,12 @@ int RunDemo(const DemoOptions& options) {
         std::snprintf(name, sizeof name, "%04d", n);
         numbers.push_back(n);
         // Read back through the same paths the frames were written with.
-        inputs.push_back(ReadColour((dir / "input" / (std::string("beauty.") + name + ".pam")).string()));
-        depths.push_back(ReadDepth((dir / "input" / (std::string("depth.") + name + ".pfm")).string()));
-        outputs.push_back(ReadColour((dir / "output" / (std::string("graded.") + name + "." + ext)).string()));
+        inputs.push_back(
+            ReadColour((dir / "input" / (std::string("beauty.") + name + ".pam")).string()));
+        depths.push_back(
+            ReadDepth((dir / "input" / (std::string("depth.") + name + ".pfm")).string()));
+        outputs.push_back(
+            ReadColour((dir / "output" / (std::string("graded.") + name + "." + ext)).string()));
     }
     const std::string sheetPath = (dir / ("contact-sheet." + ext)).string();
     WriteOutput(sheetPath, ContactSheet(numbers, inputs, outputs, depths));

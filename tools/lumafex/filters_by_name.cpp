@@ -35,7 +35,8 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
         row[0] = i;
         for (std::size_t j = 1; j <= b.size(); ++j) {
             const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            row[j] =
+                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
             diagonal = above;
         }
     }
@@ -71,7 +72,8 @@ std::string ClosestName(const std::string& name, const std::vector<std::string>&
 
 std::vector<std::string> LinesFromNamedFilters(const nlohmann::ordered_json& filters,
                                                const std::string& where) {
-    if (!filters.is_object()) throw std::runtime_error(where + ": must be an object of name: value");
+    if (!filters.is_object())
+        throw std::runtime_error(where + ": must be an object of name: value");
     FilterSettings s{};
     ResetToDefaults(s);
     for (const auto& [name, value] : filters.items()) {
@@ -87,7 +89,8 @@ std::vector<std::string> LinesFromNamedFilters(const nlohmann::ordered_json& fil
                                      (near.empty() ? "" : "; did you mean \"" + near + "\"?") +
                                      " (lumafex show lists them)");
         }
-        if (!value.is_number_integer() || value.get<int64_t>() < std::numeric_limits<int32_t>::min() ||
+        if (!value.is_number_integer() ||
+            value.get<int64_t>() < std::numeric_limits<int32_t>::min() ||
             value.get<int64_t>() > std::numeric_limits<int32_t>::max()) {
             throw std::runtime_error(where + "." + name + ": must be a whole number from " +
                                      std::to_string(std::numeric_limits<int32_t>::min()) + " to " +
@@ -128,10 +131,11 @@ void CheckStoredLineNames(const std::vector<std::string>& lines, const std::stri
         if (next >= lines.size()) return;  // a short block leaves the rest as they are
         const std::string key = FirstWord(lines[next]);
         if (key != f.name) {
-            throw std::runtime_error(where + "[" + std::to_string(next) + "]: reads \"" + lines[next] +
-                                     "\" but the module reads that line into " + f.name +
-                                     "; a missing or extra line shifts every value after it (the "
-                                     "lines are read by position; \"filters\" gives settings by name)");
+            throw std::runtime_error(
+                where + "[" + std::to_string(next) + "]: reads \"" + lines[next] +
+                "\" but the module reads that line into " + f.name +
+                "; a missing or extra line shifts every value after it (the "
+                "lines are read by position; \"filters\" gives settings by name)");
         }
         ++next;
     }

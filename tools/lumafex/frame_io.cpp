@@ -24,16 +24,21 @@ bool IsNetpbm(const std::string& ext) {
 
 }  // namespace
 
-const char* ProgramVersion() { return "lumafex " LUMAFEX_VERSION; }
+const char* ProgramVersion() {
+    return "lumafex " LUMAFEX_VERSION;
+}
 
 // Netpbm images carry no colour space, layers or premultiplied alpha: their
 // bytes are the working space's, as stored.
 ColourInput ReadFrameColour(const std::string& path, const ColourRequest& request) {
     if (!IsNetpbm(Extension(path))) return ReadFrameColourWithLibrary(path, request);
-    if (!request.layer.empty()) throw ImageError(path + ": netpbm images have no named layers (colorLayer)");
+    if (!request.layer.empty())
+        throw ImageError(path + ": netpbm images have no named layers (colorLayer)");
     const std::string working = ResolveColourSpace(request.workingSpace, "workingSpace");
-    if (!request.colourSpace.empty() && ResolveColourSpace(request.colourSpace, path + ": colorSpace") != working) {
-        throw ImageError(path + ": netpbm colour is taken as stored, in the working space " + working +
+    if (!request.colourSpace.empty() &&
+        ResolveColourSpace(request.colourSpace, path + ": colorSpace") != working) {
+        throw ImageError(path + ": netpbm colour is taken as stored, in the working space " +
+                         working +
                          "; convert it to another format to give it another colour space");
     }
     ColourInput in;
@@ -45,7 +50,8 @@ ColourInput ReadFrameColour(const std::string& path, const ColourRequest& reques
 
 DepthImage ReadFrameDepth(const std::string& path, const std::string& channel) {
     if (Extension(path) != "pfm") return ReadFrameDepthWithLibrary(path, channel);
-    if (!channel.empty()) throw ImageError(path + ": a PFM holds one unnamed channel (depthChannel)");
+    if (!channel.empty())
+        throw ImageError(path + ": a PFM holds one unnamed channel (depthChannel)");
     return ReadDepth(path);
 }
 
@@ -58,7 +64,8 @@ void WriteFrameOutput(const std::string& path, const ColourImage& result, const 
                       const OutputRequest& request) {
     if (Extension(path) != "pam") return WriteFrameOutputWithLibrary(path, result, source, request);
     const std::string working = ResolveColourSpace(request.workingSpace, "workingSpace");
-    if (!request.colourSpace.empty() && ResolveColourSpace(request.colourSpace, "outputColorSpace") != working) {
+    if (!request.colourSpace.empty() &&
+        ResolveColourSpace(request.colourSpace, "outputColorSpace") != working) {
         throw ImageError(path + ": PAM outputs hold the working space's bytes (" + working + ")");
     }
     WritePam(path, result);

@@ -19,23 +19,24 @@ namespace lumafex::tool {
 struct ImageMetadata;
 
 struct ColourInput {
-    ColourImage image;              // bytes in the working space, alpha unassociated
-    std::string channels;           // which channels were used
-    std::string colourSpace;        // the input's colour space
-    bool premultiplied = false;     // the file stored premultiplied colour
+    ColourImage image;           // bytes in the working space, alpha unassociated
+    std::string channels;        // which channels were used
+    std::string colourSpace;     // the input's colour space
+    bool premultiplied = false;  // the file stored premultiplied colour
     std::shared_ptr<const ImageMetadata> metadata;  // null without an image library
 };
 
 struct ColourRequest {
-    std::string colourSpace;             // empty: from the metadata, else by type
-    std::vector<std::string> layer;      // empty: the default rules
+    std::string colourSpace;         // empty: from the metadata, else by type
+    std::vector<std::string> layer;  // empty: the default rules
     std::string workingSpace = "sRGB";
 };
 
 struct OutputRequest {
     std::string workingSpace = "sRGB";
-    std::string colourSpace;  // empty: float outputs in the input's space, others in the working space
-    int bits = 0;             // 0: the format's default
+    std::string
+        colourSpace;  // empty: float outputs in the input's space, others in the working space
+    int bits = 0;     // 0: the format's default
     std::vector<std::string> settingsLines;  // recorded in the output's metadata
 };
 

@@ -10,12 +10,15 @@ namespace lumafex::tool {
 
 namespace {
 [[noreturn]] void Unsupported(const std::string& path) {
-    throw ImageError(path + ": this build of lumafex reads and writes only .pam, .ppm, .pgm and "
-                            ".pfm images");
+    throw ImageError(path +
+                     ": this build of lumafex reads and writes only .pam, .ppm, .pgm and "
+                     ".pfm images");
 }
 }  // namespace
 
-std::vector<std::string> KnownColourSpaces() { return {"sRGB"}; }
+std::vector<std::string> KnownColourSpaces() {
+    return {"sRGB"};
+}
 
 std::string ResolveColourSpace(const std::string& name, const std::string& what) {
     std::string lowered = name;
@@ -26,9 +29,15 @@ std::string ResolveColourSpace(const std::string& name, const std::string& what)
                              "\"; this build has no colour management and knows only sRGB");
 }
 
-ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequest&) { Unsupported(path); }
-DepthImage ReadFrameDepthWithLibrary(const std::string& path, const std::string&) { Unsupported(path); }
-void CheckOutputFormatWithLibrary(const std::string& path, int) { Unsupported(path); }
+ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequest&) {
+    Unsupported(path);
+}
+DepthImage ReadFrameDepthWithLibrary(const std::string& path, const std::string&) {
+    Unsupported(path);
+}
+void CheckOutputFormatWithLibrary(const std::string& path, int) {
+    Unsupported(path);
+}
 void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage&, const ColourInput&,
                                  const OutputRequest&) {
     Unsupported(path);

@@ -75,7 +75,8 @@ OpenedFile OpenParts(const std::string& path) {
     file.input = ImageInput::open(path, &config);
     if (!file.input) throw ImageError(path + ": cannot read image: " + OIIO::geterror());
     for (int s = 0; file.input->seek_subimage(s, 0); ++s) {
-        if (s == kMaxParts) throw ImageError(path + ": more than " + std::to_string(kMaxParts) + " parts");
+        if (s == kMaxParts)
+            throw ImageError(path + ": more than " + std::to_string(kMaxParts) + " parts");
         file.parts.push_back(file.input->spec());
     }
     if (file.parts.empty()) throw ImageError(path + ": image has no parts");
@@ -87,7 +88,8 @@ std::vector<NamedChannel> Channels(const OpenedFile& file) {
     std::vector<std::vector<std::string>> channelNames;
     for (const ImageSpec& spec : file.parts) {
         // A one-part file's name (if any) is not a layer prefix.
-        partNames.push_back(file.parts.size() > 1 ? spec.get_string_attribute("oiio:subimagename") : "");
+        partNames.push_back(file.parts.size() > 1 ? spec.get_string_attribute("oiio:subimagename")
+                                                  : "");
         channelNames.push_back(spec.channelnames);
     }
     return ListChannels(partNames, channelNames);
@@ -102,15 +104,16 @@ const ImageSpec& CheckedPart(const std::string& path, const OpenedFile& file, in
 
 // One channel of a part into every stride-th value of out.
 template <typename T>
-void ReadChannel(const std::string& path, OpenedFile& file, int part, int channel, TypeDesc type, T* out,
-                 int stride) {
+void ReadChannel(const std::string& path, OpenedFile& file, int part, int channel, TypeDesc type,
+                 T* out, int stride) {
     if (!file.input->read_image(part, 0, channel, channel + 1, type, out,
                                 static_cast<OIIO::stride_t>(sizeof(T)) * stride))
         throw ImageError(path + ": cannot read pixels: " + file.input->geterror());
 }
 
 bool IsFloat(TypeDesc t) {
-    return t.basetype == TypeDesc::HALF || t.basetype == TypeDesc::FLOAT || t.basetype == TypeDesc::DOUBLE;
+    return t.basetype == TypeDesc::HALF || t.basetype == TypeDesc::FLOAT ||
+           t.basetype == TypeDesc::DOUBLE;
 }
 
 // Replaces the float RGBA pixels of buffer with the result of an image
@@ -127,16 +130,17 @@ void Apply(const std::string& path, std::vector<float>& rgba, int w, int h, Oper
         throw ImageError(path + ": " + result.geterror());
 }
 
-void Convert(const std::string& path, std::vector<float>& rgba, int w, int h, const std::string& from,
-             const std::string& to) {
+void Convert(const std::string& path, std::vector<float>& rgba, int w, int h,
+             const std::string& from, const std::string& to) {
     if (from == to) return;
     // Spaces the configuration only relates to its linear space (such as
     // "Gamma2.2" in the built-in one) go through it.
     const std::string linear = LinearSpace();
     const bool direct = static_cast<bool>(Config().createColorProcessor(from, to));
     (void)OIIO::geterror();
-    for (const auto& [a, b] : direct ? std::vector<std::pair<std::string, std::string>>{{from, to}}
-                                     : std::vector<std::pair<std::string, std::string>>{{from, linear}, {linear, to}}) {
+    for (const auto& [a, b] :
+         direct ? std::vector<std::pair<std::string, std::string>>{{from, to}}
+                : std::vector<std::pair<std::string, std::string>>{{from, linear}, {linear, to}}) {
         if (a == b) continue;
         Apply(path, rgba, w, h, [&](ImageBuf& dst, const ImageBuf& src) {
             return OIIO::ImageBufAlgo::colorconvert(dst, src, a, b, false);
@@ -147,16 +151,18 @@ void Convert(const std::string& path, std::vector<float>& rgba, int w, int h, co
 // Attributes that describe the input file's own encoding rather than the
 // picture: they would be wrong, or refused, in another file.
 bool CarriedOver(const std::string& name) {
-    static const char* const kDropped[] = {"oiio:", "tiff:", "png:", "jpeg:", "openexr:", "dpx:",
-                                           "targa:", "bmp:", "compression", "planarconfig",
-                                           "ICCProfile", "Software", "lumafex:"};
+    static const char* const kDropped[] = {
+        "oiio:", "tiff:",       "png:",         "jpeg:",      "openexr:", "dpx:",    "targa:",
+        "bmp:",  "compression", "planarconfig", "ICCProfile", "Software", "lumafex:"};
     for (const char* prefix : kDropped) {
         if (name.rfind(prefix, 0) == 0) return false;
     }
     return true;
 }
 
-bool PremultipliedFormat(const std::string& format) { return format == "openexr"; }
+bool PremultipliedFormat(const std::string& format) {
+    return format == "openexr";
+}
 
 TypeDesc OutputType(int bits, const std::string& format) {
     if (bits == 32) return TypeDesc::FLOAT;
@@ -166,7 +172,9 @@ TypeDesc OutputType(int bits, const std::string& format) {
 
 }  // namespace
 
-std::vector<std::string> KnownColourSpaces() { return Config().getColorSpaceNames(); }
+std::vector<std::string> KnownColourSpaces() {
+    return Config().getColorSpaceNames();
+}
 
 std::string ResolveColourSpace(const std::string& name, const std::string& what) {
     const std::vector<std::string> names = KnownColourSpaces();
@@ -192,7 +200,8 @@ std::string ResolveColourSpace(const std::string& name, const std::string& what)
     std::string roles;
     for (const std::string& r : Config().getRoles()) roles += (roles.empty() ? "" : ", ") + r;
     throw std::runtime_error(what + ": unknown colour space \"" + name + "\"; " + ConfigName() +
-                             " knows " + known + (roles.empty() ? "" : " (and the roles " + roles + ")"));
+                             " knows " + known +
+                             (roles.empty() ? "" : " (and the roles " + roles + ")"));
 }
 
 ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequest& request) {
@@ -215,35 +224,45 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
     if (!request.colourSpace.empty()) {
         in.colourSpace = ResolveColourSpace(request.colourSpace, path + ": colorSpace");
     } else if (!tagged.empty()) {
-        in.colourSpace = ResolveColourSpace(tagged, path + ": the file's colour space (\"colorSpace\" overrides it)");
+        in.colourSpace = ResolveColourSpace(
+            tagged, path + ": the file's colour space (\"colorSpace\" overrides it)");
     } else {
-        in.colourSpace = ResolveColourSpace(anyFloat ? LinearSpace() : "sRGB", path + ": by its type");
+        in.colourSpace =
+            ResolveColourSpace(anyFloat ? LinearSpace() : "sRGB", path + ": by its type");
     }
     // Whatever OpenImageIO does not call unassociated is premultiplied: the
     // EXR convention, and any file whose metadata says so.
-    in.premultiplied = pick.index[3] >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    in.premultiplied =
+        pick.index[3] >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
     in.metadata = std::make_shared<ImageMetadata>(ImageMetadata{spec.extra_attribs});
 
     in.image.Resize(w, h);
-    std::vector<uint8_t>* planes[4] = {&in.image.red, &in.image.green, &in.image.blue, &in.image.alpha};
+    std::vector<uint8_t>* planes[4] = {&in.image.red, &in.image.green, &in.image.blue,
+                                       &in.image.alpha};
     const std::size_t n = PixelCount(w, h);
     if (allBytes && in.colourSpace == working && !in.premultiplied) {
         // Bytes in the working space reach the module exactly as stored.
         for (int k = 0; k < 4; ++k) {
-            if (pick.index[k] >= 0) ReadChannel(path, file, pick.part, pick.index[k], TypeDesc::UINT8, planes[k]->data(), 1);
+            if (pick.index[k] >= 0)
+                ReadChannel(path, file, pick.part, pick.index[k], TypeDesc::UINT8,
+                            planes[k]->data(), 1);
         }
         return in;
     }
     std::vector<float> rgba(n * 4, 1.0f);
     for (int k = 0; k < 4; ++k) {
-        if (pick.index[k] >= 0) ReadChannel(path, file, pick.part, pick.index[k], TypeDesc::FLOAT, rgba.data() + k, 4);
+        if (pick.index[k] >= 0)
+            ReadChannel(path, file, pick.part, pick.index[k], TypeDesc::FLOAT, rgba.data() + k, 4);
     }
     if (in.premultiplied) {
-        Apply(path, rgba, w, h, [](ImageBuf& dst, const ImageBuf& src) { return OIIO::ImageBufAlgo::unpremult(dst, src); });
+        Apply(path, rgba, w, h, [](ImageBuf& dst, const ImageBuf& src) {
+            return OIIO::ImageBufAlgo::unpremult(dst, src);
+        });
     }
     Convert(path, rgba, w, h, in.colourSpace, working);
     for (std::size_t i = 0; i < n; ++i) {
-        for (int k = 0; k < 4; ++k) (*planes[k])[i] = FloatToByte(rgba[4 * i + static_cast<std::size_t>(k)]);
+        for (int k = 0; k < 4; ++k)
+            (*planes[k])[i] = FloatToByte(rgba[4 * i + static_cast<std::size_t>(k)]);
     }
     return in;
 }
@@ -264,13 +283,16 @@ DepthImage ReadFrameDepthWithLibrary(const std::string& path, const std::string&
 void CheckOutputFormatWithLibrary(const std::string& path, int bits) {
     std::unique_ptr<ImageOutput> output = ImageOutput::create(path);
     if (!output) {
-        throw ImageError(path + ": cannot write \"." + Extension(path) + "\" images: " + OIIO::geterror());
+        throw ImageError(path + ": cannot write \"." + Extension(path) +
+                         "\" images: " + OIIO::geterror());
     }
     const std::string format = output->format_name();
     if (bits == 32 && format != "openexr" && format != "tiff") {
-        throw ImageError(path + ": " + format + " cannot store 32-bit float (outputBits 32 is for EXR and TIFF)");
+        throw ImageError(path + ": " + format +
+                         " cannot store 32-bit float (outputBits 32 is for EXR and TIFF)");
     }
-    if (bits == 16 && (format == "jpeg" || format == "gif" || format == "bmp" || format == "targa")) {
+    if (bits == 16 &&
+        (format == "jpeg" || format == "gif" || format == "bmp" || format == "targa")) {
         throw ImageError(path + ": " + format + " stores only 8 bits (outputBits)");
     }
 }
@@ -300,13 +322,15 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
     }
     if (source.metadata) {
         for (const OIIO::ParamValue& p : source.metadata->attributes) {
-            if (CarriedOver(p.name().string())) layout.attribute(p.name().string(), p.type(), p.data());
+            if (CarriedOver(p.name().string()))
+                layout.attribute(p.name().string(), p.type(), p.data());
         }
     }
     layout.attribute("oiio:ColorSpace", space);
     layout.attribute("Software", ProgramVersion());
     std::string lines;
-    for (const std::string& line : request.settingsLines) lines += (lines.empty() ? "" : "\n") + line;
+    for (const std::string& line : request.settingsLines)
+        lines += (lines.empty() ? "" : "\n") + line;
     layout.attribute("lumafex:settings", lines);
     layout.attribute("lumafex:input", source.channels + " (" + source.colourSpace +
                                           (source.premultiplied ? ", premultiplied" : "") + ")");
@@ -328,13 +352,17 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
         pixels = bytes.data();
     } else {
         rgba.resize(n * 4);
-        const std::vector<uint8_t>* planes[4] = {&result.red, &result.green, &result.blue, &result.alpha};
+        const std::vector<uint8_t>* planes[4] = {&result.red, &result.green, &result.blue,
+                                                 &result.alpha};
         for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t k = 0; k < 4; ++k) rgba[4 * i + k] = static_cast<float>((*planes[k])[i] / 255.0);
+            for (std::size_t k = 0; k < 4; ++k)
+                rgba[4 * i + k] = static_cast<float>((*planes[k])[i] / 255.0);
         }
         Convert(path, rgba, w, h, working, space);
         if (premultiply) {
-            Apply(path, rgba, w, h, [](ImageBuf& dst, const ImageBuf& src) { return OIIO::ImageBufAlgo::premult(dst, src); });
+            Apply(path, rgba, w, h, [](ImageBuf& dst, const ImageBuf& src) {
+                return OIIO::ImageBufAlgo::premult(dst, src);
+            });
         }
         pixels = rgba.data();
         given = TypeDesc::FLOAT;
@@ -343,7 +371,8 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
 
     // Written to a temporary file beside the target and renamed when done.
     const std::string temp = TemporaryPathFor(path);
-    if (!output->open(temp, layout) || !output->write_image(given, pixels, pixelStride) || !output->close()) {
+    if (!output->open(temp, layout) || !output->write_image(given, pixels, pixelStride) ||
+        !output->close()) {
         const std::string why = output->geterror();
         output.reset();
         std::error_code ignored;

@@ -83,7 +83,9 @@ ColourImage OverCheckerboard(const ColourImage& image, int32_t cell) {
             const std::size_t i = At(image, x, y);
             const unsigned bg = ((x / cell) + (y / cell)) % 2 == 0 ? 102 : 153;
             const unsigned a = image.alpha[i];
-            auto over = [&](uint8_t c) { return static_cast<uint8_t>((c * a + bg * (255 - a) + 127) / 255); };
+            auto over = [&](uint8_t c) {
+                return static_cast<uint8_t>((c * a + bg * (255 - a) + 127) / 255);
+            };
             out.red[i] = over(image.red[i]);
             out.green[i] = over(image.green[i]);
             out.blue[i] = over(image.blue[i]);
@@ -109,7 +111,8 @@ ColourImage DepthInFalseColour(const DepthImage& depth) {
         // 0 at the farthest, 1 at the nearest, even in inverse distance.
         const double t = (1.0 / v - 1.0 / farthest) / (1.0 / nearest - 1.0 / farthest);
         // Blue, cyan, green, yellow, red.
-        const double stops[5][3] = {{40, 60, 200}, {40, 190, 220}, {60, 200, 80}, {240, 220, 50}, {225, 50, 40}};
+        const double stops[5][3] = {
+            {40, 60, 200}, {40, 190, 220}, {60, 200, 80}, {240, 220, 50}, {225, 50, 40}};
         const double s = std::clamp(t, 0.0, 1.0) * 4.0;
         const int k = std::min(3, static_cast<int>(s));
         const double f = s - k;
@@ -123,7 +126,8 @@ ColourImage DepthInFalseColour(const DepthImage& depth) {
 void Paste(ColourImage& sheet, const ColourImage& image, int32_t x0, int32_t y0) {
     for (int32_t y = 0; y < image.height; ++y) {
         for (int32_t x = 0; x < image.width; ++x) {
-            if (x0 + x < 0 || y0 + y < 0 || x0 + x >= sheet.width || y0 + y >= sheet.height) continue;
+            if (x0 + x < 0 || y0 + y < 0 || x0 + x >= sheet.width || y0 + y >= sheet.height)
+                continue;
             const std::size_t i = At(image, x, y), o = At(sheet, x0 + x, y0 + y);
             sheet.red[o] = image.red[i];
             sheet.green[o] = image.green[i];
@@ -137,7 +141,8 @@ int32_t LabelWidth(const std::string& text, int32_t scale) {
     return static_cast<int32_t>(text.size()) * 4 * scale;
 }
 
-void Label(ColourImage& sheet, const std::string& text, int32_t x0, int32_t y0, int32_t scale, uint8_t grey) {
+void Label(ColourImage& sheet, const std::string& text, int32_t x0, int32_t y0, int32_t scale,
+           uint8_t grey) {
     for (std::size_t n = 0; n < text.size(); ++n) {
         const Glyph* g = Find(text[n]);
         if (g == nullptr) continue;

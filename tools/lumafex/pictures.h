@@ -24,7 +24,8 @@ ColourImage DepthInFalseColour(const DepthImage& depth);
 void Paste(ColourImage& sheet, const ColourImage& image, int32_t x, int32_t y);
 
 // Writes text (digits, space, A-Z) at (x, y), each font pixel scale pixels.
-void Label(ColourImage& sheet, const std::string& text, int32_t x, int32_t y, int32_t scale, uint8_t grey);
+void Label(ColourImage& sheet, const std::string& text, int32_t x, int32_t y, int32_t scale,
+           uint8_t grey);
 
 // The width of text as Label draws it.
 int32_t LabelWidth(const std::string& text, int32_t scale);

@@ -82,18 +82,23 @@ int Render(const RenderOptions& options) {
     // Names and formats are checked before the first frame, so a long
     // render does not stop at its end for a misspelt colour space.
     OutputRequest outputRequest;
-    outputRequest.workingSpace = ResolveColourSpace(scene.colour.workingSpace, options.scene + ": workingSpace");
+    outputRequest.workingSpace =
+        ResolveColourSpace(scene.colour.workingSpace, options.scene + ": workingSpace");
     if (!scene.colour.outputColourSpace.empty())
-        outputRequest.colourSpace = ResolveColourSpace(scene.colour.outputColourSpace, options.scene + ": outputColorSpace");
+        outputRequest.colourSpace = ResolveColourSpace(scene.colour.outputColourSpace,
+                                                       options.scene + ": outputColorSpace");
     outputRequest.bits = scene.colour.outputBits;
     outputRequest.settingsLines = scene.settings ? *scene.settings : EditLines(nullptr, {});
     auto outputPath = [&](const SceneFrame& f) {
         if (options.outputDir.empty()) return f.output;
-        return (std::filesystem::path(options.outputDir) / std::filesystem::path(f.output).filename()).string();
+        return (std::filesystem::path(options.outputDir) /
+                std::filesystem::path(f.output).filename())
+            .string();
     };
     std::set<std::string> checkedFormats, checkedSpaces;
     for (const SceneFrame* f : frames) {
-        if (checkedFormats.insert(Extension(outputPath(*f))).second) CheckOutputFormat(outputPath(*f), outputRequest.bits);
+        if (checkedFormats.insert(Extension(outputPath(*f))).second)
+            CheckOutputFormat(outputPath(*f), outputRequest.bits);
         if (!f->colourSpace.empty() && checkedSpaces.insert(f->colourSpace).second)
             ResolveColourSpace(f->colourSpace, options.scene + ": colorSpace");
     }
@@ -146,7 +151,8 @@ int Render(const RenderOptions& options) {
     progress.Finish();
     if (options.verbosity != Verbosity::Quiet) {
         for (const std::string& u : used) {
-            std::fprintf(stderr, "lumafex: %s; working space %s\n", u.c_str(), outputRequest.workingSpace.c_str());
+            std::fprintf(stderr, "lumafex: %s; working space %s\n", u.c_str(),
+                         outputRequest.workingSpace.c_str());
         }
     }
 

@@ -141,8 +141,9 @@ Scene LoadScene(const std::string& path) {
     }
     const Checker check(path);
     const Json& doc = scene.document;
-    check.OnlyKeys(doc, "scene", {"renderFields", "fps", "cameras", "objects", "settings", "filters",
-                                  "workingSpace", "outputColorSpace", "outputBits", "frames"});
+    check.OnlyKeys(doc, "scene",
+                   {"renderFields", "fps", "cameras", "objects", "settings", "filters",
+                    "workingSpace", "outputColorSpace", "outputBits", "frames"});
     if (doc.contains("renderFields")) {
         if (!doc["renderFields"].is_boolean()) check.Fail("renderFields", "must be true or false");
         scene.renderFields = doc["renderFields"].get<bool>();
@@ -170,8 +171,9 @@ Scene LoadScene(const std::string& path) {
     }
     if (doc.contains("filters")) {
         if (doc.contains("settings")) {
-            check.Fail("scene", "gives both \"filters\" (by name) and \"settings\" (the stored "
-                                "lines); keep one");
+            check.Fail("scene",
+                       "gives both \"filters\" (by name) and \"settings\" (the stored "
+                       "lines); keep one");
         }
         try {
             scene.settings = LinesFromNamedFilters(doc["filters"], "filters");
@@ -182,7 +184,8 @@ Scene LoadScene(const std::string& path) {
     }
     if (doc.contains("workingSpace")) {
         scene.colour.workingSpace = check.String(doc["workingSpace"], "workingSpace");
-        if (scene.colour.workingSpace.empty()) check.Fail("workingSpace", "must name a colour space");
+        if (scene.colour.workingSpace.empty())
+            check.Fail("workingSpace", "must name a colour space");
     }
     if (doc.contains("outputColorSpace")) {
         scene.colour.outputColourSpace = check.String(doc["outputColorSpace"], "outputColorSpace");
@@ -210,7 +213,8 @@ Scene LoadScene(const std::string& path) {
         f.shadow = pattern("shadow", false);
         f.depth = pattern("depth", false);
         f.output = pattern("output", true);
-        if (entry.contains("colorSpace")) f.colourSpace = check.String(entry["colorSpace"], where + ".colorSpace");
+        if (entry.contains("colorSpace"))
+            f.colourSpace = check.String(entry["colorSpace"], where + ".colorSpace");
         if (entry.contains("colorLayer")) {
             const Json& layer = entry["colorLayer"];
             if (layer.is_string()) {
@@ -219,12 +223,14 @@ Scene LoadScene(const std::string& path) {
                 for (std::size_t c = 0; c < layer.size(); ++c)
                     f.colourLayer.push_back(check.String(layer[c], where + ".colorLayer"));
             } else {
-                check.Fail(where + ".colorLayer", "must be a layer name or a list of 3 or 4 channel names (R, G, B, A)");
+                check.Fail(where + ".colorLayer",
+                           "must be a layer name or a list of 3 or 4 channel names (R, G, B, A)");
             }
         }
         if (entry.contains("depthChannel")) {
             f.depthChannel = check.String(entry["depthChannel"], where + ".depthChannel");
-            if (f.depth.empty()) check.Fail(where + ".depthChannel", "needs \"depth\" (the file to take it from)");
+            if (f.depth.empty())
+                check.Fail(where + ".depthChannel", "needs \"depth\" (the file to take it from)");
         }
         return f;
     };
@@ -232,8 +238,9 @@ Scene LoadScene(const std::string& path) {
     if (!doc.contains("frames")) check.Fail("scene", "missing \"frames\"");
     const Json& frames = doc["frames"];
     if (frames.is_object()) {
-        check.OnlyKeys(frames, "frames", {"first", "last", "color", "shadow", "depth", "output",
-                                         "colorSpace", "colorLayer", "depthChannel"});
+        check.OnlyKeys(frames, "frames",
+                       {"first", "last", "color", "shadow", "depth", "output", "colorSpace",
+                        "colorLayer", "depthChannel"});
         const int64_t first = check.Integer(check.Required(frames, "first", "frames"), "frames.first");
         const int64_t last = check.Integer(check.Required(frames, "last", "frames"), "frames.last");
         if (last < first) check.Fail("frames", "last comes before first");
@@ -244,8 +251,9 @@ Scene LoadScene(const std::string& path) {
     } else if (frames.is_array()) {
         for (std::size_t i = 0; i < frames.size(); ++i) {
             const std::string where = "frames[" + std::to_string(i) + "]";
-            check.OnlyKeys(frames[i], where, {"frame", "time", "color", "shadow", "depth", "output",
-                                             "colorSpace", "colorLayer", "depthChannel"});
+            check.OnlyKeys(frames[i], where,
+                           {"frame", "time", "color", "shadow", "depth", "output", "colorSpace",
+                            "colorLayer", "depthChannel"});
             const int64_t number = check.Integer(check.Required(frames[i], "frame", where), where + ".frame");
             std::optional<double> time;
             if (frames[i].contains("time")) time = check.Number(frames[i]["time"], where + ".time");
