@@ -9,6 +9,7 @@
 #include "image_io.h"
 #include "images.h"
 #include "netpbm.h"
+#include "pictures.h"
 #include "render.h"
 
 namespace lumafex::tool {
@@ -132,37 +133,36 @@ std::string SceneText(int frames, const std::string& output) {
     return text;
 }
 
-// Thumbnails of every output, four to a row, each half the frame's size.
-ColourImage ContactSheet(const std::vector<ColourImage>& frames) {
-    constexpr int32_t kScale = 2, kColumns = 4, kGap = 4;
+// For every frame, labelled with its number: the input, the output over a
+// checkerboard (so its alpha shows) and the depth in false colour, at a
+// quarter of the frame's size, two frames to a row.
+ColourImage ContactSheet(const std::vector<int>& numbers, const std::vector<ColourImage>& inputs,
+                         const std::vector<ColourImage>& outputs,
+                         const std::vector<DepthImage>& depths) {
+    constexpr int32_t kScale = 4, kPerRow = 2, kGap = 4, kMargin = 12, kText = 2,
+                      kTextHeight = 5 * kText + 6;
     const int32_t tw = kWidth / kScale, th = kHeight / kScale;
-    const auto count = static_cast<int32_t>(frames.size());
-    const int32_t rows = (count + kColumns - 1) / kColumns;
-    ColourImage sheet;
-    sheet.Resize(kColumns * (tw + kGap) + kGap, rows * (th + kGap) + kGap);
-    std::fill(sheet.red.begin(), sheet.red.end(), 32);
-    std::fill(sheet.green.begin(), sheet.green.end(), 32);
-    std::fill(sheet.blue.begin(), sheet.blue.end(), 32);
+    const int32_t blockWidth = 3 * tw + 2 * kGap, blockHeight = kTextHeight + th;
+    const auto count = static_cast<int32_t>(numbers.size());
+    const int32_t rows = (count + kPerRow - 1) / kPerRow;
+    ColourImage sheet = Blank(kPerRow * blockWidth + (kPerRow + 1) * kMargin,
+                              kMargin + kTextHeight + rows * (blockHeight + kMargin), 32);
+    const char* columns[3] = {"INPUT", "OUTPUT", "DEPTH"};
+    for (int32_t b = 0; b < kPerRow; ++b) {
+        for (int32_t c = 0; c < 3; ++c)
+            Label(sheet, columns[c], kMargin + b * (blockWidth + kMargin) + c * (tw + kGap),
+                  kMargin, kText, 160);
+    }
     for (int32_t n = 0; n < count; ++n) {
-        const ColourImage& f = frames[static_cast<std::size_t>(n)];
-        const int32_t ox = kGap + (n % kColumns) * (tw + kGap), oy = kGap + (n / kColumns) * (th + kGap);
-        for (int32_t y = 0; y < th; ++y) {
-            for (int32_t x = 0; x < tw; ++x) {
-                unsigned sum[3] = {0, 0, 0};
-                for (int32_t dy = 0; dy < kScale; ++dy) {
-                    for (int32_t dx = 0; dx < kScale; ++dx) {
-                        const std::size_t i = PixelCount(kWidth, y * kScale + dy) + static_cast<std::size_t>(x * kScale + dx);
-                        sum[0] += f.red[i];
-                        sum[1] += f.green[i];
-                        sum[2] += f.blue[i];
-                    }
-                }
-                const std::size_t o = PixelCount(sheet.width, oy + y) + static_cast<std::size_t>(ox + x);
-                sheet.red[o] = static_cast<uint8_t>(sum[0] / (kScale * kScale));
-                sheet.green[o] = static_cast<uint8_t>(sum[1] / (kScale * kScale));
-                sheet.blue[o] = static_cast<uint8_t>(sum[2] / (kScale * kScale));
-            }
-        }
+        const auto k = static_cast<std::size_t>(n);
+        const int32_t ox = kMargin + (n % kPerRow) * (blockWidth + kMargin);
+        const int32_t oy = kMargin + kTextHeight + (n / kPerRow) * (blockHeight + kMargin);
+        Label(sheet, "FRAME " + std::to_string(numbers[k]), ox, oy, kText, 230);
+        Paste(sheet, OverCheckerboard(Shrunk(inputs[k], kScale), 4), ox, oy + kTextHeight);
+        Paste(sheet, OverCheckerboard(Shrunk(outputs[k], kScale), 4), ox + tw + kGap,
+              oy + kTextHeight);
+        Paste(sheet, Shrunk(DepthInFalseColour(depths[k]), kScale), ox + 2 * (tw + kGap),
+              oy + kTextHeight);
     }
     return sheet;
 }
@@ -197,17 +197,23 @@ int RunDemo(const DemoOptions& options) {
     const int status = Render(render);
     if (status != kExitOk) return status;
 
-    std::vector<ColourImage> outputs;
+    std::vector<int> numbers;
+    std::vector<ColourImage> inputs, outputs;
+    std::vector<DepthImage> depths;
     for (int n = 1; n <= options.frames; ++n) {
         char name[64];
-        std::snprintf(name, sizeof name, "graded.%04d.pam", n);
-        // Read back through the same path the frames were written with.
-        std::string path = (dir / "output" / name).string();
-        if (ext != "pam") path.replace(path.size() - 3, 3, ext);
-        outputs.push_back(ReadColour(path));
+        std::snprintf(name, sizeof name, "%04d", n);
+        numbers.push_back(n);
+        // Read back through the same paths the frames were written with.
+        inputs.push_back(
+            ReadColour((dir / "input" / (std::string("beauty.") + name + ".pam")).string()));
+        depths.push_back(
+            ReadDepth((dir / "input" / (std::string("depth.") + name + ".pfm")).string()));
+        outputs.push_back(
+            ReadColour((dir / "output" / (std::string("graded.") + name + "." + ext)).string()));
     }
     const std::string sheetPath = (dir / ("contact-sheet." + ext)).string();
-    WriteOutput(sheetPath, ContactSheet(outputs));
+    WriteOutput(sheetPath, ContactSheet(numbers, inputs, outputs, depths));
     if (options.verbosity != Verbosity::Quiet) {
         std::printf("lumafex demo: %d frames of %dx%d rendered through the module\n"
                     "  scene:         %s\n  frames:        %s\n  contact sheet: %s\n",

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "files.h"
+#include "image_limits_oiio.h"
 #include "image_io.h"
 
 namespace lumafex::tool {
@@ -63,21 +64,9 @@ void CheckPartsAndLevels(const std::string& path, ImageInput& input) {
     if (!input.seek_subimage(0, 0)) throw ImageError(path + ": cannot read image: " + input.geterror());
 }
 
-OpenedImage Open(const std::string& path) {
-    CheckRegularFile(path);
-    SetLibraryLimits();
-    ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    OpenedImage image;
-    // Opening fills in the image's layout (size, channels, format, tiles)
-    // without reading a pixel, so every size the decoder will allocate is
-    // checked before anything is allocated.
-    image.input = ImageInput::create(path, false, &config);
-    if (!image.input || !image.input->open(path, image.layout, config)) {
-        const std::string why = image.input ? image.input->geterror() : OIIO::geterror();
-        throw ImageError(path + ": cannot read image: " + why);
-    }
-    const ImageSpec& l = image.layout;
+}  // namespace
+
+void CheckDecoderLayout(const std::string& path, const ImageSpec& l) {
     CheckImageSize(path, l.width, l.height);
     if (l.depth > 1) throw ImageError(path + ": volume images are not supported");
     if (l.nchannels < 1 || l.nchannels > kMaxChannels) {
@@ -96,6 +85,27 @@ OpenedImage Open(const std::string& path) {
     // The whole image in its own format, and up to four channels as floats.
     CheckAllocation(path, "the image", {static_cast<uint64_t>(l.width), static_cast<uint64_t>(l.height), channels, bytes});
     CheckAllocation(path, "the image", {static_cast<uint64_t>(l.width), static_cast<uint64_t>(l.height), 4, 4});
+}
+
+void SetDecoderLimits() { SetLibraryLimits(); }
+
+namespace {
+
+OpenedImage Open(const std::string& path) {
+    CheckRegularFile(path);
+    SetLibraryLimits();
+    ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    OpenedImage image;
+    // Opening fills in the image's layout (size, channels, format, tiles)
+    // without reading a pixel, so every size the decoder will allocate is
+    // checked before anything is allocated.
+    image.input = ImageInput::create(path, false, &config);
+    if (!image.input || !image.input->open(path, image.layout, config)) {
+        const std::string why = image.input ? image.input->geterror() : OIIO::geterror();
+        throw ImageError(path + ": cannot read image: " + why);
+    }
+    CheckDecoderLayout(path, image.layout);
     CheckPartsAndLevels(path, *image.input);
     return image;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "compare.h"
 #include "demo.h"
 #include "edit.h"
 #include "farm.h"
@@ -30,6 +31,8 @@ int Show(const std::string& scenePath) {
     const std::vector<std::string> none;
     std::fputs(SettingsTable(SettingsFromLines(scene.settings ? *scene.settings : none)).c_str(),
                stdout);
+    std::printf("While \"Use Nulls\" is on, an object named in NULL OBJECTS replaces that value "
+                "for the frame.\n");
     return kExitOk;
 }
 
@@ -52,7 +55,7 @@ int main(int argc, char** argv) {
     app.fallthrough();
     app.set_version_flag("--version", std::string("lumafex ") + LUMAFEX_VERSION);
     app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module,\n"
-               "130 or 143 interrupted (no unfinished file is left behind).\n"
+               "4 compare found differences, 130 or 143 interrupted (no unfinished file is left behind).\n"
                "Scene files are described in docs/scene-format.md.");
 
     std::string modulePath = DefaultModulePath();
@@ -135,6 +138,27 @@ int main(int argc, char** argv) {
                         "wait for every task; exit non-zero naming the chunks that failed");
     submitCmd->add_flag("--dry-run", farm.dryRun, "print the job script, submit nothing");
 
+    std::string compareA, compareB, compareDiff;
+    CLI::App* compareCmd = app.add_subcommand(
+        "compare", "compare two images byte for byte: the largest difference, how many pixels "
+                   "differ and where (exit status 0 identical, 4 different)");
+    compareCmd->add_option("a", compareA, "the first image")->required();
+    compareCmd->add_option("b", compareB, "the second image")->required();
+    compareCmd->add_option("-o,--output", compareDiff,
+                           "write a difference image: differing pixels in red over the first image in grey");
+
+    std::string montageOut;
+    std::vector<std::string> montageItems;
+    int montageColumns = 4, montageWidth = 320;
+    CLI::App* montageCmd = app.add_subcommand(
+        "montage", "lay images out in a labelled grid over a checkerboard (alpha shows)");
+    montageCmd->add_option("-o,--output", montageOut, "the picture to write")->required();
+    montageCmd->add_option("images", montageItems, "IMAGE or IMAGE=LABEL (digits, A-Z)")->required();
+    montageCmd->add_option("--columns", montageColumns, "images a row")->capture_default_str();
+    montageCmd->add_option("--width", montageWidth, "largest tile width; larger images are shrunk")
+        ->capture_default_str();
+
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -165,6 +189,11 @@ int main(int argc, char** argv) {
             farm.quiet = quiet;
             if (!farmRange.empty()) farm.frames = ParseFrameRange(farmRange);
             return FarmSubmit(farm);
+        }
+        if (*compareCmd) return CompareFiles(compareA, compareB, compareDiff);
+        if (*montageCmd) {
+            WriteMontage(montageOut, montageItems, montageColumns, montageWidth);
+            return kExitOk;
         }
         if (*demoCmd) {
             demo.module = modulePath;

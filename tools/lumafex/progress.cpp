@@ -93,18 +93,24 @@ void Progress::FrameDone(int64_t frame, FrameOutcome outcome, const std::string&
     std::fflush(to_);
 }
 
-void Progress::Finish() {
+void Progress::Finish(const std::vector<std::string>& notes) {
     if (quiet_) return;
     if (live_ && done_ > 0) std::fputc('\n', to_);
+    std::string sources;
+    for (const std::string& note : notes) {
+        if (format_ == LogFormat::Text) std::fprintf(to_, "lumafex: %s\n", note.c_str());
+        if (!sources.empty()) sources += ',';
+        sources += JsonString(note);
+    }
     const double seconds = Milliseconds(Clock::now() - start_) / 1000.0;
     const double average = done_ > 0 ? seconds * 1000.0 / static_cast<double>(done_) : 0.0;
     if (format_ == LogFormat::Json) {
         std::fprintf(to_,
                      "{\"event\":\"summary\",\"frames\":%zu,\"written\":%zu,\"skipped\":%zu,"
                      "\"refused\":%zu,\"missing\":%zu,\"failed\":%zu,\"seconds\":%.2f,"
-                     "\"average_ms\":%.1f}\n",
+                     "\"average_ms\":%.1f,\"sources\":[%s]}\n",
                      done_, counts_.written, counts_.skipped, counts_.refused, counts_.missing,
-                     counts_.failed, seconds, average);
+                     counts_.failed, seconds, average, sources.c_str());
     } else {
         std::fprintf(to_,
                      "lumafex: %zu frames: %zu written, %zu skipped, %zu refused, %zu missing, "

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace lumafex::tool {
 
@@ -28,8 +29,9 @@ public:
              std::FILE* to = stderr);
     // Called when a frame is done; detail says what was written or why not.
     void FrameDone(int64_t frame, FrameOutcome outcome, const std::string& detail);
-    // Ends the in-place line and writes the summary.
-    void Finish();
+    // Ends the in-place line and writes the summary, after notes on where
+    // the frames came from (a line each, or the summary's "sources").
+    void Finish(const std::vector<std::string>& notes = {});
     const RunCounts& Counts() const { return counts_; }
 
 private:

@@ -3,17 +3,20 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <set>
 #include <unordered_map>
 #include <vector>
 #include <stdexcept>
 
 #include "file_identity.h"
+#include "frame_io.h"
 #include "host.h"
 #include "interrupt.h"
 #include "image_io.h"
 #include "module_loader.h"
 #include "scene.h"
 #include "sequence.h"
+#include "settings_block.h"
 
 namespace lumafex::tool {
 
@@ -121,12 +124,37 @@ int Render(const RenderOptions& options) {
     Host host(*module, scene);
     if (scene.settings) host.Load(*scene.settings);
 
+    // Names and formats are checked before the first frame, so a long
+    // render does not stop at its end for a misspelt colour space.
+    OutputRequest outputRequest;
+    outputRequest.workingSpace =
+        ResolveColourSpace(scene.colour.workingSpace, options.scene + ": workingSpace");
+    if (!scene.colour.outputColourSpace.empty())
+        outputRequest.colourSpace = ResolveColourSpace(scene.colour.outputColourSpace,
+                                                       options.scene + ": outputColorSpace");
+    outputRequest.bits = scene.colour.outputBits;
+    outputRequest.settingsLines = scene.settings ? *scene.settings : EditLines(nullptr, {});
+    std::set<std::string> checkedFormats, checkedSpaces;
+    for (const FrameFiles& files : frames) {
+        if (checkedFormats.insert(Extension(files.output)).second)
+            CheckOutputFormat(files.output, outputRequest.bits);
+        const SceneFrame* f = files.frame;
+        if (!f->colourSpace.empty() && checkedSpaces.insert(f->colourSpace).second)
+            ResolveColourSpace(f->colourSpace, options.scene + ": colorSpace");
+    }
+    std::set<std::string> used;  // which channels and colour spaces the frames came from
+
     Progress progress(frames.size(), options.verbosity, options.logFormat);
     std::size_t refused = 0;
     for (const FrameFiles& files : frames) {
         const SceneFrame* f = files.frame;
         SetInterruptContext(FrameName(*f));
-        ColourImage colour = ReadColour(f->colour);
+        ColourRequest request;
+        request.colourSpace = f->colourSpace;
+        request.layer = f->colourLayer;
+        request.workingSpace = outputRequest.workingSpace;
+        const ColourInput input = ReadFrameColour(f->colour, request);
+        ColourImage colour = input.image;
         std::optional<GreyImage> shadow;
         if (!f->shadow.empty()) {
             shadow = ReadShadow(f->shadow);
@@ -134,10 +162,14 @@ int Render(const RenderOptions& options) {
         }
         std::optional<DepthImage> depth;
         if (!f->depth.empty()) {
-            depth = ReadDepth(f->depth);
+            depth = ReadFrameDepth(f->depth, f->depthChannel);
             CheckSameSize(f->colour, colour, f->depth, depth->width, depth->height);
         }
         const std::string& output = files.output;
+        const std::string source = "colour from " + input.channels + " (" + input.colourSpace +
+                                   (input.premultiplied ? ", premultiplied" : "") + ")" +
+                                   (depth ? ", depth from " + depth->channel : std::string());
+        used.insert(source);
         ColourImage result;
         const bool written = host.Process(colour, shadow ? &*shadow : nullptr,
                                           depth ? &*depth : nullptr, f->time, result);
@@ -155,16 +187,17 @@ int Render(const RenderOptions& options) {
             if (ec) throw std::runtime_error(parent.string() + ": cannot create folder: " + ec.message());
         }
         try {
-            WriteOutput(output, result);
+            WriteFrameOutput(output, result, input, outputRequest);
         } catch (const std::exception& e) {
             throw std::runtime_error(FrameName(*f) + ": " + e.what());
         }
-        const std::string what = "wrote " + output +
-                                 (depth ? " (depth from " + depth->channel + ")" : std::string());
+        const std::string what = "wrote " + output + " (" + source + ")";
         progress.FrameDone(f->number, FrameOutcome::Written, what);
     }
     SetInterruptContext("");
-    progress.Finish();
+    std::vector<std::string> notes;
+    for (const std::string& u : used) notes.push_back(u + "; working space " + outputRequest.workingSpace);
+    progress.Finish(notes);
 
     const std::vector<std::string> lines = host.Save();
     if (!options.saveScene.empty()) {

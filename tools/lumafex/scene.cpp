@@ -6,6 +6,7 @@
 #include <set>
 
 #include "files.h"
+#include "filters_by_name.h"
 #include "images.h"
 #include "sequence.h"
 
@@ -217,7 +218,9 @@ Scene ParseScene(const std::string& text, const std::string& path) {
     }
     const Checker check(path);
     const Json& doc = scene.document;
-    check.OnlyKeys(doc, "scene", {"renderFields", "fps", "cameras", "objects", "settings", "frames"});
+    check.OnlyKeys(doc, "scene",
+                   {"renderFields", "fps", "cameras", "objects", "settings", "filters",
+                    "workingSpace", "outputColorSpace", "outputBits", "frames"});
     if (doc.contains("renderFields")) {
         if (!doc["renderFields"].is_boolean()) check.Fail("renderFields", "must be true or false");
         scene.renderFields = doc["renderFields"].get<bool>();
@@ -236,7 +239,38 @@ Scene ParseScene(const std::string& text, const std::string& path) {
         for (std::size_t i = 0; i < lines.size(); ++i) {
             stored.push_back(check.String(lines[i], "settings[" + std::to_string(i) + "]"));
         }
+        try {
+            CheckStoredLineNames(stored, "settings");
+        } catch (const std::runtime_error& e) {
+            throw SceneError(path + ": " + e.what());
+        }
         scene.settings = std::move(stored);
+    }
+    if (doc.contains("filters")) {
+        if (doc.contains("settings")) {
+            check.Fail("scene",
+                       "gives both \"filters\" (by name) and \"settings\" (the stored "
+                       "lines); keep one");
+        }
+        try {
+            scene.settings = LinesFromNamedFilters(doc["filters"], "filters");
+        } catch (const std::runtime_error& e) {
+            throw SceneError(path + ": " + e.what());
+        }
+        scene.settingsByName = true;
+    }
+    if (doc.contains("workingSpace")) {
+        scene.colour.workingSpace = check.String(doc["workingSpace"], "workingSpace");
+        if (scene.colour.workingSpace.empty())
+            check.Fail("workingSpace", "must name a colour space");
+    }
+    if (doc.contains("outputColorSpace")) {
+        scene.colour.outputColourSpace = check.String(doc["outputColorSpace"], "outputColorSpace");
+    }
+    if (doc.contains("outputBits")) {
+        const Json& bits = doc["outputBits"];
+        if (bits != 8 && bits != 16 && bits != 32) check.Fail("outputBits", "must be 8, 16 or 32");
+        scene.colour.outputBits = bits.get<int>();
     }
 
     const std::filesystem::path base = std::filesystem::path(path).parent_path();
@@ -264,13 +298,34 @@ Scene ParseScene(const std::string& text, const std::string& path) {
         f.shadow = pattern("shadow", false);
         f.depth = pattern("depth", false);
         f.output = pattern("output", true);
+        if (entry.contains("colorSpace"))
+            f.colourSpace = check.String(entry["colorSpace"], where + ".colorSpace");
+        if (entry.contains("colorLayer")) {
+            const Json& layer = entry["colorLayer"];
+            if (layer.is_string()) {
+                f.colourLayer.push_back(layer.get<std::string>());
+            } else if (layer.is_array() && (layer.size() == 3 || layer.size() == 4)) {
+                for (std::size_t c = 0; c < layer.size(); ++c)
+                    f.colourLayer.push_back(check.String(layer[c], where + ".colorLayer"));
+            } else {
+                check.Fail(where + ".colorLayer",
+                           "must be a layer name or a list of 3 or 4 channel names (R, G, B, A)");
+            }
+        }
+        if (entry.contains("depthChannel")) {
+            f.depthChannel = check.String(entry["depthChannel"], where + ".depthChannel");
+            if (f.depth.empty())
+                check.Fail(where + ".depthChannel", "needs \"depth\" (the file to take it from)");
+        }
         return f;
     };
 
     if (!doc.contains("frames")) check.Fail("scene", "missing \"frames\"");
     const Json& frames = doc["frames"];
     if (frames.is_object()) {
-        check.OnlyKeys(frames, "frames", {"first", "last", "color", "shadow", "depth", "output"});
+        check.OnlyKeys(frames, "frames",
+                       {"first", "last", "color", "shadow", "depth", "output", "colorSpace",
+                        "colorLayer", "depthChannel"});
         const int64_t first = check.FrameNumber(check.Required(frames, "first", "frames"), "frames.first");
         const int64_t last = check.FrameNumber(check.Required(frames, "last", "frames"), "frames.last");
         if (last < first) check.Fail("frames", "last comes before first");
@@ -293,7 +348,9 @@ Scene ParseScene(const std::string& text, const std::string& path) {
             check.Fail("frames", "more than " + std::to_string(kMaxSceneFrames) + " frames");
         for (std::size_t i = 0; i < frames.size(); ++i) {
             const std::string where = "frames[" + std::to_string(i) + "]";
-            check.OnlyKeys(frames[i], where, {"frame", "time", "color", "shadow", "depth", "output"});
+            check.OnlyKeys(frames[i], where,
+                           {"frame", "time", "color", "shadow", "depth", "output", "colorSpace",
+                            "colorLayer", "depthChannel"});
             const int64_t number = check.FrameNumber(check.Required(frames[i], "frame", where), where + ".frame");
             std::optional<double> time;
             if (frames[i].contains("time")) time = check.Number(frames[i]["time"], where + ".time");
@@ -308,7 +365,11 @@ Scene ParseScene(const std::string& text, const std::string& path) {
 void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
                             const std::string& path) {
     Json doc = scene.document;
-    doc["settings"] = lines;
+    if (scene.settingsByName) {
+        doc["filters"] = NamedFiltersFromLines(lines);
+    } else {
+        doc["settings"] = lines;
+    }
     const std::string text = doc.dump(2) + "\n";
     WriteFileSafely(path, [&](std::ostream& out) { out << text; });
 }

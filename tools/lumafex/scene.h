@@ -39,6 +39,20 @@ struct SceneFrame {
     std::string shadow;  // empty: no shadow image
     std::string depth;   // empty: no depth buffer
     std::string output;
+    // How the colour input is read (docs/scene-format.md): its colour space
+    // (empty: from the file's metadata, else by its type), the layer or
+    // channel names of colour, and the depth channel (empty: the default
+    // rules).
+    std::string colourSpace;
+    std::vector<std::string> colourLayer;  // one layer name, or 3 or 4 channel names
+    std::string depthChannel;
+};
+
+// How the module's bytes are made and written back.
+struct SceneColour {
+    std::string workingSpace = "sRGB";  // the module's bytes are in this space
+    std::string outputColourSpace;      // empty: float outputs go back to the input's space
+    int outputBits = 0;                 // 0: the format's default (EXR half, others 8)
 };
 
 struct Scene {
@@ -47,6 +61,8 @@ struct Scene {
     std::vector<SceneItem> cameras;
     std::vector<SceneItem> objects;
     std::optional<std::vector<std::string>> settings;  // the stored lines, if any
+    bool settingsByName = false;  // the lines were made from a "filters" object
+    SceneColour colour;
     std::vector<SceneFrame> frames;
     nlohmann::ordered_json document;  // the file as read, for writing back
 };
@@ -68,7 +84,8 @@ Scene LoadScene(const std::string& path);
 Scene ParseScene(const std::string& text, const std::string& path);
 
 // Writes the scene's document with the given settings lines to path, safely
-// (a temporary file renamed over the target).
+// (a temporary file renamed over the target). A scene that gave its
+// settings by name gets them back by name.
 void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
                             const std::string& path);
 

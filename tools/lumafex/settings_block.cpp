@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "line_block.h"
+#include "null_drives.h"
 #include "settings/scene_lines.h"
 #include "settings/settings_fields.h"
 
@@ -69,12 +70,14 @@ std::vector<std::string> EditLines(const std::vector<std::string>* lines,
 std::string SettingsTable(const FilterSettings& settings) {
     std::string out;
     char line[256];
-    std::snprintf(line, sizeof line, "%-18s %11s  %s\n", "KEY", "VALUE", "MEANING");
+    std::snprintf(line, sizeof line, "%-18s %11s  %-24s %s\n", "KEY", "VALUE", "NULL OBJECTS",
+                  "MEANING");
     out += line;
     for (const SettingsField& f : kSettingsFields) {
         if (!f.inScene) continue;
-        std::snprintf(line, sizeof line, "%-18s %11d  %s\n", f.name,
-                      static_cast<int>(settings.*f.member), f.meaning);
+        const char* nulls = NullsDriving(f.name);
+        std::snprintf(line, sizeof line, "%-18s %11d  %-24s %s\n", f.name,
+                      static_cast<int>(settings.*f.member), *nulls != '\0' ? nulls : "-", f.meaning);
         out += line;
     }
     return out;

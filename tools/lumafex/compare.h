@@ -1,0 +1,43 @@
+// Comparing two images byte for byte (lumafex compare), and laying images
+// out side by side with labels (lumafex montage): for checking a render
+// against a reference and for pictures in documentation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "images.h"
+
+namespace lumafex::tool {
+
+// Exit status of compare when the images differ.
+inline constexpr int kExitDiffers = 4;
+
+struct Comparison {
+    int largest = 0;            // the largest difference of one channel, 0..255
+    std::size_t differing = 0;  // pixels with any channel different
+    int32_t left = 0, top = 0, right = -1, bottom = -1;  // the box around them
+    int32_t worstX = 0, worstY = 0;                      // a pixel with the largest difference
+};
+
+// Throws ImageError when the sizes differ.
+Comparison CompareImages(const ColourImage& a, const ColourImage& b);
+
+// The first image dimmed to grey, with each differing pixel in red as
+// bright as its difference is large relative to the largest.
+ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b,
+                            const Comparison& comparison);
+
+// Reads both as 8-bit sRGB with unassociated alpha (a multilayer EXR by its
+// colour layer), prints the report, writes the difference image to diffPath
+// (if not empty); returns 0 when identical, kExitDiffers when not.
+int CompareFiles(const std::string& a, const std::string& b, const std::string& diffPath);
+
+// Writes the images ("path" or "path=label") in a grid of columns, each
+// shrunk to at most tileWidth pixels across, over a checkerboard, labelled.
+void WriteMontage(const std::string& output, const std::vector<std::string>& items, int columns,
+                  int tileWidth);
+
+}  // namespace lumafex::tool

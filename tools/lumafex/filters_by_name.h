@@ -1,0 +1,32 @@
+// Filter settings by name, as a scene's "filters" object gives them, and the
+// check that a stored block's lines carry the names of the fields the module
+// reads them into.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace lumafex::tool {
+
+// The stored lines for {"Name": value, ...}: unnamed fields keep their
+// defaults. Throws std::runtime_error with where in front for a name that is
+// not a stored setting (with the closest one), or a value that is not a
+// 32-bit whole number.
+std::vector<std::string> LinesFromNamedFilters(const nlohmann::ordered_json& filters,
+                                               const std::string& where);
+
+// The settings of a block that differ from the defaults, by name.
+nlohmann::ordered_json NamedFiltersFromLines(const std::vector<std::string>& lines);
+
+// Throws std::runtime_error when a line's key is not the field the module's
+// load reads that line into (a missing or extra line shifts every value
+// after it), so a render never runs with shifted settings.
+void CheckStoredLineNames(const std::vector<std::string>& lines, const std::string& where);
+
+// The known name closest to name (case and edit distance), for "did you
+// mean"; empty when none is near.
+std::string ClosestName(const std::string& name, const std::vector<std::string>& known);
+
+}  // namespace lumafex::tool

@@ -1,0 +1,62 @@
+// A frame's colour as the module needs it and its result written back where
+// it belongs: the input's colour layer chosen by name, unpremultiplied when
+// the file's convention is premultiplied, converted from its colour space
+// into the working space and quantised to bytes; the output converted back,
+// premultiplied again where its format expects it, at the bit depth asked,
+// with the input's metadata and the settings that made it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "images.h"
+
+namespace lumafex::tool {
+
+// What a colour input carried that its output keeps (the file's metadata);
+// its contents belong to the image library.
+struct ImageMetadata;
+
+struct ColourInput {
+    ColourImage image;           // bytes in the working space, alpha unassociated
+    std::string channels;        // which channels were used
+    std::string colourSpace;     // the input's colour space
+    bool premultiplied = false;  // the file stored premultiplied colour
+    std::shared_ptr<const ImageMetadata> metadata;  // null without an image library
+};
+
+struct ColourRequest {
+    std::string colourSpace;         // empty: from the metadata, else by type
+    std::vector<std::string> layer;  // empty: the default rules
+    std::string workingSpace = "sRGB";
+};
+
+struct OutputRequest {
+    std::string workingSpace = "sRGB";
+    std::string
+        colourSpace;  // empty: float outputs in the input's space, others in the working space
+    int bits = 0;     // 0: the format's default
+    std::vector<std::string> settingsLines;  // recorded in the output's metadata
+};
+
+// The colour space names the colour configuration knows (and its roles),
+// and a name resolved to the configuration's own spelling; an unknown name
+// is an std::runtime_error that names what and lists the known ones.
+std::vector<std::string> KnownColourSpaces();
+std::string ResolveColourSpace(const std::string& name, const std::string& what);
+
+ColourInput ReadFrameColour(const std::string& path, const ColourRequest& request);
+DepthImage ReadFrameDepth(const std::string& path, const std::string& channel);
+
+// Throws an ImageError unless path's format can be written at the bits
+// asked; run before the first frame so a long render does not fail at its end.
+void CheckOutputFormat(const std::string& path, int bits);
+
+void WriteFrameOutput(const std::string& path, const ColourImage& result, const ColourInput& source,
+                      const OutputRequest& request);
+
+// The program's name and version, as outputs record it.
+const char* ProgramVersion();
+
+}  // namespace lumafex::tool
