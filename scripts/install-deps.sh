@@ -8,10 +8,12 @@
 # The render farm test starts a private Slurm cluster (Slurm and munge);
 # help2man writes the manual page.
 #
-# Besides the native toolchain this brings the 32-bit Windows cross compiler
-# and Wine (32-bit, through i386 multiarch) that scripts/run-windows-tests.sh
-# uses to build the Windows module and run its tests, and Xvfb, the display
-# its settings dialog test runs on (python3 shrinks the dialog's picture).
+# Besides the native toolchain this brings the 32-bit and 64-bit Windows
+# cross compilers and Wine (32-bit through i386 multiarch, and 64-bit) that
+# scripts/run-windows-tests.sh uses to build the Windows modules and run
+# their tests, and Xvfb, the display its settings dialog test runs on
+# (python3 shrinks the dialog's picture). libxcb1-dev: the Qt dialog checks
+# that the X server can be reached before Qt starts.
 set -euo pipefail
 
 PACKAGES=(
@@ -22,9 +24,9 @@ if [[ ${1:-all} != demo ]]; then
   PACKAGES+=(
     libgtest-dev libgmock-dev libbenchmark-dev
     googletest
-    qt6-base-dev
+    qt6-base-dev libxcb1-dev
     clang clang-14 libclang-rt-14-dev
-    g++-mingw-w64-i686 wine wine32:i386
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
     xvfb python3
     help2man man-db
     slurmctld slurmd slurm-client munge

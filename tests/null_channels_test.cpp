@@ -224,8 +224,11 @@ TEST_F(NullChannels, EveryChannelReachesItsTarget) {
          }},
         {"3AntialiasPasses", 3.7, [](auto& s, auto&) { return s.Passes == 3; }},
         {"3AntialiasPasses", 1.0, [](auto& s, auto&) { return s.Passes == 1; }},
-        {"3AntialiasPasses", 1e12,
-         [](auto& s, auto&) { return s.Passes == std::numeric_limits<int32_t>::max(); }},
+        // No more passes than the dialog allows, however far the object is.
+        {"3AntialiasPasses", 4.9, [](auto& s, auto&) { return s.Passes == 4; }},
+        {"3AntialiasPasses", 5.0, [](auto& s, auto&) { return s.Passes == 4; }},
+        {"3AntialiasPasses", 1e9, [](auto& s, auto&) { return s.Passes == 4; }},
+        {"3AntialiasPasses", 1e12, [](auto& s, auto&) { return s.Passes == 4; }},
         {"3Noise%", 0.123456789, [&](auto& s, auto& p) {
              return s.NoiseFlag == 1 && p.NoiseAmount == f(0.123456789 * 100.0);
          }},
@@ -277,6 +280,7 @@ TEST_F(NullChannels, NonNumbersAndHugeValuesStayDefined) {
         }
         Read();
         EXPECT_GE(settings.Passes, 1) << v;
+        EXPECT_LE(settings.Passes, kMaxPasses) << v;
         EXPECT_TRUE(settings.FilterInclude >= 0 && settings.FilterInclude <= 4) << v;
     }
 }

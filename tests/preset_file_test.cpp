@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -89,6 +94,41 @@ TEST(PresetCodec, SlotsCoverTheImageWithoutOverlap) {
         EXPECT_EQ(owners[i], unused ? 0 : 1) << "byte " << i;
     }
 }
+
+// The names of the files in a folder, sorted.
+std::vector<std::string> FilesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+#if !defined(_WIN32)
+// While it lives, this process cannot make a file longer than bytes: writes
+// beyond that fail as on a full disk (and raise no signal).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+#endif
 
 class Preset : public ::testing::Test {
 protected:
@@ -386,15 +426,25 @@ TEST_F(Preset, FailedSaveKeepsTheExistingPreset) {
     Save(path);
     const Bytes original = ReadBytes(path);
 
-    // The temporary file cannot be created: a folder stands in its place.
-    fs::create_directory(dir / "keep.lmx.tmp");
+    // The new preset cannot be put in place: writing the temporary file
+    // fails (POSIX: the file size limit stops it, as a full disk would), or
+    // the existing preset is open in another program (Windows).
     surface.text[kRedPercentEdit] = "1";
-    Save(path);
+    {
+#if defined(_WIN32)
+        std::ifstream held(path, std::ios::binary);
+        Save(path);
+#else
+        FileSizeLimit limit(kPresetSize / 2);
+        Save(path);
+#endif
+    }
     ASSERT_EQ(surface.messages.size(), 1u);
     EXPECT_EQ(surface.messages[0].text, "Error writing file!");
     EXPECT_EQ(surface.messages[0].caption, "Error!");
     EXPECT_FALSE(surface.messages[0].ownedByDialog);
     EXPECT_EQ(ReadBytes(path), original);
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"keep.lmx"});
 
     // A folder that does not exist.
     surface.messages.clear();
@@ -403,12 +453,24 @@ TEST_F(Preset, FailedSaveKeepsTheExistingPreset) {
     EXPECT_EQ(surface.messages[0].text, "Error writing file!");
 
     // A save over an existing preset replaces it.
-    fs::remove(dir / "keep.lmx.tmp");
     surface.messages.clear();
     Save(path);
     EXPECT_TRUE(surface.messages.empty());
     EXPECT_NE(ReadBytes(path), original);
-    EXPECT_FALSE(fs::exists(dir / "keep.lmx.tmp"));
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"keep.lmx"});
+}
+
+TEST_F(Preset, SaveLeavesOtherFilesBesideThePresetAlone) {
+    Start();
+    const fs::path path = dir / "keep.lmx";
+    const uint8_t mine[] = {'m', 'i', 'n', 'e'};
+    WriteBytes(dir / "keep.lmx.tmp", mine, sizeof mine);
+    Save(path);
+    Save(path);
+    EXPECT_TRUE(surface.messages.empty());
+    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"keep.lmx", "keep.lmx.tmp"}));
+    EXPECT_EQ(fs::file_size(dir / "keep.lmx"), kPresetSize);
+    EXPECT_EQ(fs::file_size(dir / "keep.lmx.tmp"), sizeof mine);
 }
 
 TEST_F(Preset, NoBufferNoChooser) {

@@ -129,9 +129,16 @@ TEST(Win32Memory, BlocksAreLockedMovableZeroFilledGlobalMemory) {
     EXPECT_EQ(GlobalFlags(handle), static_cast<UINT>(GMEM_INVALID_HANDLE));
 }
 
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// 3.75 GiB: a valid size that no 32-bit process can hold.
+constexpr std::size_t kBeyondTheAddressSpace = 0x3C000000u;
+#else
+// 4 EiB: a valid size that no 64-bit process can hold.
+constexpr std::size_t kBeyondTheAddressSpace = std::size_t{1} << 60;
+#endif
+
 TEST(Win32Memory, RequestsBeyondTheAddressSpaceGiveEmptyArrays) {
-    // 3.75 GiB: a valid size that no 32-bit process can hold.
-    auto huge = platform::WorkingArray<int32_t>::Allocate(0x3C000000u);
+    auto huge = platform::WorkingArray<int32_t>::Allocate(kBeyondTheAddressSpace);
     EXPECT_FALSE(huge);
     EXPECT_EQ(huge.size(), 0u);
     // A byte count that does not fit a 32-bit size.
@@ -139,15 +146,21 @@ TEST(Win32Memory, RequestsBeyondTheAddressSpaceGiveEmptyArrays) {
     EXPECT_FALSE(overflowing);
 }
 
-// A frame of 32768 x 30000 pixels: its pixel count fits 32 bits, but none of
-// the passes' working arrays fits the address space, so every pass is
-// skipped without reading the (eight-byte) planes or the depth rows.
+// A frame of 32768 x 30000 pixels (2^30 x 2^29 in a 64-bit process): its
+// pixel count fits a size, but none of the passes' working arrays fits the
+// address space, so every pass is skipped without reading the (eight-byte)
+// planes or the depth rows.
 TEST(Win32Memory, PassesAreSkippedWhenTheirArraysCannotBeHad) {
     uint8_t plane[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     static int depthFetches = 0;
     FrameView view;
+#if UINTPTR_MAX == 0xFFFFFFFFu
     view.width = 32768;
     view.height = 30000;
+#else
+    view.width = int32_t{1} << 30;
+    view.height = int32_t{1} << 29;
+#endif
     view.red = view.green = view.blue = view.alpha = view.shadow = plane;
     view.depthRow = [](const void*, int32_t) -> const float* {
         ++depthFetches;

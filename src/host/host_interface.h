@@ -47,6 +47,13 @@ struct FrameAccess {
     // including 32-bit ABIs that would otherwise align a double to 4 bytes.
     alignas(8) double unusedDouble;
     alignas(8) double time;
+    // The W bytes of row y of a byte buffer (types 32 red, 33 green, 34 blue,
+    // 35 alpha, 10 shadow). Part of the contract: the module relies on each
+    // of these buffers being one contiguous, writable W x H byte array, row y
+    // W * y bytes after row 0, that stays in place for the whole process call.
+    // It fetches row 0 only and addresses the whole frame from it; its changes
+    // in place must be seen by later fetches. A host that keeps rows apart
+    // must copy the frame into such an array before the call and back after.
     uint8_t* (*getLine)(int32_t type, int32_t y);
     float* (*getFloatLine)(int32_t type, int32_t y);
     void (*putRGB)(int32_t x, int32_t y, const uint8_t rgb[3]);

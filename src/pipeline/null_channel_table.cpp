@@ -1,5 +1,6 @@
 #include "pipeline/null_channel_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -182,8 +183,10 @@ const std::array<NullChannel, kNullChannelCount> kChannels = {{
     {"3AntialiasPasses",
      [](Vector vec, Target& t) {
          const double v = ValueOf(vec);
+         // Limited like the dialog's passes box: each pass is a full
+         // enhance/antialias run over the frame.
          t.settings.Passes = 1;
-         if (v > 1.0) t.settings.Passes = TruncateChannelValue(v);
+         if (v > 1.0) t.settings.Passes = std::min(TruncateChannelValue(v), kMaxPasses);
      }},
     {"3Noise%",
      [](Vector vec, Target& t) {

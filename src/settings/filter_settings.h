@@ -54,6 +54,11 @@ static_assert(sizeof(FilterSettings) == kFilterSettingsFieldCount * sizeof(int32
               "the record is 39 packed 32-bit fields");
 static_assert(offsetof(FilterSettings, b2) == 38 * 4);
 
+// The most enhance/antialias passes a frame runs: the dialog and the
+// "3AntialiasPasses" null channel both stop there, so no setting can make
+// one frame run for days.
+inline constexpr int32_t kMaxPasses = 4;
+
 // Writes the create defaults into the record. SofterExtraFlag and
 // ReverseAlphaFlag are reset to 0 too, so a new instance never inherits an
 // earlier one's negative alpha or softer-blur latch.

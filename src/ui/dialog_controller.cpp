@@ -323,7 +323,7 @@ void DialogController::ShowNullChannels() {
 void DialogController::WriteBack() {
     FilterSettings& s = *model_.settings;
     const int32_t passes = ReadNumber(kPassesEdit);
-    s.Passes = passes > 4 ? 4 : passes;
+    s.Passes = passes > kMaxPasses ? kMaxPasses : passes;
     s.RedPercent = ReadNumber(kRedPercentEdit);
     s.GreenPercent = ReadNumber(kGreenPercentEdit);
     s.BluePercent = ReadNumber(kBluePercentEdit);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/file_replace.h"
+#include "platform/temporary_file.h"
 
 namespace lumafex::ui {
 
@@ -102,13 +103,10 @@ bool ReadPresetFile(const char* path, PresetBytes bytes) {
 }
 
 bool WritePresetFile(const char* path, ConstPresetBytes bytes) {
+    // A name of its own, so that no file already beside the preset (an
+    // "X.tmp" of the user's, another save's file) is overwritten or removed.
     std::string temporary;
-    try {
-        temporary = std::string(path) + ".tmp";
-    } catch (...) {
-        return false;
-    }
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    std::FILE* file = platform::CreateFileBeside(path, temporary);
     if (file == nullptr) return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = std::fflush(file) == 0 && ok;

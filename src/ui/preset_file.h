@@ -63,9 +63,10 @@ int32_t GetPresetInt(ConstPresetBytes bytes, std::size_t offset);
 // holds fewer bytes.
 bool ReadPresetFile(const char* path, PresetBytes bytes);
 
-// Writes the 184 bytes to a temporary file beside path and then puts it in
-// path's place, so an existing preset is replaced only by a complete one.
-// False on any failure; the temporary file is then removed.
+// Writes the 184 bytes to a new temporary file beside path, named so that it
+// replaces no other file, and then puts it in path's place, so an existing
+// preset is replaced only by a complete one. False on any failure; the
+// temporary file is then removed.
 bool WritePresetFile(const char* path, ConstPresetBytes bytes);
 
 }  // namespace lumafex::ui

@@ -7,10 +7,11 @@
 #include <QThread>
 
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 #include "platform/messages.h"
 #include "ui/dialog_controller.h"
+#include "ui/qt/display_check.h"
 #include "ui/qt/qt_surface.h"
 #include "host/module.h"
 #include "ui/dialog_library.h"
@@ -36,16 +37,6 @@ bool ShowWithQt(const char* text, const char* caption) {
 // Installed when the module is loaded.
 const bool kPresenterInstalled = (platform::SetMessagePresenter(ShowWithQt), true);
 
-// Qt cannot start without a display: say so instead of letting it abort the
-// host's process.
-bool HaveDisplay() {
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return true;
-    }
-    return false;
-}
-
 // The host's application, or one of the module's own, created once and kept
 // for the module's life.
 bool EnsureApplication() {
@@ -56,8 +47,10 @@ bool EnsureApplication() {
         }
         return true;
     }
-    if (!HaveDisplay()) {
-        std::fprintf(stderr, "lumafex: the settings dialog needs a display (DISPLAY is not set)\n");
+    // Qt would end the host's process where it cannot open a display.
+    if (const std::string problem = ui::QtDisplayProblem(); !problem.empty()) {
+        std::fprintf(stderr, "lumafex: the settings dialog needs a display (%s)\n",
+                     problem.c_str());
         return false;
     }
     static int argc = 1;
