@@ -73,13 +73,43 @@ int64_t HalfSum(int64_t own, int64_t n, int64_t sum, int64_t odd) {
     return (n * own + sum - oddTotals) / 2;
 }
 
+// Reciprocals for whole-number division by 1 .. 256: with
+// M = ceil(2^32 / d) = (2^32 + e) / d, 0 <= e < d, n x M / 2^32 exceeds
+// n / d by n x e / (d x 2^32), less than 1 / d whenever n x e < 2^32; then
+// the product truncates to the quotient n / d exactly. Here n < 2^17 and
+// e < 2^8.
+struct Reciprocals {
+    uint64_t of[257];  // 2^32 itself for d = 1
+    constexpr Reciprocals() : of{} {
+        for (uint64_t d = 1; d <= 256; ++d) {
+            of[d] = ((uint64_t{1} << 32) + d - 1) / d;
+        }
+    }
+};
+constexpr Reciprocals kReciprocals;
+
+// numerator / denominator, truncated. Sixteen-bit sums come from footprints
+// of at most 255 pixels (numerator below 2^17, denominator at most 256);
+// larger ones divide in double precision, whose quotient of two whole
+// numbers below 2^53 never rounds up to the next whole number.
+template <typename U>
+uint64_t Quotient(uint64_t numerator, uint64_t denominator) {
+    if constexpr (sizeof(U) == 2) {
+        return (numerator * kReciprocals.of[denominator]) >> 32;
+    } else {
+        return static_cast<uint64_t>(static_cast<double>(numerator) /
+                                     static_cast<double>(denominator));
+    }
+}
+
 // The gathered values: colour sums, count, and odd counts per channel.
 constexpr int kValues = 7;
 enum Value { kRed, kGreen, kBlue, kCount, kOddRed, kOddGreen, kOddBlue };
 
 // Unsigned arithmetic, so that prefix sums may wrap: a window's sum is the
 // difference of two prefix sums modulo 2^bits, exact whenever the true sum
-// fits, which NeedsWideSums guarantees for 32 bits; otherwise 64 are used.
+// fits. Sixteen bits serve small footprints (twice the lanes of a vector),
+// 32 whatever NeedsWideSums allows, 64 the rest.
 template <typename U>
 struct StripJob {
     const FrameView* frame;
@@ -103,14 +133,14 @@ void BuildPrefix(const FrameView& f, const FilterSettings& s, int32_t y, U* cons
     for (int32_t x = 0; x < f.width; ++x) {
         const std::size_t i = row + static_cast<std::size_t>(x);
         const U m = Spreads<Mode>(s, f, i) ? 1 : 0;
-        sum[kRed] += m * f.red[i];
-        sum[kGreen] += m * f.green[i];
-        sum[kBlue] += m * f.blue[i];
-        sum[kCount] += m;
+        sum[kRed] = static_cast<U>(sum[kRed] + m * f.red[i]);
+        sum[kGreen] = static_cast<U>(sum[kGreen] + m * f.green[i]);
+        sum[kBlue] = static_cast<U>(sum[kBlue] + m * f.blue[i]);
+        sum[kCount] = static_cast<U>(sum[kCount] + m);
         if constexpr (kHasHalf<Mode>) {
-            sum[kOddRed] += m & f.red[i];
-            sum[kOddGreen] += m & f.green[i];
-            sum[kOddBlue] += m & f.blue[i];
+            sum[kOddRed] = static_cast<U>(sum[kOddRed] + (m & f.red[i]));
+            sum[kOddGreen] = static_cast<U>(sum[kOddGreen] + (m & f.green[i]));
+            sum[kOddBlue] = static_cast<U>(sum[kOddBlue] + (m & f.blue[i]));
         }
         for (int v = 0; v < values; ++v) prefix[v][x + 1] = sum[v];
     }
@@ -124,11 +154,15 @@ void AddWindows(U* __restrict acc, const U* __restrict prefix, int32_t width, in
     int32_t x = 0;
     for (; x < leftEnd; ++x) {
         const int32_t hi = width - 1 - x > hw ? x + hw + 1 : width;
-        acc[x] += prefix[hi];
+        acc[x] = static_cast<U>(acc[x] + prefix[hi]);
     }
     const int32_t middleEnd = width - hw;  // columns whose window fits entirely
-    for (; x < middleEnd; ++x) acc[x] += prefix[x + hw + 1] - prefix[x - hw];
-    for (; x < width; ++x) acc[x] += prefix[width] - prefix[x - hw];
+    for (; x < middleEnd; ++x) {
+        acc[x] = static_cast<U>(acc[x] + static_cast<U>(prefix[x + hw + 1] - prefix[x - hw]));
+    }
+    for (; x < width; ++x) {
+        acc[x] = static_cast<U>(acc[x] + static_cast<U>(prefix[width] - prefix[x - hw]));
+    }
 }
 
 // Gathers and averages the rows first .. end-1 into the result planes.
@@ -159,30 +193,35 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
         }
     }
 
-    // Each receiver takes its totals by its own rule and averages. The
-    // quotient of two whole numbers below 2^53 is truncated exactly from
-    // its double-precision value, which lets the loop vectorise.
+    // Each receiver takes its totals by its own rule and averages.
     const FilterSettings& s = *job.settings;
     for (int32_t yy = first; yy < end; ++yy) {
         const std::size_t row = f.Index(0, yy);
-        const std::size_t o = w * static_cast<std::size_t>(yy - first);
+        const U* const a[kValues] = {acc[0] + w * static_cast<std::size_t>(yy - first),
+                                     acc[1] + w * static_cast<std::size_t>(yy - first),
+                                     acc[2] + w * static_cast<std::size_t>(yy - first),
+                                     acc[3] + w * static_cast<std::size_t>(yy - first),
+                                     kHasHalf<Mode> ? acc[4] + w * (yy - first) : nullptr,
+                                     kHasHalf<Mode> ? acc[5] + w * (yy - first) : nullptr,
+                                     kHasHalf<Mode> ? acc[6] + w * (yy - first) : nullptr};
+        const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
+        uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row, job.result[2] + row};
         for (std::size_t x = 0; x < w; ++x) {
-            const std::size_t j = row + x;
-            const std::size_t k = o + x;
-            const auto n = static_cast<int64_t>(acc[kCount][k]);
-            const Take take = TakeOf<Mode>(s, f, j);
-            const int64_t counted = take == Take::None ? 0 : n;
+            const Take take = TakeOf<Mode>(s, f, row + x);
+            const uint64_t n = take == Take::None ? 0 : a[kCount][x];
             for (int c = 0; c < 3; ++c) {
-                const int64_t own = c == 0 ? f.red[j] : (c == 1 ? f.green[j] : f.blue[j]);
-                int64_t taken = take == Take::None ? 0 : static_cast<int64_t>(acc[kRed + c][k]);
+                const uint64_t mine = own[c][x];
+                uint64_t taken = take == Take::None ? 0 : a[kRed + c][x];
                 if constexpr (kHasHalf<Mode>) {
                     if (take == Take::Half) {
-                        taken = HalfSum(own, n, taken, static_cast<int64_t>(acc[kOddRed + c][k]));
+                        taken = static_cast<uint64_t>(
+                            HalfSum(static_cast<int64_t>(mine), static_cast<int64_t>(n),
+                                    static_cast<int64_t>(taken),
+                                    static_cast<int64_t>(a[kOddRed + c][x])));
                     }
                 }
-                const auto q = static_cast<int64_t>(static_cast<double>(own + taken) /
-                                                    static_cast<double>(counted + 1));
-                job.result[c][j] = static_cast<uint8_t>(q >= 255 ? 255 : q);
+                const uint64_t q = Quotient<U>(mine + taken, n + 1);
+                out[c][x] = static_cast<uint8_t>(q >= 255 ? 255 : q);
             }
         }
     }
@@ -272,10 +311,14 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
 
     const int64_t rows = 2 * static_cast<int64_t>(footprint.Reach()) + 1;
     const int64_t columns = 2 * static_cast<int64_t>(footprint.MaxHalfWidth()) + 1;
-    const bool wide = NeedsWideSums(rows < frame.height ? rows : frame.height,
-                                    columns < frame.width ? columns : frame.width);
-    const bool done = wide ? GatherInMode<uint64_t>(frame, settings, footprint, planes)
-                           : GatherInMode<uint32_t>(frame, settings, footprint, planes);
+    const int64_t tall = rows < frame.height ? rows : frame.height;
+    const int64_t wideColumns = columns < frame.width ? columns : frame.width;
+    // A receiver's totals stay below (tall x wideColumns + 1) x 255.
+    const bool small = tall * wideColumns < 65535 / 255 - 1;
+    const bool done = small ? GatherInMode<uint16_t>(frame, settings, footprint, planes)
+                      : NeedsWideSums(tall, wideColumns)
+                          ? GatherInMode<uint64_t>(frame, settings, footprint, planes)
+                          : GatherInMode<uint32_t>(frame, settings, footprint, planes);
     if (!done) return false;
     if (settings.FilterInclude < kIncludeObjects || settings.FilterInclude > kIncludeColorRange) {
         return true;
