@@ -78,11 +78,13 @@ RecordingOutput Render(uint32_t seed, int32_t width, int32_t height, int32_t thr
 }
 
 TEST(ThreadCountTest, SameBytesForAnyNumberOfThreads) {
-    const int32_t sizes[][2] = {{8, 1},  {16, 2},  {24, 3},  {8, 4},   {40, 5},
-                                {64, 7}, {48, 67}, {136, 45}, {1000, 37}, {8, 131}};
+    // Strips are about 64K pixels: the wider frames split into several
+    // strips, the last one short.
+    const int32_t sizes[][2] = {{8, 1},  {16, 2},  {24, 3},     {8, 4},
+                                {40, 5}, {64, 7},  {8, 131},    {2048, 37}};
     uint32_t seed = 1;
     for (const auto& size : sizes) {
-        for (int repeat = 0; repeat < 4; ++repeat, ++seed) {
+        for (int repeat = 0; repeat < 2; ++repeat, ++seed) {
             const RecordingOutput one = Render(seed, size[0], size[1], 1);
             for (int32_t threads : {2, 3, 8}) {
                 const RecordingOutput many = Render(seed, size[0], size[1], threads);

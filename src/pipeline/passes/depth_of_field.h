@@ -153,9 +153,12 @@ public:
         return true;
     }
 
+    // Starts over at centre row y: the next Advance prepares its rows anew.
+    void Begin(int32_t y) { next_ = y > reach_ ? y - reach_ : 0; }
+
     // Makes the rows y - reach .. y + reach available, filling each new
     // row's blurs once with fill(row, blurs). Called with y = 0, 1, 2, ...
-    // in order.
+    // in order, or from the row given to Begin on.
     template <typename Fill>
     void Advance(int32_t y, const DepthRows& depth, Fill&& fill) {
         const int32_t last = height_ - 1 - y > reach_ ? y + reach_ : height_ - 1;
