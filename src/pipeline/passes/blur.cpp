@@ -116,6 +116,7 @@ struct StripJob {
     const FilterSettings* settings;
     const FootprintProfile* footprint;
     const uint8_t* rowSpreads;  // per row: whether any of its pixels spreads
+    const U* clippedTotals;     // column totals of rows 0 .. R, value after value
     uint8_t* result[3];         // the averaged planes
     RowStrips strips;
     std::atomic<int32_t> nextStrip{0};
@@ -146,6 +147,38 @@ void BuildPrefix(const FrameView& f, const FilterSettings& s, int32_t y, U* cons
     }
 }
 
+// Adds row y's spreading values to the column totals, or takes them away.
+template <int32_t Mode, bool Remove, typename U>
+void AddToColumns(const FrameView& f, const FilterSettings& s, int32_t y, U* const* columns) {
+    const std::size_t row = f.Index(0, y);
+    for (int32_t x = 0; x < f.width; ++x) {
+        const std::size_t i = row + static_cast<std::size_t>(x);
+        const U m = Spreads<Mode>(s, f, i) ? 1 : 0;
+        U add[kValues] = {static_cast<U>(m * f.red[i]), static_cast<U>(m * f.green[i]),
+                          static_cast<U>(m * f.blue[i]), m,
+                          static_cast<U>(m & f.red[i]), static_cast<U>(m & f.green[i]),
+                          static_cast<U>(m & f.blue[i])};
+        constexpr int values = kHasHalf<Mode> ? kValues : 4;
+        for (int v = 0; v < values; ++v) {
+            U& total = columns[v][x];
+            total = static_cast<U>(Remove ? total - add[v] : total + add[v]);
+        }
+    }
+}
+
+// prefix[v][x] = the column totals of the columns before x.
+template <int Values, typename U>
+void ColumnPrefix(const U* const* columns, int32_t width, U* const* prefix) {
+    for (int v = 0; v < Values; ++v) {
+        U sum = 0;
+        prefix[v][0] = 0;
+        for (int32_t x = 0; x < width; ++x) {
+            sum = static_cast<U>(sum + columns[v][x]);
+            prefix[v][x + 1] = sum;
+        }
+    }
+}
+
 // acc[x] += the sum of the source row over columns x - hw .. x + hw, clipped
 // to the row: three plain loops, the middle one (no clipping) vectorisable.
 template <typename U>
@@ -167,7 +200,8 @@ void AddWindows(U* __restrict acc, const U* __restrict prefix, int32_t width, in
 
 // Gathers and averages the rows first .. end-1 into the result planes.
 template <int32_t Mode, typename U>
-void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* const* prefix) {
+void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* const* prefix,
+               U* const* columns) {
     const FrameView& f = *job.frame;
     const FootprintProfile& fp = *job.footprint;
     constexpr int values = kHasHalf<Mode> ? kValues : 4;
@@ -175,9 +209,53 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
     const std::size_t cells = w * static_cast<std::size_t>(end - first);
     for (int v = 0; v < values; ++v) std::memset(acc[v], 0, cells * sizeof(U));
 
-    // Source rows whose footprints reach the strip, top to bottom.
+    // Source rows 0 .. R have their footprints' tops cut off by the frame's
+    // edge, so each starts at row 0 and reaches receiver row yy (when it
+    // reaches it at all: y >= yy - R) with the same half-width,
+    // HalfWidth(yy). Their contributions to yy are one window over the
+    // column totals of those rows, kept as yy moves down: a row leaves when
+    // it falls out of reach. That bounds the cost of a radius as tall as
+    // the frame, where every source row is such a row, to a few operations
+    // per pixel.
     const int32_t reach = fp.Reach();
-    const int32_t top = first > reach ? first - reach : 0;
+    const int32_t clippedLast = reach < f.height - 1 ? reach : f.height - 1;
+    if (first - reach <= clippedLast) {
+        // The totals of rows from .. clippedLast: summed directly, or, when
+        // fewer rows lie above from, as the frame's totals of rows
+        // 0 .. clippedLast less those rows (none at all for a radius as
+        // tall as the frame).
+        const int32_t from = first > reach ? first - reach : 0;
+        if (from <= clippedLast - from) {
+            for (int v = 0; v < values; ++v) {
+                std::memcpy(columns[v], job.clippedTotals + static_cast<std::size_t>(v) * w,
+                            w * sizeof(U));
+            }
+            for (int32_t y = 0; y < from; ++y) {
+                if (job.rowSpreads[y] != 0) AddToColumns<Mode, true>(f, *job.settings, y, columns);
+            }
+        } else {
+            for (int v = 0; v < values; ++v) std::memset(columns[v], 0, w * sizeof(U));
+            for (int32_t y = from; y <= clippedLast; ++y) {
+                if (job.rowSpreads[y] != 0) {
+                    AddToColumns<Mode, false>(f, *job.settings, y, columns);
+                }
+            }
+        }
+        for (int32_t yy = first; yy < end && yy - reach <= clippedLast; ++yy) {
+            const int32_t leaving = yy - reach - 1;
+            if (yy > first && leaving >= 0 && job.rowSpreads[leaving] != 0) {
+                AddToColumns<Mode, true>(f, *job.settings, leaving, columns);
+            }
+            const int32_t hw = fp.HalfWidth(yy);
+            if (hw < 0) continue;
+            ColumnPrefix<values>(columns, f.width, prefix);
+            const std::size_t o = w * static_cast<std::size_t>(yy - first);
+            for (int v = 0; v < values; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
+        }
+    }
+
+    // The other source rows whose footprints reach the strip, top to bottom.
+    const int32_t top = first - reach > clippedLast ? first - reach : clippedLast + 1;
     const int32_t bottom = f.height - end > reach ? end - 1 + reach : f.height - 1;
     for (int32_t y = top; y <= bottom; ++y) {
         if (job.rowSpreads[y] == 0) continue;
@@ -235,20 +313,24 @@ void BlurWorker(StripJob<U>& job) {
     const auto rows = static_cast<std::size_t>(job.strips.perStrip);
     auto accBlock = platform::WorkingArray<U>::Allocate(values * w * rows);
     auto prefixBlock = platform::WorkingArray<U>::Allocate(values * (w + 1));
-    if (!accBlock || !prefixBlock) {
+    auto columnBlock = platform::WorkingArray<U>::Allocate(values * w);
+    if (!accBlock || !prefixBlock || !columnBlock) {
         job.failed = true;
         return;
     }
     U* acc[kValues] = {};
     U* prefix[kValues] = {};
+    U* columns[kValues] = {};
     for (int v = 0; v < values; ++v) {
         acc[v] = accBlock.data() + static_cast<std::size_t>(v) * w * rows;
         prefix[v] = prefixBlock.data() + static_cast<std::size_t>(v) * (w + 1);
+        columns[v] = columnBlock.data() + static_cast<std::size_t>(v) * w;
     }
     for (;;) {
         const int32_t strip = job.nextStrip.fetch_add(1);
         if (strip >= job.strips.Count() || job.failed) break;
-        BlurStrip<Mode>(job, job.strips.First(strip), job.strips.End(strip), acc, prefix);
+        BlurStrip<Mode>(job, job.strips.First(strip), job.strips.End(strip), acc, prefix,
+                        columns);
     }
 }
 
@@ -266,7 +348,24 @@ bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile&
         }
         spreads[static_cast<std::size_t>(y)] = any;
     }
-    StripJob<U> job{&f, &s, &footprint, spreads.data(), {result[0], result[1], result[2]},
+    // The column totals of the rows whose footprints' tops are cut off.
+    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    const auto w = static_cast<std::size_t>(f.width);
+    auto totals = platform::WorkingArray<U>::Allocate(values * w);
+    if (!totals) return false;
+    U* columns[kValues] = {};
+    for (int v = 0; v < values; ++v) columns[v] = totals.data() + static_cast<std::size_t>(v) * w;
+    const int32_t clippedLast =
+        footprint.Reach() < f.height - 1 ? footprint.Reach() : f.height - 1;
+    for (int32_t y = 0; y <= clippedLast; ++y) {
+        if (spreads[static_cast<std::size_t>(y)] != 0) AddToColumns<Mode, false>(f, s, y, columns);
+    }
+    StripJob<U> job{&f,
+                    &s,
+                    &footprint,
+                    spreads.data(),
+                    totals.data(),
+                    {result[0], result[1], result[2]},
                     RowStrips::For(f.width, f.height)};
     const int32_t strips = job.strips.Count();
     const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;
