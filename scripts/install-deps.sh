@@ -5,7 +5,8 @@
 # Besides the native toolchain this brings the 32-bit Windows cross compiler
 # and Wine (32-bit, through i386 multiarch) that scripts/run-windows-tests.sh
 # uses to build the Windows module and run its tests, and Xvfb, the display
-# its settings dialog test runs on (python3 shrinks the dialog's picture).
+# its settings dialog test runs on (python3 shrinks the dialog's picture),
+# and gnuplot, which draws the benchmark plots of docs/performance.md.
 set -euo pipefail
 
 PACKAGES=(
@@ -17,6 +18,7 @@ PACKAGES=(
   clang clang-14 libclang-rt-14-dev
   g++-mingw-w64-i686 wine wine32:i386
   xvfb python3
+  gnuplot-nox
 )
 
 # wine32 is an i386 package: the architecture must be known to dpkg first.
