@@ -100,15 +100,16 @@ def plot_threads(times, out, work):
             for threads, ms in sorted(points):
                 f.write(f"{threads} {ms}\n")
         lines.append(f"'{path}' using 1:2 with linespoints title '{label.replace('_', '-')}'")
-    gnuplot(f"""set terminal png size 900,640
+    gnuplot(f"""set terminal png size 1200,700 font ',9'
 set output '{out}'
-set title 'Time against threads, per pass'
+set title 'Time against threads, per pass (wall time)'
 set xlabel 'threads'
 set ylabel 'milliseconds per frame'
 set logscale y
 set xtics 1
 set grid
-set key outside right
+set key outside right top
+set rmargin 48
 plot {', '.join(lines)}
 """)
     return True
@@ -125,8 +126,16 @@ def main():
         made = []
         for fn, png in ((plot_radius, "perf-radius.png"), (plot_threads, "perf-threads.png")):
             target = os.path.join(args.out, png)
-            if fn(times, target, work):
-                made.append(target)
+            # Drawn beside the target and renamed over it: a picture is
+            # replaced whole or not at all.
+            partial = target + ".partial"
+            try:
+                if fn(times, partial, work):
+                    os.replace(partial, target)
+                    made.append(target)
+            finally:
+                if os.path.exists(partial):
+                    os.remove(partial)
     if not made:
         sys.exit("plot-benchmarks: no benchmark in the input can be plotted")
     for path in made:
