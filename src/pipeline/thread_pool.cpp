@@ -31,6 +31,16 @@ int32_t MachineThreads() {
     return cores > static_cast<unsigned>(kMaxThreads) ? kMaxThreads : static_cast<int32_t>(cores);
 }
 
+// Set while a thread runs a task: a job started from inside a task runs
+// inline instead of waiting on the pool it is part of.
+thread_local bool insideTask = false;
+
+void RunGuarded(void (*task)(void*, int32_t), void* context, int32_t index) {
+    insideTask = true;
+    task(context, index);
+    insideTask = false;
+}
+
 class Pool {
 public:
     explicit Pool(int32_t workers) {
@@ -80,7 +90,7 @@ private:
         for (;;) {
             const int32_t i = next_.fetch_add(1, std::memory_order_relaxed);
             if (i >= tasks) break;
-            task(context, i);
+            RunGuarded(task, context, i);
             ++finished;
         }
         return finished;
@@ -155,7 +165,7 @@ void ShutdownThreadPool() {
 void RunTasks(int32_t tasks, void (*task)(void*, int32_t), void* context) {
     if (tasks <= 0) return;
     const int32_t threads = ThreadCount();
-    if (threads > 1 && tasks > 1) {
+    if (threads > 1 && tasks > 1 && !insideTask) {
         if (thePool == nullptr) {
             try {
                 thePool = new Pool(threads - 1);
