@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "pipeline/driver.h"
@@ -97,6 +99,35 @@ TEST(ThreadCountTest, SameBytesForAnyNumberOfThreads) {
         }
     }
     SetThreadCount(0);
+    ShutdownThreadPool();
+}
+
+void SetEnvironment(const char* value) {
+#if defined(_WIN32)
+    _putenv_s("LUMAFEX_THREADS", value);
+#else
+    setenv("LUMAFEX_THREADS", value, 1);
+#endif
+}
+
+TEST(ThreadCountTest, EnvironmentSetsTheCountWithinItsRange) {
+    SetThreadCount(0);
+    const unsigned cores = std::thread::hardware_concurrency();
+    const int32_t machine = cores == 0 ? 1 : static_cast<int32_t>(cores);
+    SetEnvironment("3");
+    EXPECT_EQ(ThreadCount(), 3);
+    SetEnvironment("1");
+    EXPECT_EQ(ThreadCount(), 1);
+    for (const char* ignored : {"0", "-2", "257", "4x", "", "99999999999"}) {
+        SetEnvironment(ignored);
+        EXPECT_EQ(ThreadCount(), machine) << '"' << ignored << '"';
+    }
+    // A count chosen by the program wins over the environment.
+    SetEnvironment("3");
+    SetThreadCount(5);
+    EXPECT_EQ(ThreadCount(), 5);
+    SetThreadCount(0);
+    SetEnvironment("");
     ShutdownThreadPool();
 }
 
