@@ -17,12 +17,13 @@ struct RowStrips {
 
     // About 64K pixels a strip (a strip's working rows stay in the cache,
     // and the rows a strip reads around it are few next to its own),
-    // between 4 and 128 rows.
-    static RowStrips For(int32_t width, int32_t height) {
+    // between 4 and 128 rows. Passes whose strips repeat more work around
+    // them ask for taller strips.
+    static RowStrips For(int32_t width, int32_t height, int32_t pixels = 65536) {
         RowStrips s;
         s.rows = height > 0 ? height : 0;
         const int32_t w = width > 0 ? width : 1;
-        const int32_t target = 65536 / w;
+        const int32_t target = pixels / w;
         s.perStrip = target < 4 ? 4 : (target > 128 ? 128 : target);
         return s;
     }

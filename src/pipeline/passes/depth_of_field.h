@@ -14,6 +14,9 @@
 
 namespace lumafex {
 
+// Pixels in a strip of rows of the depth-of-field passes.
+inline constexpr int32_t kDepthStripPixels = 131072;
+
 // The blur radius of a pixel at depth d. Behind the in-focus range (d not
 // less than FocalFar, tested first) it is (d - FocalFar) x DOFBlurAmount, in
 // front of it (d less than FocalNear) (FocalNear - d) x DOFBlurAmount, each

@@ -261,7 +261,9 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
     if (!depth.Fetch(f)) return false;
 
     SumCell<Sum>* const cells = acc.data();
-    const RowStrips strips = RowStrips::For(f.width, f.height);
+    // Taller strips: each strip goes again over the centre rows within
+    // reach above and below it.
+    const RowStrips strips = RowStrips::For(f.width, f.height, kDepthStripPixels);
     ForEachStrip(strips, [&](int32_t first, int32_t end) {
         const std::size_t o = f.Index(0, first);
         SeedSums(f.red + o, f.green + o, f.blue + o, f.Index(0, end) - o, cells + o);

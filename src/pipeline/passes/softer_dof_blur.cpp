@@ -320,7 +320,9 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
     if (!depth.Fetch(frame)) return false;
 
     SumCell<float>* const cells = acc.data();
-    const RowStrips strips = RowStrips::For(frame.width, frame.height);
+    // Taller strips: each strip goes again over the centre rows within
+    // reach above and below it.
+    const RowStrips strips = RowStrips::For(frame.width, frame.height, kDepthStripPixels);
     ForEachStrip(strips, [&](int32_t first, int32_t end) {
         const std::size_t o = frame.Index(0, first);
         SeedSums(frame.red + o, frame.green + o, frame.blue + o, frame.Index(0, end) - o,
