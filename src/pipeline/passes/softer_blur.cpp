@@ -128,7 +128,6 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
     }
 }
 
-
 // One thread's share: its own weight table and row of sources, then strips
 // until none is left. False when its working rows cannot be had.
 bool SpreadStrips(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
