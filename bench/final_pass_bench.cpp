@@ -1,11 +1,14 @@
-// The final pass over a 1920x1080 frame, one thread.
+// The final pass over a 1920x1080 frame; the last argument of every
+// benchmark is the number of threads.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
+#include "bench_threads.h"
 #include "pipeline/final/final_pass.h"
 #include "pipeline/final/random_generator.h"
 #include "pipeline/frame_view.h"
+#include "pipeline/thread_pool.h"
 
 namespace lumafex {
 namespace {
@@ -53,7 +56,10 @@ public:
     uint64_t sum_ = 0;
 };
 
-void RunFinal(benchmark::State& state, const FilterSettings& settings, int32_t passes = 1) {
+// threadArgument: which of the benchmark's arguments is the thread count.
+void RunFinal(benchmark::State& state, const FilterSettings& settings, int32_t passes = 1,
+              int threadArgument = 0) {
+    SetThreadCount(static_cast<int32_t>(state.range(threadArgument)));
     BenchFrame frame;
     FilterSettings s = settings;
     const FrameParameters params = ComputeFrameParameters(s);
@@ -108,7 +114,7 @@ void BM_EnhanceAndAntialias(benchmark::State& state) {
     s.SharpenFlag = 1;
     s.SmoothFlag = 1;
     s.AntialiasVariance = 150;
-    RunFinal(state, s, static_cast<int32_t>(state.range(0)));
+    RunFinal(state, s, static_cast<int32_t>(state.range(0)), 1);
 }
 
 void BM_FinalPassEveryRowStage(benchmark::State& state) {
@@ -131,11 +137,21 @@ void BM_FinalPassEveryRowStage(benchmark::State& state) {
     RunFinal(state, s);
 }
 
-BENCHMARK(BM_EnhanceAndAntialias)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FinalPassEveryRowStage)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FinalPassWriteBackOnly)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FinalPassEveryColourStage)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FinalPassColourStagesWithColourRange)->Unit(benchmark::kMillisecond);
+// The number of passes, then the threads.
+void PassesAndThreads(benchmark::internal::Benchmark* b) {
+    for (int passes : {1, 4}) {
+        b->Args({passes, 1});
+        if (ThreadsOfMachine() > 1) b->Args({passes, ThreadsOfMachine()});
+    }
+}
+
+BENCHMARK(BM_EnhanceAndAntialias)->Apply(PassesAndThreads)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinalPassEveryRowStage)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinalPassWriteBackOnly)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinalPassEveryColourStage)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinalPassColourStagesWithColourRange)
+    ->Apply(ThreadArguments)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace lumafex

@@ -1,5 +1,6 @@
-// The blur and depth-of-field passes over a 1920x1080 frame, one thread,
-// "Full Fra&me" mode. The passes run in place on the same frame again and
+// The blur and depth-of-field passes over a 1920x1080 frame (and the plain
+// blur over 3840x2160), in "Full Fra&me" mode; the last argument of every
+// benchmark is the number of threads. The passes run in place on the same frame again and
 // again; in Full Frame mode every pixel spreads whatever its colour, so the
 // work per run does not depend on the earlier runs.
 #include <benchmark/benchmark.h>
@@ -7,25 +8,26 @@
 #include <cmath>
 #include <vector>
 
+#include "bench_threads.h"
 #include "pipeline/frame_parameters.h"
 #include "pipeline/frame_view.h"
 #include "pipeline/passes/blur.h"
 #include "pipeline/passes/dof_blur.h"
 #include "pipeline/passes/softer_blur.h"
 #include "pipeline/passes/softer_dof_blur.h"
+#include "pipeline/thread_pool.h"
 
 namespace lumafex {
 namespace {
 
-constexpr int32_t kWidth = 1920;
-constexpr int32_t kHeight = 1080;
-
 struct BenchFrame {
+    int32_t width;
+    int32_t height;
     std::vector<uint8_t> planes[5];
     std::vector<float> depth;
 
-    BenchFrame() {
-        const std::size_t n = static_cast<std::size_t>(kWidth) * kHeight;
+    explicit BenchFrame(int32_t w = 1920, int32_t h = 1080) : width(w), height(h) {
+        const std::size_t n = static_cast<std::size_t>(width) * height;
         uint32_t s = 12345;
         for (auto& plane : planes) {
             plane.resize(n);
@@ -38,12 +40,12 @@ struct BenchFrame {
     }
     static const float* DepthRow(const void* context, int32_t y) {
         const auto* f = static_cast<const BenchFrame*>(context);
-        return f->depth.data() + static_cast<std::size_t>(y) * kWidth;
+        return f->depth.data() + static_cast<std::size_t>(y) * f->width;
     }
     FrameView View() const {
         FrameView v;
-        v.width = kWidth;
-        v.height = kHeight;
+        v.width = width;
+        v.height = height;
         v.red = const_cast<uint8_t*>(planes[0].data());
         v.green = const_cast<uint8_t*>(planes[1].data());
         v.blue = const_cast<uint8_t*>(planes[2].data());
@@ -76,19 +78,24 @@ void FarBehind(BenchFrame&, FrameParameters&) {}
 void TypicalDepth(BenchFrame& f, FrameParameters& p) {
     p.FocalNear = 95.0f;
     p.FocalFar = 105.0f;
-    for (int32_t y = 0; y < kHeight; ++y) {
-        for (int32_t x = 0; x < kWidth; ++x) {
-            f.depth[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)] =
-                static_cast<float>(85.0 + 30.0 * x / kWidth + 0.5 * std::sin(y / 40.0));
+    for (int32_t y = 0; y < f.height; ++y) {
+        for (int32_t x = 0; x < f.width; ++x) {
+            f.depth[static_cast<std::size_t>(y) * f.width + static_cast<std::size_t>(x)] =
+                static_cast<float>(85.0 + 30.0 * x / f.width + 0.5 * std::sin(y / 40.0));
         }
     }
 }
 
+// The thread count is the benchmark's argument threadArgument; blurPercent
+// 0 keeps the settings' 100.
 template <typename Pass>
 void Run(benchmark::State& state, Pass pass, int32_t softer,
-         void (*scene)(BenchFrame&, FrameParameters&)) {
-    BenchFrame frame;
+         void (*scene)(BenchFrame&, FrameParameters&), int32_t width = 1920,
+         int32_t height = 1080, int32_t blurPercent = 0, int threadArgument = 0) {
+    SetThreadCount(static_cast<int32_t>(state.range(threadArgument)));
+    BenchFrame frame(width, height);
     FilterSettings s = Settings(softer);
+    if (blurPercent != 0) s.BlurPercent = blurPercent;
     FrameParameters p = ComputeFrameParameters(s);
     scene(frame, p);
     const FrameView view = frame.View();
@@ -99,6 +106,13 @@ void Run(benchmark::State& state, Pass pass, int32_t softer,
 }
 
 void BM_BlurPass(benchmark::State& state) { Run(state, BlurPass, 0, FarBehind); }
+void BM_BlurPass4K(benchmark::State& state) {
+    Run(state, BlurPass, 0, FarBehind, 3840, 2160);
+}
+// BlurPercent 100000: a radius of 5000 pixels, far taller than the frame.
+void BM_BlurPassHugeRadius(benchmark::State& state) {
+    Run(state, BlurPass, 0, FarBehind, 1920, 1080, 100000);
+}
 void BM_SofterBlurPass(benchmark::State& state) { Run(state, SofterBlurPass, 1, FarBehind); }
 void BM_DepthOfFieldBlurAllAtLimit(benchmark::State& state) {
     Run(state, DepthOfFieldBlurPass, 0, FarBehind);
@@ -112,13 +126,33 @@ void BM_SofterDepthOfFieldBlurAllAtLimit(benchmark::State& state) {
 void BM_SofterDepthOfFieldBlurTypical(benchmark::State& state) {
     Run(state, SofterDepthOfFieldBlurPass, 1, TypicalDepth);
 }
+// Time against radius: the first argument is the radius in pixels.
+void BM_BlurRadius(benchmark::State& state) {
+    Run(state, BlurPass, 0, FarBehind, 1920, 1080, static_cast<int32_t>(state.range(0)) * 20, 1);
+}
+void BM_SofterBlurRadius(benchmark::State& state) {
+    Run(state, SofterBlurPass, 1, FarBehind, 1920, 1080,
+        static_cast<int32_t>(state.range(0)) * 20, 1);
+}
 
-BENCHMARK(BM_BlurPass)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SofterBlurPass)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DepthOfFieldBlurAllAtLimit)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DepthOfFieldBlurTypical)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SofterDepthOfFieldBlurAllAtLimit)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SofterDepthOfFieldBlurTypical)->Unit(benchmark::kMillisecond);
+void Radii(benchmark::internal::Benchmark* b) {
+    for (int r : {1, 2, 3, 5, 8, 12, 16, 20}) b->Args({r, 1});
+}
+
+BENCHMARK(BM_BlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlurPass4K)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlurPassHugeRadius)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SofterBlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DepthOfFieldBlurAllAtLimit)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DepthOfFieldBlurTypical)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SofterDepthOfFieldBlurAllAtLimit)
+    ->Apply(ThreadArguments)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SofterDepthOfFieldBlurTypical)
+    ->Apply(ThreadArguments)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlurRadius)->Apply(Radii)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SofterBlurRadius)->Apply(Radii)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 }  // namespace lumafex

@@ -14,6 +14,8 @@
 # their tests, and Xvfb, the display its settings dialog test runs on
 # (python3 shrinks the dialog's picture). libxcb1-dev: the Qt dialog checks
 # that the X server can be reached before Qt starts.
+#
+# gnuplot draws the benchmark plots of docs/performance.md.
 set -euo pipefail
 
 PACKAGES=(
@@ -30,6 +32,7 @@ if [[ ${1:-all} != demo ]]; then
     xvfb python3
     help2man man-db
     slurmctld slurmd slurm-client munge
+    gnuplot-nox
   )
 fi
 

@@ -110,7 +110,7 @@ TestFrame RandomFrame(int32_t w, int32_t h, uint32_t seed) {
 
 TEST(BlurPassTest, MatchesTheReferenceInEveryMode) {
     for (int32_t mode = 0; mode <= 4; ++mode) {
-        for (int32_t percent : {20, 24, 30, 40, 60, 100, 147, 160}) {
+        for (int32_t percent : {20, 24, 30, 40, 60, 100, 147, 160, 500, 2000}) {
             for (auto [w, h] : {std::pair{24, 17}, std::pair{8, 1}, std::pair{8, 30}}) {
                 TestFrame frame = RandomFrame(w, h, static_cast<uint32_t>(mode * 131 + percent));
                 TestFrame expected = frame;
@@ -123,6 +123,23 @@ TEST(BlurPassTest, MatchesTheReferenceInEveryMode) {
                 ASSERT_EQ(frame.green, expected.green);
                 ASSERT_EQ(frame.blue, expected.blue);
             }
+        }
+    }
+}
+
+// A frame wide enough to be cut into strips of eight rows, with radii up to
+// and beyond its height: footprints cut off at the top edge and strips
+// that start below them.
+TEST(BlurPassTest, MatchesTheReferenceAcrossStrips) {
+    for (int32_t mode : {kIncludeObjects, kIncludeFullFrame}) {
+        for (int32_t percent : {100, 160, 300}) {
+            TestFrame frame = RandomFrame(8192, 13, static_cast<uint32_t>(mode + percent));
+            TestFrame expected = frame;
+            FilterSettings s = BlurSettings(percent, mode);
+            ASSERT_TRUE(Blur(frame, s));
+            ReferenceBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
+            ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " % " << percent;
+            ASSERT_EQ(frame.blue, expected.blue);
         }
     }
 }

@@ -2,6 +2,7 @@
 // only symbol the module exports.
 #include "host/host_interface.h"
 #include "host/servers.h"
+#include "pipeline/thread_pool.h"
 
 #if defined(_WIN32)
 #define LUMAFEX_EXPORT __declspec(dllexport)
@@ -16,7 +17,9 @@ void* Startup() noexcept {
     return reinterpret_cast<void*>(static_cast<uintptr_t>(4));
 }
 
-void Shutdown(void*) noexcept {}
+// The host calls this before it unloads the module, outside the loader's
+// lock, so the pass workers can be joined here.
+void Shutdown(void*) noexcept { lumafex::ShutdownThreadPool(); }
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <map>
 #include <string>
@@ -92,6 +93,11 @@ int main(int argc, char** argv) {
     renderCmd->add_option("--save-scene", render.saveScene,
                           "write a copy of the scene with the module's settings after the "
                           "render to OUT (the input scene is never changed)");
+    int threads = 0;
+    renderCmd->add_option("--threads", threads,
+                          "threads the module filters each frame with (default: "
+                          "LUMAFEX_THREADS, else one per core)")
+        ->check(CLI::Range(1, 256));
 
     std::string showScene;
     CLI::App* showCmd = app.add_subcommand("show", "list a scene's stored filter settings");
@@ -176,6 +182,15 @@ int main(int argc, char** argv) {
             render.verbosity = verbosity;
             render.logFormat = logFormat;
             if (!range.empty()) render.frames = ParseFrameRange(range);
+            // The module reads its thread count from the environment.
+            if (threads > 0) {
+                const std::string count = std::to_string(threads);
+#if defined(_WIN32)
+                _putenv_s("LUMAFEX_THREADS", count.c_str());
+#else
+                setenv("LUMAFEX_THREADS", count.c_str(), 1);
+#endif
+            }
             return Render(render);
         }
         if (*showCmd) return Show(showScene);

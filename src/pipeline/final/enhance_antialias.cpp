@@ -1,10 +1,27 @@
+// Enhance and antialias, pass after pass. Within one pass, row y is first
+// enhanced against its left neighbour (both as the pass found them); then,
+// with antialias on, each pixel of the enhanced row is pulled toward its
+// left and right neighbours in that enhanced row, toward the pixel above as
+// enhanced but not yet antialiased, and toward the pixel below as the pass
+// found it. Rows 2 .. H-2 change (columns 1 .. W-2 by antialias, the whole
+// row by enhance); rows 0, 1 and H-1 never do.
+//
+// So each row's result depends only on the pass's input rows y-1, y and
+// y+1, and the rows can be worked out in strips on the threads. A strip
+// writes its rows in place from the top, keeping the enhanced row above at
+// hand; the two input rows just outside it, which the neighbouring strips
+// may already have rewritten, are copied before the threads start.
 #include "pipeline/final/enhance_antialias.h"
 
+#include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "pipeline/final/byte_math.h"
 #include "pipeline/final/selection.h"
+#include "pipeline/strips.h"
+#include "platform/memory.h"
 
 namespace lumafex {
 
@@ -24,81 +41,230 @@ void CopyRow(const Channels& from, const Channels& to, std::size_t bytes) {
     for (int c = 0; c < 3; ++c) std::memcpy(to.c[c], from.c[c], bytes);
 }
 
-// Sharpens row y against each pixel's left neighbour, both as the row was
-// before this enhance: the results go to the scratch lines first and are
-// copied over the whole row at the end.
-void EnhanceRow(const FrameView& f, int32_t y, const FilterSettings& s, double amount,
-                const Channels& scratch) {
-    const Channels row = FrameRow(f, y);
-    const std::size_t o = f.Index(0, y);
-    for (int c = 0; c < 3; ++c) scratch.c[c][0] = row.c[c][0];
-    for (int32_t x = 1; x < f.width; ++x) {
-        const bool selected = PixelSelected(s, f.alpha[o + x], f.shadow[o + x], row.c[0][x],
-                                            row.c[1][x], row.c[2][x]);
-        for (int c = 0; c < 3; ++c) {
-            const int32_t v = row.c[c][x];
-            const int32_t w = row.c[c][x - 1];
-            scratch.c[c][x] = selected ? LimitToByte((v - w) * amount + v)
-                                       : static_cast<uint8_t>(v);
+// PixelSelected with the mode fixed for the pass.
+template <int32_t Mode>
+bool Selected(const FilterSettings& s, uint8_t alpha, uint8_t shadow, uint8_t r, uint8_t g,
+              uint8_t b) {
+    if constexpr (Mode == kIncludeObjects) return alpha != 0;
+    if constexpr (Mode == kIncludeBackground) return alpha == 0;
+    if constexpr (Mode == kIncludeShadows) return shadow != 0;
+    if constexpr (Mode == kIncludeFullFrame) return true;
+    if constexpr (Mode == kIncludeColorRange) return InColorRange(s, r, g, b);
+    return false;
+}
+
+// LimitToByte(d x k + v) for a whole number v in 0..255 and a difference d
+// in -255..255 is v + floor(d x k), limited to 0..255: d x k (k single
+// precision) is exact in double, and so is adding v wherever the sum could
+// land inside 0..255; far outside it both limit alike. So the pass keeps
+// floor(d x k) per difference, held within -512..512 (a NaN product gives
+// 0, as LimitToByte does), and no pixel converts to floating point.
+struct StepTable {
+    int16_t by[511];
+    void Fill(double k) {
+        for (int32_t d = -255; d <= 255; ++d) {
+            const double product = d * k;
+            double step = std::floor(product);
+            if (!(step == step)) step = -512.0;  // NaN: the byte becomes 0
+            if (step > 512.0) step = 512.0;
+            if (step < -512.0) step = -512.0;
+            by[d + 255] = static_cast<int16_t>(step);
         }
     }
-    CopyRow(scratch, row, static_cast<std::size_t>(f.width));
+    uint8_t Apply(int32_t v, int32_t d) const {
+        const int32_t r = v + by[d + 255];
+        return static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
+    }
+};
+
+// What one pass works with.
+struct PassValues {
+    const FrameView& f;
+    const FilterSettings& s;
+    bool enhance;
+    bool antialias;
+    bool vertical;   // antialias looks up and down too (not with fields)
+    bool markOnly;   // antialias strength 0: edges are only marked
+    StepTable enhanceBy;
+    StepTable softenBy;
+    uint8_t differs[511];  // |d| reaches the antialias threshold
+};
+
+// Sharpens row y (colours in, as the pass found them) against each pixel's
+// left neighbour into out.
+template <int32_t Mode>
+void EnhanceRow(const PassValues& v, int32_t y, const Channels& in, const Channels& out) {
+    const FrameView& f = v.f;
+    const std::size_t o = f.Index(0, y);
+    for (int c = 0; c < 3; ++c) out.c[c][0] = in.c[c][0];
+    for (int32_t x = 1; x < f.width; ++x) {
+        const bool selected = Selected<Mode>(v.s, f.alpha[o + x], f.shadow[o + x], in.c[0][x],
+                                             in.c[1][x], in.c[2][x]);
+        for (int c = 0; c < 3; ++c) {
+            const int32_t now = in.c[c][x];
+            const int32_t left = in.c[c][x - 1];
+            out.c[c][x] = selected ? v.enhanceBy.Apply(now, now - left) : static_cast<uint8_t>(now);
+        }
+    }
 }
 
 // Pulls each channel of the pixel toward the neighbour's value when they
 // differ by at least the threshold. At strength 0 the pixel is only marked
 // as an edge.
-inline void SoftenAgainst(int32_t (&value)[3], const Channels& neighbourRow, int32_t nx,
-                          double threshold, double amount, bool& markEdge) {
+inline void SoftenAgainst(const PassValues& v, int32_t (&value)[3], const Channels& neighbourRow,
+                          int32_t nx, bool& markEdge) {
     // Written without branches on the pixel values: on detailed frames the
     // threshold test is unpredictable, and selecting between the softened
     // and the kept value costs less than a mispredicted jump.
-    const bool markOnly = amount == 0.0;
     for (int c = 0; c < 3; ++c) {
-        const int32_t v = value[c];
-        const int32_t d = neighbourRow.c[c][nx] - v;
-        const bool qualifies = !(std::abs(d) < threshold);
-        markEdge |= qualifies & markOnly;
-        // Clamped: a strength outside 0..1 would otherwise wrap the byte.
-        const int32_t softened = LimitToByte(d * amount + v);
-        value[c] = qualifies & !markOnly ? softened : v;
+        const int32_t now = value[c];
+        const int32_t d = neighbourRow.c[c][nx] - now;
+        const bool qualifies = v.differs[d + 255] != 0;
+        markEdge |= qualifies & v.markOnly;
+        const int32_t softened = v.softenBy.Apply(now, d);
+        value[c] = qualifies & !v.markOnly ? softened : now;
     }
 }
 
-// Antialiases row y into the scratch lines and moves the results through
-// the two delay lines, writing row y - 2 back to the frame. The delay lets
-// every neighbour read see values this pass has not yet antialiased.
-void AntialiasRow(const FrameView& f, int32_t y, const FilterSettings& s,
-                  const FrameParameters& p, const Channels& scratch, const Channels& pendingOld,
-                  const Channels& pendingNew) {
-    const Channels row = FrameRow(f, y);
-    const Channels above = FrameRow(f, y - 1);
-    const Channels below = FrameRow(f, y + 1);
-    const Channels twoAbove = FrameRow(f, y - 2);
+// Antialiases the enhanced row y (row) with the enhanced row above and the
+// pass's input row below into out; the end columns keep the enhanced row.
+template <int32_t Mode>
+void AntialiasRow(const PassValues& v, int32_t y, const Channels& row, const Channels& above,
+                  const Channels& below, const Channels& out) {
+    const FrameView& f = v.f;
     const std::size_t o = f.Index(0, y);
-    const double threshold = p.AntialiasThreshold;
-    const double amount = p.AntialiasAmount;
-    const bool vertical = p.FieldRendering != 8;
-    bool markEdge = false;
-    for (int32_t x = 1; x < f.width - 1; ++x) {
-        // The scratch pixel, kept in locals while its neighbours pull on it.
+    const int32_t w = f.width;
+    for (int c = 0; c < 3; ++c) {
+        out.c[c][0] = row.c[c][0];
+        out.c[c][w - 1] = row.c[c][w - 1];
+    }
+    for (int32_t x = 1; x < w - 1; ++x) {
         int32_t value[3] = {row.c[0][x], row.c[1][x], row.c[2][x]};
-        if (PixelSelected(s, f.alpha[o + x], f.shadow[o + x], row.c[0][x], row.c[1][x],
-                          row.c[2][x])) {
-            SoftenAgainst(value, row, x - 1, threshold, amount, markEdge);
-            SoftenAgainst(value, row, x + 1, threshold, amount, markEdge);
-            if (vertical) {
-                SoftenAgainst(value, above, x, threshold, amount, markEdge);
-                SoftenAgainst(value, below, x, threshold, amount, markEdge);
+        bool markEdge = false;
+        if (Selected<Mode>(v.s, f.alpha[o + x], f.shadow[o + x], row.c[0][x], row.c[1][x],
+                           row.c[2][x])) {
+            SoftenAgainst(v, value, row, x - 1, markEdge);
+            SoftenAgainst(v, value, row, x + 1, markEdge);
+            if (v.vertical) {
+                SoftenAgainst(v, value, above, x, markEdge);
+                SoftenAgainst(v, value, below, x, markEdge);
             }
         }
         for (int c = 0; c < 3; ++c) {
-            twoAbove.c[c][x] = pendingOld.c[c][x];
-            pendingOld.c[c][x] = pendingNew.c[c][x];
-            scratch.c[c][x] = static_cast<uint8_t>(value[c]);
-            pendingNew.c[c][x] = markEdge ? 255 : scratch.c[c][x];
+            out.c[c][x] = markEdge ? 255 : static_cast<uint8_t>(value[c]);
         }
-        markEdge = false;
+    }
+}
+
+// Nine work lines of one thread: the enhanced row above, the enhanced row,
+// and the result.
+struct ThreadLines {
+    Channels above, row, result;
+};
+
+// The input rows just outside a strip, copied before any strip is written.
+struct Borders {
+    uint8_t* data = nullptr;  // per strip: the row above it, then the row below it
+    std::size_t width = 0;
+    Channels Row(int32_t strip, int which) const {
+        uint8_t* base = data + (static_cast<std::size_t>(strip) * 2 + which) * 3 * width;
+        return {{base, base + width, base + 2 * width}};
+    }
+};
+
+// One pass over the rows first .. end-1 of strip `strip`, in place.
+template <int32_t Mode>
+void PassOverStrip(const PassValues& v, const RowStrips& strips, const Borders& borders,
+                   int32_t strip, const ThreadLines& lines) {
+    const FrameView& f = v.f;
+    const int32_t first = strips.First(strip) > 2 ? strips.First(strip) : 2;
+    const int32_t end = strips.End(strip) < f.height - 1 ? strips.End(strip) : f.height - 1;
+    if (first >= end) return;
+    const auto bytes = static_cast<std::size_t>(f.width);
+    // The row above the first one: as enhanced this pass (row 1 never is).
+    const Channels outsideAbove =
+        first - 1 >= strips.First(strip) ? FrameRow(f, first - 1) : borders.Row(strip, 0);
+    if (v.enhance && first - 1 >= 2) {
+        EnhanceRow<Mode>(v, first - 1, outsideAbove, lines.above);
+    } else {
+        CopyRow(outsideAbove, lines.above, bytes);
+    }
+    Channels above = lines.above;
+    Channels row = lines.row;
+    for (int32_t y = first; y < end; ++y) {
+        const Channels here = FrameRow(f, y);
+        if (v.enhance) {
+            EnhanceRow<Mode>(v, y, here, row);
+        } else {
+            CopyRow(here, row, bytes);
+        }
+        if (v.antialias) {
+            // The row below as the pass found it: this strip's own row not yet
+            // written, or the copy of the next strip's first row.
+            const Channels below =
+                y + 1 < strips.End(strip) ? FrameRow(f, y + 1) : borders.Row(strip, 1);
+            AntialiasRow<Mode>(v, y, row, above, below, lines.result);
+            CopyRow(lines.result, here, bytes);
+        } else {
+            CopyRow(row, here, bytes);
+        }
+        const Channels done = above;
+        above = row;
+        row = done;
+    }
+}
+
+template <int32_t Mode>
+void RunPasses(const FrameView& frame, const FilterSettings& settings, const PassValues& v,
+               const WorkLines& lines) {
+    const auto width = static_cast<std::size_t>(frame.width);
+    RowStrips strips = RowStrips::For(frame.width, frame.height);
+    // Two border rows of three channels per strip; without them the frame
+    // is one strip, which needs none.
+    auto borderBlock =
+        strips.Count() > 1
+            ? platform::WorkingArray<uint8_t>::Allocate(6 * width *
+                                                        static_cast<std::size_t>(strips.Count()))
+            : platform::WorkingArray<uint8_t>();
+    if (!borderBlock) strips.perStrip = strips.rows;
+    const Borders borders{borderBlock.data(), width};
+    const ThreadLines callerLines{{{lines.scratchRed, lines.scratchGreen, lines.scratchBlue}},
+                                  {{lines.pendingOldRed, lines.pendingOldGreen,
+                                    lines.pendingOldBlue}},
+                                  {{lines.pendingNewRed, lines.pendingNewGreen,
+                                    lines.pendingNewBlue}}};
+
+    for (int32_t pass = 1; pass <= settings.Passes; ++pass) {
+        if (strips.Count() > 1) {
+            for (int32_t strip = 0; strip < strips.Count(); ++strip) {
+                const int32_t above = strips.First(strip) - 1;
+                const int32_t below = strips.End(strip);
+                if (above >= 0) CopyRow(FrameRow(frame, above), borders.Row(strip, 0), width);
+                if (below < frame.height) {
+                    CopyRow(FrameRow(frame, below), borders.Row(strip, 1), width);
+                }
+            }
+        }
+        std::atomic<int32_t> next{0};
+        const int32_t threads = ThreadCount() < strips.Count() ? ThreadCount() : strips.Count();
+        ForEachTask(threads, [&](int32_t task) {
+            // The first task uses the final pass's lines; the others their own,
+            // or they leave their strips to the tasks that have lines.
+            platform::WorkingArray<uint8_t> own;
+            ThreadLines mine = callerLines;
+            if (task != 0) {
+                own = platform::WorkingArray<uint8_t>::Allocate(9 * width);
+                if (!own) return;
+                uint8_t* b = own.data();
+                mine = {{{b, b + width, b + 2 * width}},
+                        {{b + 3 * width, b + 4 * width, b + 5 * width}},
+                        {{b + 6 * width, b + 7 * width, b + 8 * width}}};
+            }
+            for (int32_t strip = next.fetch_add(1); strip < strips.Count();
+                 strip = next.fetch_add(1)) {
+                PassOverStrip<Mode>(v, strips, borders, strip, mine);
+            }
+        });
     }
 }
 
@@ -109,32 +275,19 @@ void EnhanceAndAntialias(const FrameView& frame, const FilterSettings& settings,
     // Rows 2 to H - 2 are processed; with three rows or fewer there are none,
     // and a frame too small for that never reads a row it lacks.
     if (frame.height <= 3 || frame.width <= 0) return;
-    const bool enhance = settings.SharpenFlag != 0;
-    const bool antialias = settings.SmoothFlag != 0;
-    const Channels scratch{{lines.scratchRed, lines.scratchGreen, lines.scratchBlue}};
-    const Channels pendingOld{{lines.pendingOldRed, lines.pendingOldGreen, lines.pendingOldBlue}};
-    const Channels pendingNew{{lines.pendingNewRed, lines.pendingNewGreen, lines.pendingNewBlue}};
-    const auto bytes = static_cast<std::size_t>(frame.width);
-    const double enhanceAmount = params.EnhanceAmount;
-
-    for (int32_t pass = 1; pass <= settings.Passes; ++pass) {
-        CopyRow(FrameRow(frame, 0), pendingOld, bytes);
-        CopyRow(FrameRow(frame, 1), pendingNew, bytes);
-        for (int32_t y = 2; y <= frame.height - 2; ++y) {
-            if (enhance) EnhanceRow(frame, y, settings, enhanceAmount, scratch);
-            if (antialias) AntialiasRow(frame, y, settings, params, scratch, pendingOld, pendingNew);
-        }
-        if (antialias) {
-            // The last two processed rows still wait in the delay lines.
-            const Channels rowH3 = FrameRow(frame, frame.height - 3);
-            const Channels rowH2 = FrameRow(frame, frame.height - 2);
-            for (int32_t x = 1; x < frame.width - 1; ++x) {
-                for (int c = 0; c < 3; ++c) {
-                    rowH3.c[c][x] = pendingOld.c[c][x];
-                    rowH2.c[c][x] = pendingNew.c[c][x];
-                }
-            }
-        }
+    PassValues v{frame, settings, settings.SharpenFlag != 0, settings.SmoothFlag != 0,
+                 params.FieldRendering != 8, params.AntialiasAmount == 0.0f, {}, {}, {}};
+    v.enhanceBy.Fill(params.EnhanceAmount);
+    v.softenBy.Fill(params.AntialiasAmount);
+    const double threshold = params.AntialiasThreshold;
+    for (int32_t d = -255; d <= 255; ++d) v.differs[d + 255] = !(std::abs(d) < threshold) ? 1 : 0;
+    switch (settings.FilterInclude) {
+        case kIncludeObjects: RunPasses<kIncludeObjects>(frame, settings, v, lines); break;
+        case kIncludeBackground: RunPasses<kIncludeBackground>(frame, settings, v, lines); break;
+        case kIncludeShadows: RunPasses<kIncludeShadows>(frame, settings, v, lines); break;
+        case kIncludeFullFrame: RunPasses<kIncludeFullFrame>(frame, settings, v, lines); break;
+        case kIncludeColorRange: RunPasses<kIncludeColorRange>(frame, settings, v, lines); break;
+        default: RunPasses<-1>(frame, settings, v, lines); break;  // selects no pixel
     }
 }
 

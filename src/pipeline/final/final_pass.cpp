@@ -8,6 +8,7 @@
 #include "pipeline/final/key_stages.h"
 #include "pipeline/final/noise.h"
 #include "pipeline/final/random_generator.h"
+#include "pipeline/strips.h"
 #include "platform/memory.h"
 
 namespace lumafex {
@@ -72,6 +73,42 @@ const std::array<FinalStage, kFinalStageCount> kStages = {{
 }};
 
 constexpr int kWorkLineCount = 10;
+constexpr std::size_t kNoiseStage = 1;  // its index in kStages
+
+// Runs the given stages over every row, by strips on the threads. Each
+// thread has its own scratch lines (the horizontal flip uses them); the
+// random generator is never drawn from here.
+void RunStagesOnThreads(const FrameView& frame, const FinalStage* const* stages,
+                        std::size_t count, StageContext& ctx) {
+    if (count == 0 || frame.height <= 0) return;
+    StripQueue queue(RowStrips::For(frame.width, frame.height));
+    const int32_t workers = queue.Workers();
+    ForEachTask(workers, [&](int32_t worker) {
+        // The calling thread's share uses the pass's own lines; the others
+        // get theirs, or leave their strips to the threads that have lines.
+        platform::WorkingArray<uint8_t> own;
+        WorkLines lines = ctx.lines;
+        if (worker != 0) {
+            const auto width = static_cast<std::size_t>(frame.width);
+            own = platform::WorkingArray<uint8_t>::Allocate(4 * width);
+            if (!own) return;
+            uint8_t* base = own.data();
+            lines.scratchRed = base;
+            lines.scratchGreen = base + width;
+            lines.scratchBlue = base + 2 * width;
+            lines.scratchAlpha = base + 3 * width;
+        }
+        StageContext mine{ctx.settings, ctx.params, lines, ctx.colour, ctx.random};
+        int32_t first = 0;
+        int32_t end = 0;
+        while (queue.Next(first, end)) {
+            for (int32_t y = first; y < end; ++y) {
+                const RowView row = RowOf(frame, y);
+                for (std::size_t i = 0; i < count; ++i) stages[i]->run(row, mine);
+            }
+        }
+    });
+}
 
 }  // namespace
 
@@ -138,11 +175,19 @@ FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& setti
     ColourTables colour;
     PrepareColourTables(params, colour);
     StageContext ctx{settings, params, lines, colour, random};
-    if (activeCount > 0) {
-        for (int32_t y = 0; y < frame.height; ++y) {
-            const RowView row = RowOf(frame, y);
-            for (std::size_t i = 0; i < activeCount; ++i) active[i]->run(row, ctx);
-        }
+    // Every stage works on one row alone, so the rows can go in any order
+    // and on any thread, except for noise: its draws from the one random
+    // generator must come row after row from the top. The stages before
+    // noise, noise, and the stages after it run as three sweeps; each row
+    // still sees its stages in the fixed order.
+    std::size_t noiseAt = activeCount;
+    for (std::size_t i = 0; i < activeCount; ++i) {
+        if (active[i] == &kStages[kNoiseStage]) noiseAt = i;
+    }
+    RunStagesOnThreads(frame, active.data(), noiseAt < activeCount ? noiseAt : activeCount, ctx);
+    if (noiseAt < activeCount) {
+        for (int32_t y = 0; y < frame.height; ++y) active[noiseAt]->run(RowOf(frame, y), ctx);
+        RunStagesOnThreads(frame, active.data() + noiseAt + 1, activeCount - noiseAt - 1, ctx);
     }
 
     WriteBack(frame, settings, out);

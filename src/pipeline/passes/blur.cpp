@@ -5,50 +5,47 @@
 // when the pass began; the planes change only at the write-back.
 //
 // Every contribution is an integer of its own and the sums are integers, so
-// the order of the additions does not matter. That lets the pass take the
-// contributions of one spreading row to one footprint row all at once: all
-// pixels of a row share their footprint's shape, so a receiver gets exactly
-// the spreading pixels of the row within the half-width of that footprint
-// row, whose sums come from prefix sums of the row.
+// the order of the additions does not matter. That lets the pass gather:
+// all pixels of a row share their footprint's shape, so a receiver gets
+// from each source row exactly the spreading pixels within the half-width
+// of the footprint row that lands on it, and that sum is the difference of
+// two prefix sums of the source row. How a receiver takes a contribution
+// (whole, or averaged with its own colour) depends only on the receiver, and
+// the averaged form is linear in the counts and sums (HalfSum below), so a
+// receiver first gathers plain totals and applies its rule once.
+//
+// The frame is cut into strips of receiver rows, worked on by the threads;
+// each strip writes its averages to its own rows of a result copy, which
+// replaces the colour planes once every strip is done.
 #include "pipeline/passes/blur.h"
+
+#include <atomic>
+#include <cstring>
 
 #include "pipeline/final/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/footprint.h"
+#include "pipeline/strips.h"
+#include "pipeline/thread_pool.h"
 
 namespace lumafex {
 
 namespace {
 
-// Sums over the spreading pixels of one row, for the columns before x: their
-// colours, how many they are, and how many have an odd value per channel.
-struct RowPrefix {
-    int64_t red, green, blue, count, oddRed, oddGreen, oddBlue;
-};
-
-// Fills prefix[0..width] for row y; false when no pixel of the row spreads.
-bool BuildRowPrefix(const FrameView& f, const FilterSettings& s, int32_t y, RowPrefix* prefix) {
-    RowPrefix sum{};
-    prefix[0] = sum;
-    for (int32_t x = 0; x < f.width; ++x) {
-        const std::size_t i = f.Index(x, y);
-        if (PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i])) {
-            sum.red += f.red[i];
-            sum.green += f.green[i];
-            sum.blue += f.blue[i];
-            sum.count += 1;
-            sum.oddRed += f.red[i] & 1;
-            sum.oddGreen += f.green[i] & 1;
-            sum.oddBlue += f.blue[i] & 1;
-        }
-        prefix[static_cast<std::size_t>(x) + 1] = sum;
-    }
-    return sum.count != 0;
-}
-
 // How a receiving pixel takes a contribution, by selection mode: the whole
 // colour, the average of its own and the spread colour, or nothing.
 enum class Take { Full, Half, None };
+
+template <int32_t Mode>
+bool Spreads(const FilterSettings& s, const FrameView& f, std::size_t i) {
+    if constexpr (Mode == kIncludeObjects) return f.alpha[i] != 0;
+    if constexpr (Mode == kIncludeBackground) return f.alpha[i] == 0;
+    if constexpr (Mode == kIncludeShadows) return f.shadow[i] != 0;
+    if constexpr (Mode == kIncludeColorRange) {
+        return InColorRange(s, f.red[i], f.green[i], f.blue[i]);
+    }
+    return true;
+}
 
 template <int32_t Mode>
 Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
@@ -61,6 +58,12 @@ Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
     return Take::Full;
 }
 
+// Whether some receivers of this mode average their own colour with the
+// spread one; only those need the counts of odd values.
+template <int32_t Mode>
+constexpr bool kHasHalf =
+    Mode == kIncludeObjects || Mode == kIncludeShadows || Mode == kIncludeColorRange;
+
 // The sum of (own + c) / 2 over n spreading values c, each division dropping
 // its remainder: (n x own + sum of c - number of odd own + c) / 2, where
 // own + c is odd for the odd c when own is even and for the even c when
@@ -70,72 +73,317 @@ int64_t HalfSum(int64_t own, int64_t n, int64_t sum, int64_t odd) {
     return (n * own + sum - oddTotals) / 2;
 }
 
-template <int32_t Mode, typename Sum>
-void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-            SumCell<Sum>* cells, RowPrefix* prefix) {
-    const int32_t w = f.width;
-    for (int32_t y = 0; y < f.height; ++y) {
-        if (!BuildRowPrefix(f, s, y, prefix)) continue;
-        const int32_t top = footprint.Top(y);
-        const int32_t bottom = footprint.Bottom(y);
-        for (int32_t yy = top; yy <= bottom; ++yy) {
-            const int32_t hw = footprint.HalfWidth(yy - top);
-            if (hw < 0) continue;
-            const std::size_t row = f.Index(0, yy);
-            for (int32_t x = 0; x < w; ++x) {
-                // The spreading pixels whose rows reach x: columns x - hw .. x + hw.
-                const ColumnSpan span = FootprintColumns(x, hw, w);
-                const RowPrefix& a = prefix[static_cast<std::size_t>(span.first)];
-                const RowPrefix& b = prefix[static_cast<std::size_t>(span.last) + 1];
-                const int64_t n = b.count - a.count;
-                if (n == 0) continue;
-                const std::size_t j = row + static_cast<std::size_t>(x);
-                SumCell<Sum>& cell = cells[j];
-                switch (TakeOf<Mode>(s, f, j)) {
-                    case Take::Full:
-                        cell.red += static_cast<Sum>(b.red - a.red);
-                        cell.green += static_cast<Sum>(b.green - a.green);
-                        cell.blue += static_cast<Sum>(b.blue - a.blue);
-                        cell.count += static_cast<Sum>(n);
-                        break;
-                    case Take::Half:
-                        cell.red += static_cast<Sum>(
-                            HalfSum(f.red[j], n, b.red - a.red, b.oddRed - a.oddRed));
-                        cell.green += static_cast<Sum>(
-                            HalfSum(f.green[j], n, b.green - a.green, b.oddGreen - a.oddGreen));
-                        cell.blue += static_cast<Sum>(
-                            HalfSum(f.blue[j], n, b.blue - a.blue, b.oddBlue - a.oddBlue));
-                        cell.count += static_cast<Sum>(n);
-                        break;
-                    case Take::None: break;
+// Reciprocals for whole-number division by 1 .. 256: with
+// M = ceil(2^32 / d) = (2^32 + e) / d, 0 <= e < d, n x M / 2^32 exceeds
+// n / d by n x e / (d x 2^32), less than 1 / d whenever n x e < 2^32; then
+// the product truncates to the quotient n / d exactly. Here n < 2^17 and
+// e < 2^8.
+struct Reciprocals {
+    uint64_t of[257];  // 2^32 itself for d = 1
+    constexpr Reciprocals() : of{} {
+        for (uint64_t d = 1; d <= 256; ++d) {
+            of[d] = ((uint64_t{1} << 32) + d - 1) / d;
+        }
+    }
+};
+constexpr Reciprocals kReciprocals;
+
+// numerator / denominator, truncated. Sixteen-bit sums come from footprints
+// of at most 255 pixels (numerator below 2^17, denominator at most 256);
+// larger ones divide in double precision, whose quotient of two whole
+// numbers below 2^53 never rounds up to the next whole number.
+template <typename U>
+uint64_t Quotient(uint64_t numerator, uint64_t denominator) {
+    if constexpr (sizeof(U) == 2) {
+        return (numerator * kReciprocals.of[denominator]) >> 32;
+    } else {
+        return static_cast<uint64_t>(static_cast<double>(numerator) /
+                                     static_cast<double>(denominator));
+    }
+}
+
+// The gathered values: colour sums, count, and odd counts per channel.
+constexpr int kValues = 7;
+enum Value { kRed, kGreen, kBlue, kCount, kOddRed, kOddGreen, kOddBlue };
+
+// Unsigned arithmetic, so that prefix sums may wrap: a window's sum is the
+// difference of two prefix sums modulo 2^bits, exact whenever the true sum
+// fits. Sixteen bits serve small footprints (twice the lanes of a vector),
+// 32 whatever NeedsWideSums allows, 64 the rest.
+template <typename U>
+struct StripJob {
+    const FrameView* frame;
+    const FilterSettings* settings;
+    const FootprintProfile* footprint;
+    const uint8_t* rowSpreads;  // per row: whether any of its pixels spreads
+    const U* clippedTotals;     // column totals of rows 0 .. R, value after value
+    uint8_t* result[3];         // the averaged planes
+    RowStrips strips;
+    std::atomic<int32_t> nextStrip{0};
+    std::atomic<bool> failed{false};
+};
+
+// Fills the prefix sums of the spreading pixels of row y: prefix[v][x] over
+// the columns before x.
+template <int32_t Mode, typename U>
+void BuildPrefix(const FrameView& f, const FilterSettings& s, int32_t y, U* const* prefix) {
+    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    U sum[kValues] = {};
+    for (int v = 0; v < values; ++v) prefix[v][0] = 0;
+    const std::size_t row = f.Index(0, y);
+    for (int32_t x = 0; x < f.width; ++x) {
+        const std::size_t i = row + static_cast<std::size_t>(x);
+        const U m = Spreads<Mode>(s, f, i) ? 1 : 0;
+        sum[kRed] = static_cast<U>(sum[kRed] + m * f.red[i]);
+        sum[kGreen] = static_cast<U>(sum[kGreen] + m * f.green[i]);
+        sum[kBlue] = static_cast<U>(sum[kBlue] + m * f.blue[i]);
+        sum[kCount] = static_cast<U>(sum[kCount] + m);
+        if constexpr (kHasHalf<Mode>) {
+            sum[kOddRed] = static_cast<U>(sum[kOddRed] + (m & f.red[i]));
+            sum[kOddGreen] = static_cast<U>(sum[kOddGreen] + (m & f.green[i]));
+            sum[kOddBlue] = static_cast<U>(sum[kOddBlue] + (m & f.blue[i]));
+        }
+        for (int v = 0; v < values; ++v) prefix[v][x + 1] = sum[v];
+    }
+}
+
+// Adds row y's spreading values to the column totals, or takes them away.
+template <int32_t Mode, bool Remove, typename U>
+void AddToColumns(const FrameView& f, const FilterSettings& s, int32_t y, U* const* columns) {
+    const std::size_t row = f.Index(0, y);
+    for (int32_t x = 0; x < f.width; ++x) {
+        const std::size_t i = row + static_cast<std::size_t>(x);
+        const U m = Spreads<Mode>(s, f, i) ? 1 : 0;
+        U add[kValues] = {static_cast<U>(m * f.red[i]), static_cast<U>(m * f.green[i]),
+                          static_cast<U>(m * f.blue[i]), m,
+                          static_cast<U>(m & f.red[i]), static_cast<U>(m & f.green[i]),
+                          static_cast<U>(m & f.blue[i])};
+        constexpr int values = kHasHalf<Mode> ? kValues : 4;
+        for (int v = 0; v < values; ++v) {
+            U& total = columns[v][x];
+            total = static_cast<U>(Remove ? total - add[v] : total + add[v]);
+        }
+    }
+}
+
+// prefix[v][x] = the column totals of the columns before x.
+template <int Values, typename U>
+void ColumnPrefix(const U* const* columns, int32_t width, U* const* prefix) {
+    for (int v = 0; v < Values; ++v) {
+        U sum = 0;
+        prefix[v][0] = 0;
+        for (int32_t x = 0; x < width; ++x) {
+            sum = static_cast<U>(sum + columns[v][x]);
+            prefix[v][x + 1] = sum;
+        }
+    }
+}
+
+// acc[x] += the sum of the source row over columns x - hw .. x + hw, clipped
+// to the row: three plain loops, the middle one (no clipping) vectorisable.
+template <typename U>
+void AddWindows(U* __restrict acc, const U* __restrict prefix, int32_t width, int32_t hw) {
+    const int32_t leftEnd = hw < width ? hw : width;  // columns whose window starts at 0
+    int32_t x = 0;
+    for (; x < leftEnd; ++x) {
+        const int32_t hi = width - 1 - x > hw ? x + hw + 1 : width;
+        acc[x] = static_cast<U>(acc[x] + prefix[hi]);
+    }
+    const int32_t middleEnd = width - hw;  // columns whose window fits entirely
+    for (; x < middleEnd; ++x) {
+        acc[x] = static_cast<U>(acc[x] + static_cast<U>(prefix[x + hw + 1] - prefix[x - hw]));
+    }
+    for (; x < width; ++x) {
+        acc[x] = static_cast<U>(acc[x] + static_cast<U>(prefix[width] - prefix[x - hw]));
+    }
+}
+
+// Gathers and averages the rows first .. end-1 into the result planes.
+template <int32_t Mode, typename U>
+void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* const* prefix,
+               U* const* columns) {
+    const FrameView& f = *job.frame;
+    const FootprintProfile& fp = *job.footprint;
+    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    const auto w = static_cast<std::size_t>(f.width);
+    const std::size_t cells = w * static_cast<std::size_t>(end - first);
+    for (int v = 0; v < values; ++v) std::memset(acc[v], 0, cells * sizeof(U));
+
+    // Source rows 0 .. R have their footprints' tops cut off by the frame's
+    // edge, so each starts at row 0 and reaches receiver row yy (when it
+    // reaches it at all: y >= yy - R) with the same half-width,
+    // HalfWidth(yy). Their contributions to yy are one window over the
+    // column totals of those rows, kept as yy moves down: a row leaves when
+    // it falls out of reach. That bounds the cost of a radius as tall as
+    // the frame, where every source row is such a row, to a few operations
+    // per pixel.
+    const int32_t reach = fp.Reach();
+    const int32_t clippedLast = reach < f.height - 1 ? reach : f.height - 1;
+    if (first - reach <= clippedLast) {
+        // The totals of rows from .. clippedLast: summed directly, or, when
+        // fewer rows lie above from, as the frame's totals of rows
+        // 0 .. clippedLast less those rows (none at all for a radius as
+        // tall as the frame).
+        const int32_t from = first > reach ? first - reach : 0;
+        if (from <= clippedLast - from) {
+            for (int v = 0; v < values; ++v) {
+                std::memcpy(columns[v], job.clippedTotals + static_cast<std::size_t>(v) * w,
+                            w * sizeof(U));
+            }
+            for (int32_t y = 0; y < from; ++y) {
+                if (job.rowSpreads[y] != 0) AddToColumns<Mode, true>(f, *job.settings, y, columns);
+            }
+        } else {
+            for (int v = 0; v < values; ++v) std::memset(columns[v], 0, w * sizeof(U));
+            for (int32_t y = from; y <= clippedLast; ++y) {
+                if (job.rowSpreads[y] != 0) {
+                    AddToColumns<Mode, false>(f, *job.settings, y, columns);
                 }
+            }
+        }
+        for (int32_t yy = first; yy < end && yy - reach <= clippedLast; ++yy) {
+            const int32_t leaving = yy - reach - 1;
+            if (yy > first && leaving >= 0 && job.rowSpreads[leaving] != 0) {
+                AddToColumns<Mode, true>(f, *job.settings, leaving, columns);
+            }
+            const int32_t hw = fp.HalfWidth(yy);
+            if (hw < 0) continue;
+            ColumnPrefix<values>(columns, f.width, prefix);
+            const std::size_t o = w * static_cast<std::size_t>(yy - first);
+            for (int v = 0; v < values; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
+        }
+    }
+
+    // The other source rows whose footprints reach the strip, top to bottom.
+    const int32_t top = first - reach > clippedLast ? first - reach : clippedLast + 1;
+    const int32_t bottom = f.height - end > reach ? end - 1 + reach : f.height - 1;
+    for (int32_t y = top; y <= bottom; ++y) {
+        if (job.rowSpreads[y] == 0) continue;
+        BuildPrefix<Mode>(f, *job.settings, y, prefix);
+        const int32_t rowsTop = fp.Top(y);
+        const int32_t from = rowsTop > first ? rowsTop : first;
+        const int32_t to = fp.Bottom(y) < end - 1 ? fp.Bottom(y) : end - 1;
+        for (int32_t yy = from; yy <= to; ++yy) {
+            const int32_t hw = fp.HalfWidth(yy - rowsTop);
+            if (hw < 0) continue;
+            const std::size_t o = w * static_cast<std::size_t>(yy - first);
+            for (int v = 0; v < values; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
+        }
+    }
+
+    // Each receiver takes its totals by its own rule and averages.
+    const FilterSettings& s = *job.settings;
+    for (int32_t yy = first; yy < end; ++yy) {
+        const std::size_t row = f.Index(0, yy);
+        const U* const a[kValues] = {acc[0] + w * static_cast<std::size_t>(yy - first),
+                                     acc[1] + w * static_cast<std::size_t>(yy - first),
+                                     acc[2] + w * static_cast<std::size_t>(yy - first),
+                                     acc[3] + w * static_cast<std::size_t>(yy - first),
+                                     kHasHalf<Mode> ? acc[4] + w * (yy - first) : nullptr,
+                                     kHasHalf<Mode> ? acc[5] + w * (yy - first) : nullptr,
+                                     kHasHalf<Mode> ? acc[6] + w * (yy - first) : nullptr};
+        const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
+        uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row, job.result[2] + row};
+        for (std::size_t x = 0; x < w; ++x) {
+            const Take take = TakeOf<Mode>(s, f, row + x);
+            const uint64_t n = take == Take::None ? 0 : a[kCount][x];
+            for (int c = 0; c < 3; ++c) {
+                const uint64_t mine = own[c][x];
+                uint64_t taken = take == Take::None ? 0 : a[kRed + c][x];
+                if constexpr (kHasHalf<Mode>) {
+                    if (take == Take::Half) {
+                        taken = static_cast<uint64_t>(
+                            HalfSum(static_cast<int64_t>(mine), static_cast<int64_t>(n),
+                                    static_cast<int64_t>(taken),
+                                    static_cast<int64_t>(a[kOddRed + c][x])));
+                    }
+                }
+                const uint64_t q = Quotient<U>(mine + taken, n + 1);
+                out[c][x] = static_cast<uint8_t>(q >= 255 ? 255 : q);
             }
         }
     }
 }
 
-template <typename Sum>
-bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p,
-         const FootprintProfile& footprint) {
-    Accumulators<Sum> acc = Accumulators<Sum>::Allocate(f.PixelCount());
-    auto prefix = platform::WorkingArray<RowPrefix>::Allocate(
-        static_cast<std::size_t>(f.width) + 1);
-    if (!acc || !prefix) return false;
-    SumCell<Sum>* const cells = acc.data();
-    SeedSums(f.red, f.green, f.blue, f.PixelCount(), cells);
-    if (p.BlurAmount > 0.0f) {
-        RowPrefix* const pre = prefix.data();
-        switch (s.FilterInclude) {
-            case kIncludeObjects: Spread<kIncludeObjects>(f, s, footprint, cells, pre); break;
-            case kIncludeBackground: Spread<kIncludeBackground>(f, s, footprint, cells, pre); break;
-            case kIncludeShadows: Spread<kIncludeShadows>(f, s, footprint, cells, pre); break;
-            case kIncludeFullFrame: Spread<kIncludeFullFrame>(f, s, footprint, cells, pre); break;
-            case kIncludeColorRange: Spread<kIncludeColorRange>(f, s, footprint, cells, pre); break;
-            default: break;  // no pixel is selected
-        }
+// One thread's share: its own working rows, then strips until none is left.
+template <int32_t Mode, typename U>
+void BlurWorker(StripJob<U>& job) {
+    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    const auto w = static_cast<std::size_t>(job.frame->width);
+    const auto rows = static_cast<std::size_t>(job.strips.perStrip);
+    auto accBlock = platform::WorkingArray<U>::Allocate(values * w * rows);
+    auto prefixBlock = platform::WorkingArray<U>::Allocate(values * (w + 1));
+    auto columnBlock = platform::WorkingArray<U>::Allocate(values * w);
+    if (!accBlock || !prefixBlock || !columnBlock) {
+        job.failed = true;
+        return;
     }
-    WriteAverages(cells, f.PixelCount(), f.red, f.green, f.blue);
-    return true;
+    U* acc[kValues] = {};
+    U* prefix[kValues] = {};
+    U* columns[kValues] = {};
+    for (int v = 0; v < values; ++v) {
+        acc[v] = accBlock.data() + static_cast<std::size_t>(v) * w * rows;
+        prefix[v] = prefixBlock.data() + static_cast<std::size_t>(v) * (w + 1);
+        columns[v] = columnBlock.data() + static_cast<std::size_t>(v) * w;
+    }
+    for (;;) {
+        const int32_t strip = job.nextStrip.fetch_add(1);
+        if (strip >= job.strips.Count() || job.failed) break;
+        BlurStrip<Mode>(job, job.strips.First(strip), job.strips.End(strip), acc, prefix,
+                        columns);
+    }
+}
+
+template <int32_t Mode, typename U>
+bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
+            uint8_t* const* result) {
+    const std::size_t h = static_cast<std::size_t>(f.height);
+    auto spreads = platform::WorkingArray<uint8_t>::Allocate(h);
+    if (!spreads) return false;
+    for (int32_t y = 0; y < f.height; ++y) {
+        const std::size_t row = f.Index(0, y);
+        uint8_t any = 0;
+        for (int32_t x = 0; x < f.width && any == 0; ++x) {
+            any = Spreads<Mode>(s, f, row + static_cast<std::size_t>(x)) ? 1 : 0;
+        }
+        spreads[static_cast<std::size_t>(y)] = any;
+    }
+    // The column totals of the rows whose footprints' tops are cut off.
+    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    const auto w = static_cast<std::size_t>(f.width);
+    auto totals = platform::WorkingArray<U>::Allocate(values * w);
+    if (!totals) return false;
+    U* columns[kValues] = {};
+    for (int v = 0; v < values; ++v) columns[v] = totals.data() + static_cast<std::size_t>(v) * w;
+    const int32_t clippedLast =
+        footprint.Reach() < f.height - 1 ? footprint.Reach() : f.height - 1;
+    for (int32_t y = 0; y <= clippedLast; ++y) {
+        if (spreads[static_cast<std::size_t>(y)] != 0) AddToColumns<Mode, false>(f, s, y, columns);
+    }
+    StripJob<U> job{&f,
+                    &s,
+                    &footprint,
+                    spreads.data(),
+                    totals.data(),
+                    {result[0], result[1], result[2]},
+                    RowStrips::For(f.width, f.height)};
+    const int32_t strips = job.strips.Count();
+    const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;
+    ForEachTask(threads, [&job](int32_t) { BlurWorker<Mode>(job); });
+    return !job.failed;
+}
+
+template <typename U>
+bool GatherInMode(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
+                  uint8_t* const* result) {
+    switch (s.FilterInclude) {
+        case kIncludeObjects: return Gather<kIncludeObjects, U>(f, s, fp, result);
+        case kIncludeBackground: return Gather<kIncludeBackground, U>(f, s, fp, result);
+        case kIncludeShadows: return Gather<kIncludeShadows, U>(f, s, fp, result);
+        case kIncludeFullFrame: return Gather<kIncludeFullFrame, U>(f, s, fp, result);
+        case kIncludeColorRange: return Gather<kIncludeColorRange, U>(f, s, fp, result);
+        default: return true;  // no pixel is selected: the frame stays as it is
+    }
 }
 
 }  // namespace
@@ -148,15 +396,36 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
                            FootprintReach(params.BlurAmount, frame.height))) {
         return false;
     }
-    if (params.BlurAmount > 0.0f) footprint.Set(params.BlurAmount, kBlurAngleConstant);
+    // The averaged planes, kept apart until every strip has read the frame.
+    const std::size_t pixels = frame.PixelCount();
+    auto result = pixels > std::numeric_limits<std::size_t>::max() / 3
+                      ? platform::WorkingArray<uint8_t>()
+                      : platform::WorkingArray<uint8_t>::Allocate(3 * pixels);
+    if (!result) return false;
+    // Without a radius nothing is spread: every pixel averages its own colour.
+    if (!(params.BlurAmount > 0.0f)) return true;
+    footprint.Set(params.BlurAmount, kBlurAngleConstant);
+    uint8_t* const planes[3] = {result.data(), result.data() + pixels,
+                                result.data() + 2 * pixels};
 
     const int64_t rows = 2 * static_cast<int64_t>(footprint.Reach()) + 1;
     const int64_t columns = 2 * static_cast<int64_t>(footprint.MaxHalfWidth()) + 1;
-    if (NeedsWideSums(rows < frame.height ? rows : frame.height,
-                      columns < frame.width ? columns : frame.width)) {
-        return Run<int64_t>(frame, settings, params, footprint);
+    const int64_t tall = rows < frame.height ? rows : frame.height;
+    const int64_t wideColumns = columns < frame.width ? columns : frame.width;
+    // A receiver's totals stay below (tall x wideColumns + 1) x 255.
+    const bool small = tall * wideColumns < 65535 / 255 - 1;
+    const bool done = small ? GatherInMode<uint16_t>(frame, settings, footprint, planes)
+                      : NeedsWideSums(tall, wideColumns)
+                          ? GatherInMode<uint64_t>(frame, settings, footprint, planes)
+                          : GatherInMode<uint32_t>(frame, settings, footprint, planes);
+    if (!done) return false;
+    if (settings.FilterInclude < kIncludeObjects || settings.FilterInclude > kIncludeColorRange) {
+        return true;
     }
-    return Run<int32_t>(frame, settings, params, footprint);
+    std::memcpy(frame.red, planes[0], pixels);
+    std::memcpy(frame.green, planes[1], pixels);
+    std::memcpy(frame.blue, planes[2], pixels);
+    return true;
 }
 
 }  // namespace lumafex

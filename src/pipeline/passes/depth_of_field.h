@@ -14,6 +14,9 @@
 
 namespace lumafex {
 
+// Pixels in a strip of rows of the depth-of-field passes.
+inline constexpr int32_t kDepthStripPixels = 131072;
+
 // The blur radius of a pixel at depth d. Behind the in-focus range (d not
 // less than FocalFar, tested first) it is (d - FocalFar) x DOFBlurAmount, in
 // front of it (d less than FocalNear) (FocalNear - d) x DOFBlurAmount, each
@@ -153,9 +156,12 @@ public:
         return true;
     }
 
+    // Starts over at centre row y: the next Advance prepares its rows anew.
+    void Begin(int32_t y) { next_ = y > reach_ ? y - reach_ : 0; }
+
     // Makes the rows y - reach .. y + reach available, filling each new
     // row's blurs once with fill(row, blurs). Called with y = 0, 1, 2, ...
-    // in order.
+    // in order, or from the row given to Begin on.
     template <typename Fill>
     void Advance(int32_t y, const DepthRows& depth, Fill&& fill) {
         const int32_t last = height_ - 1 - y > reach_ ? y + reach_ : height_ - 1;

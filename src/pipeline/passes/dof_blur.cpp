@@ -11,10 +11,13 @@
 // of its own, so the result does not depend on the order of the additions.
 #include "pipeline/passes/dof_blur.h"
 
+#include <atomic>
+
 #include "pipeline/final/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/depth_of_field.h"
 #include "pipeline/passes/footprint.h"
+#include "pipeline/strips.h"
 
 namespace lumafex {
 
@@ -175,12 +178,18 @@ void SpreadRunRow(const SpreadContext<Sum>& ctx, int32_t first, int32_t last, in
     }
 }
 
+// Spreads the centres whose footprints reach the rows first .. end-1 into
+// those rows only.
 template <typename Sum>
-void Spread(const SpreadContext<Sum>& ctx) {
+void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
     const FrameView& f = ctx.f;
     const FilterSettings& s = ctx.s;
     const FrameParameters& p = ctx.p;
-    for (int32_t y = 0; y < f.height; ++y) {
+    const int32_t reach = FootprintReach(LargestDepthBlur(p), f.height);
+    const int32_t yFrom = first > reach ? first - reach : 0;
+    const int32_t yTo = f.height - end > reach ? end - 1 + reach : f.height - 1;
+    ctx.receiving.Begin(yFrom);
+    for (int32_t y = yFrom; y <= yTo; ++y) {
         ctx.receiving.Advance(y, ctx.depth, [&](int32_t row, float* out) {
             FillReceivingBlurs(f, s, p, ctx.depth.Row(row), row, out);
         });
@@ -197,8 +206,10 @@ void Spread(const SpreadContext<Sum>& ctx) {
             const float bc = centreBlur(x);
             if (!(bc > 0.0f)) continue;
             ctx.footprint.Set(bc, kSofterAngleConstant);
-            const int32_t top = ctx.footprint.Top(y);
-            const int32_t bottom = ctx.footprint.Bottom(y);
+            // The footprint's rows, cut to the strip.
+            const int32_t top = ctx.footprint.Top(y) > first ? ctx.footprint.Top(y) : first;
+            const int32_t bottom =
+                ctx.footprint.Bottom(y) < end - 1 ? ctx.footprint.Bottom(y) : end - 1;
             // The run of neighbouring centres that share this blur.
             int32_t last = x;
             const double spread = 0.5 * static_cast<double>(p.DOFSeperator);
@@ -246,24 +257,44 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
     Accumulators<Sum> acc = Accumulators<Sum>::Allocate(f.PixelCount());
     if (!acc) return false;
     const int32_t reach = FootprintReach(LargestDepthBlur(p), f.height);
-    FootprintProfile footprint;
-    NeighbourRows receiving;
-    auto prefix =
-        platform::WorkingArray<RunPrefix>::Allocate(static_cast<std::size_t>(f.width) + 1);
-    if (!prefix || !footprint.Reserve(f.width, f.height, reach) ||
-        !receiving.Reserve(f.width, f.height, reach)) {
-        return false;
-    }
     DepthRows depth;
     if (!depth.Fetch(f)) return false;
 
     SumCell<Sum>* const cells = acc.data();
-    SeedSums(f.red, f.green, f.blue, f.PixelCount(), cells);
+    // Taller strips: each strip goes again over the centre rows within
+    // reach above and below it.
+    const RowStrips strips = RowStrips::For(f.width, f.height, kDepthStripPixels);
+    ForEachStrip(strips, [&](int32_t first, int32_t end) {
+        const std::size_t o = f.Index(0, first);
+        SeedSums(f.red + o, f.green + o, f.blue + o, f.Index(0, end) - o, cells + o);
+    });
     // A mode outside 0..4 selects no centre.
     if (s.FilterInclude >= kIncludeObjects && s.FilterInclude <= kIncludeColorRange) {
-        Spread(SpreadContext<Sum>{f, s, p, depth, footprint, receiving, cells, prefix.data()});
+        // Each thread keeps its own footprint, receiving rows and run sums.
+        StripQueue queue(strips);
+        std::atomic<bool> failed{false};
+        ForEachTask(queue.Workers(), [&](int32_t) {
+            FootprintProfile footprint;
+            NeighbourRows receiving;
+            auto prefix = platform::WorkingArray<RunPrefix>::Allocate(
+                static_cast<std::size_t>(f.width) + 1);
+            if (!prefix || !footprint.Reserve(f.width, f.height, reach) ||
+                !receiving.Reserve(f.width, f.height, reach)) {
+                failed = true;
+                return;
+            }
+            const SpreadContext<Sum> ctx{f, s, p, depth, footprint, receiving, cells,
+                                         prefix.data()};
+            int32_t first = 0;
+            int32_t end = 0;
+            while (queue.Next(first, end)) Spread(ctx, first, end);
+        });
+        if (failed) return false;
     }
-    WriteAverages(cells, f.PixelCount(), f.red, f.green, f.blue);
+    ForEachStrip(strips, [&](int32_t first, int32_t end) {
+        const std::size_t o = f.Index(0, first);
+        WriteAverages(cells + o, f.Index(0, end) - o, f.red + o, f.green + o, f.blue + o);
+    });
     return true;
 }
 

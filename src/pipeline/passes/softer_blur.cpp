@@ -12,6 +12,10 @@
 // the contributions of the spreading pixels within reach of it from left
 // to right: exactly that order, with the receiver's sums kept at hand and
 // one table of weights per footprint row.
+//
+// The threads take strips of receiving rows. A strip visits the spreading
+// rows that reach it, top to bottom and left to right as before, and adds
+// only into its own rows, so every receiver still sums in that order.
 #include "pipeline/passes/softer_blur.h"
 
 #include "pipeline/final/byte_math.h"
@@ -19,6 +23,7 @@
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/footprint.h"
 #include "pipeline/passes/softer_weights.h"
+#include "pipeline/strips.h"
 
 namespace lumafex {
 
@@ -44,12 +49,17 @@ Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
 // adds exactly nothing to any sum.
 using SourceColour = double[4];
 
+// Spreads into the receiving rows first .. end-1 only.
 template <int32_t Mode>
 void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-            SumCell<float>* cells, float* weights, uint8_t* spreads, SourceColour* sources) {
+            SumCell<float>* cells, float* weights, uint8_t* spreads, SourceColour* sources,
+            int32_t first, int32_t end) {
     const float radius = footprint.Radius();
     const double r = static_cast<double>(radius);
-    for (int32_t y = 0; y < f.height; ++y) {
+    const int32_t reachRows = footprint.Reach();
+    const int32_t yFrom = first > reachRows ? first - reachRows : 0;
+    const int32_t yTo = f.height - end > reachRows ? end - 1 + reachRows : f.height - 1;
+    for (int32_t y = yFrom; y <= yTo; ++y) {
         bool any = false;
         for (int32_t x = 0; x < f.width; ++x) {
             const std::size_t i = f.Index(x, y);
@@ -65,7 +75,9 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
         if (!any) continue;
         const int32_t top = footprint.Top(y);
         const int32_t bottom = footprint.Bottom(y);
-        for (int32_t yy = top; yy <= bottom; ++yy) {
+        const int32_t yyFrom = top > first ? top : first;
+        const int32_t yyTo = bottom < end - 1 ? bottom : end - 1;
+        for (int32_t yy = yyFrom; yy <= yyTo; ++yy) {
             // weights[centre + dx]; pixels within reach of each other get w > 0.
             const int32_t centre = footprint.HalfWidth(yy - top);
             const int32_t reach = FillWeights(radius, yy - y, centre, weights);
@@ -116,6 +128,43 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
     }
 }
 
+// One thread's share: its own weight table and row of sources, then strips
+// until none is left. False when its working rows cannot be had.
+bool SpreadStrips(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
+                  SumCell<float>* cells, StripQueue& queue) {
+    const std::size_t width = static_cast<std::size_t>(f.width);
+    auto weights = platform::WorkingArray<float>::Allocate(2 * width + 1);
+    auto spreads = platform::WorkingArray<uint8_t>::Allocate(width);
+    auto sources = platform::WorkingArray<SourceColour>::Allocate(width);
+    if (!weights || !spreads || !sources) return false;
+    float* const w = weights.data();
+    uint8_t* const sp = spreads.data();
+    SourceColour* const sc = sources.data();
+    int32_t first = 0;
+    int32_t end = 0;
+    while (queue.Next(first, end)) {
+        switch (s.FilterInclude) {
+            case kIncludeObjects:
+                Spread<kIncludeObjects>(f, s, fp, cells, w, sp, sc, first, end);
+                break;
+            case kIncludeBackground:
+                Spread<kIncludeBackground>(f, s, fp, cells, w, sp, sc, first, end);
+                break;
+            case kIncludeShadows:
+                Spread<kIncludeShadows>(f, s, fp, cells, w, sp, sc, first, end);
+                break;
+            case kIncludeFullFrame:
+                Spread<kIncludeFullFrame>(f, s, fp, cells, w, sp, sc, first, end);
+                break;
+            case kIncludeColorRange:
+                Spread<kIncludeColorRange>(f, s, fp, cells, w, sp, sc, first, end);
+                break;
+            default: return true;  // no pixel is selected
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
@@ -124,38 +173,32 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
     Accumulators<float> acc = Accumulators<float>::Allocate(frame.PixelCount());
     if (!acc) return false;
     FootprintProfile footprint;
-    // One weight per column of the widest possible row, and the spreading
-    // flags and colours of one row.
-    const std::size_t width = static_cast<std::size_t>(frame.width);
-    auto weights = platform::WorkingArray<float>::Allocate(2 * width + 1);
-    auto spreads = platform::WorkingArray<uint8_t>::Allocate(width);
-    auto sources = platform::WorkingArray<SourceColour>::Allocate(width);
-    if (!weights || !spreads || !sources ||
-        !footprint.Reserve(frame.width, frame.height,
+    if (!footprint.Reserve(frame.width, frame.height,
                            FootprintReach(params.BlurAmount, frame.height))) {
         return false;
     }
 
     SumCell<float>* const cells = acc.data();
-    SeedSums(frame.red, frame.green, frame.blue, frame.PixelCount(), cells);
+    const RowStrips strips = RowStrips::For(frame.width, frame.height);
+    ForEachStrip(strips, [&](int32_t first, int32_t end) {
+        const std::size_t o = frame.Index(0, first);
+        SeedSums(frame.red + o, frame.green + o, frame.blue + o,
+                 frame.Index(0, end) - o, cells + o);
+    });
     if (params.BlurAmount > 0.0f) {
         footprint.Set(params.BlurAmount, kSofterAngleConstant);
-        const FrameView& f = frame;
-        const FilterSettings& s = settings;
-        const FootprintProfile& fp = footprint;
-        float* const w = weights.data();
-        uint8_t* const sp = spreads.data();
-        SourceColour* const sc = sources.data();
-        switch (settings.FilterInclude) {
-            case kIncludeObjects: Spread<kIncludeObjects>(f, s, fp, cells, w, sp, sc); break;
-            case kIncludeBackground: Spread<kIncludeBackground>(f, s, fp, cells, w, sp, sc); break;
-            case kIncludeShadows: Spread<kIncludeShadows>(f, s, fp, cells, w, sp, sc); break;
-            case kIncludeFullFrame: Spread<kIncludeFullFrame>(f, s, fp, cells, w, sp, sc); break;
-            case kIncludeColorRange: Spread<kIncludeColorRange>(f, s, fp, cells, w, sp, sc); break;
-            default: break;  // no pixel is selected
-        }
+        StripQueue queue(strips);
+        std::atomic<bool> failed{false};
+        ForEachTask(queue.Workers(), [&](int32_t) {
+            if (!SpreadStrips(frame, settings, footprint, cells, queue)) failed = true;
+        });
+        if (failed) return false;
     }
-    WriteAverages(cells, frame.PixelCount(), frame.red, frame.green, frame.blue);
+    ForEachStrip(strips, [&](int32_t first, int32_t end) {
+        const std::size_t o = frame.Index(0, first);
+        WriteAverages(cells + o, frame.Index(0, end) - o, frame.red + o, frame.green + o,
+                      frame.blue + o);
+    });
     return true;
 }
 

@@ -10,11 +10,14 @@
 // to right: that fixes the order of the additions into every pixel.
 #include "pipeline/passes/softer_dof_blur.h"
 
+#include <atomic>
+
 #include "pipeline/final/byte_math.h"
 #include "pipeline/final/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/depth_of_field.h"
 #include "pipeline/passes/footprint.h"
+#include "pipeline/strips.h"
 #include "pipeline/passes/softer_weights.h"
 
 namespace lumafex {
@@ -228,11 +231,17 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
     }
 }
 
+// Spreads the centres whose footprints reach the rows first .. end-1 into
+// those rows only, in the same order as over the whole frame.
 template <bool ObjectsOnly>
-void Spread(const SpreadContext& ctx) {
+void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
     const FrameView& f = ctx.f;
     const FrameParameters& p = ctx.p;
-    for (int32_t y = 0; y < f.height; ++y) {
+    const int32_t reach = FootprintReach(LargestDepthBlur(p), f.height);
+    const int32_t yFrom = first > reach ? first - reach : 0;
+    const int32_t yTo = f.height - end > reach ? end - 1 + reach : f.height - 1;
+    ctx.blurs.Begin(yFrom);
+    for (int32_t y = yFrom; y <= yTo; ++y) {
         ctx.blurs.Advance(y, ctx.depth, [&](int32_t row, float* out) {
             const float* const d = ctx.depth.Row(row);
             for (int32_t x = 0; x < f.width; ++x) out[x] = DepthBlur(d[x], p);
@@ -249,8 +258,10 @@ void Spread(const SpreadContext& ctx) {
             const float bc = centreBlur[x];
             ctx.footprint.Set(bc, kSofterAngleConstant);
             ctx.weights.Set(ctx.footprint);
-            const int32_t top = ctx.footprint.Top(y);
-            const int32_t bottom = ctx.footprint.Bottom(y);
+            // The footprint's rows, cut to the strip.
+            const int32_t top = ctx.footprint.Top(y) > first ? ctx.footprint.Top(y) : first;
+            const int32_t bottom =
+                ctx.footprint.Bottom(y) < end - 1 ? ctx.footprint.Bottom(y) : end - 1;
             // The run of neighbouring centres that share this blur.
             int32_t last = x;
             const double spread = 0.5 * static_cast<double>(p.DOFSeperator);
@@ -305,30 +316,55 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
     if (!acc) return false;
     const float largest = LargestDepthBlur(params);
     const int32_t reach = FootprintReach(largest, frame.height);
-    FootprintProfile footprint;
-    FootprintWeights weights;
-    NeighbourRows blurs;
-    auto runColours =
-        platform::WorkingArray<RunColour>::Allocate(static_cast<std::size_t>(frame.width));
-    if (!runColours || !footprint.Reserve(frame.width, frame.height, reach) ||
-        !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
-        !blurs.Reserve(frame.width, frame.height, reach)) {
-        return false;
-    }
     DepthRows depth;
     if (!depth.Fetch(frame)) return false;
 
     SumCell<float>* const cells = acc.data();
-    SeedSums(frame.red, frame.green, frame.blue, frame.PixelCount(), cells);
-    const SpreadContext ctx{frame,  settings, params, depth,           footprint,
-                            weights, blurs,   cells,  runColours.data()};
-    if (settings.FilterInclude == kIncludeObjects) {
-        Spread<true>(ctx);
-    } else if (settings.FilterInclude >= kIncludeBackground &&
-               settings.FilterInclude <= kIncludeColorRange) {
-        Spread<false>(ctx);
-    }  // any other mode selects no centre
-    WriteAverages(cells, frame.PixelCount(), frame.red, frame.green, frame.blue);
+    // Taller strips: each strip goes again over the centre rows within
+    // reach above and below it.
+    const RowStrips strips = RowStrips::For(frame.width, frame.height, kDepthStripPixels);
+    ForEachStrip(strips, [&](int32_t first, int32_t end) {
+        const std::size_t o = frame.Index(0, first);
+        SeedSums(frame.red + o, frame.green + o, frame.blue + o, frame.Index(0, end) - o,
+                 cells + o);
+    });
+    const int32_t mode = settings.FilterInclude;
+    // Any mode outside 0..4 selects no centre.
+    if (mode >= kIncludeObjects && mode <= kIncludeColorRange) {
+        // Each thread keeps its own footprint, weights, blur rows and colours.
+        StripQueue queue(strips);
+        std::atomic<bool> failed{false};
+        ForEachTask(queue.Workers(), [&](int32_t) {
+            FootprintProfile footprint;
+            FootprintWeights weights;
+            NeighbourRows blurs;
+            auto runColours = platform::WorkingArray<RunColour>::Allocate(
+                static_cast<std::size_t>(frame.width));
+            if (!runColours || !footprint.Reserve(frame.width, frame.height, reach) ||
+                !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
+                !blurs.Reserve(frame.width, frame.height, reach)) {
+                failed = true;
+                return;
+            }
+            const SpreadContext ctx{frame,   settings, params, depth,            footprint,
+                                    weights, blurs,    cells,  runColours.data()};
+            int32_t first = 0;
+            int32_t end = 0;
+            while (queue.Next(first, end)) {
+                if (mode == kIncludeObjects) {
+                    Spread<true>(ctx, first, end);
+                } else {
+                    Spread<false>(ctx, first, end);
+                }
+            }
+        });
+        if (failed) return false;
+    }
+    ForEachStrip(strips, [&](int32_t first, int32_t end) {
+        const std::size_t o = frame.Index(0, first);
+        WriteAverages(cells + o, frame.Index(0, end) - o, frame.red + o, frame.green + o,
+                      frame.blue + o);
+    });
     return true;
 }
 

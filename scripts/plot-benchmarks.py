@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Plots the benchmark figures of docs/performance.md from Google Benchmark's
+JSON output (lumafex_bench --benchmark_format=json or --benchmark_out=FILE).
+
+    python3 scripts/plot-benchmarks.py RESULTS.json [MORE.json ...] [--out DIR]
+
+Writes DIR/perf-radius.png (time against blur radius, plain and softer blur,
+from BM_BlurRadius and BM_SofterBlurRadius) and DIR/perf-threads.png (time
+against threads for every pass that runs at more than one thread count).
+Where a run was repeated, the median is plotted. Needs gnuplot (Debian's
+gnuplot-nox).
+"""
+import argparse
+import collections
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def load(paths):
+    """name -> milliseconds: the median aggregate when there is one, else the
+    single run; later files win."""
+    times = {}
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
+            data = json.load(f)
+        plain, medians = {}, {}
+        for b in data.get("benchmarks", []):
+            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
+            ms = b["real_time"] * scale
+            if b.get("run_type") == "aggregate":
+                if b.get("aggregate_name") == "median":
+                    medians[b["run_name"]] = ms
+            else:
+                plain.setdefault(b.get("run_name", b["name"]), ms)
+        times.update(plain)
+        times.update(medians)
+    return times
+
+
+def split(name):
+    """'BM_BlurPass/2' -> ('BM_BlurPass', [2])."""
+    parts = name.split("/")
+    return parts[0], [int(p) for p in parts[1:] if p.isdigit()]
+
+
+def gnuplot(script):
+    if shutil.which("gnuplot") is None:
+        sys.exit("plot-benchmarks: gnuplot is missing (apt-get install gnuplot-nox)")
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def plot_radius(times, out, work):
+    series = {}
+    for name, ms in times.items():
+        base, args = split(name)
+        if base in ("BM_BlurRadius", "BM_SofterBlurRadius") and len(args) == 2:
+            series.setdefault((base, args[1]), []).append((args[0], ms))
+    if not series:
+        return False
+    lines = []
+    for (base, threads), points in sorted(series.items()):
+        path = os.path.join(work, f"{base}-{threads}.dat")
+        with open(path, "w", encoding="utf-8") as f:
+            for radius, ms in sorted(points):
+                f.write(f"{radius} {ms}\n")
+        label = "plain" if base == "BM_BlurRadius" else "softer"
+        lines.append(f"'{path}' using 1:2 with linespoints title '{label}, {threads} thread(s)'")
+    gnuplot(f"""set terminal png size 900,560
+set output '{out}'
+set title 'Blur pass time against radius (1920x1080)'
+set xlabel 'blur radius (pixels)'
+set ylabel 'milliseconds per frame'
+set logscale y
+set grid
+set key left top
+plot {', '.join(lines)}
+""")
+    return True
+
+
+def plot_threads(times, out, work):
+    series = collections.defaultdict(list)
+    for name, ms in times.items():
+        base, args = split(name)
+        if not args or base in ("BM_BlurRadius", "BM_SofterBlurRadius"):
+            continue
+        label = base if len(args) == 1 else f"{base}/{'/'.join(map(str, args[:-1]))}"
+        series[label].append((args[-1], ms))
+    series = {k: v for k, v in series.items() if len(v) > 1}
+    if not series:
+        return False
+    lines = []
+    for i, (label, points) in enumerate(sorted(series.items())):
+        path = os.path.join(work, f"threads-{i}.dat")
+        with open(path, "w", encoding="utf-8") as f:
+            for threads, ms in sorted(points):
+                f.write(f"{threads} {ms}\n")
+        lines.append(f"'{path}' using 1:2 with linespoints title '{label.replace('_', '-')}'")
+    gnuplot(f"""set terminal png size 1200,700 font ',9'
+set output '{out}'
+set title 'Time against threads, per pass (wall time)'
+set xlabel 'threads'
+set ylabel 'milliseconds per frame'
+set logscale y
+set xtics 1
+set grid
+set key outside right top
+set rmargin 48
+plot {', '.join(lines)}
+""")
+    return True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("results", nargs="+", help="benchmark JSON files")
+    parser.add_argument("--out", default="docs/images", help="folder for the PNG files")
+    args = parser.parse_args()
+    times = load(args.results)
+    os.makedirs(args.out, exist_ok=True)
+    with tempfile.TemporaryDirectory() as work:
+        made = []
+        for fn, png in ((plot_radius, "perf-radius.png"), (plot_threads, "perf-threads.png")):
+            target = os.path.join(args.out, png)
+            # Drawn beside the target and renamed over it: a picture is
+            # replaced whole or not at all.
+            partial = target + ".partial"
+            try:
+                if fn(times, partial, work):
+                    os.replace(partial, target)
+                    made.append(target)
+            finally:
+                if os.path.exists(partial):
+                    os.remove(partial)
+    if not made:
+        sys.exit("plot-benchmarks: no benchmark in the input can be plotted")
+    for path in made:
+        print(path)
+
+
+if __name__ == "__main__":
+    main()
