@@ -51,9 +51,19 @@ const std::array<OptionalPass, 4>& OptionalPasses();
 void RunPasses(const FrameView& frame, const FilterSettings& settings,
                const FrameParameters& params, RandomGenerator& random, FrameOutput& out);
 
-// Processes one host frame with the module's record and state.
+// The frame's working values: derived from the record, with the camera's
+// position at time and, with "Use Nulls" on, the null channels at time
+// (which write into settings too).
+FrameParameters PrepareFrameParameters(const ItemInfo& items, double time,
+                                       int32_t fieldRendering, int32_t useNulls,
+                                       FilterSettings& settings);
+
+struct PreviewFrame;
+
+// Processes one host frame with the module's record and state. With keep,
+// a reduced copy of the frame as it came is kept there for the preview.
 FrameOutcome ProcessFrame(const FrameAccess& frame, GlobalLookup lookup, int32_t useNulls,
                           FilterSettings& settings, DriverGlobals& globals,
-                          RandomGenerator& random);
+                          RandomGenerator& random, PreviewFrame* keep = nullptr);
 
 }  // namespace lumafex
