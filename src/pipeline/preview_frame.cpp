@@ -11,9 +11,10 @@ namespace {
 
 // The smallest step that brings both sides within the limits.
 int32_t StepFor(int32_t width, int32_t height) {
-    int32_t step = 1;
-    while (width / step > kPreviewMaxWidth || height / step > kPreviewMaxHeight) ++step;
-    return step;
+    // In 64 bits: a side near the 32-bit limit must not wrap.
+    const int64_t across = (int64_t{width} + kPreviewMaxWidth - 1) / kPreviewMaxWidth;
+    const int64_t down = (int64_t{height} + kPreviewMaxHeight - 1) / kPreviewMaxHeight;
+    return static_cast<int32_t>(std::max<int64_t>(1, std::max(across, down)));
 }
 
 // Reads one plane of every step-th pixel; width is the kept width.
@@ -63,12 +64,15 @@ const float* KeptDepthRow(const void* context, int32_t y) {
 template <typename DepthRow>
 bool Keep(const uint8_t* const planes[5], int32_t width, int32_t height, bool hasDepth,
           DepthRow depthRow, double time, int32_t fieldRendering, PreviewFrame& kept) {
-    kept = PreviewFrame{};
     const int32_t step = StepFor(width, height);
     // The driver takes only widths that are multiples of 8.
     const int32_t keptWidth = (width / step) / 8 * 8;
     const int32_t keptHeight = height / step;
-    if (keptWidth <= 0 || keptHeight <= 0) return false;
+    if (keptWidth <= 0 || keptHeight <= 0) {
+        kept = PreviewFrame{};
+        return false;
+    }
+    // The planes keep their memory from one frame to the next.
     try {
         std::vector<uint8_t>* outs[5] = {&kept.red, &kept.green, &kept.blue, &kept.alpha,
                                          &kept.shadow};
@@ -79,6 +83,7 @@ bool Keep(const uint8_t* const planes[5], int32_t width, int32_t height, bool ha
                 outs[i]->assign(static_cast<std::size_t>(keptWidth) * keptHeight, 0);
             }
         }
+        kept.depth.clear();
         if (hasDepth) {
             kept.depth.resize(static_cast<std::size_t>(keptWidth) * keptHeight);
             for (int32_t y = 0; y < keptHeight; ++y) {
