@@ -62,14 +62,19 @@ void ReadCameraPosition(const ItemInfo& items, double time, double position[3]) 
 
 const std::array<OptionalPass, 4>& OptionalPasses() { return kPasses; }
 
-void RunPasses(const FrameView& frame, const FilterSettings& settings,
-               const FrameParameters& params, RandomGenerator& random, FrameOutput& out) {
+bool RunPasses(const FrameView& frame, const FilterSettings& settings,
+               const FrameParameters& params, RandomGenerator& random, FrameOutput& out,
+               const std::atomic<bool>* stop) {
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
     for (const OptionalPass& pass : kPasses) {
+        if (stopped()) return false;
         if (pass.runs(settings)) pass.run(frame, settings, params);
     }
+    if (stopped()) return false;
     if (RunFinalPass(frame, settings, params, random, out) == FinalPassResult::OutOfMemory) {
         platform::ShowMessage(kOutOfMemoryText, kOutOfMemoryCaption);
     }
+    return true;
 }
 
 FrameParameters PrepareFrameParameters(const ItemInfo& items, double time,

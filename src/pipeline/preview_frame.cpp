@@ -139,7 +139,8 @@ bool KeepHostFrame(const FrameAccess& frame, int32_t fieldRendering, PreviewFram
 }
 
 bool RenderPreview(const PreviewFrame& kept, FilterSettings settings,
-                   const FrameParameters& params, RandomGenerator random, PreviewImage& image) {
+                   const FrameParameters& params, RandomGenerator random, PreviewImage& image,
+                   const std::atomic<bool>* stop) {
     image = PreviewImage{};
     if (kept.empty()) return false;
     // The passes work in place: on copies of the kept planes.
@@ -173,8 +174,7 @@ bool RenderPreview(const PreviewFrame& kept, FilterSettings settings,
         view.depthContext = &kept;
     }
     PlaneOutput out(image);
-    RunPasses(view, settings, params, random, out);
-    return true;
+    return RunPasses(view, settings, params, random, out, stop);
 }
 
 }  // namespace lumafex

@@ -4,6 +4,7 @@
 // with the module's own passes, so what it shows is what a render gives.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -55,8 +56,10 @@ struct PreviewImage {
 
 // Runs the module's passes over a copy of the kept frame with the given
 // settings, working values and generator, all copies: nothing the module
-// keeps is changed. False when the memory cannot be had.
+// keeps is changed. False when the memory cannot be had, or when stop
+// became true before the last pass started.
 bool RenderPreview(const PreviewFrame& kept, FilterSettings settings,
-                   const FrameParameters& params, RandomGenerator random, PreviewImage& image);
+                   const FrameParameters& params, RandomGenerator random, PreviewImage& image,
+                   const std::atomic<bool>* stop = nullptr);
 
 }  // namespace lumafex

@@ -125,19 +125,18 @@ std::string Caption(HWND window) {
     return buffer;
 }
 
+BOOL CALLBACK KeepLongestText(HWND child, LPARAM found) {
+    char buffer[512] = {};
+    GetWindowTextA(child, buffer, sizeof buffer);
+    auto& best = *reinterpret_cast<std::string*>(found);
+    if (std::strlen(buffer) > best.size()) best = buffer;
+    return TRUE;
+}
+
 // The longest text of a window's children: a message box's message.
 std::string MessageText(HWND box) {
     std::string longest;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM found) -> BOOL {
-            char buffer[512] = {};
-            GetWindowTextA(child, buffer, sizeof buffer);
-            auto& best = *reinterpret_cast<std::string*>(found);
-            if (std::strlen(buffer) > best.size()) best = buffer;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&longest));
+    EnumChildWindows(box, KeepLongestText, reinterpret_cast<LPARAM>(&longest));
     return longest;
 }
 

@@ -9,6 +9,7 @@ PreviewWorker::~PreviewWorker() {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
         pending_.reset();
+        overtaken_ = true;
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
@@ -20,6 +21,7 @@ uint64_t PreviewWorker::Request(std::shared_ptr<const PreviewFrame> kept, const 
         std::lock_guard<std::mutex> lock(mutex_);
         request = ++latest_;
         pending_ = Pending{request, std::move(kept), job};
+        overtaken_ = true;
         if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
     }
     wake_.notify_all();
@@ -40,11 +42,12 @@ void PreviewWorker::Run() {
             if (stopping_) return;
             next = std::move(*pending_);
             pending_.reset();
+            overtaken_ = false;
         }
         const auto start = std::chrono::steady_clock::now();
         PreviewImage image;
         const bool made = RenderPreview(*next.kept, next.job.settings, next.job.params,
-                                        next.job.random, image);
+                                        next.job.random, image, &overtaken_);
         const std::chrono::duration<double, std::milli> took =
             std::chrono::steady_clock::now() - start;
         {

@@ -1,9 +1,11 @@
 // Runs preview jobs on a thread of its own, one at a time, newest first: a
-// request replaces any request that has not started, and a result that a
-// newer request has overtaken is dropped instead of delivered. The dialog's
-// thread never waits for a preview.
+// request replaces any request that has not started, tells a running job to
+// skip the passes it has not begun, and a result that a newer request has
+// overtaken is dropped instead of delivered. The dialog's thread never waits
+// for a preview.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -48,6 +50,7 @@ private:
     std::condition_variable wake_;
     std::optional<Pending> pending_;
     uint64_t latest_ = 0;
+    std::atomic<bool> overtaken_{false};  // the running job has a newer request behind it
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -249,6 +249,9 @@ void QtSettingsDialog::Dispatch(ControlId id) {
     switch (controller_->Command(id)) {
         case CommandResult::CloseOk: accept(); break;
         case CommandResult::CloseCancel: reject(); break;
+        // "Use Nulls", a preset or a colour range changes what the frame
+        // would look like.
+        case CommandResult::Handled: Changed(); break;
         default: break;
     }
 }
