@@ -384,6 +384,45 @@ TEST(EditCommand, WritesTheDialogsSettingsIntoTheScene) {
     std::filesystem::remove_all(dir);
 }
 
+// "lumafex edit --frame N" previews frame N with the null objects at its
+// time: here a "3Negative" null switches on between frames 1 and 2.
+TEST(EditCommand, PreviewsTheFrameAskedForAtItsTime) {
+    const auto dir = std::filesystem::temp_directory_path() / "lumafex-edit-frame";
+    std::filesystem::create_directories(dir);
+    for (int frame : {1, 2}) {
+        std::ofstream pam(dir / ("f" + std::to_string(frame) + ".pam"), std::ios::binary);
+        pam << "P7\nWIDTH 16\nHEIGHT 8\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+        for (int i = 0; i < 16 * 8; ++i) pam << '\0' << '\0' << static_cast<char>(100 * frame) << '\xff';
+    }
+    const std::string scene = (dir / "scene.json").string();
+    tool::WriteFileSafely(scene, [](std::ostream& out) {
+        out << R"({"objects": [{"name": "3Negative", "keys": [{"time": 0.05, "position": [0, 0, 0]},
+                                                             {"time": 0.06, "position": [0, 0, 1]}]}],
+                   "frames": [{"frame": 1, "color": "f1.pam", "output": "o1.pam"},
+                              {"frame": 2, "color": "f2.pam", "output": "o2.pam"}]})";
+    });
+    tool::EditOptions options;
+    options.scene = scene;
+    options.module = LUMAFEX_MODULE_PATH;
+    for (int frame : {1, 2}) {
+        QImage after;
+        WhenModal<QDialog>([&after](QDialog* d) {
+            QWidget* pane = d->findChild<QWidget*>(QStringLiteral("preview"));
+            EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
+            after = pane->property("afterImage").value<QImage>();
+            Find<QAbstractButton>(d, ui::kCancelButton)->click();
+        });
+        options.frame = frame;
+        EXPECT_EQ(tool::Edit(options), 0);
+        ASSERT_EQ(after.size(), QSize(16, 8)) << frame;
+        // Frame 1 as it is (blue 100); frame 2 (blue 200) negated by the null.
+        EXPECT_EQ(after.pixel(3, 3), frame == 1 ? qRgb(0, 0, 100) : qRgb(255, 255, 55)) << frame;
+    }
+    options.frame = 3;
+    EXPECT_THROW(tool::Edit(options), std::invalid_argument);
+    std::filesystem::remove_all(dir);
+}
+
 // Cancel, and OK with nothing changed, leave the scene file byte for byte.
 TEST(EditCommand, LeavesTheSceneAloneWhenNothingChanged) {
     const auto dir = std::filesystem::temp_directory_path() / "lumafex-edit-unchanged";
