@@ -63,6 +63,22 @@ TEST(PreviewFrame, KeepsAReducedSampleOfLargeFrames) {
     }
 }
 
+// A preview too slow to follow typing halves the kept frame once more.
+TEST(PreviewFrame, HalvesAKeptFrame) {
+    FakeHost host;
+    Fill(host, 1920, 1080);
+    PreviewFrame kept, half;
+    ASSERT_TRUE(KeepHostFrame(host.Frame(), 0, kept));
+    ASSERT_TRUE(HalveFrame(kept, half));
+    EXPECT_EQ(half.width, 480);
+    EXPECT_EQ(half.height, 270);
+    EXPECT_EQ(half.step, 4);
+    EXPECT_EQ(half.sourceWidth, 1920);
+    const std::size_t i = 100 * 480 + 37;
+    EXPECT_EQ(half.red[i], Value(37 * 4, 100 * 4, 0));
+    EXPECT_EQ(half.depth[i], static_cast<float>(37 * 4 + 10000 * 400));
+}
+
 TEST(PreviewFrame, NothingToKeep) {
     FakeHost host;
     Fill(host, 7, 4);  // narrower than 8 pixels

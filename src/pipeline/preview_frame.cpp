@@ -10,10 +10,10 @@ namespace lumafex {
 namespace {
 
 // The smallest step that brings both sides within the limits.
-int32_t StepFor(int32_t width, int32_t height) {
+int32_t StepFor(int32_t width, int32_t height, int32_t maxWidth, int32_t maxHeight) {
     // In 64 bits: a side near the 32-bit limit must not wrap.
-    const int64_t across = (int64_t{width} + kPreviewMaxWidth - 1) / kPreviewMaxWidth;
-    const int64_t down = (int64_t{height} + kPreviewMaxHeight - 1) / kPreviewMaxHeight;
+    const int64_t across = (int64_t{width} + maxWidth - 1) / maxWidth;
+    const int64_t down = (int64_t{height} + maxHeight - 1) / maxHeight;
     return static_cast<int32_t>(std::max<int64_t>(1, std::max(across, down)));
 }
 
@@ -63,8 +63,9 @@ const float* KeptDepthRow(const void* context, int32_t y) {
 // planes exist.
 template <typename DepthRow>
 bool Keep(const uint8_t* const planes[5], int32_t width, int32_t height, bool hasDepth,
-          DepthRow depthRow, double time, int32_t fieldRendering, PreviewFrame& kept) {
-    const int32_t step = StepFor(width, height);
+          DepthRow depthRow, double time, int32_t fieldRendering, PreviewFrame& kept,
+          int32_t maxWidth = kPreviewMaxWidth, int32_t maxHeight = kPreviewMaxHeight) {
+    const int32_t step = StepFor(width, height, maxWidth, maxHeight);
     // The driver takes only widths that are multiples of 8.
     const int32_t keptWidth = (width / step) / 8 * 8;
     const int32_t keptHeight = height / step;
@@ -136,6 +137,25 @@ bool KeepHostFrame(const FrameAccess& frame, int32_t fieldRendering, PreviewFram
                     return frame.getFloatLine(host::kBufferDepth, y);
                 },
                 frame.time, fieldRendering, kept);
+}
+
+bool HalveFrame(const PreviewFrame& from, PreviewFrame& to) {
+    if (from.empty()) {
+        to = PreviewFrame{};
+        return false;
+    }
+    const uint8_t* planes[5] = {from.red.data(), from.green.data(), from.blue.data(),
+                                from.alpha.data(), from.shadow.data()};
+    const bool kept = Keep(
+        planes, from.width, from.height, !from.depth.empty(),
+        [&from](int32_t y) { return from.depth.data() + static_cast<std::size_t>(y) * from.width; },
+        from.time, from.fieldRendering, to, std::max(1, from.width / 2),
+        std::max(1, from.height / 2));
+    if (!kept) return false;
+    to.step *= from.step;
+    to.sourceWidth = from.sourceWidth;
+    to.sourceHeight = from.sourceHeight;
+    return true;
 }
 
 bool RenderPreview(const PreviewFrame& kept, FilterSettings settings,

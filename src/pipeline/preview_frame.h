@@ -47,6 +47,11 @@ bool KeepFrame(const FrameView& view, double time, int32_t fieldRendering, Previ
 // row), as the driver reads a frame; fieldRendering as the scene renders.
 bool KeepHostFrame(const FrameAccess& frame, int32_t fieldRendering, PreviewFrame& kept);
 
+// A copy of from with every second pixel of every second row (width again a
+// multiple of 8), for a preview that must be cheaper still; it remembers
+// from's source size. False when there is nothing left to keep.
+bool HalveFrame(const PreviewFrame& from, PreviewFrame& to);
+
 // A filtered preview: red, green, blue and alpha planes of the kept size.
 struct PreviewImage {
     int32_t width = 0;

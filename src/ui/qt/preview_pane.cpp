@@ -106,20 +106,11 @@ PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const Pre
             "the settings again (lumafex edit shows a frame of its scene)."));
         return;
     }
-    const PreviewFrame& k = *kept_;
-    before_ = ToImage(k.width, k.height, k.red, k.green, k.blue);
-    depth_ = DepthImage(k);
-    if (auto* items = qobject_cast<QStandardItemModel*>(mode_->model()); items && k.depth.empty()) {
+    if (auto* items = qobject_cast<QStandardItemModel*>(mode_->model());
+        items && kept_->depth.empty()) {
         items->item(kDepth)->setEnabled(false);  // no depth buffer came with the frame
     }
-    frameText_ = QStringLiteral("Frame at %1 s").arg(k.time, 0, 'f', 2);
-    if (k.reduced()) {
-        frameText_ += QStringLiteral(", %1×%2 previewed at %3×%4 (reduced to stay interactive; "
-                                     "blur radii are in pixels, so blurs look stronger)")
-                          .arg(k.sourceWidth).arg(k.sourceHeight).arg(k.width).arg(k.height);
-    } else {
-        frameText_ += QStringLiteral(", %1×%2").arg(k.width).arg(k.height);
-    }
+    UseFrame(kept_);
     worker_ = std::make_unique<PreviewWorker>(
         [this](uint64_t request, const PreviewImage& image, double milliseconds) {
             QImage after = ToImage(image.width, image.height, image.red, image.green, image.blue);
@@ -132,6 +123,22 @@ PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const Pre
 }
 
 PreviewPane::~PreviewPane() { worker_.reset(); }
+
+void PreviewPane::UseFrame(std::shared_ptr<const PreviewFrame> frame) {
+    kept_ = std::move(frame);
+    const PreviewFrame& k = *kept_;
+    before_ = ToImage(k.width, k.height, k.red, k.green, k.blue);
+    depth_ = DepthImage(k);
+    after_ = QImage();
+    frameText_ = QStringLiteral("Frame at %1 s").arg(k.time, 0, 'f', 2);
+    if (k.reduced()) {
+        frameText_ += QStringLiteral(", %1×%2 previewed at %3×%4 (reduced to stay interactive; "
+                                     "blur radii are in pixels, so blurs look stronger)")
+                          .arg(k.sourceWidth).arg(k.sourceHeight).arg(k.width).arg(k.height);
+    } else {
+        frameText_ += QStringLiteral(", %1×%2").arg(k.width).arg(k.height);
+    }
+}
 
 void PreviewPane::Schedule() {
     if (worker_ == nullptr) return;
@@ -154,6 +161,17 @@ void PreviewPane::Ask() {
 
 void PreviewPane::Show(uint64_t request, QImage after, double milliseconds) {
     if (worker_ == nullptr || request != worker_->Latest()) return;
+    // Too slow to follow typing: once, go on with a frame of half the size.
+    if (!halved_ && milliseconds > kInteractiveMilliseconds && kept_->width > kSmallestToHalve) {
+        halved_ = true;
+        auto half = std::make_shared<PreviewFrame>();
+        if (HalveFrame(*kept_, *half)) {
+            UseFrame(std::move(half));
+            Redraw();
+            Schedule();
+            return;
+        }
+    }
     after_ = std::move(after);
     ++updates_;
     // For tests and tools: the full-size result and how many have arrived.

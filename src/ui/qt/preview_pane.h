@@ -36,15 +36,21 @@ public:
 
     // How long changes settle before a preview is asked for.
     static constexpr int kSettleMilliseconds = 150;
+    // An update slower than this switches to a frame of half the size, for
+    // frames wider than kSmallestToHalve.
+    static constexpr double kInteractiveMilliseconds = 100.0;
+    static constexpr int32_t kSmallestToHalve = 480;
 
 private:
     void Ask();
     void Show(uint64_t request, QImage after, double milliseconds);
     void Redraw();
+    void UseFrame(std::shared_ptr<const PreviewFrame> frame);
     void resizeEvent(QResizeEvent* event) override;
 
     DialogController& controller_;
-    std::shared_ptr<const PreviewFrame> kept_;
+    std::shared_ptr<const PreviewFrame> kept_;  // the frame the previews run on
+    bool halved_ = false;
     const RandomGenerator& random_;
     QImage before_, after_, depth_;
     QLabel* image_;
