@@ -203,12 +203,81 @@ TEST_F(Dialog, TextIsReadFromItsFirstTwentyCharacters) {
     surface.text[kRedPercentEdit] = "00000000000000000001";  // 20 characters
     surface.text[kGreenPercentEdit] = "000000000000000000001";  // 21: the 1 is cut off
     surface.text[kBluePercentEdit] = "12abc";
-    surface.text[kBrightPercentEdit] = "";
+    surface.text[kBrightPercentEdit] = " 0";
     Ok();
     EXPECT_EQ(settings.RedPercent, 1);
     EXPECT_EQ(settings.GreenPercent, 0);
     EXPECT_EQ(settings.BluePercent, 12);
     EXPECT_EQ(settings.BrightPercent, 0);
+}
+
+// A box the user emptied or set out of its range keeps the dialog open:
+// OK says why, marks the box and stores nothing.
+TEST_F(Dialog, OkRefusesValuesTheFieldCannotTake) {
+    Start();
+    EXPECT_TRUE(surface.invalid.empty());
+    const FilterSettings before = settings;
+    const std::pair<ControlId, const char*> refused[] = {
+        {kRedPercentEdit, "Red% must be a whole number from 0 to 2147483647; -50 is outside that range."},
+        {kBrightPercentEdit, "Bright% is empty: enter a whole number from 0 to 2147483647."},
+        {kBlurPercentEdit, "Blur% must be a whole number from 0 to 2147483647; a value above "
+                           "2147483647 is outside that range."},
+    };
+    surface.text[kBrightPercentEdit] = "";
+    surface.text[kRedPercentEdit] = "-50";
+    surface.text[kBlurPercentEdit] = "99999999999";
+    for (const auto& [id, message] : refused) {
+        EXPECT_EQ(controller->Command(kOkButton), CommandResult::Handled);
+        ASSERT_FALSE(surface.messages.empty());
+        EXPECT_EQ(surface.messages.back().text, message);
+        EXPECT_EQ(surface.messages.back().caption, kInvalidInputCaption);
+        EXPECT_EQ(surface.invalid.count(id), 1u);
+        EXPECT_TRUE(SameRecord(settings, before));
+        surface.text[id] = "100";
+        EXPECT_EQ(controller->CheckNumber(id), "");
+        EXPECT_EQ(surface.invalid.count(id), 0u);
+    }
+    // Negative gamma, contrast and "T" mean something and are kept.
+    surface.text[kContrastPercentEdit] = "-40";
+    surface.text[kAntialiasThresholdEdit] = "-2147483648";
+    Ok();
+    EXPECT_EQ(settings.ContrastPercent, -40);
+    EXPECT_EQ(settings.AntialiasVariance, std::numeric_limits<int32_t>::min());
+}
+
+// A value the record brings in that is out of range shows as invalid at
+// start, unless a null object drives the box (its value is stored as shown).
+TEST_F(Dialog, OutOfRangeValuesShowAsInvalidUnlessANullDrivesThem) {
+    settings.RedPercent = -5;
+    settings.GreenPercent = -6;
+    useNulls = 8;
+    driver.FrameEndTime = 0.0;
+    AddObject("3Red%", -7);
+    Start();
+    EXPECT_EQ(surface.invalid.count(kRedPercentEdit), 0u);
+    EXPECT_EQ(surface.invalid.count(kGreenPercentEdit), 1u);
+    surface.text[kGreenPercentEdit] = "60";
+    Ok();
+    EXPECT_EQ(settings.RedPercent, -7);
+    EXPECT_EQ(settings.GreenPercent, 60);
+}
+
+TEST_F(Dialog, EveryControlSaysWhatItIs) {
+    Start();
+    for (ControlId id : {kRedPercentEdit, kRedPercentLabel, kFocalPointEdit, kFocalPointLabel,
+                         kAntialiasThresholdLabel, kSofterCheck, kKeyPrepWhiteRadio,
+                         kColourRangeRadio, kOkButton}) {
+        EXPECT_FALSE(surface.toolTip[id].empty()) << id;
+    }
+    EXPECT_NE(surface.toolTip[kRedPercentLabel].find("\"3Red%\""), std::string::npos);
+    EXPECT_NE(surface.toolTip[kFocalPointLabel].find("focal point"), std::string::npos);
+    EXPECT_NE(surface.toolTip[kAntialiasThresholdEdit].find("threshold"), std::string::npos);
+    EXPECT_NE(surface.toolTip[kGammaPercentEdit].find("-2147483648 to 2147483647"),
+              std::string::npos);
+    EXPECT_EQ(surface.toolTip.count(kPassesEdit), 0u);
+    EXPECT_EQ(controller->Command(kMenuAbout), CommandResult::Handled);
+    EXPECT_EQ(surface.messages.back().caption, kAboutCaption);
+    EXPECT_NE(surface.messages.back().text.find("All rights reserved"), std::string::npos);
 }
 
 TEST_F(Dialog, FilterIncludeRadios) {
@@ -284,7 +353,7 @@ TEST_F(Dialog, CommandsAndTheirResults) {
     const FilterSettings before = settings;
     EXPECT_EQ(controller->Command(kCancelButton), CommandResult::CloseCancel);
     EXPECT_EQ(controller->Command(kMenuCancel), CommandResult::CloseCancel);
-    EXPECT_EQ(controller->Command(kMenuAbout), CommandResult::NotHandled);
+    EXPECT_EQ(controller->Command(kMenuAbout), CommandResult::Handled);  // the About box
     EXPECT_EQ(controller->Command(kBlurCheck), CommandResult::NotHandled);
     EXPECT_TRUE(SameRecord(settings, before));
     EXPECT_EQ(controller->Command(kMenuOk), CommandResult::CloseOk);
@@ -315,6 +384,8 @@ TEST_F(Dialog, ColourRangeChoosersWriteTheRecordAtOnce) {
     ASSERT_EQ(surface.colourRequests.size(), 2u);
     EXPECT_EQ(surface.colourRequests[0].initial, MakeColour(0, 0, 192));
     EXPECT_EQ(surface.colourRequests[1].initial, MakeColour(96, 96, 255));
+    EXPECT_EQ(surface.colourRequests[0].title, kLowColourTitle);
+    EXPECT_EQ(surface.colourRequests[1].title, kHighColourTitle);
     EXPECT_EQ(surface.colourRequests[0].custom, &colours);
     EXPECT_EQ(controller->Command(kCancelButton), CommandResult::CloseCancel);
     EXPECT_EQ(settings.r1, 10);

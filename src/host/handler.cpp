@@ -2,6 +2,7 @@
 
 #include "platform/heap.h"
 #include "settings/scene_lines.h"
+#include "ui/settings_dialog.h"
 
 namespace lumafex {
 
@@ -37,7 +38,8 @@ void Process(void*, const FrameAccess* frame) noexcept {
     module.CurrentFrame = frame;
     FilterSettings* record = module.record.Obtain();
     if (record == nullptr || frame == nullptr) return;
-    ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.driver, module.random);
+    ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.driver, module.random,
+                 kDialogShowsPreview ? &module.lastFrame : nullptr);
 }
 
 uint32_t Flags(void*) noexcept { return host::kHandlerFlags; }

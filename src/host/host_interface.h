@@ -161,6 +161,12 @@ inline constexpr const char* kGlobalSceneInfo = "LW Scene Info";
 inline constexpr const char* kGlobalItemInfo = "LW Item Info";
 inline constexpr const char* kGlobalObjectInfo = "LW Object Info";
 inline constexpr const char* kGlobalDisplayInfo = "Host Display Info";
+// Optional, looked up only when the settings dialog opens: a host that wants
+// the dialog to preview a particular frame answers with a FrameAccess of it
+// (width, height, time, getLine and getFloatLine are read; nothing is
+// written). Without it the preview uses the latest frame the module
+// processed. The substitute host offers it; the renderer does not.
+inline constexpr const char* kGlobalPreviewFrame = "Lumafex Preview Frame";
 
 static_assert(kHandlerFlags == 0x1400u);
 

@@ -9,6 +9,7 @@
 #include "pipeline/driver.h"
 #include "pipeline/final/random_generator.h"
 #include "pipeline/null_channels.h"
+#include "pipeline/preview_frame.h"
 
 namespace lumafex {
 
@@ -21,6 +22,7 @@ struct Module {
     const FrameAccess* CurrentFrame = nullptr;
     DriverGlobals driver;
     RandomGenerator random;  // state 1 at load, never reseeded
+    PreviewFrame lastFrame;  // reduced copy of the latest frame, for the preview
 };
 
 // The loaded module's values.

@@ -3,6 +3,7 @@
 #include "pipeline/final/final_pass.h"
 #include "pipeline/null_channels.h"
 #include "pipeline/passes/blur.h"
+#include "pipeline/preview_frame.h"
 #include "pipeline/passes/dof_blur.h"
 #include "pipeline/passes/softer_blur.h"
 #include "pipeline/passes/softer_dof_blur.h"
@@ -61,19 +62,36 @@ void ReadCameraPosition(const ItemInfo& items, double time, double position[3]) 
 
 const std::array<OptionalPass, 4>& OptionalPasses() { return kPasses; }
 
-void RunPasses(const FrameView& frame, const FilterSettings& settings,
-               const FrameParameters& params, RandomGenerator& random, FrameOutput& out) {
+bool RunPasses(const FrameView& frame, const FilterSettings& settings,
+               const FrameParameters& params, RandomGenerator& random, FrameOutput& out,
+               const std::atomic<bool>* stop) {
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
     for (const OptionalPass& pass : kPasses) {
+        if (stopped()) return false;
         if (pass.runs(settings)) pass.run(frame, settings, params);
     }
+    if (stopped()) return false;
     if (RunFinalPass(frame, settings, params, random, out) == FinalPassResult::OutOfMemory) {
         platform::ShowMessage(kOutOfMemoryText, kOutOfMemoryCaption);
     }
+    return true;
+}
+
+FrameParameters PrepareFrameParameters(const ItemInfo& items, double time,
+                                       int32_t fieldRendering, int32_t useNulls,
+                                       FilterSettings& settings) {
+    double camera[3];
+    ReadCameraPosition(items, time, camera);
+    FrameParameters params = ComputeFrameParameters(settings);
+    params.FieldRendering = fieldRendering;
+    for (int i = 0; i < 3; ++i) params.CameraPosition[i] = camera[i];
+    if (useNulls != 0) ReadNullChannels(items, time, settings, params);
+    return params;
 }
 
 FrameOutcome ProcessFrame(const FrameAccess& frame, GlobalLookup lookup, int32_t useNulls,
                           FilterSettings& settings, DriverGlobals& globals,
-                          RandomGenerator& random) {
+                          RandomGenerator& random, PreviewFrame* keep) {
     if (lookup == nullptr) return FrameOutcome::GlobalMissing;
     globals.sceneInfo = static_cast<const SceneInfo*>(lookup(host::kGlobalSceneInfo, 0));
     if (globals.sceneInfo == nullptr) return FrameOutcome::GlobalMissing;
@@ -123,14 +141,11 @@ FrameOutcome ProcessFrame(const FrameAccess& frame, GlobalLookup lookup, int32_t
         }
     }
 
-    double camera[3];
-    ReadCameraPosition(*globals.itemInfo, globals.FrameEndTime, camera);
-    FrameParameters params = ComputeFrameParameters(settings);
-    params.FieldRendering = fieldRendering;
-    for (int i = 0; i < 3; ++i) params.CameraPosition[i] = camera[i];
-    if (useNulls != 0) {
-        ReadNullChannels(*globals.itemInfo, globals.FrameEndTime, settings, params);
-    }
+    // The frame as it came, for the settings dialog's preview.
+    if (keep != nullptr) KeepFrame(view, globals.FrameEndTime, fieldRendering, *keep);
+
+    const FrameParameters params = PrepareFrameParameters(
+        *globals.itemInfo, globals.FrameEndTime, fieldRendering, useNulls, settings);
 
     HostOutput out(frame);
     RunPasses(view, settings, params, random, out);

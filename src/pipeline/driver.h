@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -47,13 +48,27 @@ struct OptionalPass {
 // The optional passes in the order the driver tries them.
 const std::array<OptionalPass, 4>& OptionalPasses();
 
-// Runs the optional passes whose gates are open, then the final pass.
-void RunPasses(const FrameView& frame, const FilterSettings& settings,
-               const FrameParameters& params, RandomGenerator& random, FrameOutput& out);
+// Runs the optional passes whose gates are open, then the final pass. When
+// stop is given and becomes true, the passes not yet started are skipped
+// (the preview abandons work a newer request has overtaken); returns false
+// then.
+bool RunPasses(const FrameView& frame, const FilterSettings& settings,
+               const FrameParameters& params, RandomGenerator& random, FrameOutput& out,
+               const std::atomic<bool>* stop = nullptr);
 
-// Processes one host frame with the module's record and state.
+// The frame's working values: derived from the record, with the camera's
+// position at time and, with "Use Nulls" on, the null channels at time
+// (which write into settings too).
+FrameParameters PrepareFrameParameters(const ItemInfo& items, double time,
+                                       int32_t fieldRendering, int32_t useNulls,
+                                       FilterSettings& settings);
+
+struct PreviewFrame;
+
+// Processes one host frame with the module's record and state. With keep,
+// a reduced copy of the frame as it came is kept there for the preview.
 FrameOutcome ProcessFrame(const FrameAccess& frame, GlobalLookup lookup, int32_t useNulls,
                           FilterSettings& settings, DriverGlobals& globals,
-                          RandomGenerator& random);
+                          RandomGenerator& random, PreviewFrame* keep = nullptr);
 
 }  // namespace lumafex

@@ -70,7 +70,8 @@ inline constexpr ControlId kObjectsOnlyRadio = 1008;
 inline constexpr ControlId kShadowsOnlyRadio = 1063;
 inline constexpr ControlId kColourRangeRadio = 1056;  // "High/Low Color Ra&nge"
 
-// Menu items of "&File"; the "About" popup's items do nothing.
+// Menu items of "&File", and the "About" popup's item, which shows the
+// name, version and licence.
 inline constexpr ControlId kMenuOpen = 40001;
 inline constexpr ControlId kMenuSaveAs = 40002;
 inline constexpr ControlId kMenuUseNulls = 40025;

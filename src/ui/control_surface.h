@@ -68,14 +68,22 @@ public:
     // nothing when the user cancelled.
     virtual std::optional<std::string> ChooseFile(FileChooserKind kind) = 0;
 
-    // The system colour chooser with its full panel open, starting at
-    // initial and offering (and possibly changing) the custom colours: the
-    // chosen colour, or nothing when the user cancelled.
-    virtual std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom) = 0;
+    // The system colour chooser with its full panel open, titled title,
+    // starting at initial and offering (and possibly changing) the custom
+    // colours: the chosen colour, or nothing when the user cancelled.
+    virtual std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom,
+                                               const char* title) = 0;
 
     // A modal message box with one OK button, owned by the dialog or by no
     // window.
     virtual void ShowMessage(const char* text, const char* caption, bool ownedByDialog) = 0;
+
+    // What a control says when the pointer rests on it.
+    virtual void SetToolTip(ControlId id, const char* text) = 0;
+
+    // Shows an edit box as holding a value that cannot be stored (problem
+    // says why), or as fine again when problem is null.
+    virtual void MarkInvalid(ControlId id, const char* problem) = 0;
 };
 
 }  // namespace lumafex::ui

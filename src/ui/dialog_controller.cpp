@@ -1,5 +1,6 @@
 #include "ui/dialog_controller.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -7,7 +8,13 @@
 #include "pipeline/null_channel_table.h"
 #include "pipeline/null_truncate.h"
 #include "platform/heap.h"
+#include "ui/control_tooltips.h"
+#include "ui/field_limits.h"
 #include "ui/preset_file.h"
+
+#ifndef LUMAFEX_VERSION
+#define LUMAFEX_VERSION "unknown"
+#endif
 
 namespace lumafex::ui {
 
@@ -221,6 +228,13 @@ const NullDisplay* FindNullDisplay(const char* name) {
 
 }  // namespace
 
+std::string AboutText() {
+    return std::string("Lumafex3 image filter\nVersion ") + LUMAFEX_VERSION +
+           "\n\nPost-processing filters for every rendered frame: colour, blur, "
+           "depth of field, enhance, antialias, noise and key filters.\n\n"
+           "Copyright the Lumafex developers. All rights reserved.";
+}
+
 int32_t DialogController::ReadNumber(ControlId id) const {
     char text[kTextReadLimit + 1];
     surface_.GetText(id, text, sizeof text);
@@ -290,6 +304,11 @@ void DialogController::Start() {
         }
     }
     if (*model_.UseNulls != 0) ShowNullChannels();
+
+    for (ControlId id : ControlsWithToolTips()) {
+        surface_.SetToolTip(id, ControlToolTip(id).c_str());
+    }
+    CheckAllFields();
 }
 
 void DialogController::ShowNullChannels() {
@@ -317,11 +336,46 @@ void DialogController::ShowNullChannels() {
         items.itemVector(item, host::kParamPosition,
                          display->atTimeZero ? 0.0 : globals.FrameEndTime, vector);
         ShowNullValue(surface_, *display, vector[2]);
+        if (display->edit != 0) nullDriven_.push_back(display->edit);
     }
 }
 
-void DialogController::WriteBack() {
-    FilterSettings& s = *model_.settings;
+std::string DialogController::CheckNumber(ControlId id) {
+    const FieldLimits* limits = FindFieldLimits(id);
+    // The hidden passes box and boxes a null object drives are not the
+    // user's to correct; OK stores them by the reading rule alone.
+    if (limits == nullptr) return {};
+    if (id == kPassesEdit ||
+        std::find(nullDriven_.begin(), nullDriven_.end(), id) != nullDriven_.end()) {
+        surface_.MarkInvalid(id, nullptr);
+        return {};
+    }
+    char text[kTextReadLimit + 1];
+    surface_.GetText(id, text, sizeof text);
+    text[kTextReadLimit] = '\0';
+    const std::string problem = FieldProblem(*limits, text);
+    surface_.MarkInvalid(id, problem.empty() ? nullptr : problem.c_str());
+    return problem;
+}
+
+std::string DialogController::CheckAllFields() {
+    std::string first;
+    for (const FieldLimits* row = FieldLimitsBegin(); row != FieldLimitsEnd(); ++row) {
+        const std::string problem = CheckNumber(row->edit);
+        if (first.empty()) first = problem;
+    }
+    return first;
+}
+
+FilterSettings DialogController::CurrentValues() const {
+    FilterSettings values = *model_.settings;
+    ReadControls(values);
+    return values;
+}
+
+void DialogController::WriteBack() { ReadControls(*model_.settings); }
+
+void DialogController::ReadControls(FilterSettings& s) const {
     const int32_t passes = ReadNumber(kPassesEdit);
     s.Passes = passes > kMaxPasses ? kMaxPasses : passes;
     s.RedPercent = ReadNumber(kRedPercentEdit);
@@ -367,13 +421,15 @@ void DialogController::ChooseColourRange() {
     FilterSettings& s = *model_.settings;
     CustomColourTable& custom = *model_.CustomColours;
     if (auto low = surface_.ChooseColour(
-            MakeColour(ColourByte(s.r1), ColourByte(s.g1), ColourByte(s.b1)), custom)) {
+            MakeColour(ColourByte(s.r1), ColourByte(s.g1), ColourByte(s.b1)), custom,
+            kLowColourTitle)) {
         s.r1 = RedOf(*low);
         s.g1 = GreenOf(*low);
         s.b1 = BlueOf(*low);
     }
     if (auto high = surface_.ChooseColour(
-            MakeColour(ColourByte(s.r2), ColourByte(s.g2), ColourByte(s.b2)), custom)) {
+            MakeColour(ColourByte(s.r2), ColourByte(s.g2), ColourByte(s.b2)), custom,
+            kHighColourTitle)) {
         s.r2 = RedOf(*high);
         s.g2 = GreenOf(*high);
         s.b2 = BlueOf(*high);
@@ -470,10 +526,18 @@ void DialogController::ApplyPreset(ConstPresetBytes bytes) {
 CommandResult DialogController::Command(ControlId id) {
     switch (id) {
         case kOkButton:
-        case kMenuOk:
+        case kMenuOk: {
+            // A value the record cannot take keeps the dialog open and says
+            // why; nothing is stored.
+            const std::string problem = CheckAllFields();
+            if (!problem.empty()) {
+                surface_.ShowMessage(problem.c_str(), kInvalidInputCaption, true);
+                return CommandResult::Handled;
+            }
             WriteBack();
             platform::TrimHeap();
             return CommandResult::CloseOk;
+        }
         case kCancelButton:
         case kMenuCancel:
             return CommandResult::CloseCancel;
@@ -488,6 +552,9 @@ CommandResult DialogController::Command(ControlId id) {
             return CommandResult::Handled;
         case kMenuSaveAs:
             SavePresetAs();
+            return CommandResult::Handled;
+        case kMenuAbout:
+            surface_.ShowMessage(AboutText().c_str(), kAboutCaption, true);
             return CommandResult::Handled;
         default:
             return CommandResult::NotHandled;

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "host/host_interface.h"
 #include "host/module.h"
@@ -31,6 +33,16 @@ inline constexpr const char* kOutOfMemoryCaption = "ERROR";
 inline constexpr const char* kReadErrorText = "Error reading file!";
 inline constexpr const char* kWriteErrorText = "Error writing file!";
 inline constexpr const char* kFileErrorCaption = "Error!";
+
+// The colour choosers' titles, the caption of the refusal of a value that
+// cannot be stored, and the About box.
+inline constexpr const char* kLowColourTitle = "Low colour";
+inline constexpr const char* kHighColourTitle = "High colour";
+inline constexpr const char* kInvalidInputCaption = "Lumafex";
+inline constexpr const char* kAboutCaption = "About Lumafex";
+
+// The About box's text: name, version and licence.
+std::string AboutText();
 
 // Numbers are read back from at most this many characters of a box.
 inline constexpr std::size_t kTextReadLimit = 20;
@@ -56,7 +68,7 @@ struct DialogModel {
 DialogModel ModuleDialogModel(Module& module);
 
 enum class CommandResult {
-    NotHandled,   // not a command of the dialog (the About items, check boxes)
+    NotHandled,   // not a command of the dialog (check boxes, other menu items)
     Handled,
     CloseOk,      // end the dialog with result 1: the record has been written
     CloseCancel,  // end the dialog with result 0
@@ -74,6 +86,19 @@ public:
     // A button click or menu choice, by control or menu identifier.
     CommandResult Command(ControlId id);
 
+    // Checks one number box against its limits, shows it as valid or
+    // invalid, and returns why it cannot be stored (empty when it can).
+    // Bindings call it as the user types.
+    std::string CheckNumber(ControlId id);
+    // Checks every number box the user can change; the first problem.
+    std::string CheckAllFields();
+
+    // The record as OK would leave it, without touching the record: what
+    // the preview shows.
+    FilterSettings CurrentValues() const;
+
+    const DialogModel& model() const { return model_; }
+
     // The single commands, as Command runs them.
     void WriteBack();           // OK: every control into the record
     void ChooseColourRange();   // "High/Low Color Ra&nge" clicked
@@ -89,6 +114,7 @@ public:
 
 private:
     void ShowNullChannels();
+    void ReadControls(FilterSettings& s) const;
     int32_t ReadNumber(ControlId id) const;
     void WriteNumber(ControlId id, int32_t value);
     bool IsChecked(ControlId id) const;
@@ -99,6 +125,7 @@ private:
 
     ControlSurface& surface_;
     DialogModel model_;
+    std::vector<ControlId> nullDriven_;  // edit boxes the null display filled
 };
 
 }  // namespace lumafex::ui

@@ -8,7 +8,12 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QValidator>
 #include <QRadioButton>
 #include <QTimer>
 
@@ -17,6 +22,8 @@
 #include <fstream>
 #include <iterator>
 #include <functional>
+#include <random>
+#include <tuple>
 
 #include "edit.h"
 #include "files.h"
@@ -177,11 +184,173 @@ TEST_F(QtDialog, PresetsRoundTripThroughTheFileChooser) {
     std::filesystem::remove(path);
 }
 
-TEST_F(QtDialog, Screenshot) {
-    record->BlurFlag = 1;
-    record->SofterBlurFlag = 2;
+// Spins the event loop until done() holds or five seconds pass.
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return done();
+}
+
+// The preview shows what the module renders for the kept frame with the
+// dialog's values, before they are stored: the frame rendered after OK
+// matches it byte for byte, noise included (the generator did not move).
+TEST_F(QtDialog, PreviewMatchesTheModulesOwnRender) {
+    host.SetFrameSize(64, 24);
+    std::mt19937 random(7);
+    for (auto* plane : {&host.red, &host.green, &host.blue, &host.alpha}) {
+        for (auto& v : *plane) v = static_cast<uint8_t>(random());
+    }
+    for (std::size_t i = 0; i < host.depth.size(); ++i) host.depth[i] = static_cast<float>(i % 64);
+    const auto input = std::make_tuple(host.red, host.green, host.blue, host.alpha);
+    const FrameAccess frame = host.Frame(0.0);
+    table.process(record, &frame);  // the module keeps this frame for the preview
+
+    QImage preview;
+    const FilterSettings before = *record;
+    Open([&](QDialog* d) {
+        QWidget* pane = d->findChild<QWidget*>(QStringLiteral("preview"));
+        ASSERT_NE(pane, nullptr);
+        EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
+        const QImage unchanged = pane->property("afterImage").value<QImage>();
+        Find<QLineEdit>(d, ui::kRedPercentEdit)->setText("50");
+        Find<QLineEdit>(d, ui::kContrastPercentEdit)->setText("140");
+        Find<QCheckBox>(d, ui::kBlurCheck)->click();
+        Find<QCheckBox>(d, ui::kNoiseCheck)->click();
+        EXPECT_FALSE(pane->property("current").toBool());
+        EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
+        preview = pane->property("afterImage").value<QImage>();
+        EXPECT_NE(preview, unchanged);
+        EXPECT_EQ(std::memcmp(&before, record, sizeof before), 0);  // nothing stored yet
+        // The other views of the same frame.
+        auto* mode = d->findChild<QComboBox*>(QStringLiteral("previewMode"));
+        for (int i = 0; i < mode->count(); ++i) mode->setCurrentIndex(i);
+        EXPECT_FALSE(d->findChild<QLabel*>(QStringLiteral("previewImage"))->pixmap().isNull());
+        Find<QAbstractButton>(d, ui::kOkButton)->click();
+    });
+    ASSERT_EQ(preview.size(), QSize(64, 24));
+    std::tie(host.red, host.green, host.blue, host.alpha) = input;
+    table.process(record, &frame);
+    int differing = 0;
+    for (int y = 0; y < 24; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * 64 + static_cast<std::size_t>(x);
+            const QRgb p = preview.pixel(x, y);
+            differing += qRed(p) != host.outRed[i] || qGreen(p) != host.outGreen[i] ||
+                         qBlue(p) != host.outBlue[i];
+        }
+    }
+    EXPECT_EQ(differing, 0);
+}
+
+TEST_F(QtDialog, WithoutAFrameThePreviewSaysWhy) {
+    TheModule().lastFrame = PreviewFrame{};
     Open([](QDialog* d) {
+        const QString status = d->findChild<QLabel*>(QStringLiteral("previewStatus"))->text();
+        EXPECT_TRUE(status.contains(QStringLiteral("render a frame"))) << status.toStdString();
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+}
+
+// Typing keeps to digits (and a minus sign where it means something); an
+// out-of-range or empty box shows as invalid, and OK says why and stores
+// nothing.
+TEST_F(QtDialog, InvalidInputIsRefusedWithItsReason) {
+    const FilterSettings before = *record;
+    Open([](QDialog* d) {
+        auto* red = Find<QLineEdit>(d, ui::kRedPercentEdit);
+        auto* gamma = Find<QLineEdit>(d, ui::kGammaPercentEdit);
+        int at = 0;
+        for (QString text : {QStringLiteral("-5"), QStringLiteral("12a"), QStringLiteral("abc")}) {
+            EXPECT_EQ(red->validator()->validate(text, at), QValidator::Invalid) << text.toStdString();
+        }
+        QString negative = QStringLiteral("-5");
+        EXPECT_EQ(gamma->validator()->validate(negative, at), QValidator::Acceptable);
+        red->setText(QString());
+        EXPECT_TRUE(red->property("invalid").toBool());
+        EXPECT_TRUE(red->toolTip().startsWith(QStringLiteral("Red% is empty")));
+        QString message;
+        WhenModal<QMessageBox>([&message](QMessageBox* box) {
+            message = box->text();
+            box->accept();
+        });
+        Find<QAbstractButton>(d, ui::kOkButton)->click();
+        EXPECT_TRUE(WaitFor([&message] { return !message.isEmpty(); }));
+        EXPECT_EQ(message.toStdString(),
+                  "Red% is empty: enter a whole number from 0 to 2147483647.");
+        EXPECT_TRUE(d->isVisible());
+        red->setText(QStringLiteral("90"));
+        EXPECT_FALSE(red->property("invalid").toBool());
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+    EXPECT_EQ(std::memcmp(&before, record, sizeof before), 0);
+}
+
+TEST_F(QtDialog, ChoosersAreTitledAndControlsSayWhatTheyAre) {
+    Open([](QDialog* d) {
+        for (int id : {ui::kRedPercentEdit, ui::kFocalPointLabel, ui::kAntialiasThresholdLabel,
+                       ui::kSofterCheck, ui::kFlipVertRadio, ui::kColourRangeRadio}) {
+            EXPECT_FALSE(Find<QWidget>(d, id)->toolTip().isEmpty()) << id;
+        }
+        EXPECT_TRUE(Find<QWidget>(d, ui::kFocalPointLabel)->toolTip().contains("focal point"));
+        EXPECT_TRUE(Find<QWidget>(d, ui::kAntialiasThresholdLabel)->toolTip().contains("threshold"));
+        EXPECT_TRUE(Find<QWidget>(d, ui::kBluePercentEdit)->toolTip().contains("\"3Blue%\""));
+
+        QStringList titles;
+        std::function<void(QColorDialog*)> note = [&titles, &note](QColorDialog* c) {
+            titles << c->windowTitle();
+            if (titles.size() < 2) WhenModal<QColorDialog>(note);
+            c->reject();
+        };
+        WhenModal<QColorDialog>(note);
+        Find<QRadioButton>(d, ui::kColourRangeRadio)->click();
+        EXPECT_EQ(titles, QStringList({"Low colour", "High colour"}));
+
+        QString about;
+        WhenModal<QMessageBox>([&about](QMessageBox* box) {
+            about = box->text();
+            box->accept();
+        });
+        d->findChild<QAction*>(QStringLiteral("id%1").arg(ui::kMenuAbout))->trigger();
+        EXPECT_TRUE(about.contains("Lumafex3") && about.contains("Version 3.0") &&
+                    about.contains("All rights reserved"))
+            << about.toStdString();
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+}
+
+TEST_F(QtDialog, Screenshot) {
+    // A small rendered-looking frame: a sky, a ground and a near ball.
+    host.SetFrameSize(480, 270);
+    for (int y = 0; y < 270; ++y) {
+        for (int x = 0; x < 480; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * 480 + static_cast<std::size_t>(x);
+            const bool ground = y > 170;
+            const int dx = x - 300, dy = y - 140;
+            const bool ball = dx * dx + dy * dy < 70 * 70;
+            host.red[i] = static_cast<uint8_t>(ball ? 200 - dy / 2 : (ground ? 70 + (x / 12) % 2 * 40 : 90 + y / 3));
+            host.green[i] = static_cast<uint8_t>(ball ? 90 - dy / 2 : (ground ? 110 : 140 + y / 3));
+            host.blue[i] = static_cast<uint8_t>(ball ? 60 : (ground ? 60 : 230));
+            host.alpha[i] = ball || ground ? 255 : 0;
+            host.depth[i] = ball ? 40.0f : (ground ? 300.0f - static_cast<float>(y) : 1000.0f);
+        }
+    }
+    const FrameAccess frame = host.Frame(0.0);
+    table.process(record, &frame);
+    record->DOFBlurFlag = 1;
+    record->DOFBlurFocalPoint = 40;
+    record->DOFBlurPercent = 60;
+    record->ContrastPercent = 120;
+    Open([](QDialog* d) {
+        QWidget* pane = d->findChild<QWidget*>(QStringLiteral("preview"));
         d->adjustSize();
+        // The dialog fits a 1366x768 screen, frame and panels included.
+        EXPECT_LE(d->width(), 1300);
+        EXPECT_LE(d->height(), 640);
+        EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
+        d->findChild<QComboBox*>(QStringLiteral("previewMode"))->setCurrentIndex(2);
         EXPECT_TRUE(d->grab().save(QStringLiteral(LUMAFEX_SCREENSHOT)));
         Find<QAbstractButton>(d, ui::kCancelButton)->click();
     });
@@ -212,6 +381,45 @@ TEST(EditCommand, WritesTheDialogsSettingsIntoTheScene) {
     EXPECT_EQ(s.RedPercent, 80);
     EXPECT_EQ(s.GammaPercent, 140);
     EXPECT_EQ(s.NegativeImageFlag, 1);
+    std::filesystem::remove_all(dir);
+}
+
+// "lumafex edit --frame N" previews frame N with the null objects at its
+// time: here a "3Negative" null switches on between frames 1 and 2.
+TEST(EditCommand, PreviewsTheFrameAskedForAtItsTime) {
+    const auto dir = std::filesystem::temp_directory_path() / "lumafex-edit-frame";
+    std::filesystem::create_directories(dir);
+    for (int frame : {1, 2}) {
+        std::ofstream pam(dir / ("f" + std::to_string(frame) + ".pam"), std::ios::binary);
+        pam << "P7\nWIDTH 16\nHEIGHT 8\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+        for (int i = 0; i < 16 * 8; ++i) pam << '\0' << '\0' << static_cast<char>(100 * frame) << '\xff';
+    }
+    const std::string scene = (dir / "scene.json").string();
+    tool::WriteFileSafely(scene, [](std::ostream& out) {
+        out << R"({"objects": [{"name": "3Negative", "keys": [{"time": 0.05, "position": [0, 0, 0]},
+                                                             {"time": 0.06, "position": [0, 0, 1]}]}],
+                   "frames": [{"frame": 1, "color": "f1.pam", "output": "o1.pam"},
+                              {"frame": 2, "color": "f2.pam", "output": "o2.pam"}]})";
+    });
+    tool::EditOptions options;
+    options.scene = scene;
+    options.module = LUMAFEX_MODULE_PATH;
+    for (int frame : {1, 2}) {
+        QImage after;
+        WhenModal<QDialog>([&after](QDialog* d) {
+            QWidget* pane = d->findChild<QWidget*>(QStringLiteral("preview"));
+            EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
+            after = pane->property("afterImage").value<QImage>();
+            Find<QAbstractButton>(d, ui::kCancelButton)->click();
+        });
+        options.frame = frame;
+        EXPECT_EQ(tool::Edit(options), 0);
+        ASSERT_EQ(after.size(), QSize(16, 8)) << frame;
+        // Frame 1 as it is (blue 100); frame 2 (blue 200) negated by the null.
+        EXPECT_EQ(after.pixel(3, 3), frame == 1 ? qRgb(0, 0, 100) : qRgb(255, 255, 55)) << frame;
+    }
+    options.frame = 3;
+    EXPECT_THROW(tool::Edit(options), std::invalid_argument);
     std::filesystem::remove_all(dir);
 }
 

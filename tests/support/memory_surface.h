@@ -24,6 +24,7 @@ public:
     struct ColourRequest {
         ui::Colour initial;
         ui::CustomColourTable* custom;
+        std::string title;
     };
 
     // What a control shows; unset controls read as empty and unchecked.
@@ -33,6 +34,8 @@ public:
     std::map<ui::ControlId, bool> enabled;  // absent: enabled
     std::map<ui::ControlId, bool> visible;  // absent: visible
     std::map<ui::ControlId, bool> menu;
+    std::map<ui::ControlId, std::string> toolTip;
+    std::map<ui::ControlId, std::string> invalid;  // boxes shown as invalid, and why
 
     // Scripted answers, taken in order; an empty optional is a cancel.
     std::deque<std::optional<std::string>> fileAnswers;
@@ -73,9 +76,9 @@ public:
         fileAnswers.pop_front();
         return answer;
     }
-    std::optional<ui::Colour> ChooseColour(ui::Colour initial,
-                                           ui::CustomColourTable& custom) override {
-        colourRequests.push_back({initial, &custom});
+    std::optional<ui::Colour> ChooseColour(ui::Colour initial, ui::CustomColourTable& custom,
+                                           const char* title) override {
+        colourRequests.push_back({initial, &custom, title});
         if (colourAnswers.empty()) throw std::logic_error("unexpected colour chooser");
         auto answer = colourAnswers.front();
         colourAnswers.pop_front();
@@ -83,6 +86,11 @@ public:
     }
     void ShowMessage(const char* t, const char* caption, bool owned) override {
         messages.push_back({t, caption, owned});
+    }
+    void SetToolTip(ui::ControlId id, const char* t) override { toolTip[id] = t; }
+    void MarkInvalid(ui::ControlId id, const char* problem) override {
+        if (problem != nullptr) invalid[id] = problem;
+        else invalid.erase(id);
     }
 
     bool IsEnabled(ui::ControlId id) const {

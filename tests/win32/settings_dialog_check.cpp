@@ -7,6 +7,7 @@
 //
 //   lumafex_dialog_check.exe [picture.png]
 #include <windows.h>
+#include <commctrl.h>
 
 #include <atomic>
 #include <cstdint>
@@ -116,6 +117,36 @@ std::string Text(HWND dialog, int id) {
     char buffer[64] = {};
     GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
     return buffer;
+}
+
+std::string Caption(HWND window) {
+    char buffer[128] = {};
+    GetWindowTextA(window, buffer, sizeof buffer);
+    return buffer;
+}
+
+BOOL CALLBACK KeepLongestText(HWND child, LPARAM found) {
+    char buffer[512] = {};
+    GetWindowTextA(child, buffer, sizeof buffer);
+    auto& best = *reinterpret_cast<std::string*>(found);
+    if (std::strlen(buffer) > best.size()) best = buffer;
+    return TRUE;
+}
+
+// The longest text of a window's children: a message box's message.
+std::string MessageText(HWND box) {
+    std::string longest;
+    EnumChildWindows(box, KeepLongestText, reinterpret_cast<LPARAM>(&longest));
+    return longest;
+}
+
+// The tooltip window the dialog made for its controls, or null.
+HWND ToolTipsOf(HWND dialog) {
+    HWND found = nullptr;
+    while ((found = FindWindowExA(nullptr, found, "tooltips_class32", nullptr)) != nullptr) {
+        if (GetWindow(found, GW_OWNER) == dialog) return found;
+    }
+    return nullptr;
 }
 
 // ---- A picture of a window as PNG (stored deflate blocks) ----------------
@@ -280,6 +311,27 @@ void EditAndConfirm(HWND host, const char* picture) {
           "the 3FlipFrame null at 2 shows Horz and Vert");
     Check(Text(dialog, kGreenPercentEdit) == "100", "Green% shows the default");
     Check(IsDlgButtonChecked(dialog, kFullFrameRadio) == BST_CHECKED, "full frame is selected");
+    HWND tips = ToolTipsOf(dialog);
+    Check(tips != nullptr && SendMessageA(tips, TTM_GETTOOLCOUNT, 0, 0) >= 40,
+          "the controls have tooltips");
+
+    // Typing keeps to digits where a minus sign means nothing; a value the
+    // record cannot hold is refused on OK with its reason, the dialog open.
+    Type(dialog, kBluePercentEdit, "-5");
+    Check(Text(dialog, kBluePercentEdit) == "5", "Blue% takes no minus sign");
+    Type(dialog, kBluePercentEdit, "99999999999");
+    PostMessageA(GetDlgItem(dialog, kOkButton), BM_CLICK, 0, 0);
+    HWND refusal = WaitForWindow("Lumafex", dialog, 10000);
+    Check(refusal != nullptr, "OK with Blue% out of range says why");
+    if (refusal != nullptr) {
+        const std::string why = MessageText(refusal);
+        Check(why.find("Blue% must be a whole number from 0 to 2147483647") != std::string::npos,
+              "the refusal names the box and its range: " + why);
+        SendMessageA(refusal, WM_COMMAND, IDOK, 0);
+        for (int w = 0; w < 100 && IsWindow(refusal); ++w) Sleep(50);
+    }
+    Check(IsWindowVisible(dialog) != FALSE, "the dialog stays open");
+    Type(dialog, kBluePercentEdit, "100");
 
     Type(dialog, kGreenPercentEdit, "123");
     Type(dialog, kGammaPercentEdit, "-45");
@@ -301,6 +353,8 @@ void EditAndConfirm(HWND host, const char* picture) {
         HWND chooser = WaitForWindow(nullptr, dialog, 10000);
         Check(chooser != nullptr, "colour chooser " + std::to_string(i + 1) + " opens");
         if (chooser == nullptr) return;
+        Check(Caption(chooser) == (i == 0 ? "Low colour" : "High colour"),
+              "colour chooser " + std::to_string(i + 1) + " is titled " + Caption(chooser));
         SendMessageA(chooser, WM_COMMAND, IDOK, 0);
         for (int w = 0; w < 100 && IsWindow(chooser); ++w) Sleep(50);
     }

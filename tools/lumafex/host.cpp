@@ -22,6 +22,9 @@ struct Active {
     const float* depth = nullptr;
     ColourImage* output = nullptr;
     std::size_t written = 0;
+    // The frame offered to the settings dialog's preview, if any.
+    FrameAccess previewFrame{};
+    bool previewOffered = false;
 };
 
 Active g_active;
@@ -79,6 +82,8 @@ void* Lookup(const char* name, int32_t) {
     if (std::strcmp(name, host::kGlobalItemInfo) == 0) return &g_itemInfo;
     if (std::strcmp(name, host::kGlobalObjectInfo) == 0) return &g_active.objectInfo;
     if (std::strcmp(name, host::kGlobalDisplayInfo) == 0) return &g_active.displayInfo;
+    if (std::strcmp(name, host::kGlobalPreviewFrame) == 0 && g_active.previewOffered)
+        return &g_active.previewFrame;
     return nullptr;
 }
 
@@ -93,6 +98,7 @@ uint8_t* GetLine(int32_t type, int32_t y) {
         case host::kBufferShadow: plane = 4; break;
         default: return nullptr;
     }
+    if (g_active.planes[plane] == nullptr) return nullptr;  // an offered frame without shadow
     return g_active.planes[plane] + PixelCount(g_active.width, y);
 }
 
@@ -175,6 +181,30 @@ int Host::RunSettingsDialog(const LoadedModule& module) {
                                  " server named \"" + host::kServerName + "\"");
     }
     return activate(host::kInterfaceVersion, Lookup, nullptr, nullptr);
+}
+
+void Host::OfferPreviewFrame(ColourImage& colour, GreyImage* shadow, const DepthImage* depth,
+                             double time) {
+    g_active.width = colour.width;
+    g_active.height = colour.height;
+    g_active.planes[0] = colour.red.data();
+    g_active.planes[1] = colour.green.data();
+    g_active.planes[2] = colour.blue.data();
+    g_active.planes[3] = colour.alpha.data();
+    g_active.planes[4] = shadow != nullptr ? shadow->value.data() : nullptr;
+    g_active.depth = depth != nullptr ? depth->value.data() : nullptr;
+    FrameAccess& frame = g_active.previewFrame;
+    frame = FrameAccess{};
+    frame.width = colour.width;
+    frame.height = colour.height;
+    frame.time = time;
+    frame.getLine = GetLine;
+    frame.getFloatLine = GetFloatLine;
+    // The preview only reads: nothing it could do reaches the images.
+    frame.putRGB = PutRGB;
+    frame.putAlpha = PutAlpha;
+    g_active.output = nullptr;
+    g_active.previewOffered = true;
 }
 
 bool Host::Process(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,

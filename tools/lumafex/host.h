@@ -33,6 +33,12 @@ public:
     // ran, whether it ended with OK or Cancel).
     int RunSettingsDialog(const LoadedModule& module);
 
+    // Offers a frame to the settings dialog's preview (the module reads it
+    // when the dialog opens; the images must outlive the dialog). Without
+    // one the preview shows the latest frame the module processed.
+    void OfferPreviewFrame(ColourImage& colour, GreyImage* shadow, const DepthImage* depth,
+                           double time);
+
     // Processes one frame in place: colour (with alpha), an optional shadow
     // and depth. Returns false when the module wrote no pixel (it refused
     // the frame); otherwise output holds what it wrote.

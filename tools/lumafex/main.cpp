@@ -115,6 +115,9 @@ int main(int argc, char** argv) {
     editCmd->add_option("scene", edit.scene, "the scene file (JSON)")->required();
     editCmd->add_option("--save-scene", edit.saveScene,
                         "write the result to OUT instead of rewriting the scene");
+    editCmd->add_option("--frame", edit.frame,
+                        "the frame the dialog previews, with the null objects at its time "
+                        "(default: the scene's first frame)");
 
     DemoOptions demo;
     CLI::App* demoCmd = app.add_subcommand(

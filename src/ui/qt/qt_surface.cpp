@@ -15,6 +15,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "ui/dialog_controller.h"
+#include "ui/field_limits.h"
 
 namespace lumafex::ui {
 
@@ -48,6 +51,17 @@ QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
         auto* e = new QLineEdit(this);
         e->setMaximumWidth(70);
         Register(id, e);
+        // Typing takes digits only, and a leading minus sign where the field
+        // takes negative values; the range is checked as the text changes.
+        if (const FieldLimits* limits = FindFieldLimits(id)) {
+            const QString pattern = limits->min < 0 ? QStringLiteral("\\s*-?[0-9]{0,10}\\s*")
+                                                    : QStringLiteral("\\s*[0-9]{0,10}\\s*");
+            e->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), e));
+        }
+        connect(e, &QLineEdit::textChanged, this, [this, id] {
+            if (controller_ != nullptr) controller_->CheckNumber(id);
+            Changed();
+        });
         return e;
     };
     auto label = [this](ControlId id, const char* text, QWidget* buddy) {
@@ -60,6 +74,7 @@ QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
         auto* c = new QCheckBox(QString::fromUtf8(text), this);
         c->setTristate(threeState);
         Register(id, c);
+        connect(c, &QCheckBox::stateChanged, this, [this] { Changed(); });
         connect(c, &QCheckBox::clicked, this, [this, id] { Dispatch(id); });
         return c;
     };
@@ -67,6 +82,7 @@ QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
         auto* r = new QRadioButton(QString::fromUtf8(text), this);
         r->setAutoExclusive(false);
         Register(id, r);
+        connect(r, &QRadioButton::toggled, this, [this] { Changed(); });
         connect(r, &QRadioButton::clicked, this, [this, id] {
             for (const auto& group : kRadioGroups) {
                 if (std::find(group.begin(), group.end(), id) == group.end()) continue;
@@ -194,7 +210,10 @@ QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
     action(kMenuOk, "&Ok");
     action(kMenuCancel, "&Cancel");
     QMenu* about = menuBar->addMenu(QStringLiteral("About"));
-    about->addAction(QStringLiteral("Lumafex3 image filter"));
+    QAction* aboutItem = about->addAction(QStringLiteral("About Lumafex3..."));
+    aboutItem->setObjectName(ObjectName(kMenuAbout));
+    actions_.insert(kMenuAbout, aboutItem);
+    connect(aboutItem, &QAction::triggered, this, [this] { Dispatch(kMenuAbout); });
 
     auto* columns = new QHBoxLayout;
     auto* left = new QVBoxLayout;
@@ -211,6 +230,8 @@ QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
     columns->addLayout(left);
     columns->addWidget(digital);
     columns->addLayout(right);
+    previewSlot_ = new QVBoxLayout;
+    columns->addLayout(previewSlot_, 1);
     auto* outer = new QVBoxLayout(this);
     outer->setMenuBar(menuBar);
     outer->addLayout(columns);
@@ -228,6 +249,9 @@ void QtSettingsDialog::Dispatch(ControlId id) {
     switch (controller_->Command(id)) {
         case CommandResult::CloseOk: accept(); break;
         case CommandResult::CloseCancel: reject(); break;
+        // "Use Nulls", a preset or a colour range changes what the frame
+        // would look like.
+        case CommandResult::Handled: Changed(); break;
         default: break;
     }
 }
@@ -309,7 +333,8 @@ std::optional<std::string> QtSettingsDialog::ChooseFile(FileChooserKind kind) {
     return chooser.selectedFiles().first().toStdString();
 }
 
-std::optional<Colour> QtSettingsDialog::ChooseColour(Colour initial, CustomColourTable& custom) {
+std::optional<Colour> QtSettingsDialog::ChooseColour(Colour initial, CustomColourTable& custom,
+                                                     const char* title) {
     for (int i = 0; i < 16; ++i) {
         const Colour c = custom[static_cast<std::size_t>(i)];
         QColorDialog::setCustomColor(i, QColor(RedOf(c), GreenOf(c), BlueOf(c)));
@@ -317,6 +342,7 @@ std::optional<Colour> QtSettingsDialog::ChooseColour(Colour initial, CustomColou
     QColorDialog chooser(QColor(RedOf(initial), GreenOf(initial), BlueOf(initial)), this);
     chooser.setOption(QColorDialog::DontUseNativeDialog, true);
     chooser.setObjectName(QStringLiteral("colourChooser"));
+    chooser.setWindowTitle(QString::fromUtf8(title));
     const bool chosen = chooser.exec() == QDialog::Accepted;
     // The user may have changed the custom colours, chosen or not.
     for (int i = 0; i < 16; ++i) {
@@ -329,6 +355,26 @@ std::optional<Colour> QtSettingsDialog::ChooseColour(Colour initial, CustomColou
     const QColor c = chooser.selectedColor();
     return MakeColour(static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
                       static_cast<uint8_t>(c.blue()));
+}
+
+void QtSettingsDialog::SetToolTip(ControlId id, const char* text) {
+    QWidget* w = Control(id);
+    if (w == nullptr) return;
+    toolTips_.insert(id, QString::fromUtf8(text));
+    w->setToolTip(toolTips_.value(id));
+}
+
+void QtSettingsDialog::MarkInvalid(ControlId id, const char* problem) {
+    QWidget* w = Control(id);
+    if (w == nullptr) return;
+    const bool invalid = problem != nullptr;
+    if (w->property("invalid").toBool() == invalid && !invalid) return;
+    w->setProperty("invalid", invalid);
+    // A reddish box, and the reason first in its tooltip.
+    w->setStyleSheet(invalid ? QStringLiteral("QLineEdit { background: #ffd0d0; color: #800000; }")
+                             : QString());
+    const QString base = toolTips_.value(id);
+    w->setToolTip(invalid ? QString::fromUtf8(problem) + QStringLiteral("\n\n") + base : base);
 }
 
 void QtSettingsDialog::ShowMessage(const char* text, const char* caption, bool ownedByDialog) {

@@ -8,7 +8,10 @@
 
 #include "ui/control_surface.h"
 
+#include <functional>
+
 class QAction;
+class QBoxLayout;
 class QWidget;
 
 namespace lumafex::ui {
@@ -22,6 +25,13 @@ public:
     // Routes clicks and menu choices to the controller.
     void Attach(DialogController* controller);
 
+    // Called after any control changed its value (typed, clicked, loaded
+    // from a preset); the preview listens.
+    void SetChangeListener(std::function<void()> listener) { changed_ = std::move(listener); }
+
+    // Where the preview pane goes: beside the controls.
+    QBoxLayout* PreviewSlot() const { return previewSlot_; }
+
     // ControlSurface
     void SetText(ControlId id, const char* text) override;
     void GetText(ControlId id, char* buffer, std::size_t size) const override;
@@ -34,8 +44,11 @@ public:
     void SetMenuChecked(ControlId id, bool checked) override;
     bool IsMenuChecked(ControlId id) const override;
     std::optional<std::string> ChooseFile(FileChooserKind kind) override;
-    std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom) override;
+    std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom,
+                                       const char* title) override;
     void ShowMessage(const char* text, const char* caption, bool ownedByDialog) override;
+    void SetToolTip(ControlId id, const char* text) override;
+    void MarkInvalid(ControlId id, const char* problem) override;
 
     // The widget of a control identifier, or null.
     QWidget* Control(ControlId id) const { return controls_.value(id, nullptr); }
@@ -46,7 +59,13 @@ private:
 
     QHash<ControlId, QWidget*> controls_;
     QHash<ControlId, QAction*> actions_;
+    QHash<ControlId, QString> toolTips_;  // as set, before any problem is added
     DialogController* controller_ = nullptr;
+    std::function<void()> changed_;
+    QBoxLayout* previewSlot_ = nullptr;
+    void Changed() {
+        if (changed_) changed_();
+    }
 };
 
 // The file type the preset choosers offer.

@@ -3,15 +3,20 @@
 // host's process: it uses the host's Qt application when there is one and
 // creates one on first need otherwise.
 #include <QApplication>
+#include <QBoxLayout>
 #include <QMessageBox>
 #include <QThread>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "platform/messages.h"
 #include "ui/dialog_controller.h"
 #include "ui/qt/display_check.h"
+#include "ui/qt/preview_pane.h"
 #include "ui/qt/qt_surface.h"
 #include "host/module.h"
 #include "ui/dialog_library.h"
@@ -60,6 +65,26 @@ bool EnsureApplication() {
     return true;
 }
 
+// The frame the preview shows: the one the host hands over for it, else a
+// copy of the latest frame the module processed (none before the first).
+std::shared_ptr<const PreviewFrame> PreviewSource(const Module& module) {
+    auto kept = std::make_shared<PreviewFrame>();
+    const auto* offered = module.lookup != nullptr
+                              ? static_cast<const FrameAccess*>(module.lookup(host::kGlobalPreviewFrame, 0))
+                              : nullptr;
+    if (offered != nullptr) {
+        const auto* scene = static_cast<const SceneInfo*>(module.lookup(host::kGlobalSceneInfo, 0));
+        const int32_t fields = scene != nullptr ? (scene->renderOptions & host::kRenderFields) : 0;
+        if (KeepHostFrame(*offered, fields, *kept)) return kept;
+    }
+    try {
+        *kept = module.lastFrame;
+    } catch (const std::bad_alloc&) {
+        *kept = PreviewFrame{};
+    }
+    return kept;
+}
+
 bool RunDialog(Module& module) {
     if (!EnsureApplication()) return false;
     const ui::DialogModel model = ui::ModuleDialogModel(module);
@@ -72,7 +97,12 @@ bool RunDialog(Module& module) {
     ui::DialogController controller(dialog, model);
     dialog.Attach(&controller);
     controller.Start();
+    ui::PreviewPane preview(controller, PreviewSource(module), module.random, &dialog);
+    dialog.PreviewSlot()->addWidget(&preview);
+    dialog.SetChangeListener([&preview] { preview.Schedule(); });
+    preview.Schedule();
     dialog.exec();
+    dialog.SetChangeListener(nullptr);
     return true;
 }
 

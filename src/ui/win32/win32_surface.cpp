@@ -1,8 +1,10 @@
 #include "ui/win32/win32_surface.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <climits>
+#include <string>
 
 namespace lumafex::ui {
 
@@ -75,7 +77,21 @@ std::optional<std::string> Win32Surface::ChooseFile(FileChooserKind kind) {
     return std::string(path);
 }
 
-std::optional<Colour> Win32Surface::ChooseColour(Colour initial, CustomColourTable& custom) {
+namespace {
+
+// Gives the colour chooser its title once its window exists.
+UINT_PTR CALLBACK TitleHook(HWND chooser, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        const auto* cc = reinterpret_cast<const CHOOSECOLORA*>(lParam);
+        SetWindowTextA(chooser, reinterpret_cast<const char*>(cc->lCustData));
+    }
+    return 0;  // the chooser's own handling goes on
+}
+
+}  // namespace
+
+std::optional<Colour> Win32Surface::ChooseColour(Colour initial, CustomColourTable& custom,
+                                                 const char* title) {
     // The chooser's own table type; copied both ways so the module's table
     // keeps what the user changed.
     COLORREF table[16];
@@ -85,11 +101,45 @@ std::optional<Colour> Win32Surface::ChooseColour(Colour initial, CustomColourTab
     cc.hwndOwner = dialog_;
     cc.rgbResult = initial;
     cc.lpCustColors = table;
-    cc.Flags = CC_FULLOPEN | CC_RGBINIT;
+    cc.Flags = CC_FULLOPEN | CC_RGBINIT | CC_ENABLEHOOK;
+    cc.lpfnHook = TitleHook;
+    cc.lCustData = reinterpret_cast<LPARAM>(title);
     const BOOL chosen = ChooseColorA(&cc);
     for (std::size_t i = 0; i < 16; ++i) custom[i] = static_cast<Colour>(table[i]);
     if (!chosen) return std::nullopt;
     return static_cast<Colour>(cc.rgbResult & 0x00FFFFFFu);
+}
+
+void Win32Surface::SetToolTip(ControlId id, const char* text) {
+    HWND control = GetDlgItem(dialog_, id);
+    if (control == nullptr) return;
+    if (toolTips_ == nullptr) {
+        INITCOMMONCONTROLSEX init{sizeof init, ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&init);
+        toolTips_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                    WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog_, nullptr,
+                                    nullptr, nullptr);
+        if (toolTips_ == nullptr) return;
+        // Several lines, and long enough to read.
+        SendMessageA(toolTips_, TTM_SETMAXTIPWIDTH, 0, 360);
+        SendMessageA(toolTips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 20000);
+    }
+    TOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;  // understood by every version of the control
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = dialog_;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    std::string copy = text;  // the control copies the text
+    tool.lpszText = copy.data();
+    SendMessageA(toolTips_, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageA(toolTips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Win32Surface::MarkInvalid(ControlId id, const char* problem) {
+    const bool changed = problem != nullptr ? invalid_.insert(id).second : invalid_.erase(id) != 0;
+    if (!changed) return;
+    if (HWND control = GetDlgItem(dialog_, id)) InvalidateRect(control, nullptr, TRUE);
 }
 
 void Win32Surface::ShowMessage(const char* text, const char* caption, bool ownedByDialog) {

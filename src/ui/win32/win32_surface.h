@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+#include <map>
+#include <set>
+#include <string>
+
 #include "ui/control_surface.h"
 
 namespace lumafex::ui {
@@ -22,11 +26,19 @@ public:
     void SetMenuChecked(ControlId id, bool checked) override;
     bool IsMenuChecked(ControlId id) const override;
     std::optional<std::string> ChooseFile(FileChooserKind kind) override;
-    std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom) override;
+    std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom,
+                                       const char* title) override;
     void ShowMessage(const char* text, const char* caption, bool ownedByDialog) override;
+    void SetToolTip(ControlId id, const char* text) override;
+    void MarkInvalid(ControlId id, const char* problem) override;
+
+    // Whether an edit box is shown as invalid (the dialog paints it).
+    bool IsInvalid(ControlId id) const { return invalid_.count(id) != 0; }
 
 private:
     HWND dialog_;
+    HWND toolTips_ = nullptr;  // one tooltip window for every control
+    std::set<ControlId> invalid_;
 };
 
 }  // namespace lumafex::ui

@@ -1,0 +1,65 @@
+// The dialog's preview: the kept frame filtered with the dialog's current
+// values, beside the controls. Changes are gathered for a moment (so typing
+// "150" asks once, not three times), the module's passes run on the
+// preview worker's thread, and only the newest result is shown. The pane
+// shows the result, the frame as it came, both side by side, or the depth
+// buffer.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <memory>
+
+#include "pipeline/final/random_generator.h"
+#include "pipeline/preview_frame.h"
+#include "ui/qt/preview_worker.h"
+
+class QComboBox;
+class QLabel;
+class QTimer;
+
+namespace lumafex::ui {
+
+class DialogController;
+
+class PreviewPane final : public QWidget {
+public:
+    // kept may be empty (no frame yet); random is the module's generator,
+    // copied into every job and never advanced.
+    PreviewPane(DialogController& controller, std::shared_ptr<const PreviewFrame> kept,
+                const RandomGenerator& random, QWidget* parent);
+    ~PreviewPane() override;
+
+    // A control changed: ask for a new preview once the changes settle.
+    void Schedule();
+
+    // How long changes settle before a preview is asked for.
+    static constexpr int kSettleMilliseconds = 150;
+    // An update slower than this switches to a frame of half the size, for
+    // frames wider than kSmallestToHalve.
+    static constexpr double kInteractiveMilliseconds = 100.0;
+    static constexpr int32_t kSmallestToHalve = 480;
+
+private:
+    void Ask();
+    void Show(uint64_t request, QImage after, double milliseconds);
+    void Redraw();
+    void UseFrame(std::shared_ptr<const PreviewFrame> frame);
+    void resizeEvent(QResizeEvent* event) override;
+
+    DialogController& controller_;
+    std::shared_ptr<const PreviewFrame> kept_;  // the frame the previews run on
+    bool halved_ = false;
+    const RandomGenerator& random_;
+    QImage before_, after_, depth_;
+    QLabel* image_;
+    QLabel* status_;
+    QComboBox* mode_;
+    QTimer* settle_;
+    QString frameText_;
+    int updates_ = 0;
+    std::unique_ptr<PreviewWorker> worker_;
+};
+
+}  // namespace lumafex::ui
