@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "files.h"
+#include "frame_list.h"
 #include "images.h"
 #include "netpbm.h"
+#include "frame_list.h"
 #include "render.h"
 #include "scene.h"
 #include "sequence.h"
@@ -52,7 +54,7 @@ TEST(FrameNumberLimits, RefuseNumbersNearTheEndsOfIntegersAndHugeCounts) {
               std::string::npos);
     EXPECT_EQ(ParseScene(Range("999999999", "1000000000"), "s.json").frames.back().number, 1000000000);
     for (const char* bad : {"9223372036854775807", "1000000001", "-9223372036854775808-0", "0-99999999999999999999"}) {
-        EXPECT_THROW(ParseFrameRange(bad), std::invalid_argument) << bad;
+        EXPECT_THROW(ParseFrameList(bad), std::invalid_argument) << bad;
     }
     // Frame-number widths that cannot be a file name are refused, not cut.
     EXPECT_THROW(ExpandFramePattern("o.%040d.png", 1), std::length_error);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <filesystem>
 #include <sstream>
 
 #include "netpbm.h"
@@ -23,9 +24,9 @@ protected:
         WriteText(dir / "scene.json",
                   R"({"frames": {"first": 1, "last": 3, "color": "c.@.pam", "output": "o.@.pam"}})");
     }
-    std::string Run(const std::string& args) {
+    std::string Run(const std::string& args, int expected = 0) {
         std::string out;
-        EXPECT_EQ(RunProgram(args, &out), 0) << out;
+        EXPECT_EQ(RunProgram(args, &out), expected) << out;
         return out;
     }
     TempDir dir;
@@ -49,6 +50,32 @@ TEST_F(Logs, OneLinePerFrameAndASummaryOutsideATerminal) {
     EXPECT_EQ(records[1]["outcome"], "written");
     EXPECT_EQ(records[3]["event"], "summary");
     EXPECT_EQ(records[3]["written"], 3);
+}
+
+// Exit status 4 and the summary's counts for frames skipped or missing; the
+// other frames still render, in the order --frames gives.
+TEST_F(Logs, MissingFramesAndNoClobber) {
+    const std::string scene = dir / "scene.json";
+    std::filesystem::remove(dir / "c.2.pam");
+    std::string text = Run("-q render " + scene, 4);
+    EXPECT_NE(text.find("frame 2: " + dir / "c.2.pam" + " is missing"), std::string::npos) << text;
+    EXPECT_TRUE(std::filesystem::exists(dir / "o.3.pam"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "o.2.pam"));
+    Run("-q render " + scene + " --missing-frames skip", 4);
+    EXPECT_FALSE(std::filesystem::exists(dir / "o.2.pam"));
+    for (const char* policy : {"hold", "black"}) {
+        std::filesystem::remove(dir / "o.2.pam");
+        Run(std::string("-q render ") + scene + " --missing-frames " + policy, 4);
+        EXPECT_TRUE(std::filesystem::exists(dir / "o.2.pam")) << policy;
+    }
+    text = Run("render " + scene + " --no-clobber --frames 3-1", 4);
+    EXPECT_NE(text.find("0 written, 3 skipped, 0 refused, 0 missing"), std::string::npos) << text;
+    EXPECT_LT(text.find("frame 3 (1/3)"), text.find("frame 1 (3/3)")) << text;
+
+    // Bad usage exits 2 and suggests the nearest command or option.
+    EXPECT_NE(Run("rendr " + scene, 2).find("did you mean \"render\""), std::string::npos);
+    EXPECT_NE(Run("render " + scene + " --no-clober", 2).find("did you mean \"--no-clobber\""),
+              std::string::npos);
 }
 
 }  // namespace

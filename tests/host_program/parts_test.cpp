@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "image_io.h"
+#include "frame_list.h"
 #include "netpbm.h"
 #include "render.h"
 #include "scene.h"
@@ -41,12 +42,18 @@ TEST(SequencePatterns, WideNumbersAreWrittenWholeOrRefused) {
     EXPECT_EQ(ExpandFramePattern("#", std::numeric_limits<int64_t>::min()), "-9223372036854775808");
 }
 
-TEST(FrameRanges, ParseSingleFramesRangesAndNegatives) {
-    EXPECT_EQ(ParseFrameRange("5"), (std::pair<int64_t, int64_t>{5, 5}));
-    EXPECT_EQ(ParseFrameRange("3-9"), (std::pair<int64_t, int64_t>{3, 9}));
-    EXPECT_EQ(ParseFrameRange("-5--1"), (std::pair<int64_t, int64_t>{-5, -1}));
-    for (const char* bad : {"", "a", "3-", "9-3", "1-2-3", "2x"}) {
-        EXPECT_THROW(ParseFrameRange(bad), std::invalid_argument) << bad;
+TEST(FrameLists, TakeWhatPipelineToolsWrite) {
+    using Frames = std::vector<int64_t>;
+    EXPECT_EQ(ParseFrameList("5"), (Frames{5}));
+    EXPECT_EQ(ParseFrameList("3-6"), (Frames{3, 4, 5, 6}));
+    EXPECT_EQ(ParseFrameList("1-10x3"), (Frames{1, 4, 7, 10}));
+    EXPECT_EQ(ParseFrameList("1-10y3"), (Frames{2, 3, 5, 6, 8, 9}));
+    EXPECT_EQ(ParseFrameList("4-1"), (Frames{4, 3, 2, 1}));
+    EXPECT_EQ(ParseFrameList("1,5-6,3,5"), (Frames{1, 5, 6, 3}));
+    EXPECT_EQ(ParseFrameList("-5--3"), (Frames{-5, -4, -3}));
+    EXPECT_TRUE(ParseFrameList("1-1000000000y1").empty());
+    for (const char* bad : {"", "a", "3-", "1-2-3", "2x", "1-5x0", "1,,2", "1-5x", "0-2000000", "1-9z2"}) {
+        EXPECT_THROW(ParseFrameList(bad), std::invalid_argument) << bad;
     }
 }
 

@@ -20,15 +20,26 @@ namespace lumafex::tool {
 
 namespace fs = std::filesystem;
 
-std::vector<std::pair<int64_t, int64_t>> SplitIntoChunks(std::vector<int64_t> frames,
-                                                         int64_t chunk) {
+std::vector<Chunk> SplitIntoChunks(std::vector<int64_t> frames, int64_t chunk) {
     if (chunk < 1) throw std::invalid_argument("--chunk must be at least 1");
     std::sort(frames.begin(), frames.end());
     frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
-    std::vector<std::pair<int64_t, int64_t>> chunks;
+    std::vector<Chunk> chunks;
     for (std::size_t i = 0; i < frames.size(); i += static_cast<std::size_t>(chunk)) {
-        const std::size_t last = std::min(frames.size(), i + static_cast<std::size_t>(chunk)) - 1;
-        chunks.emplace_back(frames[i], frames[last]);
+        const std::size_t end = std::min(frames.size(), i + static_cast<std::size_t>(chunk));
+        Chunk c;
+        c.frames.assign(frames.begin() + static_cast<std::ptrdiff_t>(i),
+                        frames.begin() + static_cast<std::ptrdiff_t>(end));
+        // Runs of consecutive frames as A-B, joined with commas.
+        for (std::size_t k = 0; k < c.frames.size();) {
+            std::size_t run = k;
+            while (run + 1 < c.frames.size() && c.frames[run + 1] == c.frames[run] + 1) ++run;
+            if (!c.list.empty()) c.list += ',';
+            c.list += std::to_string(c.frames[k]);
+            if (run > k) c.list.append("-").append(std::to_string(c.frames[run]));
+            k = run + 1;
+        }
+        chunks.push_back(std::move(c));
     }
     return chunks;
 }
@@ -53,10 +64,9 @@ std::string JobScript(const FarmJob& job) {
       << "# Submitted as an array of one task per chunk (see SbatchCommand).\n"
       << "set -u\n"
       << "chunks=(";
-    for (const auto& [first, last] : job.chunks) s << " " << first << "_" << last;
+    for (const Chunk& c : job.chunks) s << " " << c.list;
     s << " )\n"
-      << "chunk=${chunks[$SLURM_ARRAY_TASK_ID]}\n"
-      << "frames=\"${chunk%_*}-${chunk#*_}\"\n"
+      << "frames=${chunks[$SLURM_ARRAY_TASK_ID]}\n"
       << "echo \"lumafex farm: task $SLURM_ARRAY_TASK_ID, frames $frames, on $(hostname)\"\n"
       << ShellQuote(job.program) << " -v --module " << ShellQuote(job.module) << " render "
       << ShellQuote(job.scene) << " --frames=\"$frames\"";
@@ -120,11 +130,7 @@ void WaitForJob(const std::string& jobId) {
 int FarmSubmit(const FarmOptions& options) {
     const Scene scene = LoadScene(options.scene);
     std::vector<int64_t> numbers;
-    for (const SceneFrame& f : scene.frames) {
-        if (!options.frames || (f.number >= options.frames->first && f.number <= options.frames->second))
-            numbers.push_back(f.number);
-    }
-    if (numbers.empty()) throw std::runtime_error(options.scene + ": no frames in the range asked for");
+    for (const SceneFrame* f : SelectFrames(scene, options.frames)) numbers.push_back(f->number);
 
     FarmJob job;
     std::error_code ec;
@@ -190,9 +196,8 @@ int FarmSubmit(const FarmOptions& options) {
         worst = std::max(worst, code > 0 ? code : kExitError);
         const std::string outcome =
             code < 0 ? std::string("did not finish") : std::string("failed with status ").append(std::to_string(code));
-        std::fprintf(stderr, "lumafex: chunk %zu (frames %lld-%lld) %s; log: %s.log\n", i,
-                     static_cast<long long>(job.chunks[i].first),
-                     static_cast<long long>(job.chunks[i].second), outcome.c_str(), stem.c_str());
+        std::fprintf(stderr, "lumafex: chunk %zu (frames %s) %s; log: %s.log\n", i,
+                     job.chunks[i].list.c_str(), outcome.c_str(), stem.c_str());
     }
     if (failed == 0) {
         if (!options.quiet) std::fprintf(stderr, "lumafex: job %s: every chunk rendered\n", jobId.c_str());

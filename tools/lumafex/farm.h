@@ -17,7 +17,7 @@ struct FarmOptions {
     std::string module;
     std::string program;  // the program the tasks run; empty: this one
     int64_t chunk = 10;   // frames per array task
-    std::optional<std::pair<int64_t, int64_t>> frames;
+    std::optional<std::vector<int64_t>> frames;  // empty: the scene's
     std::string outputDir;  // passed to every task
     std::string farmDir;    // job script, logs and task results; empty: beside the scene
     std::string partition;
@@ -27,17 +27,22 @@ struct FarmOptions {
     bool quiet = false;
 };
 
-// The frames' numbers, sorted, as inclusive ranges of at most chunk frames
-// each: every range holds exactly the frames of its chunk.
-std::vector<std::pair<int64_t, int64_t>> SplitIntoChunks(std::vector<int64_t> frames,
-                                                         int64_t chunk);
+// At most chunk frames for one array task, and the --frames list that names
+// exactly them ("1-6", "1,3,5", "7-9,12").
+struct Chunk {
+    std::vector<int64_t> frames;
+    std::string list;
+};
+
+// The frames' numbers, sorted and each once, in chunks of at most chunk.
+std::vector<Chunk> SplitIntoChunks(std::vector<int64_t> frames, int64_t chunk);
 
 // A word for the shell, single-quoted.
 std::string ShellQuote(const std::string& word);
 
 struct FarmJob {
     std::string program, module, scene, outputDir, farmDir, name;
-    std::vector<std::pair<int64_t, int64_t>> chunks;
+    std::vector<Chunk> chunks;
 };
 
 // The job script: the chunk table, the render of the task's chunk and a

@@ -15,6 +15,8 @@
 #include "demo.h"
 #include "edit.h"
 #include "farm.h"
+#include "filters_by_name.h"
+#include "frame_list.h"
 #include "images.h"
 #include "interrupt.h"
 #include "module_loader.h"
@@ -46,6 +48,61 @@ int Set(const std::string& scenePath, const std::vector<std::string>& edits) {
     return kExitOk;
 }
 
+// After a command line CLI11 refused: "did you mean" for a misspelt
+// command or option.
+void SuggestFor(CLI::App& app, int argc, char** argv) {
+    std::vector<CLI::App*> active{&app};
+    auto names = [](CLI::App* parent) {
+        std::vector<std::string> out;
+        for (CLI::App* sub : parent->get_subcommands([](CLI::App*) { return true; }))
+            out.push_back(sub->get_name());
+        return out;
+    };
+    bool commandSeen = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word.rfind("--", 0) == 0) {
+            const std::string name = word.substr(0, word.find('='));
+            std::vector<std::string> known;
+            bool found = false;
+            for (CLI::App* a : active) {
+                for (const CLI::Option* opt : a->get_options()) {
+                    for (const std::string& l : opt->get_lnames()) {
+                        known.push_back("--" + l);
+                        if ("--" + l != name) continue;
+                        found = true;
+                        // Its value is the next word unless given with "=".
+                        if (opt->get_type_size_min() > 0 && word.find('=') == std::string::npos) ++i;
+                    }
+                }
+            }
+            if (!found) {
+                const std::string near = ClosestName(name, known);
+                if (!near.empty()) std::fprintf(stderr, "lumafex: did you mean \"%s\"?\n", near.c_str());
+                return;
+            }
+            continue;
+        }
+        if (word.rfind('-', 0) == 0) continue;
+        CLI::App* sub = nullptr;
+        for (CLI::App* candidate : active.back()->get_subcommands([](CLI::App*) { return true; })) {
+            if (candidate->get_name() == word) sub = candidate;
+        }
+        if (sub != nullptr) {
+            active.push_back(sub);
+            commandSeen = true;
+            continue;
+        }
+        if (!commandSeen || active.back()->get_subcommands([](CLI::App*) { return true; }).size() > 0) {
+            const std::vector<std::string> commands = names(active.back());
+            if (commands.empty()) continue;
+            const std::string near = ClosestName(word, commands);
+            if (!near.empty()) std::fprintf(stderr, "lumafex: did you mean \"%s\"?\n", near.c_str());
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +113,8 @@ int main(int argc, char** argv) {
     app.fallthrough();
     app.set_version_flag("--version", std::string("lumafex ") + LUMAFEX_VERSION);
     app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module,\n"
-               "4 compare found differences, 130 or 143 interrupted (no unfinished file is left behind).\n"
+               "4 frames skipped or missing (compare: the images differ), 130 or 143 interrupted\n"
+               "(no unfinished file is left behind).\n"
                "Scene files are described in docs/scene-format.md.");
 
     std::string modulePath = DefaultModulePath();
@@ -87,7 +145,21 @@ int main(int argc, char** argv) {
     std::string range;
     CLI::App* renderCmd = app.add_subcommand("render", "filter every frame of a scene");
     renderCmd->add_option("scene", render.scene, "the scene file (JSON)")->required();
-    renderCmd->add_option("--frames", range, "only frames A to B (A-B, or one frame A)");
+    renderCmd->add_option("--frames", range,
+                          "these frames, in this order: 7, 1-10, 1-10x2 (every second), 1-10y2 (the "
+                          "others), 10-1 (backwards), or a comma list of these");
+    renderCmd->add_option("--missing-frames", render.missingFrames,
+                          "a frame whose input is missing: error (report it, render the rest, "
+                          "exit 4), skip (exit 4), black or hold (render from a black frame or "
+                          "the last one read, exit 4)")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, MissingFrames>{{"error", MissingFrames::Error},
+                                                 {"skip", MissingFrames::Skip},
+                                                 {"black", MissingFrames::Black},
+                                                 {"hold", MissingFrames::Hold}},
+            CLI::ignore_case));
+    renderCmd->add_flag("--no-clobber", render.noClobber,
+                        "skip frames whose output exists (counted in the summary; exit 4)");
     renderCmd->add_option("--output-dir", render.outputDir,
                           "write the outputs into DIR instead of where the scene says");
     renderCmd->add_option("--save-scene", render.saveScene,
@@ -136,7 +208,8 @@ int main(int argc, char** argv) {
     submitCmd->add_option("--chunk", farm.chunk, "frames per array task")
         ->capture_default_str()
         ->check(CLI::Range(int64_t{1}, int64_t{1000000000}));
-    submitCmd->add_option("--frames", farmRange, "only frames A to B (A-B, or one frame A)");
+    submitCmd->add_option("--frames", farmRange,
+                          "only these frames: 7, 1-10, 1-10x2, 1-10y2, 10-1, or a comma list");
     submitCmd->add_option("--output-dir", farm.outputDir, "the tasks write their outputs into DIR");
     submitCmd->add_option("--farm-dir", farm.farmDir,
                           "job script, task logs and results (default: lumafex-farm beside the scene)");
@@ -174,7 +247,9 @@ int main(int argc, char** argv) {
         // Help and version print and succeed; every other parse error is bad
         // usage, whatever CLI11's own code for it.
         const int printed = app.exit(e);
-        return printed == 0 ? kExitOk : kExitUsage;
+        if (printed == 0) return kExitOk;
+        SuggestFor(app, argc, argv);
+        return kExitUsage;
     }
     SetMemoryBudget(memoryLimitMb << 20);
     InstallInterruptHandlers();
@@ -184,7 +259,7 @@ int main(int argc, char** argv) {
             render.module = modulePath;
             render.verbosity = verbosity;
             render.logFormat = logFormat;
-            if (!range.empty()) render.frames = ParseFrameRange(range);
+            if (!range.empty()) render.frames = ParseFrameList(range);
             // The module reads its thread count from the environment.
             if (threads > 0) {
                 const std::string count = std::to_string(threads);
@@ -205,7 +280,7 @@ int main(int argc, char** argv) {
         if (*submitCmd) {
             farm.module = modulePath;
             farm.quiet = quiet;
-            if (!farmRange.empty()) farm.frames = ParseFrameRange(farmRange);
+            if (!farmRange.empty()) farm.frames = ParseFrameList(farmRange);
             return FarmSubmit(farm);
         }
         if (*compareCmd) return CompareFiles(compareA, compareB, compareDiff);

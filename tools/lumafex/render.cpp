@@ -1,5 +1,6 @@
 #include "render.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -21,28 +22,6 @@
 namespace lumafex::tool {
 
 namespace {
-
-int64_t ParseInteger(const std::string& text, const std::string& whole) {
-    std::size_t used = 0;
-    long long v = 0;
-    try {
-        v = std::stoll(text, &used);
-    } catch (const std::out_of_range&) {
-        // Digits beyond any integer: refused below as out of range.
-        v = std::numeric_limits<long long>::max();
-        used = text.find_first_not_of("+-0123456789") == std::string::npos ? text.size() : 0;
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (text.empty() || used != text.size()) {
-        throw std::invalid_argument("bad frame range \"" + whole + "\": expected A-B or A");
-    }
-    if (v < -kMaxFrameNumber || v > kMaxFrameNumber) {
-        throw std::invalid_argument("bad frame range \"" + whole +
-                                    "\": frame numbers go from -1000000000 to 1000000000");
-    }
-    return v;
-}
 
 void CheckSameSize(const std::string& colourPath, const ColourImage& colour,
                    const std::string& otherPath, int32_t w, int32_t h) {
@@ -89,33 +68,41 @@ void CheckOutputsAreDistinct(const RenderOptions& options, const std::vector<Fra
 
 }  // namespace
 
-std::pair<int64_t, int64_t> ParseFrameRange(const std::string& text) {
-    // The separator is the first '-' that is not a sign.
-    const std::size_t dash = text.find('-', 1);
-    if (dash == std::string::npos) {
-        const int64_t f = ParseInteger(text, text);
-        return {f, f};
+std::vector<const SceneFrame*> SelectFrames(const Scene& scene,
+                                            const std::optional<std::vector<int64_t>>& list) {
+    std::vector<const SceneFrame*> frames;
+    if (!list) {
+        for (const SceneFrame& f : scene.frames) frames.push_back(&f);
+    } else {
+        std::unordered_map<int64_t, const SceneFrame*> byNumber;
+        for (const SceneFrame& f : scene.frames) byNumber.emplace(f.number, &f);
+        for (const int64_t n : *list) {
+            if (const auto it = byNumber.find(n); it != byNumber.end()) frames.push_back(it->second);
+        }
     }
-    const int64_t a = ParseInteger(text.substr(0, dash), text);
-    const int64_t b = ParseInteger(text.substr(dash + 1), text);
-    if (b < a) throw std::invalid_argument("bad frame range \"" + text + "\": B comes before A");
-    return {a, b};
+    if (frames.empty()) throw std::runtime_error(scene.path + ": no frames in the range asked for");
+    return frames;
+}
+
+std::string MissingInput(const SceneFrame& f) {
+    for (const std::string* in : {&f.colour, &f.shadow, &f.depth}) {
+        std::error_code ec;
+        if (!in->empty() && !std::filesystem::exists(*in, ec)) return *in;
+    }
+    return {};
 }
 
 int Render(const RenderOptions& options) {
     const Scene scene = LoadScene(options.scene);
     std::vector<FrameFiles> frames;
-    for (const SceneFrame& f : scene.frames) {
-        if (options.frames && (f.number < options.frames->first || f.number > options.frames->second))
-            continue;
-        std::string output = f.output;
+    for (const SceneFrame* f : SelectFrames(scene, options.frames)) {
+        std::string output = f->output;
         if (!options.outputDir.empty()) {
             output = (std::filesystem::path(options.outputDir) /
-                      std::filesystem::path(f.output).filename()).string();
+                      std::filesystem::path(f->output).filename()).string();
         }
-        frames.push_back({&f, std::move(output)});
+        frames.push_back({f, std::move(output)});
     }
-    if (frames.empty()) throw std::runtime_error(options.scene + ": no frames in the range asked for");
     CheckOutputsAreDistinct(options, frames);
 
     std::string error;
@@ -142,36 +129,97 @@ int Render(const RenderOptions& options) {
         if (!f->colourSpace.empty() && checkedSpaces.insert(f->colourSpace).second)
             ResolveColourSpace(f->colourSpace, options.scene + ": colorSpace");
     }
-    std::set<std::string> used;  // which channels and colour spaces the frames came from
-
     Progress progress(frames.size(), options.verbosity, options.logFormat);
-    std::size_t refused = 0;
-    for (const FrameFiles& files : frames) {
-        const SceneFrame* f = files.frame;
-        SetInterruptContext(FrameName(*f));
-        ColourRequest request;
-        request.colourSpace = f->colourSpace;
-        request.layer = f->colourLayer;
-        request.workingSpace = outputRequest.workingSpace;
-        const ColourInput input = ReadFrameColour(f->colour, request);
-        ColourImage colour = input.image;
+    // The inputs of the last frame read, which --missing-frames hold reuses.
+    struct Inputs {
+        ColourInput colour;
         std::optional<GreyImage> shadow;
-        if (!f->shadow.empty()) {
-            shadow = ReadShadow(f->shadow);
-            CheckSameSize(f->colour, colour, f->shadow, shadow->width, shadow->height);
-        }
         std::optional<DepthImage> depth;
-        if (!f->depth.empty()) {
-            depth = ReadFrameDepth(f->depth, f->depthChannel);
-            CheckSameSize(f->colour, colour, f->depth, depth->width, depth->height);
+    };
+    std::optional<Inputs> last;
+    auto read = [&](const SceneFrame& f) {
+        ColourRequest request;
+        request.colourSpace = f.colourSpace;
+        request.layer = f.colourLayer;
+        request.workingSpace = outputRequest.workingSpace;
+        Inputs in{ReadFrameColour(f.colour, request), std::nullopt, std::nullopt};
+        const ColourImage& colour = in.colour.image;
+        if (!f.shadow.empty()) {
+            in.shadow = ReadShadow(f.shadow);
+            CheckSameSize(f.colour, colour, f.shadow, in.shadow->width, in.shadow->height);
         }
-        const std::string& output = files.output;
+        if (!f.depth.empty()) {
+            in.depth = ReadFrameDepth(f.depth, f.depthChannel);
+            CheckSameSize(f.colour, colour, f.depth, in.depth->width, in.depth->height);
+        }
+        return in;
+    };
+    // The inputs that stand in for a missing frame: the last frame read, or
+    // the next one that is there; all black (and transparent) for "black".
+    auto standIn = [&](std::size_t index) -> std::optional<Inputs> {
+        std::optional<Inputs> near = last;
+        for (std::size_t k = index + 1; !near && k < frames.size(); ++k) {
+            if (MissingInput(*frames[k].frame).empty()) near = read(*frames[k].frame);
+        }
+        if (!near || options.missingFrames == MissingFrames::Hold) return near;
+        ColourImage& c = near->colour.image;
+        for (auto* plane : {&c.red, &c.green, &c.blue, &c.alpha}) std::fill(plane->begin(), plane->end(), 0);
+        near->colour.channels = "a black frame";
+        near->shadow.reset();
+        near->depth.reset();
+        return near;
+    };
+
+    std::set<std::string> used;  // which channels and colour spaces the frames came from
+    std::size_t refused = 0;
+    for (std::size_t index = 0; index < frames.size(); ++index) {
+        const SceneFrame* f = frames[index].frame;
+        const std::string& output = frames[index].output;
+        SetInterruptContext(FrameName(*f));
+        std::error_code ec;
+        if (options.noClobber && std::filesystem::exists(output, ec)) {
+            progress.FrameDone(f->number, FrameOutcome::Skipped, output + " exists (--no-clobber)");
+            continue;
+        }
+        std::optional<Inputs> in;
+        std::string note;
+        if (const std::string missing = MissingInput(*f); !missing.empty()) {
+            const std::string what = FrameName(*f) + ": " + missing + " is missing";
+            if (options.missingFrames == MissingFrames::Error || options.missingFrames == MissingFrames::Skip) {
+                if (options.missingFrames == MissingFrames::Error)
+                    std::fprintf(stderr, "lumafex: %s; no output written\n", what.c_str());
+                progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
+                continue;
+            }
+            try {
+                in = standIn(index);
+            } catch (const std::exception& e) {
+                throw std::runtime_error(FrameName(*f) + ": " + e.what());
+            }
+            if (!in) {
+                std::fprintf(stderr, "lumafex: %s, and no frame is there to stand in\n", what.c_str());
+                progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
+                continue;
+            }
+            note = options.missingFrames == MissingFrames::Hold ? " (input missing: held)"
+                                                                 : " (input missing: black)";
+        } else {
+            try {
+                in = read(*f);
+            } catch (const std::exception& e) {
+                throw std::runtime_error(FrameName(*f) + ": " + e.what());
+            }
+            last = in;
+        }
+        const ColourInput& input = in->colour;
+        ColourImage colour = input.image;
+        const std::optional<DepthImage>& depth = in->depth;
         const std::string source = "colour from " + input.channels + " (" + input.colourSpace +
                                    (input.premultiplied ? ", premultiplied" : "") + ")" +
                                    (depth ? ", depth from " + depth->channel : std::string());
-        used.insert(source);
+        if (note.empty()) used.insert(source);
         ColourImage result;
-        const bool written = host.Process(colour, shadow ? &*shadow : nullptr,
+        const bool written = host.Process(colour, in->shadow ? &*in->shadow : nullptr,
                                           depth ? &*depth : nullptr, f->time, result);
         if (!written) {
             ++refused;
@@ -182,7 +230,6 @@ int Render(const RenderOptions& options) {
         }
         const std::filesystem::path parent = std::filesystem::path(output).parent_path();
         if (!parent.empty()) {
-            std::error_code ec;
             std::filesystem::create_directories(parent, ec);
             if (ec) throw std::runtime_error(parent.string() + ": cannot create folder: " + ec.message());
         }
@@ -191,8 +238,8 @@ int Render(const RenderOptions& options) {
         } catch (const std::exception& e) {
             throw std::runtime_error(FrameName(*f) + ": " + e.what());
         }
-        const std::string what = "wrote " + output + " (" + source + ")";
-        progress.FrameDone(f->number, FrameOutcome::Written, what);
+        const std::string what = "wrote " + output + note + " (" + source + ")";
+        progress.FrameDone(f->number, note.empty() ? FrameOutcome::Written : FrameOutcome::Missing, what);
     }
     SetInterruptContext("");
     std::vector<std::string> notes;
@@ -210,6 +257,8 @@ int Render(const RenderOptions& options) {
                      frames.size());
         return kExitFramesRefused;
     }
+    const RunCounts& counts = progress.Counts();
+    if (counts.missing > 0 || counts.skipped > 0) return kExitFramesSkipped;
     return kExitOk;
 }
 
