@@ -14,6 +14,7 @@
 #include "host/module.h"
 #include "host/servers.h"
 #include "support/fake_host.h"
+#include "support/line_store.h"
 #include "support/sha256.h"
 
 namespace lumafex {
@@ -35,25 +36,9 @@ struct Scene {
     const char* digest;
 };
 
-struct Lines {
-    std::vector<std::string> lines;
-    std::size_t next = 0;
-};
-
-int32_t ReadLine(void* context, char* buffer, int32_t size) {
-    auto* l = static_cast<Lines*>(context);
-    if (l->next >= l->lines.size()) return -1;
-    const std::string& line = l->lines[l->next++];
-    const auto n = std::min<std::size_t>(line.size(), static_cast<std::size_t>(size - 1));
-    std::memcpy(buffer, line.data(), n);
-    buffer[n] = '\0';
-    return static_cast<int32_t>(n);
-}
-
-void WriteLine(void* context, const char* text, int32_t length) {
-    static_cast<Lines*>(context)->lines.emplace_back(text,
-                                                     strnlen(text, static_cast<std::size_t>(length)));
-}
+using testing::Lines;
+using testing::ReadLine;
+using testing::WriteLine;
 
 // A 64 x 40 frame with smooth gradients, hard edges, a transparent
 // background band, a shadow patch and a depth ramp from 10 to 400 units.

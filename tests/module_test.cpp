@@ -15,31 +15,16 @@
 #include "host/host_interface.h"
 #include "settings/filter_settings.h"
 #include "support/fake_host.h"
+#include "support/line_store.h"
 
 namespace lumafex {
 namespace {
 
 using testing::FakeHost;
 
-struct Lines {
-    std::vector<std::string> lines;
-    std::size_t next = 0;
-};
-
-int32_t ReadLine(void* context, char* buffer, int32_t size) {
-    auto* l = static_cast<Lines*>(context);
-    if (l->next >= l->lines.size()) return -1;
-    const std::string& line = l->lines[l->next++];
-    const auto n = std::min<std::size_t>(line.size(), static_cast<std::size_t>(size - 1));
-    std::memcpy(buffer, line.data(), n);
-    buffer[n] = '\0';
-    return static_cast<int32_t>(n);
-}
-
-void WriteLine(void* context, const char* text, int32_t length) {
-    static_cast<Lines*>(context)->lines.emplace_back(text,
-                                                     strnlen(text, static_cast<std::size_t>(length)));
-}
+using testing::Lines;
+using testing::ReadLine;
+using testing::WriteLine;
 
 #if defined(_WIN32)
 // The module file in the folder of this program, found the way a host finds
