@@ -1,0 +1,13 @@
+// lumafex farm submit on Windows: Slurm's commands are not there.
+#include <stdexcept>
+
+#include "farm.h"
+
+namespace lumafex::tool {
+
+int FarmSubmit(const FarmOptions&) {
+    throw std::runtime_error("lumafex farm submits to Slurm, whose commands run on Linux; "
+                             "submit from a Linux machine of the farm");
+}
+
+}  // namespace lumafex::tool
