@@ -17,7 +17,7 @@ case "$bits" in
   *) echo "word size must be 32 or 64, not $bits" >&2; exit 2 ;;
 esac
 # The DLLs every Windows installation has, which the module may use.
-system_dlls=" KERNEL32.DLL USER32.DLL GDI32.DLL COMDLG32.DLL ADVAPI32.DLL MSVCRT.DLL "
+system_dlls=" KERNEL32.DLL USER32.DLL GDI32.DLL COMDLG32.DLL COMCTL32.DLL ADVAPI32.DLL MSVCRT.DLL "
 
 headers="$("$objdump" -p "$module")"
 status=0
