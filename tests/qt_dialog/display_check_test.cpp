@@ -69,14 +69,17 @@ std::string DisplayOf(int number) {
 }
 
 // A display number no X server serves here.
-int FreeDisplayNumber() {
-    int number = 4100;
+// From first up. The two tests below run in parallel processes and search
+// from different numbers, so the display one takes for "nobody serves this"
+// is never the one the other starts a server on.
+int FreeDisplayNumber(int first) {
+    int number = first;
     while (std::filesystem::exists(SocketOf(number))) ++number;
     return number;
 }
 
 TEST(QtDisplayCheck, NamesThePlatformsThatCannotStart) {
-    const std::string unserved = DisplayOf(FreeDisplayNumber());
+    const std::string unserved = DisplayOf(FreeDisplayNumber(4600));
     struct Case {
         const char* platform;
         const char* display;
@@ -101,7 +104,7 @@ TEST(QtDisplayCheck, NamesThePlatformsThatCannotStart) {
 
 // A display that a real X server serves passes, when Xvfb is installed.
 TEST(QtDisplayCheck, AcceptsARunningXServer) {
-    const int number = FreeDisplayNumber();
+    const int number = FreeDisplayNumber(4100);
     const std::string display = DisplayOf(number);
     std::vector<std::string> args = {"Xvfb", display, "-nolisten", "tcp", "-screen", "0",
                                      "64x64x24"};
