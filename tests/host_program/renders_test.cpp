@@ -178,21 +178,21 @@ struct Part {
 
 void WriteParts(const std::string& path, const std::vector<Part>& parts,
                 const std::vector<std::pair<std::string, std::string>>& attributes = {}) {
-    std::vector<OIIO::ImageSpec> specs;
+    std::vector<OIIO::ImageSpec> layouts;
     for (const Part& p : parts) {
-        OIIO::ImageSpec spec(kW, kH, static_cast<int>(p.channels.size()), p.type);
-        spec.channelnames = p.channels;
-        spec.alpha_channel = -1;
-        if (!p.name.empty()) spec.attribute("oiio:subimagename", p.name);
-        for (const auto& [k, v] : attributes) spec.attribute(k, v);
-        specs.push_back(spec);
+        OIIO::ImageSpec layout(kW, kH, static_cast<int>(p.channels.size()), p.type);
+        layout.channelnames = p.channels;
+        layout.alpha_channel = -1;
+        if (!p.name.empty()) layout.attribute("oiio:subimagename", p.name);
+        for (const auto& [k, v] : attributes) layout.attribute(k, v);
+        layouts.push_back(layout);
     }
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out);
-    ASSERT_TRUE(out->open(path, static_cast<int>(specs.size()), specs.data()));
+    ASSERT_TRUE(out->open(path, static_cast<int>(layouts.size()), layouts.data()));
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (i > 0) {
-            ASSERT_TRUE(out->open(path, specs[i], OIIO::ImageOutput::AppendSubimage));
+            ASSERT_TRUE(out->open(path, layouts[i], OIIO::ImageOutput::AppendSubimage));
         }
         ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, parts[i].values.data()));
     }
@@ -215,13 +215,15 @@ double SrgbEncode(double x) {
     return x <= 0.0031308 ? 12.92 * x : 1.055 * std::pow(x, 1.0 / 2.4) - 0.055;
 }
 
-std::vector<float> Read(const std::string& path, OIIO::ImageSpec* spec = nullptr) {
+std::vector<float> Read(const std::string& path, OIIO::ImageSpec* layout = nullptr) {
     OIIO::ImageSpec config;  // colour as stored: PNG and TIFF alpha stay unassociated
     config.attribute("oiio:UnassociatedAlpha", 1);
     OIIO::ImageBuf buf(path, 0, 0, nullptr, &config);
     EXPECT_TRUE(buf.read(0, 0, true, OIIO::TypeDesc::FLOAT)) << buf.geterror();
-    if (spec) *spec = OIIO::ImageInput::open(path)->spec();
-    std::vector<float> v(static_cast<std::size_t>(buf.spec().image_pixels()) * buf.nchannels());
+    if (layout) {
+        EXPECT_TRUE(OIIO::ImageInput::open(path)->seek_subimage(0, 0, *layout));
+    }
+    std::vector<float> v(static_cast<std::size_t>(buf.roi().npixels()) * buf.nchannels());
     buf.get_pixels(OIIO::ROI::All(), OIIO::TypeDesc::FLOAT, v.data());
     return v;
 }

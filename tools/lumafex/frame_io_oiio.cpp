@@ -79,12 +79,13 @@ OpenedFile OpenParts(const std::string& path) {
     OpenedFile file;
     file.input = ImageInput::open(path, &config);
     if (!file.input) throw ImageError(path + ": cannot read image: " + OIIO::geterror());
-    for (int s = 0; file.input->seek_subimage(s, 0); ++s) {
+    ImageSpec layout;
+    for (int s = 0; file.input->seek_subimage(s, 0, layout); ++s) {
         if (s == kMaxParts)
             throw ImageError(path + ": more than " + std::to_string(kMaxParts) + " parts");
         // Every part's layout is checked before any pixel is read.
-        CheckDecoderLayout(path, file.input->spec());
-        file.parts.push_back(file.input->spec());
+        CheckDecoderLayout(path, layout);
+        file.parts.push_back(layout);
     }
     if (file.parts.empty()) throw ImageError(path + ": image has no parts");
     return file;
@@ -93,20 +94,20 @@ OpenedFile OpenParts(const std::string& path) {
 std::vector<NamedChannel> Channels(const OpenedFile& file) {
     std::vector<std::string> partNames;
     std::vector<std::vector<std::string>> channelNames;
-    for (const ImageSpec& spec : file.parts) {
+    for (const ImageSpec& layout : file.parts) {
         // A one-part file's name (if any) is not a layer prefix.
-        partNames.push_back(file.parts.size() > 1 ? spec.get_string_attribute("oiio:subimagename")
+        partNames.push_back(file.parts.size() > 1 ? layout.get_string_attribute("oiio:subimagename")
                                                   : "");
-        channelNames.push_back(spec.channelnames);
+        channelNames.push_back(layout.channelnames);
     }
     return ListChannels(partNames, channelNames);
 }
 
 const ImageSpec& CheckedPart(const std::string& path, const OpenedFile& file, int part) {
-    const ImageSpec& spec = file.parts[static_cast<std::size_t>(part)];
-    CheckImageSize(path, spec.width, spec.height);
-    if (spec.depth > 1) throw ImageError(path + ": volume images are not supported");
-    return spec;
+    const ImageSpec& layout = file.parts[static_cast<std::size_t>(part)];
+    CheckImageSize(path, layout.width, layout.height);
+    if (layout.depth > 1) throw ImageError(path + ": volume images are not supported");
+    return layout;
 }
 
 // One channel of a part into every stride-th value of out.
@@ -127,9 +128,9 @@ bool IsFloat(TypeDesc t) {
 // operation on them.
 template <typename Operation>
 void Apply(const std::string& path, std::vector<float>& rgba, int w, int h, Operation operation) {
-    ImageSpec spec(w, h, 4, TypeDesc::FLOAT);
-    spec.alpha_channel = 3;
-    const ImageBuf source(spec, rgba.data());
+    ImageSpec layout(w, h, 4, TypeDesc::FLOAT);
+    layout.alpha_channel = 3;
+    const ImageBuf source(layout, rgba.data());
     ImageBuf result;
     if (!operation(result, source) || result.has_error())
         throw ImageError(path + ": " + (result.has_error() ? result.geterror() : OIIO::geterror()));
@@ -214,17 +215,17 @@ std::string ResolveColourSpace(const std::string& name, const std::string& what)
 ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequest& request) {
     OpenedFile file = OpenParts(path);
     const ColourChannels pick = PickColourChannels(Channels(file), request.layer, path);
-    const ImageSpec& spec = CheckedPart(path, file, pick.part);
-    const int w = spec.width, h = spec.height;
+    const ImageSpec& layout = CheckedPart(path, file, pick.part);
+    const int w = layout.width, h = layout.height;
 
     ColourInput in;
     in.channels = pick.description;
     const std::string working = ResolveColourSpace(request.workingSpace, "workingSpace");
-    const std::string tagged = spec.get_string_attribute("oiio:ColorSpace");
+    const std::string tagged = layout.get_string_attribute("oiio:ColorSpace");
     bool anyFloat = false, allBytes = true;
     for (int c : pick.index) {
         if (c < 0) continue;
-        const TypeDesc t = spec.channelformat(c);
+        const TypeDesc t = layout.channelformat(c);
         anyFloat = anyFloat || IsFloat(t);
         allBytes = allBytes && t == TypeDesc::UINT8;
     }
@@ -240,8 +241,8 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
     // Whatever OpenImageIO does not call unassociated is premultiplied: the
     // EXR convention, and any file whose metadata says so.
     in.premultiplied =
-        pick.index[3] >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-    in.metadata = std::make_shared<ImageMetadata>(ImageMetadata{spec.extra_attribs});
+        pick.index[3] >= 0 && layout.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    in.metadata = std::make_shared<ImageMetadata>(ImageMetadata{layout.extra_attribs});
 
     in.image.Resize(w, h);
     std::vector<uint8_t>* planes[4] = {&in.image.red, &in.image.green, &in.image.blue,
@@ -277,10 +278,10 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
 DepthImage ReadFrameDepthWithLibrary(const std::string& path, const std::string& channel) {
     OpenedFile file = OpenParts(path);
     const NamedChannel pick = PickDepthChannel(Channels(file), channel, path);
-    const ImageSpec& spec = CheckedPart(path, file, pick.part);
+    const ImageSpec& layout = CheckedPart(path, file, pick.part);
     DepthImage depth;
-    depth.width = spec.width;
-    depth.height = spec.height;
+    depth.width = layout.width;
+    depth.height = layout.height;
     depth.channel = pick.fullName;
     depth.value.resize(PixelCount(depth.width, depth.height));
     ReadChannel(path, file, pick.part, pick.index, TypeDesc::FLOAT, depth.value.data(), 1);
