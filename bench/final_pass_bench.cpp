@@ -6,9 +6,9 @@
 
 #include "bench_threads.h"
 #include "pipeline/final/final_pass.h"
-#include "pipeline/final/random_generator.h"
-#include "pipeline/frame_view.h"
-#include "pipeline/thread_pool.h"
+#include "pipeline/frame/random_generator.h"
+#include "pipeline/frame/frame_view.h"
+#include "pipeline/frame/thread_pool.h"
 
 namespace lumafex {
 namespace {

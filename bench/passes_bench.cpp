@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "bench_threads.h"
-#include "pipeline/frame_parameters.h"
-#include "pipeline/frame_view.h"
+#include "pipeline/frame/frame_parameters.h"
+#include "pipeline/frame/frame_view.h"
 #include "pipeline/passes/blur.h"
 #include "pipeline/passes/dof_blur.h"
 #include "pipeline/passes/softer_blur.h"
 #include "pipeline/passes/softer_dof_blur.h"
-#include "pipeline/thread_pool.h"
+#include "pipeline/frame/thread_pool.h"
 
 namespace lumafex {
 namespace {

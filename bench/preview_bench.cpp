@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "pipeline/frame_parameters.h"
-#include "pipeline/frame_view.h"
+#include "pipeline/frame/frame_parameters.h"
+#include "pipeline/frame/frame_view.h"
 #include "pipeline/preview_frame.h"
 #include "settings/filter_settings.h"
 

@@ -11,7 +11,7 @@
 #include "bench_threads.h"
 #include "host/handler.h"
 #include "host/module.h"
-#include "pipeline/thread_pool.h"
+#include "pipeline/frame/thread_pool.h"
 
 namespace lumafex {
 namespace {

@@ -20,7 +20,7 @@ if(TARGET lumafex_dialog_qt)
   install(TARGETS lumafex_dialog_qt LIBRARY DESTINATION ${LUMAFEX_MODULE_DESTINATION}
           COMPONENT dialog)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/src/host/host_interface.h DESTINATION include/lumafex
+install(FILES ${PROJECT_SOURCE_DIR}/src/abi/host_interface.h DESTINATION include/lumafex
         COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lumafex.bash-completion
         DESTINATION share/bash-completion/completions RENAME lumafex COMPONENT runtime)

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <string>
 
-#include "pipeline/driver.h"
 #include "settings/filter_settings.h"
 #include "settings/settings_fields.h"
 #include "support/memory_surface.h"
@@ -105,12 +104,14 @@ struct Dialog {
     FilterSettings record{};
     int32_t useNulls = 0;
     lumafex::ui::CustomColourTable colours{};
-    lumafex::DriverGlobals driver{};
     lumafex::testing::MemorySurface surface;
 
     Image ShowAndSave(const Image& image) {
         lumafex::ResetToDefaults(record);
-        const lumafex::ui::DialogModel model{&record, &useNulls, &colours, nullptr, &driver};
+        lumafex::ui::DialogModel model{};
+        model.settings = &record;
+        model.UseNulls = &useNulls;
+        model.CustomColours = &colours;
         lumafex::ui::DialogController controller(surface, model);
         controller.Start();
         controller.ApplyPreset(image);

@@ -164,6 +164,20 @@ void WriteLine(void* context, const char* text, int32_t length) {
     saved.lines.emplace_back(text);
 }
 
+// The simulated host's block and the saved lines as the loader's line
+// source and sink.
+struct BlockSource final : lumafex::LineSource {
+    explicit BlockSource(Block& b) : block(b) {}
+    int32_t ReadLine(char* buffer, int32_t size) override { return ::ReadLine(&block, buffer, size); }
+    Block& block;
+};
+
+struct SavedSink final : lumafex::LineSink {
+    explicit SavedSink(Saved& s) : saved(s) {}
+    void WriteLine(const char* text, int32_t length) override { ::WriteLine(&saved, text, length); }
+    Saved& saved;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -183,7 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     FilterSettings loaded = Start();
     Block block{&lines, 0, style};
-    lumafex::LoadSceneLines(loaded, LoadState{0, &block, ReadLine});
+    BlockSource source(block);
+    lumafex::LoadSceneLines(loaded, source);
 
     FilterSettings expected = Start();
     ReferenceLoad(expected, lines);
@@ -192,12 +207,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     // Whatever was loaded saves as 38 buffers and reads back unchanged.
     Saved saved;
-    lumafex::SaveSceneLines(loaded, SaveState{0, &saved, WriteLine});
+    SavedSink sink(saved);
+    lumafex::SaveSceneLines(loaded, sink);
     Check(saved.lengthsOk, "saved line too long or wrong length");
     Check(saved.lines.size() == 38 && saved.lines[0] == "Version 1", "saved block shape");
     FilterSettings reread = Start();
     Block again{&saved.lines, 0, HostStyle::Honest};
-    lumafex::LoadSceneLines(reread, LoadState{0, &again, ReadLine});
+    BlockSource againSource(again);
+    lumafex::LoadSceneLines(reread, againSource);
     Check(reread.SofterExtraFlag == (loaded.SofterBlurFlag == 2 ? 1 : 0),
           "SofterExtraFlag does not follow SofterBlurFlag");
     reread.SofterExtraFlag = loaded.SofterExtraFlag;

@@ -7,7 +7,7 @@
 
 #include "host/handler.h"
 #include "host/servers.h"
-#include "pipeline/driver.h"
+#include "pipeline/filter_chain.h"
 #include "pipeline/final/final_pass.h"
 #include "pipeline/passes/blur.h"
 #include "pipeline/passes/dof_blur.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/selection.h"
 #include "support/final_pass_runner.h"
 
 namespace lumafex::testing {

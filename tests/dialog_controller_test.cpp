@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "host/dialog_session.h"
+#include "host/scene_items.h"
 #include "pipeline/null_channel_table.h"
 #include "settings/filter_settings.h"
 #include "support/fake_host.h"
@@ -33,8 +35,8 @@ protected:
         model.settings = &settings;
         model.UseNulls = &useNulls;
         model.CustomColours = &colours;
-        model.lookup = host.Lookup();
-        model.driver = &driver;
+        model.FrameEndTime = frameEndTime;
+        model.objects = &objects;
         return model;
     }
     DialogController& Start() {
@@ -52,7 +54,8 @@ protected:
     FilterSettings settings{};
     int32_t useNulls = 0;
     CustomColourTable colours{};
-    DriverGlobals driver;
+    double frameEndTime = 0.0;
+    HostSceneObjects objects{&host.Items()};
     MemorySurface surface;
     std::optional<DialogController> controller;
 };
@@ -251,7 +254,7 @@ TEST_F(Dialog, OutOfRangeValuesShowAsInvalidUnlessANullDrivesThem) {
     settings.RedPercent = -5;
     settings.GreenPercent = -6;
     useNulls = 8;
-    driver.FrameEndTime = 0.0;
+    frameEndTime = 0.0;
     AddObject("3Red%", -7);
     Start();
     EXPECT_EQ(surface.invalid.count(kRedPercentEdit), 0u);
@@ -429,14 +432,14 @@ TEST_F(Dialog, NullsOffLooksUpNoGlobal) {
     AddObject("3Red%", 150.0);
     useNulls = 0;
     Start();
-    EXPECT_TRUE(host.lookups.empty());
+    EXPECT_TRUE(host.vectorTimes.empty());
     EXPECT_EQ(Text(kRedPercentEdit), "100");
     EXPECT_TRUE(surface.IsEnabled(kRedPercentEdit));
 }
 
 TEST_F(Dialog, NullValuesAreShownDisabledAndStoredOnOk) {
     useNulls = 8;
-    driver.FrameEndTime = 2.5;
+    frameEndTime = 2.5;
     AddObject("3Red%", 150.7);
     AddObject("3Contrast%", -20.9);
     AddObject("3Blur%", 40.0);
@@ -445,9 +448,6 @@ TEST_F(Dialog, NullValuesAreShownDisabledAndStoredOnOk) {
     AddObject("3Red%x", 5.0);  // not a channel name
     settings.SofterBlurFlag = 1;
     Start();
-    EXPECT_EQ(host.lookups,
-              (std::vector<std::string>{"LW Scene Info", "LW Item Info", "LW Object Info"}));
-    EXPECT_EQ(driver.itemInfo, &host.Items());
     // Red% is read at time 0, the others at the latest frame's time.
     EXPECT_EQ(host.vectorTimes, (std::vector<double>{0.0, 2.5, 2.5, 2.5, 2.5}));
 
@@ -523,16 +523,23 @@ TEST_F(Dialog, NullFiltersShouldAffectRanges) {
 }
 
 TEST_F(Dialog, MissingGlobalStopsTheNullDisplay) {
-    useNulls = 8;
     AddObject("3Red%", 150.0);
-    host.provideItemInfo = false;
-    Start();
-    EXPECT_EQ(host.lookups, (std::vector<std::string>{"LW Scene Info", "LW Item Info"}));
-    EXPECT_EQ(Text(kRedPercentEdit), "100");
-    host.provideItemInfo = true;
-    host.provideObjectInfo = false;
-    Start();
-    EXPECT_EQ(Text(kRedPercentEdit), "100");
+    Module module;
+    module.lookup = host.Lookup();
+    module.UseNulls = 8;
+    EXPECT_NE(DialogSession(module).model().objects, nullptr);
+    for (int missing = 0; missing < 3; ++missing) {
+        host.provideSceneInfo = missing != 0;
+        host.provideItemInfo = missing != 1;
+        host.provideObjectInfo = missing != 2;
+        const DialogSession session(module);
+        EXPECT_EQ(session.model().objects, nullptr) << missing;
+        DialogModel model = session.model();
+        model.settings = &settings;  // the fixture's record, at its defaults
+        controller.emplace(surface, model);
+        controller->Start();
+        EXPECT_EQ(Text(kRedPercentEdit), "100") << missing;
+    }
     EXPECT_TRUE(host.vectorTimes.empty());
 }
 

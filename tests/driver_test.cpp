@@ -5,7 +5,9 @@
 
 #include "host/handler.h"
 #include "host/servers.h"
-#include "pipeline/driver.h"
+#include "host/frame_adapter.h"
+#include "host/scene_items.h"
+#include "pipeline/filter_chain.h"
 #include "support/fake_host.h"
 
 namespace lumafex {
@@ -87,7 +89,7 @@ TEST_F(Driver, MissingGlobalsWriteNothing) {
     }
     FilterSettings s{};
     ResetToDefaults(s);
-    DriverGlobals globals;
+    HostGlobals globals;
     RandomGenerator random;
     const FrameAccess frame = host.Frame();
     EXPECT_EQ(ProcessFrame(frame, nullptr, 0, s, globals, random), FrameOutcome::GlobalMissing);
@@ -97,8 +99,7 @@ TEST_F(Driver, KeepsTheFrameTimeAndReadsTheCameraAtIt) {
     FillFrame(8, 1);
     host.items[0].position[0] = 3.0;
     Process(2.5);
-    EXPECT_EQ(TheModule().driver.FrameEndTime, 2.5);
-    EXPECT_EQ(TheModule().CurrentFrame != nullptr, true);
+    EXPECT_EQ(TheModule().globals.FrameEndTime, 2.5);
     ASSERT_FALSE(host.vectorTimes.empty());
     EXPECT_EQ(host.vectorTimes[0], 2.5);
     // The three globals are looked up for every frame.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "pipeline/final/enhance_antialias.h"
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/selection.h"
 #include "support/final_pass_runner.h"
 
 namespace lumafex::testing {

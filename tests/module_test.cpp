@@ -12,7 +12,7 @@
 #include <dlfcn.h>
 #endif
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 #include "settings/filter_settings.h"
 #include "support/fake_host.h"
 #include "support/line_store.h"

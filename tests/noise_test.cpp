@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "pipeline/final/random_generator.h"
+#include "pipeline/frame/random_generator.h"
 #include "support/final_pass_runner.h"
 
 namespace lumafex::testing {

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/driver.h"
-#include "pipeline/final/random_generator.h"
-#include "pipeline/frame_parameters.h"
+#include "host/frame_adapter.h"
+#include "host/scene_items.h"
+#include "pipeline/filter_chain.h"
+#include "pipeline/frame/random_generator.h"
+#include "pipeline/frame/frame_parameters.h"
 #include "settings/filter_settings.h"
 #include "support/fake_host.h"
 
@@ -36,9 +38,10 @@ protected:
     }
     // One frame's channel reading, starting from the derived values.
     void Read(double time = 0.0) {
+        settings.Passes = 1;
         params = ComputeFrameParameters(settings);
         for (int i = 0; i < 3; ++i) params.CameraPosition[i] = camera[i];
-        ReadNullChannels(host.Items(), time, settings, params);
+        ApplyNullChannels(HostSceneObjects(&host.Items()), time, settings, params);
     }
     // A fresh scene for the next frame: only the camera stays.
     void ClearObjects() { host.items.resize(1); }
@@ -408,7 +411,7 @@ protected:
 
     FakeHost host;
     FilterSettings settings{};
-    DriverGlobals globals;
+    HostGlobals globals;
 };
 
 TEST_F(NullChannelsInTheDriver, StoredPassesLastsUntilTheNextFrame) {

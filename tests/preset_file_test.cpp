@@ -147,8 +147,6 @@ protected:
         model.settings = &settings;
         model.UseNulls = &useNulls;
         model.CustomColours = &colours;
-        model.lookup = nullptr;
-        model.driver = &driver;
         if (failAllocation) model.allocate = [](std::size_t) { return platform::MemoryBlock(); };
         controller.emplace(surface, model);
         controller->Start();
@@ -186,7 +184,6 @@ protected:
     FilterSettings settings{};
     int32_t useNulls = 0;
     CustomColourTable colours{};
-    DriverGlobals driver;
     MemorySurface surface;
     std::optional<DialogController> controller;
     bool failAllocation = false;

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "host/frame_adapter.h"
+#include "host/scene_items.h"
 #include "pipeline/preview_frame.h"
 #include "support/fake_host.h"
 #include "ui/preview_job.h"
@@ -104,7 +106,8 @@ TEST(PreviewFrame, JobReadsTheNullObjectsAtTheFramesTime) {
     ui::DialogModel model{};
     model.settings = &record;
     model.UseNulls = &useNulls;
-    model.lookup = host.Lookup();
+    const HostSceneObjects objects(&host.Items());
+    model.objects = &objects;
     ui::PreviewJob job = ui::MakePreviewJob(kept, record, model, RandomGenerator(99));
     EXPECT_EQ(job.settings.BlurFlag, 1);
     EXPECT_EQ(job.random.state(), 99u);

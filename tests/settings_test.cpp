@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/selection.h"
 #include "settings/filter_settings.h"
 #include "settings/settings_fields.h"
 

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "pipeline/final/selection.h"
-#include "pipeline/frame_parameters.h"
+#include "pipeline/frame/selection.h"
+#include "pipeline/frame/frame_parameters.h"
 #include "support/test_frame.h"
 
 namespace lumafex {

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "pipeline/final/selection.h"
-#include "pipeline/frame_parameters.h"
+#include "pipeline/frame/selection.h"
+#include "pipeline/frame/frame_parameters.h"
 #include "pipeline/passes/depth_of_field.h"
 #include "support/test_frame.h"
 

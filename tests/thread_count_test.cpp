@@ -1,6 +1,6 @@
 // The frame's bytes do not depend on how many threads share the work:
 // random frames, random settings, frame sizes that do not split evenly into
-// strips (heights 1 to 5 among them), every pass through the driver.
+// strips (heights 1 to 5 among them), every pass through the filter chain.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "pipeline/driver.h"
-#include "pipeline/thread_pool.h"
+#include "pipeline/filter_chain.h"
+#include "pipeline/frame/thread_pool.h"
 #include "support/test_frame.h"
 
 namespace lumafex {

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 #include "host/module.h"
 #include "host/servers.h"
-#include "pipeline/frame_parameters.h"
-#include "pipeline/frame_view.h"
+#include "pipeline/frame/frame_parameters.h"
+#include "pipeline/frame/frame_view.h"
 #include "pipeline/passes/blur.h"
 #include "pipeline/passes/dof_blur.h"
 #include "pipeline/passes/softer_blur.h"

@@ -1,8 +1,8 @@
 // The module descriptor the host reads when it loads the module file: the
 // only symbol the module exports.
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 #include "host/servers.h"
-#include "pipeline/thread_pool.h"
+#include "pipeline/frame/thread_pool.h"
 
 #if defined(_WIN32)
 #define LUMAFEX_EXPORT __declspec(dllexport)

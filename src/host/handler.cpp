@@ -8,6 +8,29 @@ namespace lumafex {
 
 namespace {
 
+// The host's scene-file block as the settings' line source and sink.
+class HostLineSource final : public LineSource {
+public:
+    explicit HostLineSource(const LoadState& state) : state_(state) {}
+    int32_t ReadLine(char* buffer, int32_t size) override {
+        return state_.readLine != nullptr ? state_.readLine(state_.context, buffer, size) : -1;
+    }
+
+private:
+    const LoadState& state_;
+};
+
+class HostLineSink final : public LineSink {
+public:
+    explicit HostLineSink(const SaveState& state) : state_(state) {}
+    void WriteLine(const char* text, int32_t length) override {
+        state_.writeLine(state_.context, text, length);
+    }
+
+private:
+    const SaveState& state_;
+};
+
 void* Create(const char** error) noexcept {
     FilterSettings* record = TheModule().record.CreateInstance();
     if (record == nullptr && error != nullptr) *error = kCreateOutOfMemory;
@@ -23,23 +46,28 @@ const char* Copy(void*, void*) noexcept { return nullptr; }
 
 const char* Load(void*, const LoadState* state) noexcept {
     FilterSettings* record = TheModule().record.Obtain();
-    if (record != nullptr && state != nullptr) LoadSceneLines(*record, *state);
+    if (record == nullptr || state == nullptr) return nullptr;
+    HostLineSource source(*state);
+    LoadSceneLines(*record, source);
     return nullptr;
 }
 
 const char* Save(void*, const SaveState* state) noexcept {
     FilterSettings* record = TheModule().record.Obtain();
-    if (record != nullptr && state != nullptr) SaveSceneLines(*record, *state);
+    if (record == nullptr || state == nullptr || state->writeLine == nullptr) return nullptr;
+    HostLineSink sink(*state);
+    SaveSceneLines(*record, sink);
     return nullptr;
 }
 
 void Process(void*, const FrameAccess* frame) noexcept {
     Module& module = TheModule();
-    module.CurrentFrame = frame;
     FilterSettings* record = module.record.Obtain();
     if (record == nullptr || frame == nullptr) return;
-    ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.driver, module.random,
-                 kDialogShowsPreview ? &module.lastFrame : nullptr);
+    // The outcome is for tests and hosts that call ProcessFrame themselves;
+    // the handler table's process slot returns nothing.
+    (void)ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.globals,
+                       module.random, ui::DialogShowsPreview() ? &module.lastFrame : nullptr);
 }
 
 uint32_t Flags(void*) noexcept { return host::kHandlerFlags; }

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 #include "host/module.h"
+#include "platform/messages.h"
 
 namespace lumafex {
 
@@ -15,6 +16,6 @@ namespace lumafex {
 int ActivateHandler(Module& module, int32_t version, GlobalLookup lookup, HandlerTable* table);
 
 // The error text create reports when the record cannot be obtained.
-inline constexpr const char* kCreateOutOfMemory = "Out Of Memory";
+inline constexpr const char* kCreateOutOfMemory = platform::kOutOfMemoryText;
 
 }  // namespace lumafex

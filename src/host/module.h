@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
+#include "host/frame_adapter.h"
 #include "host/shared_record.h"
-#include "pipeline/driver.h"
-#include "pipeline/final/random_generator.h"
+#include "pipeline/frame/random_generator.h"
 #include "pipeline/null_channels.h"
 #include "pipeline/preview_frame.h"
 
@@ -19,8 +19,7 @@ struct Module {
     void* instanceHandle = nullptr; // this module, for its dialog resources
     SharedRecord record;
     int32_t UseNulls = kUseNullsAtLoad;
-    const FrameAccess* CurrentFrame = nullptr;
-    DriverGlobals driver;
+    HostGlobals globals;     // fetched by every frame
     RandomGenerator random;  // state 1 at load, never reseeded
     PreviewFrame lastFrame;  // reduced copy of the latest frame, for the preview
 };

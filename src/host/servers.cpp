@@ -1,5 +1,6 @@
 #include "host/servers.h"
 
+#include "host/dialog_session.h"
 #include "host/handler.h"
 #include "host/module.h"
 #include "platform/module_handle.h"
@@ -17,7 +18,8 @@ extern "C" int InterfaceActivate(int32_t version, GlobalLookup, void*, void*) {
     Module& module = TheModule();
     // The dialog template and its menu are resources of this module file.
     module.instanceHandle = platform::FindModuleHandle();
-    if (!RunSettingsDialog(module)) return host::kActivateFailed;
+    const DialogSession session(module);
+    if (!ui::RunSettingsDialog(session.model())) return host::kActivateFailed;
     return host::kActivateOk;
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 
 namespace lumafex {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 
-#include "pipeline/frame_parameters.h"
+#include "pipeline/frame/frame_parameters.h"
 #include "settings/filter_settings.h"
 
 namespace lumafex {

@@ -4,22 +4,18 @@
 
 namespace lumafex {
 
-void ReadNullChannels(const ItemInfo& items, double time, FilterSettings& settings,
-                      FrameParameters& params) {
-    if (items.firstItem == nullptr || items.nextItem == nullptr || items.itemName == nullptr ||
-        items.itemVector == nullptr) {
-        return;
-    }
+void ApplyNullChannels(const SceneObjects& objects, double time, FilterSettings& frame,
+                       FrameParameters& params) {
     // Every frame starts measuring focal ranges from (0, 0, 1).
-    NullChannelTarget target{settings, params, {0.0, 0.0, 1.0}};
-    for (void* item = items.firstItem(host::kItemObject, nullptr); item != nullptr;
-         item = items.nextItem(item)) {
-        const char* name = items.itemName(item);
+    NullChannelTarget target{frame, params, {0.0, 0.0, 1.0}};
+    for (void* object = objects.FirstObject(); object != nullptr;
+         object = objects.NextObject(object)) {
+        const char* name = objects.Name(object);
         if (name == nullptr) continue;
         const NullChannel* channel = FindNullChannel(name);
         if (channel == nullptr) continue;
         double vector[3] = {0.0, 0.0, 0.0};
-        items.itemVector(item, host::kParamPosition, time, vector);
+        objects.Position(object, time, vector);
         channel->apply(vector, target);
     }
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "pipeline/driver.h"
+#include "pipeline/filter_chain.h"
 
 namespace lumafex {
 
@@ -120,23 +120,6 @@ bool KeepFrame(const FrameView& view, double time, int32_t fieldRendering, Previ
     }
     return Keep(planes, view.width, view.height, view.HasDepth(),
                 [&view](int32_t y) { return view.DepthRow(y); }, time, fieldRendering, kept);
-}
-
-bool KeepHostFrame(const FrameAccess& frame, int32_t fieldRendering, PreviewFrame& kept) {
-    kept = PreviewFrame{};
-    if (frame.getLine == nullptr || frame.width <= 0 || frame.height <= 0) return false;
-    const uint8_t* planes[5] = {
-        frame.getLine(host::kBufferRed, 0),   frame.getLine(host::kBufferGreen, 0),
-        frame.getLine(host::kBufferBlue, 0),  frame.getLine(host::kBufferAlpha, 0),
-        frame.getLine(host::kBufferShadow, 0)};
-    for (int i = 0; i < 4; ++i) {
-        if (planes[i] == nullptr) return false;
-    }
-    return Keep(planes, frame.width, frame.height, frame.getFloatLine != nullptr,
-                [&frame](int32_t y) -> const float* {
-                    return frame.getFloatLine(host::kBufferDepth, y);
-                },
-                frame.time, fieldRendering, kept);
 }
 
 bool HalveFrame(const PreviewFrame& from, PreviewFrame& to) {

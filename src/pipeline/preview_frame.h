@@ -9,10 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/host_interface.h"
-#include "pipeline/final/random_generator.h"
-#include "pipeline/frame_parameters.h"
-#include "pipeline/frame_view.h"
+#include "pipeline/frame/random_generator.h"
+#include "pipeline/frame/frame_parameters.h"
+#include "pipeline/frame/frame_view.h"
 #include "settings/filter_settings.h"
 
 namespace lumafex {
@@ -42,10 +41,6 @@ struct PreviewFrame {
 // (and leaves kept empty) when the view has no pixels to keep or the memory
 // cannot be had.
 bool KeepFrame(const FrameView& view, double time, int32_t fieldRendering, PreviewFrame& kept);
-
-// The same from a host's frame access (planes fetched at row 0, depth row by
-// row), as the driver reads a frame; fieldRendering as the scene renders.
-bool KeepHostFrame(const FrameAccess& frame, int32_t fieldRendering, PreviewFrame& kept);
 
 // A copy of from with every second pixel of every second row (width again a
 // multiple of 8), for a preview that must be cheaper still; it remembers

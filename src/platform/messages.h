@@ -6,6 +6,11 @@
 
 namespace lumafex::platform {
 
+// The one text every part of the module gives when memory cannot be had,
+// and the caption its message box carries.
+inline constexpr const char* kOutOfMemoryText = "Out Of Memory";
+inline constexpr const char* kOutOfMemoryCaption = "ERROR";
+
 using MessageSink = void (*)(void* context, const char* text, const char* caption);
 
 // Shows the message, or hands it to the installed sink.

@@ -2,8 +2,10 @@
 // "Key value" line per stored field, in record order.
 #pragma once
 
-#include "host/host_interface.h"
+#include <cstdint>
+
 #include "settings/filter_settings.h"
+#include "settings/line_io.h"
 
 namespace lumafex {
 
@@ -12,7 +14,7 @@ inline constexpr int32_t kSceneLineSize = 80;
 
 // Writes "Version 1" and the 37 stored fields, each as an 80-character
 // buffer.
-void SaveSceneLines(const FilterSettings& settings, const SaveState& state);
+void SaveSceneLines(const FilterSettings& settings, LineSink& sink);
 
 // Reads a block written by SaveSceneLines. Fields are taken by position,
 // whatever their keys say; a line without a number keeps its field, a number
@@ -20,6 +22,6 @@ void SaveSceneLines(const FilterSettings& settings, const SaveState& state);
 // at the end of the block, leaving the remaining fields as they were.
 // PosterizePercent is never touched; SofterExtraFlag follows the loaded
 // SofterBlurFlag (1 for its third state, 2, and 0 otherwise).
-void LoadSceneLines(FilterSettings& settings, const LoadState& state);
+void LoadSceneLines(FilterSettings& settings, LineSource& source);
 
 }  // namespace lumafex

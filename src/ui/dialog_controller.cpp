@@ -6,8 +6,11 @@
 #include <limits>
 
 #include "pipeline/null_channel_table.h"
+#include "pipeline/null_channels.h"
 #include "pipeline/null_truncate.h"
 #include "platform/heap.h"
+#include "platform/messages.h"
+#include "settings/decimal.h"
 #include "ui/control_tooltips.h"
 #include "ui/field_limits.h"
 #include "ui/preset_file.h"
@@ -23,31 +26,7 @@ CustomColourTable& TheCustomColours() {
     return colours;
 }
 
-int32_t TextToInt32(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-    int64_t magnitude = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude > kLimit) magnitude = kLimit;  // saturated; more digits keep it there
-    }
-    if (negative) return static_cast<int32_t>(-magnitude);  // -2^31 at the limit
-    return magnitude >= kLimit ? std::numeric_limits<int32_t>::max()
-                               : static_cast<int32_t>(magnitude);
-}
-
-DialogModel ModuleDialogModel(Module& module) {
-    DialogModel model{};
-    model.settings = module.record.Obtain();
-    model.UseNulls = &module.UseNulls;
-    model.CustomColours = &TheCustomColours();
-    model.lookup = module.lookup;
-    model.driver = &module.driver;
-    return model;
-}
+int32_t TextToInt32(const char* text) { return ParseSaturatedDecimal(text).value_or(0); }
 
 namespace {
 
@@ -312,29 +291,16 @@ void DialogController::Start() {
 }
 
 void DialogController::ShowNullChannels() {
-    if (model_.lookup == nullptr) return;
-    DriverGlobals& globals = *model_.driver;
-    globals.sceneInfo = static_cast<const SceneInfo*>(model_.lookup(host::kGlobalSceneInfo, 0));
-    if (globals.sceneInfo == nullptr) return;
-    globals.itemInfo = static_cast<const ItemInfo*>(model_.lookup(host::kGlobalItemInfo, 0));
-    if (globals.itemInfo == nullptr) return;
-    globals.objectInfo = model_.lookup(host::kGlobalObjectInfo, 0);
-    if (globals.objectInfo == nullptr) return;
-
-    const ItemInfo& items = *globals.itemInfo;
-    if (items.firstItem == nullptr || items.nextItem == nullptr || items.itemName == nullptr ||
-        items.itemVector == nullptr) {
-        return;
-    }
-    for (void* item = items.firstItem(host::kItemObject, nullptr); item != nullptr;
-         item = items.nextItem(item)) {
-        const char* name = items.itemName(item);
+    if (model_.objects == nullptr) return;
+    const SceneObjects& objects = *model_.objects;
+    for (void* object = objects.FirstObject(); object != nullptr;
+         object = objects.NextObject(object)) {
+        const char* name = objects.Name(object);
         if (name == nullptr) continue;
         const NullDisplay* display = FindNullDisplay(name);
         if (display == nullptr) continue;
         double vector[3] = {0.0, 0.0, 0.0};
-        items.itemVector(item, host::kParamPosition,
-                         display->atTimeZero ? 0.0 : globals.FrameEndTime, vector);
+        objects.Position(object, display->atTimeZero ? 0.0 : model_.FrameEndTime, vector);
         ShowNullValue(surface_, *display, vector[2]);
         if (display->edit != 0) nullDriven_.push_back(display->edit);
     }
@@ -445,7 +411,7 @@ void DialogController::ToggleUseNulls() {
 void DialogController::SavePresetAs() {
     platform::MemoryBlock block = model_.allocate(kPresetSize);
     if (!block || block.size() < kPresetSize) {
-        surface_.ShowMessage(kOutOfMemoryText, kOutOfMemoryCaption, true);
+        surface_.ShowMessage(platform::kOutOfMemoryText, platform::kOutOfMemoryCaption, true);
         return;
     }
     const std::optional<std::string> path = surface_.ChooseFile(FileChooserKind::Save);
@@ -461,7 +427,7 @@ void DialogController::SavePresetAs() {
 void DialogController::OpenPreset() {
     platform::MemoryBlock block = model_.allocate(kPresetSize);
     if (!block || block.size() < kPresetSize) {
-        surface_.ShowMessage(kOutOfMemoryText, kOutOfMemoryCaption, true);
+        surface_.ShowMessage(platform::kOutOfMemoryText, platform::kOutOfMemoryCaption, true);
         return;
     }
     const std::optional<std::string> path = surface_.ChooseFile(FileChooserKind::Open);

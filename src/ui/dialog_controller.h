@@ -12,13 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "host/host_interface.h"
-#include "host/module.h"
-#include "pipeline/driver.h"
-#include "platform/memory.h"
 #include "settings/filter_settings.h"
 #include "ui/control_ids.h"
 #include "ui/control_surface.h"
+#include "ui/dialog_model.h"
 #include "ui/preset_file.h"
 
 namespace lumafex::ui {
@@ -28,8 +25,6 @@ namespace lumafex::ui {
 CustomColourTable& TheCustomColours();
 
 // Messages the dialog shows.
-inline constexpr const char* kOutOfMemoryText = "Out Of Memory";
-inline constexpr const char* kOutOfMemoryCaption = "ERROR";
 inline constexpr const char* kReadErrorText = "Error reading file!";
 inline constexpr const char* kWriteErrorText = "Error writing file!";
 inline constexpr const char* kFileErrorCaption = "Error!";
@@ -51,21 +46,6 @@ inline constexpr std::size_t kTextReadLimit = 20;
 // an optional sign, then digits up to the first non-digit; no digits gives
 // 0. Values beyond the 32-bit range saturate at its ends.
 int32_t TextToInt32(const char* text);
-
-// What the dialog works on: the module-wide values it reads and changes.
-struct DialogModel {
-    FilterSettings* settings;            // the shared record, edited in place
-    int32_t* UseNulls;                   // 8 on, 0 off
-    CustomColourTable* CustomColours;
-    GlobalLookup lookup;                 // the host's, or null before activation
-    DriverGlobals* driver;               // kept globals and FrameEndTime
-    // Obtains the preset buffer; tests replace it to show the failure path.
-    platform::MemoryBlock (*allocate)(std::size_t bytes) = platform::MemoryBlock::Allocate;
-};
-
-// The loaded module's values, or a model without a record when it cannot be
-// obtained (the caller then does not open the dialog).
-DialogModel ModuleDialogModel(Module& module);
 
 enum class CommandResult {
     NotHandled,   // not a command of the dialog (check boxes, other menu items)

@@ -7,26 +7,24 @@
 
 #include <cstddef>
 
-namespace lumafex {
+#include "ui/dialog_model.h"
 
-struct Module;
-
-namespace ui {
+namespace lumafex::ui {
 
 // The library's file name, looked for in the module file's folder.
 inline constexpr const char* kDialogLibraryFile = "lumafex3-qt.so";
 
-// Its entries, plain C names. The module hands over its own values and their
-// size; a library built from other sources refuses a size it does not know.
+// Its entries, plain C names. The module hands over the dialog's model and
+// its size; a library built from other sources refuses a size it does not
+// know.
 inline constexpr const char* kRunDialogEntry = "lumafex_qt_run_dialog";
 inline constexpr const char* kShowMessageEntry = "lumafex_qt_show_message";
 
 // 1 when the dialog ran (whatever the user pressed), 0 when it could not open;
 // the reason has then been written to standard error.
-using RunDialogEntry = int (*)(Module* module, std::size_t moduleSize);
+using RunDialogEntry = int (*)(const DialogModel* model, std::size_t modelSize);
 // True when the toolkit showed the message (its application runs on this
 // thread), false to fall back to standard error.
 using ShowMessageEntry = bool (*)(const char* text, const char* caption);
 
-}  // namespace ui
-}  // namespace lumafex
+}  // namespace lumafex::ui

@@ -1,6 +1,6 @@
 #include "ui/preview_job.h"
 
-#include "pipeline/driver.h"
+#include "pipeline/filter_chain.h"
 
 namespace lumafex::ui {
 
@@ -11,13 +11,11 @@ PreviewJob MakePreviewJob(const PreviewFrame& kept, const FilterSettings& values
     job.random = random;
     // Without the host's items the camera stands at the origin and no null
     // object is read, as for a scene without them.
-    static const ItemInfo kNoItems{};
-    const ItemInfo* items = model.lookup != nullptr
-                                ? static_cast<const ItemInfo*>(model.lookup(host::kGlobalItemInfo, 0))
-                                : nullptr;
+    static const EmptyScene kNoItems;
+    const SceneObjects& objects = model.objects != nullptr ? *model.objects : kNoItems;
     const int32_t useNulls = model.UseNulls != nullptr ? *model.UseNulls : 0;
-    job.params = PrepareFrameParameters(items != nullptr ? *items : kNoItems, kept.time,
-                                        kept.fieldRendering, useNulls, job.settings);
+    job.params = PrepareFrameParameters(objects, kept.time, kept.fieldRendering, useNulls,
+                                        job.settings);
     return job;
 }
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "pipeline/final/random_generator.h"
-#include "pipeline/frame_parameters.h"
+#include "pipeline/frame/random_generator.h"
+#include "pipeline/frame/frame_parameters.h"
 #include "pipeline/preview_frame.h"
 #include "settings/filter_settings.h"
 #include "ui/dialog_controller.h"

@@ -1,21 +1,18 @@
-// The modal settings dialog, run by interface activation.
+// The modal settings dialog as each toolkit binding runs it: ui/win32 inside
+// the Windows module, ui/qt (a library the Linux module loads on demand),
+// ui/none where a build has no dialog. The module links exactly one.
 #pragma once
 
-#include "host/module.h"
+#include "ui/dialog_model.h"
 
-namespace lumafex {
+namespace lumafex::ui {
 
-// Whether this build's dialog previews frames: the Linux one does, from a
-// reduced copy of the latest frame the module kept; the Win32 one does not,
-// so the module keeps no copy there.
-#if defined(_WIN32)
-inline constexpr bool kDialogShowsPreview = false;
-#else
-inline constexpr bool kDialogShowsPreview = true;
-#endif
+// Whether this binding's dialog previews frames: the module then keeps a
+// reduced copy of the latest frame for it.
+bool DialogShowsPreview();
 
-// Runs the dialog owned by the module's host window over the shared record.
-// Returns false when this build cannot show it.
-bool RunSettingsDialog(Module& module);
+// Runs the dialog over the model, owned by its owner window. Returns false
+// when this build cannot show it.
+bool RunSettingsDialog(const DialogModel& model);
 
-}  // namespace lumafex
+}  // namespace lumafex::ui

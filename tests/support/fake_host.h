@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 
 namespace lumafex::testing {
 

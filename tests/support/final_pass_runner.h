@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "pipeline/final/final_pass.h"
-#include "pipeline/final/random_generator.h"
+#include "pipeline/frame/random_generator.h"
 #include "support/test_frame.h"
 
 namespace lumafex::testing {

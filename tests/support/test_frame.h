@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "pipeline/frame_view.h"
+#include "pipeline/frame/frame_view.h"
 
 namespace lumafex::testing {
 

@@ -18,7 +18,7 @@
 #include <functional>
 #include <vector>
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 #include "ui/control_ids.h"
 
 namespace {

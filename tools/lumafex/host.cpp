@@ -162,16 +162,16 @@ Host::~Host() {
 }
 
 void Host::Load(const std::vector<std::string>& lines) {
-    LineSource source{&lines};
+    StringLines source(lines);
     const LoadState state = LoadStateOver(source);
     table_.load(instance_, &state);
 }
 
 std::vector<std::string> Host::Save() {
-    std::vector<std::string> lines;
-    const SaveState state = SaveStateInto(lines);
+    StringLines sink;
+    const SaveState state = SaveStateInto(sink);
     table_.save(instance_, &state);
-    return lines;
+    return std::move(sink.lines);
 }
 
 int Host::RunSettingsDialog(const LoadedModule& module) {

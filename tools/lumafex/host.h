@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 #include "images.h"
 #include "module_loader.h"
 #include "scene.h"

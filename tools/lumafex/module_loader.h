@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "host/host_interface.h"
+#include "abi/host_interface.h"
 
 namespace lumafex::tool {
 

@@ -18,15 +18,15 @@ namespace lumafex::tool {
 FilterSettings SettingsFromLines(const std::vector<std::string>& lines) {
     FilterSettings s{};
     ResetToDefaults(s);
-    LineSource source{&lines};
-    LoadSceneLines(s, LoadStateOver(source));
+    StringLines source(lines);
+    LoadSceneLines(s, source);
     return s;
 }
 
 std::vector<std::string> LinesFromSettings(const FilterSettings& settings) {
-    std::vector<std::string> lines;
-    SaveSceneLines(settings, SaveStateInto(lines));
-    return lines;
+    StringLines sink;
+    SaveSceneLines(settings, sink);
+    return std::move(sink.lines);
 }
 
 std::vector<std::pair<std::string, int32_t>> ParseEdits(const std::vector<std::string>& edits) {

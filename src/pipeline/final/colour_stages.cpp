@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "pipeline/final/byte_math.h"
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/byte_math.h"
+#include "pipeline/frame/selection.h"
 
 namespace lumafex {
 

@@ -18,9 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pipeline/final/byte_math.h"
-#include "pipeline/final/selection.h"
-#include "pipeline/strips.h"
+#include "pipeline/frame/byte_math.h"
+#include "pipeline/frame/selection.h"
+#include "pipeline/frame/strips.h"
 #include "platform/memory.h"
 
 namespace lumafex {

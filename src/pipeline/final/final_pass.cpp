@@ -7,8 +7,8 @@
 #include "pipeline/final/enhance_antialias.h"
 #include "pipeline/final/key_stages.h"
 #include "pipeline/final/noise.h"
-#include "pipeline/final/random_generator.h"
-#include "pipeline/strips.h"
+#include "pipeline/frame/random_generator.h"
+#include "pipeline/frame/strips.h"
 #include "platform/memory.h"
 
 namespace lumafex {

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/selection.h"
 
 namespace lumafex {
 

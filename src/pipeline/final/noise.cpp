@@ -1,8 +1,8 @@
 #include "pipeline/final/noise.h"
 
-#include "pipeline/final/byte_math.h"
-#include "pipeline/final/random_generator.h"
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/byte_math.h"
+#include "pipeline/frame/random_generator.h"
+#include "pipeline/frame/selection.h"
 
 namespace lumafex {
 

@@ -9,7 +9,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "pipeline/final/byte_math.h"
+#include "pipeline/frame/byte_math.h"
 #include "platform/memory.h"
 
 namespace lumafex {

@@ -22,11 +22,11 @@
 #include <atomic>
 #include <cstring>
 
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/footprint.h"
-#include "pipeline/strips.h"
-#include "pipeline/thread_pool.h"
+#include "pipeline/frame/strips.h"
+#include "pipeline/frame/thread_pool.h"
 
 namespace lumafex {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "pipeline/frame_parameters.h"
-#include "pipeline/frame_view.h"
+#include "pipeline/frame/frame_parameters.h"
+#include "pipeline/frame/frame_view.h"
 #include "platform/memory.h"
 
 namespace lumafex {

@@ -13,11 +13,11 @@
 
 #include <atomic>
 
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/depth_of_field.h"
 #include "pipeline/passes/footprint.h"
-#include "pipeline/strips.h"
+#include "pipeline/frame/strips.h"
 
 namespace lumafex {
 

@@ -18,12 +18,12 @@
 // only into its own rows, so every receiver still sums in that order.
 #include "pipeline/passes/softer_blur.h"
 
-#include "pipeline/final/byte_math.h"
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/byte_math.h"
+#include "pipeline/frame/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/footprint.h"
 #include "pipeline/passes/softer_weights.h"
-#include "pipeline/strips.h"
+#include "pipeline/frame/strips.h"
 
 namespace lumafex {
 

@@ -12,12 +12,12 @@
 
 #include <atomic>
 
-#include "pipeline/final/byte_math.h"
-#include "pipeline/final/selection.h"
+#include "pipeline/frame/byte_math.h"
+#include "pipeline/frame/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/depth_of_field.h"
 #include "pipeline/passes/footprint.h"
-#include "pipeline/strips.h"
+#include "pipeline/frame/strips.h"
 #include "pipeline/passes/softer_weights.h"
 
 namespace lumafex {

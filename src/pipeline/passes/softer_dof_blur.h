@@ -2,8 +2,8 @@
 // distance-weighted single-precision sums.
 #pragma once
 
-#include "pipeline/frame_parameters.h"
-#include "pipeline/frame_view.h"
+#include "pipeline/frame/frame_parameters.h"
+#include "pipeline/frame/frame_view.h"
 #include "settings/filter_settings.h"
 
 namespace lumafex {

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "pipeline/final/random_generator.h"
+#include "pipeline/frame/random_generator.h"
 #include "pipeline/preview_frame.h"
 #include "ui/qt/preview_worker.h"
 

@@ -18,7 +18,6 @@
 #include "ui/qt/display_check.h"
 #include "ui/qt/preview_pane.h"
 #include "ui/qt/qt_surface.h"
-#include "host/module.h"
 #include "ui/dialog_library.h"
 
 namespace lumafex {
@@ -65,31 +64,22 @@ bool EnsureApplication() {
     return true;
 }
 
-// The frame the preview shows: the one the host hands over for it, else a
-// copy of the latest frame the module processed (none before the first).
-std::shared_ptr<const PreviewFrame> PreviewSource(const Module& module) {
+// A copy of the frame the preview shows (empty before the first frame).
+std::shared_ptr<const PreviewFrame> PreviewSource(const ui::DialogModel& model) {
     auto kept = std::make_shared<PreviewFrame>();
-    const auto* offered = module.lookup != nullptr
-                              ? static_cast<const FrameAccess*>(module.lookup(host::kGlobalPreviewFrame, 0))
-                              : nullptr;
-    if (offered != nullptr) {
-        const auto* scene = static_cast<const SceneInfo*>(module.lookup(host::kGlobalSceneInfo, 0));
-        const int32_t fields = scene != nullptr ? (scene->renderOptions & host::kRenderFields) : 0;
-        if (KeepHostFrame(*offered, fields, *kept)) return kept;
-    }
+    if (model.previewFrame == nullptr) return kept;
     try {
-        *kept = module.lastFrame;
+        *kept = *model.previewFrame;
     } catch (const std::bad_alloc&) {
         *kept = PreviewFrame{};
     }
     return kept;
 }
 
-bool RunDialog(Module& module) {
+bool RunDialog(const ui::DialogModel& model) {
     if (!EnsureApplication()) return false;
-    const ui::DialogModel model = ui::ModuleDialogModel(module);
-    if (model.settings == nullptr) {
-        platform::ShowMessage(ui::kOutOfMemoryText, ui::kOutOfMemoryCaption);
+    if (model.settings == nullptr || model.random == nullptr) {
+        platform::ShowMessage(platform::kOutOfMemoryText, platform::kOutOfMemoryCaption);
         return false;
     }
     // The host window is not a Qt widget: the dialog is application-modal.
@@ -97,7 +87,7 @@ bool RunDialog(Module& module) {
     ui::DialogController controller(dialog, model);
     dialog.Attach(&controller);
     controller.Start();
-    ui::PreviewPane preview(controller, PreviewSource(module), module.random, &dialog);
+    ui::PreviewPane preview(controller, PreviewSource(model), *model.random, &dialog);
     dialog.PreviewSlot()->addWidget(&preview);
     dialog.SetChangeListener([&preview] { preview.Schedule(); });
     preview.Schedule();
@@ -111,13 +101,13 @@ bool RunDialog(Module& module) {
 
 // The entries the module looks up by name (see ui/dialog_library.h).
 extern "C" __attribute__((visibility("default"))) int lumafex_qt_run_dialog(
-    lumafex::Module* module, std::size_t moduleSize) {
+    const lumafex::ui::DialogModel* model, std::size_t modelSize) {
     (void)lumafex::kPresenterInstalled;
-    if (module == nullptr || moduleSize != sizeof(lumafex::Module)) {
+    if (model == nullptr || modelSize != sizeof(lumafex::ui::DialogModel)) {
         std::fprintf(stderr, "lumafex: the settings dialog library does not match the module\n");
         return 0;
     }
-    return lumafex::RunDialog(*module) ? 1 : 0;
+    return lumafex::RunDialog(*model) ? 1 : 0;
 }
 
 extern "C" __attribute__((visibility("default"))) bool lumafex_qt_show_message(const char* text,

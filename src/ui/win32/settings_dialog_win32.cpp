@@ -90,15 +90,17 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 }  // namespace
 
-bool RunSettingsDialog(Module& module) {
+bool ui::DialogShowsPreview() { return false; }
+
+bool ui::RunSettingsDialog(const ui::DialogModel& model) {
     RunningDialog running;
-    running.model = ui::ModuleDialogModel(module);
+    running.model = model;
     if (running.model.settings == nullptr) {
-        platform::ShowMessage(ui::kOutOfMemoryText, ui::kOutOfMemoryCaption);
+        platform::ShowMessage(platform::kOutOfMemoryText, platform::kOutOfMemoryCaption);
         return false;
     }
-    const INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(module.instanceHandle),
-                                           "DIALOGBOXMAIN", static_cast<HWND>(module.hostWindow),
+    const INT_PTR result = DialogBoxParamA(static_cast<HINSTANCE>(model.resourceModule),
+                                           "DIALOGBOXMAIN", static_cast<HWND>(model.ownerWindow),
                                            SettingsDialogProc, reinterpret_cast<LPARAM>(&running));
     if (running.invalidBrush != nullptr) DeleteObject(running.invalidBrush);
     // -1: the template could not be found or the dialog not created.

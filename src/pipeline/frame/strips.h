@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "pipeline/thread_pool.h"
+#include "pipeline/frame/thread_pool.h"
 
 namespace lumafex {
 

@@ -1,4 +1,4 @@
-#include "pipeline/frame_parameters.h"
+#include "pipeline/frame/frame_parameters.h"
 
 #include <algorithm>
 
@@ -20,7 +20,7 @@ float PosterizeStepFor(int32_t posterizePercent) {
     return static_cast<float>(step);
 }
 
-FrameParameters ComputeFrameParameters(FilterSettings& settings) {
+FrameParameters ComputeFrameParameters(const FilterSettings& settings) {
     FrameParameters p;
     p.RedScale = Scaled(settings.RedPercent, 0.01);
     p.GreenScale = Scaled(settings.GreenPercent, 0.01);
@@ -41,15 +41,12 @@ FrameParameters ComputeFrameParameters(FilterSettings& settings) {
     p.FocalNear = static_cast<float>(settings.DOFBlurFocalPoint);
     p.FocalFar = static_cast<float>(settings.DOFBlurFocalPoint);
 
-    // A stored Passes never reaches the passes: only a null channel of this
-    // frame can raise it again.
-    settings.Passes = 1;
-
     p.AntialiasThreshold =
         static_cast<float>(200.0 - static_cast<double>(settings.AntialiasVariance));
+    // Divided by the one pass every frame starts with: a stored Passes never
+    // reaches the passes, only a null channel of this frame raises it.
     p.AntialiasAmount = static_cast<float>(static_cast<double>(settings.AntialiasPercent) *
-                                           static_cast<double>(kAntialiasUnit) /
-                                           static_cast<double>(settings.Passes));
+                                           static_cast<double>(kAntialiasUnit) / 1.0);
     p.EnhanceAmount = Scaled(settings.SharpenPercent, 0.01);
     p.PosterizeStep = PosterizeStepFor(settings.PosterizePercent);
     p.ChromaNoise = 0;

@@ -3,16 +3,10 @@
 
 #include <cstdint>
 
+#include "settings/filter_include.h"
 #include "settings/filter_settings.h"
 
 namespace lumafex {
-
-// Selection modes of FilterInclude.
-inline constexpr int32_t kIncludeObjects = 0;
-inline constexpr int32_t kIncludeBackground = 1;
-inline constexpr int32_t kIncludeShadows = 2;
-inline constexpr int32_t kIncludeFullFrame = 3;
-inline constexpr int32_t kIncludeColorRange = 4;
 
 // True when the pixel with these current bytes may be changed under the
 // settings' FilterInclude mode. A mode outside 0..4 selects nothing.

@@ -47,9 +47,9 @@ struct FrameParameters {
 // The antialias strength constant 1/457, taken in single precision.
 inline constexpr float kAntialiasUnit = 1.0f / 457.0f;
 
-// Derives the frame's working values from the record. Sets Passes in the
-// record to 1 before the antialias strength is formed from it.
-FrameParameters ComputeFrameParameters(FilterSettings& settings);
+// Derives the frame's working values from the settings, as every frame
+// starts: with one enhance/antialias pass, whatever Passes holds.
+FrameParameters ComputeFrameParameters(const FilterSettings& settings);
 
 // The posterize step for a PosterizePercent: half of it (toward zero),
 // limited to at most 200 and at least 0.

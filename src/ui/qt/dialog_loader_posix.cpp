@@ -11,7 +11,7 @@
 #include "ui/dialog_library.h"
 #include "ui/settings_dialog.h"
 
-namespace lumafex {
+namespace lumafex::ui {
 
 namespace {
 
@@ -26,10 +26,10 @@ std::string OwnFolder() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-ui::RunDialogEntry LoadDialogLibrary() {
-    static ui::RunDialogEntry run = nullptr;
+RunDialogEntry LoadDialogLibrary() {
+    static RunDialogEntry run = nullptr;
     if (run != nullptr) return run;
-    const std::string path = OwnFolder() + ui::kDialogLibraryFile;
+    const std::string path = OwnFolder() + kDialogLibraryFile;
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (library == nullptr) {
         const char* reason = dlerror();
@@ -37,8 +37,8 @@ ui::RunDialogEntry LoadDialogLibrary() {
                      reason != nullptr ? reason : path.c_str());
         return nullptr;
     }
-    run = reinterpret_cast<ui::RunDialogEntry>(dlsym(library, ui::kRunDialogEntry));
-    const auto show = reinterpret_cast<ui::ShowMessageEntry>(dlsym(library, ui::kShowMessageEntry));
+    run = reinterpret_cast<RunDialogEntry>(dlsym(library, kRunDialogEntry));
+    const auto show = reinterpret_cast<ShowMessageEntry>(dlsym(library, kShowMessageEntry));
     if (run == nullptr || show == nullptr) {
         std::fprintf(stderr, "lumafex: %s is not this module's settings dialog library\n",
                      path.c_str());
@@ -53,9 +53,11 @@ ui::RunDialogEntry LoadDialogLibrary() {
 
 }  // namespace
 
-bool RunSettingsDialog(Module& module) {
-    const ui::RunDialogEntry run = LoadDialogLibrary();
-    return run != nullptr && run(&module, sizeof(Module)) != 0;
+bool DialogShowsPreview() { return true; }
+
+bool RunSettingsDialog(const DialogModel& model) {
+    const RunDialogEntry run = LoadDialogLibrary();
+    return run != nullptr && run(&model, sizeof(DialogModel)) != 0;
 }
 
-}  // namespace lumafex
+}  // namespace lumafex::ui

@@ -1,4 +1,4 @@
-#include "pipeline/thread_pool.h"
+#include "pipeline/frame/thread_pool.h"
 
 #include <atomic>
 #include <condition_variable>
