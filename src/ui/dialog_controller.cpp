@@ -9,6 +9,7 @@
 #include "pipeline/null_truncate.h"
 #include "platform/heap.h"
 #include "ui/control_tooltips.h"
+#include "ui/dialog_fields.h"
 #include "ui/field_limits.h"
 #include "ui/preset_file.h"
 
@@ -71,53 +72,6 @@ uint8_t ColourByte(int32_t value) {
 constexpr ControlId kFilterIncludeRadios[5] = {kObjectsOnlyRadio, kBackgroundOnlyRadio,
                                                kShadowsOnlyRadio, kFullFrameRadio,
                                                kColourRangeRadio};
-
-// Each check box and the record field it shows.
-struct CheckField {
-    ControlId check;
-    int32_t FilterSettings::*field;
-};
-constexpr CheckField kCheckFields[] = {
-    {kEnhanceCheck, &FilterSettings::SharpenFlag},
-    {kAntialiasCheck, &FilterSettings::SmoothFlag},
-    {kBlurCheck, &FilterSettings::BlurFlag},
-    {kSofterCheck, &FilterSettings::SofterBlurFlag},
-    {kDOFBlurCheck, &FilterSettings::DOFBlurFlag},
-    {kKeyPrepCheck, &FilterSettings::KeyPrepFlag},
-    {kFlipFrameCheck, &FilterSettings::FlipFrameFlag},
-    {kBlackCheck, &FilterSettings::BlackFlag},
-    {kWhiteCheck, &FilterSettings::WhiteFlag},
-    {kBlackAndWhiteCheck, &FilterSettings::GreyFlag},
-    {kNoiseCheck, &FilterSettings::NoiseFlag},
-    {kNtscLimitCheck, &FilterSettings::NegativeFlag},
-    {kNegativeCheck, &FilterSettings::NegativeImageFlag},
-    {kPosterizeCheck, &FilterSettings::CartoonFlag},
-    {kNegativeAlphaCheck, &FilterSettings::ReverseAlphaFlag},
-    {kRangeAlphaCheck, &FilterSettings::RangeAlphaFlag},
-};
-
-// Each edit box and the record field it shows, in the order start fills them.
-struct NumberField {
-    ControlId edit;
-    int32_t FilterSettings::*field;
-};
-constexpr NumberField kNumberFields[] = {
-    {kPassesEdit, &FilterSettings::Passes},
-    {kRedPercentEdit, &FilterSettings::RedPercent},
-    {kGreenPercentEdit, &FilterSettings::GreenPercent},
-    {kBluePercentEdit, &FilterSettings::BluePercent},
-    {kBrightPercentEdit, &FilterSettings::BrightPercent},
-    {kEnhancePercentEdit, &FilterSettings::SharpenPercent},
-    {kAntialiasThresholdEdit, &FilterSettings::AntialiasVariance},
-    {kAntialiasPercentEdit, &FilterSettings::AntialiasPercent},
-    {kPosterizePercentEdit, &FilterSettings::PosterizePercent},
-    {kBlurPercentEdit, &FilterSettings::BlurPercent},
-    {kDOFBlurPercentEdit, &FilterSettings::DOFBlurPercent},
-    {kFocalPointEdit, &FilterSettings::DOFBlurFocalPoint},
-    {kGammaPercentEdit, &FilterSettings::GammaPercent},
-    {kContrastPercentEdit, &FilterSettings::ContrastPercent},
-    {kNoisePercentEdit, &FilterSettings::NoisePercent},
-};
 
 void WriteInteger(ControlSurface& surface, ControlId id, int32_t value) {
     char text[16];
@@ -277,7 +231,10 @@ void DialogController::SelectFilterInclude(int32_t value) {
 
 void DialogController::Start() {
     const FilterSettings& s = *model_.settings;
-    for (const NumberField& n : kNumberFields) WriteNumber(n.edit, s.*n.field);
+    for (const DialogField& row : kDialogFields) {
+        if (row.control == FieldControl::NumberBox) WriteNumber(row.id, s.*row.member);
+    }
+    WriteNumber(kPassesEdit, s.Passes);
     surface_.SetVisible(kPassesEdit, false);
     surface_.SetVisible(kPassesLabel, false);
     surface_.SetMenuChecked(kMenuUseNulls, *model_.UseNulls != 0);
@@ -286,9 +243,15 @@ void DialogController::Start() {
     surface_.SetRadioChecked(kFlipVertRadio, s.FlipFrameFlag != 1);
     surface_.SetRadioChecked(kKeyPrepBlackRadio, s.KeyPrepFlag == 1);
     surface_.SetRadioChecked(kKeyPrepWhiteRadio, s.KeyPrepFlag != 1);
-    for (const CheckField& c : kCheckFields) {
-        surface_.SetCheckState(c.check, BoxState(c.check, s.*c.field));
+    for (const DialogField& row : kDialogFields) {
+        if (row.control == FieldControl::CheckBox) {
+            surface_.SetCheckState(row.id, BoxState(row.id, s.*row.member));
+        }
     }
+    // The three-state boxes show their field's value as it is when they can.
+    surface_.SetCheckState(kSofterCheck, BoxState(kSofterCheck, s.SofterBlurFlag));
+    surface_.SetCheckState(kFlipFrameCheck, BoxState(kFlipFrameCheck, s.FlipFrameFlag));
+    surface_.SetCheckState(kKeyPrepCheck, BoxState(kKeyPrepCheck, s.KeyPrepFlag));
 
     CustomColourTable& colours = *model_.CustomColours;
     if (colours[0] == 0) {
@@ -341,7 +304,7 @@ void DialogController::ShowNullChannels() {
 }
 
 std::string DialogController::CheckNumber(ControlId id) {
-    const FieldLimits* limits = FindFieldLimits(id);
+    const DialogField* limits = FindFieldLimits(id);
     // The hidden passes box and boxes a null object drives are not the
     // user's to correct; OK stores them by the reading rule alone.
     if (limits == nullptr) return {};
@@ -360,8 +323,9 @@ std::string DialogController::CheckNumber(ControlId id) {
 
 std::string DialogController::CheckAllFields() {
     std::string first;
-    for (const FieldLimits* row = FieldLimitsBegin(); row != FieldLimitsEnd(); ++row) {
-        const std::string problem = CheckNumber(row->edit);
+    for (const DialogField& row : kDialogFields) {
+        if (!HasLimits(row)) continue;
+        const std::string problem = CheckNumber(row.id);
         if (first.empty()) first = problem;
     }
     return first;
@@ -376,43 +340,20 @@ FilterSettings DialogController::CurrentValues() const {
 void DialogController::WriteBack() { ReadControls(*model_.settings); }
 
 void DialogController::ReadControls(FilterSettings& s) const {
+    for (const DialogField& row : kDialogFields) {
+        if (row.control == FieldControl::NumberBox) s.*row.member = ReadNumber(row.id);
+        if (row.control == FieldControl::CheckBox) s.*row.member = IsChecked(row.id) ? 1 : 0;
+    }
     const int32_t passes = ReadNumber(kPassesEdit);
     s.Passes = passes > kMaxPasses ? kMaxPasses : passes;
-    s.RedPercent = ReadNumber(kRedPercentEdit);
-    s.GreenPercent = ReadNumber(kGreenPercentEdit);
-    s.BluePercent = ReadNumber(kBluePercentEdit);
-    s.BrightPercent = ReadNumber(kBrightPercentEdit);
-    s.BlurPercent = ReadNumber(kBlurPercentEdit);
-    s.DOFBlurPercent = ReadNumber(kDOFBlurPercentEdit);
-    s.DOFBlurFocalPoint = ReadNumber(kFocalPointEdit);
-    s.ContrastPercent = ReadNumber(kContrastPercentEdit);
-    s.NoisePercent = ReadNumber(kNoisePercentEdit);
-    s.GammaPercent = ReadNumber(kGammaPercentEdit);
     s.FilterInclude = SelectedFilterInclude();
-    s.SharpenFlag = IsChecked(kEnhanceCheck) ? 1 : 0;
-    s.SharpenPercent = ReadNumber(kEnhancePercentEdit);
-    s.SmoothFlag = IsChecked(kAntialiasCheck) ? 1 : 0;
-    s.AntialiasVariance = ReadNumber(kAntialiasThresholdEdit);
-    s.AntialiasPercent = ReadNumber(kAntialiasPercentEdit);
-    s.BlurFlag = IsChecked(kBlurCheck) ? 1 : 0;
     // The third state of "S&ofter" skips the softer blur over the frame;
     // any other state clears that, as loading a scene does.
     const int softer = surface_.GetCheckState(kSofterCheck);
     s.SofterBlurFlag = softer == kIndeterminate ? 2 : (softer != kUnchecked ? 1 : 0);
     s.SofterExtraFlag = softer == kIndeterminate ? 1 : 0;
-    s.DOFBlurFlag = IsChecked(kDOFBlurCheck) ? 1 : 0;
     s.FlipFrameFlag = FlipFromControls();
     s.KeyPrepFlag = KeyPrepFromControls();
-    s.BlackFlag = IsChecked(kBlackCheck) ? 1 : 0;
-    s.WhiteFlag = IsChecked(kWhiteCheck) ? 1 : 0;
-    s.GreyFlag = IsChecked(kBlackAndWhiteCheck) ? 1 : 0;
-    s.NoiseFlag = IsChecked(kNoiseCheck) ? 1 : 0;
-    s.NegativeFlag = IsChecked(kNtscLimitCheck) ? 1 : 0;
-    s.NegativeImageFlag = IsChecked(kNegativeCheck) ? 1 : 0;
-    s.PosterizePercent = ReadNumber(kPosterizePercentEdit);
-    s.CartoonFlag = IsChecked(kPosterizeCheck) ? 1 : 0;
-    s.ReverseAlphaFlag = IsChecked(kNegativeAlphaCheck) ? 1 : 0;
-    s.RangeAlphaFlag = IsChecked(kRangeAlphaCheck) ? 1 : 0;
 }
 
 void DialogController::ChooseColourRange() {

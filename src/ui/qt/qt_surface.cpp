@@ -53,7 +53,7 @@ QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
         Register(id, e);
         // Typing takes digits only, and a leading minus sign where the field
         // takes negative values; the range is checked as the text changes.
-        if (const FieldLimits* limits = FindFieldLimits(id)) {
+        if (const DialogField* limits = FindFieldLimits(id)) {
             const QString pattern = limits->min < 0 ? QStringLiteral("\\s*-?[0-9]{0,10}\\s*")
                                                     : QStringLiteral("\\s*[0-9]{0,10}\\s*");
             e->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), e));
