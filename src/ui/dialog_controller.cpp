@@ -122,28 +122,55 @@ struct NullDisplay {
     DisplayRule rule;
 };
 
+constexpr bool SameName(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+// A channel's display, its controls found by the rows that name the channel
+// as their driving null object: the number box with its label, and the
+// check box. Flip and "Filters Should Affect" set their radios by their own
+// rules.
+consteval NullDisplay Display(const char* channel, bool atTimeZero = false,
+                              DisplayRule rule = DisplayRule::Value) {
+    NullDisplay display{channel, atTimeZero, 0, 0, 0, rule};
+    if (rule == DisplayRule::Flip || rule == DisplayRule::FiltersShouldAffect) return display;
+    for (const DialogField& row : kDialogFields) {
+        if (row.id == 0 || row.nullObject == nullptr || !SameName(row.nullObject, channel)) continue;
+        if (HasLimits(row)) {
+            display.edit = row.id;
+            display.label = row.label;
+        } else {
+            display.check = row.id;  // a check box, two- or three-state
+        }
+    }
+    if (display.check == 0 && display.edit == 0) throw "no control shows the channel";
+    return display;
+}
+
+// The channels the dialog shows; the red, green and blue gains are read as
+// they stand at time 0.
 constexpr NullDisplay kNullDisplays[] = {
-    {"3Red%", true, 0, kRedPercentEdit, kRedPercentLabel, DisplayRule::Value},
-    {"3Green%", true, 0, kGreenPercentEdit, kGreenPercentLabel, DisplayRule::Value},
-    {"3Blue%", true, 0, kBluePercentEdit, kBluePercentLabel, DisplayRule::Value},
-    {"3Bright%", false, 0, kBrightPercentEdit, kBrightPercentLabel, DisplayRule::Value},
-    {"3Gamma%", false, 0, kGammaPercentEdit, kGammaPercentLabel, DisplayRule::Value},
-    {"3Contrast%", false, 0, kContrastPercentEdit, kContrastPercentLabel, DisplayRule::Value},
-    {"3Blur%", false, kBlurCheck, kBlurPercentEdit, 0, DisplayRule::Value},
-    {"3Softer", false, kSofterCheck, 0, 0, DisplayRule::SwitchAtOne},
-    {"3DOFBlur%", false, kDOFBlurCheck, kDOFBlurPercentEdit, 0, DisplayRule::Value},
-    {"3FocalPoint", false, 0, kFocalPointEdit, kFocalPointLabel, DisplayRule::Value},
-    {"3Enhance%", false, kEnhanceCheck, kEnhancePercentEdit, 0, DisplayRule::Value},
-    {"3Antialias%", false, 0, kAntialiasPercentEdit, 0, DisplayRule::Value},
-    {"3AntialiasT", false, kAntialiasCheck, kAntialiasThresholdEdit, kAntialiasThresholdLabel,
-     DisplayRule::Value},
-    {"3Noise%", false, kNoiseCheck, kNoisePercentEdit, 0, DisplayRule::Value},
-    {"3Posterize%", false, kPosterizeCheck, kPosterizePercentEdit, 0, DisplayRule::Value},
-    {"3NTSCLimit", false, kNtscLimitCheck, 0, 0, DisplayRule::Value},
-    {"3BlackandWhite", false, kBlackAndWhiteCheck, 0, 0, DisplayRule::Value},
-    {"3Negative", false, kNegativeCheck, 0, 0, DisplayRule::Value},
-    {"3FlipFrame", false, 0, 0, 0, DisplayRule::Flip},
-    {"3FiltersShouldAffect", false, 0, 0, 0, DisplayRule::FiltersShouldAffect},
+    Display("3Red%", true),
+    Display("3Green%", true),
+    Display("3Blue%", true),
+    Display("3Bright%"),
+    Display("3Gamma%"),
+    Display("3Contrast%"),
+    Display("3Blur%"),
+    Display("3Softer", false, DisplayRule::SwitchAtOne),
+    Display("3DOFBlur%"),
+    Display("3FocalPoint"),
+    Display("3Enhance%"),
+    Display("3Antialias%"),
+    Display("3AntialiasT"),
+    Display("3Noise%"),
+    Display("3Posterize%"),
+    Display("3NTSCLimit"),
+    Display("3BlackandWhite"),
+    Display("3Negative"),
+    Display("3FlipFrame", false, DisplayRule::Flip),
+    Display("3FiltersShouldAffect", false, DisplayRule::FiltersShouldAffect),
 };
 
 void ShowNullValue(ControlSurface& s, const NullDisplay& display, double v) {
