@@ -52,7 +52,12 @@ while IFS= read -r file; do
   from=$(layer_of "${file#src/}")
   allowed=" $(below "$from") "
   while IFS=: read -r line include; do
-    target=$(layer_of "$include")
+    # A path relative to the including file's folder, where one is there.
+    resolved=$include
+    if [[ -e "$(dirname "$file")/$include" ]]; then
+      resolved=$(realpath -m --relative-to=src "$(dirname "$file")/$include")
+    fi
+    target=$(layer_of "$resolved")
     if [[ "$allowed" != *" $target "* ]]; then
       echo "$file:$line: a $from file includes \"$include\" ($target)"
       bad=1

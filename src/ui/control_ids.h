@@ -1,82 +1,85 @@
 // Identifiers of the settings dialog's controls and menu items, as the
-// dialog template "DIALOGBOXMAIN" and its menu number them. The controller
-// addresses every control through these numbers, so each toolkit binding
-// maps them to its own widgets.
+// dialog template "DIALOGBOXMAIN" and its menu number them: typed names for
+// the numbers of ui/control_numbers.h, which the template includes too. The
+// controller addresses every control through these numbers, so each toolkit
+// binding maps them to its own widgets.
 #pragma once
+
+#include "ui/control_numbers.h"
 
 namespace lumafex::ui {
 
 using ControlId = int;
 
-// Buttons.
+// Buttons: the standard OK and Cancel numbers.
 inline constexpr ControlId kOkButton = 1;
 inline constexpr ControlId kCancelButton = 2;
 
 // "Color Filters": edit boxes and their labels.
-inline constexpr ControlId kRedPercentEdit = 1000;
-inline constexpr ControlId kRedPercentLabel = 1069;
-inline constexpr ControlId kGreenPercentEdit = 1001;
-inline constexpr ControlId kGreenPercentLabel = 1071;
-inline constexpr ControlId kBluePercentEdit = 1004;
-inline constexpr ControlId kBluePercentLabel = 1070;
-inline constexpr ControlId kBrightPercentEdit = 1006;
-inline constexpr ControlId kBrightPercentLabel = 1072;
-inline constexpr ControlId kGammaPercentEdit = 1026;
-inline constexpr ControlId kGammaPercentLabel = 1073;
-inline constexpr ControlId kContrastPercentEdit = 1027;
-inline constexpr ControlId kContrastPercentLabel = 1074;
+inline constexpr ControlId kRedPercentEdit = LFX_RED_PERCENT_EDIT;
+inline constexpr ControlId kRedPercentLabel = LFX_RED_PERCENT_LABEL;
+inline constexpr ControlId kGreenPercentEdit = LFX_GREEN_PERCENT_EDIT;
+inline constexpr ControlId kGreenPercentLabel = LFX_GREEN_PERCENT_LABEL;
+inline constexpr ControlId kBluePercentEdit = LFX_BLUE_PERCENT_EDIT;
+inline constexpr ControlId kBluePercentLabel = LFX_BLUE_PERCENT_LABEL;
+inline constexpr ControlId kBrightPercentEdit = LFX_BRIGHT_PERCENT_EDIT;
+inline constexpr ControlId kBrightPercentLabel = LFX_BRIGHT_PERCENT_LABEL;
+inline constexpr ControlId kGammaPercentEdit = LFX_GAMMA_PERCENT_EDIT;
+inline constexpr ControlId kGammaPercentLabel = LFX_GAMMA_PERCENT_LABEL;
+inline constexpr ControlId kContrastPercentEdit = LFX_CONTRAST_PERCENT_EDIT;
+inline constexpr ControlId kContrastPercentLabel = LFX_CONTRAST_PERCENT_LABEL;
 
 // "Digital Filters".
-inline constexpr ControlId kBlurCheck = 1019;
-inline constexpr ControlId kBlurPercentEdit = 1021;
-inline constexpr ControlId kSofterCheck = 1067;  // three-state
-inline constexpr ControlId kDOFBlurCheck = 1028;
-inline constexpr ControlId kDOFBlurPercentEdit = 1029;
-inline constexpr ControlId kFocalPointEdit = 1030;  // "F"
-inline constexpr ControlId kFocalPointLabel = 1075;
-inline constexpr ControlId kEnhanceCheck = 1018;
-inline constexpr ControlId kEnhancePercentEdit = 1007;
-inline constexpr ControlId kAntialiasCheck = 1017;
-inline constexpr ControlId kAntialiasPercentEdit = 1005;
-inline constexpr ControlId kAntialiasThresholdEdit = 1020;  // "T"
-inline constexpr ControlId kAntialiasThresholdLabel = 1076;
-inline constexpr ControlId kNoiseCheck = 1033;
-inline constexpr ControlId kNoisePercentEdit = 1034;
-inline constexpr ControlId kPosterizeCheck = 1064;
-inline constexpr ControlId kPosterizePercentEdit = 1032;
-inline constexpr ControlId kNtscLimitCheck = 1012;
-inline constexpr ControlId kBlackAndWhiteCheck = 1015;
-inline constexpr ControlId kNegativeCheck = 1022;
-inline constexpr ControlId kFlipFrameCheck = 1016;  // three-state
-inline constexpr ControlId kFlipHorzRadio = 1024;
-inline constexpr ControlId kFlipVertRadio = 1025;
+inline constexpr ControlId kBlurCheck = LFX_BLUR_CHECK;
+inline constexpr ControlId kBlurPercentEdit = LFX_BLUR_PERCENT_EDIT;
+inline constexpr ControlId kSofterCheck = LFX_SOFTER_CHECK;  // three-state
+inline constexpr ControlId kDOFBlurCheck = LFX_DOF_BLUR_CHECK;
+inline constexpr ControlId kDOFBlurPercentEdit = LFX_DOF_BLUR_PERCENT_EDIT;
+inline constexpr ControlId kFocalPointEdit = LFX_FOCAL_POINT_EDIT;  // "F"
+inline constexpr ControlId kFocalPointLabel = LFX_FOCAL_POINT_LABEL;
+inline constexpr ControlId kEnhanceCheck = LFX_ENHANCE_CHECK;
+inline constexpr ControlId kEnhancePercentEdit = LFX_ENHANCE_PERCENT_EDIT;
+inline constexpr ControlId kAntialiasCheck = LFX_ANTIALIAS_CHECK;
+inline constexpr ControlId kAntialiasPercentEdit = LFX_ANTIALIAS_PERCENT_EDIT;
+inline constexpr ControlId kAntialiasThresholdEdit = LFX_ANTIALIAS_THRESHOLD_EDIT;  // "T"
+inline constexpr ControlId kAntialiasThresholdLabel = LFX_ANTIALIAS_THRESHOLD_LABEL;
+inline constexpr ControlId kNoiseCheck = LFX_NOISE_CHECK;
+inline constexpr ControlId kNoisePercentEdit = LFX_NOISE_PERCENT_EDIT;
+inline constexpr ControlId kPosterizeCheck = LFX_POSTERIZE_CHECK;
+inline constexpr ControlId kPosterizePercentEdit = LFX_POSTERIZE_PERCENT_EDIT;
+inline constexpr ControlId kNtscLimitCheck = LFX_NTSC_LIMIT_CHECK;
+inline constexpr ControlId kBlackAndWhiteCheck = LFX_BLACK_AND_WHITE_CHECK;
+inline constexpr ControlId kNegativeCheck = LFX_NEGATIVE_CHECK;
+inline constexpr ControlId kFlipFrameCheck = LFX_FLIP_FRAME_CHECK;  // three-state
+inline constexpr ControlId kFlipHorzRadio = LFX_FLIP_HORZ_RADIO;
+inline constexpr ControlId kFlipVertRadio = LFX_FLIP_VERT_RADIO;
 // "Antialias Passes ": present but never shown.
-inline constexpr ControlId kPassesEdit = 1031;
-inline constexpr ControlId kPassesLabel = 1077;
+inline constexpr ControlId kPassesEdit = LFX_PASSES_EDIT;
+inline constexpr ControlId kPassesLabel = LFX_PASSES_LABEL;
 
 // "Key Filters".
-inline constexpr ControlId kBlackCheck = 1014;
-inline constexpr ControlId kWhiteCheck = 1013;
-inline constexpr ControlId kNegativeAlphaCheck = 1011;
-inline constexpr ControlId kRangeAlphaCheck = 1061;
-inline constexpr ControlId kKeyPrepCheck = 1023;  // three-state
-inline constexpr ControlId kKeyPrepBlackRadio = 1059;  // "B"
-inline constexpr ControlId kKeyPrepWhiteRadio = 1060;  // "W"
+inline constexpr ControlId kBlackCheck = LFX_BLACK_CHECK;
+inline constexpr ControlId kWhiteCheck = LFX_WHITE_CHECK;
+inline constexpr ControlId kNegativeAlphaCheck = LFX_NEGATIVE_ALPHA_CHECK;
+inline constexpr ControlId kRangeAlphaCheck = LFX_RANGE_ALPHA_CHECK;
+inline constexpr ControlId kKeyPrepCheck = LFX_KEY_PREP_CHECK;  // three-state
+inline constexpr ControlId kKeyPrepBlackRadio = LFX_KEY_PREP_BLACK_RADIO;  // "B"
+inline constexpr ControlId kKeyPrepWhiteRadio = LFX_KEY_PREP_WHITE_RADIO;  // "W"
 
 // "Filters Should Affect".
-inline constexpr ControlId kFullFrameRadio = 1010;
-inline constexpr ControlId kBackgroundOnlyRadio = 1009;
-inline constexpr ControlId kObjectsOnlyRadio = 1008;
-inline constexpr ControlId kShadowsOnlyRadio = 1063;
-inline constexpr ControlId kColourRangeRadio = 1056;  // "High/Low Color Ra&nge"
+inline constexpr ControlId kFullFrameRadio = LFX_FULL_FRAME_RADIO;
+inline constexpr ControlId kBackgroundOnlyRadio = LFX_BACKGROUND_ONLY_RADIO;
+inline constexpr ControlId kObjectsOnlyRadio = LFX_OBJECTS_ONLY_RADIO;
+inline constexpr ControlId kShadowsOnlyRadio = LFX_SHADOWS_ONLY_RADIO;
+inline constexpr ControlId kColourRangeRadio = LFX_COLOUR_RANGE_RADIO;  // "High/Low Color Ra&nge"
 
 // Menu items of "&File", and the "About" popup's item, which shows the
 // name, version and licence.
-inline constexpr ControlId kMenuOpen = 40001;
-inline constexpr ControlId kMenuSaveAs = 40002;
-inline constexpr ControlId kMenuUseNulls = 40025;
-inline constexpr ControlId kMenuOk = 40004;
-inline constexpr ControlId kMenuCancel = 40005;
-inline constexpr ControlId kMenuAbout = 40010;
+inline constexpr ControlId kMenuOpen = LFX_MENU_OPEN;
+inline constexpr ControlId kMenuSaveAs = LFX_MENU_SAVE_AS;
+inline constexpr ControlId kMenuUseNulls = LFX_MENU_USE_NULLS;
+inline constexpr ControlId kMenuOk = LFX_MENU_OK;
+inline constexpr ControlId kMenuCancel = LFX_MENU_CANCEL;
+inline constexpr ControlId kMenuAbout = LFX_MENU_ABOUT;
 
 }  // namespace lumafex::ui

@@ -1,7 +1,7 @@
 // What each control of the settings dialog says about itself when the
 // pointer rests on it: what it does, its unit and range, and which null
 // object drives it under "Use Nulls". Number boxes and their labels take
-// theirs from the field limits, so a range is written in one place.
+// theirs from the dialog field rows, so a range is written in one place.
 #pragma once
 
 #include <string>

@@ -12,6 +12,7 @@
 #include "platform/messages.h"
 #include "settings/decimal.h"
 #include "ui/control_tooltips.h"
+#include "ui/dialog_fields.h"
 #include "ui/field_limits.h"
 #include "ui/preset_file.h"
 
@@ -50,53 +51,6 @@ uint8_t ColourByte(int32_t value) {
 constexpr ControlId kFilterIncludeRadios[5] = {kObjectsOnlyRadio, kBackgroundOnlyRadio,
                                                kShadowsOnlyRadio, kFullFrameRadio,
                                                kColourRangeRadio};
-
-// Each check box and the record field it shows.
-struct CheckField {
-    ControlId check;
-    int32_t FilterSettings::*field;
-};
-constexpr CheckField kCheckFields[] = {
-    {kEnhanceCheck, &FilterSettings::SharpenFlag},
-    {kAntialiasCheck, &FilterSettings::SmoothFlag},
-    {kBlurCheck, &FilterSettings::BlurFlag},
-    {kSofterCheck, &FilterSettings::SofterBlurFlag},
-    {kDOFBlurCheck, &FilterSettings::DOFBlurFlag},
-    {kKeyPrepCheck, &FilterSettings::KeyPrepFlag},
-    {kFlipFrameCheck, &FilterSettings::FlipFrameFlag},
-    {kBlackCheck, &FilterSettings::BlackFlag},
-    {kWhiteCheck, &FilterSettings::WhiteFlag},
-    {kBlackAndWhiteCheck, &FilterSettings::GreyFlag},
-    {kNoiseCheck, &FilterSettings::NoiseFlag},
-    {kNtscLimitCheck, &FilterSettings::NegativeFlag},
-    {kNegativeCheck, &FilterSettings::NegativeImageFlag},
-    {kPosterizeCheck, &FilterSettings::CartoonFlag},
-    {kNegativeAlphaCheck, &FilterSettings::ReverseAlphaFlag},
-    {kRangeAlphaCheck, &FilterSettings::RangeAlphaFlag},
-};
-
-// Each edit box and the record field it shows, in the order start fills them.
-struct NumberField {
-    ControlId edit;
-    int32_t FilterSettings::*field;
-};
-constexpr NumberField kNumberFields[] = {
-    {kPassesEdit, &FilterSettings::Passes},
-    {kRedPercentEdit, &FilterSettings::RedPercent},
-    {kGreenPercentEdit, &FilterSettings::GreenPercent},
-    {kBluePercentEdit, &FilterSettings::BluePercent},
-    {kBrightPercentEdit, &FilterSettings::BrightPercent},
-    {kEnhancePercentEdit, &FilterSettings::SharpenPercent},
-    {kAntialiasThresholdEdit, &FilterSettings::AntialiasVariance},
-    {kAntialiasPercentEdit, &FilterSettings::AntialiasPercent},
-    {kPosterizePercentEdit, &FilterSettings::PosterizePercent},
-    {kBlurPercentEdit, &FilterSettings::BlurPercent},
-    {kDOFBlurPercentEdit, &FilterSettings::DOFBlurPercent},
-    {kFocalPointEdit, &FilterSettings::DOFBlurFocalPoint},
-    {kGammaPercentEdit, &FilterSettings::GammaPercent},
-    {kContrastPercentEdit, &FilterSettings::ContrastPercent},
-    {kNoisePercentEdit, &FilterSettings::NoisePercent},
-};
 
 void WriteInteger(ControlSurface& surface, ControlId id, int32_t value) {
     char text[16];
@@ -147,28 +101,55 @@ struct NullDisplay {
     DisplayRule rule;
 };
 
+constexpr bool SameName(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+// A channel's display, its controls found by the rows that name the channel
+// as their driving null object: the number box with its label, and the
+// check box. Flip and "Filters Should Affect" set their radios by their own
+// rules.
+consteval NullDisplay Display(const char* channel, bool atTimeZero = false,
+                              DisplayRule rule = DisplayRule::Value) {
+    NullDisplay display{channel, atTimeZero, 0, 0, 0, rule};
+    if (rule == DisplayRule::Flip || rule == DisplayRule::FiltersShouldAffect) return display;
+    for (const DialogField& row : kDialogFields) {
+        if (row.id == 0 || row.nullObject == nullptr || !SameName(row.nullObject, channel)) continue;
+        if (HasLimits(row)) {
+            display.edit = row.id;
+            display.label = row.label;
+        } else {
+            display.check = row.id;  // a check box, two- or three-state
+        }
+    }
+    if (display.check == 0 && display.edit == 0) throw "no control shows the channel";
+    return display;
+}
+
+// The channels the dialog shows; the red, green and blue gains are read as
+// they stand at time 0.
 constexpr NullDisplay kNullDisplays[] = {
-    {"3Red%", true, 0, kRedPercentEdit, kRedPercentLabel, DisplayRule::Value},
-    {"3Green%", true, 0, kGreenPercentEdit, kGreenPercentLabel, DisplayRule::Value},
-    {"3Blue%", true, 0, kBluePercentEdit, kBluePercentLabel, DisplayRule::Value},
-    {"3Bright%", false, 0, kBrightPercentEdit, kBrightPercentLabel, DisplayRule::Value},
-    {"3Gamma%", false, 0, kGammaPercentEdit, kGammaPercentLabel, DisplayRule::Value},
-    {"3Contrast%", false, 0, kContrastPercentEdit, kContrastPercentLabel, DisplayRule::Value},
-    {"3Blur%", false, kBlurCheck, kBlurPercentEdit, 0, DisplayRule::Value},
-    {"3Softer", false, kSofterCheck, 0, 0, DisplayRule::SwitchAtOne},
-    {"3DOFBlur%", false, kDOFBlurCheck, kDOFBlurPercentEdit, 0, DisplayRule::Value},
-    {"3FocalPoint", false, 0, kFocalPointEdit, kFocalPointLabel, DisplayRule::Value},
-    {"3Enhance%", false, kEnhanceCheck, kEnhancePercentEdit, 0, DisplayRule::Value},
-    {"3Antialias%", false, 0, kAntialiasPercentEdit, 0, DisplayRule::Value},
-    {"3AntialiasT", false, kAntialiasCheck, kAntialiasThresholdEdit, kAntialiasThresholdLabel,
-     DisplayRule::Value},
-    {"3Noise%", false, kNoiseCheck, kNoisePercentEdit, 0, DisplayRule::Value},
-    {"3Posterize%", false, kPosterizeCheck, kPosterizePercentEdit, 0, DisplayRule::Value},
-    {"3NTSCLimit", false, kNtscLimitCheck, 0, 0, DisplayRule::Value},
-    {"3BlackandWhite", false, kBlackAndWhiteCheck, 0, 0, DisplayRule::Value},
-    {"3Negative", false, kNegativeCheck, 0, 0, DisplayRule::Value},
-    {"3FlipFrame", false, 0, 0, 0, DisplayRule::Flip},
-    {"3FiltersShouldAffect", false, 0, 0, 0, DisplayRule::FiltersShouldAffect},
+    Display("3Red%", true),
+    Display("3Green%", true),
+    Display("3Blue%", true),
+    Display("3Bright%"),
+    Display("3Gamma%"),
+    Display("3Contrast%"),
+    Display("3Blur%"),
+    Display("3Softer", false, DisplayRule::SwitchAtOne),
+    Display("3DOFBlur%"),
+    Display("3FocalPoint"),
+    Display("3Enhance%"),
+    Display("3Antialias%"),
+    Display("3AntialiasT"),
+    Display("3Noise%"),
+    Display("3Posterize%"),
+    Display("3NTSCLimit"),
+    Display("3BlackandWhite"),
+    Display("3Negative"),
+    Display("3FlipFrame", false, DisplayRule::Flip),
+    Display("3FiltersShouldAffect", false, DisplayRule::FiltersShouldAffect),
 };
 
 void ShowNullValue(ControlSurface& s, const NullDisplay& display, double v) {
@@ -256,7 +237,10 @@ void DialogController::SelectFilterInclude(int32_t value) {
 
 void DialogController::Start() {
     const FilterSettings& s = *model_.settings;
-    for (const NumberField& n : kNumberFields) WriteNumber(n.edit, s.*n.field);
+    for (const DialogField& row : kDialogFields) {
+        if (row.control == FieldControl::NumberBox) WriteNumber(row.id, s.*row.member);
+    }
+    WriteNumber(kPassesEdit, s.Passes);
     surface_.SetVisible(kPassesEdit, false);
     surface_.SetVisible(kPassesLabel, false);
     surface_.SetMenuChecked(kMenuUseNulls, *model_.UseNulls != 0);
@@ -265,9 +249,15 @@ void DialogController::Start() {
     surface_.SetRadioChecked(kFlipVertRadio, s.FlipFrameFlag != 1);
     surface_.SetRadioChecked(kKeyPrepBlackRadio, s.KeyPrepFlag == 1);
     surface_.SetRadioChecked(kKeyPrepWhiteRadio, s.KeyPrepFlag != 1);
-    for (const CheckField& c : kCheckFields) {
-        surface_.SetCheckState(c.check, BoxState(c.check, s.*c.field));
+    for (const DialogField& row : kDialogFields) {
+        if (row.control == FieldControl::CheckBox) {
+            surface_.SetCheckState(row.id, BoxState(row.id, s.*row.member));
+        }
     }
+    // The three-state boxes show their field's value as it is when they can.
+    surface_.SetCheckState(kSofterCheck, BoxState(kSofterCheck, s.SofterBlurFlag));
+    surface_.SetCheckState(kFlipFrameCheck, BoxState(kFlipFrameCheck, s.FlipFrameFlag));
+    surface_.SetCheckState(kKeyPrepCheck, BoxState(kKeyPrepCheck, s.KeyPrepFlag));
 
     CustomColourTable& colours = *model_.CustomColours;
     if (colours[0] == 0) {
@@ -307,7 +297,7 @@ void DialogController::ShowNullChannels() {
 }
 
 std::string DialogController::CheckNumber(ControlId id) {
-    const FieldLimits* limits = FindFieldLimits(id);
+    const DialogField* limits = FindFieldLimits(id);
     // The hidden passes box and boxes a null object drives are not the
     // user's to correct; OK stores them by the reading rule alone.
     if (limits == nullptr) return {};
@@ -326,8 +316,9 @@ std::string DialogController::CheckNumber(ControlId id) {
 
 std::string DialogController::CheckAllFields() {
     std::string first;
-    for (const FieldLimits* row = FieldLimitsBegin(); row != FieldLimitsEnd(); ++row) {
-        const std::string problem = CheckNumber(row->edit);
+    for (const DialogField& row : kDialogFields) {
+        if (!HasLimits(row)) continue;
+        const std::string problem = CheckNumber(row.id);
         if (first.empty()) first = problem;
     }
     return first;
@@ -342,43 +333,20 @@ FilterSettings DialogController::CurrentValues() const {
 void DialogController::WriteBack() { ReadControls(*model_.settings); }
 
 void DialogController::ReadControls(FilterSettings& s) const {
+    for (const DialogField& row : kDialogFields) {
+        if (row.control == FieldControl::NumberBox) s.*row.member = ReadNumber(row.id);
+        if (row.control == FieldControl::CheckBox) s.*row.member = IsChecked(row.id) ? 1 : 0;
+    }
     const int32_t passes = ReadNumber(kPassesEdit);
     s.Passes = passes > kMaxPasses ? kMaxPasses : passes;
-    s.RedPercent = ReadNumber(kRedPercentEdit);
-    s.GreenPercent = ReadNumber(kGreenPercentEdit);
-    s.BluePercent = ReadNumber(kBluePercentEdit);
-    s.BrightPercent = ReadNumber(kBrightPercentEdit);
-    s.BlurPercent = ReadNumber(kBlurPercentEdit);
-    s.DOFBlurPercent = ReadNumber(kDOFBlurPercentEdit);
-    s.DOFBlurFocalPoint = ReadNumber(kFocalPointEdit);
-    s.ContrastPercent = ReadNumber(kContrastPercentEdit);
-    s.NoisePercent = ReadNumber(kNoisePercentEdit);
-    s.GammaPercent = ReadNumber(kGammaPercentEdit);
     s.FilterInclude = SelectedFilterInclude();
-    s.SharpenFlag = IsChecked(kEnhanceCheck) ? 1 : 0;
-    s.SharpenPercent = ReadNumber(kEnhancePercentEdit);
-    s.SmoothFlag = IsChecked(kAntialiasCheck) ? 1 : 0;
-    s.AntialiasVariance = ReadNumber(kAntialiasThresholdEdit);
-    s.AntialiasPercent = ReadNumber(kAntialiasPercentEdit);
-    s.BlurFlag = IsChecked(kBlurCheck) ? 1 : 0;
     // The third state of "S&ofter" skips the softer blur over the frame;
     // any other state clears that, as loading a scene does.
     const int softer = surface_.GetCheckState(kSofterCheck);
     s.SofterBlurFlag = softer == kIndeterminate ? 2 : (softer != kUnchecked ? 1 : 0);
     s.SofterExtraFlag = softer == kIndeterminate ? 1 : 0;
-    s.DOFBlurFlag = IsChecked(kDOFBlurCheck) ? 1 : 0;
     s.FlipFrameFlag = FlipFromControls();
     s.KeyPrepFlag = KeyPrepFromControls();
-    s.BlackFlag = IsChecked(kBlackCheck) ? 1 : 0;
-    s.WhiteFlag = IsChecked(kWhiteCheck) ? 1 : 0;
-    s.GreyFlag = IsChecked(kBlackAndWhiteCheck) ? 1 : 0;
-    s.NoiseFlag = IsChecked(kNoiseCheck) ? 1 : 0;
-    s.NegativeFlag = IsChecked(kNtscLimitCheck) ? 1 : 0;
-    s.NegativeImageFlag = IsChecked(kNegativeCheck) ? 1 : 0;
-    s.PosterizePercent = ReadNumber(kPosterizePercentEdit);
-    s.CartoonFlag = IsChecked(kPosterizeCheck) ? 1 : 0;
-    s.ReverseAlphaFlag = IsChecked(kNegativeAlphaCheck) ? 1 : 0;
-    s.RangeAlphaFlag = IsChecked(kRangeAlphaCheck) ? 1 : 0;
 }
 
 void DialogController::ChooseColourRange() {

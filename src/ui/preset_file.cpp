@@ -9,52 +9,16 @@
 
 namespace lumafex::ui {
 
-const std::array<PresetTextSlot, 15> kPresetTextSlots = {{
-    {0, kPassesEdit},
-    {5, kBrightPercentEdit},
-    {10, kRedPercentEdit},
-    {15, kGreenPercentEdit},
-    {20, kBluePercentEdit},
-    {25, kGammaPercentEdit},
-    {30, kContrastPercentEdit},
-    {35, kNoisePercentEdit},
-    {40, kEnhancePercentEdit},
-    {45, kAntialiasThresholdEdit},
-    {50, kAntialiasPercentEdit},
-    {55, kPosterizePercentEdit},
-    // 60..64 unused
-    {65, kBlurPercentEdit},
-    {70, kDOFBlurPercentEdit},
-    {75, kFocalPointEdit},
-}};
-
-const std::array<PresetColourSlot, 6> kPresetColourSlots = {{
-    {152, &FilterSettings::r1},
-    {157, &FilterSettings::g1},
-    {162, &FilterSettings::b1},
-    {167, &FilterSettings::r2},
-    {172, &FilterSettings::g2},
-    {177, &FilterSettings::b2},
-}};
-
-const std::array<PresetSwitchSlot, 14> kPresetSwitchSlots = {{
-    {84, kEnhanceCheck},
-    {88, kAntialiasCheck},
-    {92, kBlurCheck},
-    {96, kSofterCheck},
-    {100, kDOFBlurCheck},
-    // 104 flip and 108 key prep have slots of their own
-    {112, kBlackCheck},
-    {116, kWhiteCheck},
-    {120, kBlackAndWhiteCheck},
-    {124, kNoiseCheck},
-    {128, kNtscLimitCheck},
-    // 132..135 unused
-    {136, kNegativeCheck},
-    {140, kPosterizeCheck},
-    {144, kNegativeAlphaCheck},
-    {148, kRangeAlphaCheck},
-}};
+// Every slot lies inside the image, text slots with room for their zero.
+static_assert([] {
+    for (const DialogField& row : kDialogFields) {
+        const std::size_t size = row.slot == PresetSlot::Text || row.slot == PresetSlot::Record
+                                     ? kPresetTextSize
+                                     : 4;
+        if (row.slot != PresetSlot::None && row.offset + size > kPresetSize) return false;
+    }
+    return true;
+}());
 
 void PutPresetText(PresetBytes bytes, std::size_t offset, const char* text) {
     uint8_t* slot = bytes.data() + offset;

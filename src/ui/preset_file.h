@@ -2,7 +2,8 @@
 // Numbers shown in edit boxes are stored as their text (at most 4 characters
 // and a zero in 5 bytes), the switches as little-endian signed 32-bit
 // integers, and the colour range as text made from the record. Bytes no slot
-// uses are written as zero and ignored when read.
+// uses are written as zero and ignored when read. Each slot's place is given
+// by its field's row in ui/dialog_fields.h.
 #pragma once
 
 #include <array>
@@ -12,6 +13,7 @@
 
 #include "settings/filter_settings.h"
 #include "ui/control_ids.h"
+#include "ui/dialog_fields.h"
 
 namespace lumafex::ui {
 
@@ -38,13 +40,57 @@ struct PresetSwitchSlot {
     ControlId check;
 };
 
+namespace preset_layout {
+
+constexpr std::size_t CountSlots(PresetSlot kind) {
+    std::size_t n = 0;
+    for (const DialogField& row : kDialogFields) n += row.slot == kind ? 1 : 0;
+    return n;
+}
+
+// The slots of one kind in file order, each made from its row.
+template <typename Slot, PresetSlot kind, typename Make>
+consteval std::array<Slot, CountSlots(kind)> Collect(Make make) {
+    std::array<Slot, CountSlots(kind)> sorted{};
+    std::size_t n = 0;
+    for (const DialogField& row : kDialogFields) {
+        if (row.slot != kind) continue;
+        // Insertion by offset.
+        std::size_t i = n++;
+        for (; i > 0 && sorted[i - 1].offset > row.offset; --i) sorted[i] = sorted[i - 1];
+        sorted[i] = make(row);
+    }
+    return sorted;
+}
+
+consteval std::size_t OffsetOf(int32_t FilterSettings::*member) {
+    const DialogField& row = DialogFieldOf(member);
+    if (row.slot != PresetSlot::ByHand) throw "the field is kept by its slot kind";
+    return row.offset;
+}
+
+}  // namespace preset_layout
+
 // The slots in file order.
-extern const std::array<PresetTextSlot, 15> kPresetTextSlots;
-extern const std::array<PresetColourSlot, 6> kPresetColourSlots;
-extern const std::array<PresetSwitchSlot, 14> kPresetSwitchSlots;
-inline constexpr std::size_t kPresetFilterIncludeOffset = 80;  // 0..4 as FilterInclude
-inline constexpr std::size_t kPresetFlipOffset = 104;          // 0 off, 1 Horz, 2 Vert
-inline constexpr std::size_t kPresetKeyPrepOffset = 108;       // 0 off, 1 B, 2 W
+inline constexpr auto kPresetTextSlots =
+    preset_layout::Collect<PresetTextSlot, PresetSlot::Text>([](const DialogField& row) {
+        return PresetTextSlot{row.offset, row.id};
+    });
+inline constexpr auto kPresetColourSlots =
+    preset_layout::Collect<PresetColourSlot, PresetSlot::Record>([](const DialogField& row) {
+        return PresetColourSlot{row.offset, row.member};
+    });
+inline constexpr auto kPresetSwitchSlots =
+    preset_layout::Collect<PresetSwitchSlot, PresetSlot::Switch>([](const DialogField& row) {
+        return PresetSwitchSlot{row.offset, row.id};
+    });
+// 32-bit values the controller reads from radios.
+inline constexpr std::size_t kPresetFilterIncludeOffset =
+    preset_layout::OffsetOf(&FilterSettings::FilterInclude);  // 0..4 as FilterInclude
+inline constexpr std::size_t kPresetFlipOffset =
+    preset_layout::OffsetOf(&FilterSettings::FlipFrameFlag);  // 0 off, 1 Horz, 2 Vert
+inline constexpr std::size_t kPresetKeyPrepOffset =
+    preset_layout::OffsetOf(&FilterSettings::KeyPrepFlag);  // 0 off, 1 B, 2 W
 
 // A text slot holds the first 4 characters of text and a zero.
 void PutPresetText(PresetBytes bytes, std::size_t offset, const char* text);

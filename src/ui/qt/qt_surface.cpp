@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "ui/dialog_controller.h"
+#include "ui/dialog_fields.h"
 #include "ui/field_limits.h"
 
 namespace lumafex::ui {
@@ -46,139 +47,165 @@ QString ObjectName(ControlId id) { return QStringLiteral("id%1").arg(id); }
 QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Lumafex"));
     setModal(true);
+    // The widgets are made in tab order: the groups, the buttons, the menu.
+    QGroupBox* colour = BuildColourFilters();
+    QGroupBox* digital = BuildDigitalFilters();
+    QGroupBox* keys = BuildKeyFilters();
+    QGroupBox* affect = BuildFiltersShouldAffect();
+    QBoxLayout* buttons = BuildButtons();
+    QMenuBar* menuBar = BuildMenu();
+    LayOut(colour, digital, keys, affect, buttons, menuBar);
+}
 
-    auto edit = [this](ControlId id) {
-        auto* e = new QLineEdit(this);
-        e->setMaximumWidth(70);
-        Register(id, e);
-        // Typing takes digits only, and a leading minus sign where the field
-        // takes negative values; the range is checked as the text changes.
-        if (const FieldLimits* limits = FindFieldLimits(id)) {
-            const QString pattern = limits->min < 0 ? QStringLiteral("\\s*-?[0-9]{0,10}\\s*")
-                                                    : QStringLiteral("\\s*[0-9]{0,10}\\s*");
-            e->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), e));
+QLineEdit* QtSettingsDialog::MakeEdit(ControlId id) {
+    auto* e = new QLineEdit(this);
+    e->setMaximumWidth(70);
+    Register(id, e);
+    // Typing takes digits only, and a leading minus sign where the field
+    // takes negative values; the range is checked as the text changes.
+    if (const DialogField* limits = FindFieldLimits(id)) {
+        const QString pattern = limits->min < 0 ? QStringLiteral("\\s*-?[0-9]{0,10}\\s*")
+                                                : QStringLiteral("\\s*[0-9]{0,10}\\s*");
+        e->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), e));
+    }
+    connect(e, &QLineEdit::textChanged, this, [this, id] {
+        if (controller_ != nullptr) controller_->CheckNumber(id);
+        Changed();
+    });
+    return e;
+}
+
+QLabel* QtSettingsDialog::MakeLabel(const DialogField& row, QWidget* buddy) {
+    auto* l = new QLabel(QString::fromUtf8(row.caption), this);
+    l->setBuddy(buddy);
+    Register(row.label, l);
+    return l;
+}
+
+QCheckBox* QtSettingsDialog::MakeCheck(const DialogField& row, bool threeState) {
+    auto* c = new QCheckBox(QString::fromUtf8(row.caption), this);
+    c->setTristate(threeState);
+    const ControlId id = row.id;
+    Register(id, c);
+    connect(c, &QCheckBox::stateChanged, this, [this] { Changed(); });
+    connect(c, &QCheckBox::clicked, this, [this, id] { Dispatch(id); });
+    return c;
+}
+
+QRadioButton* QtSettingsDialog::MakeRadio(ControlId id, const char* text) {
+    auto* r = new QRadioButton(QString::fromUtf8(text), this);
+    r->setAutoExclusive(false);
+    Register(id, r);
+    connect(r, &QRadioButton::toggled, this, [this] { Changed(); });
+    connect(r, &QRadioButton::clicked, this, [this, id] {
+        for (const auto& group : kRadioGroups) {
+            if (std::find(group.begin(), group.end(), id) == group.end()) continue;
+            for (ControlId other : group) SetRadioChecked(other, other == id);
         }
-        connect(e, &QLineEdit::textChanged, this, [this, id] {
-            if (controller_ != nullptr) controller_->CheckNumber(id);
-            Changed();
-        });
-        return e;
-    };
-    auto label = [this](ControlId id, const char* text, QWidget* buddy) {
-        auto* l = new QLabel(QString::fromUtf8(text), this);
-        l->setBuddy(buddy);
-        if (id != 0) Register(id, l);
-        return l;
-    };
-    auto check = [this](ControlId id, const char* text, bool threeState = false) {
-        auto* c = new QCheckBox(QString::fromUtf8(text), this);
-        c->setTristate(threeState);
-        Register(id, c);
-        connect(c, &QCheckBox::stateChanged, this, [this] { Changed(); });
-        connect(c, &QCheckBox::clicked, this, [this, id] { Dispatch(id); });
-        return c;
-    };
-    auto radio = [this](ControlId id, const char* text) {
-        auto* r = new QRadioButton(QString::fromUtf8(text), this);
-        r->setAutoExclusive(false);
-        Register(id, r);
-        connect(r, &QRadioButton::toggled, this, [this] { Changed(); });
-        connect(r, &QRadioButton::clicked, this, [this, id] {
-            for (const auto& group : kRadioGroups) {
-                if (std::find(group.begin(), group.end(), id) == group.end()) continue;
-                for (ControlId other : group) SetRadioChecked(other, other == id);
-            }
-            Dispatch(id);
-        });
-        return r;
-    };
+        Dispatch(id);
+    });
+    return r;
+}
 
-    // "Color Filters": six percentages.
-    auto* colour = new QGroupBox(QStringLiteral("Color Filters"), this);
-    auto* colourGrid = new QGridLayout(colour);
-    const struct { ControlId edit, label; const char* text; } colourRows[] = {
-        {kRedPercentEdit, kRedPercentLabel, "&Red%"},
-        {kGreenPercentEdit, kGreenPercentLabel, "&Green%"},
-        {kBluePercentEdit, kBluePercentLabel, "&Blue%"},
-        {kBrightPercentEdit, kBrightPercentLabel, "Br&ight%"},
-        {kGammaPercentEdit, kGammaPercentLabel, "G&amma%"},
-        {kContrastPercentEdit, kContrastPercentLabel, "&Contrast%"},
+void QtSettingsDialog::AddNumberRow(QGridLayout* grid, int row, const DialogField& check,
+                                    const DialogField& number) {
+    grid->addWidget(MakeCheck(check), row, 0);
+    grid->addWidget(MakeEdit(number.id), row, 1);
+}
+
+void QtSettingsDialog::AddLabelledEdit(QGridLayout* grid, int row, const DialogField& number) {
+    QLineEdit* e = MakeEdit(number.id);
+    grid->addWidget(MakeLabel(number, e), row, 2, Qt::AlignRight);
+    grid->addWidget(e, row, 3);
+}
+
+QGroupBox* QtSettingsDialog::BuildColourFilters() {
+    // Six percentages, each an edit box with its label.
+    constexpr const DialogField* kRows[] = {
+        &DialogFieldOf(&FilterSettings::RedPercent),    &DialogFieldOf(&FilterSettings::GreenPercent),
+        &DialogFieldOf(&FilterSettings::BluePercent),   &DialogFieldOf(&FilterSettings::BrightPercent),
+        &DialogFieldOf(&FilterSettings::GammaPercent),  &DialogFieldOf(&FilterSettings::ContrastPercent),
     };
+    auto* group = new QGroupBox(QStringLiteral("Color Filters"), this);
+    auto* grid = new QGridLayout(group);
     int row = 0;
-    for (const auto& r : colourRows) {
-        QLineEdit* e = edit(r.edit);
-        colourGrid->addWidget(label(r.label, r.text, e), row, 0);
-        colourGrid->addWidget(e, row, 1);
+    for (const DialogField* field : kRows) {
+        QLineEdit* e = MakeEdit(field->id);
+        grid->addWidget(MakeLabel(*field, e), row, 0);
+        grid->addWidget(e, row, 1);
         ++row;
     }
-    colourGrid->setRowStretch(row, 1);
+    grid->setRowStretch(row, 1);
+    return group;
+}
 
-    // "Digital Filters": switches with their strengths.
-    auto* digital = new QGroupBox(QStringLiteral("Digital Filters"), this);
-    auto* grid = new QGridLayout(digital);
-    row = 0;
-    grid->addWidget(check(kBlurCheck, "Bl&ur%"), row, 0);
-    grid->addWidget(edit(kBlurPercentEdit), row, 1);
-    grid->addWidget(check(kSofterCheck, "S&ofter", true), row, 2, 1, 2);
+QGroupBox* QtSettingsDialog::BuildDigitalFilters() {
+    using S = FilterSettings;
+    // Switches with their strengths, a row each.
+    auto* group = new QGroupBox(QStringLiteral("Digital Filters"), this);
+    auto* grid = new QGridLayout(group);
+    int row = 0;
+    AddNumberRow(grid, row, DialogFieldOf(&S::BlurFlag), DialogFieldOf(&S::BlurPercent));
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::SofterBlurFlag), true), row, 2, 1, 2);
     ++row;
-    grid->addWidget(check(kDOFBlurCheck, "&DOF Blur%"), row, 0);
-    grid->addWidget(edit(kDOFBlurPercentEdit), row, 1);
-    QLineEdit* focal = edit(kFocalPointEdit);
-    grid->addWidget(label(kFocalPointLabel, "F", focal), row, 2, Qt::AlignRight);
-    grid->addWidget(focal, row, 3);
+    AddNumberRow(grid, row, DialogFieldOf(&S::DOFBlurFlag), DialogFieldOf(&S::DOFBlurPercent));
+    AddLabelledEdit(grid, row, DialogFieldOf(&S::DOFBlurFocalPoint));
     ++row;
-    grid->addWidget(check(kEnhanceCheck, "&Enhance%"), row, 0);
-    grid->addWidget(edit(kEnhancePercentEdit), row, 1);
+    AddNumberRow(grid, row, DialogFieldOf(&S::SharpenFlag), DialogFieldOf(&S::SharpenPercent));
     ++row;
-    grid->addWidget(check(kAntialiasCheck, "An&tialias%"), row, 0);
-    grid->addWidget(edit(kAntialiasPercentEdit), row, 1);
-    QLineEdit* threshold = edit(kAntialiasThresholdEdit);
-    grid->addWidget(label(kAntialiasThresholdLabel, "T", threshold), row, 2, Qt::AlignRight);
-    grid->addWidget(threshold, row, 3);
+    AddNumberRow(grid, row, DialogFieldOf(&S::SmoothFlag), DialogFieldOf(&S::AntialiasPercent));
+    AddLabelledEdit(grid, row, DialogFieldOf(&S::AntialiasVariance));
     ++row;
-    grid->addWidget(check(kNoiseCheck, "Noise%"), row, 0);
-    grid->addWidget(edit(kNoisePercentEdit), row, 1);
+    AddNumberRow(grid, row, DialogFieldOf(&S::NoiseFlag), DialogFieldOf(&S::NoisePercent));
     ++row;
-    grid->addWidget(check(kPosterizeCheck, "Posteri&ze%"), row, 0);
-    grid->addWidget(edit(kPosterizePercentEdit), row, 1);
+    AddNumberRow(grid, row, DialogFieldOf(&S::CartoonFlag), DialogFieldOf(&S::PosterizePercent));
     ++row;
-    grid->addWidget(check(kNtscLimitCheck, "NTSC &Limit"), row, 0);
-    grid->addWidget(check(kBlackAndWhiteCheck, "Black and &White"), row, 1, 1, 3);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::NegativeFlag)), row, 0);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::GreyFlag)), row, 1, 1, 3);
     ++row;
-    grid->addWidget(check(kNegativeCheck, "Negati&ve"), row, 0);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::NegativeImageFlag)), row, 0);
     ++row;
-    grid->addWidget(check(kFlipFrameCheck, "Flip Frame", true), row, 0);
-    grid->addWidget(radio(kFlipHorzRadio, "Horz"), row, 1);
-    grid->addWidget(radio(kFlipVertRadio, "Vert"), row, 2, 1, 2);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::FlipFrameFlag), true), row, 0);
+    grid->addWidget(MakeRadio(kFlipHorzRadio, "Horz"), row, 1);
+    grid->addWidget(MakeRadio(kFlipVertRadio, "Vert"), row, 2, 1, 2);
     ++row;
     // Present but never shown, as in the template.
-    QLineEdit* passes = edit(kPassesEdit);
-    QLabel* passesLabel = label(kPassesLabel, "Antialias Passes ", passes);
+    const DialogField& passesRow = DialogFieldOf(&S::Passes);
+    QLineEdit* passes = MakeEdit(passesRow.id);
+    QLabel* passesLabel = MakeLabel(passesRow, passes);
     grid->addWidget(passesLabel, row, 0);
     grid->addWidget(passes, row, 1);
     passes->setVisible(false);
     passesLabel->setVisible(false);
+    return group;
+}
 
-    // "Key Filters".
-    auto* keys = new QGroupBox(QStringLiteral("Key Filters"), this);
-    auto* keyGrid = new QGridLayout(keys);
-    keyGrid->addWidget(check(kBlackCheck, "&100% Black"), 0, 0, 1, 3);
-    keyGrid->addWidget(check(kWhiteCheck, "1&00% White"), 1, 0, 1, 3);
-    keyGrid->addWidget(check(kNegativeAlphaCheck, "Negative Al&pha"), 2, 0, 1, 3);
-    keyGrid->addWidget(check(kRangeAlphaCheck, "Range Alp&ha"), 3, 0, 1, 3);
-    keyGrid->addWidget(check(kKeyPrepCheck, "&Key Prep", true), 4, 0);
-    keyGrid->addWidget(radio(kKeyPrepBlackRadio, "B"), 4, 1);
-    keyGrid->addWidget(radio(kKeyPrepWhiteRadio, "W"), 4, 2);
+QGroupBox* QtSettingsDialog::BuildKeyFilters() {
+    using S = FilterSettings;
+    auto* group = new QGroupBox(QStringLiteral("Key Filters"), this);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::BlackFlag)), 0, 0, 1, 3);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::WhiteFlag)), 1, 0, 1, 3);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::ReverseAlphaFlag)), 2, 0, 1, 3);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::RangeAlphaFlag)), 3, 0, 1, 3);
+    grid->addWidget(MakeCheck(DialogFieldOf(&S::KeyPrepFlag), true), 4, 0);
+    grid->addWidget(MakeRadio(kKeyPrepBlackRadio, "B"), 4, 1);
+    grid->addWidget(MakeRadio(kKeyPrepWhiteRadio, "W"), 4, 2);
+    return group;
+}
 
-    // "Filters Should Affect".
-    auto* affect = new QGroupBox(QStringLiteral("Filters Should Affect"), this);
-    auto* affectBox = new QVBoxLayout(affect);
-    affectBox->addWidget(radio(kFullFrameRadio, "Full Fra&me"));
-    affectBox->addWidget(radio(kBackgroundOnlyRadio, "Background Onl&y"));
-    affectBox->addWidget(radio(kObjectsOnlyRadio, "Ob&jects Only"));
-    affectBox->addWidget(radio(kShadowsOnlyRadio, "&Shadows Only"));
-    affectBox->addWidget(radio(kColourRangeRadio, "High/Low Color Ra&nge"));
+QGroupBox* QtSettingsDialog::BuildFiltersShouldAffect() {
+    auto* group = new QGroupBox(QStringLiteral("Filters Should Affect"), this);
+    auto* box = new QVBoxLayout(group);
+    box->addWidget(MakeRadio(kFullFrameRadio, "Full Fra&me"));
+    box->addWidget(MakeRadio(kBackgroundOnlyRadio, "Background Onl&y"));
+    box->addWidget(MakeRadio(kObjectsOnlyRadio, "Ob&jects Only"));
+    box->addWidget(MakeRadio(kShadowsOnlyRadio, "&Shadows Only"));
+    box->addWidget(MakeRadio(kColourRangeRadio, "High/Low Color Ra&nge"));
+    return group;
+}
 
+QBoxLayout* QtSettingsDialog::BuildButtons() {
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     ok->setDefault(true);
@@ -186,35 +213,49 @@ QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
     Register(kCancelButton, cancel);
     connect(ok, &QPushButton::clicked, this, [this] { Dispatch(kOkButton); });
     connect(cancel, &QPushButton::clicked, this, [this] { Dispatch(kCancelButton); });
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    return buttons;
+}
 
-    // The menu: "&File" and "About".
+void QtSettingsDialog::AddMenuItem(QMenu* menu, ControlId id, const char* text, bool checkable) {
+    QAction* a = menu->addAction(QString::fromUtf8(text));
+    a->setCheckable(checkable);
+    a->setObjectName(ObjectName(id));
+    actions_.insert(id, a);
+    connect(a, &QAction::triggered, this, [this, id, a] {
+        // The controller owns the check mark: undo Qt's own toggle first.
+        if (a->isCheckable()) a->setChecked(!a->isChecked());
+        Dispatch(id);
+    });
+}
+
+QMenuBar* QtSettingsDialog::BuildMenu() {
+    // "&File" and "About".
     auto* menuBar = new QMenuBar(this);
     QMenu* file = menuBar->addMenu(QStringLiteral("&File"));
-    auto action = [this, file](ControlId id, const char* text, bool checkable = false) {
-        QAction* a = file->addAction(QString::fromUtf8(text));
-        a->setCheckable(checkable);
-        a->setObjectName(ObjectName(id));
-        actions_.insert(id, a);
-        connect(a, &QAction::triggered, this, [this, id, a] {
-            // The controller owns the check mark: undo Qt's own toggle first.
-            if (a->isCheckable()) a->setChecked(!a->isChecked());
-            Dispatch(id);
-        });
-    };
-    action(kMenuOpen, "&Open...");
-    action(kMenuSaveAs, "Save &As...");
+    AddMenuItem(file, kMenuOpen, "&Open...");
+    AddMenuItem(file, kMenuSaveAs, "Save &As...");
     file->addSeparator();
-    action(kMenuUseNulls, "Use Nulls", true);
+    AddMenuItem(file, kMenuUseNulls, "Use Nulls", true);
     actions_.value(kMenuUseNulls)->setChecked(true);
     file->addSeparator();
-    action(kMenuOk, "&Ok");
-    action(kMenuCancel, "&Cancel");
+    AddMenuItem(file, kMenuOk, "&Ok");
+    AddMenuItem(file, kMenuCancel, "&Cancel");
     QMenu* about = menuBar->addMenu(QStringLiteral("About"));
     QAction* aboutItem = about->addAction(QStringLiteral("About Lumafex3..."));
     aboutItem->setObjectName(ObjectName(kMenuAbout));
     actions_.insert(kMenuAbout, aboutItem);
     connect(aboutItem, &QAction::triggered, this, [this] { Dispatch(kMenuAbout); });
+    return menuBar;
+}
 
+void QtSettingsDialog::LayOut(QGroupBox* colour, QGroupBox* digital, QGroupBox* keys,
+                              QGroupBox* affect, QBoxLayout* buttons, QMenuBar* menuBar) {
+    // Colour and affect on the left, the digital filters in the middle, keys
+    // and the buttons on the right, and the preview beside them.
     auto* columns = new QHBoxLayout;
     auto* left = new QVBoxLayout;
     left->addWidget(colour);
@@ -222,10 +263,6 @@ QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
     auto* right = new QVBoxLayout;
     right->addWidget(keys);
     right->addStretch(1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
     right->addLayout(buttons);
     columns->addLayout(left);
     columns->addWidget(digital);

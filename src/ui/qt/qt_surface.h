@@ -12,11 +12,20 @@
 
 class QAction;
 class QBoxLayout;
+class QCheckBox;
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QRadioButton;
 class QWidget;
 
 namespace lumafex::ui {
 
 class DialogController;
+struct DialogField;
 
 class QtSettingsDialog final : public QDialog, public ControlSurface {
 public:
@@ -54,6 +63,29 @@ public:
     QWidget* Control(ControlId id) const { return controls_.value(id, nullptr); }
 
 private:
+    // One control each, registered under its identifier and connected to
+    // the controller; captions of field controls come from their rows.
+    QLineEdit* MakeEdit(ControlId id);
+    QLabel* MakeLabel(const DialogField& row, QWidget* buddy);
+    QCheckBox* MakeCheck(const DialogField& row, bool threeState = false);
+    QRadioButton* MakeRadio(ControlId id, const char* text);
+    void AddMenuItem(QMenu* menu, ControlId id, const char* text, bool checkable = false);
+    // A switch in column 0 with its strength's box in column 1.
+    void AddNumberRow(QGridLayout* grid, int row, const DialogField& check,
+                      const DialogField& number);
+    // A labelled box in columns 2 and 3 ("F", "T").
+    void AddLabelledEdit(QGridLayout* grid, int row, const DialogField& number);
+
+    // The dialog's parts, as the template groups them, and their layout.
+    QGroupBox* BuildColourFilters();
+    QGroupBox* BuildDigitalFilters();
+    QGroupBox* BuildKeyFilters();
+    QGroupBox* BuildFiltersShouldAffect();
+    QBoxLayout* BuildButtons();
+    QMenuBar* BuildMenu();
+    void LayOut(QGroupBox* colour, QGroupBox* digital, QGroupBox* keys, QGroupBox* affect,
+                QBoxLayout* buttons, QMenuBar* menuBar);
+
     void Register(ControlId id, QWidget* widget);
     void Dispatch(ControlId id);
 

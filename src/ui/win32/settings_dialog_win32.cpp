@@ -30,9 +30,10 @@ constexpr COLORREF kInvalidBackground = RGB(255, 208, 208);
 // Number boxes take digits only where a minus sign means nothing; the
 // others are checked as their text changes.
 void LimitTyping(HWND dialog) {
-    for (const ui::FieldLimits* row = ui::FieldLimitsBegin(); row != ui::FieldLimitsEnd(); ++row) {
-        HWND edit = GetDlgItem(dialog, row->edit);
-        if (edit == nullptr || row->min < 0) continue;
+    for (const ui::DialogField& row : ui::kDialogFields) {
+        if (!ui::HasLimits(row)) continue;
+        HWND edit = GetDlgItem(dialog, row.id);
+        if (edit == nullptr || row.min < 0) continue;
         SetWindowLongA(edit, GWL_STYLE, GetWindowLongA(edit, GWL_STYLE) | ES_NUMBER);
     }
 }

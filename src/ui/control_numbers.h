@@ -1,0 +1,73 @@
+/* The numbers of the settings dialog's controls and menu items, as plain
+   macros so that both the resource compiler (the dialog template and its
+   menu) and the C++ code (ui/control_ids.h) take them from this one file.
+   Only #define lines and comments: the resource compiler reads it too. */
+#ifndef LUMAFEX_UI_CONTROL_NUMBERS_H
+#define LUMAFEX_UI_CONTROL_NUMBERS_H
+
+/* "Color Filters": edit boxes and their labels. */
+#define LFX_RED_PERCENT_EDIT 1000
+#define LFX_RED_PERCENT_LABEL 1069
+#define LFX_GREEN_PERCENT_EDIT 1001
+#define LFX_GREEN_PERCENT_LABEL 1071
+#define LFX_BLUE_PERCENT_EDIT 1004
+#define LFX_BLUE_PERCENT_LABEL 1070
+#define LFX_BRIGHT_PERCENT_EDIT 1006
+#define LFX_BRIGHT_PERCENT_LABEL 1072
+#define LFX_GAMMA_PERCENT_EDIT 1026
+#define LFX_GAMMA_PERCENT_LABEL 1073
+#define LFX_CONTRAST_PERCENT_EDIT 1027
+#define LFX_CONTRAST_PERCENT_LABEL 1074
+
+/* "Digital Filters". */
+#define LFX_BLUR_CHECK 1019
+#define LFX_BLUR_PERCENT_EDIT 1021
+#define LFX_SOFTER_CHECK 1067
+#define LFX_DOF_BLUR_CHECK 1028
+#define LFX_DOF_BLUR_PERCENT_EDIT 1029
+#define LFX_FOCAL_POINT_EDIT 1030
+#define LFX_FOCAL_POINT_LABEL 1075
+#define LFX_ENHANCE_CHECK 1018
+#define LFX_ENHANCE_PERCENT_EDIT 1007
+#define LFX_ANTIALIAS_CHECK 1017
+#define LFX_ANTIALIAS_PERCENT_EDIT 1005
+#define LFX_ANTIALIAS_THRESHOLD_EDIT 1020
+#define LFX_ANTIALIAS_THRESHOLD_LABEL 1076
+#define LFX_NOISE_CHECK 1033
+#define LFX_NOISE_PERCENT_EDIT 1034
+#define LFX_POSTERIZE_CHECK 1064
+#define LFX_POSTERIZE_PERCENT_EDIT 1032
+#define LFX_NTSC_LIMIT_CHECK 1012
+#define LFX_BLACK_AND_WHITE_CHECK 1015
+#define LFX_NEGATIVE_CHECK 1022
+#define LFX_FLIP_FRAME_CHECK 1016
+#define LFX_FLIP_HORZ_RADIO 1024
+#define LFX_FLIP_VERT_RADIO 1025
+#define LFX_PASSES_EDIT 1031
+#define LFX_PASSES_LABEL 1077
+
+/* "Key Filters". */
+#define LFX_BLACK_CHECK 1014
+#define LFX_WHITE_CHECK 1013
+#define LFX_NEGATIVE_ALPHA_CHECK 1011
+#define LFX_RANGE_ALPHA_CHECK 1061
+#define LFX_KEY_PREP_CHECK 1023
+#define LFX_KEY_PREP_BLACK_RADIO 1059
+#define LFX_KEY_PREP_WHITE_RADIO 1060
+
+/* "Filters Should Affect". */
+#define LFX_FULL_FRAME_RADIO 1010
+#define LFX_BACKGROUND_ONLY_RADIO 1009
+#define LFX_OBJECTS_ONLY_RADIO 1008
+#define LFX_SHADOWS_ONLY_RADIO 1063
+#define LFX_COLOUR_RANGE_RADIO 1056
+
+/* Items of the "&File" menu and of the "About" popup. */
+#define LFX_MENU_OPEN 40001
+#define LFX_MENU_SAVE_AS 40002
+#define LFX_MENU_USE_NULLS 40025
+#define LFX_MENU_OK 40004
+#define LFX_MENU_CANCEL 40005
+#define LFX_MENU_ABOUT 40010
+
+#endif
