@@ -8,10 +8,17 @@
 //
 // Colours and tests are read from the frame as it was when the pass began;
 // the planes change only at the write-back. Every contribution is an integer
-// of its own, so the result does not depend on the order of the additions.
+// of its own, so the result does not depend on the order of the additions:
+// a span of a footprint row whose pixels all take the centre's colour
+// unmixed is added as two marks, the colour at its first column and its
+// negation after its last, and one running sum along each row turns the
+// marks into totals. So a wide span costs no more than a narrow one, which
+// bounds the cost of blurs as wide as the frame.
 #include "pipeline/passes/dof_blur.h"
 
 #include <atomic>
+#include <cstring>
+#include <type_traits>
 
 #include "pipeline/final/selection.h"
 #include "pipeline/passes/accumulators.h"
@@ -63,7 +70,113 @@ struct RunPrefix {
     int64_t red, green, blue;
 };
 
-// What the spread of one frame works with.
+// The marks of the spans of one strip's rows whose pixels all take one
+// colour: for each row and value (red, green, blue, count), the value added
+// at a span's first column and taken away after its last, width + 1
+// entries. Unsigned, so that the running sums may wrap: each pixel's total
+// is exact whenever the true total fits, as the sums' own type ensures.
+template <typename Sum>
+class SpanMarks {
+public:
+    using Mark = std::make_unsigned_t<Sum>;
+
+    bool Reserve(int32_t width, int32_t rows) {
+        width_ = width;
+        const uint64_t cells =
+            4 * (static_cast<uint64_t>(width) + 1) * static_cast<uint64_t>(rows);
+        if (cells > std::numeric_limits<std::size_t>::max() / sizeof(Mark)) return false;
+        marks_ = platform::WorkingArray<Mark>::Allocate(static_cast<std::size_t>(cells));
+        marked_ = platform::WorkingArray<uint8_t>::Allocate(static_cast<std::size_t>(rows));
+        return marks_ && marked_;
+    }
+
+    void Begin(int32_t first) { first_ = first; }
+
+    // Every pixel of row y, columns from .. to (from <= to), takes r, g, b.
+    void Add(int32_t y, int32_t from, int32_t to, Mark r, Mark g, Mark b) {
+        Mark* const m[4] = {Values(y, 0), Values(y, 1), Values(y, 2), Values(y, 3)};
+        const Mark add[4] = {r, g, b, 1};
+        for (int v = 0; v < 4; ++v) {
+            m[v][from] = static_cast<Mark>(m[v][from] + add[v]);
+            m[v][to + 1] = static_cast<Mark>(m[v][to + 1] - add[v]);
+        }
+    }
+
+    // Every centre x of first .. last gives its colour (from the planes'
+    // row `colours`) to the columns x - hw .. x + hw of row y, clipped to the
+    // row (hw >= 0).
+    void AddRun(int32_t y, int32_t first, int32_t last, int32_t hw,
+                const uint8_t* const (&colours)[3]) {
+        Mark* const m[4] = {Values(y, 0), Values(y, 1), Values(y, 2), Values(y, 3)};
+        // Spans cut at the left edge all start at column 0.
+        const int32_t cut = hw - first < last - first + 1 ? hw : last + 1;
+        for (int32_t x = first; x < cut; ++x) {
+            for (int v = 0; v < 3; ++v) m[v][0] = static_cast<Mark>(m[v][0] + colours[v][x]);
+            m[3][0] = static_cast<Mark>(m[3][0] + 1);
+        }
+        const int32_t from = cut > first ? cut : first;
+        for (int v = 0; v < 3; ++v) AddShifted(m[v], colours[v], from, last, -hw);
+        AddOnes(m[3], from, last, -hw);
+        // Spans cut at the right edge end with the row and take nothing away.
+        const int32_t stop = width_ - 1 - hw < last ? width_ - 1 - hw : last;
+        for (int v = 0; v < 3; ++v) TakeShifted(m[v], colours[v], first, stop, hw + 1);
+        TakeOnes(m[3], first, stop, hw + 1);
+    }
+
+    // Adds the marked totals of every row of the strip to its sums and
+    // clears the marks for the next strip.
+    void AddTo(StripSums<Sum>& sums) {
+        for (int32_t y = sums.First(); y < sums.End(); ++y) {
+            const auto row = static_cast<std::size_t>(y - first_);
+            if (marked_[row] == 0) continue;
+            marked_[row] = 0;
+            Mark* const m[4] = {Values(y, 0), Values(y, 1), Values(y, 2), Values(y, 3)};
+            SumCell<Sum>* const cells = sums.Row(y);
+            Mark run[4] = {};
+            for (int32_t x = 0; x < width_; ++x) {
+                for (int v = 0; v < 4; ++v) run[v] = static_cast<Mark>(run[v] + m[v][x]);
+                SumCell<Sum>& cell = cells[x];
+                cell.red = static_cast<Sum>(static_cast<Mark>(cell.red) + run[0]);
+                cell.green = static_cast<Sum>(static_cast<Mark>(cell.green) + run[1]);
+                cell.blue = static_cast<Sum>(static_cast<Mark>(cell.blue) + run[2]);
+                cell.count = static_cast<Sum>(static_cast<Mark>(cell.count) + run[3]);
+            }
+            std::memset(static_cast<void*>(m[0]), 0,
+                        4 * (static_cast<std::size_t>(width_) + 1) * sizeof(Mark));
+        }
+    }
+
+private:
+    // Row y's marks of one value; marks the row as holding some.
+    Mark* Values(int32_t y, int value) {
+        const auto row = static_cast<std::size_t>(y - first_);
+        marked_[row] = 1;
+        return marks_.data() + (4 * row + static_cast<std::size_t>(value)) *
+                                   (static_cast<std::size_t>(width_) + 1);
+    }
+    // m[x + shift] += c[x] (or -=, or the count's 1) for x = from .. to.
+    static void AddShifted(Mark* __restrict m, const uint8_t* __restrict c, int32_t from,
+                           int32_t to, int32_t shift) {
+        for (int32_t x = from; x <= to; ++x) m[x + shift] = static_cast<Mark>(m[x + shift] + c[x]);
+    }
+    static void TakeShifted(Mark* __restrict m, const uint8_t* __restrict c, int32_t from,
+                            int32_t to, int32_t shift) {
+        for (int32_t x = from; x <= to; ++x) m[x + shift] = static_cast<Mark>(m[x + shift] - c[x]);
+    }
+    static void AddOnes(Mark* m, int32_t from, int32_t to, int32_t shift) {
+        for (int32_t x = from; x <= to; ++x) m[x + shift] = static_cast<Mark>(m[x + shift] + 1);
+    }
+    static void TakeOnes(Mark* m, int32_t from, int32_t to, int32_t shift) {
+        for (int32_t x = from; x <= to; ++x) m[x + shift] = static_cast<Mark>(m[x + shift] - 1);
+    }
+
+    platform::WorkingArray<Mark> marks_;
+    platform::WorkingArray<uint8_t> marked_;
+    int32_t width_ = 0;
+    int32_t first_ = 0;
+};
+
+// What the spread of one strip works with.
 template <typename Sum>
 struct SpreadContext {
     const FrameView& f;
@@ -72,7 +185,8 @@ struct SpreadContext {
     const DepthRows& depth;
     FootprintProfile& footprint;
     NeighbourRows& receiving;
-    SumCell<Sum>* cells;
+    StripSums<Sum>& sums;
+    SpanMarks<Sum>& marks;
     RunPrefix* prefix;  // width + 1 entries
 };
 
@@ -98,17 +212,11 @@ void SpreadRow(const SpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t yy, 
     const uint8_t cb = f.blue[c];
     const double separator = ctx.p.DOFSeperator;
     const std::size_t row = f.Index(0, yy);
-    SumCell<Sum>* const rowCells = ctx.cells + row;
+    SumCell<Sum>* const rowCells = ctx.sums.Row(yy);
     const NeighbourRow& near = ctx.receiving.Near(yy);
     if (near.Uniform(span.first, span.last, bc, dc, separator)) {
         // Every pixel of the span takes the centre's colour.
-        for (int32_t xx = span.first; xx <= span.last; ++xx) {
-            SumCell<Sum>& cell = rowCells[xx];
-            cell.red += cr;
-            cell.green += cg;
-            cell.blue += cb;
-            cell.count += 1;
-        }
+        ctx.marks.Add(yy, span.first, span.last, cr, cg, cb);
         return;
     }
     const float* const rowDepth = ctx.depth.Row(yy);
@@ -148,8 +256,9 @@ void SpreadRow(const SpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t yy, 
 // footprint row. When every pixel the run reaches in that row shares its
 // blur and passes the separator for the deepest of its centres, every
 // pixel takes the unmixed colours of the centres within the half-width of
-// it, whose sums come from the run's prefix sums; otherwise the centres
-// are spread one by one.
+// it: for rows no wider than twice the run, their sums come from the run's
+// prefix sums, and wider rows take each centre's span as marks. Otherwise
+// the centres are spread one by one.
 template <typename Sum>
 void SpreadRunRow(const SpreadContext<Sum>& ctx, int32_t first, int32_t last, int32_t y,
                   int32_t yy, float bc, double deepest) {
@@ -163,7 +272,13 @@ void SpreadRunRow(const SpreadContext<Sum>& ctx, int32_t first, int32_t last, in
         for (int32_t x = first; x <= last; ++x) SpreadRow(ctx, x, y, yy, bc, centreDepth[x]);
         return;
     }
-    SumCell<Sum>* const rowCells = ctx.cells + f.Index(0, yy);
+    if (to - from > 2 * (last - first + 1)) {
+        const std::size_t row = f.Index(0, y);
+        const uint8_t* const colours[3] = {f.red + row, f.green + row, f.blue + row};
+        ctx.marks.AddRun(yy, first, last, hw, colours);
+        return;
+    }
+    SumCell<Sum>* const rowCells = ctx.sums.Row(yy);
     for (int32_t xx = from; xx <= to; ++xx) {
         // The centres whose spans hold xx: within hw of it, in the run.
         const int32_t lo = xx - first > hw ? xx - hw : first;
@@ -252,49 +367,51 @@ void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
 
 template <typename Sum>
 bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) {
-    // The large array first: when it cannot be had, nothing else is asked of
-    // the host or the heap.
-    Accumulators<Sum> acc = Accumulators<Sum>::Allocate(f.PixelCount());
-    if (!acc) return false;
+    // The averaged planes first: when they cannot be had, nothing else is
+    // asked of the host or the heap.
+    ResultPlanes result;
+    if (!result.Allocate(f.PixelCount())) return false;
     const int32_t reach = FootprintReach(LargestDepthBlur(p), f.height);
     DepthRows depth;
     if (!depth.Fetch(f)) return false;
+    // A mode outside 0..4 selects no centre: the frame stays as it is.
+    if (s.FilterInclude < kIncludeObjects || s.FilterInclude > kIncludeColorRange) return true;
 
-    SumCell<Sum>* const cells = acc.data();
     // Taller strips: each strip goes again over the centre rows within
     // reach above and below it.
     const RowStrips strips = RowStrips::For(f.width, f.height, kDepthStripPixels);
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = f.Index(0, first);
-        SeedSums(f.red + o, f.green + o, f.blue + o, f.Index(0, end) - o, cells + o);
+    // Each thread keeps its own sums, marks, footprint, receiving rows and
+    // run sums, and takes strip after strip.
+    StripQueue queue(strips);
+    std::atomic<bool> failed{false};
+    ForEachTask(queue.Workers(), [&](int32_t) {
+        FootprintProfile footprint;
+        NeighbourRows receiving;
+        StripSums<Sum> sums;
+        SpanMarks<Sum> marks;
+        auto prefix =
+            platform::WorkingArray<RunPrefix>::Allocate(static_cast<std::size_t>(f.width) + 1);
+        if (!prefix || !sums.Reserve(f.width, strips.perStrip) ||
+            !marks.Reserve(f.width, strips.perStrip) ||
+            !footprint.Reserve(f.width, f.height, reach) ||
+            !receiving.Reserve(f.width, f.height, reach)) {
+            failed = true;
+            return;
+        }
+        const SpreadContext<Sum> ctx{f, s, p, depth, footprint, receiving, sums, marks,
+                                     prefix.data()};
+        int32_t first = 0;
+        int32_t end = 0;
+        while (!failed && queue.Next(first, end)) {
+            sums.Begin(f, first, end);
+            marks.Begin(first);
+            Spread(ctx, first, end);
+            marks.AddTo(sums);
+            sums.WriteTo(f, result);
+        }
     });
-    // A mode outside 0..4 selects no centre.
-    if (s.FilterInclude >= kIncludeObjects && s.FilterInclude <= kIncludeColorRange) {
-        // Each thread keeps its own footprint, receiving rows and run sums.
-        StripQueue queue(strips);
-        std::atomic<bool> failed{false};
-        ForEachTask(queue.Workers(), [&](int32_t) {
-            FootprintProfile footprint;
-            NeighbourRows receiving;
-            auto prefix = platform::WorkingArray<RunPrefix>::Allocate(
-                static_cast<std::size_t>(f.width) + 1);
-            if (!prefix || !footprint.Reserve(f.width, f.height, reach) ||
-                !receiving.Reserve(f.width, f.height, reach)) {
-                failed = true;
-                return;
-            }
-            const SpreadContext<Sum> ctx{f, s, p, depth, footprint, receiving, cells,
-                                         prefix.data()};
-            int32_t first = 0;
-            int32_t end = 0;
-            while (queue.Next(first, end)) Spread(ctx, first, end);
-        });
-        if (failed) return false;
-    }
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = f.Index(0, first);
-        WriteAverages(cells + o, f.Index(0, end) - o, f.red + o, f.green + o, f.blue + o);
-    });
+    if (failed) return false;
+    result.CopyTo(f);
     return true;
 }
 

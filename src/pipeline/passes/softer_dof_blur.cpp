@@ -105,8 +105,8 @@ struct SpreadContext {
     FootprintProfile& footprint;
     FootprintWeights& weights;
     NeighbourRows& blurs;
-    SumCell<float>* cells;
-    RunColour* runColours;  // one per column
+    StripSums<float>& sums;  // the current strip's
+    RunColour* runColours;   // one per column
 };
 
 // Runs of neighbouring centres with the same blur are spread row by row,
@@ -137,7 +137,7 @@ void SpreadRow(const SpreadContext& ctx, int32_t x, int32_t y, int32_t yy, float
     const double cb = f.blue[c];
     const double colour[4] = {cr, cg, cb, 1.0};
     const double separator = ctx.p.DOFSeperator;
-    SumCell<float>* const rowCells = ctx.cells + f.Index(0, yy);
+    SumCell<float>* const rowCells = ctx.sums.Row(yy);
     const int32_t base = centre - x;  // w[base + xx] is the weight at column xx
     const NeighbourRow& near = ctx.blurs.Near(yy);
     if (!ObjectsOnly && near.Uniform(span.first, span.last, bc, dc, separator)) {
@@ -211,7 +211,7 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
         }
         return;
     }
-    SumCell<float>* const rowCells = ctx.cells + f.Index(0, yy);
+    SumCell<float>* const rowCells = ctx.sums.Row(yy);
     for (int32_t xx = from; xx <= to; ++xx) {
         // Four receivers at once where every centre within reach of them
         // belongs to the run.
@@ -310,61 +310,55 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
     if (frame.width <= 0 || frame.height <= 0) return true;
     // Without a depth buffer there is nothing to measure the focus by.
     if (!frame.HasDepth()) return false;
-    // The large array first: when it cannot be had, nothing else is asked of
-    // the host or the heap.
-    Accumulators<float> acc = Accumulators<float>::Allocate(frame.PixelCount());
-    if (!acc) return false;
+    // The averaged planes first: when they cannot be had, nothing else is
+    // asked of the host or the heap.
+    ResultPlanes result;
+    if (!result.Allocate(frame.PixelCount())) return false;
     const float largest = LargestDepthBlur(params);
     const int32_t reach = FootprintReach(largest, frame.height);
     DepthRows depth;
     if (!depth.Fetch(frame)) return false;
+    const int32_t mode = settings.FilterInclude;
+    // Any mode outside 0..4 selects no centre: the frame stays as it is.
+    if (mode < kIncludeObjects || mode > kIncludeColorRange) return true;
 
-    SumCell<float>* const cells = acc.data();
     // Taller strips: each strip goes again over the centre rows within
     // reach above and below it.
     const RowStrips strips = RowStrips::For(frame.width, frame.height, kDepthStripPixels);
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = frame.Index(0, first);
-        SeedSums(frame.red + o, frame.green + o, frame.blue + o, frame.Index(0, end) - o,
-                 cells + o);
-    });
-    const int32_t mode = settings.FilterInclude;
-    // Any mode outside 0..4 selects no centre.
-    if (mode >= kIncludeObjects && mode <= kIncludeColorRange) {
-        // Each thread keeps its own footprint, weights, blur rows and colours.
-        StripQueue queue(strips);
-        std::atomic<bool> failed{false};
-        ForEachTask(queue.Workers(), [&](int32_t) {
-            FootprintProfile footprint;
-            FootprintWeights weights;
-            NeighbourRows blurs;
-            auto runColours = platform::WorkingArray<RunColour>::Allocate(
-                static_cast<std::size_t>(frame.width));
-            if (!runColours || !footprint.Reserve(frame.width, frame.height, reach) ||
-                !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
-                !blurs.Reserve(frame.width, frame.height, reach)) {
-                failed = true;
-                return;
+    // Each thread keeps its own sums, footprint, weights, blur rows and
+    // colours, and takes strip after strip.
+    StripQueue queue(strips);
+    std::atomic<bool> failed{false};
+    ForEachTask(queue.Workers(), [&](int32_t) {
+        FootprintProfile footprint;
+        FootprintWeights weights;
+        NeighbourRows blurs;
+        StripSums<float> sums;
+        auto runColours =
+            platform::WorkingArray<RunColour>::Allocate(static_cast<std::size_t>(frame.width));
+        if (!runColours || !sums.Reserve(frame.width, strips.perStrip) ||
+            !footprint.Reserve(frame.width, frame.height, reach) ||
+            !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
+            !blurs.Reserve(frame.width, frame.height, reach)) {
+            failed = true;
+            return;
+        }
+        const SpreadContext ctx{frame,   settings, params, depth,            footprint,
+                                weights, blurs,    sums,   runColours.data()};
+        int32_t first = 0;
+        int32_t end = 0;
+        while (!failed && queue.Next(first, end)) {
+            sums.Begin(frame, first, end);
+            if (mode == kIncludeObjects) {
+                Spread<true>(ctx, first, end);
+            } else {
+                Spread<false>(ctx, first, end);
             }
-            const SpreadContext ctx{frame,   settings, params, depth,            footprint,
-                                    weights, blurs,    cells,  runColours.data()};
-            int32_t first = 0;
-            int32_t end = 0;
-            while (queue.Next(first, end)) {
-                if (mode == kIncludeObjects) {
-                    Spread<true>(ctx, first, end);
-                } else {
-                    Spread<false>(ctx, first, end);
-                }
-            }
-        });
-        if (failed) return false;
-    }
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = frame.Index(0, first);
-        WriteAverages(cells + o, frame.Index(0, end) - o, frame.red + o, frame.green + o,
-                      frame.blue + o);
+            sums.WriteTo(frame, result);
+        }
     });
+    if (failed) return false;
+    result.CopyTo(frame);
     return true;
 }
 
