@@ -239,13 +239,16 @@ public:
     void Begin(int32_t y) { next_ = y > reach_ ? y - reach_ : 0; }
 
     // Makes the rows y - reach .. y + reach available, filling each new
-    // row's blurs once with fill(row, blurs). Called with y = 0, 1, 2, ...
-    // in order, or from the row given to Begin on.
+    // row's blurs once with fill(row, blurs). Called with rising y from the
+    // row given to Begin on; rows may be passed over.
     template <typename Fill>
     void Advance(int32_t y, const DepthRows& depth, Fill&& fill) {
         const int32_t last = height_ - 1 - y > reach_ ? y + reach_ : height_ - 1;
-        for (; next_ <= last; ++next_) Prepare(next_, depth.Row(next_), fill);
         nearFirst_ = y > reach_ ? y - reach_ : 0;
+        // Rows above reach, passed over while no centre needed them, are
+        // never prepared.
+        if (next_ < nearFirst_) next_ = nearFirst_;
+        for (; next_ <= last; ++next_) Prepare(next_, depth.Row(next_), fill);
         for (int32_t row = nearFirst_; row <= last; ++row) {
             near_[static_cast<std::size_t>(row - nearFirst_)] = Row(row);
         }
