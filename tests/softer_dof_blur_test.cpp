@@ -184,7 +184,9 @@ TEST(SofterDepthOfFieldBlurTest, SameBytesWithAndWithoutWideVectors) {
     for (float ramp : {0.0f, 0.004f, 0.05f}) {
         Scene sc = RandomScene(200, 24, 901);
         for (int32_t y = 0; y < 24; ++y) {
-            for (int32_t x = 0; x < 200; ++x) sc.depth.At(x, y) = 98.0f - ramp * static_cast<float>(x);
+            for (int32_t x = 0; x < 200; ++x) {
+                sc.depth.At(x, y) = 98.0f - ramp * static_cast<float>(x);
+            }
         }
         FilterSettings s = SofterDofSettings();
         const FrameParameters p = ComputeFrameParameters(s);

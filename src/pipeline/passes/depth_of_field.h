@@ -135,7 +135,8 @@ public:
     }
 
     SumCell<T>* Row(int32_t y) const {
-        return cells_.data() + static_cast<std::size_t>(y - first_) * static_cast<std::size_t>(width_);
+        return cells_.data() +
+               static_cast<std::size_t>(y - first_) * static_cast<std::size_t>(width_);
     }
     int32_t First() const { return first_; }
     int32_t End() const { return end_; }

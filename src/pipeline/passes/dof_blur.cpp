@@ -14,6 +14,12 @@
 // negation after its last, and one running sum along each row turns the
 // marks into totals. So a wide span costs no more than a narrow one, which
 // bounds the cost of blurs as wide as the frame.
+//
+// The centres at the blur limit, most of a typical frame's out-of-focus
+// ones, are gathered instead (LimitGather). The frame is cut into strips of
+// receiving rows, worked on by the threads: each strip's sums are its own,
+// and its averages go to its rows of a result copy that replaces the colour
+// planes once every strip is done.
 #include "pipeline/passes/dof_blur.h"
 
 #include <atomic>
@@ -391,15 +397,15 @@ class LimitGather {
 public:
     using Mark = std::make_unsigned_t<Sum>;
 
-    // Footprints up to this many rows above and below their centre are
-    // gathered; taller ones are spread, by their marks.
+    // Blurs up to this many pixels are gathered (footprints up to this many
+    // rows above and below their centre, and narrower); larger ones are
+    // spread, by their marks.
     static constexpr int32_t kLongestReach = 32;
 
     // The blur worth gathering for these working values, or -1 for none.
-    static float Chosen(const FrameParameters& p, int32_t height) {
+    static float Chosen(const FrameParameters& p) {
         const float b = p.MaxDOFBlur;
-        if (!(b > 0.0f) || !(b <= static_cast<float>(kLongestReach))) return -1.0f;
-        return FootprintReach(b, height) <= kLongestReach ? b : -1.0f;
+        return b > 0.0f && b <= static_cast<float>(kLongestReach) ? b : -1.0f;
     }
 
     bool Reserve(int32_t width, int32_t height, int32_t stripRows, float blur) {
@@ -510,7 +516,9 @@ private:
         int32_t x = 0;
         for (; x < leftEnd; ++x) {
             const int32_t hi = width - 1 - x > hw ? x + hw + 1 : width;
-            for (int v = 0; v < 4; ++v) acc[4 * x + v] = static_cast<Mark>(acc[4 * x + v] + prefix[4 * hi + v]);
+            for (int v = 0; v < 4; ++v) {
+                acc[4 * x + v] = static_cast<Mark>(acc[4 * x + v] + prefix[4 * hi + v]);
+            }
         }
         const int32_t middleEnd = width - hw;
         if (x < middleEnd) {
@@ -526,7 +534,9 @@ private:
         }
         for (; x < width; ++x) {
             for (int v = 0; v < 4; ++v) {
-                acc[4 * x + v] = static_cast<Mark>(acc[4 * x + v] + static_cast<Mark>(prefix[4 * width + v] - prefix[4 * (x - hw) + v]));
+                const Mark window =
+                    static_cast<Mark>(prefix[4 * width + v] - prefix[4 * (x - hw) + v]);
+                acc[4 * x + v] = static_cast<Mark>(acc[4 * x + v] + window);
             }
         }
     }
@@ -635,9 +645,10 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
         SpanMarks<Sum> marks;
         auto prefix =
             platform::WorkingArray<RunPrefix>::Allocate(static_cast<std::size_t>(f.width) + 1);
-        auto centreBlurs = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(f.width));
+        auto centreBlurs =
+            platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(f.width));
         LimitGather<Sum> gather;
-        const float gathered = LimitGather<Sum>::Chosen(p, f.height);
+        const float gathered = LimitGather<Sum>::Chosen(p);
         if (!prefix || !centreBlurs || !sums.Reserve(f.width, strips.perStrip) ||
             (gathered > 0.0f && !gather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
             !marks.Reserve(f.width, strips.perStrip) ||
