@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "pipeline/frame_parameters.h"
 #include "pipeline/frame_view.h"
@@ -149,11 +150,39 @@ public:
         std::memcpy(result.Plane(0) + o, f.red + o, n);
         std::memcpy(result.Plane(1) + o, f.green + o, n);
         std::memcpy(result.Plane(2) + o, f.blue + o, n);
-        WriteAverages(cells_.data(), n, result.Plane(0) + o, result.Plane(1) + o,
-                      result.Plane(2) + o);
+        if constexpr (std::is_same_v<T, int32_t>) {
+            WriteIntegerAverages(n, result.Plane(0) + o, result.Plane(1) + o,
+                                 result.Plane(2) + o);
+        } else {
+            WriteAverages(cells_.data(), n, result.Plane(0) + o, result.Plane(1) + o,
+                          result.Plane(2) + o);
+        }
     }
 
 private:
+    // The integer averages, as WriteAverages forms them, but divided in
+    // double precision, which vectorises where integer division does not:
+    // the quotient of two whole numbers below 2^53 never rounds up to the
+    // next whole number, so it truncates to the integer quotient. Every
+    // count is at least 1 (each pixel counts its own colour) and every sum
+    // at least 0.
+    void WriteIntegerAverages(std::size_t pixels, uint8_t* red, uint8_t* green,
+                              uint8_t* blue) const {
+        const SumCell<T>* const cells = cells_.data();
+        auto average = [](T sum, double count) -> uint8_t {
+            const double q = static_cast<double>(sum) / count;
+            return q <= 0.0 ? 0 : (q >= 255.0 ? 255 : static_cast<uint8_t>(q));
+        };
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const SumCell<T>& cell = cells[i];
+            if (cell.count <= 0) continue;
+            const double count = cell.count;
+            red[i] = average(cell.red, count);
+            green[i] = average(cell.green, count);
+            blue[i] = average(cell.blue, count);
+        }
+    }
+
     Accumulators<T> cells_;
     int32_t width_ = 0;
     int32_t first_ = 0;
