@@ -125,9 +125,9 @@ void AddWeightedRunPortable(SumCell<float>* sums, const double (*sources)[4],
 
 #if LUMAFEX_DOF_WIDE_VECTORS
 // The same with four doubles to a register: a receiver's red, green, blue
-// and weight sums side by side, four receivers at a time. Each step is the
-// same double-precision product and sum, rounded to single precision once,
-// as the portable form; no fused multiply-add is used.
+// and weight sums side by side. Each step is the same double-precision
+// product and sum, rounded to single precision once, as the portable form;
+// no fused multiply-add is used.
 __attribute__((target("avx"), always_inline)) inline __m256d WideStep(__m256d sum,
                                                                        const double* source,
                                                                        __m256d w) {
