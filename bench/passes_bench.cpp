@@ -72,6 +72,10 @@ FilterSettings Settings(int32_t softer) {
 // Every pixel far behind the focal point: blur 7.0 everywhere.
 void FarBehind(BenchFrame&, FrameParameters&) {}
 
+// Every pixel far behind the focal point with the limit lifted, as a huge
+// "3MaxDOFBlur%" channel does: blur 500, taller and wider than the frame.
+void FarBehindWithoutLimit(BenchFrame&, FrameParameters& p) { p.MaxDOFBlur = 1e6f; }
+
 // A typical scene: depth rising smoothly from left to right with a gentle
 // wave, the in-focus range 95..105 taking the middle third of the frame;
 // either side ramps up to the limit of 7.0 within a few units of depth.
@@ -120,6 +124,10 @@ void BM_DepthOfFieldBlurAllAtLimit(benchmark::State& state) {
 void BM_DepthOfFieldBlurTypical(benchmark::State& state) {
     Run(state, DepthOfFieldBlurPass, 0, TypicalDepth);
 }
+// 640x360, every pixel with a blur of 500 pixels.
+void BM_DepthOfFieldBlurHugeLimit(benchmark::State& state) {
+    Run(state, DepthOfFieldBlurPass, 0, FarBehindWithoutLimit, 640, 360);
+}
 void BM_SofterDepthOfFieldBlurAllAtLimit(benchmark::State& state) {
     Run(state, SofterDepthOfFieldBlurPass, 1, FarBehind);
 }
@@ -145,6 +153,10 @@ BENCHMARK(BM_BlurPassHugeRadius)->Apply(ThreadArguments)->Unit(benchmark::kMilli
 BENCHMARK(BM_SofterBlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DepthOfFieldBlurAllAtLimit)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DepthOfFieldBlurTypical)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DepthOfFieldBlurHugeLimit)
+    ->Apply(ThreadArguments)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_SofterDepthOfFieldBlurAllAtLimit)
     ->Apply(ThreadArguments)
     ->Unit(benchmark::kMillisecond);

@@ -276,6 +276,31 @@ TEST(DepthOfFieldBlurTest, MatchesTheReference) {
     }
 }
 
+// Blurs taller and wider than the frame, as a lifted limit gives: every
+// footprint then reaches every row. One depth nearly everywhere (spans taken
+// whole), with blocks nearer and farther that mix, hide or are hidden.
+TEST(DepthOfFieldBlurTest, MatchesTheReferenceForBlursLargerThanTheFrame) {
+    for (int32_t mode : {3, 0}) {
+        for (float blockDepth : {200.0f, 150.0f, 130.0f}) {
+            Scene sc = RandomScene(72, 21, 70 + static_cast<uint32_t>(mode));
+            std::fill(sc.depth.values.begin(), sc.depth.values.end(), 200.0f);
+            for (int32_t y = 5; y < 9; ++y) {
+                for (int32_t x = 30; x < 41; ++x) sc.depth.At(x, y) = blockDepth;
+            }
+            sc.depth.At(60, 17) = 100.0f;  // in focus
+            FilterSettings s = DofSettings(mode);
+            FrameParameters p = DofParams(s);
+            p.MaxDOFBlur = 1e6f;
+            TestFrame expected = sc.frame;
+            ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+            ReferenceDof(expected, sc.depth, s, p);
+            ASSERT_EQ(sc.frame.red, expected.red) << "mode " << mode << " depth " << blockDepth;
+            ASSERT_EQ(sc.frame.green, expected.green);
+            ASSERT_EQ(sc.frame.blue, expected.blue);
+        }
+    }
+}
+
 TEST(DepthOfFieldBlurTest, ForegroundSpillsOverBackgroundButNotTheReverse) {
     TestFrame frame(8, 1);
     frame.Fill({0, 0, 0});

@@ -178,6 +178,29 @@ TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnLongRuns) {
     }
 }
 
+// Receivers taken side by side use the wider vector unit where the
+// processor has one; the bytes must not depend on it.
+TEST(SofterDepthOfFieldBlurTest, SameBytesWithAndWithoutWideVectors) {
+    for (float ramp : {0.0f, 0.004f, 0.05f}) {
+        Scene sc = RandomScene(200, 24, 901);
+        for (int32_t y = 0; y < 24; ++y) {
+            for (int32_t x = 0; x < 200; ++x) {
+                sc.depth.At(x, y) = 98.0f - ramp * static_cast<float>(x);
+            }
+        }
+        FilterSettings s = SofterDofSettings();
+        const FrameParameters p = ComputeFrameParameters(s);
+        TestFrame narrow = sc.frame;
+        AllowWideVectorsInSofterDepthOfField(false);
+        ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(narrow), s, p));
+        AllowWideVectorsInSofterDepthOfField(true);
+        ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+        ASSERT_EQ(sc.frame.red, narrow.red) << "ramp " << ramp;
+        ASSERT_EQ(sc.frame.green, narrow.green);
+        ASSERT_EQ(sc.frame.blue, narrow.blue);
+    }
+}
+
 // Depths constant over blocks, so that long runs of centres share their
 // blur, with edges where blurs change or the separator hides a block.
 TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnBlockyDepths) {

@@ -6,10 +6,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/frame_view.h"
+#include "pipeline/passes/accumulators.h"
 #include "platform/memory.h"
 
 namespace lumafex {
@@ -78,6 +81,112 @@ public:
 
 private:
     platform::WorkingArray<const float*> rows_;
+};
+
+// The averaged colours of a depth pass, kept apart from the frame's planes
+// until every strip has read the colours it needs (a strip reads the rows
+// within reach around it), then copied into them: 3 bytes a pixel.
+class ResultPlanes {
+public:
+    // False when the memory cannot be had.
+    bool Allocate(std::size_t pixels) {
+        pixels_ = pixels;
+        if (pixels > std::numeric_limits<std::size_t>::max() / 3) return false;
+        bytes_ = platform::WorkingArray<uint8_t>::Allocate(3 * pixels);
+        return static_cast<bool>(bytes_);
+    }
+    uint8_t* Plane(int channel) const {
+        return bytes_.data() + static_cast<std::size_t>(channel) * pixels_;
+    }
+    void CopyTo(const FrameView& f) const {
+        std::memcpy(f.red, Plane(0), pixels_);
+        std::memcpy(f.green, Plane(1), pixels_);
+        std::memcpy(f.blue, Plane(2), pixels_);
+    }
+
+private:
+    platform::WorkingArray<uint8_t> bytes_;
+    std::size_t pixels_ = 0;
+};
+
+// The sums of one strip of receiving rows, first .. end-1, seeded with
+// their own colours. Each thread keeps one and takes it from strip to
+// strip, so the sums take strip-sized memory per thread, not a frame's.
+template <typename T>
+class StripSums {
+public:
+    // Room for strips of up to `rows` rows. False when it cannot be had.
+    bool Reserve(int32_t width, int32_t rows) {
+        width_ = width;
+        if (static_cast<uint64_t>(width) * static_cast<uint64_t>(rows) >
+            std::numeric_limits<std::size_t>::max()) {
+            return false;
+        }
+        cells_ = Accumulators<T>::Allocate(static_cast<std::size_t>(width) *
+                                           static_cast<std::size_t>(rows));
+        return static_cast<bool>(cells_);
+    }
+
+    // Seeds the rows first .. end-1 with the frame's colours, counted once.
+    void Begin(const FrameView& f, int32_t first, int32_t end) {
+        first_ = first;
+        end_ = end;
+        const std::size_t o = f.Index(0, first);
+        SeedSums(f.red + o, f.green + o, f.blue + o, f.Index(0, end) - o, cells_.data());
+    }
+
+    SumCell<T>* Row(int32_t y) const {
+        return cells_.data() +
+               static_cast<std::size_t>(y - first_) * static_cast<std::size_t>(width_);
+    }
+    int32_t First() const { return first_; }
+    int32_t End() const { return end_; }
+
+    // Writes the strip's averages into its rows of the result planes.
+    void WriteTo(const FrameView& f, const ResultPlanes& result) const {
+        const std::size_t o = f.Index(0, first_);
+        const std::size_t n = f.Index(0, end_) - o;
+        // A pixel without a count (none, after seeding) keeps its colour.
+        std::memcpy(result.Plane(0) + o, f.red + o, n);
+        std::memcpy(result.Plane(1) + o, f.green + o, n);
+        std::memcpy(result.Plane(2) + o, f.blue + o, n);
+        if constexpr (std::is_same_v<T, int32_t>) {
+            WriteIntegerAverages(n, result.Plane(0) + o, result.Plane(1) + o,
+                                 result.Plane(2) + o);
+        } else {
+            WriteAverages(cells_.data(), n, result.Plane(0) + o, result.Plane(1) + o,
+                          result.Plane(2) + o);
+        }
+    }
+
+private:
+    // The integer averages, as WriteAverages forms them, but divided in
+    // double precision, which vectorises where integer division does not:
+    // the quotient of two whole numbers below 2^53 never rounds up to the
+    // next whole number, so it truncates to the integer quotient. Every
+    // count is at least 1 (each pixel counts its own colour) and every sum
+    // at least 0.
+    void WriteIntegerAverages(std::size_t pixels, uint8_t* red, uint8_t* green,
+                              uint8_t* blue) const {
+        const SumCell<T>* const cells = cells_.data();
+        auto average = [](T sum, double count) -> uint8_t {
+            const double q = static_cast<double>(sum) / count;
+            return q <= 0.0 ? 0 : (q >= 255.0 ? 255 : static_cast<uint8_t>(q));
+        };
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const SumCell<T>& cell = cells[i];
+            if (cell.count <= 0) continue;
+            const double count = cell.count;
+            red[i] = average(cell.red, count);
+            green[i] = average(cell.green, count);
+            blue[i] = average(cell.blue, count);
+        }
+    }
+
+    Accumulators<T> cells_;
+    int32_t width_ = 0;
+    int32_t first_ = 0;
+    int32_t end_ = 0;
 };
 
 // The rows of the frame within reach of the current centre row, with what
@@ -160,13 +269,16 @@ public:
     void Begin(int32_t y) { next_ = y > reach_ ? y - reach_ : 0; }
 
     // Makes the rows y - reach .. y + reach available, filling each new
-    // row's blurs once with fill(row, blurs). Called with y = 0, 1, 2, ...
-    // in order, or from the row given to Begin on.
+    // row's blurs once with fill(row, blurs). Called with rising y from the
+    // row given to Begin on; rows may be passed over.
     template <typename Fill>
     void Advance(int32_t y, const DepthRows& depth, Fill&& fill) {
         const int32_t last = height_ - 1 - y > reach_ ? y + reach_ : height_ - 1;
-        for (; next_ <= last; ++next_) Prepare(next_, depth.Row(next_), fill);
         nearFirst_ = y > reach_ ? y - reach_ : 0;
+        // Rows above reach, passed over while no centre needed them, are
+        // never prepared.
+        if (next_ < nearFirst_) next_ = nearFirst_;
+        for (; next_ <= last; ++next_) Prepare(next_, depth.Row(next_), fill);
         for (int32_t row = nearFirst_; row <= last; ++row) {
             near_[static_cast<std::size_t>(row - nearFirst_)] = Row(row);
         }

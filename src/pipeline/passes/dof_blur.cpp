@@ -8,10 +8,23 @@
 //
 // Colours and tests are read from the frame as it was when the pass began;
 // the planes change only at the write-back. Every contribution is an integer
-// of its own, so the result does not depend on the order of the additions.
+// of its own, so the result does not depend on the order of the additions:
+// a span of a footprint row whose pixels all take the centre's colour
+// unmixed is added as two marks, the colour at its first column and its
+// negation after its last, and one running sum along each row turns the
+// marks into totals. So a wide span costs no more than a narrow one, which
+// bounds the cost of blurs as wide as the frame.
+//
+// The centres at the blur limit, most of a typical frame's out-of-focus
+// ones, are gathered instead (LimitGather). The frame is cut into strips of
+// receiving rows, worked on by the threads: each strip's sums are its own,
+// and its averages go to its rows of a result copy that replaces the colour
+// planes once every strip is done.
 #include "pipeline/passes/dof_blur.h"
 
 #include <atomic>
+#include <cstring>
+#include <type_traits>
 
 #include "pipeline/frame/selection.h"
 #include "pipeline/passes/accumulators.h"
@@ -63,7 +76,113 @@ struct RunPrefix {
     int64_t red, green, blue;
 };
 
-// What the spread of one frame works with.
+// The marks of the spans of one strip's rows whose pixels all take one
+// colour: for each row and value (red, green, blue, count), the value added
+// at a span's first column and taken away after its last, width + 1
+// entries. Unsigned, so that the running sums may wrap: each pixel's total
+// is exact whenever the true total fits, as the sums' own type ensures.
+template <typename Sum>
+class SpanMarks {
+public:
+    using Mark = std::make_unsigned_t<Sum>;
+
+    bool Reserve(int32_t width, int32_t rows) {
+        width_ = width;
+        const uint64_t cells =
+            4 * (static_cast<uint64_t>(width) + 1) * static_cast<uint64_t>(rows);
+        if (cells > std::numeric_limits<std::size_t>::max() / sizeof(Mark)) return false;
+        marks_ = platform::WorkingArray<Mark>::Allocate(static_cast<std::size_t>(cells));
+        marked_ = platform::WorkingArray<uint8_t>::Allocate(static_cast<std::size_t>(rows));
+        return marks_ && marked_;
+    }
+
+    void Begin(int32_t first) { first_ = first; }
+
+    // Every pixel of row y, columns from .. to (from <= to), takes r, g, b.
+    void Add(int32_t y, int32_t from, int32_t to, Mark r, Mark g, Mark b) {
+        Mark* const m[4] = {Values(y, 0), Values(y, 1), Values(y, 2), Values(y, 3)};
+        const Mark add[4] = {r, g, b, 1};
+        for (int v = 0; v < 4; ++v) {
+            m[v][from] = static_cast<Mark>(m[v][from] + add[v]);
+            m[v][to + 1] = static_cast<Mark>(m[v][to + 1] - add[v]);
+        }
+    }
+
+    // Every centre x of first .. last gives its colour (from the planes'
+    // row `colours`) to the columns x - hw .. x + hw of row y, clipped to the
+    // row (hw >= 0).
+    void AddRun(int32_t y, int32_t first, int32_t last, int32_t hw,
+                const uint8_t* const (&colours)[3]) {
+        Mark* const m[4] = {Values(y, 0), Values(y, 1), Values(y, 2), Values(y, 3)};
+        // Spans cut at the left edge all start at column 0.
+        const int32_t cut = hw - first < last - first + 1 ? hw : last + 1;
+        for (int32_t x = first; x < cut; ++x) {
+            for (int v = 0; v < 3; ++v) m[v][0] = static_cast<Mark>(m[v][0] + colours[v][x]);
+            m[3][0] = static_cast<Mark>(m[3][0] + 1);
+        }
+        const int32_t from = cut > first ? cut : first;
+        for (int v = 0; v < 3; ++v) AddShifted(m[v], colours[v], from, last, -hw);
+        AddOnes(m[3], from, last, -hw);
+        // Spans cut at the right edge end with the row and take nothing away.
+        const int32_t stop = width_ - 1 - hw < last ? width_ - 1 - hw : last;
+        for (int v = 0; v < 3; ++v) TakeShifted(m[v], colours[v], first, stop, hw + 1);
+        TakeOnes(m[3], first, stop, hw + 1);
+    }
+
+    // Adds the marked totals of every row of the strip to its sums and
+    // clears the marks for the next strip.
+    void AddTo(StripSums<Sum>& sums) {
+        for (int32_t y = sums.First(); y < sums.End(); ++y) {
+            const auto row = static_cast<std::size_t>(y - first_);
+            if (marked_[row] == 0) continue;
+            marked_[row] = 0;
+            Mark* const m[4] = {Values(y, 0), Values(y, 1), Values(y, 2), Values(y, 3)};
+            SumCell<Sum>* const cells = sums.Row(y);
+            Mark run[4] = {};
+            for (int32_t x = 0; x < width_; ++x) {
+                for (int v = 0; v < 4; ++v) run[v] = static_cast<Mark>(run[v] + m[v][x]);
+                SumCell<Sum>& cell = cells[x];
+                cell.red = static_cast<Sum>(static_cast<Mark>(cell.red) + run[0]);
+                cell.green = static_cast<Sum>(static_cast<Mark>(cell.green) + run[1]);
+                cell.blue = static_cast<Sum>(static_cast<Mark>(cell.blue) + run[2]);
+                cell.count = static_cast<Sum>(static_cast<Mark>(cell.count) + run[3]);
+            }
+            std::memset(static_cast<void*>(m[0]), 0,
+                        4 * (static_cast<std::size_t>(width_) + 1) * sizeof(Mark));
+        }
+    }
+
+private:
+    // Row y's marks of one value; marks the row as holding some.
+    Mark* Values(int32_t y, int value) {
+        const auto row = static_cast<std::size_t>(y - first_);
+        marked_[row] = 1;
+        return marks_.data() + (4 * row + static_cast<std::size_t>(value)) *
+                                   (static_cast<std::size_t>(width_) + 1);
+    }
+    // m[x + shift] += c[x] (or -=, or the count's 1) for x = from .. to.
+    static void AddShifted(Mark* __restrict m, const uint8_t* __restrict c, int32_t from,
+                           int32_t to, int32_t shift) {
+        for (int32_t x = from; x <= to; ++x) m[x + shift] = static_cast<Mark>(m[x + shift] + c[x]);
+    }
+    static void TakeShifted(Mark* __restrict m, const uint8_t* __restrict c, int32_t from,
+                            int32_t to, int32_t shift) {
+        for (int32_t x = from; x <= to; ++x) m[x + shift] = static_cast<Mark>(m[x + shift] - c[x]);
+    }
+    static void AddOnes(Mark* m, int32_t from, int32_t to, int32_t shift) {
+        for (int32_t x = from; x <= to; ++x) m[x + shift] = static_cast<Mark>(m[x + shift] + 1);
+    }
+    static void TakeOnes(Mark* m, int32_t from, int32_t to, int32_t shift) {
+        for (int32_t x = from; x <= to; ++x) m[x + shift] = static_cast<Mark>(m[x + shift] - 1);
+    }
+
+    platform::WorkingArray<Mark> marks_;
+    platform::WorkingArray<uint8_t> marked_;
+    int32_t width_ = 0;
+    int32_t first_ = 0;
+};
+
+// What the spread of one strip works with.
 template <typename Sum>
 struct SpreadContext {
     const FrameView& f;
@@ -72,8 +191,11 @@ struct SpreadContext {
     const DepthRows& depth;
     FootprintProfile& footprint;
     NeighbourRows& receiving;
-    SumCell<Sum>* cells;
+    StripSums<Sum>& sums;
+    SpanMarks<Sum>& marks;
     RunPrefix* prefix;  // width + 1 entries
+    float* centreBlurs;  // width entries
+    float gathered;      // the blur whose centres LimitGather takes, or -1
 };
 
 // Runs of at least kShortestRun neighbouring centres with the same blur
@@ -98,17 +220,11 @@ void SpreadRow(const SpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t yy, 
     const uint8_t cb = f.blue[c];
     const double separator = ctx.p.DOFSeperator;
     const std::size_t row = f.Index(0, yy);
-    SumCell<Sum>* const rowCells = ctx.cells + row;
+    SumCell<Sum>* const rowCells = ctx.sums.Row(yy);
     const NeighbourRow& near = ctx.receiving.Near(yy);
     if (near.Uniform(span.first, span.last, bc, dc, separator)) {
         // Every pixel of the span takes the centre's colour.
-        for (int32_t xx = span.first; xx <= span.last; ++xx) {
-            SumCell<Sum>& cell = rowCells[xx];
-            cell.red += cr;
-            cell.green += cg;
-            cell.blue += cb;
-            cell.count += 1;
-        }
+        ctx.marks.Add(yy, span.first, span.last, cr, cg, cb);
         return;
     }
     const float* const rowDepth = ctx.depth.Row(yy);
@@ -148,8 +264,9 @@ void SpreadRow(const SpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t yy, 
 // footprint row. When every pixel the run reaches in that row shares its
 // blur and passes the separator for the deepest of its centres, every
 // pixel takes the unmixed colours of the centres within the half-width of
-// it, whose sums come from the run's prefix sums; otherwise the centres
-// are spread one by one.
+// it: for rows no wider than twice the run, their sums come from the run's
+// prefix sums, and wider rows take each centre's span as marks. Otherwise
+// the centres are spread one by one.
 template <typename Sum>
 void SpreadRunRow(const SpreadContext<Sum>& ctx, int32_t first, int32_t last, int32_t y,
                   int32_t yy, float bc, double deepest) {
@@ -163,7 +280,13 @@ void SpreadRunRow(const SpreadContext<Sum>& ctx, int32_t first, int32_t last, in
         for (int32_t x = first; x <= last; ++x) SpreadRow(ctx, x, y, yy, bc, centreDepth[x]);
         return;
     }
-    SumCell<Sum>* const rowCells = ctx.cells + f.Index(0, yy);
+    if (to - from > 2 * (last - first + 1)) {
+        const std::size_t row = f.Index(0, y);
+        const uint8_t* const colours[3] = {f.red + row, f.green + row, f.blue + row};
+        ctx.marks.AddRun(yy, first, last, hw, colours);
+        return;
+    }
+    SumCell<Sum>* const rowCells = ctx.sums.Row(yy);
     for (int32_t xx = from; xx <= to; ++xx) {
         // The centres whose spans hold xx: within hw of it, in the run.
         const int32_t lo = xx - first > hw ? xx - hw : first;
@@ -179,7 +302,7 @@ void SpreadRunRow(const SpreadContext<Sum>& ctx, int32_t first, int32_t last, in
 }
 
 // Spreads the centres whose footprints reach the rows first .. end-1 into
-// those rows only.
+// those rows only, but for those LimitGather takes.
 template <typename Sum>
 void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
     const FrameView& f = ctx.f;
@@ -190,18 +313,25 @@ void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
     const int32_t yTo = f.height - end > reach ? end - 1 + reach : f.height - 1;
     ctx.receiving.Begin(yFrom);
     for (int32_t y = yFrom; y <= yTo; ++y) {
+        const float* const centreDepth = ctx.depth.Row(y);
+        // Each centre's blur, or 0 for a pixel that spreads nothing here.
+        float* const blurs = ctx.centreBlurs;
+        bool any = false;
+        for (int32_t x = 0; x < f.width; ++x) {
+            const std::size_t c = f.Index(x, y);
+            float b = 0.0f;
+            if (PixelSelected(s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c])) {
+                b = DepthBlur(centreDepth[x], p);
+                if (b == ctx.gathered) b = 0.0f;
+            }
+            blurs[x] = b;
+            any = any || b > 0.0f;
+        }
+        if (!any) continue;
         ctx.receiving.Advance(y, ctx.depth, [&](int32_t row, float* out) {
             FillReceivingBlurs(f, s, p, ctx.depth.Row(row), row, out);
         });
-        const float* const centreDepth = ctx.depth.Row(y);
-        // A centre's blur, or 0 for a pixel that spreads nothing.
-        auto centreBlur = [&](int32_t x) {
-            const std::size_t c = f.Index(x, y);
-            if (!PixelSelected(s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c])) {
-                return 0.0f;
-            }
-            return DepthBlur(centreDepth[x], p);
-        };
+        auto centreBlur = [blurs](int32_t x) { return blurs[x]; };
         for (int32_t x = 0; x < f.width; ++x) {
             const float bc = centreBlur(x);
             if (!(bc > 0.0f)) continue;
@@ -250,51 +380,300 @@ void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
     }
 }
 
+// The centres whose blur is one chosen value B (the limit MaxDOFBlur, which
+// in most frames every far enough pixel reaches), gathered by receiving
+// row. All of them share one footprint shape, so a receiver takes from
+// each centre row the B-centres within one half-width of it: a window of
+// that row's prefix sums of their colours and count. A receiver takes that
+// total as it is when it shares their blur, as its own colour times their
+// count when it is in focus (or unselected), and nothing when it takes no
+// part, provided none of the B-centres around it lies more than the
+// separator behind it: the deepest of them within the footprint's box
+// decides. Any other receiver goes through the B-centres that reach it
+// one by one, by the full rule. (A receiver in focus takes its own colour
+// from every centre, so it keeps its colour whatever it counts.)
+template <typename Sum>
+class LimitGather {
+public:
+    using Mark = std::make_unsigned_t<Sum>;
+
+    // Blurs up to this many pixels are gathered (footprints up to this many
+    // rows above and below their centre, and narrower); larger ones are
+    // spread, by their marks.
+    static constexpr int32_t kLongestReach = 32;
+
+    // The blur worth gathering for these working values, or -1 for none.
+    static float Chosen(const FrameParameters& p) {
+        const float b = p.MaxDOFBlur;
+        return b > 0.0f && b <= static_cast<float>(kLongestReach) ? b : -1.0f;
+    }
+
+    bool Reserve(int32_t width, int32_t height, int32_t stripRows, float blur) {
+        blur_ = blur;
+        width_ = width;
+        const int32_t reach = FootprintReach(blur, height);
+        if (!profile_.Reserve(width, height, reach)) return false;
+        profile_.Set(blur, kSofterAngleConstant);
+        const int64_t rows = static_cast<int64_t>(stripRows) + 2 * static_cast<int64_t>(reach);
+        const uint64_t w = static_cast<uint64_t>(width) + 1;
+        if (w * static_cast<uint64_t>(rows) > std::numeric_limits<std::size_t>::max() / 64) {
+            return false;
+        }
+        const auto cells = static_cast<std::size_t>(w * static_cast<uint64_t>(rows));
+        prefix_ = Accumulators<Mark>::Allocate(cells);
+        rowMax_ = platform::WorkingArray<float>::Allocate(cells);
+        totals_ = Accumulators<Mark>::Allocate(static_cast<std::size_t>(w));
+        boxMax_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
+        scratch_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
+        return prefix_ && rowMax_ && totals_ && boxMax_ && scratch_;
+    }
+
+    // Adds the B-centres' contributions to the rows first .. end-1.
+    void Gather(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
+        const FrameView& f = ctx.f;
+        const int32_t reach = profile_.Reach();
+        top_ = first > reach ? first - reach : 0;
+        const int32_t bottom = f.height - end > reach ? end - 1 + reach : f.height - 1;
+        bool any = false;
+        for (int32_t y = top_; y <= bottom; ++y) any = PrepareRow(ctx, y) || any;
+        if (!any) return;
+        const auto w = static_cast<std::size_t>(f.width);
+        for (int32_t yy = first; yy < end; ++yy) {
+            std::memset(static_cast<void*>(totals_.data()), 0, w * sizeof(SumCell<Mark>));
+            float* const box = boxMax_.data();
+            for (std::size_t x = 0; x < w; ++x) box[x] = -HUGE_VALF;
+            const int32_t from = yy > reach ? yy - reach : 0;
+            const int32_t to = f.height - 1 - yy > reach ? yy + reach : f.height - 1;
+            for (int32_t y = from; y <= to; ++y) {
+                const int32_t hw = profile_.HalfWidth(yy - profile_.Top(y));
+                if (hw < 0) continue;
+                AddWindows(&totals_.data()->red, &Prefix(y)->red, f.width, hw);
+                const float* const m = RowMax(y);
+                for (std::size_t x = 0; x < w; ++x) box[x] = m[x] > box[x] ? m[x] : box[x];
+            }
+            Take(ctx, yy);
+        }
+    }
+
+private:
+    SumCell<Mark>* Prefix(int32_t y) const {
+        return prefix_.data() +
+               static_cast<std::size_t>(y - top_) * (static_cast<std::size_t>(width_) + 1);
+    }
+    float* RowMax(int32_t y) const {
+        return rowMax_.data() +
+               static_cast<std::size_t>(y - top_) * (static_cast<std::size_t>(width_) + 1);
+    }
+
+    // Row y's prefix sums of the B-centres' colours and count, and the
+    // deepest B-centre within the widest half-width of each column. False
+    // when the row holds no B-centre.
+    bool PrepareRow(const SpreadContext<Sum>& ctx, int32_t y) {
+        const FrameView& f = ctx.f;
+        const float* const depth = ctx.depth.Row(y);
+        float* const deepest = scratch_.data();
+        SumCell<Mark>* const prefix = Prefix(y);
+        SumCell<Mark> sum{};
+        prefix[0] = sum;
+        bool any = false;
+        for (int32_t x = 0; x < f.width; ++x) {
+            const std::size_t c = f.Index(x, y);
+            const bool taken =
+                PixelSelected(ctx.s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c]) &&
+                DepthBlur(depth[x], ctx.p) == blur_;
+            if (taken) {
+                sum.red = static_cast<Mark>(sum.red + f.red[c]);
+                sum.green = static_cast<Mark>(sum.green + f.green[c]);
+                sum.blue = static_cast<Mark>(sum.blue + f.blue[c]);
+                sum.count = static_cast<Mark>(sum.count + 1);
+                any = true;
+            }
+            // A B-centre's depth is never NaN: a NaN depth is in focus.
+            deepest[x] = taken ? depth[x] : -HUGE_VALF;
+            prefix[x + 1] = sum;
+        }
+        float* const m = RowMax(y);
+        const int32_t w = f.width;
+        for (int32_t x = 0; x < w; ++x) m[x] = deepest[x];
+        const int32_t widest = profile_.MaxHalfWidth() < w ? profile_.MaxHalfWidth() : w - 1;
+        for (int32_t d = 1; d <= widest; ++d) {
+            for (int32_t x = 0; x + d < w; ++x) {
+                m[x] = deepest[x + d] > m[x] ? deepest[x + d] : m[x];
+            }
+            for (int32_t x = d; x < w; ++x) {
+                m[x] = deepest[x - d] > m[x] ? deepest[x - d] : m[x];
+            }
+        }
+        return any;
+    }
+
+    // acc[x] += the window x - hw .. x + hw of the prefix sums, clipped to
+    // the row, four values a column side by side: three plain loops over
+    // the flat values, the middle one vectorisable.
+    static void AddWindows(Mark* __restrict acc, const Mark* __restrict prefix, int32_t width,
+                           int32_t hw) {
+        const int32_t leftEnd = hw < width ? hw : width;
+        int32_t x = 0;
+        for (; x < leftEnd; ++x) {
+            const int32_t hi = width - 1 - x > hw ? x + hw + 1 : width;
+            for (int v = 0; v < 4; ++v) {
+                acc[4 * x + v] = static_cast<Mark>(acc[4 * x + v] + prefix[4 * hi + v]);
+            }
+        }
+        const int32_t middleEnd = width - hw;
+        if (x < middleEnd) {
+            const std::size_t i0 = 4 * static_cast<std::size_t>(x);
+            const std::size_t i1 = 4 * static_cast<std::size_t>(middleEnd);
+            const std::size_t ahead = 4 * (static_cast<std::size_t>(hw) + 1);
+            const std::size_t behind = 4 * static_cast<std::size_t>(hw);
+            for (std::size_t i = i0; i < i1; ++i) {
+                acc[i] = static_cast<Mark>(acc[i] + static_cast<Mark>(prefix[i + ahead] -
+                                                                      prefix[i - behind]));
+            }
+            x = middleEnd;
+        }
+        for (; x < width; ++x) {
+            for (int v = 0; v < 4; ++v) {
+                const Mark window =
+                    static_cast<Mark>(prefix[4 * width + v] - prefix[4 * (x - hw) + v]);
+                acc[4 * x + v] = static_cast<Mark>(acc[4 * x + v] + window);
+            }
+        }
+    }
+
+    // Each receiver of row yy takes the gathered totals by its rule.
+    void Take(const SpreadContext<Sum>& ctx, int32_t yy) {
+        const FrameView& f = ctx.f;
+        const float* const depth = ctx.depth.Row(yy);
+        float* const receiving = scratch_.data();
+        FillReceivingBlurs(f, ctx.s, ctx.p, depth, yy, receiving);
+        SumCell<Sum>* const cells = ctx.sums.Row(yy);
+        const double separator = ctx.p.DOFSeperator;
+        for (int32_t x = 0; x < f.width; ++x) {
+            const SumCell<Mark>& t = totals_[static_cast<std::size_t>(x)];
+            const float bn = receiving[x];
+            // A receiver in focus (or unselected) takes its own colour from
+            // every centre, so its average stays its colour whatever it
+            // counts; one that takes no part takes nothing.
+            if (t.count == 0 || !(bn > 0.0f)) continue;
+            const bool hidden = static_cast<double>(depth[x]) + separator <
+                                static_cast<double>(boxMax_[static_cast<std::size_t>(x)]);
+            SumCell<Sum>& cell = cells[x];
+            if (!hidden && bn == blur_) {
+                cell.red = static_cast<Sum>(static_cast<Mark>(cell.red) + t.red);
+                cell.green = static_cast<Sum>(static_cast<Mark>(cell.green) + t.green);
+                cell.blue = static_cast<Sum>(static_cast<Mark>(cell.blue) + t.blue);
+                cell.count = static_cast<Sum>(static_cast<Mark>(cell.count) + t.count);
+            } else {
+                TakeOneByOne(ctx, x, yy, bn, depth[x], cell);
+            }
+        }
+    }
+
+    // Receiver (xx, yy), with blur bn (above 0) and depth dn, takes from
+    // every B-centre that reaches it by the full rule.
+    void TakeOneByOne(const SpreadContext<Sum>& ctx, int32_t xx, int32_t yy, float bn, float dn,
+                      SumCell<Sum>& cell) const {
+        const FrameView& f = ctx.f;
+        const double separator = ctx.p.DOFSeperator;
+        const std::size_t n = f.Index(xx, yy);
+        const float lo = bn < blur_ ? bn : blur_;
+        const float hi = bn < blur_ ? blur_ : bn;
+        const float t = static_cast<float>(static_cast<double>(lo) / static_cast<double>(hi));
+        const float u = static_cast<float>(1.0 - static_cast<double>(t));
+        const int32_t reach = profile_.Reach();
+        const int32_t from = yy > reach ? yy - reach : 0;
+        const int32_t to = f.height - 1 - yy > reach ? yy + reach : f.height - 1;
+        for (int32_t y = from; y <= to; ++y) {
+            const int32_t hw = profile_.HalfWidth(yy - profile_.Top(y));
+            if (hw < 0) continue;
+            const ColumnSpan span = FootprintColumns(xx, hw, f.width);
+            const SumCell<Mark>* const prefix = Prefix(y);
+            const float* const depth = ctx.depth.Row(y);
+            for (int32_t x = span.first; x <= span.last; ++x) {
+                if (prefix[x + 1].count == prefix[x].count) continue;  // not a B-centre
+                if (static_cast<double>(dn) + separator < static_cast<double>(depth[x])) continue;
+                const std::size_t c = f.Index(x, y);
+                if (bn == blur_) {
+                    cell.red += f.red[c];
+                    cell.green += f.green[c];
+                    cell.blue += f.blue[c];
+                } else {
+                    cell.red += Mixed<Sum>(f.red[c], f.red[n], t, u);
+                    cell.green += Mixed<Sum>(f.green[c], f.green[n], t, u);
+                    cell.blue += Mixed<Sum>(f.blue[c], f.blue[n], t, u);
+                }
+                cell.count += 1;
+            }
+        }
+    }
+
+    FootprintProfile profile_;
+    Accumulators<Mark> prefix_;
+    platform::WorkingArray<float> rowMax_;
+    Accumulators<Mark> totals_;
+    platform::WorkingArray<float> boxMax_;
+    platform::WorkingArray<float> scratch_;
+    float blur_ = 0.0f;
+    int32_t width_ = 0;
+    int32_t top_ = 0;
+};
+
 template <typename Sum>
 bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) {
-    // The large array first: when it cannot be had, nothing else is asked of
-    // the host or the heap.
-    Accumulators<Sum> acc = Accumulators<Sum>::Allocate(f.PixelCount());
-    if (!acc) return false;
+    // The averaged planes first: when they cannot be had, nothing else is
+    // asked of the host or the heap.
+    ResultPlanes result;
+    if (!result.Allocate(f.PixelCount())) return false;
     const int32_t reach = FootprintReach(LargestDepthBlur(p), f.height);
     DepthRows depth;
     if (!depth.Fetch(f)) return false;
+    // A mode outside 0..4 selects no centre: the frame stays as it is.
+    if (s.FilterInclude < kIncludeObjects || s.FilterInclude > kIncludeColorRange) return true;
 
-    SumCell<Sum>* const cells = acc.data();
     // Taller strips: each strip goes again over the centre rows within
     // reach above and below it.
     const RowStrips strips = RowStrips::For(f.width, f.height, kDepthStripPixels);
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = f.Index(0, first);
-        SeedSums(f.red + o, f.green + o, f.blue + o, f.Index(0, end) - o, cells + o);
+    // Each thread keeps its own sums, marks, footprint, receiving rows and
+    // run sums, and takes strip after strip.
+    StripQueue queue(strips);
+    std::atomic<bool> failed{false};
+    ForEachTask(queue.Workers(), [&](int32_t) {
+        FootprintProfile footprint;
+        NeighbourRows receiving;
+        StripSums<Sum> sums;
+        SpanMarks<Sum> marks;
+        auto prefix =
+            platform::WorkingArray<RunPrefix>::Allocate(static_cast<std::size_t>(f.width) + 1);
+        auto centreBlurs =
+            platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(f.width));
+        LimitGather<Sum> gather;
+        const float gathered = LimitGather<Sum>::Chosen(p);
+        if (!prefix || !centreBlurs || !sums.Reserve(f.width, strips.perStrip) ||
+            (gathered > 0.0f && !gather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
+            !marks.Reserve(f.width, strips.perStrip) ||
+            !footprint.Reserve(f.width, f.height, reach) ||
+            !receiving.Reserve(f.width, f.height, reach)) {
+            failed = true;
+            return;
+        }
+        const SpreadContext<Sum> ctx{f,     s,     p,
+                                     depth, footprint, receiving,
+                                     sums,  marks, prefix.data(),
+                                     centreBlurs.data(), gathered};
+        int32_t first = 0;
+        int32_t end = 0;
+        while (!failed && queue.Next(first, end)) {
+            sums.Begin(f, first, end);
+            marks.Begin(first);
+            if (gathered > 0.0f) gather.Gather(ctx, first, end);
+            Spread(ctx, first, end);
+            marks.AddTo(sums);
+            sums.WriteTo(f, result);
+        }
     });
-    // A mode outside 0..4 selects no centre.
-    if (s.FilterInclude >= kIncludeObjects && s.FilterInclude <= kIncludeColorRange) {
-        // Each thread keeps its own footprint, receiving rows and run sums.
-        StripQueue queue(strips);
-        std::atomic<bool> failed{false};
-        ForEachTask(queue.Workers(), [&](int32_t) {
-            FootprintProfile footprint;
-            NeighbourRows receiving;
-            auto prefix = platform::WorkingArray<RunPrefix>::Allocate(
-                static_cast<std::size_t>(f.width) + 1);
-            if (!prefix || !footprint.Reserve(f.width, f.height, reach) ||
-                !receiving.Reserve(f.width, f.height, reach)) {
-                failed = true;
-                return;
-            }
-            const SpreadContext<Sum> ctx{f, s, p, depth, footprint, receiving, cells,
-                                         prefix.data()};
-            int32_t first = 0;
-            int32_t end = 0;
-            while (queue.Next(first, end)) Spread(ctx, first, end);
-        });
-        if (failed) return false;
-    }
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = f.Index(0, first);
-        WriteAverages(cells + o, f.Index(0, end) - o, f.red + o, f.green + o, f.blue + o);
-    });
+    if (failed) return false;
+    result.CopyTo(f);
     return true;
 }
 

@@ -12,6 +12,15 @@
 
 #include <atomic>
 
+// Linux x86-64 builds pick the wider vector unit at run time where the
+// processor has it.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+#include <immintrin.h>
+#define LUMAFEX_DOF_WIDE_VECTORS 1
+#else
+#define LUMAFEX_DOF_WIDE_VECTORS 0
+#endif
+
 #include "pipeline/frame/byte_math.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/passes/accumulators.h"
@@ -96,6 +105,77 @@ private:
 // A centre's colour as AddWeighted takes it: red, green, blue and 1.
 using RunColour = double[4];
 
+// Adds to the sums of `count` neighbouring receivers the contributions of
+// the centres around each: receiver i takes centre i + dx with weight
+// weights[dx], for dx = -reach .. reach in that order, so each receiver
+// adds exactly as it would alone. sources and weights point at the first
+// receiver's own column and at dx = 0; every centre reached must exist.
+void AddWeightedRunPortable(SumCell<float>* sums, const double (*sources)[4],
+                            const float* weights, int32_t reach, int32_t count) {
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) AddWeightedFour(sums + i, sources + i, weights, reach);
+    for (; i < count; ++i) {
+        SumCell<float> cell = sums[i];
+        for (int32_t dx = -reach; dx <= reach; ++dx) {
+            AddWeighted(cell, sources[i + dx], weights[dx]);
+        }
+        sums[i] = cell;
+    }
+}
+
+#if LUMAFEX_DOF_WIDE_VECTORS
+// The same with four doubles to a register: a receiver's red, green, blue
+// and weight sums side by side. Each step is the same double-precision
+// product and sum, rounded to single precision once, as the portable form;
+// no fused multiply-add is used.
+__attribute__((target("avx"), always_inline)) inline __m256d WideStep(__m256d sum,
+                                                                       const double* source,
+                                                                       __m256d w) {
+    return _mm256_cvtps_pd(
+        _mm256_cvtpd_ps(_mm256_add_pd(sum, _mm256_mul_pd(_mm256_loadu_pd(source), w))));
+}
+
+__attribute__((target("avx"))) void AddWeightedRunWide(SumCell<float>* sums,
+                                                       const double (*sources)[4],
+                                                       const float* weights, int32_t reach,
+                                                       int32_t count) {
+    // Eight receivers at a time: each addition waits for the rounding of
+    // the one before it in the same receiver, so many receivers keep the
+    // unit busy.
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m256d a[8];
+        for (int k = 0; k < 8; ++k) a[k] = _mm256_cvtps_pd(_mm_loadu_ps(&sums[i + k].red));
+        for (int32_t dx = -reach; dx <= reach; ++dx) {
+            const __m256d w = _mm256_set1_pd(static_cast<double>(weights[dx]));
+            for (int k = 0; k < 8; ++k) a[k] = WideStep(a[k], sources[i + k + dx], w);
+        }
+        for (int k = 0; k < 8; ++k) _mm_storeu_ps(&sums[i + k].red, _mm256_cvtpd_ps(a[k]));
+    }
+    for (; i < count; ++i) {
+        __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(&sums[i].red));
+        for (int32_t dx = -reach; dx <= reach; ++dx) {
+            a = WideStep(a, sources[i + dx], _mm256_set1_pd(static_cast<double>(weights[dx])));
+        }
+        _mm_storeu_ps(&sums[i].red, _mm256_cvtpd_ps(a));
+    }
+}
+#endif
+
+std::atomic<bool> wideVectorsAllowed{true};
+
+void AddWeightedRun(SumCell<float>* sums, const double (*sources)[4], const float* weights,
+                    int32_t reach, int32_t count) {
+#if LUMAFEX_DOF_WIDE_VECTORS
+    static const bool wide = __builtin_cpu_supports("avx") != 0;
+    if (wide && wideVectorsAllowed.load(std::memory_order_relaxed)) {
+        AddWeightedRunWide(sums, sources, weights, reach, count);
+        return;
+    }
+#endif
+    AddWeightedRunPortable(sums, sources, weights, reach, count);
+}
+
 // What the spread of one frame works with.
 struct SpreadContext {
     const FrameView& f;
@@ -105,18 +185,17 @@ struct SpreadContext {
     FootprintProfile& footprint;
     FootprintWeights& weights;
     NeighbourRows& blurs;
-    SumCell<float>* cells;
-    RunColour* runColours;  // one per column
+    StripSums<float>& sums;  // the current strip's
+    RunColour* runColours;   // one per column
+    float* runDeepest;       // one per column
 };
 
 // Runs of neighbouring centres with the same blur are spread row by row,
-// receiver by receiver, in pieces of at most kLongestRun centres whose
-// depths lie within half the separator of each other, so that the
-// separator rarely tells them apart. That pays only where a piece is long
-// enough for receivers to be taken four at a time, so shorter pieces are
-// spread centre by centre. How a row is cut into pieces never changes the
-// result, only the speed.
-constexpr int32_t kLongestRun = 64;
+// receiver by receiver, in pieces of at most kLongestRun centres. That pays
+// only where a piece is long enough for receivers to be taken side by side,
+// so shorter pieces are spread centre by centre. How a row is cut into
+// pieces never changes the result, only the speed.
+constexpr int32_t kLongestRun = 4096;
 
 // One centre's contributions to one footprint row. Objects Only limits how
 // much of the centre's colour a receiver takes by its weight as well:
@@ -137,7 +216,7 @@ void SpreadRow(const SpreadContext& ctx, int32_t x, int32_t y, int32_t yy, float
     const double cb = f.blue[c];
     const double colour[4] = {cr, cg, cb, 1.0};
     const double separator = ctx.p.DOFSeperator;
-    SumCell<float>* const rowCells = ctx.cells + f.Index(0, yy);
+    SumCell<float>* const rowCells = ctx.sums.Row(yy);
     const int32_t base = centre - x;  // w[base + xx] is the weight at column xx
     const NeighbourRow& near = ctx.blurs.Near(yy);
     if (!ObjectsOnly && near.Uniform(span.first, span.last, bc, dc, separator)) {
@@ -189,12 +268,15 @@ void SpreadRow(const SpreadContext& ctx, int32_t x, int32_t y, int32_t yy, float
 }
 
 // The centres first..last of row y, all with blur bc, spread over one
-// footprint row. When every pixel the run reaches in that row shares its
-// blur and passes the separator for the deepest of its centres, each
-// receiver takes the run's contributions c x w one after another, centres
-// from left to right: the order in which centre by centre would add them.
-void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t y, int32_t yy,
-                  float bc, double deepest) {
+// footprint row, gathered receiver by receiver: each receiver takes the
+// run's centres within reach of it from left to right, the order in which
+// centre by centre would add them. A receiver that shares the run's blur
+// and lies more than the separator in front of none of those centres
+// takes each one's colour unmixed (c x w); stretches of such receivers
+// whose centres all belong to the run go through AddWeightedRun, side by
+// side. Every other receiver takes the centres one by one by the full rule.
+void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t y,
+                  int32_t yy, float bc) {
     const FrameView& f = ctx.f;
     const FootprintProfile& footprint = ctx.footprint;
     const float* w;
@@ -204,28 +286,55 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
     if (reach < 0) return;
     const int32_t from = FootprintColumns(first, reach, f.width).first;
     const int32_t to = FootprintColumns(last, reach, f.width).last;
-    if (!ctx.blurs.Near(yy).Uniform(from, to, bc, deepest, ctx.p.DOFSeperator)) {
-        const float* const centreDepth = ctx.depth.Row(y);
-        for (int32_t x = first; x <= last; ++x) {
-            SpreadRow<false>(ctx, x, y, yy, bc, centreDepth[x]);
-        }
-        return;
-    }
-    SumCell<float>* const rowCells = ctx.cells + f.Index(0, yy);
+    const float* const rowDepth = ctx.depth.Row(yy);
+    const float* const rowBlur = ctx.blurs.Near(yy).blur;
+    const float* const centreDepth = ctx.depth.Row(y);
+    const double separator = ctx.p.DOFSeperator;
+    SumCell<float>* const rowCells = ctx.sums.Row(yy);
+    auto plain = [&](int32_t xx) {
+        return rowBlur[xx] == bc && !(static_cast<double>(rowDepth[xx]) + separator <
+                                      static_cast<double>(ctx.runDeepest[xx]));
+    };
     for (int32_t xx = from; xx <= to; ++xx) {
-        // Four receivers at once where every centre within reach of them
-        // belongs to the run.
-        if (xx - first >= reach && last - 3 - xx >= reach) {
-            AddWeightedFour(rowCells + xx, ctx.runColours + xx, w + centre, reach);
-            xx += 3;
+        int32_t stretch = xx;
+        while (stretch <= to && stretch >= first + reach && stretch <= last - reach &&
+               plain(stretch)) {
+            ++stretch;
+        }
+        if (stretch > xx) {
+            AddWeightedRun(rowCells + xx, ctx.runColours + xx, w + centre, reach, stretch - xx);
+            xx = stretch - 1;
             continue;
         }
         // The centres whose spans hold xx: within reach of it, in the run.
         const int32_t lo = xx - first > reach ? xx - reach : first;
         const int32_t hi = last - xx > reach ? xx + reach : last;
+        const double receiver = static_cast<double>(rowDepth[xx]) + separator;
+        const float bn = rowBlur[xx];
+        // t = min / max rounded to single: 1 for equal blurs, 0 for an
+        // in-focus receiver.
+        float t = 1.0f;
+        if (bn != bc) {
+            const float small = bn < bc ? bn : bc;
+            const float large = bn < bc ? bc : bn;
+            t = static_cast<float>(static_cast<double>(small) / static_cast<double>(large));
+        }
+        const double ad = t;
+        const double bd = static_cast<float>(1.0 - ad);
+        const std::size_t n = f.Index(xx, yy);
         SumCell<float> sums = rowCells[xx];
         for (int32_t x = lo; x <= hi; ++x) {
-            AddWeighted(sums, ctx.runColours[x], w[centre + xx - x]);
+            // The separator rule, the sum in double and not rounded.
+            if (receiver < static_cast<double>(centreDepth[x])) continue;
+            const double weight = w[centre + xx - x];
+            if (t == 1.0f) {
+                AddWeighted(sums, ctx.runColours[x], weight);
+            } else {
+                const RunColour& c = ctx.runColours[x];
+                const double mixed[4] = {c[0] * ad + f.red[n] * bd, c[1] * ad + f.green[n] * bd,
+                                         c[2] * ad + f.blue[n] * bd, 1.0};
+                AddWeighted(sums, mixed, weight);
+            }
         }
         rowCells[xx] = sums;
     }
@@ -264,18 +373,9 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
                 ctx.footprint.Bottom(y) < end - 1 ? ctx.footprint.Bottom(y) : end - 1;
             // The run of neighbouring centres that share this blur.
             int32_t last = x;
-            const double spread = 0.5 * static_cast<double>(p.DOFSeperator);
-            double shallowest = centreDepth[x];
-            double deepest = shallowest;
             if constexpr (!ObjectsOnly) {
                 while (last + 1 < f.width && last - x + 1 < kLongestRun &&
                        centreBlur[last + 1] == bc && isCentre(last + 1)) {
-                    const double d = centreDepth[last + 1];
-                    const double lo = d < shallowest ? d : shallowest;
-                    const double hi = d > deepest ? d : deepest;
-                    if (!(hi - lo <= spread)) break;
-                    shallowest = lo;
-                    deepest = hi;
                     ++last;
                 }
             }
@@ -294,8 +394,22 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
                     colour[2] = f.blue[c];
                     colour[3] = 1.0;
                 }
+                // The deepest centre of the run within the widest reach of
+                // each column the run reaches.
+                const int32_t widest = ctx.footprint.MaxHalfWidth();
+                const int32_t reachFrom = FootprintColumns(x, widest, f.width).first;
+                const int32_t reachTo = FootprintColumns(last, widest, f.width).last;
+                for (int32_t xx = reachFrom; xx <= reachTo; ++xx) {
+                    const int32_t lo = xx - x > widest ? xx - widest : x;
+                    const int32_t hi = last - xx > widest ? xx + widest : last;
+                    float deepest = -HUGE_VALF;
+                    for (int32_t xc = lo; xc <= hi; ++xc) {
+                        deepest = centreDepth[xc] > deepest ? centreDepth[xc] : deepest;
+                    }
+                    ctx.runDeepest[xx] = deepest;
+                }
                 for (int32_t yy = top; yy <= bottom; ++yy) {
-                    SpreadRunRow(ctx, x, last, y, yy, bc, deepest);
+                    SpreadRunRow(ctx, x, last, y, yy, bc);
                 }
             }
             x = last;
@@ -305,66 +419,65 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
 
 }  // namespace
 
+void AllowWideVectorsInSofterDepthOfField(bool allowed) { wideVectorsAllowed = allowed; }
+
 bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings,
                                 const FrameParameters& params) {
     if (frame.width <= 0 || frame.height <= 0) return true;
     // Without a depth buffer there is nothing to measure the focus by.
     if (!frame.HasDepth()) return false;
-    // The large array first: when it cannot be had, nothing else is asked of
-    // the host or the heap.
-    Accumulators<float> acc = Accumulators<float>::Allocate(frame.PixelCount());
-    if (!acc) return false;
+    // The averaged planes first: when they cannot be had, nothing else is
+    // asked of the host or the heap.
+    ResultPlanes result;
+    if (!result.Allocate(frame.PixelCount())) return false;
     const float largest = LargestDepthBlur(params);
     const int32_t reach = FootprintReach(largest, frame.height);
     DepthRows depth;
     if (!depth.Fetch(frame)) return false;
+    const int32_t mode = settings.FilterInclude;
+    // Any mode outside 0..4 selects no centre: the frame stays as it is.
+    if (mode < kIncludeObjects || mode > kIncludeColorRange) return true;
 
-    SumCell<float>* const cells = acc.data();
     // Taller strips: each strip goes again over the centre rows within
     // reach above and below it.
     const RowStrips strips = RowStrips::For(frame.width, frame.height, kDepthStripPixels);
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = frame.Index(0, first);
-        SeedSums(frame.red + o, frame.green + o, frame.blue + o, frame.Index(0, end) - o,
-                 cells + o);
-    });
-    const int32_t mode = settings.FilterInclude;
-    // Any mode outside 0..4 selects no centre.
-    if (mode >= kIncludeObjects && mode <= kIncludeColorRange) {
-        // Each thread keeps its own footprint, weights, blur rows and colours.
-        StripQueue queue(strips);
-        std::atomic<bool> failed{false};
-        ForEachTask(queue.Workers(), [&](int32_t) {
-            FootprintProfile footprint;
-            FootprintWeights weights;
-            NeighbourRows blurs;
-            auto runColours = platform::WorkingArray<RunColour>::Allocate(
-                static_cast<std::size_t>(frame.width));
-            if (!runColours || !footprint.Reserve(frame.width, frame.height, reach) ||
-                !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
-                !blurs.Reserve(frame.width, frame.height, reach)) {
-                failed = true;
-                return;
+    // Each thread keeps its own sums, footprint, weights, blur rows and
+    // colours, and takes strip after strip.
+    StripQueue queue(strips);
+    std::atomic<bool> failed{false};
+    ForEachTask(queue.Workers(), [&](int32_t) {
+        FootprintProfile footprint;
+        FootprintWeights weights;
+        NeighbourRows blurs;
+        StripSums<float> sums;
+        auto runColours =
+            platform::WorkingArray<RunColour>::Allocate(static_cast<std::size_t>(frame.width));
+        auto runDeepest =
+            platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(frame.width));
+        if (!runColours || !runDeepest || !sums.Reserve(frame.width, strips.perStrip) ||
+            !footprint.Reserve(frame.width, frame.height, reach) ||
+            !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
+            !blurs.Reserve(frame.width, frame.height, reach)) {
+            failed = true;
+            return;
+        }
+        const SpreadContext ctx{frame,   settings, params, depth,            footprint,
+                                weights, blurs,    sums,   runColours.data(),
+                                runDeepest.data()};
+        int32_t first = 0;
+        int32_t end = 0;
+        while (!failed && queue.Next(first, end)) {
+            sums.Begin(frame, first, end);
+            if (mode == kIncludeObjects) {
+                Spread<true>(ctx, first, end);
+            } else {
+                Spread<false>(ctx, first, end);
             }
-            const SpreadContext ctx{frame,   settings, params, depth,            footprint,
-                                    weights, blurs,    cells,  runColours.data()};
-            int32_t first = 0;
-            int32_t end = 0;
-            while (queue.Next(first, end)) {
-                if (mode == kIncludeObjects) {
-                    Spread<true>(ctx, first, end);
-                } else {
-                    Spread<false>(ctx, first, end);
-                }
-            }
-        });
-        if (failed) return false;
-    }
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = frame.Index(0, first);
-        WriteAverages(cells + o, frame.Index(0, end) - o, frame.red + o, frame.green + o,
-                      frame.blue + o);
+            sums.WriteTo(frame, result);
+        }
     });
+    if (failed) return false;
+    result.CopyTo(frame);
     return true;
 }
 
