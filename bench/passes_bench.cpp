@@ -114,6 +114,10 @@ void BM_BlurPassHugeRadius(benchmark::State& state) {
     Run(state, BlurPass, 0, FarBehind, 1920, 1080, 100000);
 }
 void BM_SofterBlurPass(benchmark::State& state) { Run(state, SofterBlurPass, 1, FarBehind); }
+// BlurPercent 1000 (a radius of 50 pixels) on a 640x360 frame.
+void BM_SofterBlurPercent1000Small(benchmark::State& state) {
+    Run(state, SofterBlurPass, 1, FarBehind, 640, 360, 1000);
+}
 void BM_DepthOfFieldBlurAllAtLimit(benchmark::State& state) {
     Run(state, DepthOfFieldBlurPass, 0, FarBehind);
 }
@@ -143,6 +147,10 @@ BENCHMARK(BM_BlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlurPass4K)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlurPassHugeRadius)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SofterBlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SofterBlurPercent1000Small)
+    ->Apply(ThreadArguments)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_DepthOfFieldBlurAllAtLimit)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DepthOfFieldBlurTypical)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SofterDepthOfFieldBlurAllAtLimit)

@@ -5,25 +5,35 @@
 //
 // The sums are single-precision values rounded after every addition, so the
 // order of the additions into a pixel matters: it must be the order of the
-// spreading pixels, row by row and left to right. All pixels of a spreading
-// row share their footprint's shape, and a receiver lies in only one
-// footprint row of a given spreading row, so the spread below takes, for
-// one spreading row and one footprint row, each receiver in turn and adds
-// the contributions of the spreading pixels within reach of it from left
-// to right: exactly that order, with the receiver's sums kept at hand and
-// one table of weights per footprint row.
+// spreading pixels, row by row and left to right. The pass therefore
+// gathers: every receiver takes, from each source row that reaches it (top
+// to bottom), the spreading pixels within the half-width of the footprint
+// row that lands on it, from left to right. All pixels of a source row share
+// their footprint's shape, so one table of weights serves a whole receiving
+// row, and neighbouring receivers run side by side as vector lanes
+// (weighted_lanes.h).
 //
-// The threads take strips of receiving rows. A strip visits the spreading
-// rows that reach it, top to bottom and left to right as before, and adds
-// only into its own rows, so every receiver still sums in that order.
+// The frame is cut into strips of receiving rows, worked on by the threads.
+// A strip keeps the sums of its own rows only, visits the source rows that
+// reach it from the top, and writes its averages into a result copy, which
+// replaces the colour planes once every strip is done (the sources must be
+// read as they were when the pass began). Only source pixels inside the
+// frame are ever visited, and only those within reach of a receiver, so a
+// radius beyond the frame costs no more than one as large as the frame.
 #include "pipeline/passes/softer_blur.h"
+
+#include <atomic>
+#include <cstring>
+#include <limits>
 
 #include "pipeline/final/byte_math.h"
 #include "pipeline/final/selection.h"
-#include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/footprint.h"
 #include "pipeline/passes/softer_weights.h"
+#include "pipeline/passes/weighted_lanes.h"
+#include "pipeline/passes/wide_vectors.h"
 #include "pipeline/strips.h"
+#include "pipeline/thread_pool.h"
 
 namespace lumafex {
 
@@ -31,138 +41,307 @@ namespace {
 
 // How a receiving pixel takes a contribution, by selection mode: the spread
 // colour, a blend of the spread colour and its own, or nothing.
-enum class Take { Full, Blended, None };
+enum Take : uint8_t { kTakeNone = 0, kTakeFull = 1, kTakeBlended = 2 };
+
+template <int32_t Mode>
+bool Spreads(const FilterSettings& s, const FrameView& f, std::size_t i) {
+    if constexpr (Mode == kIncludeObjects) return f.alpha[i] != 0;
+    if constexpr (Mode == kIncludeBackground) return f.alpha[i] == 0;
+    if constexpr (Mode == kIncludeShadows) return f.shadow[i] != 0;
+    if constexpr (Mode == kIncludeColorRange) {
+        return InColorRange(s, f.red[i], f.green[i], f.blue[i]);
+    }
+    return true;
+}
 
 template <int32_t Mode>
 Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
-    if constexpr (Mode == kIncludeObjects) return f.alpha[j] != 0 ? Take::Full : Take::Blended;
-    if constexpr (Mode == kIncludeBackground) return f.alpha[j] == 0 ? Take::Full : Take::None;
-    if constexpr (Mode == kIncludeShadows) return f.shadow[j] != 0 ? Take::Full : Take::Blended;
+    if constexpr (Mode == kIncludeObjects) return f.alpha[j] != 0 ? kTakeFull : kTakeBlended;
+    if constexpr (Mode == kIncludeBackground) return f.alpha[j] == 0 ? kTakeFull : kTakeNone;
+    if constexpr (Mode == kIncludeShadows) return f.shadow[j] != 0 ? kTakeFull : kTakeBlended;
     if constexpr (Mode == kIncludeColorRange) {
-        return InColorRange(s, f.red[j], f.green[j], f.blue[j]) ? Take::Full : Take::Blended;
+        return InColorRange(s, f.red[j], f.green[j], f.blue[j]) ? kTakeFull : kTakeBlended;
     }
-    return Take::Full;
+    return kTakeFull;
 }
 
-// A spreading pixel's colour as AddWeighted takes it: red, green, blue and
-// 1; all 0 for a pixel that does not spread, whose contribution c x w then
-// adds exactly nothing to any sum.
-using SourceColour = double[4];
+// Receivers worked on at once: 8 with SSE2, 16 with the wider vectors.
+// Rows are padded to a multiple of the larger run, and source rows carry
+// that many zeros on either side.
+constexpr int32_t kMaxLanes = 16;
 
-// Spreads into the receiving rows first .. end-1 only.
+// How a run of receivers takes its contributions: all in full, none at all,
+// or in different ways.
+enum RunKind : uint8_t { kRunFull, kRunNone, kRunMixed };
+
+struct Job {
+    const FrameView* frame;
+    const FilterSettings* settings;
+    const FootprintProfile* footprint;
+    const uint8_t* rowSpreads;  // per row: whether any of its pixels spreads
+    uint8_t* result[3];         // the averaged planes
+    RowStrips strips;
+    std::size_t padded;         // the width rounded up to whole runs
+    std::atomic<int32_t> nextStrip{0};
+    std::atomic<bool> failed{false};
+};
+
+// One thread's working rows.
+struct Workspace {
+    platform::WorkingArray<float> sums;      // red, green, blue, weight planes of a strip
+    platform::WorkingArray<uint8_t> takes;   // per receiver of the strip
+    platform::WorkingArray<uint8_t> runs;    // RunKind per run of the strip
+    platform::WorkingArray<double> colours;  // one source row, three planes, zero-padded
+    platform::WorkingArray<float> spreads;   // the same row's 1 or 0, zero-padded
+    platform::WorkingArray<int32_t> before;  // spreading pixels before each column
+    platform::WorkingArray<float> weights;   // one footprint row's weights
+    platform::WorkingArray<double> blend;    // t and 1 - t for them
+
+    bool Allocate(std::size_t width, std::size_t padded, std::size_t rows) {
+        const std::size_t sourceRow = padded + 2 * kMaxLanes;
+        const std::size_t table = 2 * width + 1;
+        sums = platform::WorkingArray<float>::Allocate(4 * rows * padded);
+        takes = platform::WorkingArray<uint8_t>::Allocate(rows * padded);
+        runs = platform::WorkingArray<uint8_t>::Allocate(rows * (padded / 8));
+        colours = platform::WorkingArray<double>::Allocate(3 * sourceRow);
+        spreads = platform::WorkingArray<float>::Allocate(sourceRow);
+        before = platform::WorkingArray<int32_t>::Allocate(width + 1);
+        weights = platform::WorkingArray<float>::Allocate(table);
+        blend = platform::WorkingArray<double>::Allocate(2 * table);
+        return sums && takes && runs && colours && spreads && before && weights && blend;
+    }
+};
+
+// Makes row y the source row: its spreading pixels' colours, zero where a
+// pixel does not spread.
 template <int32_t Mode>
-void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-            SumCell<float>* cells, float* weights, uint8_t* spreads, SourceColour* sources,
-            int32_t first, int32_t end) {
-    const float radius = footprint.Radius();
+void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, double* const* colour,
+                   float* spreads, int32_t* before) {
+    const std::size_t row = f.Index(0, y);
+    int32_t count = 0;
+    before[0] = 0;
+    for (int32_t x = 0; x < f.width; ++x) {
+        const std::size_t i = row + static_cast<std::size_t>(x);
+        const bool on = Spreads<Mode>(s, f, i);
+        colour[0][x] = on ? f.red[i] : 0.0;
+        colour[1][x] = on ? f.green[i] : 0.0;
+        colour[2][x] = on ? f.blue[i] : 0.0;
+        spreads[x] = on ? 1.0f : 0.0f;
+        count += on ? 1 : 0;
+        before[x + 1] = count;
+    }
+}
+
+// Seeds the strip's sums with the receivers' own colours, weight 1, and
+// notes how each receiver and each run of L takes contributions.
+template <int32_t Mode, int L>
+void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, float* const* sums) {
+    const FrameView& f = *job.frame;
+    const std::size_t p = job.padded;
+    const std::size_t runsPerRow = p / L;
+    for (int32_t yy = first; yy < end; ++yy) {
+        const std::size_t o = static_cast<std::size_t>(yy - first) * p;
+        const std::size_t row = f.Index(0, yy);
+        uint8_t* const takes = ws.takes.data() + o;
+        for (std::size_t x = 0; x < p; ++x) {
+            const bool inside = x < static_cast<std::size_t>(f.width);
+            sums[0][o + x] = inside ? f.red[row + x] : 0.0f;
+            sums[1][o + x] = inside ? f.green[row + x] : 0.0f;
+            sums[2][o + x] = inside ? f.blue[row + x] : 0.0f;
+            sums[3][o + x] = 1.0f;
+            // Columns past the frame's edge gather too, but are never read.
+            takes[x] = inside ? TakeOf<Mode>(*job.settings, f, row + x) : kTakeFull;
+        }
+        uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) * runsPerRow;
+        for (std::size_t r = 0; r < runsPerRow; ++r) {
+            bool allFull = true;
+            bool allNone = true;
+            for (std::size_t x = r * L; x < (r + 1) * L; ++x) {
+                allFull = allFull && takes[x] == kTakeFull;
+                allNone = allNone && takes[x] == kTakeNone;
+            }
+            runs[r] = allFull ? kRunFull : (allNone ? kRunNone : kRunMixed);
+        }
+    }
+}
+
+// Gathers the receiving rows first .. end-1 and averages them into the
+// result planes.
+template <int32_t Mode, int L>
+[[gnu::always_inline]] inline void SofterStrip(Job& job, Workspace& ws, int32_t first,
+                                               int32_t end) {
+    const FrameView& f = *job.frame;
+    const FootprintProfile& fp = *job.footprint;
+    const std::size_t p = job.padded;
+    const std::size_t planeSize = p * static_cast<std::size_t>(job.strips.perStrip);
+    float* const sums[4] = {ws.sums.data(), ws.sums.data() + planeSize,
+                            ws.sums.data() + 2 * planeSize, ws.sums.data() + 3 * planeSize};
+    SeedStrip<Mode, L>(job, ws, first, end, sums);
+
+    const std::size_t sourceRow = p + 2 * kMaxLanes;
+    double* const colour[3] = {ws.colours.data() + kMaxLanes,
+                               ws.colours.data() + sourceRow + kMaxLanes,
+                               ws.colours.data() + 2 * sourceRow + kMaxLanes};
+    float* const spreads = ws.spreads.data() + kMaxLanes;
+    int32_t* const before = ws.before.data();
+    const SourceLanes source{{colour[0], colour[1], colour[2]}, spreads};
+    const std::size_t table = 2 * static_cast<std::size_t>(f.width) + 1;
+    const float radius = fp.Radius();
     const double r = static_cast<double>(radius);
-    const int32_t reachRows = footprint.Reach();
+    const std::size_t runsPerRow = p / L;
+    const int32_t width = f.width;
+    // With an infinite radius the weights are infinite too, and only the
+    // mixed form adds exactly nothing for the pixels that do not spread.
+    const bool finite = r <= std::numeric_limits<double>::max();
+
+    const int32_t reachRows = fp.Reach();
     const int32_t yFrom = first > reachRows ? first - reachRows : 0;
     const int32_t yTo = f.height - end > reachRows ? end - 1 + reachRows : f.height - 1;
     for (int32_t y = yFrom; y <= yTo; ++y) {
-        bool any = false;
-        for (int32_t x = 0; x < f.width; ++x) {
-            const std::size_t i = f.Index(x, y);
-            spreads[x] = PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i],
-                                       f.blue[i]) ? 1 : 0;
-            any = any || spreads[x] != 0;
-            const double on = spreads[x] != 0 ? 1.0 : 0.0;
-            sources[x][0] = on * f.red[i];
-            sources[x][1] = on * f.green[i];
-            sources[x][2] = on * f.blue[i];
-            sources[x][3] = on;
-        }
-        if (!any) continue;
-        const int32_t top = footprint.Top(y);
-        const int32_t bottom = footprint.Bottom(y);
-        const int32_t yyFrom = top > first ? top : first;
-        const int32_t yyTo = bottom < end - 1 ? bottom : end - 1;
-        for (int32_t yy = yyFrom; yy <= yyTo; ++yy) {
-            // weights[centre + dx]; pixels within reach of each other get w > 0.
-            const int32_t centre = footprint.HalfWidth(yy - top);
-            const int32_t reach = FillWeights(radius, yy - y, centre, weights);
+        if (job.rowSpreads[y] == 0) continue;
+        PrepareSource<Mode>(f, *job.settings, y, colour, spreads, before);
+        const int32_t top = fp.Top(y);
+        const int32_t from = top > first ? top : first;
+        const int32_t to = fp.Bottom(y) < end - 1 ? fp.Bottom(y) : end - 1;
+        for (int32_t yy = from; yy <= to; ++yy) {
+            const int32_t hw = fp.HalfWidth(yy - top);
+            if (hw < 0) continue;
+            // The weights stay above 0 out to `reach` columns either side.
+            const int32_t reach = FillWeights(radius, yy - y, hw, ws.weights.data());
             if (reach < 0) continue;
-            SumCell<float>* const rowCells = cells + f.Index(0, yy);
-            const float* const wCentre = weights + centre;
-            for (int32_t xx = 0; xx < f.width; ++xx) {
-                const std::size_t j = f.Index(xx, yy);
-                // Four receivers at once where all take the full colour and
-                // every pixel within reach of them lies inside the row.
-                if (xx >= reach && f.width - 4 - xx >= reach &&
-                    TakeOf<Mode>(s, f, j) == Take::Full && TakeOf<Mode>(s, f, j + 1) == Take::Full &&
-                    TakeOf<Mode>(s, f, j + 2) == Take::Full &&
-                    TakeOf<Mode>(s, f, j + 3) == Take::Full) {
-                    AddWeightedFour(rowCells + xx, sources + xx, wCentre, reach);
-                    xx += 3;
+            const float* const w = ws.weights.data() + hw;
+            double* const t = ws.blend.data() + hw;
+            double* const rest = ws.blend.data() + table + hw;
+            bool blendReady = false;
+            const WeightLanes weights{w, t, rest};
+            const std::size_t o = static_cast<std::size_t>(yy - first) * p;
+            const SumLanes row{{sums[0] + o, sums[1] + o, sums[2] + o}, sums[3] + o};
+            const uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) *
+                                                             runsPerRow;
+            for (int32_t x0 = 0; x0 < width; x0 += L) {
+                const RunKind kind = static_cast<RunKind>(runs[x0 / L]);
+                if (kind == kRunNone) continue;
+                // Offsets from the run's receivers to the sources within
+                // reach of at least one of them and inside the frame.
+                const int32_t lo = -(reach < x0 + L - 1 ? reach : x0 + L - 1);
+                const int32_t hi = reach < width - 1 - x0 ? reach : width - 1 - x0;
+                const int32_t a = x0 + lo > 0 ? x0 + lo : 0;
+                const int32_t b = x0 + L - 1 + hi < width - 1 ? x0 + L - 1 + hi : width - 1;
+                if (before[b + 1] == before[a]) continue;  // none of them spreads
+                if (kind == kRunFull && finite) {
+                    GatherFullLanes<L>(row, x0, source, weights, lo, hi);
                     continue;
                 }
-                const Take take = TakeOf<Mode>(s, f, j);
-                if (take == Take::None) continue;
-                // The spreading pixels whose rows reach xx.
-                const ColumnSpan span = FootprintColumns(xx, reach, f.width);
-                const int32_t base = centre + xx;  // weights[base - x] for the pixel at x
-                SumCell<float> sums = rowCells[xx];
-                if (take == Take::Full) {
-                    for (int32_t x = span.first; x <= span.last; ++x) {
-                        AddWeighted(sums, sources[x], weights[base - x]);
+                if (!blendReady) {
+                    // t in double: how much of the spread colour a blended
+                    // receiver takes, from 1 at the centre to 0 at r.
+                    for (int32_t dx = -reach; dx <= reach; ++dx) {
+                        t[dx] = static_cast<double>(w[dx]) / r;
+                        rest[dx] = 1.0 - t[dx];
                     }
-                } else {
-                    const double own[3] = {static_cast<double>(f.red[j]),
-                                           static_cast<double>(f.green[j]),
-                                           static_cast<double>(f.blue[j])};
-                    for (int32_t x = span.first; x <= span.last; ++x) {
-                        if (spreads[x] == 0) continue;
-                        const double w = weights[base - x];
-                        // t in double: how much of the spread colour the
-                        // receiver takes, from 1 at the centre to 0 at r.
-                        const double t = w / r;
-                        const double blended[4] = {t * sources[x][0] + (1.0 - t) * own[0],
-                                                   t * sources[x][1] + (1.0 - t) * own[1],
-                                                   t * sources[x][2] + (1.0 - t) * own[2], 1.0};
-                        AddWeighted(sums, blended, w);
-                    }
+                    blendReady = true;
                 }
-                rowCells[xx] = sums;
+                int64_t full[L];
+                int64_t blended[L];
+                double own[3][L];
+                const uint8_t* const takes = ws.takes.data() + o + x0;
+                const std::size_t at = f.Index(0, yy) + static_cast<std::size_t>(x0);
+                for (int i = 0; i < L; ++i) {
+                    full[i] = takes[i] == kTakeFull ? -1 : 0;
+                    blended[i] = takes[i] == kTakeBlended ? -1 : 0;
+                    const bool inside = x0 + i < width;
+                    own[0][i] = inside ? f.red[at + i] : 0.0;
+                    own[1][i] = inside ? f.green[at + i] : 0.0;
+                    own[2][i] = inside ? f.blue[at + i] : 0.0;
+                }
+                GatherMixedLanes<L>(row, x0, source, weights, lo, hi, full, blended, own);
+            }
+        }
+    }
+
+    // Averages: the colour sums over the weight sum, limited to 0 .. 255
+    // and truncated. A receiver without a positive weight keeps its colour.
+    for (int32_t yy = first; yy < end; ++yy) {
+        const std::size_t o = static_cast<std::size_t>(yy - first) * p;
+        const std::size_t row = f.Index(0, yy);
+        for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
+            const float weight = sums[3][o + x];
+            if (!(weight > 0)) {
+                job.result[0][row + x] = f.red[row + x];
+                job.result[1][row + x] = f.green[row + x];
+                job.result[2][row + x] = f.blue[row + x];
+                continue;
+            }
+            const double d = weight;
+            for (int c = 0; c < 3; ++c) {
+                job.result[c][row + x] = LimitToByte(static_cast<double>(sums[c][o + x]) / d);
             }
         }
     }
 }
 
-// One thread's share: its own weight table and row of sources, then strips
-// until none is left. False when its working rows cannot be had.
-bool SpreadStrips(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
-                  SumCell<float>* cells, StripQueue& queue) {
-    const std::size_t width = static_cast<std::size_t>(f.width);
-    auto weights = platform::WorkingArray<float>::Allocate(2 * width + 1);
-    auto spreads = platform::WorkingArray<uint8_t>::Allocate(width);
-    auto sources = platform::WorkingArray<SourceColour>::Allocate(width);
-    if (!weights || !spreads || !sources) return false;
-    float* const w = weights.data();
-    uint8_t* const sp = spreads.data();
-    SourceColour* const sc = sources.data();
-    int32_t first = 0;
-    int32_t end = 0;
-    while (queue.Next(first, end)) {
-        switch (s.FilterInclude) {
-            case kIncludeObjects:
-                Spread<kIncludeObjects>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            case kIncludeBackground:
-                Spread<kIncludeBackground>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            case kIncludeShadows:
-                Spread<kIncludeShadows>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            case kIncludeFullFrame:
-                Spread<kIncludeFullFrame>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            case kIncludeColorRange:
-                Spread<kIncludeColorRange>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            default: return true;  // no pixel is selected
-        }
+template <int L>
+[[gnu::always_inline]] inline void SofterStripInMode(Job& job, Workspace& ws, int32_t first,
+                                                     int32_t end) {
+    switch (job.settings->FilterInclude) {
+        case kIncludeObjects: SofterStrip<kIncludeObjects, L>(job, ws, first, end); break;
+        case kIncludeBackground: SofterStrip<kIncludeBackground, L>(job, ws, first, end); break;
+        case kIncludeShadows: SofterStrip<kIncludeShadows, L>(job, ws, first, end); break;
+        case kIncludeFullFrame: SofterStrip<kIncludeFullFrame, L>(job, ws, first, end); break;
+        default: SofterStrip<kIncludeColorRange, L>(job, ws, first, end); break;
     }
-    return true;
+}
+
+void SofterStripSse2(Job& job, Workspace& ws, int32_t first, int32_t end) {
+    SofterStripInMode<8>(job, ws, first, end);
+}
+
+#if LUMAFEX_WIDE_VECTORS
+__attribute__((target("avx2"))) void SofterStripAvx2(Job& job, Workspace& ws, int32_t first,
+                                                     int32_t end) {
+    SofterStripInMode<kMaxLanes>(job, ws, first, end);
+}
+#endif
+
+// One thread's share: its own working rows, then strips until none is left.
+void SofterWorker(Job& job, void (*strip)(Job&, Workspace&, int32_t, int32_t)) {
+    Workspace ws;
+    if (!ws.Allocate(static_cast<std::size_t>(job.frame->width), job.padded,
+                     static_cast<std::size_t>(job.strips.perStrip))) {
+        job.failed = true;
+        return;
+    }
+    for (;;) {
+        const int32_t s = job.nextStrip.fetch_add(1);
+        if (s >= job.strips.Count() || job.failed) break;
+        strip(job, ws, job.strips.First(s), job.strips.End(s));
+    }
+}
+
+template <int32_t Mode>
+bool AnySpreads(const FrameView& f, const FilterSettings& s, uint8_t* rowSpreads) {
+    bool any = false;
+    for (int32_t y = 0; y < f.height; ++y) {
+        const std::size_t row = f.Index(0, y);
+        uint8_t found = 0;
+        for (int32_t x = 0; x < f.width && found == 0; ++x) {
+            found = Spreads<Mode>(s, f, row + static_cast<std::size_t>(x)) ? 1 : 0;
+        }
+        rowSpreads[y] = found;
+        any = any || found != 0;
+    }
+    return any;
+}
+
+bool FindSpreadingRows(const FrameView& f, const FilterSettings& s, uint8_t* rowSpreads) {
+    switch (s.FilterInclude) {
+        case kIncludeObjects: return AnySpreads<kIncludeObjects>(f, s, rowSpreads);
+        case kIncludeBackground: return AnySpreads<kIncludeBackground>(f, s, rowSpreads);
+        case kIncludeShadows: return AnySpreads<kIncludeShadows>(f, s, rowSpreads);
+        case kIncludeFullFrame: return AnySpreads<kIncludeFullFrame>(f, s, rowSpreads);
+        case kIncludeColorRange: return AnySpreads<kIncludeColorRange>(f, s, rowSpreads);
+        default: return false;  // no pixel is selected
+    }
 }
 
 }  // namespace
@@ -170,35 +349,45 @@ bool SpreadStrips(const FrameView& f, const FilterSettings& s, const FootprintPr
 bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
                     const FrameParameters& params) {
     if (frame.width <= 0 || frame.height <= 0) return true;
-    Accumulators<float> acc = Accumulators<float>::Allocate(frame.PixelCount());
-    if (!acc) return false;
     FootprintProfile footprint;
     if (!footprint.Reserve(frame.width, frame.height,
                            FootprintReach(params.BlurAmount, frame.height))) {
         return false;
     }
+    // The averaged planes, kept apart until every strip has read the frame.
+    const std::size_t pixels = frame.PixelCount();
+    auto result = pixels > std::numeric_limits<std::size_t>::max() / 3
+                      ? platform::WorkingArray<uint8_t>()
+                      : platform::WorkingArray<uint8_t>::Allocate(3 * pixels);
+    auto rowSpreads =
+        platform::WorkingArray<uint8_t>::Allocate(static_cast<std::size_t>(frame.height));
+    if (!result || !rowSpreads) return false;
+    // Without a radius, or without a spreading pixel, every pixel averages
+    // its own colour with weight 1: it stays as it is.
+    if (!(params.BlurAmount > 0.0f)) return true;
+    if (!FindSpreadingRows(frame, settings, rowSpreads.data())) return true;
+    footprint.Set(params.BlurAmount, kSofterAngleConstant);
 
-    SumCell<float>* const cells = acc.data();
-    const RowStrips strips = RowStrips::For(frame.width, frame.height);
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = frame.Index(0, first);
-        SeedSums(frame.red + o, frame.green + o, frame.blue + o,
-                 frame.Index(0, end) - o, cells + o);
-    });
-    if (params.BlurAmount > 0.0f) {
-        footprint.Set(params.BlurAmount, kSofterAngleConstant);
-        StripQueue queue(strips);
-        std::atomic<bool> failed{false};
-        ForEachTask(queue.Workers(), [&](int32_t) {
-            if (!SpreadStrips(frame, settings, footprint, cells, queue)) failed = true;
-        });
-        if (failed) return false;
-    }
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = frame.Index(0, first);
-        WriteAverages(cells + o, frame.Index(0, end) - o, frame.red + o, frame.green + o,
-                      frame.blue + o);
-    });
+    const std::size_t padded =
+        (static_cast<std::size_t>(frame.width) + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
+    Job job{&frame,
+            &settings,
+            &footprint,
+            rowSpreads.data(),
+            {result.data(), result.data() + pixels, result.data() + 2 * pixels},
+            RowStrips::For(frame.width, frame.height),
+            padded};
+    void (*strip)(Job&, Workspace&, int32_t, int32_t) = SofterStripSse2;
+#if LUMAFEX_WIDE_VECTORS
+    if (WideVectorsAvailable()) strip = SofterStripAvx2;
+#endif
+    const int32_t strips = job.strips.Count();
+    const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;
+    ForEachTask(threads, [&job, strip](int32_t) { SofterWorker(job, strip); });
+    if (job.failed) return false;
+    std::memcpy(frame.red, job.result[0], pixels);
+    std::memcpy(frame.green, job.result[1], pixels);
+    std::memcpy(frame.blue, job.result[2], pixels);
     return true;
 }
 
