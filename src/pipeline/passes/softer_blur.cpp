@@ -65,9 +65,10 @@ Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
     return kTakeFull;
 }
 
-// Receivers worked on at once: 8 with SSE2, 16 with the wider vectors.
-// Rows are padded to a multiple of the larger run, and source rows carry
-// that many zeros on either side.
+// Receivers worked on at once: vectors of 2 doubles (SSE2) or 4 (AVX2),
+// kRunVectors of them side by side. Receiving rows are padded to whole runs,
+// and source rows carry kMaxLanes zeros on either side, at least a run.
+constexpr int kRunVectors = 2;
 constexpr int32_t kMaxLanes = 16;
 
 // How a run of receivers takes its contributions: all in full, none at all,
@@ -88,45 +89,58 @@ struct Job {
 
 // One thread's working rows.
 struct Workspace {
-    platform::WorkingArray<float> sums;      // red, green, blue, weight planes of a strip
+    platform::WorkingArray<double> sums;     // red, green, blue, weight planes of a strip
     platform::WorkingArray<uint8_t> takes;   // per receiver of the strip
     platform::WorkingArray<uint8_t> runs;    // RunKind per run of the strip
-    platform::WorkingArray<double> colours;  // one source row, three planes, zero-padded
-    platform::WorkingArray<float> spreads;   // the same row's 1 or 0, zero-padded
+    platform::WorkingArray<double> values;   // one source row, four planes, zero-padded
     platform::WorkingArray<int32_t> before;  // spreading pixels before each column
     platform::WorkingArray<float> weights;   // one footprint row's weights
     platform::WorkingArray<double> blend;    // t and 1 - t for them
+    platform::WorkingArray<float> shared;    // weight sums of the distinct receivers
 
     bool Allocate(std::size_t width, std::size_t padded, std::size_t rows) {
         const std::size_t sourceRow = padded + 2 * kMaxLanes;
         const std::size_t table = 2 * width + 1;
-        sums = platform::WorkingArray<float>::Allocate(4 * rows * padded);
+        sums = platform::WorkingArray<double>::Allocate(4 * rows * padded);
         takes = platform::WorkingArray<uint8_t>::Allocate(rows * padded);
-        runs = platform::WorkingArray<uint8_t>::Allocate(rows * (padded / 8));
-        colours = platform::WorkingArray<double>::Allocate(3 * sourceRow);
-        spreads = platform::WorkingArray<float>::Allocate(sourceRow);
+        runs = platform::WorkingArray<uint8_t>::Allocate(rows * padded);
+        values = platform::WorkingArray<double>::Allocate(4 * sourceRow);
         before = platform::WorkingArray<int32_t>::Allocate(width + 1);
         weights = platform::WorkingArray<float>::Allocate(table);
         blend = platform::WorkingArray<double>::Allocate(2 * table);
-        return sums && takes && runs && colours && spreads && before && weights && blend;
+        shared = platform::WorkingArray<float>::Allocate(width + 1);
+        return sums && takes && runs && values && before && weights && blend && shared;
     }
 };
 
-// Makes row y the source row: its spreading pixels' colours, zero where a
-// pixel does not spread.
+// Whether every sum of the pass stays 0 or a normal single-precision value,
+// so that it can be rounded on its bits. Every sum is at most 255 x (1 + r
+// x the number of contributions, at most W x H), far below the largest
+// single-precision value unless r is. Every weight is r, or at least 2^-49
+// when r is at least 1 (r - sqrt(n) is then 0 or at least that much), and
+// no product of weights, t and colours formed from them comes near 2^-126.
+bool SumsStayNormal(float radius, int32_t width, int32_t height) {
+    const double r = radius;
+    const double most = 256.0 * (1.0 + r * static_cast<double>(width) *
+                                           static_cast<double>(height));
+    return r >= 0x1p-20 && r <= 0x1p40 && most < 0x1p126;
+}
+
+// Makes row y the source row: its spreading pixels' colours and 1, zero
+// where a pixel does not spread.
 template <int32_t Mode>
-void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, double* const* colour,
-                   float* spreads, int32_t* before) {
+void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, double* const* value,
+                   int32_t* before) {
     const std::size_t row = f.Index(0, y);
     int32_t count = 0;
     before[0] = 0;
     for (int32_t x = 0; x < f.width; ++x) {
         const std::size_t i = row + static_cast<std::size_t>(x);
         const bool on = Spreads<Mode>(s, f, i);
-        colour[0][x] = on ? f.red[i] : 0.0;
-        colour[1][x] = on ? f.green[i] : 0.0;
-        colour[2][x] = on ? f.blue[i] : 0.0;
-        spreads[x] = on ? 1.0f : 0.0f;
+        value[0][x] = on ? f.red[i] : 0.0;
+        value[1][x] = on ? f.green[i] : 0.0;
+        value[2][x] = on ? f.blue[i] : 0.0;
+        value[3][x] = on ? 1.0 : 0.0;
         count += on ? 1 : 0;
         before[x + 1] = count;
     }
@@ -135,7 +149,7 @@ void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, doubl
 // Seeds the strip's sums with the receivers' own colours, weight 1, and
 // notes how each receiver and each run of L takes contributions.
 template <int32_t Mode, int L>
-void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, float* const* sums) {
+void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, double* const* sums) {
     const FrameView& f = *job.frame;
     const std::size_t p = job.padded;
     const std::size_t runsPerRow = p / L;
@@ -145,10 +159,10 @@ void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, float*
         uint8_t* const takes = ws.takes.data() + o;
         for (std::size_t x = 0; x < p; ++x) {
             const bool inside = x < static_cast<std::size_t>(f.width);
-            sums[0][o + x] = inside ? f.red[row + x] : 0.0f;
-            sums[1][o + x] = inside ? f.green[row + x] : 0.0f;
-            sums[2][o + x] = inside ? f.blue[row + x] : 0.0f;
-            sums[3][o + x] = 1.0f;
+            sums[0][o + x] = inside ? f.red[row + x] : 0.0;
+            sums[1][o + x] = inside ? f.green[row + x] : 0.0;
+            sums[2][o + x] = inside ? f.blue[row + x] : 0.0;
+            sums[3][o + x] = 1.0;
             // Columns past the frame's edge gather too, but are never read.
             takes[x] = inside ? TakeOf<Mode>(*job.settings, f, row + x) : kTakeFull;
         }
@@ -165,26 +179,69 @@ void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, float*
     }
 }
 
+// In the full frame every pixel spreads, so a receiver's weight sum depends
+// only on where the frame's edges cut its footprint rows: the receivers at
+// least `margin` columns (the widest half-width) from both edges share
+// theirs. Sums the weights of receiving row yy for the margin columns at
+// either edge and one column between them, in the order of the gather, and
+// writes every receiver's into weightRow. Needs a frame wider than twice the
+// margin and a table of 2 x width + 1 weights.
+void SharedWeightSums(const FootprintProfile& fp, int32_t yy, int32_t width, int32_t height,
+                      float* table, float* distinct, double* weightRow) {
+    const int32_t margin = fp.MaxHalfWidth();
+    const int32_t count = 2 * margin + 1;
+    // distinct[k] belongs to column k for k <= margin, and to column
+    // width - count + k for the others.
+    for (int32_t k = 0; k < count; ++k) distinct[k] = 1.0f;
+    const int32_t reachRows = fp.Reach();
+    const int32_t yFrom = yy > reachRows ? yy - reachRows : 0;
+    const int32_t yTo = height - 1 - yy > reachRows ? yy + reachRows : height - 1;
+    for (int32_t y = yFrom; y <= yTo; ++y) {
+        const int32_t top = fp.Top(y);
+        if (yy < top || yy > fp.Bottom(y)) continue;
+        const int32_t hw = fp.HalfWidth(yy - top);
+        if (hw < 0) continue;
+        const int32_t reach = FillWeights(fp.Radius(), yy - y, hw, table);
+        if (reach < 0) continue;
+        const float* const w = table + hw;
+        for (int32_t k = 0; k < count; ++k) {
+            const int32_t x = k <= margin ? k : width - count + k;
+            const int32_t lo = reach < x ? -reach : -x;
+            const int32_t hi = reach < width - 1 - x ? reach : width - 1 - x;
+            float sum = distinct[k];
+            for (int32_t dx = lo; dx <= hi; ++dx) {
+                sum = static_cast<float>(static_cast<double>(sum) + static_cast<double>(w[dx]));
+            }
+            distinct[k] = sum;
+        }
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        const int32_t k = x <= margin ? x : (x >= width - margin ? x - (width - count) : margin);
+        weightRow[x] = distinct[k];
+    }
+}
+
 // Gathers the receiving rows first .. end-1 and averages them into the
 // result planes.
-template <int32_t Mode, int L>
+template <int32_t Mode, int W>
 [[gnu::always_inline]] inline void SofterStrip(Job& job, Workspace& ws, int32_t first,
                                                int32_t end) {
     const FrameView& f = *job.frame;
     const FootprintProfile& fp = *job.footprint;
     const std::size_t p = job.padded;
     const std::size_t planeSize = p * static_cast<std::size_t>(job.strips.perStrip);
-    float* const sums[4] = {ws.sums.data(), ws.sums.data() + planeSize,
+    double* const sums[4] = {ws.sums.data(), ws.sums.data() + planeSize,
                             ws.sums.data() + 2 * planeSize, ws.sums.data() + 3 * planeSize};
+    constexpr int L = W * kRunVectors;
     SeedStrip<Mode, L>(job, ws, first, end, sums);
 
     const std::size_t sourceRow = p + 2 * kMaxLanes;
-    double* const colour[3] = {ws.colours.data() + kMaxLanes,
-                               ws.colours.data() + sourceRow + kMaxLanes,
-                               ws.colours.data() + 2 * sourceRow + kMaxLanes};
-    float* const spreads = ws.spreads.data() + kMaxLanes;
+    double* const value[4] = {ws.values.data() + kMaxLanes,
+                              ws.values.data() + sourceRow + kMaxLanes,
+                              ws.values.data() + 2 * sourceRow + kMaxLanes,
+                              ws.values.data() + 3 * sourceRow + kMaxLanes};
     int32_t* const before = ws.before.data();
-    const SourceLanes source{{colour[0], colour[1], colour[2]}, spreads};
+    const SourceLanes source{{value[0], value[1], value[2], value[3]}};
     const std::size_t table = 2 * static_cast<std::size_t>(f.width) + 1;
     const float radius = fp.Radius();
     const double r = static_cast<double>(radius);
@@ -193,13 +250,19 @@ template <int32_t Mode, int L>
     // With an infinite radius the weights are infinite too, and only the
     // mixed form adds exactly nothing for the pixels that do not spread.
     const bool finite = r <= std::numeric_limits<double>::max();
+    const bool byBits = SumsStayNormal(radius, f.width, f.height);
+    // Whether the receivers' weight sums are summed apart from the gather,
+    // once for all but the columns near the edges (worth it only while
+    // those are few).
+    const bool sharedWeights = Mode == kIncludeFullFrame && finite &&
+                               4 * (2 * static_cast<int64_t>(fp.MaxHalfWidth()) + 1) <= width;
 
     const int32_t reachRows = fp.Reach();
     const int32_t yFrom = first > reachRows ? first - reachRows : 0;
     const int32_t yTo = f.height - end > reachRows ? end - 1 + reachRows : f.height - 1;
     for (int32_t y = yFrom; y <= yTo; ++y) {
         if (job.rowSpreads[y] == 0) continue;
-        PrepareSource<Mode>(f, *job.settings, y, colour, spreads, before);
+        PrepareSource<Mode>(f, *job.settings, y, value, before);
         const int32_t top = fp.Top(y);
         const int32_t from = top > first ? top : first;
         const int32_t to = fp.Bottom(y) < end - 1 ? fp.Bottom(y) : end - 1;
@@ -215,7 +278,7 @@ template <int32_t Mode, int L>
             bool blendReady = false;
             const WeightLanes weights{w, t, rest};
             const std::size_t o = static_cast<std::size_t>(yy - first) * p;
-            const SumLanes row{{sums[0] + o, sums[1] + o, sums[2] + o}, sums[3] + o};
+            const SumLanes row{{sums[0] + o, sums[1] + o, sums[2] + o, sums[3] + o}};
             const uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) *
                                                              runsPerRow;
             for (int32_t x0 = 0; x0 < width; x0 += L) {
@@ -229,7 +292,19 @@ template <int32_t Mode, int L>
                 const int32_t b = x0 + L - 1 + hi < width - 1 ? x0 + L - 1 + hi : width - 1;
                 if (before[b + 1] == before[a]) continue;  // none of them spreads
                 if (kind == kRunFull && finite) {
-                    GatherFullLanes<L>(row, x0, source, weights, lo, hi);
+                    if (sharedWeights && byBits) {
+                        GatherFullLanes<W, kRunVectors, true, 3>(row, x0, source, weights, lo,
+                                                                 hi);
+                    } else if (sharedWeights) {
+                        GatherFullLanes<W, kRunVectors, false, 3>(row, x0, source, weights, lo,
+                                                                  hi);
+                    } else if (byBits) {
+                        GatherFullLanes<W, kRunVectors, true, 4>(row, x0, source, weights, lo,
+                                                                 hi);
+                    } else {
+                        GatherFullLanes<W, kRunVectors, false, 4>(row, x0, source, weights, lo,
+                                                                  hi);
+                    }
                     continue;
                 }
                 if (!blendReady) {
@@ -254,8 +329,21 @@ template <int32_t Mode, int L>
                     own[1][i] = inside ? f.green[at + i] : 0.0;
                     own[2][i] = inside ? f.blue[at + i] : 0.0;
                 }
-                GatherMixedLanes<L>(row, x0, source, weights, lo, hi, full, blended, own);
+                if (byBits) {
+                    GatherMixedLanes<W, kRunVectors, true>(row, x0, source, weights, lo, hi, full,
+                                                           blended, own);
+                } else {
+                    GatherMixedLanes<W, kRunVectors, false>(row, x0, source, weights, lo, hi,
+                                                            full, blended, own);
+                }
             }
+        }
+    }
+
+    if (sharedWeights) {
+        for (int32_t yy = first; yy < end; ++yy) {
+            SharedWeightSums(fp, yy, width, f.height, ws.weights.data(), ws.shared.data(),
+                             sums[3] + static_cast<std::size_t>(yy - first) * p);
         }
     }
 
@@ -265,41 +353,40 @@ template <int32_t Mode, int L>
         const std::size_t o = static_cast<std::size_t>(yy - first) * p;
         const std::size_t row = f.Index(0, yy);
         for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
-            const float weight = sums[3][o + x];
+            const double weight = sums[3][o + x];
             if (!(weight > 0)) {
                 job.result[0][row + x] = f.red[row + x];
                 job.result[1][row + x] = f.green[row + x];
                 job.result[2][row + x] = f.blue[row + x];
                 continue;
             }
-            const double d = weight;
             for (int c = 0; c < 3; ++c) {
-                job.result[c][row + x] = LimitToByte(static_cast<double>(sums[c][o + x]) / d);
+                job.result[c][row + x] = LimitToByte(sums[c][o + x] / weight);
             }
         }
     }
 }
 
-template <int L>
+template <int W>
 [[gnu::always_inline]] inline void SofterStripInMode(Job& job, Workspace& ws, int32_t first,
                                                      int32_t end) {
     switch (job.settings->FilterInclude) {
-        case kIncludeObjects: SofterStrip<kIncludeObjects, L>(job, ws, first, end); break;
-        case kIncludeBackground: SofterStrip<kIncludeBackground, L>(job, ws, first, end); break;
-        case kIncludeShadows: SofterStrip<kIncludeShadows, L>(job, ws, first, end); break;
-        case kIncludeFullFrame: SofterStrip<kIncludeFullFrame, L>(job, ws, first, end); break;
-        default: SofterStrip<kIncludeColorRange, L>(job, ws, first, end); break;
+        case kIncludeObjects: SofterStrip<kIncludeObjects, W>(job, ws, first, end); break;
+        case kIncludeBackground: SofterStrip<kIncludeBackground, W>(job, ws, first, end); break;
+        case kIncludeShadows: SofterStrip<kIncludeShadows, W>(job, ws, first, end); break;
+        case kIncludeFullFrame: SofterStrip<kIncludeFullFrame, W>(job, ws, first, end); break;
+        default: SofterStrip<kIncludeColorRange, W>(job, ws, first, end); break;
     }
 }
 
 void SofterStripSse2(Job& job, Workspace& ws, int32_t first, int32_t end) {
-    SofterStripInMode<8>(job, ws, first, end);
+    SofterStripInMode<2>(job, ws, first, end);
 }
 
 #if LUMAFEX_WIDE_VECTORS
 __attribute__((target("avx2"))) void SofterStripAvx2(Job& job, Workspace& ws, int32_t first,
                                                      int32_t end) {
-    SofterStripInMode<kMaxLanes>(job, ws, first, end);
+    SofterStripInMode<4>(job, ws, first, end);
 }
 #endif
 

@@ -14,11 +14,11 @@
 // is not 0. The mixed form below takes nothing at all from a pixel that
 // does not spread, and so serves every weight.)
 //
-// The colour sums are formed as the weighted colour in double precision
-// added to the sum in double precision, rounded to single precision; the
-// weight sums as a single-precision addition, which gives the same value
-// (double precision holds more than twice the digits of single precision,
-// so rounding twice cannot differ from rounding once).
+// Every sum, colour or weight, is formed as the weighted value in double
+// precision added to the sum in double precision and rounded to single
+// precision. The vectors are of the width the instruction set works on
+// (2 doubles with SSE2, 4 with AVX2), a few of them side by side, so that
+// enough additions are under way at once.
 //
 // The functions are always inlined, so that a caller built for a wider
 // instruction set gets them built for it too.
@@ -29,30 +29,47 @@
 
 namespace lumafex {
 
-// The vectors of a run of L receivers.
-template <int L>
+// The vectors of W doubles, W floats and W 64-bit masks.
+template <int W>
 struct LaneVectors;
 template <>
-struct LaneVectors<8> {
-    typedef double Doubles __attribute__((vector_size(64)));
-    typedef float Floats __attribute__((vector_size(32)));
-    typedef int64_t Masks __attribute__((vector_size(64)));
-    typedef int32_t NarrowMasks __attribute__((vector_size(32)));
+struct LaneVectors<2> {
+    typedef double Doubles __attribute__((vector_size(16)));
+    typedef float Floats __attribute__((vector_size(8)));
+    typedef uint64_t Masks __attribute__((vector_size(16)));
 };
 template <>
-struct LaneVectors<16> {
-    typedef double Doubles __attribute__((vector_size(128)));
-    typedef float Floats __attribute__((vector_size(64)));
-    typedef int64_t Masks __attribute__((vector_size(128)));
-    typedef int32_t NarrowMasks __attribute__((vector_size(64)));
+struct LaneVectors<4> {
+    typedef double Doubles __attribute__((vector_size(32)));
+    typedef float Floats __attribute__((vector_size(16)));
+    typedef uint64_t Masks __attribute__((vector_size(32)));
 };
 
-// One source row ready to gather from: colour[c][x] is the colour of pixel
-// x where it spreads and 0 elsewhere, spreads[x] 1 or 0. Both may be read
-// from column -16 to 16 past the receiving row's padded width.
+// Rounds every lane of x to single precision and back. ByBits does it on
+// the bits (to nearest, ties to even, at the 29th bit of the double's
+// fraction), which runs on more of the processor's units than a
+// conversion; that is exact only for values that are 0 or normal in single
+// precision, which the caller must ensure.
+template <int W, bool ByBits>
+[[gnu::always_inline]] inline void RoundToSingle(typename LaneVectors<W>::Doubles& x) {
+    using Doubles = typename LaneVectors<W>::Doubles;
+    using Floats = typename LaneVectors<W>::Floats;
+    using Masks = typename LaneVectors<W>::Masks;
+    if constexpr (ByBits) {
+        Masks bits = (Masks)x;
+        bits = bits + 0x0FFFFFFFu + ((bits >> 29) & 1u);
+        x = (Doubles)(bits & ~Masks{} << 29);
+    } else {
+        x = __builtin_convertvector(__builtin_convertvector(x, Floats), Doubles);
+    }
+}
+
+// One source row ready to gather from: value[c][x] for c = red, green,
+// blue is the colour of pixel x where it spreads and 0 elsewhere, and
+// value[3][x] is 1 where it spreads and 0 elsewhere. All may be read from
+// column -16 to 16 past the receiving row's padded width.
 struct SourceLanes {
-    const double* colour[3];
-    const float* spreads;
+    const double* value[4];
 };
 
 // The weights of one footprint row by horizontal offset dx from the
@@ -64,114 +81,104 @@ struct WeightLanes {
     const double* rest;
 };
 
-// One receiving row's sums, the colours and the weights each a plane.
+// One receiving row's sums, red, green, blue and weight, each a plane:
+// single-precision values kept in double precision, so that they need no
+// conversion on their way in and out.
 struct SumLanes {
-    float* colour[3];
-    float* weight;
+    double* value[4];
 };
 
-// Adds to the L receivers from column x0 on, every one taking the full
-// colour, the sources at offsets lo .. hi from each in that order.
-template <int L>
+// Adds to the W x V receivers from column x0 on, every one taking the full
+// colour, the sources at offsets lo .. hi from each in that order: to the
+// colour sums, and with Channels 4 to the weight sums too.
+template <int W, int V, bool ByBits, int Channels>
 [[gnu::always_inline]] inline void GatherFullLanes(const SumLanes& sums, int32_t x0,
                                                    const SourceLanes& src,
                                                    const WeightLanes& weights, int32_t lo,
                                                    int32_t hi) {
-    using Doubles = typename LaneVectors<L>::Doubles;
-    using Floats = typename LaneVectors<L>::Floats;
-    Doubles acc[3];
-    for (int c = 0; c < 3; ++c) {
-        Floats stored;
-        std::memcpy(&stored, sums.colour[c] + x0, sizeof stored);
-        acc[c] = __builtin_convertvector(stored, Doubles);
-    }
-    Floats weightSum;
-    std::memcpy(&weightSum, sums.weight + x0, sizeof weightSum);
-    for (int32_t dx = lo; dx <= hi; ++dx) {
-        const float wf = weights.weight[dx];
-        const double w = wf;
-        for (int c = 0; c < 3; ++c) {
-            Doubles colour;
-            std::memcpy(&colour, src.colour[c] + x0 + dx, sizeof colour);
-            acc[c] = __builtin_convertvector(__builtin_convertvector(acc[c] + colour * w, Floats),
-                                             Doubles);
+    using Doubles = typename LaneVectors<W>::Doubles;
+    Doubles acc[4][V];
+    for (int c = 0; c < Channels; ++c) {
+        for (int v = 0; v < V; ++v) {
+            std::memcpy(&acc[c][v], sums.value[c] + x0 + v * W, sizeof acc[c][v]);
         }
-        Floats spreads;
-        std::memcpy(&spreads, src.spreads + x0 + dx, sizeof spreads);
-        weightSum = weightSum + spreads * wf;
     }
-    for (int c = 0; c < 3; ++c) {
-        const Floats stored = __builtin_convertvector(acc[c], Floats);
-        std::memcpy(sums.colour[c] + x0, &stored, sizeof stored);
+    for (int32_t dx = lo; dx <= hi; ++dx) {
+        const double w = weights.weight[dx];
+        for (int c = 0; c < Channels; ++c) {
+            for (int v = 0; v < V; ++v) {
+                Doubles value;
+                std::memcpy(&value, src.value[c] + x0 + dx + v * W, sizeof value);
+                acc[c][v] = acc[c][v] + value * w;
+                RoundToSingle<W, ByBits>(acc[c][v]);
+            }
+        }
     }
-    std::memcpy(sums.weight + x0, &weightSum, sizeof weightSum);
+    for (int c = 0; c < Channels; ++c) {
+        for (int v = 0; v < V; ++v) {
+            std::memcpy(sums.value[c] + x0 + v * W, &acc[c][v], sizeof acc[c][v]);
+        }
+    }
 }
 
 // The same for a run whose receivers take the contributions in different
 // ways: full[i] or blended[i] (all bits set, or none) says how lane i takes
 // them, neither meaning not at all; own[c][i] is its own colour. A blended
-// receiver takes w x (t x colour + (1 - t) x own colour). Either takes
-// only from pixels that spread.
-template <int L>
+// receiver takes w x (t x colour + (1 - t) x own colour) and the weight w.
+// Either takes only from pixels that spread.
+template <int W, int V, bool ByBits>
 [[gnu::always_inline]] inline void GatherMixedLanes(const SumLanes& sums, int32_t x0,
                                                     const SourceLanes& src,
                                                     const WeightLanes& weights, int32_t lo,
                                                     int32_t hi, const int64_t* full,
                                                     const int64_t* blended,
-                                                    const double (*own)[L]) {
-    using Doubles = typename LaneVectors<L>::Doubles;
-    using Floats = typename LaneVectors<L>::Floats;
-    using Masks = typename LaneVectors<L>::Masks;
-    using NarrowMasks = typename LaneVectors<L>::NarrowMasks;
-    Doubles acc[3];
-    Doubles mine[3];
-    for (int c = 0; c < 3; ++c) {
-        Floats stored;
-        std::memcpy(&stored, sums.colour[c] + x0, sizeof stored);
-        acc[c] = __builtin_convertvector(stored, Doubles);
-        std::memcpy(&mine[c], own[c], sizeof mine[c]);
+                                                    const double (*own)[W * V]) {
+    using Doubles = typename LaneVectors<W>::Doubles;
+    using Masks = typename LaneVectors<W>::Masks;
+    Doubles acc[4][V];
+    Doubles mine[3][V];
+    Masks fullMask[V];
+    Masks blendMask[V];
+    for (int v = 0; v < V; ++v) {
+        for (int c = 0; c < 4; ++c) {
+            std::memcpy(&acc[c][v], sums.value[c] + x0 + v * W, sizeof acc[c][v]);
+            if (c < 3) std::memcpy(&mine[c][v], own[c] + v * W, sizeof mine[c][v]);
+        }
+        std::memcpy(&fullMask[v], full + v * W, sizeof fullMask[v]);
+        std::memcpy(&blendMask[v], blended + v * W, sizeof blendMask[v]);
     }
-    Floats weightSum;
-    std::memcpy(&weightSum, sums.weight + x0, sizeof weightSum);
-    Masks fullMask;
-    Masks blendMask;
-    std::memcpy(&fullMask, full, sizeof fullMask);
-    std::memcpy(&blendMask, blended, sizeof blendMask);
-    const NarrowMasks fullNarrow = __builtin_convertvector(fullMask, NarrowMasks);
-    const NarrowMasks blendNarrow = __builtin_convertvector(blendMask, NarrowMasks);
+    const Doubles zero = {};
     for (int32_t dx = lo; dx <= hi; ++dx) {
-        const float wf = weights.weight[dx];
-        const double w = wf;
+        const double w = weights.weight[dx];
         const double t = weights.t[dx];
         const double rest = weights.rest[dx];
-        Floats spreads;
-        std::memcpy(&spreads, src.spreads + x0 + dx, sizeof spreads);
-        const NarrowMasks spreadsNarrow = (NarrowMasks)(spreads != 0.0f);
-        const Masks spreadsMask = __builtin_convertvector(spreadsNarrow, Masks);
-        const Masks fullTaken = fullMask & spreadsMask;
-        const Masks blendTaken = blendMask & spreadsMask;
-        for (int c = 0; c < 3; ++c) {
-            Doubles colour;
-            std::memcpy(&colour, src.colour[c] + x0 + dx, sizeof colour);
-            const Doubles whole = colour * w;
-            const Doubles mixed = (colour * t + mine[c] * rest) * w;
-            const Doubles add =
-                (Doubles)(((Masks)whole & fullTaken) | ((Masks)mixed & blendTaken));
-            acc[c] = __builtin_convertvector(__builtin_convertvector(acc[c] + add, Floats),
-                                             Doubles);
+        for (int v = 0; v < V; ++v) {
+            Doubles spreads;
+            std::memcpy(&spreads, src.value[3] + x0 + dx + v * W, sizeof spreads);
+            const Masks spreading = (Masks)(spreads != zero);
+            const Masks fullTaken = fullMask[v] & spreading;
+            const Masks blendTaken = blendMask[v] & spreading;
+            for (int c = 0; c < 3; ++c) {
+                Doubles colour;
+                std::memcpy(&colour, src.value[c] + x0 + dx + v * W, sizeof colour);
+                const Doubles whole = colour * w;
+                const Doubles mixed = (colour * t + mine[c][v] * rest) * w;
+                const Doubles add =
+                    (Doubles)(((Masks)whole & fullTaken) | ((Masks)mixed & blendTaken));
+                acc[c][v] = acc[c][v] + add;
+                RoundToSingle<W, ByBits>(acc[c][v]);
+            }
+            const Doubles weight = zero + w;
+            const Doubles add = (Doubles)((Masks)weight & (fullTaken | blendTaken));
+            acc[3][v] = acc[3][v] + add;
+            RoundToSingle<W, ByBits>(acc[3][v]);
         }
-        const Floats spreadWeight = spreads * wf;
-        const Floats plainWeight = Floats{} + wf;
-        const Floats addWeight =
-            (Floats)(((NarrowMasks)spreadWeight & (fullNarrow & spreadsNarrow)) |
-                     ((NarrowMasks)plainWeight & (blendNarrow & spreadsNarrow)));
-        weightSum = weightSum + addWeight;
     }
-    for (int c = 0; c < 3; ++c) {
-        const Floats stored = __builtin_convertvector(acc[c], Floats);
-        std::memcpy(sums.colour[c] + x0, &stored, sizeof stored);
+    for (int c = 0; c < 4; ++c) {
+        for (int v = 0; v < V; ++v) {
+            std::memcpy(sums.value[c] + x0 + v * W, &acc[c][v], sizeof acc[c][v]);
+        }
     }
-    std::memcpy(sums.weight + x0, &weightSum, sizeof weightSum);
 }
 
 }  // namespace lumafex
