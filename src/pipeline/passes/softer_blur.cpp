@@ -71,6 +71,9 @@ Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
 constexpr int kRunVectors = 2;
 constexpr int32_t kMaxLanes = 16;
 
+// Source rows prepared at a time.
+constexpr int32_t kBlockRows = 8;
+
 // How a run of receivers takes its contributions: all in full, none at all,
 // or in different ways.
 enum RunKind : uint8_t { kRunFull, kRunNone, kRunMixed };
@@ -92,10 +95,10 @@ struct Workspace {
     platform::WorkingArray<double> sums;     // red, green, blue, weight planes of a strip
     platform::WorkingArray<uint8_t> takes;   // per receiver of the strip
     platform::WorkingArray<uint8_t> runs;    // RunKind per run of the strip
-    platform::WorkingArray<double> values;   // one source row, four planes, zero-padded
-    platform::WorkingArray<int32_t> before;  // spreading pixels before each column
-    platform::WorkingArray<float> weights;   // one footprint row's weights
-    platform::WorkingArray<double> blend;    // t and 1 - t for them
+    platform::WorkingArray<double> values;   // a block of source rows, four planes each
+    platform::WorkingArray<int32_t> before;  // per row: spreading pixels before each column
+    platform::WorkingArray<float> weights;   // per row: its footprint row's weights
+    platform::WorkingArray<double> blend;    // per row: t and 1 - t for them
     platform::WorkingArray<float> shared;    // weight sums of the distinct receivers
 
     bool Allocate(std::size_t width, std::size_t padded, std::size_t rows) {
@@ -103,11 +106,11 @@ struct Workspace {
         const std::size_t table = 2 * width + 1;
         sums = platform::WorkingArray<double>::Allocate(4 * rows * padded);
         takes = platform::WorkingArray<uint8_t>::Allocate(rows * padded);
-        runs = platform::WorkingArray<uint8_t>::Allocate(rows * padded);
-        values = platform::WorkingArray<double>::Allocate(4 * sourceRow);
-        before = platform::WorkingArray<int32_t>::Allocate(width + 1);
-        weights = platform::WorkingArray<float>::Allocate(table);
-        blend = platform::WorkingArray<double>::Allocate(2 * table);
+        runs = platform::WorkingArray<uint8_t>::Allocate(rows * (padded / 4));
+        values = platform::WorkingArray<double>::Allocate(kBlockRows * 4 * sourceRow);
+        before = platform::WorkingArray<int32_t>::Allocate(kBlockRows * (width + 1));
+        weights = platform::WorkingArray<float>::Allocate(kBlockRows * table);
+        blend = platform::WorkingArray<double>::Allocate(kBlockRows * 2 * table);
         shared = platform::WorkingArray<float>::Allocate(width + 1);
         return sums && takes && runs && values && before && weights && blend && shared;
     }
@@ -236,12 +239,6 @@ template <int32_t Mode, int W>
     SeedStrip<Mode, L>(job, ws, first, end, sums);
 
     const std::size_t sourceRow = p + 2 * kMaxLanes;
-    double* const value[4] = {ws.values.data() + kMaxLanes,
-                              ws.values.data() + sourceRow + kMaxLanes,
-                              ws.values.data() + 2 * sourceRow + kMaxLanes,
-                              ws.values.data() + 3 * sourceRow + kMaxLanes};
-    int32_t* const before = ws.before.data();
-    const SourceLanes source{{value[0], value[1], value[2], value[3]}};
     const std::size_t table = 2 * static_cast<std::size_t>(f.width) + 1;
     const float radius = fp.Radius();
     const double r = static_cast<double>(radius);
@@ -257,26 +254,53 @@ template <int32_t Mode, int W>
     const bool sharedWeights = Mode == kIncludeFullFrame && finite &&
                                4 * (2 * static_cast<int64_t>(fp.MaxHalfWidth()) + 1) <= width;
 
+    // The source rows that reach the strip, top to bottom, a block of up to
+    // kBlockRows spreading ones at a time: each receiving row takes the
+    // rows of a block in turn while its sums stay in registers.
     const int32_t reachRows = fp.Reach();
     const int32_t yFrom = first > reachRows ? first - reachRows : 0;
     const int32_t yTo = f.height - end > reachRows ? end - 1 + reachRows : f.height - 1;
-    for (int32_t y = yFrom; y <= yTo; ++y) {
-        if (job.rowSpreads[y] == 0) continue;
-        PrepareSource<Mode>(f, *job.settings, y, value, before);
-        const int32_t top = fp.Top(y);
-        const int32_t from = top > first ? top : first;
-        const int32_t to = fp.Bottom(y) < end - 1 ? fp.Bottom(y) : end - 1;
+    for (int32_t y = yFrom; y <= yTo;) {
+        int32_t block[kBlockRows];
+        int32_t n = 0;
+        for (; y <= yTo && n < kBlockRows; ++y) {
+            if (job.rowSpreads[y] == 0) continue;
+            double* const value[4] = {ws.values.data() + (4 * n) * sourceRow + kMaxLanes,
+                                      ws.values.data() + (4 * n + 1) * sourceRow + kMaxLanes,
+                                      ws.values.data() + (4 * n + 2) * sourceRow + kMaxLanes,
+                                      ws.values.data() + (4 * n + 3) * sourceRow + kMaxLanes};
+            PrepareSource<Mode>(f, *job.settings, y, value,
+                                ws.before.data() + n * static_cast<std::size_t>(width + 1));
+            block[n++] = y;
+        }
+        if (n == 0) continue;
+        const int32_t from = fp.Top(block[0]) > first ? fp.Top(block[0]) : first;
+        const int32_t to = fp.Bottom(block[n - 1]) < end - 1 ? fp.Bottom(block[n - 1]) : end - 1;
         for (int32_t yy = from; yy <= to; ++yy) {
-            const int32_t hw = fp.HalfWidth(yy - top);
-            if (hw < 0) continue;
-            // The weights stay above 0 out to `reach` columns either side.
-            const int32_t reach = FillWeights(radius, yy - y, hw, ws.weights.data());
-            if (reach < 0) continue;
-            const float* const w = ws.weights.data() + hw;
-            double* const t = ws.blend.data() + hw;
-            double* const rest = ws.blend.data() + table + hw;
+            SourceRowLanes rows[kBlockRows];
+            int32_t count = 0;
+            for (int32_t k = 0; k < n; ++k) {
+                const int32_t top = fp.Top(block[k]);
+                if (yy < top || yy > fp.Bottom(block[k])) continue;
+                const int32_t hw = fp.HalfWidth(yy - top);
+                if (hw < 0) continue;
+                // The weights stay above 0 out to `reach` columns either side.
+                float* const weights = ws.weights.data() + count * table;
+                const int32_t reach = FillWeights(radius, yy - block[k], hw, weights);
+                if (reach < 0) continue;
+                const std::size_t v = 4 * static_cast<std::size_t>(k) * sourceRow + kMaxLanes;
+                rows[count] = {{ws.values.data() + v, ws.values.data() + v + sourceRow,
+                                ws.values.data() + v + 2 * sourceRow,
+                                ws.values.data() + v + 3 * sourceRow},
+                               ws.before.data() + k * static_cast<std::size_t>(width + 1),
+                               weights + hw,
+                               ws.blend.data() + 2 * count * table + hw,
+                               ws.blend.data() + (2 * count + 1) * table + hw,
+                               reach};
+                ++count;
+            }
+            if (count == 0) continue;
             bool blendReady = false;
-            const WeightLanes weights{w, t, rest};
             const std::size_t o = static_cast<std::size_t>(yy - first) * p;
             const SumLanes row{{sums[0] + o, sums[1] + o, sums[2] + o, sums[3] + o}};
             const uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) *
@@ -284,35 +308,28 @@ template <int32_t Mode, int W>
             for (int32_t x0 = 0; x0 < width; x0 += L) {
                 const RunKind kind = static_cast<RunKind>(runs[x0 / L]);
                 if (kind == kRunNone) continue;
-                // Offsets from the run's receivers to the sources within
-                // reach of at least one of them and inside the frame.
-                const int32_t lo = -(reach < x0 + L - 1 ? reach : x0 + L - 1);
-                const int32_t hi = reach < width - 1 - x0 ? reach : width - 1 - x0;
-                const int32_t a = x0 + lo > 0 ? x0 + lo : 0;
-                const int32_t b = x0 + L - 1 + hi < width - 1 ? x0 + L - 1 + hi : width - 1;
-                if (before[b + 1] == before[a]) continue;  // none of them spreads
                 if (kind == kRunFull && finite) {
                     if (sharedWeights && byBits) {
-                        GatherFullLanes<W, kRunVectors, true, 3>(row, x0, source, weights, lo,
-                                                                 hi);
+                        GatherFullLanes<W, kRunVectors, true, 3>(row, x0, width, rows, count);
                     } else if (sharedWeights) {
-                        GatherFullLanes<W, kRunVectors, false, 3>(row, x0, source, weights, lo,
-                                                                  hi);
+                        GatherFullLanes<W, kRunVectors, false, 3>(row, x0, width, rows, count);
                     } else if (byBits) {
-                        GatherFullLanes<W, kRunVectors, true, 4>(row, x0, source, weights, lo,
-                                                                 hi);
+                        GatherFullLanes<W, kRunVectors, true, 4>(row, x0, width, rows, count);
                     } else {
-                        GatherFullLanes<W, kRunVectors, false, 4>(row, x0, source, weights, lo,
-                                                                  hi);
+                        GatherFullLanes<W, kRunVectors, false, 4>(row, x0, width, rows, count);
                     }
                     continue;
                 }
                 if (!blendReady) {
                     // t in double: how much of the spread colour a blended
                     // receiver takes, from 1 at the centre to 0 at r.
-                    for (int32_t dx = -reach; dx <= reach; ++dx) {
-                        t[dx] = static_cast<double>(w[dx]) / r;
-                        rest[dx] = 1.0 - t[dx];
+                    for (int32_t k = 0; k < count; ++k) {
+                        double* const t = const_cast<double*>(rows[k].t);
+                        double* const rest = const_cast<double*>(rows[k].rest);
+                        for (int32_t dx = -rows[k].reach; dx <= rows[k].reach; ++dx) {
+                            t[dx] = static_cast<double>(rows[k].weight[dx]) / r;
+                            rest[dx] = 1.0 - t[dx];
+                        }
                     }
                     blendReady = true;
                 }
@@ -330,11 +347,11 @@ template <int32_t Mode, int W>
                     own[2][i] = inside ? f.blue[at + i] : 0.0;
                 }
                 if (byBits) {
-                    GatherMixedLanes<W, kRunVectors, true>(row, x0, source, weights, lo, hi, full,
+                    GatherMixedLanes<W, kRunVectors, true>(row, x0, width, rows, count, full,
                                                            blended, own);
                 } else {
-                    GatherMixedLanes<W, kRunVectors, false>(row, x0, source, weights, lo, hi,
-                                                            full, blended, own);
+                    GatherMixedLanes<W, kRunVectors, false>(row, x0, width, rows, count, full,
+                                                            blended, own);
                 }
             }
         }

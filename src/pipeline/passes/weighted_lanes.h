@@ -1,5 +1,5 @@
 // Weighted single-precision sums gathered for a run of neighbouring
-// receivers in one receiving row at once, from one source row.
+// receivers in one receiving row at once, from a few source rows in turn.
 //
 // Each receiver adds the contributions of the source pixels within reach of
 // it from left to right, rounding every new sum to single precision as it
@@ -64,21 +64,24 @@ template <int W, bool ByBits>
     }
 }
 
-// One source row ready to gather from: value[c][x] for c = red, green,
-// blue is the colour of pixel x where it spreads and 0 elsewhere, and
-// value[3][x] is 1 where it spreads and 0 elsewhere. All may be read from
-// column -16 to 16 past the receiving row's padded width.
-struct SourceLanes {
+// One source row as it reaches one receiving row.
+//  - value[c][x] for c = red, green, blue is the colour of pixel x where
+//    it spreads and 0 elsewhere, and value[3][x] is 1 where it spreads and
+//    0 elsewhere; all may be read from column -16 to 16 past the receiving
+//    row's padded width.
+//  - before[x] counts the spreading pixels left of column x (x = 0 ..
+//    width), so that runs out of reach of every one of them are skipped.
+//  - weight[dx], t[dx] and rest[dx], for dx = -reach .. reach, are the
+//    weights of the footprint row that lands on the receiving row, by
+//    offset from the receiver, and for blended receivers t = w / r and
+//    1 - t.
+struct SourceRowLanes {
     const double* value[4];
-};
-
-// The weights of one footprint row by horizontal offset dx from the
-// receiver (indexable from -reach to reach): w as stored, and for blended
-// receivers t = w / r and 1 - t.
-struct WeightLanes {
+    const int32_t* before;
     const float* weight;
     const double* t;
     const double* rest;
+    int32_t reach;
 };
 
 // One receiving row's sums, red, green, blue and weight, each a plane:
@@ -88,14 +91,27 @@ struct SumLanes {
     double* value[4];
 };
 
+// The offsets lo .. hi from the L receivers of the run at x0 to the
+// sources within reach of at least one of them and inside the frame; false
+// when none of those spreads.
+template <int L>
+[[gnu::always_inline]] inline bool RunOffsets(const SourceRowLanes& row, int32_t x0,
+                                              int32_t width, int32_t& lo, int32_t& hi) {
+    const int32_t reach = row.reach;
+    lo = -(reach < x0 + L - 1 ? reach : x0 + L - 1);
+    hi = reach < width - 1 - x0 ? reach : width - 1 - x0;
+    const int32_t a = x0 + lo > 0 ? x0 + lo : 0;
+    const int32_t b = x0 + L - 1 + hi < width - 1 ? x0 + L - 1 + hi : width - 1;
+    return row.before[b + 1] != row.before[a];
+}
+
 // Adds to the W x V receivers from column x0 on, every one taking the full
-// colour, the sources at offsets lo .. hi from each in that order: to the
-// colour sums, and with Channels 4 to the weight sums too.
+// colour, the sources of rows[0 .. count-1] in turn, in each from left to
+// right: to the colour sums, and with Channels 4 to the weight sums too.
 template <int W, int V, bool ByBits, int Channels>
 [[gnu::always_inline]] inline void GatherFullLanes(const SumLanes& sums, int32_t x0,
-                                                   const SourceLanes& src,
-                                                   const WeightLanes& weights, int32_t lo,
-                                                   int32_t hi) {
+                                                   int32_t width, const SourceRowLanes* rows,
+                                                   int32_t count) {
     using Doubles = typename LaneVectors<W>::Doubles;
     Doubles acc[4][V];
     for (int c = 0; c < Channels; ++c) {
@@ -103,14 +119,20 @@ template <int W, int V, bool ByBits, int Channels>
             std::memcpy(&acc[c][v], sums.value[c] + x0 + v * W, sizeof acc[c][v]);
         }
     }
-    for (int32_t dx = lo; dx <= hi; ++dx) {
-        const double w = weights.weight[dx];
-        for (int c = 0; c < Channels; ++c) {
-            for (int v = 0; v < V; ++v) {
-                Doubles value;
-                std::memcpy(&value, src.value[c] + x0 + dx + v * W, sizeof value);
-                acc[c][v] = acc[c][v] + value * w;
-                RoundToSingle<W, ByBits>(acc[c][v]);
+    for (int32_t k = 0; k < count; ++k) {
+        const SourceRowLanes& row = rows[k];
+        int32_t lo = 0;
+        int32_t hi = 0;
+        if (!RunOffsets<W * V>(row, x0, width, lo, hi)) continue;
+        for (int32_t dx = lo; dx <= hi; ++dx) {
+            const double w = row.weight[dx];
+            for (int c = 0; c < Channels; ++c) {
+                for (int v = 0; v < V; ++v) {
+                    Doubles value;
+                    std::memcpy(&value, row.value[c] + x0 + dx + v * W, sizeof value);
+                    acc[c][v] = acc[c][v] + value * w;
+                    RoundToSingle<W, ByBits>(acc[c][v]);
+                }
             }
         }
     }
@@ -128,9 +150,8 @@ template <int W, int V, bool ByBits, int Channels>
 // Either takes only from pixels that spread.
 template <int W, int V, bool ByBits>
 [[gnu::always_inline]] inline void GatherMixedLanes(const SumLanes& sums, int32_t x0,
-                                                    const SourceLanes& src,
-                                                    const WeightLanes& weights, int32_t lo,
-                                                    int32_t hi, const int64_t* full,
+                                                    int32_t width, const SourceRowLanes* rows,
+                                                    int32_t count, const int64_t* full,
                                                     const int64_t* blended,
                                                     const double (*own)[W * V]) {
     using Doubles = typename LaneVectors<W>::Doubles;
@@ -148,30 +169,36 @@ template <int W, int V, bool ByBits>
         std::memcpy(&blendMask[v], blended + v * W, sizeof blendMask[v]);
     }
     const Doubles zero = {};
-    for (int32_t dx = lo; dx <= hi; ++dx) {
-        const double w = weights.weight[dx];
-        const double t = weights.t[dx];
-        const double rest = weights.rest[dx];
-        for (int v = 0; v < V; ++v) {
-            Doubles spreads;
-            std::memcpy(&spreads, src.value[3] + x0 + dx + v * W, sizeof spreads);
-            const Masks spreading = (Masks)(spreads != zero);
-            const Masks fullTaken = fullMask[v] & spreading;
-            const Masks blendTaken = blendMask[v] & spreading;
-            for (int c = 0; c < 3; ++c) {
-                Doubles colour;
-                std::memcpy(&colour, src.value[c] + x0 + dx + v * W, sizeof colour);
-                const Doubles whole = colour * w;
-                const Doubles mixed = (colour * t + mine[c][v] * rest) * w;
-                const Doubles add =
-                    (Doubles)(((Masks)whole & fullTaken) | ((Masks)mixed & blendTaken));
-                acc[c][v] = acc[c][v] + add;
-                RoundToSingle<W, ByBits>(acc[c][v]);
+    for (int32_t k = 0; k < count; ++k) {
+        const SourceRowLanes& row = rows[k];
+        int32_t lo = 0;
+        int32_t hi = 0;
+        if (!RunOffsets<W * V>(row, x0, width, lo, hi)) continue;
+        for (int32_t dx = lo; dx <= hi; ++dx) {
+            const double w = row.weight[dx];
+            const double t = row.t[dx];
+            const double rest = row.rest[dx];
+            for (int v = 0; v < V; ++v) {
+                Doubles spreads;
+                std::memcpy(&spreads, row.value[3] + x0 + dx + v * W, sizeof spreads);
+                const Masks spreading = (Masks)(spreads != zero);
+                const Masks fullTaken = fullMask[v] & spreading;
+                const Masks blendTaken = blendMask[v] & spreading;
+                for (int c = 0; c < 3; ++c) {
+                    Doubles colour;
+                    std::memcpy(&colour, row.value[c] + x0 + dx + v * W, sizeof colour);
+                    const Doubles whole = colour * w;
+                    const Doubles mixed = (colour * t + mine[c][v] * rest) * w;
+                    const Doubles add =
+                        (Doubles)(((Masks)whole & fullTaken) | ((Masks)mixed & blendTaken));
+                    acc[c][v] = acc[c][v] + add;
+                    RoundToSingle<W, ByBits>(acc[c][v]);
+                }
+                const Doubles weight = zero + w;
+                const Doubles add = (Doubles)((Masks)weight & (fullTaken | blendTaken));
+                acc[3][v] = acc[3][v] + add;
+                RoundToSingle<W, ByBits>(acc[3][v]);
             }
-            const Doubles weight = zero + w;
-            const Doubles add = (Doubles)((Masks)weight & (fullTaken | blendTaken));
-            acc[3][v] = acc[3][v] + add;
-            RoundToSingle<W, ByBits>(acc[3][v]);
         }
     }
     for (int c = 0; c < 4; ++c) {
