@@ -101,17 +101,26 @@ struct Workspace {
     platform::WorkingArray<double> blend;    // per row: t and 1 - t for them
     platform::WorkingArray<float> shared;    // weight sums of the distinct receivers
 
-    bool Allocate(std::size_t width, std::size_t padded, std::size_t rows) {
-        const std::size_t sourceRow = padded + 2 * kMaxLanes;
-        const std::size_t table = 2 * width + 1;
-        sums = platform::WorkingArray<double>::Allocate(4 * rows * padded);
-        takes = platform::WorkingArray<uint8_t>::Allocate(rows * padded);
-        runs = platform::WorkingArray<uint8_t>::Allocate(rows * (padded / 4));
-        values = platform::WorkingArray<double>::Allocate(kBlockRows * 4 * sourceRow);
-        before = platform::WorkingArray<int32_t>::Allocate(kBlockRows * (width + 1));
-        weights = platform::WorkingArray<float>::Allocate(kBlockRows * table);
-        blend = platform::WorkingArray<double>::Allocate(kBlockRows * 2 * table);
-        shared = platform::WorkingArray<float>::Allocate(width + 1);
+    // False when the memory cannot be had. The counts are formed in 64 bits
+    // (a width below 2^31 and at most 128 rows keep them far inside), and
+    // none is asked for that would not fit the address space.
+    bool Allocate(uint64_t width, uint64_t padded, uint64_t rows) {
+        const uint64_t sourceRow = padded + 2 * kMaxLanes;
+        const uint64_t table = 2 * width + 1;
+        const uint64_t largest = std::numeric_limits<std::size_t>::max() / sizeof(double);
+        if (4 * rows * padded > largest || kBlockRows * 4 * sourceRow > largest ||
+            kBlockRows * 2 * table > largest) {
+            return false;
+        }
+        auto count = [](uint64_t n) { return static_cast<std::size_t>(n); };
+        sums = platform::WorkingArray<double>::Allocate(count(4 * rows * padded));
+        takes = platform::WorkingArray<uint8_t>::Allocate(count(rows * padded));
+        runs = platform::WorkingArray<uint8_t>::Allocate(count(rows * (padded / 4)));
+        values = platform::WorkingArray<double>::Allocate(count(kBlockRows * 4 * sourceRow));
+        before = platform::WorkingArray<int32_t>::Allocate(count(kBlockRows * (width + 1)));
+        weights = platform::WorkingArray<float>::Allocate(count(kBlockRows * table));
+        blend = platform::WorkingArray<double>::Allocate(count(kBlockRows * 2 * table));
+        shared = platform::WorkingArray<float>::Allocate(count(width + 1));
         return sums && takes && runs && values && before && weights && blend && shared;
     }
 };
@@ -472,8 +481,10 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
     if (!FindSpreadingRows(frame, settings, rowSpreads.data())) return true;
     footprint.Set(params.BlurAmount, kSofterAngleConstant);
 
-    const std::size_t padded =
-        (static_cast<std::size_t>(frame.width) + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
+    const uint64_t wholeRuns =
+        (static_cast<uint64_t>(frame.width) + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
+    if (wholeRuns > std::numeric_limits<std::size_t>::max() / 64) return false;
+    const auto padded = static_cast<std::size_t>(wholeRuns);
     Job job{&frame,
             &settings,
             &footprint,
