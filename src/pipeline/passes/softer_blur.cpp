@@ -256,7 +256,9 @@ template <int32_t Mode, int W>
     // With an infinite radius the weights are infinite too, and only the
     // mixed form adds exactly nothing for the pixels that do not spread.
     const bool finite = r <= std::numeric_limits<double>::max();
-    const bool byBits = SumsStayNormal(radius, f.width, f.height);
+    // Rounding on the bits pays with AVX2's three-operand instructions; with
+    // SSE2 the register copies it needs cost more than two conversions.
+    const bool byBits = W >= 4 && SumsStayNormal(radius, f.width, f.height);
     // Whether the receivers' weight sums are summed apart from the gather,
     // once for all but the columns near the edges (worth it only while
     // those are few).
