@@ -335,8 +335,8 @@ template <int32_t Mode, int W>
                     // t in double: how much of the spread colour a blended
                     // receiver takes, from 1 at the centre to 0 at r.
                     for (int32_t k = 0; k < count; ++k) {
-                        double* const t = const_cast<double*>(rows[k].t);
-                        double* const rest = const_cast<double*>(rows[k].rest);
+                        double* const t = rows[k].t;
+                        double* const rest = rows[k].rest;
                         for (int32_t dx = -rows[k].reach; dx <= rows[k].reach; ++dx) {
                             t[dx] = static_cast<double>(rows[k].weight[dx]) / r;
                             rest[dx] = 1.0 - t[dx];

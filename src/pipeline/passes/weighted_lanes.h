@@ -79,8 +79,8 @@ struct SourceRowLanes {
     const double* value[4];
     const int32_t* before;
     const float* weight;
-    const double* t;
-    const double* rest;
+    double* t;  // filled by the caller once a blended receiver needs them
+    double* rest;
     int32_t reach;
 };
 
