@@ -15,6 +15,7 @@
 #include "pipeline/passes/dof_blur.h"
 #include "pipeline/passes/softer_blur.h"
 #include "pipeline/passes/softer_dof_blur.h"
+#include "pipeline/passes/wide_vectors.h"
 #include "pipeline/frame/thread_pool.h"
 
 namespace lumafex {
@@ -118,6 +119,17 @@ void BM_BlurPassHugeRadius(benchmark::State& state) {
     Run(state, BlurPass, 0, FarBehind, 1920, 1080, 100000);
 }
 void BM_SofterBlurPass(benchmark::State& state) { Run(state, SofterBlurPass, 1, FarBehind); }
+// The same with SSE2 alone, as on the Windows module (and on processors
+// without AVX2).
+void BM_SofterBlurPassSse2(benchmark::State& state) {
+    AllowWideVectors(false);
+    Run(state, SofterBlurPass, 1, FarBehind);
+    AllowWideVectors(true);
+}
+// BlurPercent 1000 (a radius of 50 pixels) on a 640x360 frame.
+void BM_SofterBlurPercent1000Small(benchmark::State& state) {
+    Run(state, SofterBlurPass, 1, FarBehind, 640, 360, 1000);
+}
 void BM_DepthOfFieldBlurAllAtLimit(benchmark::State& state) {
     Run(state, DepthOfFieldBlurPass, 0, FarBehind);
 }
@@ -151,6 +163,11 @@ BENCHMARK(BM_BlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlurPass4K)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlurPassHugeRadius)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SofterBlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SofterBlurPassSse2)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SofterBlurPercent1000Small)
+    ->Apply(ThreadArguments)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_DepthOfFieldBlurAllAtLimit)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DepthOfFieldBlurTypical)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DepthOfFieldBlurHugeLimit)

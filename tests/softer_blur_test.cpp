@@ -12,6 +12,7 @@
 
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
+#include "pipeline/passes/wide_vectors.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
@@ -53,13 +54,18 @@ void ReferenceSofterBlur(TestFrame& f, const FilterSettings& s, float r) {
                 !(r > 0.0f)) {
                 continue;
             }
-            const int32_t reach = static_cast<int32_t>(r);
+            // Radii beyond the frame reach its last row (and, below, its
+            // last column); an infinite one gives rows of no width.
+            const int32_t reach = r >= f.height ? f.height : static_cast<int32_t>(r);
             const float step = static_cast<float>(1.5707950592041016 / (double{r} + 1.0));
             float angle = 0.0f;
             for (int32_t yy = std::max(0, y - reach); yy <= std::min(f.height - 1, y + reach);
                  ++yy) {
                 angle = static_cast<float>(double{angle} + double{step});
-                const auto hw = static_cast<int32_t>(double{r} * std::sin(double{angle}));
+                const double hwReal = double{r} * std::sin(double{angle});
+                const auto hw = std::isnan(hwReal) ? 0
+                                : hwReal >= f.width ? f.width
+                                                    : static_cast<int32_t>(hwReal);
                 for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw);
                      ++xx) {
                     const double d = std::sqrt(double((x - xx) * (x - xx) + (y - yy) * (y - yy)));
@@ -135,6 +141,34 @@ TEST(SofterBlurTest, MatchesTheReferenceInEveryMode) {
             }
         }
     }
+}
+
+// Frames wide enough for runs of receivers away from both edges (and, in
+// the full frame, a weight sum they share), with and without the wider
+// vectors, and radii beyond the frame, up to infinite ones.
+TEST(SofterBlurTest, MatchesTheReferenceOnWideFramesAndHugeRadii) {
+    const float huge[] = {499.95f, 0x1p41f, std::numeric_limits<float>::infinity()};
+    for (bool wide : {false, true}) {
+        AllowWideVectors(wide);
+        for (int32_t mode = 0; mode <= 4; ++mode) {
+            for (float r : {5.0f, 7.35f, huge[0], huge[1], huge[2]}) {
+                const bool big = r > 100.0f;
+                TestFrame frame = big ? RandomFrame(24, 9, 7) : RandomFrame(136, 12, 3);
+                TestFrame expected = frame;
+                FilterSettings s = SofterSettings(100, mode);
+                s.r1 = 0;
+                s.r2 = 200;
+                FrameParameters p = ComputeFrameParameters(s);
+                p.BlurAmount = r;
+                ASSERT_TRUE(SofterBlurPass(frame.View(), s, p));
+                ReferenceSofterBlur(expected, s, r);
+                ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " r " << r;
+                ASSERT_EQ(frame.green, expected.green);
+                ASSERT_EQ(frame.blue, expected.blue);
+            }
+        }
+    }
+    AllowWideVectors(true);
 }
 
 TEST(SofterBlurTest, SingleBrightPixel) {

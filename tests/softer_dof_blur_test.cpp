@@ -1,4 +1,5 @@
 #include "pipeline/passes/softer_dof_blur.h"
+#include "pipeline/passes/wide_vectors.h"
 
 #include <gtest/gtest.h>
 
@@ -191,9 +192,9 @@ TEST(SofterDepthOfFieldBlurTest, SameBytesWithAndWithoutWideVectors) {
         FilterSettings s = SofterDofSettings();
         const FrameParameters p = ComputeFrameParameters(s);
         TestFrame narrow = sc.frame;
-        AllowWideVectorsInSofterDepthOfField(false);
+        AllowWideVectors(false);
         ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(narrow), s, p));
-        AllowWideVectorsInSofterDepthOfField(true);
+        AllowWideVectors(true);
         ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
         ASSERT_EQ(sc.frame.red, narrow.red) << "ramp " << ramp;
         ASSERT_EQ(sc.frame.green, narrow.green);

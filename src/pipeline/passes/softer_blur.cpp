@@ -5,25 +5,35 @@
 //
 // The sums are single-precision values rounded after every addition, so the
 // order of the additions into a pixel matters: it must be the order of the
-// spreading pixels, row by row and left to right. All pixels of a spreading
-// row share their footprint's shape, and a receiver lies in only one
-// footprint row of a given spreading row, so the spread below takes, for
-// one spreading row and one footprint row, each receiver in turn and adds
-// the contributions of the spreading pixels within reach of it from left
-// to right: exactly that order, with the receiver's sums kept at hand and
-// one table of weights per footprint row.
+// spreading pixels, row by row and left to right. The pass therefore
+// gathers: every receiver takes, from each source row that reaches it (top
+// to bottom), the spreading pixels within the half-width of the footprint
+// row that lands on it, from left to right. All pixels of a source row share
+// their footprint's shape, so one table of weights serves a whole receiving
+// row, and neighbouring receivers run side by side as vector lanes
+// (weighted_lanes.h).
 //
-// The threads take strips of receiving rows. A strip visits the spreading
-// rows that reach it, top to bottom and left to right as before, and adds
-// only into its own rows, so every receiver still sums in that order.
+// The frame is cut into strips of receiving rows, worked on by the threads.
+// A strip keeps the sums of its own rows only, visits the source rows that
+// reach it from the top, and writes its averages into a result copy, which
+// replaces the colour planes once every strip is done (the sources must be
+// read as they were when the pass began). Only source pixels inside the
+// frame are ever visited, and only those within reach of a receiver, so a
+// radius beyond the frame costs no more than one as large as the frame.
 #include "pipeline/passes/softer_blur.h"
+
+#include <atomic>
+#include <cstring>
+#include <limits>
 
 #include "pipeline/frame/byte_math.h"
 #include "pipeline/frame/selection.h"
-#include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/footprint.h"
 #include "pipeline/passes/softer_weights.h"
+#include "pipeline/passes/weighted_lanes.h"
+#include "pipeline/passes/wide_vectors.h"
 #include "pipeline/frame/strips.h"
+#include "pipeline/frame/thread_pool.h"
 
 namespace lumafex {
 
@@ -31,138 +41,422 @@ namespace {
 
 // How a receiving pixel takes a contribution, by selection mode: the spread
 // colour, a blend of the spread colour and its own, or nothing.
-enum class Take { Full, Blended, None };
+enum Take : uint8_t { kTakeNone = 0, kTakeFull = 1, kTakeBlended = 2 };
+
+template <int32_t Mode>
+bool Spreads(const FilterSettings& s, const FrameView& f, std::size_t i) {
+    if constexpr (Mode == kIncludeObjects) return f.alpha[i] != 0;
+    if constexpr (Mode == kIncludeBackground) return f.alpha[i] == 0;
+    if constexpr (Mode == kIncludeShadows) return f.shadow[i] != 0;
+    if constexpr (Mode == kIncludeColorRange) {
+        return InColorRange(s, f.red[i], f.green[i], f.blue[i]);
+    }
+    return true;
+}
 
 template <int32_t Mode>
 Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
-    if constexpr (Mode == kIncludeObjects) return f.alpha[j] != 0 ? Take::Full : Take::Blended;
-    if constexpr (Mode == kIncludeBackground) return f.alpha[j] == 0 ? Take::Full : Take::None;
-    if constexpr (Mode == kIncludeShadows) return f.shadow[j] != 0 ? Take::Full : Take::Blended;
+    if constexpr (Mode == kIncludeObjects) return f.alpha[j] != 0 ? kTakeFull : kTakeBlended;
+    if constexpr (Mode == kIncludeBackground) return f.alpha[j] == 0 ? kTakeFull : kTakeNone;
+    if constexpr (Mode == kIncludeShadows) return f.shadow[j] != 0 ? kTakeFull : kTakeBlended;
     if constexpr (Mode == kIncludeColorRange) {
-        return InColorRange(s, f.red[j], f.green[j], f.blue[j]) ? Take::Full : Take::Blended;
+        return InColorRange(s, f.red[j], f.green[j], f.blue[j]) ? kTakeFull : kTakeBlended;
     }
-    return Take::Full;
+    return kTakeFull;
 }
 
-// A spreading pixel's colour as AddWeighted takes it: red, green, blue and
-// 1; all 0 for a pixel that does not spread, whose contribution c x w then
-// adds exactly nothing to any sum.
-using SourceColour = double[4];
+// Receivers worked on at once: vectors of 2 doubles (SSE2) or 4 (AVX2),
+// kRunVectors of them side by side. Receiving rows are padded to whole runs,
+// and source rows carry kMaxLanes zeros on either side, at least a run.
+constexpr int kRunVectors = 2;
+constexpr int32_t kMaxLanes = 16;
 
-// Spreads into the receiving rows first .. end-1 only.
+// Source rows prepared at a time.
+constexpr int32_t kBlockRows = 8;
+
+// How a run of receivers takes its contributions: all in full, none at all,
+// or in different ways.
+enum RunKind : uint8_t { kRunFull, kRunNone, kRunMixed };
+
+struct Job {
+    const FrameView* frame;
+    const FilterSettings* settings;
+    const FootprintProfile* footprint;
+    const uint8_t* rowSpreads;  // per row: whether any of its pixels spreads
+    uint8_t* result[3];         // the averaged planes
+    RowStrips strips;
+    std::size_t padded;         // the width rounded up to whole runs
+    std::atomic<int32_t> nextStrip{0};
+    std::atomic<bool> failed{false};
+};
+
+// One thread's working rows.
+struct Workspace {
+    platform::WorkingArray<double> sums;     // red, green, blue, weight planes of a strip
+    platform::WorkingArray<uint8_t> takes;   // per receiver of the strip
+    platform::WorkingArray<uint8_t> runs;    // RunKind per run of the strip
+    platform::WorkingArray<double> values;   // a block of source rows, four planes each
+    platform::WorkingArray<int32_t> before;  // per row: spreading pixels before each column
+    platform::WorkingArray<float> weights;   // per row: its footprint row's weights
+    platform::WorkingArray<double> blend;    // per row: t and 1 - t for them
+    platform::WorkingArray<float> shared;    // weight sums of the distinct receivers
+
+    // False when the memory cannot be had. The counts are formed in 64 bits
+    // (a width below 2^31 and at most 128 rows keep them far inside), and
+    // none is asked for that would not fit the address space.
+    bool Allocate(uint64_t width, uint64_t padded, uint64_t rows) {
+        const uint64_t sourceRow = padded + 2 * kMaxLanes;
+        const uint64_t table = 2 * width + 1;
+        const uint64_t largest = std::numeric_limits<std::size_t>::max() / sizeof(double);
+        if (4 * rows * padded > largest || kBlockRows * 4 * sourceRow > largest ||
+            kBlockRows * 2 * table > largest) {
+            return false;
+        }
+        auto count = [](uint64_t n) { return static_cast<std::size_t>(n); };
+        sums = platform::WorkingArray<double>::Allocate(count(4 * rows * padded));
+        takes = platform::WorkingArray<uint8_t>::Allocate(count(rows * padded));
+        runs = platform::WorkingArray<uint8_t>::Allocate(count(rows * (padded / 4)));
+        values = platform::WorkingArray<double>::Allocate(count(kBlockRows * 4 * sourceRow));
+        before = platform::WorkingArray<int32_t>::Allocate(count(kBlockRows * (width + 1)));
+        weights = platform::WorkingArray<float>::Allocate(count(kBlockRows * table));
+        blend = platform::WorkingArray<double>::Allocate(count(kBlockRows * 2 * table));
+        shared = platform::WorkingArray<float>::Allocate(count(width + 1));
+        return sums && takes && runs && values && before && weights && blend && shared;
+    }
+};
+
+// Whether every sum of the pass stays 0 or a normal single-precision value,
+// so that it can be rounded on its bits. Every sum is at most 255 x (1 + r
+// x the number of contributions, at most W x H), far below the largest
+// single-precision value unless r is. Every weight is r, or at least 2^-49
+// when r is at least 1 (r - sqrt(n) is then 0 or at least that much), and
+// no product of weights, t and colours formed from them comes near 2^-126.
+bool SumsStayNormal(float radius, int32_t width, int32_t height) {
+    const double r = radius;
+    const double most = 256.0 * (1.0 + r * static_cast<double>(width) *
+                                           static_cast<double>(height));
+    return r >= 0x1p-20 && r <= 0x1p40 && most < 0x1p126;
+}
+
+// Makes row y the source row: its spreading pixels' colours and 1, zero
+// where a pixel does not spread.
 template <int32_t Mode>
-void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-            SumCell<float>* cells, float* weights, uint8_t* spreads, SourceColour* sources,
-            int32_t first, int32_t end) {
-    const float radius = footprint.Radius();
+void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, double* const* value,
+                   int32_t* before) {
+    const std::size_t row = f.Index(0, y);
+    int32_t count = 0;
+    before[0] = 0;
+    for (int32_t x = 0; x < f.width; ++x) {
+        const std::size_t i = row + static_cast<std::size_t>(x);
+        const bool on = Spreads<Mode>(s, f, i);
+        value[0][x] = on ? f.red[i] : 0.0;
+        value[1][x] = on ? f.green[i] : 0.0;
+        value[2][x] = on ? f.blue[i] : 0.0;
+        value[3][x] = on ? 1.0 : 0.0;
+        count += on ? 1 : 0;
+        before[x + 1] = count;
+    }
+}
+
+// Seeds the strip's sums with the receivers' own colours, weight 1, and
+// notes how each receiver and each run of L takes contributions.
+template <int32_t Mode, int L>
+void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, double* const* sums) {
+    const FrameView& f = *job.frame;
+    const std::size_t p = job.padded;
+    const std::size_t runsPerRow = p / L;
+    for (int32_t yy = first; yy < end; ++yy) {
+        const std::size_t o = static_cast<std::size_t>(yy - first) * p;
+        const std::size_t row = f.Index(0, yy);
+        uint8_t* const takes = ws.takes.data() + o;
+        for (std::size_t x = 0; x < p; ++x) {
+            const bool inside = x < static_cast<std::size_t>(f.width);
+            sums[0][o + x] = inside ? f.red[row + x] : 0.0;
+            sums[1][o + x] = inside ? f.green[row + x] : 0.0;
+            sums[2][o + x] = inside ? f.blue[row + x] : 0.0;
+            sums[3][o + x] = 1.0;
+            // Columns past the frame's edge gather too, but are never read.
+            takes[x] = inside ? TakeOf<Mode>(*job.settings, f, row + x) : kTakeFull;
+        }
+        uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) * runsPerRow;
+        for (std::size_t r = 0; r < runsPerRow; ++r) {
+            bool allFull = true;
+            bool allNone = true;
+            for (std::size_t x = r * L; x < (r + 1) * L; ++x) {
+                allFull = allFull && takes[x] == kTakeFull;
+                allNone = allNone && takes[x] == kTakeNone;
+            }
+            runs[r] = allFull ? kRunFull : (allNone ? kRunNone : kRunMixed);
+        }
+    }
+}
+
+// In the full frame every pixel spreads, so a receiver's weight sum depends
+// only on where the frame's edges cut its footprint rows: the receivers at
+// least `margin` columns (the widest half-width) from both edges share
+// theirs. Sums the weights of receiving row yy for the margin columns at
+// either edge and one column between them, in the order of the gather, and
+// writes every receiver's into weightRow. Needs a frame wider than twice the
+// margin and a table of 2 x width + 1 weights.
+void SharedWeightSums(const FootprintProfile& fp, int32_t yy, int32_t width, int32_t height,
+                      float* table, float* distinct, double* weightRow) {
+    const int32_t margin = fp.MaxHalfWidth();
+    const int32_t count = 2 * margin + 1;
+    // distinct[k] belongs to column k for k <= margin, and to column
+    // width - count + k for the others.
+    for (int32_t k = 0; k < count; ++k) distinct[k] = 1.0f;
+    const int32_t reachRows = fp.Reach();
+    const int32_t yFrom = yy > reachRows ? yy - reachRows : 0;
+    const int32_t yTo = height - 1 - yy > reachRows ? yy + reachRows : height - 1;
+    for (int32_t y = yFrom; y <= yTo; ++y) {
+        const int32_t top = fp.Top(y);
+        if (yy < top || yy > fp.Bottom(y)) continue;
+        const int32_t hw = fp.HalfWidth(yy - top);
+        if (hw < 0) continue;
+        const int32_t reach = FillWeights(fp.Radius(), yy - y, hw, table);
+        if (reach < 0) continue;
+        const float* const w = table + hw;
+        for (int32_t k = 0; k < count; ++k) {
+            const int32_t x = k <= margin ? k : width - count + k;
+            const int32_t lo = reach < x ? -reach : -x;
+            const int32_t hi = reach < width - 1 - x ? reach : width - 1 - x;
+            float sum = distinct[k];
+            for (int32_t dx = lo; dx <= hi; ++dx) {
+                sum = static_cast<float>(static_cast<double>(sum) + static_cast<double>(w[dx]));
+            }
+            distinct[k] = sum;
+        }
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        const int32_t k = x <= margin ? x : (x >= width - margin ? x - (width - count) : margin);
+        weightRow[x] = distinct[k];
+    }
+}
+
+// Gathers the receiving rows first .. end-1 and averages them into the
+// result planes.
+template <int32_t Mode, int W>
+[[gnu::always_inline]] inline void SofterStrip(Job& job, Workspace& ws, int32_t first,
+                                               int32_t end) {
+    const FrameView& f = *job.frame;
+    const FootprintProfile& fp = *job.footprint;
+    const std::size_t p = job.padded;
+    const std::size_t planeSize = p * static_cast<std::size_t>(job.strips.perStrip);
+    double* const sums[4] = {ws.sums.data(), ws.sums.data() + planeSize,
+                            ws.sums.data() + 2 * planeSize, ws.sums.data() + 3 * planeSize};
+    constexpr int L = W * kRunVectors;
+    SeedStrip<Mode, L>(job, ws, first, end, sums);
+
+    const std::size_t sourceRow = p + 2 * kMaxLanes;
+    const std::size_t table = 2 * static_cast<std::size_t>(f.width) + 1;
+    const float radius = fp.Radius();
     const double r = static_cast<double>(radius);
-    const int32_t reachRows = footprint.Reach();
+    const std::size_t runsPerRow = p / L;
+    const int32_t width = f.width;
+    // With an infinite radius the weights are infinite too, and only the
+    // mixed form adds exactly nothing for the pixels that do not spread.
+    const bool finite = r <= std::numeric_limits<double>::max();
+    // Rounding on the bits pays with AVX2's three-operand instructions; with
+    // SSE2 the register copies it needs cost more than two conversions.
+    const bool byBits = W >= 4 && SumsStayNormal(radius, f.width, f.height);
+    // Whether the receivers' weight sums are summed apart from the gather,
+    // once for all but the columns near the edges (worth it only while
+    // those are few).
+    const bool sharedWeights = Mode == kIncludeFullFrame && finite &&
+                               4 * (2 * static_cast<int64_t>(fp.MaxHalfWidth()) + 1) <= width;
+
+    // The source rows that reach the strip, top to bottom, a block of up to
+    // kBlockRows spreading ones at a time: each receiving row takes the
+    // rows of a block in turn while its sums stay in registers.
+    const int32_t reachRows = fp.Reach();
     const int32_t yFrom = first > reachRows ? first - reachRows : 0;
     const int32_t yTo = f.height - end > reachRows ? end - 1 + reachRows : f.height - 1;
-    for (int32_t y = yFrom; y <= yTo; ++y) {
-        bool any = false;
-        for (int32_t x = 0; x < f.width; ++x) {
-            const std::size_t i = f.Index(x, y);
-            spreads[x] = PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i],
-                                       f.blue[i]) ? 1 : 0;
-            any = any || spreads[x] != 0;
-            const double on = spreads[x] != 0 ? 1.0 : 0.0;
-            sources[x][0] = on * f.red[i];
-            sources[x][1] = on * f.green[i];
-            sources[x][2] = on * f.blue[i];
-            sources[x][3] = on;
+    for (int32_t y = yFrom; y <= yTo;) {
+        int32_t block[kBlockRows];
+        int32_t n = 0;
+        for (; y <= yTo && n < kBlockRows; ++y) {
+            if (job.rowSpreads[y] == 0) continue;
+            double* const value[4] = {ws.values.data() + (4 * n) * sourceRow + kMaxLanes,
+                                      ws.values.data() + (4 * n + 1) * sourceRow + kMaxLanes,
+                                      ws.values.data() + (4 * n + 2) * sourceRow + kMaxLanes,
+                                      ws.values.data() + (4 * n + 3) * sourceRow + kMaxLanes};
+            PrepareSource<Mode>(f, *job.settings, y, value,
+                                ws.before.data() + n * static_cast<std::size_t>(width + 1));
+            block[n++] = y;
         }
-        if (!any) continue;
-        const int32_t top = footprint.Top(y);
-        const int32_t bottom = footprint.Bottom(y);
-        const int32_t yyFrom = top > first ? top : first;
-        const int32_t yyTo = bottom < end - 1 ? bottom : end - 1;
-        for (int32_t yy = yyFrom; yy <= yyTo; ++yy) {
-            // weights[centre + dx]; pixels within reach of each other get w > 0.
-            const int32_t centre = footprint.HalfWidth(yy - top);
-            const int32_t reach = FillWeights(radius, yy - y, centre, weights);
-            if (reach < 0) continue;
-            SumCell<float>* const rowCells = cells + f.Index(0, yy);
-            const float* const wCentre = weights + centre;
-            for (int32_t xx = 0; xx < f.width; ++xx) {
-                const std::size_t j = f.Index(xx, yy);
-                // Four receivers at once where all take the full colour and
-                // every pixel within reach of them lies inside the row.
-                if (xx >= reach && f.width - 4 - xx >= reach &&
-                    TakeOf<Mode>(s, f, j) == Take::Full && TakeOf<Mode>(s, f, j + 1) == Take::Full &&
-                    TakeOf<Mode>(s, f, j + 2) == Take::Full &&
-                    TakeOf<Mode>(s, f, j + 3) == Take::Full) {
-                    AddWeightedFour(rowCells + xx, sources + xx, wCentre, reach);
-                    xx += 3;
+        if (n == 0) continue;
+        const int32_t from = fp.Top(block[0]) > first ? fp.Top(block[0]) : first;
+        const int32_t to = fp.Bottom(block[n - 1]) < end - 1 ? fp.Bottom(block[n - 1]) : end - 1;
+        for (int32_t yy = from; yy <= to; ++yy) {
+            SourceRowLanes rows[kBlockRows];
+            int32_t count = 0;
+            for (int32_t k = 0; k < n; ++k) {
+                const int32_t top = fp.Top(block[k]);
+                if (yy < top || yy > fp.Bottom(block[k])) continue;
+                const int32_t hw = fp.HalfWidth(yy - top);
+                if (hw < 0) continue;
+                // The weights stay above 0 out to `reach` columns either side.
+                float* const weights = ws.weights.data() + count * table;
+                const int32_t reach = FillWeights(radius, yy - block[k], hw, weights);
+                if (reach < 0) continue;
+                const std::size_t v = 4 * static_cast<std::size_t>(k) * sourceRow + kMaxLanes;
+                rows[count] = {{ws.values.data() + v, ws.values.data() + v + sourceRow,
+                                ws.values.data() + v + 2 * sourceRow,
+                                ws.values.data() + v + 3 * sourceRow},
+                               ws.before.data() + k * static_cast<std::size_t>(width + 1),
+                               weights + hw,
+                               ws.blend.data() + 2 * count * table + hw,
+                               ws.blend.data() + (2 * count + 1) * table + hw,
+                               reach};
+                ++count;
+            }
+            if (count == 0) continue;
+            bool blendReady = false;
+            const std::size_t o = static_cast<std::size_t>(yy - first) * p;
+            const SumLanes row{{sums[0] + o, sums[1] + o, sums[2] + o, sums[3] + o}};
+            const uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) *
+                                                             runsPerRow;
+            for (int32_t x0 = 0; x0 < width; x0 += L) {
+                const RunKind kind = static_cast<RunKind>(runs[x0 / L]);
+                if (kind == kRunNone) continue;
+                if (kind == kRunFull && finite) {
+                    if (sharedWeights && byBits) {
+                        GatherFullLanes<W, kRunVectors, true, 3>(row, x0, width, rows, count);
+                    } else if (sharedWeights) {
+                        GatherFullLanes<W, kRunVectors, false, 3>(row, x0, width, rows, count);
+                    } else if (byBits) {
+                        GatherFullLanes<W, kRunVectors, true, 4>(row, x0, width, rows, count);
+                    } else {
+                        GatherFullLanes<W, kRunVectors, false, 4>(row, x0, width, rows, count);
+                    }
                     continue;
                 }
-                const Take take = TakeOf<Mode>(s, f, j);
-                if (take == Take::None) continue;
-                // The spreading pixels whose rows reach xx.
-                const ColumnSpan span = FootprintColumns(xx, reach, f.width);
-                const int32_t base = centre + xx;  // weights[base - x] for the pixel at x
-                SumCell<float> sums = rowCells[xx];
-                if (take == Take::Full) {
-                    for (int32_t x = span.first; x <= span.last; ++x) {
-                        AddWeighted(sums, sources[x], weights[base - x]);
+                if (!blendReady) {
+                    // t in double: how much of the spread colour a blended
+                    // receiver takes, from 1 at the centre to 0 at r.
+                    for (int32_t k = 0; k < count; ++k) {
+                        double* const t = rows[k].t;
+                        double* const rest = rows[k].rest;
+                        for (int32_t dx = -rows[k].reach; dx <= rows[k].reach; ++dx) {
+                            t[dx] = static_cast<double>(rows[k].weight[dx]) / r;
+                            rest[dx] = 1.0 - t[dx];
+                        }
                     }
-                } else {
-                    const double own[3] = {static_cast<double>(f.red[j]),
-                                           static_cast<double>(f.green[j]),
-                                           static_cast<double>(f.blue[j])};
-                    for (int32_t x = span.first; x <= span.last; ++x) {
-                        if (spreads[x] == 0) continue;
-                        const double w = weights[base - x];
-                        // t in double: how much of the spread colour the
-                        // receiver takes, from 1 at the centre to 0 at r.
-                        const double t = w / r;
-                        const double blended[4] = {t * sources[x][0] + (1.0 - t) * own[0],
-                                                   t * sources[x][1] + (1.0 - t) * own[1],
-                                                   t * sources[x][2] + (1.0 - t) * own[2], 1.0};
-                        AddWeighted(sums, blended, w);
-                    }
+                    blendReady = true;
                 }
-                rowCells[xx] = sums;
+                int64_t full[L];
+                int64_t blended[L];
+                double own[3][L];
+                const uint8_t* const takes = ws.takes.data() + o + x0;
+                const std::size_t at = f.Index(0, yy) + static_cast<std::size_t>(x0);
+                for (int i = 0; i < L; ++i) {
+                    full[i] = takes[i] == kTakeFull ? -1 : 0;
+                    blended[i] = takes[i] == kTakeBlended ? -1 : 0;
+                    const bool inside = x0 + i < width;
+                    own[0][i] = inside ? f.red[at + i] : 0.0;
+                    own[1][i] = inside ? f.green[at + i] : 0.0;
+                    own[2][i] = inside ? f.blue[at + i] : 0.0;
+                }
+                if (byBits) {
+                    GatherMixedLanes<W, kRunVectors, true>(row, x0, width, rows, count, full,
+                                                           blended, own);
+                } else {
+                    GatherMixedLanes<W, kRunVectors, false>(row, x0, width, rows, count, full,
+                                                            blended, own);
+                }
+            }
+        }
+    }
+
+    if (sharedWeights) {
+        for (int32_t yy = first; yy < end; ++yy) {
+            SharedWeightSums(fp, yy, width, f.height, ws.weights.data(), ws.shared.data(),
+                             sums[3] + static_cast<std::size_t>(yy - first) * p);
+        }
+    }
+
+    // Averages: the colour sums over the weight sum, limited to 0 .. 255
+    // and truncated. A receiver without a positive weight keeps its colour.
+    for (int32_t yy = first; yy < end; ++yy) {
+        const std::size_t o = static_cast<std::size_t>(yy - first) * p;
+        const std::size_t row = f.Index(0, yy);
+        for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
+            const double weight = sums[3][o + x];
+            if (!(weight > 0)) {
+                job.result[0][row + x] = f.red[row + x];
+                job.result[1][row + x] = f.green[row + x];
+                job.result[2][row + x] = f.blue[row + x];
+                continue;
+            }
+            for (int c = 0; c < 3; ++c) {
+                job.result[c][row + x] = LimitToByte(sums[c][o + x] / weight);
             }
         }
     }
 }
 
-// One thread's share: its own weight table and row of sources, then strips
-// until none is left. False when its working rows cannot be had.
-bool SpreadStrips(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
-                  SumCell<float>* cells, StripQueue& queue) {
-    const std::size_t width = static_cast<std::size_t>(f.width);
-    auto weights = platform::WorkingArray<float>::Allocate(2 * width + 1);
-    auto spreads = platform::WorkingArray<uint8_t>::Allocate(width);
-    auto sources = platform::WorkingArray<SourceColour>::Allocate(width);
-    if (!weights || !spreads || !sources) return false;
-    float* const w = weights.data();
-    uint8_t* const sp = spreads.data();
-    SourceColour* const sc = sources.data();
-    int32_t first = 0;
-    int32_t end = 0;
-    while (queue.Next(first, end)) {
-        switch (s.FilterInclude) {
-            case kIncludeObjects:
-                Spread<kIncludeObjects>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            case kIncludeBackground:
-                Spread<kIncludeBackground>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            case kIncludeShadows:
-                Spread<kIncludeShadows>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            case kIncludeFullFrame:
-                Spread<kIncludeFullFrame>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            case kIncludeColorRange:
-                Spread<kIncludeColorRange>(f, s, fp, cells, w, sp, sc, first, end);
-                break;
-            default: return true;  // no pixel is selected
-        }
+template <int W>
+[[gnu::always_inline]] inline void SofterStripInMode(Job& job, Workspace& ws, int32_t first,
+                                                     int32_t end) {
+    switch (job.settings->FilterInclude) {
+        case kIncludeObjects: SofterStrip<kIncludeObjects, W>(job, ws, first, end); break;
+        case kIncludeBackground: SofterStrip<kIncludeBackground, W>(job, ws, first, end); break;
+        case kIncludeShadows: SofterStrip<kIncludeShadows, W>(job, ws, first, end); break;
+        case kIncludeFullFrame: SofterStrip<kIncludeFullFrame, W>(job, ws, first, end); break;
+        default: SofterStrip<kIncludeColorRange, W>(job, ws, first, end); break;
     }
-    return true;
+}
+
+void SofterStripSse2(Job& job, Workspace& ws, int32_t first, int32_t end) {
+    SofterStripInMode<2>(job, ws, first, end);
+}
+
+#if LUMAFEX_WIDE_VECTORS
+__attribute__((target("avx2"))) void SofterStripAvx2(Job& job, Workspace& ws, int32_t first,
+                                                     int32_t end) {
+    SofterStripInMode<4>(job, ws, first, end);
+}
+#endif
+
+// One thread's share: its own working rows, then strips until none is left.
+void SofterWorker(Job& job, void (*strip)(Job&, Workspace&, int32_t, int32_t)) {
+    Workspace ws;
+    if (!ws.Allocate(static_cast<std::size_t>(job.frame->width), job.padded,
+                     static_cast<std::size_t>(job.strips.perStrip))) {
+        job.failed = true;
+        return;
+    }
+    for (;;) {
+        const int32_t s = job.nextStrip.fetch_add(1);
+        if (s >= job.strips.Count() || job.failed) break;
+        strip(job, ws, job.strips.First(s), job.strips.End(s));
+    }
+}
+
+template <int32_t Mode>
+bool AnySpreads(const FrameView& f, const FilterSettings& s, uint8_t* rowSpreads) {
+    bool any = false;
+    for (int32_t y = 0; y < f.height; ++y) {
+        const std::size_t row = f.Index(0, y);
+        uint8_t found = 0;
+        for (int32_t x = 0; x < f.width && found == 0; ++x) {
+            found = Spreads<Mode>(s, f, row + static_cast<std::size_t>(x)) ? 1 : 0;
+        }
+        rowSpreads[y] = found;
+        any = any || found != 0;
+    }
+    return any;
+}
+
+bool FindSpreadingRows(const FrameView& f, const FilterSettings& s, uint8_t* rowSpreads) {
+    switch (s.FilterInclude) {
+        case kIncludeObjects: return AnySpreads<kIncludeObjects>(f, s, rowSpreads);
+        case kIncludeBackground: return AnySpreads<kIncludeBackground>(f, s, rowSpreads);
+        case kIncludeShadows: return AnySpreads<kIncludeShadows>(f, s, rowSpreads);
+        case kIncludeFullFrame: return AnySpreads<kIncludeFullFrame>(f, s, rowSpreads);
+        case kIncludeColorRange: return AnySpreads<kIncludeColorRange>(f, s, rowSpreads);
+        default: return false;  // no pixel is selected
+    }
 }
 
 }  // namespace
@@ -170,35 +464,47 @@ bool SpreadStrips(const FrameView& f, const FilterSettings& s, const FootprintPr
 bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
                     const FrameParameters& params) {
     if (frame.width <= 0 || frame.height <= 0) return true;
-    Accumulators<float> acc = Accumulators<float>::Allocate(frame.PixelCount());
-    if (!acc) return false;
     FootprintProfile footprint;
     if (!footprint.Reserve(frame.width, frame.height,
                            FootprintReach(params.BlurAmount, frame.height))) {
         return false;
     }
+    // The averaged planes, kept apart until every strip has read the frame.
+    const std::size_t pixels = frame.PixelCount();
+    auto result = pixels > std::numeric_limits<std::size_t>::max() / 3
+                      ? platform::WorkingArray<uint8_t>()
+                      : platform::WorkingArray<uint8_t>::Allocate(3 * pixels);
+    auto rowSpreads =
+        platform::WorkingArray<uint8_t>::Allocate(static_cast<std::size_t>(frame.height));
+    if (!result || !rowSpreads) return false;
+    // Without a radius, or without a spreading pixel, every pixel averages
+    // its own colour with weight 1: it stays as it is.
+    if (!(params.BlurAmount > 0.0f)) return true;
+    if (!FindSpreadingRows(frame, settings, rowSpreads.data())) return true;
+    footprint.Set(params.BlurAmount, kSofterAngleConstant);
 
-    SumCell<float>* const cells = acc.data();
-    const RowStrips strips = RowStrips::For(frame.width, frame.height);
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = frame.Index(0, first);
-        SeedSums(frame.red + o, frame.green + o, frame.blue + o,
-                 frame.Index(0, end) - o, cells + o);
-    });
-    if (params.BlurAmount > 0.0f) {
-        footprint.Set(params.BlurAmount, kSofterAngleConstant);
-        StripQueue queue(strips);
-        std::atomic<bool> failed{false};
-        ForEachTask(queue.Workers(), [&](int32_t) {
-            if (!SpreadStrips(frame, settings, footprint, cells, queue)) failed = true;
-        });
-        if (failed) return false;
-    }
-    ForEachStrip(strips, [&](int32_t first, int32_t end) {
-        const std::size_t o = frame.Index(0, first);
-        WriteAverages(cells + o, frame.Index(0, end) - o, frame.red + o, frame.green + o,
-                      frame.blue + o);
-    });
+    const uint64_t wholeRuns =
+        (static_cast<uint64_t>(frame.width) + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
+    if (wholeRuns > std::numeric_limits<std::size_t>::max() / 64) return false;
+    const auto padded = static_cast<std::size_t>(wholeRuns);
+    Job job{&frame,
+            &settings,
+            &footprint,
+            rowSpreads.data(),
+            {result.data(), result.data() + pixels, result.data() + 2 * pixels},
+            RowStrips::For(frame.width, frame.height),
+            padded};
+    void (*strip)(Job&, Workspace&, int32_t, int32_t) = SofterStripSse2;
+#if LUMAFEX_WIDE_VECTORS
+    if (WideVectorsAvailable()) strip = SofterStripAvx2;
+#endif
+    const int32_t strips = job.strips.Count();
+    const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;
+    ForEachTask(threads, [&job, strip](int32_t) { SofterWorker(job, strip); });
+    if (job.failed) return false;
+    std::memcpy(frame.red, job.result[0], pixels);
+    std::memcpy(frame.green, job.result[1], pixels);
+    std::memcpy(frame.blue, job.result[2], pixels);
     return true;
 }
 

@@ -12,14 +12,6 @@
 
 #include <atomic>
 
-// Linux x86-64 builds pick the wider vector unit at run time where the
-// processor has it.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
-#include <immintrin.h>
-#define LUMAFEX_DOF_WIDE_VECTORS 1
-#else
-#define LUMAFEX_DOF_WIDE_VECTORS 0
-#endif
 
 #include "pipeline/frame/byte_math.h"
 #include "pipeline/frame/selection.h"
@@ -28,6 +20,13 @@
 #include "pipeline/passes/footprint.h"
 #include "pipeline/frame/strips.h"
 #include "pipeline/passes/softer_weights.h"
+#include "pipeline/passes/wide_vectors.h"
+
+// Linux x86-64 builds pick the wider vector unit at run time where the
+// processor has it.
+#if LUMAFEX_WIDE_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace lumafex {
 
@@ -123,7 +122,7 @@ void AddWeightedRunPortable(SumCell<float>* sums, const double (*sources)[4],
     }
 }
 
-#if LUMAFEX_DOF_WIDE_VECTORS
+#if LUMAFEX_WIDE_VECTORS
 // The same with four doubles to a register: a receiver's red, green, blue
 // and weight sums side by side. Each step is the same double-precision
 // product and sum, rounded to single precision once, as the portable form;
@@ -162,13 +161,10 @@ __attribute__((target("avx"))) void AddWeightedRunWide(SumCell<float>* sums,
 }
 #endif
 
-std::atomic<bool> wideVectorsAllowed{true};
-
 void AddWeightedRun(SumCell<float>* sums, const double (*sources)[4], const float* weights,
                     int32_t reach, int32_t count) {
-#if LUMAFEX_DOF_WIDE_VECTORS
-    static const bool wide = __builtin_cpu_supports("avx") != 0;
-    if (wide && wideVectorsAllowed.load(std::memory_order_relaxed)) {
+#if LUMAFEX_WIDE_VECTORS
+    if (WideDoubleVectorsAvailable()) {
         AddWeightedRunWide(sums, sources, weights, reach, count);
         return;
     }
@@ -418,8 +414,6 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
 }
 
 }  // namespace
-
-void AllowWideVectorsInSofterDepthOfField(bool allowed) { wideVectorsAllowed = allowed; }
 
 bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings,
                                 const FrameParameters& params) {

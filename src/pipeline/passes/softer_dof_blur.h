@@ -14,9 +14,4 @@ namespace lumafex {
 bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings,
                                 const FrameParameters& params);
 
-// Whether the pass may use a wider vector unit found at run time (on by
-// default; only x86-64 Linux builds have one to use). The bytes are the
-// same either way, which the tests check by switching it off.
-void AllowWideVectorsInSofterDepthOfField(bool allowed);
-
 }  // namespace lumafex

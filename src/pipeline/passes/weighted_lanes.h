@@ -1,0 +1,211 @@
+// Weighted single-precision sums gathered for a run of neighbouring
+// receivers in one receiving row at once, from a few source rows in turn.
+//
+// Each receiver adds the contributions of the source pixels within reach of
+// it from left to right, rounding every new sum to single precision as it
+// is stored, exactly as it would alone. The receivers of a run do not wait
+// for each other, so they are the lanes of vectors: each addition of one
+// receiver waits only for its own previous addition.
+//
+// A source row comes with zeros where a pixel does not spread and beyond
+// both ends of the frame, so that every lane can run over the whole range
+// of offsets of its run: a zero colour times a finite weight adds exactly
+// nothing to a sum. (An infinite weight does not allow that: 0 x infinity
+// is not 0. The mixed form below takes nothing at all from a pixel that
+// does not spread, and so serves every weight.)
+//
+// Every sum, colour or weight, is formed as the weighted value in double
+// precision added to the sum in double precision and rounded to single
+// precision. The vectors are of the width the instruction set works on
+// (2 doubles with SSE2, 4 with AVX2), a few of them side by side, so that
+// enough additions are under way at once.
+//
+// The functions are always inlined, so that a caller built for a wider
+// instruction set gets them built for it too.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace lumafex {
+
+// The vectors of W doubles, W floats and W 64-bit masks.
+template <int W>
+struct LaneVectors;
+template <>
+struct LaneVectors<2> {
+    typedef double Doubles __attribute__((vector_size(16)));
+    typedef float Floats __attribute__((vector_size(8)));
+    typedef uint64_t Masks __attribute__((vector_size(16)));
+};
+template <>
+struct LaneVectors<4> {
+    typedef double Doubles __attribute__((vector_size(32)));
+    typedef float Floats __attribute__((vector_size(16)));
+    typedef uint64_t Masks __attribute__((vector_size(32)));
+};
+
+// Rounds every lane of x to single precision and back. ByBits does it on
+// the bits (to nearest, ties to even, at the 29th bit of the double's
+// fraction), which runs on more of the processor's units than a
+// conversion; that is exact only for values that are 0 or normal in single
+// precision, which the caller must ensure.
+template <int W, bool ByBits>
+[[gnu::always_inline]] inline void RoundToSingle(typename LaneVectors<W>::Doubles& x) {
+    using Doubles = typename LaneVectors<W>::Doubles;
+    using Floats = typename LaneVectors<W>::Floats;
+    using Masks = typename LaneVectors<W>::Masks;
+    if constexpr (ByBits) {
+        Masks bits = (Masks)x;
+        bits = bits + 0x0FFFFFFFu + ((bits >> 29) & 1u);
+        x = (Doubles)(bits & ~Masks{} << 29);
+    } else {
+        x = __builtin_convertvector(__builtin_convertvector(x, Floats), Doubles);
+    }
+}
+
+// One source row as it reaches one receiving row.
+//  - value[c][x] for c = red, green, blue is the colour of pixel x where
+//    it spreads and 0 elsewhere, and value[3][x] is 1 where it spreads and
+//    0 elsewhere; all may be read from column -16 to 16 past the receiving
+//    row's padded width.
+//  - before[x] counts the spreading pixels left of column x (x = 0 ..
+//    width), so that runs out of reach of every one of them are skipped.
+//  - weight[dx], t[dx] and rest[dx], for dx = -reach .. reach, are the
+//    weights of the footprint row that lands on the receiving row, by
+//    offset from the receiver, and for blended receivers t = w / r and
+//    1 - t.
+struct SourceRowLanes {
+    const double* value[4];
+    const int32_t* before;
+    const float* weight;
+    double* t;  // filled by the caller once a blended receiver needs them
+    double* rest;
+    int32_t reach;
+};
+
+// One receiving row's sums, red, green, blue and weight, each a plane:
+// single-precision values kept in double precision, so that they need no
+// conversion on their way in and out.
+struct SumLanes {
+    double* value[4];
+};
+
+// The offsets lo .. hi from the L receivers of the run at x0 to the
+// sources within reach of at least one of them and inside the frame; false
+// when none of those spreads.
+template <int L>
+[[gnu::always_inline]] inline bool RunOffsets(const SourceRowLanes& row, int32_t x0,
+                                              int32_t width, int32_t& lo, int32_t& hi) {
+    const int32_t reach = row.reach;
+    lo = -(reach < x0 + L - 1 ? reach : x0 + L - 1);
+    hi = reach < width - 1 - x0 ? reach : width - 1 - x0;
+    const int32_t a = x0 + lo > 0 ? x0 + lo : 0;
+    const int32_t b = x0 + L - 1 + hi < width - 1 ? x0 + L - 1 + hi : width - 1;
+    return row.before[b + 1] != row.before[a];
+}
+
+// Adds to the W x V receivers from column x0 on, every one taking the full
+// colour, the sources of rows[0 .. count-1] in turn, in each from left to
+// right: to the colour sums, and with Channels 4 to the weight sums too.
+template <int W, int V, bool ByBits, int Channels>
+[[gnu::always_inline]] inline void GatherFullLanes(const SumLanes& sums, int32_t x0,
+                                                   int32_t width, const SourceRowLanes* rows,
+                                                   int32_t count) {
+    using Doubles = typename LaneVectors<W>::Doubles;
+    Doubles acc[4][V];
+    for (int c = 0; c < Channels; ++c) {
+        for (int v = 0; v < V; ++v) {
+            std::memcpy(&acc[c][v], sums.value[c] + x0 + v * W, sizeof acc[c][v]);
+        }
+    }
+    for (int32_t k = 0; k < count; ++k) {
+        const SourceRowLanes& row = rows[k];
+        int32_t lo = 0;
+        int32_t hi = 0;
+        if (!RunOffsets<W * V>(row, x0, width, lo, hi)) continue;
+        for (int32_t dx = lo; dx <= hi; ++dx) {
+            const double w = row.weight[dx];
+            for (int c = 0; c < Channels; ++c) {
+                for (int v = 0; v < V; ++v) {
+                    Doubles value;
+                    std::memcpy(&value, row.value[c] + x0 + dx + v * W, sizeof value);
+                    acc[c][v] = acc[c][v] + value * w;
+                    RoundToSingle<W, ByBits>(acc[c][v]);
+                }
+            }
+        }
+    }
+    for (int c = 0; c < Channels; ++c) {
+        for (int v = 0; v < V; ++v) {
+            std::memcpy(sums.value[c] + x0 + v * W, &acc[c][v], sizeof acc[c][v]);
+        }
+    }
+}
+
+// The same for a run whose receivers take the contributions in different
+// ways: full[i] or blended[i] (all bits set, or none) says how lane i takes
+// them, neither meaning not at all; own[c][i] is its own colour. A blended
+// receiver takes w x (t x colour + (1 - t) x own colour) and the weight w.
+// Either takes only from pixels that spread.
+template <int W, int V, bool ByBits>
+[[gnu::always_inline]] inline void GatherMixedLanes(const SumLanes& sums, int32_t x0,
+                                                    int32_t width, const SourceRowLanes* rows,
+                                                    int32_t count, const int64_t* full,
+                                                    const int64_t* blended,
+                                                    const double (*own)[W * V]) {
+    using Doubles = typename LaneVectors<W>::Doubles;
+    using Masks = typename LaneVectors<W>::Masks;
+    Doubles acc[4][V];
+    Doubles mine[3][V];
+    Masks fullMask[V];
+    Masks blendMask[V];
+    for (int v = 0; v < V; ++v) {
+        for (int c = 0; c < 4; ++c) {
+            std::memcpy(&acc[c][v], sums.value[c] + x0 + v * W, sizeof acc[c][v]);
+            if (c < 3) std::memcpy(&mine[c][v], own[c] + v * W, sizeof mine[c][v]);
+        }
+        std::memcpy(&fullMask[v], full + v * W, sizeof fullMask[v]);
+        std::memcpy(&blendMask[v], blended + v * W, sizeof blendMask[v]);
+    }
+    const Doubles zero = {};
+    for (int32_t k = 0; k < count; ++k) {
+        const SourceRowLanes& row = rows[k];
+        int32_t lo = 0;
+        int32_t hi = 0;
+        if (!RunOffsets<W * V>(row, x0, width, lo, hi)) continue;
+        for (int32_t dx = lo; dx <= hi; ++dx) {
+            const double w = row.weight[dx];
+            const double t = row.t[dx];
+            const double rest = row.rest[dx];
+            for (int v = 0; v < V; ++v) {
+                Doubles spreads;
+                std::memcpy(&spreads, row.value[3] + x0 + dx + v * W, sizeof spreads);
+                const Masks spreading = (Masks)(spreads != zero);
+                const Masks fullTaken = fullMask[v] & spreading;
+                const Masks blendTaken = blendMask[v] & spreading;
+                for (int c = 0; c < 3; ++c) {
+                    Doubles colour;
+                    std::memcpy(&colour, row.value[c] + x0 + dx + v * W, sizeof colour);
+                    const Doubles whole = colour * w;
+                    const Doubles mixed = (colour * t + mine[c][v] * rest) * w;
+                    const Doubles add =
+                        (Doubles)(((Masks)whole & fullTaken) | ((Masks)mixed & blendTaken));
+                    acc[c][v] = acc[c][v] + add;
+                    RoundToSingle<W, ByBits>(acc[c][v]);
+                }
+                const Doubles weight = zero + w;
+                const Doubles add = (Doubles)((Masks)weight & (fullTaken | blendTaken));
+                acc[3][v] = acc[3][v] + add;
+                RoundToSingle<W, ByBits>(acc[3][v]);
+            }
+        }
+    }
+    for (int c = 0; c < 4; ++c) {
+        for (int v = 0; v < V; ++v) {
+            std::memcpy(sums.value[c] + x0 + v * W, &acc[c][v], sizeof acc[c][v]);
+        }
+    }
+}
+
+}  // namespace lumafex
