@@ -68,7 +68,7 @@ void FocalRange(Vector vec, Target& t) {
 
 void AntialiasAmount(Vector vec, Target& t) {
     // Divided by Passes as the record holds it now: 1, unless a
-    // "3AntialiasPasses" object came earlier. The driver never leaves it
+    // "3AntialiasPasses" object came earlier. A frame never leaves it
     // below 1; a record that does is taken as 1 so the division stays
     // defined.
     const int32_t passes = t.settings.Passes >= 1 ? t.settings.Passes : 1;

@@ -66,7 +66,7 @@ bool Keep(const uint8_t* const planes[5], int32_t width, int32_t height, bool ha
           DepthRow depthRow, double time, int32_t fieldRendering, PreviewFrame& kept,
           int32_t maxWidth = kPreviewMaxWidth, int32_t maxHeight = kPreviewMaxHeight) {
     const int32_t step = StepFor(width, height, maxWidth, maxHeight);
-    // The driver takes only widths that are multiples of 8.
+    // A frame is processed only when its width is a multiple of 8.
     const int32_t keptWidth = (width / step) / 8 * 8;
     const int32_t keptHeight = height / step;
     if (keptWidth <= 0 || keptHeight <= 0) {

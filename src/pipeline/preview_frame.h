@@ -23,7 +23,7 @@ inline constexpr int32_t kPreviewMaxWidth = 960;
 inline constexpr int32_t kPreviewMaxHeight = 540;
 
 struct PreviewFrame {
-    int32_t width = 0;   // a multiple of 8, as the driver requires
+    int32_t width = 0;   // a multiple of 8, as every processed frame
     int32_t height = 0;
     int32_t step = 1;    // 1 when the frame is kept whole
     int32_t sourceWidth = 0;

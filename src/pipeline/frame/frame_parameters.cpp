@@ -43,10 +43,11 @@ FrameParameters ComputeFrameParameters(const FilterSettings& settings) {
 
     p.AntialiasThreshold =
         static_cast<float>(200.0 - static_cast<double>(settings.AntialiasVariance));
-    // Divided by the one pass every frame starts with: a stored Passes never
-    // reaches the passes, only a null channel of this frame raises it.
+    // The strength for the one pass every frame starts with: a stored
+    // Passes never reaches the passes; only a null channel of this frame
+    // raises it.
     p.AntialiasAmount = static_cast<float>(static_cast<double>(settings.AntialiasPercent) *
-                                           static_cast<double>(kAntialiasUnit) / 1.0);
+                                           static_cast<double>(kAntialiasUnit));
     p.EnhanceAmount = Scaled(settings.SharpenPercent, 0.01);
     p.PosterizeStep = PosterizeStepFor(settings.PosterizePercent);
     p.ChromaNoise = 0;

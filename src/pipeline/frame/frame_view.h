@@ -1,6 +1,6 @@
 // A frame as the passes see it: the host's byte planes as contiguous
 // width x height arrays (pixel (x, y) at y * width + x), the depth rows on
-// demand, and the output the final pass writes every pixel to. The driver
+// demand, and the output the final pass writes every pixel to. The host adapter
 // builds it once from the host's frame; passes never see host records.
 #pragma once
 
