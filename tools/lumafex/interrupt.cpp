@@ -57,7 +57,10 @@ void Say(const char* text) {
 extern "C" void OnSignal(int signal) {
     if (gShielded.load() > 0) {
         gPending.store(signal);
-        return;
+        // The handler may run on another thread than the shield's: when the
+        // last shield went after the first look, its owner may not have seen
+        // the signal, so whoever takes it back acts on it.
+        if (gShielded.load() > 0 || gPending.exchange(0) == 0) return;
     }
     CleanUpAndExit(signal);
 }
