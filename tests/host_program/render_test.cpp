@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <regex>
 
 #include "files.h"
 #include "host.h"
@@ -93,6 +94,48 @@ TEST_F(Render, WritesWhatTheModuleGivesWhenDrivenDirectly) {
         EXPECT_EQ(written.alpha, expected.alpha) << f.output;
         EXPECT_NE(written.red, ReadColour(f.colour).red);  // the filters did something
     }
+}
+
+// The next frame read and the last one written on other threads change no
+// byte and no log line: the module still gets the frames in order (noise
+// carries from frame to frame), a held frame is the one read before it, and
+// a write that fails stops the run at that frame with nothing after it.
+TEST_F(Render, ReadingAheadChangesNoOutputAndNoLogLine) {
+    for (int n = 4; n <= 6; ++n) {
+        const std::string num = "000" + std::to_string(n);
+        WritePam(dir / ("in/c." + num + ".pam"), testing::TestColour(kW, kH, n));
+        WritePgm(dir / ("in/s." + num + ".pgm"), testing::TestShadow(kW, kH, n));
+        WritePfm(dir / ("in/d." + num + ".pfm"), testing::TestDepth(kW, kH, n));
+    }
+    std::filesystem::remove(dir / "in/c.0003.pam");
+    WriteText(dir / "scene.json", SceneJson("in/c.#.pam", "in/s.#.pgm", "in/d.#.pfm", "o.#.pam", 6));
+    const std::regex times(R"(\d+ ms, average \d+ ms, [0-9.]+s left|in [0-9.]+ s \(\d+ ms a frame\))");
+    auto render = [&](const std::string& out, const std::string& how, int expected) {
+        const std::string log = Run("render " + dir / "scene.json" + " --missing-frames hold --output-dir " +
+                                        dir / out + how, expected);
+        std::string same = std::regex_replace(log, times, "");
+        for (std::size_t at; (at = same.find(dir / out)) != std::string::npos;)
+            same.replace(at, (dir / out).size(), "OUT");
+        return same;
+    };
+    for (const char* out : {"a", "b"}) std::filesystem::create_directories(dir / out + "/o.0005.pam");
+    const std::string log = render("a", "", 1);
+    EXPECT_EQ(render("b", " --no-read-ahead", 1), log);
+    EXPECT_NE(log.find("frame 3 (3/6): : wrote OUT/o.0003.pam (input missing: held)"), std::string::npos) << log;
+    EXPECT_NE(log.find("frame 5: OUT/o.0005.pam: exists and is not a regular file"), std::string::npos) << log;
+    auto sameOutputs = [&](int last) {
+        for (int n = 1; n <= last; ++n) {
+            const std::string name = "/o.000" + std::to_string(n) + ".pam";
+            EXPECT_EQ(ReadWholeFile(dir / "a" + name), ReadWholeFile(dir / "b" + name)) << name;
+        }
+    };
+    sameOutputs(4);
+    for (const char* out : {"a", "b"}) {
+        EXPECT_FALSE(std::filesystem::exists(dir / out + "/o.0006.pam"));
+        std::filesystem::remove(dir / out + "/o.0005.pam");
+    }
+    EXPECT_EQ(render("a", "", 4), render("b", " --no-read-ahead", 4));
+    sameOutputs(6);
 }
 
 TEST_F(Render, FrameRangeAndOutputFolder) {

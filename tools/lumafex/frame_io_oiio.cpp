@@ -23,6 +23,7 @@
 #include "frame_io.h"
 #include "image_io.h"
 #include "image_limits_oiio.h"
+#include "interrupt.h"
 
 namespace lumafex::tool {
 
@@ -404,8 +405,15 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
         ~Remove() {
             std::error_code ignored;
             std::filesystem::remove(file, ignored);
+            ForgetScratchFile();
         }
     } removeScratch{scratch};
+    {
+        // An interruption removes it too.
+        InterruptShield shield;
+        if (!RegisterScratchFile(scratch.string()))
+            throw ImageError(path + ": the temporary file's path is too long");
+    }
     if (!output->open(scratch.string(), layout) || !output->write_image(given, pixels, pixelStride) ||
         !output->close()) {
         throw ImageError(path + ": cannot write image: " + output->geterror());

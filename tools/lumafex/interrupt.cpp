@@ -16,10 +16,12 @@ namespace {
 // Plain buffers and lock-free atomics only: the handler may read them.
 constexpr std::size_t kMaxText = 4096;
 char gTemporary[kMaxText];
+char gScratch[kMaxText];
 char gContext[256];
 std::atomic<int> gShielded{0};
 std::atomic<int> gPending{0};
 std::atomic<bool> gHaveTemporary{false};
+std::atomic<bool> gHaveScratch{false};
 
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
@@ -40,12 +42,12 @@ void Say(const char* text) {
         Say(" during ");
         Say(gContext);
     }
-    if (gHaveTemporary.load()) {
+    const bool temporary = gHaveTemporary.load(), scratch = gHaveScratch.load();
 #if !defined(_WIN32)
-        unlink(gTemporary);
+    if (temporary) unlink(gTemporary);
+    if (scratch) unlink(gScratch);
 #endif
-        Say("; the unfinished file was removed");
-    }
+    if (temporary || scratch) Say("; the unfinished file was removed");
     Say("\n");
 #if !defined(_WIN32)
     _exit(128 + signal);
@@ -57,7 +59,10 @@ void Say(const char* text) {
 extern "C" void OnSignal(int signal) {
     if (gShielded.load() > 0) {
         gPending.store(signal);
-        return;
+        // The handler may run on another thread than the shield's: when the
+        // last shield went after the first look, its owner may not have seen
+        // the signal, so whoever takes it back acts on it.
+        if (gShielded.load() > 0 || gPending.exchange(0) == 0) return;
     }
     CleanUpAndExit(signal);
 }
@@ -103,5 +108,14 @@ bool RegisterTemporaryFile(const std::string& path) {
 }
 
 void ForgetTemporaryFile() { gHaveTemporary.store(false); }
+
+bool RegisterScratchFile(const std::string& path) {
+    if (path.size() >= kMaxText) return false;
+    CopyText(gScratch, sizeof gScratch, path);
+    gHaveScratch.store(true);
+    return true;
+}
+
+void ForgetScratchFile() { gHaveScratch.store(false); }
 
 }  // namespace lumafex::tool

@@ -30,4 +30,9 @@ public:
 bool RegisterTemporaryFile(const std::string& path);
 void ForgetTemporaryFile();
 
+// Likewise a scratch file an image is encoded into before its safe write
+// (one write is in progress at a time, on whichever thread).
+bool RegisterScratchFile(const std::string& path);
+void ForgetScratchFile();
+
 }  // namespace lumafex::tool

@@ -160,6 +160,10 @@ int main(int argc, char** argv) {
             CLI::ignore_case));
     renderCmd->add_flag("--no-clobber", render.noClobber,
                         "skip frames whose output exists (counted in the summary; exit 4)");
+    bool noReadAhead = false;
+    renderCmd->add_flag("--no-read-ahead", noReadAhead,
+                        "read, filter and write each frame in turn (by default the next frame "
+                        "is read and the last one written while the module works on a frame)");
     renderCmd->add_option("--output-dir", render.outputDir,
                           "write the outputs into DIR instead of where the scene says");
     renderCmd->add_option("--save-scene", render.saveScene,
@@ -259,6 +263,7 @@ int main(int argc, char** argv) {
             render.module = modulePath;
             render.verbosity = verbosity;
             render.logFormat = logFormat;
+            render.readAhead = !noReadAhead;
             if (!range.empty()) render.frames = ParseFrameList(range);
             // The module reads its thread count from the environment.
             if (threads > 0) {

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <limits>
+#include <memory>
 #include <set>
 #include <unordered_map>
 #include <vector>
@@ -130,117 +132,197 @@ int Render(const RenderOptions& options) {
             ResolveColourSpace(f->colourSpace, options.scene + ": colorSpace");
     }
     Progress progress(frames.size(), options.verbosity, options.logFormat);
-    // The inputs of the last frame read, which --missing-frames hold reuses.
+    // A frame's inputs, shared between the frame, a frame it stands in for
+    // and the read that made them.
     struct Inputs {
         ColourInput colour;
         std::optional<GreyImage> shadow;
         std::optional<DepthImage> depth;
     };
-    std::optional<Inputs> last;
-    auto read = [&](const SceneFrame& f) {
+    using SharedInputs = std::shared_ptr<const Inputs>;
+    auto read = [&](const SceneFrame& f) -> SharedInputs {
         ColourRequest request;
         request.colourSpace = f.colourSpace;
         request.layer = f.colourLayer;
         request.workingSpace = outputRequest.workingSpace;
-        Inputs in{ReadFrameColour(f.colour, request), std::nullopt, std::nullopt};
-        const ColourImage& colour = in.colour.image;
+        auto in = std::make_shared<Inputs>(Inputs{ReadFrameColour(f.colour, request), std::nullopt, std::nullopt});
+        const ColourImage& colour = in->colour.image;
         if (!f.shadow.empty()) {
-            in.shadow = ReadShadow(f.shadow);
-            CheckSameSize(f.colour, colour, f.shadow, in.shadow->width, in.shadow->height);
+            in->shadow = ReadShadow(f.shadow);
+            CheckSameSize(f.colour, colour, f.shadow, in->shadow->width, in->shadow->height);
         }
         if (!f.depth.empty()) {
-            in.depth = ReadFrameDepth(f.depth, f.depthChannel);
-            CheckSameSize(f.colour, colour, f.depth, in.depth->width, in.depth->height);
+            in->depth = ReadFrameDepth(f.depth, f.depthChannel);
+            CheckSameSize(f.colour, colour, f.depth, in->depth->width, in->depth->height);
         }
         return in;
     };
+
+    // While the module works on a frame on this thread (its calls stay in
+    // frame order: it keeps state from frame to frame), the next frame to
+    // be read is read on another thread and the frame before is written on
+    // a third. Without read-ahead each task runs here, in turn. Everything
+    // a frame prints, and its line in the log, comes after the frame before
+    // it is written, so the log reads as if the frames ran one by one.
+    const std::launch launch = options.readAhead ? std::launch::async : std::launch::deferred;
+    // Whether the frame at index will be read when its turn comes (the
+    // files are looked at again then).
+    auto willRead = [&](std::size_t index) {
+        std::error_code ec;
+        if (options.noClobber && std::filesystem::exists(frames[index].output, ec)) return false;
+        return MissingInput(*frames[index].frame).empty();
+    };
+    struct ReadAhead {
+        std::size_t index;
+        std::shared_future<SharedInputs> inputs;
+    };
+    std::optional<ReadAhead> ahead;
+    auto readAfter = [&](std::size_t index) {
+        ahead.reset();
+        for (std::size_t k = index + 1; k < frames.size(); ++k) {
+            if (!willRead(k)) continue;
+            const SceneFrame& f = *frames[k].frame;
+            ahead = ReadAhead{k, std::async(launch, [&read, &f] { return read(f); }).share()};
+            return;
+        }
+    };
+    // The inputs of the frame at index: read ahead, or read now.
+    auto inputsOf = [&](std::size_t index) -> SharedInputs {
+        if (ahead && ahead->index == index) return ahead->inputs.get();
+        return read(*frames[index].frame);
+    };
+
+    struct Writing {
+        int64_t frame;
+        FrameOutcome outcome;
+        std::string what;  // the log's detail once written
+        std::future<void> done;
+    };
+    std::optional<Writing> writing;
+    // Waits for the write in flight and logs its frame; a failed write stops
+    // the run, naming its frame.
+    auto finishWrite = [&] {
+        if (!writing) return;
+        Writing w = std::move(*writing);
+        writing.reset();
+        try {
+            w.done.get();
+        } catch (const std::exception& e) {
+            throw std::runtime_error("frame " + std::to_string(w.frame) + ": " + e.what());
+        }
+        progress.FrameDone(w.frame, w.outcome, w.what);
+    };
+
+    // The inputs of the last frame read, which stand in for missing frames.
+    const bool standIns =
+        options.missingFrames == MissingFrames::Hold || options.missingFrames == MissingFrames::Black;
+    SharedInputs last;
     // The inputs that stand in for a missing frame: the last frame read, or
     // the next one that is there; all black (and transparent) for "black".
-    auto standIn = [&](std::size_t index) -> std::optional<Inputs> {
-        std::optional<Inputs> near = last;
+    auto standIn = [&](std::size_t index) -> SharedInputs {
+        SharedInputs near = last;
         for (std::size_t k = index + 1; !near && k < frames.size(); ++k) {
-            if (MissingInput(*frames[k].frame).empty()) near = read(*frames[k].frame);
+            if (MissingInput(*frames[k].frame).empty()) near = inputsOf(k);
         }
         if (!near || options.missingFrames == MissingFrames::Hold) return near;
-        ColourImage& c = near->colour.image;
+        auto black = std::make_shared<Inputs>(*near);
+        ColourImage& c = black->colour.image;
         for (auto* plane : {&c.red, &c.green, &c.blue, &c.alpha}) std::fill(plane->begin(), plane->end(), 0);
-        near->colour.channels = "a black frame";
-        near->shadow.reset();
-        near->depth.reset();
-        return near;
+        black->colour.channels = "a black frame";
+        black->shadow.reset();
+        black->depth.reset();
+        return black;
     };
 
     std::set<std::string> used;  // which channels and colour spaces the frames came from
     std::size_t refused = 0;
     for (std::size_t index = 0; index < frames.size(); ++index) {
-        const SceneFrame* f = frames[index].frame;
-        const std::string& output = frames[index].output;
-        SetInterruptContext(FrameName(*f));
-        std::error_code ec;
-        if (options.noClobber && std::filesystem::exists(output, ec)) {
-            progress.FrameDone(f->number, FrameOutcome::Skipped, output + " exists (--no-clobber)");
-            continue;
-        }
-        std::optional<Inputs> in;
-        std::string note;
-        if (const std::string missing = MissingInput(*f); !missing.empty()) {
-            const std::string what = FrameName(*f) + ": " + missing + " is missing";
-            if (options.missingFrames == MissingFrames::Error || options.missingFrames == MissingFrames::Skip) {
-                if (options.missingFrames == MissingFrames::Error)
-                    std::fprintf(stderr, "lumafex: %s; no output written\n", what.c_str());
-                progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
-                continue;
-            }
-            try {
-                in = standIn(index);
-            } catch (const std::exception& e) {
-                throw std::runtime_error(FrameName(*f) + ": " + e.what());
-            }
-            if (!in) {
-                std::fprintf(stderr, "lumafex: %s, and no frame is there to stand in\n", what.c_str());
-                progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
-                continue;
-            }
-            note = options.missingFrames == MissingFrames::Hold ? " (input missing: held)"
-                                                                 : " (input missing: black)";
-        } else {
-            try {
-                in = read(*f);
-            } catch (const std::exception& e) {
-                throw std::runtime_error(FrameName(*f) + ": " + e.what());
-            }
-            last = in;
-        }
-        const ColourInput& input = in->colour;
-        ColourImage colour = input.image;
-        const std::optional<DepthImage>& depth = in->depth;
-        const std::string source = "colour from " + input.channels + " (" + input.colourSpace +
-                                   (input.premultiplied ? ", premultiplied" : "") + ")" +
-                                   (depth ? ", depth from " + depth->channel : std::string());
-        if (note.empty()) used.insert(source);
-        ColourImage result;
-        const bool written = host.Process(colour, in->shadow ? &*in->shadow : nullptr,
-                                          depth ? &*depth : nullptr, f->time, result);
-        if (!written) {
-            ++refused;
-            std::fprintf(stderr, "lumafex: frame %lld (%s): the module refused the frame; no output written\n",
-                         static_cast<long long>(f->number), f->colour.c_str());
-            progress.FrameDone(f->number, FrameOutcome::Refused, "refused by the module");
-            continue;
-        }
-        const std::filesystem::path parent = std::filesystem::path(output).parent_path();
-        if (!parent.empty()) {
-            std::filesystem::create_directories(parent, ec);
-            if (ec) throw std::runtime_error(parent.string() + ": cannot create folder: " + ec.message());
-        }
         try {
-            WriteFrameOutput(output, result, input, outputRequest);
-        } catch (const std::exception& e) {
-            throw std::runtime_error(FrameName(*f) + ": " + e.what());
+            const SceneFrame* f = frames[index].frame;
+            const std::string& output = frames[index].output;
+            SetInterruptContext(FrameName(*f));
+            std::error_code ec;
+            if (options.noClobber && std::filesystem::exists(output, ec)) {
+                finishWrite();
+                progress.FrameDone(f->number, FrameOutcome::Skipped, output + " exists (--no-clobber)");
+                continue;
+            }
+            SharedInputs in;
+            std::string note;
+            if (const std::string missing = MissingInput(*f); !missing.empty()) {
+                const std::string what = FrameName(*f) + ": " + missing + " is missing";
+                if (options.missingFrames == MissingFrames::Error || options.missingFrames == MissingFrames::Skip) {
+                    finishWrite();
+                    if (options.missingFrames == MissingFrames::Error)
+                        std::fprintf(stderr, "lumafex: %s; no output written\n", what.c_str());
+                    progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
+                    continue;
+                }
+                try {
+                    in = standIn(index);
+                } catch (const std::exception& e) {
+                    throw std::runtime_error(FrameName(*f) + ": " + e.what());
+                }
+                if (!in) {
+                    finishWrite();
+                    std::fprintf(stderr, "lumafex: %s, and no frame is there to stand in\n", what.c_str());
+                    progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
+                    continue;
+                }
+                note = options.missingFrames == MissingFrames::Hold ? " (input missing: held)"
+                                                                     : " (input missing: black)";
+            } else {
+                try {
+                    in = inputsOf(index);
+                } catch (const std::exception& e) {
+                    throw std::runtime_error(FrameName(*f) + ": " + e.what());
+                }
+                if (standIns) last = in;
+            }
+            // The next frame is read while the module works on this one.
+            if (!ahead || ahead->index <= index) readAfter(index);
+
+            const ColourInput& input = in->colour;
+            ColourImage colour = input.image;  // the module gets planes it may write to
+            const std::optional<DepthImage>& depth = in->depth;
+            const std::string source = "colour from " + input.channels + " (" + input.colourSpace +
+                                       (input.premultiplied ? ", premultiplied" : "") + ")" +
+                                       (depth ? ", depth from " + depth->channel : std::string());
+            if (note.empty()) used.insert(source);
+            ColourImage result;
+            GreyImage shadow = in->shadow ? *in->shadow : GreyImage{};
+            const bool written = host.Process(colour, in->shadow ? &shadow : nullptr,
+                                              depth ? &*depth : nullptr, f->time, result);
+            finishWrite();
+            if (!written) {
+                ++refused;
+                std::fprintf(stderr, "lumafex: frame %lld (%s): the module refused the frame; no output written\n",
+                             static_cast<long long>(f->number), f->colour.c_str());
+                progress.FrameDone(f->number, FrameOutcome::Refused, "refused by the module");
+                continue;
+            }
+            const std::filesystem::path parent = std::filesystem::path(output).parent_path();
+            if (!parent.empty()) {
+                std::filesystem::create_directories(parent, ec);
+                if (ec) throw std::runtime_error(parent.string() + ": cannot create folder: " + ec.message());
+            }
+            // The write keeps what the output records of its input, not its pixels.
+            ColourInput recorded{{}, input.channels, input.colourSpace, input.premultiplied, input.metadata};
+            in.reset();
+            writing = Writing{f->number, note.empty() ? FrameOutcome::Written : FrameOutcome::Missing,
+                              "wrote " + output + note + " (" + source + ")",
+                              std::async(launch, [&output, &outputRequest, result = std::move(result),
+                                                  recorded = std::move(recorded)] {
+                                  WriteFrameOutput(output, result, recorded, outputRequest);
+                              })};
+            if (!options.readAhead) finishWrite();
+        } catch (...) {
+            // The frame before this one is written (or its error reported) first.
+            finishWrite();
+            throw;
         }
-        const std::string what = "wrote " + output + note + " (" + source + ")";
-        progress.FrameDone(f->number, note.empty() ? FrameOutcome::Written : FrameOutcome::Missing, what);
     }
+    finishWrite();
     SetInterruptContext("");
     std::vector<std::string> notes;
     for (const std::string& u : used) notes.push_back(u + "; working space " + outputRequest.workingSpace);

@@ -37,6 +37,7 @@ struct RenderOptions {
     LogFormat logFormat = LogFormat::Text;
     MissingFrames missingFrames = MissingFrames::Error;
     bool noClobber = false;  // skip frames whose output exists
+    bool readAhead = true;   // read the next frame and write the last on other threads
 };
 
 struct Scene;
