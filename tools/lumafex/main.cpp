@@ -139,7 +139,8 @@ int main(int argc, char** argv) {
                    "text, or json: the per-frame records and the summary as JSON lines")
         ->transform(CLI::CheckedTransformer(
             std::map<std::string, LogFormat>{{"text", LogFormat::Text}, {"json", LogFormat::Json}},
-            CLI::ignore_case));
+            CLI::ignore_case))
+        ->option_text("text|json");
 
     RenderOptions render;
     std::string range;
@@ -157,7 +158,8 @@ int main(int argc, char** argv) {
                                                  {"skip", MissingFrames::Skip},
                                                  {"black", MissingFrames::Black},
                                                  {"hold", MissingFrames::Hold}},
-            CLI::ignore_case));
+            CLI::ignore_case))
+        ->option_text("error|skip|black|hold");
     renderCmd->add_flag("--no-clobber", render.noClobber,
                         "skip frames whose output exists (counted in the summary; exit 4)");
     bool noReadAhead = false;
