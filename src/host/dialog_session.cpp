@@ -12,8 +12,12 @@ const T* Global(GlobalLookup lookup, const char* name) {
     return lookup != nullptr ? static_cast<const T*>(lookup(name, 0)) : nullptr;
 }
 
-// The scene's items, when the host gives every global a frame needs.
-const ItemInfo* DialogItems(GlobalLookup lookup) {
+// The scene's items, when the host gives every global a frame needs. They
+// are looked up only when the dialog will read them: for the null display
+// at its start, or for the preview.
+const ItemInfo* DialogItems(const Module& module) {
+    if (module.UseNulls == 0 && !ui::DialogShowsPreview()) return nullptr;
+    const GlobalLookup lookup = module.lookup;
     if (Global<SceneInfo>(lookup, host::kGlobalSceneInfo) == nullptr) return nullptr;
     const auto* items = Global<ItemInfo>(lookup, host::kGlobalItemInfo);
     if (items == nullptr || Global<void>(lookup, host::kGlobalObjectInfo) == nullptr) return nullptr;
@@ -23,7 +27,7 @@ const ItemInfo* DialogItems(GlobalLookup lookup) {
 }  // namespace
 
 DialogSession::DialogSession(Module& module)
-    : items_(DialogItems(module.lookup)), objects_(items_) {
+    : items_(DialogItems(module)), objects_(items_) {
     model_.settings = module.record.Obtain();
     model_.UseNulls = &module.UseNulls;
     model_.CustomColours = &ui::TheCustomColours();
