@@ -38,8 +38,10 @@ void Process(void*, const FrameAccess* frame) noexcept {
     module.CurrentFrame = frame;
     FilterSettings* record = module.record.Obtain();
     if (record == nullptr || frame == nullptr) return;
-    ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.driver, module.random,
-                 kDialogShowsPreview ? &module.lastFrame : nullptr);
+    // The host's process entry has no result to give: a frame the driver
+    // refuses keeps the pixels the host gave it, which is what the host shows.
+    static_cast<void>(ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.driver,
+                                   module.random, kDialogShowsPreview ? &module.lastFrame : nullptr));
 }
 
 uint32_t Flags(void*) noexcept { return host::kHandlerFlags; }

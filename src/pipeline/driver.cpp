@@ -68,7 +68,10 @@ bool RunPasses(const FrameView& frame, const FilterSettings& settings,
     const auto stopped = [stop] { return stop != nullptr && stop->load(); };
     for (const OptionalPass& pass : kPasses) {
         if (stopped()) return false;
-        if (pass.runs(settings)) pass.run(frame, settings, params);
+        // A pass that cannot have its working memory leaves the frame as it
+        // was; the frame still goes through the final pass and is written
+        // whole, as the host expects of every frame.
+        if (pass.runs(settings)) static_cast<void>(pass.run(frame, settings, params));
     }
     if (stopped()) return false;
     if (RunFinalPass(frame, settings, params, random, out) == FinalPassResult::OutOfMemory) {
@@ -142,13 +145,16 @@ FrameOutcome ProcessFrame(const FrameAccess& frame, GlobalLookup lookup, int32_t
     }
 
     // The frame as it came, for the settings dialog's preview.
-    if (keep != nullptr) KeepFrame(view, globals.FrameEndTime, fieldRendering, *keep);
+    // Without memory for the copy the preview has no frame to show; the
+    // render itself goes on.
+    if (keep != nullptr) static_cast<void>(KeepFrame(view, globals.FrameEndTime, fieldRendering, *keep));
 
     const FrameParameters params = PrepareFrameParameters(
         *globals.itemInfo, globals.FrameEndTime, fieldRendering, useNulls, settings);
 
     HostOutput out(frame);
-    RunPasses(view, settings, params, random, out);
+    // Without a stop flag every pass runs: the result is always true.
+    static_cast<void>(RunPasses(view, settings, params, random, out));
 
     platform::TrimHeap();
     return FrameOutcome::Processed;

@@ -52,9 +52,9 @@ const std::array<OptionalPass, 4>& OptionalPasses();
 // stop is given and becomes true, the passes not yet started are skipped
 // (the preview abandons work a newer request has overtaken); returns false
 // then.
-bool RunPasses(const FrameView& frame, const FilterSettings& settings,
-               const FrameParameters& params, RandomGenerator& random, FrameOutput& out,
-               const std::atomic<bool>* stop = nullptr);
+[[nodiscard]] bool RunPasses(const FrameView& frame, const FilterSettings& settings,
+                             const FrameParameters& params, RandomGenerator& random, FrameOutput& out,
+                             const std::atomic<bool>* stop = nullptr);
 
 // The frame's working values: derived from the record, with the camera's
 // position at time and, with "Use Nulls" on, the null channels at time
@@ -67,8 +67,8 @@ struct PreviewFrame;
 
 // Processes one host frame with the module's record and state. With keep,
 // a reduced copy of the frame as it came is kept there for the preview.
-FrameOutcome ProcessFrame(const FrameAccess& frame, GlobalLookup lookup, int32_t useNulls,
-                          FilterSettings& settings, DriverGlobals& globals,
-                          RandomGenerator& random, PreviewFrame* keep = nullptr);
+[[nodiscard]] FrameOutcome ProcessFrame(const FrameAccess& frame, GlobalLookup lookup, int32_t useNulls,
+                                        FilterSettings& settings, DriverGlobals& globals,
+                                        RandomGenerator& random, PreviewFrame* keep = nullptr);
 
 }  // namespace lumafex

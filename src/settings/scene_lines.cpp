@@ -21,7 +21,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads the next line into buffer, always zero-terminated within it.
 // False at the end of the block.
-bool ReadLine(const LoadState& state, char (&buffer)[kSceneLineSize]) {
+[[nodiscard]] bool ReadLine(const LoadState& state, char (&buffer)[kSceneLineSize]) {
     if (state.readLine == nullptr) return false;
     std::memset(buffer, 0, sizeof buffer);
     const int32_t stored = state.readLine(state.context, buffer, kSceneLineSize);

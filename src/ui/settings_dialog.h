@@ -16,6 +16,6 @@ inline constexpr bool kDialogShowsPreview = true;
 
 // Runs the dialog owned by the module's host window over the shared record.
 // Returns false when this build cannot show it.
-bool RunSettingsDialog(Module& module);
+[[nodiscard]] bool RunSettingsDialog(Module& module);
 
 }  // namespace lumafex

@@ -335,8 +335,8 @@ void BlurWorker(StripJob<U>& job) {
 }
 
 template <int32_t Mode, typename U>
-bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-            uint8_t* const* result) {
+[[nodiscard]] bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
+                          uint8_t* const* result) {
     const std::size_t h = static_cast<std::size_t>(f.height);
     auto spreads = platform::WorkingArray<uint8_t>::Allocate(h);
     if (!spreads) return false;
@@ -374,8 +374,8 @@ bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile&
 }
 
 template <typename U>
-bool GatherInMode(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
-                  uint8_t* const* result) {
+[[nodiscard]] bool GatherInMode(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
+                                uint8_t* const* result) {
     switch (s.FilterInclude) {
         case kIncludeObjects: return Gather<kIncludeObjects, U>(f, s, fp, result);
         case kIncludeBackground: return Gather<kIncludeBackground, U>(f, s, fp, result);

@@ -251,7 +251,7 @@ void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
 }
 
 template <typename Sum>
-bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) {
+[[nodiscard]] bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) {
     // The large array first: when it cannot be had, nothing else is asked of
     // the host or the heap.
     Accumulators<Sum> acc = Accumulators<Sum>::Allocate(f.PixelCount());

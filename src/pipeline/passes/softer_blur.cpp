@@ -130,8 +130,8 @@ void Spread(const FrameView& f, const FilterSettings& s, const FootprintProfile&
 
 // One thread's share: its own weight table and row of sources, then strips
 // until none is left. False when its working rows cannot be had.
-bool SpreadStrips(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
-                  SumCell<float>* cells, StripQueue& queue) {
+[[nodiscard]] bool SpreadStrips(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
+                                SumCell<float>* cells, StripQueue& queue) {
     const std::size_t width = static_cast<std::size_t>(f.width);
     auto weights = platform::WorkingArray<float>::Allocate(2 * width + 1);
     auto spreads = platform::WorkingArray<uint8_t>::Allocate(width);

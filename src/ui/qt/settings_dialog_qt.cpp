@@ -44,7 +44,7 @@ const bool kPresenterInstalled = (platform::SetMessagePresenter(ShowWithQt), tru
 
 // The host's application, or one of the module's own, created once and kept
 // for the module's life.
-bool EnsureApplication() {
+[[nodiscard]] bool EnsureApplication() {
     if (QCoreApplication::instance() != nullptr) {
         if (!OnGuiThread()) {
             std::fprintf(stderr, "lumafex: the settings dialog needs the host's Qt GUI thread\n");
@@ -85,7 +85,7 @@ std::shared_ptr<const PreviewFrame> PreviewSource(const Module& module) {
     return kept;
 }
 
-bool RunDialog(Module& module) {
+[[nodiscard]] bool RunDialog(Module& module) {
     if (!EnsureApplication()) return false;
     const ui::DialogModel model = ui::ModuleDialogModel(module);
     if (model.settings == nullptr) {
