@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the naming rule (docs/naming.md) with clang-tidy's naming check
+# Checks the naming rule (docs/conventions.md) with clang-tidy's naming check
 # (.clang-tidy) over every source file of src/ and tools/ the release build
 # compiles, two files at a time. Prints each violation and fails when there
 # is one. Configures the release build first when it has no compile
@@ -46,7 +46,7 @@ printf '%s\0' "${files[@]}" |
   xargs -0 -P2 -n4 "$tidy" -p "$build" --quiet --extra-arg=-w >"$log" 2>/dev/null || status=$?
 grep -E "(warning|error):" "$log" | sort -u || true
 if ((status != 0)); then
-  echo "check-style: naming rule violated (see docs/naming.md)" >&2
+  echo "check-style: naming rule violated (see docs/conventions.md)" >&2
   exit 1
 fi
 echo "check-style: ${#files[@]} files follow the naming rule"
