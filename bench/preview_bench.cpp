@@ -58,7 +58,7 @@ void BM_KeepFrameForPreview(benchmark::State& state) {
     const FrameView view = source.View();
     PreviewFrame kept;
     for (auto _ : state) {
-        KeepFrame(view, 0.0, 0, kept);
+        if (!KeepFrame(view, 0.0, 0, kept)) state.SkipWithError("no memory for the kept frame");
         benchmark::DoNotOptimize(kept.red.data());
     }
 }
@@ -68,7 +68,7 @@ BENCHMARK(BM_KeepFrameForPreview)->Unit(benchmark::kMillisecond);
 void BM_PreviewUpdate(benchmark::State& state) {
     SourceFrame source;
     PreviewFrame kept;
-    KeepFrame(source.View(), 0.0, 0, kept);
+    if (!KeepFrame(source.View(), 0.0, 0, kept)) state.SkipWithError("no memory for the kept frame");
     FilterSettings settings{};
     ResetToDefaults(settings);
     if (state.range(0) == 1) settings.BlurFlag = 1;
@@ -77,7 +77,8 @@ void BM_PreviewUpdate(benchmark::State& state) {
     const FrameParameters params = ComputeFrameParameters(working);
     PreviewImage image;
     for (auto _ : state) {
-        RenderPreview(kept, working, params, RandomGenerator(), image);
+        if (!RenderPreview(kept, working, params, RandomGenerator(), image))
+            state.SkipWithError("no memory for the preview");
         benchmark::DoNotOptimize(image.red.data());
     }
 }

@@ -15,7 +15,8 @@
 # (python3 shrinks the dialog's picture). libxcb1-dev: the Qt dialog checks
 # that the X server can be reached before Qt starts.
 #
-# gnuplot draws the benchmark plots of docs/performance.md.
+# gnuplot draws the benchmark plots of docs/performance.md; clang-tidy and
+# clang-format check and format the code (scripts/check-style.sh).
 set -euo pipefail
 
 PACKAGES=(
@@ -27,7 +28,7 @@ if [[ ${1:-all} != demo ]]; then
     libgtest-dev libgmock-dev libbenchmark-dev
     googletest
     qt6-base-dev libxcb1-dev
-    clang clang-14 libclang-rt-14-dev
+    clang clang-14 libclang-rt-14-dev clang-tidy clang-format
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
     xvfb python3
     help2man man-db

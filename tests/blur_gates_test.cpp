@@ -77,7 +77,7 @@ TEST(BlurGatesTest, SofterWithItsLatchRunsOnlyTheSofterDepthOfFieldPass) {
     TestFrame frame = PatternFrame(depth);
     RandomGenerator random;
     RecordingOutput out(frame.width, frame.height);
-    RunPasses(WithDepth(frame, depth), s, p, random, out);
+    ASSERT_TRUE(RunPasses(WithDepth(frame, depth), s, p, random, out));
 
     const RecordingOutput expected = AfterOnly(SofterDepthOfFieldBlurPass, s, p);
     EXPECT_EQ(out.red, expected.red);
@@ -100,7 +100,7 @@ TEST(BlurGatesTest, PlainFamilyRunsBlurThenDepthOfField) {
     TestFrame frame = PatternFrame(depth);
     RandomGenerator random;
     RecordingOutput out(frame.width, frame.height);
-    RunPasses(WithDepth(frame, depth), s, p, random, out);
+    ASSERT_TRUE(RunPasses(WithDepth(frame, depth), s, p, random, out));
 
     Depth depth2{};
     TestFrame expected = PatternFrame(depth2);

@@ -75,7 +75,7 @@ RecordingOutput Render(uint32_t seed, int32_t width, int32_t height, int32_t thr
     SetThreadCount(threads);
     RandomGenerator random;
     RecordingOutput out(width, height);
-    RunPasses(view, sc.settings, sc.params, random, out);
+    EXPECT_TRUE(RunPasses(view, sc.settings, sc.params, random, out));
     return out;
 }
 

@@ -92,14 +92,17 @@ FrameOutcome ProcessFrame(const FrameAccess& access, GlobalLookup lookup, int32_
 
     // The frame as it came, for the settings dialog's preview; when it
     // cannot be kept, the preview simply has no frame to show.
-    if (keep != nullptr) (void)KeepFrame(view, globals.FrameEndTime, fieldRendering, *keep);
+    if (keep != nullptr) {
+        static_cast<void>(KeepFrame(view, globals.FrameEndTime, fieldRendering, *keep));
+    }
 
     const HostSceneObjects objects(globals.itemInfo);
     FilterSettings frame = record;
     const FrameParameters params =
         PrepareFrameParameters(objects, globals.FrameEndTime, fieldRendering, useNulls, frame);
     HostOutput out(access);
-    RunPasses(view, frame, params, random, out);  // no stop flag: it always runs to the end
+    // Without a stop flag every pass runs: the result is always true.
+    static_cast<void>(RunPasses(view, frame, params, random, out));
     // What the null channels set, and Passes, stay in the record after the frame.
     record = frame;
 

@@ -38,14 +38,14 @@ FrameView HostFrameView(const FrameAccess& frame);
 
 // A reduced copy of the host's frame as it is, for the dialog's preview;
 // fieldRendering as the scene renders.
-bool KeepHostFrame(const FrameAccess& frame, int32_t fieldRendering, PreviewFrame& kept);
+[[nodiscard]] bool KeepHostFrame(const FrameAccess& frame, int32_t fieldRendering, PreviewFrame& kept);
 
 // Fetches the host globals and processes one host frame: the frame works on
 // a copy of record, and what the null channels set in it (and Passes, back
 // at 1 unless a channel raised it) is written back to record at the end.
 // With keep, a reduced copy of the frame as it came is kept there for the
 // preview.
-FrameOutcome ProcessFrame(const FrameAccess& access, GlobalLookup lookup, int32_t useNulls,
+[[nodiscard]] FrameOutcome ProcessFrame(const FrameAccess& access, GlobalLookup lookup, int32_t useNulls,
                           FilterSettings& record, HostGlobals& globals, RandomGenerator& random,
                           PreviewFrame* keep = nullptr);
 

@@ -64,10 +64,11 @@ void Process(void*, const FrameAccess* frame) noexcept {
     Module& module = TheModule();
     FilterSettings* record = module.record.Obtain();
     if (record == nullptr || frame == nullptr) return;
-    // The outcome is for tests and hosts that call ProcessFrame themselves;
-    // the handler table's process slot returns nothing.
-    (void)ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.globals,
-                       module.random, ui::DialogShowsPreview() ? &module.lastFrame : nullptr);
+    // The host's process entry has no result to give: a frame the adapter
+    // refuses keeps the pixels the host gave it, which is what the host shows.
+    static_cast<void>(ProcessFrame(*frame, module.lookup, module.UseNulls, *record, module.globals,
+                                   module.random,
+                                   ui::DialogShowsPreview() ? &module.lastFrame : nullptr));
 }
 
 uint32_t Flags(void*) noexcept { return host::kHandlerFlags; }

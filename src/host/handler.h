@@ -13,7 +13,7 @@ namespace lumafex {
 // Fills the table and prepares the shared record; returns an activation
 // result (0 success, 1 unsupported version, 2 out of memory, 3 no "Host
 // Display Info").
-int ActivateHandler(Module& module, int32_t version, GlobalLookup lookup, HandlerTable* table);
+[[nodiscard]] int ActivateHandler(Module& module, int32_t version, GlobalLookup lookup, HandlerTable* table);
 
 // The error text create reports when the record cannot be obtained.
 inline constexpr const char* kCreateOutOfMemory = platform::kOutOfMemoryText;

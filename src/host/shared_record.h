@@ -23,7 +23,7 @@ public:
     // Handler activation: a fresh zero-filled record, unless instances still
     // hold the current one, which then stays as it is. False when the memory
     // cannot be obtained.
-    bool Renew();
+    [[nodiscard]] bool Renew();
 
     // create: resets the record to its defaults and counts a new instance.
     // Returns the record (the instance), or null when it cannot be obtained.

@@ -56,8 +56,9 @@ bool RunPasses(const FrameView& view, const FilterSettings& settings,
     for (const OptionalPass& pass : kPasses) {
         if (stopped()) return false;
         // A pass whose working memory cannot be had leaves the frame as it
-        // found it, and the chain goes on with the next one.
-        if (pass.runs(settings)) (void)pass.run(view, settings, params);
+        // was; the frame still goes through the final pass and is written
+        // whole, as the host expects of every frame.
+        if (pass.runs(settings)) static_cast<void>(pass.run(view, settings, params));
     }
     if (stopped()) return false;
     if (RunFinalPass(view, settings, params, random, output) == FinalPassResult::OutOfMemory) {

@@ -37,8 +37,8 @@ FrameParameters PrepareFrameParameters(const SceneObjects& objects, double time,
 // stop is given and becomes true, the passes not yet started are skipped
 // (the preview abandons work a newer request has overtaken); returns false
 // then.
-bool RunPasses(const FrameView& view, const FilterSettings& settings,
-               const FrameParameters& params, RandomGenerator& random, FrameOutput& output,
-               const std::atomic<bool>* stop = nullptr);
+[[nodiscard]] bool RunPasses(const FrameView& view, const FilterSettings& settings,
+                             const FrameParameters& params, RandomGenerator& random,
+                             FrameOutput& output, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace lumafex

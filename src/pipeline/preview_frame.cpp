@@ -62,9 +62,9 @@ const float* KeptDepthRow(const void* context, int32_t y) {
 // Fills kept from planes and a depth-row source; the caller has checked the
 // planes exist.
 template <typename DepthRow>
-bool Keep(const uint8_t* const planes[5], int32_t width, int32_t height, bool hasDepth,
-          DepthRow depthRow, double time, int32_t fieldRendering, PreviewFrame& kept,
-          int32_t maxWidth = kPreviewMaxWidth, int32_t maxHeight = kPreviewMaxHeight) {
+[[nodiscard]] bool Keep(const uint8_t* const planes[5], int32_t width, int32_t height, bool hasDepth,
+                        DepthRow depthRow, double time, int32_t fieldRendering, PreviewFrame& kept,
+                        int32_t maxWidth = kPreviewMaxWidth, int32_t maxHeight = kPreviewMaxHeight) {
     const int32_t step = StepFor(width, height, maxWidth, maxHeight);
     // A frame is processed only when its width is a multiple of 8.
     const int32_t keptWidth = (width / step) / 8 * 8;

@@ -40,12 +40,12 @@ struct PreviewFrame {
 // Copies the view into kept, reduced to fit the limits above. Returns false
 // (and leaves kept empty) when the view has no pixels to keep or the memory
 // cannot be had.
-bool KeepFrame(const FrameView& view, double time, int32_t fieldRendering, PreviewFrame& kept);
+[[nodiscard]] bool KeepFrame(const FrameView& view, double time, int32_t fieldRendering, PreviewFrame& kept);
 
 // A copy of from with every second pixel of every second row (width again a
 // multiple of 8), for a preview that must be cheaper still; it remembers
 // from's source size. False when there is nothing left to keep.
-bool HalveFrame(const PreviewFrame& from, PreviewFrame& to);
+[[nodiscard]] bool HalveFrame(const PreviewFrame& from, PreviewFrame& to);
 
 // A filtered preview: red, green, blue and alpha planes of the kept size.
 struct PreviewImage {
@@ -58,8 +58,8 @@ struct PreviewImage {
 // settings, working values and generator, all copies: nothing the module
 // keeps is changed. False when the memory cannot be had, or when stop
 // became true before the last pass started.
-bool RenderPreview(const PreviewFrame& kept, FilterSettings settings,
-                   const FrameParameters& params, RandomGenerator random, PreviewImage& image,
-                   const std::atomic<bool>* stop = nullptr);
+[[nodiscard]] bool RenderPreview(const PreviewFrame& kept, FilterSettings settings,
+                                 const FrameParameters& params, RandomGenerator random,
+                                 PreviewImage& image, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace lumafex

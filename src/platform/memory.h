@@ -30,7 +30,7 @@ public:
 
     // Allocates and locks a zero-filled block of the given size (at least one
     // byte is always requested). Returns an empty block on failure.
-    static MemoryBlock Allocate(std::size_t bytes);
+    [[nodiscard]] static MemoryBlock Allocate(std::size_t bytes);
 
     explicit operator bool() const { return data_ != nullptr; }
     void* data() const { return data_; }
@@ -51,7 +51,7 @@ template <typename T>
 class WorkingArray {
 public:
     WorkingArray() = default;
-    static WorkingArray Allocate(std::size_t count) {
+    [[nodiscard]] static WorkingArray Allocate(std::size_t count) {
         WorkingArray array;
         if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) return array;
         array.block_ = MemoryBlock::Allocate(count * sizeof(T));

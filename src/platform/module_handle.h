@@ -9,6 +9,6 @@ inline constexpr const char* kModuleFileName = "LUMAFEX3.P";
 
 // The handle of the loaded module file, or null when it is not loaded under
 // that name (and on systems without module handles).
-void* FindModuleHandle();
+[[nodiscard]] void* FindModuleHandle();
 
 }  // namespace lumafex::platform

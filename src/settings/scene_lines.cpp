@@ -14,7 +14,7 @@ namespace {
 
 // Reads the next line into buffer, always zero-terminated within it.
 // False at the end of the block.
-bool ReadLine(LineSource& source, char (&buffer)[kSceneLineSize]) {
+[[nodiscard]] bool ReadLine(LineSource& source, char (&buffer)[kSceneLineSize]) {
     std::memset(buffer, 0, sizeof buffer);
     const int32_t stored = source.ReadLine(buffer, kSceneLineSize);
     if (stored < 0) return false;

@@ -22,6 +22,6 @@ struct SettingsField {
 extern const std::array<SettingsField, kFilterSettingsFieldCount> kSettingsFields;
 
 // The field of the given name, or null.
-const SettingsField* FindSettingsField(const char* name);
+[[nodiscard]] const SettingsField* FindSettingsField(const char* name);
 
 }  // namespace lumafex

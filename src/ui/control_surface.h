@@ -66,13 +66,13 @@ public:
 
     // The preset file chooser, filtered to "*.lmx": the chosen path, or
     // nothing when the user cancelled.
-    virtual std::optional<std::string> ChooseFile(FileChooserKind kind) = 0;
+    [[nodiscard]] virtual std::optional<std::string> ChooseFile(FileChooserKind kind) = 0;
 
     // The system colour chooser with its full panel open, titled title,
     // starting at initial and offering (and possibly changing) the custom
     // colours: the chosen colour, or nothing when the user cancelled.
-    virtual std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom,
-                                               const char* title) = 0;
+    [[nodiscard]] virtual std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom,
+                                                             const char* title) = 0;
 
     // A modal message box with one OK button, owned by the dialog or by no
     // window.

@@ -2,10 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
+#include <string_view>
 
-#include "platform/file_replace.h"
-#include "platform/temporary_file.h"
+#include "platform/file_write.h"
 
 namespace lumafex::ui {
 
@@ -67,17 +66,8 @@ bool ReadPresetFile(const char* path, PresetBytes bytes) {
 }
 
 bool WritePresetFile(const char* path, ConstPresetBytes bytes) {
-    // A name of its own, so that no file already beside the preset (an
-    // "X.tmp" of the user's, another save's file) is overwritten or removed.
-    std::string temporary;
-    std::FILE* file = platform::CreateFileBeside(path, temporary);
-    if (file == nullptr) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = std::fflush(file) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    ok = ok && platform::ReplaceFileWith(temporary.c_str(), path);
-    if (!ok) std::remove(temporary.c_str());
-    return ok;
+    const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return static_cast<bool>(platform::WriteFileWhole(path, data));
 }
 
 }  // namespace lumafex::ui

@@ -107,12 +107,11 @@ int32_t GetPresetInt(ConstPresetBytes bytes, std::size_t offset);
 
 // Reads the first 184 bytes of the file. False when it cannot be opened or
 // holds fewer bytes.
-bool ReadPresetFile(const char* path, PresetBytes bytes);
+[[nodiscard]] bool ReadPresetFile(const char* path, PresetBytes bytes);
 
-// Writes the 184 bytes to a new temporary file beside path, named so that it
-// replaces no other file, and then puts it in path's place, so an existing
-// preset is replaced only by a complete one. False on any failure; the
-// temporary file is then removed.
-bool WritePresetFile(const char* path, ConstPresetBytes bytes);
+// Writes the 184 bytes whole or not at all (platform/file_write.h): an
+// existing preset is replaced only by a complete one, and a read-only one is
+// left alone. False on any failure.
+[[nodiscard]] bool WritePresetFile(const char* path, ConstPresetBytes bytes);
 
 }  // namespace lumafex::ui

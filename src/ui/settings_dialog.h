@@ -13,6 +13,6 @@ bool DialogShowsPreview();
 
 // Runs the dialog over the model, owned by its owner window. Returns false
 // when this build cannot show it.
-bool RunSettingsDialog(const DialogModel& model);
+[[nodiscard]] bool RunSettingsDialog(const DialogModel& model);
 
 }  // namespace lumafex::ui

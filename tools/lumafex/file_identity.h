@@ -7,7 +7,12 @@
 
 namespace lumafex::tool {
 
-// A text equal for two paths exactly when they name the same file.
+// A text equal for two paths exactly when they name the same file
+// (file_identity_posix.cpp, file_identity_win32.cpp).
 std::string FileIdentity(const std::string& path);
+
+// The path made absolute and normal, with the symbolic links of its
+// existing part resolved: the identity of a file not yet written.
+std::string PathIdentity(const std::string& path);
 
 }  // namespace lumafex::tool

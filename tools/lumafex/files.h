@@ -1,8 +1,6 @@
-// Whole-file reads and safe writes. A write goes to a temporary file with a
-// unique name beside the target; every write is checked, the file is flushed
-// to the disk and its size compared with what was written, and only then is
-// it renamed over the target. On any failure the temporary file is removed
-// and the target is untouched: a file is written whole or not at all.
+// Whole-file reads and safe writes. A write goes through the platform's
+// whole-or-nothing file write (platform/file_write.h), with its temporary
+// file registered for removal on interruption.
 #pragma once
 
 #include <cstdint>

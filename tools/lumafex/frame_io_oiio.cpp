@@ -147,12 +147,12 @@ void Convert(const std::string& path, std::vector<float>& rgba, int w, int h,
     const std::string linear = LinearSpace();
     const bool direct = static_cast<bool>(Config().createColorProcessor(from, to));
     (void)OIIO::geterror();
-    for (const auto& [a, b] :
+    for (const auto& step :
          direct ? std::vector<std::pair<std::string, std::string>>{{from, to}}
                 : std::vector<std::pair<std::string, std::string>>{{from, linear}, {linear, to}}) {
-        if (a == b) continue;
+        if (step.first == step.second) continue;
         Apply(path, rgba, w, h, [&](ImageBuf& dst, const ImageBuf& src) {
-            return OIIO::ImageBufAlgo::colorconvert(dst, src, a, b, false);
+            return OIIO::ImageBufAlgo::colorconvert(dst, src, step.first, step.second, false);
         });
     }
 }

@@ -42,8 +42,8 @@ public:
     // Processes one frame in place: colour (with alpha), an optional shadow
     // and depth. Returns false when the module wrote no pixel (it refused
     // the frame); otherwise output holds what it wrote.
-    bool Process(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,
-                 ColourImage& output);
+    [[nodiscard]] bool Process(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,
+                               ColourImage& output);
 
 private:
     HandlerTable table_{};

@@ -5,11 +5,11 @@
 namespace lumafex::tool {
 
 namespace {
-std::atomic<uint64_t> gMemoryBudget{kDefaultMemoryBudget};
+std::atomic<uint64_t> g_memoryBudget{kDefaultMemoryBudget};
 }  // namespace
 
-void SetMemoryBudget(uint64_t bytes) { gMemoryBudget.store(bytes); }
-uint64_t MemoryBudget() { return gMemoryBudget.load(); }
+void SetMemoryBudget(uint64_t bytes) { g_memoryBudget.store(bytes); }
+uint64_t MemoryBudget() { return g_memoryBudget.load(); }
 
 void CheckAllocation(const std::string& path, const std::string& what,
                      std::initializer_list<uint64_t> factors) {

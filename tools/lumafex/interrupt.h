@@ -27,7 +27,7 @@ public:
 
 // The temporary file to remove on interruption (call under a shield).
 // Returns false when the path is too long to register.
-bool RegisterTemporaryFile(const std::string& path);
+[[nodiscard]] bool RegisterTemporaryFile(const std::string& path);
 void ForgetTemporaryFile();
 
 // Likewise a scratch file an image is encoded into before its safe write

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "render.h"
 #include "scene.h"
 #include "settings_block.h"
+#include "system.h"
 
 namespace {
 
@@ -270,11 +272,8 @@ int main(int argc, char** argv) {
             // The module reads its thread count from the environment.
             if (threads > 0) {
                 const std::string count = std::to_string(threads);
-#if defined(_WIN32)
-                _putenv_s("LUMAFEX_THREADS", count.c_str());
-#else
-                setenv("LUMAFEX_THREADS", count.c_str(), 1);
-#endif
+                if (!SetEnvironment("LUMAFEX_THREADS", count.c_str()))
+                    throw std::runtime_error("cannot pass --threads to the module through its environment");
             }
             return Render(render);
         }

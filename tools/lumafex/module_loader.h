@@ -15,13 +15,13 @@ public:
     // Opens the module file; on failure returns null and says why in error.
     // A name without a folder is a file in the current folder, never one
     // looked up on the library search path.
-    static std::unique_ptr<LoadedModule> Open(const std::string& path, std::string& error);
+    [[nodiscard]] static std::unique_ptr<LoadedModule> Open(const std::string& path, std::string& error);
     ~LoadedModule();
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
 
     // The activation entry of the server, or null.
-    ActivateFunc FindServer(const char* serverClass, const char* name) const;
+    [[nodiscard]] ActivateFunc FindServer(const char* serverClass, const char* name) const;
 
 private:
     LoadedModule() = default;

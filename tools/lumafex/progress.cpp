@@ -2,15 +2,7 @@
 
 #include <cinttypes>
 
-#if defined(_WIN32)
-#include <io.h>
-#define LUMAFEX_ISATTY _isatty
-#define LUMAFEX_FILENO _fileno
-#else
-#include <unistd.h>
-#define LUMAFEX_ISATTY isatty
-#define LUMAFEX_FILENO fileno
-#endif
+#include "system.h"
 
 namespace lumafex::tool {
 
@@ -54,8 +46,7 @@ std::string JsonString(const std::string& text) {
 Progress::Progress(std::size_t total, Verbosity verbosity, LogFormat format, std::FILE* to)
     : total_(total),
       quiet_(verbosity == Verbosity::Quiet),
-      live_(verbosity == Verbosity::Normal && format == LogFormat::Text &&
-            LUMAFEX_ISATTY(LUMAFEX_FILENO(to)) != 0),
+      live_(verbosity == Verbosity::Normal && format == LogFormat::Text && IsTerminal(to)),
       format_(format),
       to_(to),
       start_(Clock::now()),

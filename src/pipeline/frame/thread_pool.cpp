@@ -33,12 +33,12 @@ int32_t MachineThreads() {
 
 // Set while a thread runs a task: a job started from inside a task runs
 // inline instead of waiting on the pool it is part of.
-thread_local bool insideTask = false;
+thread_local bool g_insideTask = false;
 
 void RunGuarded(void (*task)(void*, int32_t), void* context, int32_t index) {
-    insideTask = true;
+    g_insideTask = true;
     task(context, index);
-    insideTask = false;
+    g_insideTask = false;
 }
 
 class Pool {
@@ -139,42 +139,42 @@ private:
 // Module-wide, touched only from the host's calls, which come one at a time.
 // A plain pointer rather than a static object, so that no destructor joins
 // threads while the module is being unloaded.
-Pool* thePool = nullptr;
-int32_t chosenThreads = 0;  // 0: environment or machine
+Pool* g_pool = nullptr;
+int32_t g_chosenThreads = 0;  // 0: environment or machine
 
 }  // namespace
 
 int32_t ThreadCount() {
-    if (chosenThreads > 0) return chosenThreads;
+    if (g_chosenThreads > 0) return g_chosenThreads;
     const int32_t fromEnvironment = EnvironmentThreads();
     return fromEnvironment > 0 ? fromEnvironment : MachineThreads();
 }
 
 void SetThreadCount(int32_t threads) {
     const int32_t chosen = threads <= 0 ? 0 : (threads > kMaxThreads ? kMaxThreads : threads);
-    if (chosen == chosenThreads) return;
+    if (chosen == g_chosenThreads) return;
     ShutdownThreadPool();
-    chosenThreads = chosen;
+    g_chosenThreads = chosen;
 }
 
 void ShutdownThreadPool() {
-    delete thePool;
-    thePool = nullptr;
+    delete g_pool;
+    g_pool = nullptr;
 }
 
 void RunTasks(int32_t tasks, void (*task)(void*, int32_t), void* context) {
     if (tasks <= 0) return;
     const int32_t threads = ThreadCount();
-    if (threads > 1 && tasks > 1 && !insideTask) {
-        if (thePool == nullptr) {
+    if (threads > 1 && tasks > 1 && !g_insideTask) {
+        if (g_pool == nullptr) {
             try {
-                thePool = new Pool(threads - 1);
+                g_pool = new Pool(threads - 1);
             } catch (const std::exception&) {
-                thePool = nullptr;  // no workers: everything runs inline
+                g_pool = nullptr;  // no workers: everything runs inline
             }
         }
-        if (thePool != nullptr) {
-            thePool->Run(tasks, task, context);
+        if (g_pool != nullptr) {
+            g_pool->Run(tasks, task, context);
             return;
         }
     }

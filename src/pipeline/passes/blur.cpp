@@ -127,9 +127,9 @@ struct StripJob {
 // the columns before x.
 template <int32_t Mode, typename U>
 void BuildPrefix(const FrameView& f, const FilterSettings& s, int32_t y, U* const* prefix) {
-    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
     U sum[kValues] = {};
-    for (int v = 0; v < values; ++v) prefix[v][0] = 0;
+    for (int v = 0; v < kModeValues; ++v) prefix[v][0] = 0;
     const std::size_t row = f.Index(0, y);
     for (int32_t x = 0; x < f.width; ++x) {
         const std::size_t i = row + static_cast<std::size_t>(x);
@@ -143,7 +143,7 @@ void BuildPrefix(const FrameView& f, const FilterSettings& s, int32_t y, U* cons
             sum[kOddGreen] = static_cast<U>(sum[kOddGreen] + (m & f.green[i]));
             sum[kOddBlue] = static_cast<U>(sum[kOddBlue] + (m & f.blue[i]));
         }
-        for (int v = 0; v < values; ++v) prefix[v][x + 1] = sum[v];
+        for (int v = 0; v < kModeValues; ++v) prefix[v][x + 1] = sum[v];
     }
 }
 
@@ -158,8 +158,8 @@ void AddToColumns(const FrameView& f, const FilterSettings& s, int32_t y, U* con
                           static_cast<U>(m * f.blue[i]), m,
                           static_cast<U>(m & f.red[i]), static_cast<U>(m & f.green[i]),
                           static_cast<U>(m & f.blue[i])};
-        constexpr int values = kHasHalf<Mode> ? kValues : 4;
-        for (int v = 0; v < values; ++v) {
+        constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
+        for (int v = 0; v < kModeValues; ++v) {
             U& total = columns[v][x];
             total = static_cast<U>(Remove ? total - add[v] : total + add[v]);
         }
@@ -204,10 +204,10 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
                U* const* columns) {
     const FrameView& f = *job.frame;
     const FootprintProfile& fp = *job.footprint;
-    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
     const auto w = static_cast<std::size_t>(f.width);
     const std::size_t cells = w * static_cast<std::size_t>(end - first);
-    for (int v = 0; v < values; ++v) std::memset(acc[v], 0, cells * sizeof(U));
+    for (int v = 0; v < kModeValues; ++v) std::memset(acc[v], 0, cells * sizeof(U));
 
     // Source rows 0 .. R have their footprints' tops cut off by the frame's
     // edge, so each starts at row 0 and reaches receiver row yy (when it
@@ -226,7 +226,7 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
         // tall as the frame).
         const int32_t from = first > reach ? first - reach : 0;
         if (from <= clippedLast - from) {
-            for (int v = 0; v < values; ++v) {
+            for (int v = 0; v < kModeValues; ++v) {
                 std::memcpy(columns[v], job.clippedTotals + static_cast<std::size_t>(v) * w,
                             w * sizeof(U));
             }
@@ -234,7 +234,7 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
                 if (job.rowSpreads[y] != 0) AddToColumns<Mode, true>(f, *job.settings, y, columns);
             }
         } else {
-            for (int v = 0; v < values; ++v) std::memset(columns[v], 0, w * sizeof(U));
+            for (int v = 0; v < kModeValues; ++v) std::memset(columns[v], 0, w * sizeof(U));
             for (int32_t y = from; y <= clippedLast; ++y) {
                 if (job.rowSpreads[y] != 0) {
                     AddToColumns<Mode, false>(f, *job.settings, y, columns);
@@ -248,9 +248,9 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
             }
             const int32_t hw = fp.HalfWidth(yy);
             if (hw < 0) continue;
-            ColumnPrefix<values>(columns, f.width, prefix);
+            ColumnPrefix<kModeValues>(columns, f.width, prefix);
             const std::size_t o = w * static_cast<std::size_t>(yy - first);
-            for (int v = 0; v < values; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
+            for (int v = 0; v < kModeValues; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
         }
     }
 
@@ -267,7 +267,7 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
             const int32_t hw = fp.HalfWidth(yy - rowsTop);
             if (hw < 0) continue;
             const std::size_t o = w * static_cast<std::size_t>(yy - first);
-            for (int v = 0; v < values; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
+            for (int v = 0; v < kModeValues; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
         }
     }
 
@@ -308,12 +308,12 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
 // One thread's share: its own working rows, then strips until none is left.
 template <int32_t Mode, typename U>
 void BlurWorker(StripJob<U>& job) {
-    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
     const auto w = static_cast<std::size_t>(job.frame->width);
     const auto rows = static_cast<std::size_t>(job.strips.perStrip);
-    auto accBlock = platform::WorkingArray<U>::Allocate(values * w * rows);
-    auto prefixBlock = platform::WorkingArray<U>::Allocate(values * (w + 1));
-    auto columnBlock = platform::WorkingArray<U>::Allocate(values * w);
+    auto accBlock = platform::WorkingArray<U>::Allocate(kModeValues * w * rows);
+    auto prefixBlock = platform::WorkingArray<U>::Allocate(kModeValues * (w + 1));
+    auto columnBlock = platform::WorkingArray<U>::Allocate(kModeValues * w);
     if (!accBlock || !prefixBlock || !columnBlock) {
         job.failed = true;
         return;
@@ -321,7 +321,7 @@ void BlurWorker(StripJob<U>& job) {
     U* acc[kValues] = {};
     U* prefix[kValues] = {};
     U* columns[kValues] = {};
-    for (int v = 0; v < values; ++v) {
+    for (int v = 0; v < kModeValues; ++v) {
         acc[v] = accBlock.data() + static_cast<std::size_t>(v) * w * rows;
         prefix[v] = prefixBlock.data() + static_cast<std::size_t>(v) * (w + 1);
         columns[v] = columnBlock.data() + static_cast<std::size_t>(v) * w;
@@ -335,8 +335,8 @@ void BlurWorker(StripJob<U>& job) {
 }
 
 template <int32_t Mode, typename U>
-bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-            uint8_t* const* result) {
+[[nodiscard]] bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
+                          uint8_t* const* result) {
     const std::size_t h = static_cast<std::size_t>(f.height);
     auto spreads = platform::WorkingArray<uint8_t>::Allocate(h);
     if (!spreads) return false;
@@ -349,12 +349,12 @@ bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile&
         spreads[static_cast<std::size_t>(y)] = any;
     }
     // The column totals of the rows whose footprints' tops are cut off.
-    constexpr int values = kHasHalf<Mode> ? kValues : 4;
+    constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
     const auto w = static_cast<std::size_t>(f.width);
-    auto totals = platform::WorkingArray<U>::Allocate(values * w);
+    auto totals = platform::WorkingArray<U>::Allocate(kModeValues * w);
     if (!totals) return false;
     U* columns[kValues] = {};
-    for (int v = 0; v < values; ++v) columns[v] = totals.data() + static_cast<std::size_t>(v) * w;
+    for (int v = 0; v < kModeValues; ++v) columns[v] = totals.data() + static_cast<std::size_t>(v) * w;
     const int32_t clippedLast =
         footprint.Reach() < f.height - 1 ? footprint.Reach() : f.height - 1;
     for (int32_t y = 0; y <= clippedLast; ++y) {
@@ -374,8 +374,8 @@ bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile&
 }
 
 template <typename U>
-bool GatherInMode(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
-                  uint8_t* const* result) {
+[[nodiscard]] bool GatherInMode(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
+                                uint8_t* const* result) {
     switch (s.FilterInclude) {
         case kIncludeObjects: return Gather<kIncludeObjects, U>(f, s, fp, result);
         case kIncludeBackground: return Gather<kIncludeBackground, U>(f, s, fp, result);

@@ -65,7 +65,7 @@ public:
     // Fetches every row. False when the frame has no depth or the host
     // returns no row for some y, or the row table cannot be had; the pass is
     // then left out.
-    bool Fetch(const FrameView& frame) {
+    [[nodiscard]] bool Fetch(const FrameView& frame) {
         if (!frame.HasDepth() || frame.width <= 0 || frame.height <= 0) return false;
         rows_ = platform::WorkingArray<const float*>::Allocate(
             static_cast<std::size_t>(frame.height));
@@ -239,7 +239,7 @@ struct NeighbourRow {
 class NeighbourRows {
 public:
     // False when the memory cannot be had.
-    bool Reserve(int32_t width, int32_t height, int32_t reach) {
+    [[nodiscard]] bool Reserve(int32_t width, int32_t height, int32_t reach) {
         width_ = width;
         height_ = height;
         reach_ = reach > 0 ? reach : 0;

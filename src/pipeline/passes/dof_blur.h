@@ -11,7 +11,7 @@ namespace lumafex {
 // Works in place on the frame's red, green and blue planes. Returns false,
 // leaving the frame unchanged, when the pass's working arrays cannot be
 // obtained (or, for the depth passes, when the host provides no depth).
-bool DepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings,
-                          const FrameParameters& params);
+[[nodiscard]] bool DepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings,
+                                        const FrameParameters& params);
 
 }  // namespace lumafex

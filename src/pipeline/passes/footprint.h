@@ -36,7 +36,7 @@ class FootprintProfile {
 public:
     // Obtains room for the rows of footprints of reach up to maxReach in a
     // frame of this size. False when the memory cannot be had.
-    bool Reserve(int32_t width, int32_t height, int32_t maxReach);
+    [[nodiscard]] bool Reserve(int32_t width, int32_t height, int32_t maxReach);
 
     // Makes this the profile of radius r (above 0) with angle constant K.
     void Set(float radius, float angleConstant);

@@ -41,7 +41,7 @@ class FootprintWeights {
 public:
     // rowReach and columnReach: the largest reach of a footprint above and
     // beside its centre, each already limited by the frame.
-    bool Reserve(int32_t width, int32_t rowReach, int32_t columnReach) {
+    [[nodiscard]] bool Reserve(int32_t width, int32_t rowReach, int32_t columnReach) {
         const int64_t rows = 2 * static_cast<int64_t>(rowReach) + 1;
         const int64_t columns = 2 * static_cast<int64_t>(columnReach) + 1;
         constexpr int64_t kLargestTable = int64_t{1} << 20;

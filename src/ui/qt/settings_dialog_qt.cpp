@@ -43,7 +43,7 @@ const bool kPresenterInstalled = (platform::SetMessagePresenter(ShowWithQt), tru
 
 // The host's application, or one of the module's own, created once and kept
 // for the module's life.
-bool EnsureApplication() {
+[[nodiscard]] bool EnsureApplication() {
     if (QCoreApplication::instance() != nullptr) {
         if (!OnGuiThread()) {
             std::fprintf(stderr, "lumafex: the settings dialog needs the host's Qt GUI thread\n");
@@ -76,7 +76,7 @@ std::shared_ptr<const PreviewFrame> PreviewSource(const ui::DialogModel& model) 
     return kept;
 }
 
-bool RunDialog(const ui::DialogModel& model) {
+[[nodiscard]] bool RunDialog(const ui::DialogModel& model) {
     if (!EnsureApplication()) return false;
     if (model.settings == nullptr || model.random == nullptr) {
         platform::ShowMessage(platform::kOutOfMemoryText, platform::kOutOfMemoryCaption);

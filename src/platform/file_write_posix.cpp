@@ -1,0 +1,151 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+#include "platform/file_write.h"
+
+namespace lumafex::platform {
+
+namespace {
+
+// Names already taken by other files are skipped; other failures end the
+// search at once.
+constexpr int kAttempts = 100;
+constexpr std::size_t kLargestWrite = std::size_t{1} << 20;
+std::atomic<unsigned> g_temporaryCount{0};
+
+// Holds the watcher for as long as it lives.
+class Holding {
+public:
+    explicit Holding(TemporaryFileWatcher* watcher) : watcher_(watcher) {
+        if (watcher_ != nullptr) watcher_->Hold();
+    }
+    ~Holding() {
+        if (watcher_ != nullptr) watcher_->Release();
+    }
+    Holding(const Holding&) = delete;
+    Holding& operator=(const Holding&) = delete;
+
+private:
+    TemporaryFileWatcher* watcher_;
+};
+
+// The file a write to path replaces: a symbolic link is followed, so the
+// link stays and the file it names gets the new contents.
+std::string TargetOf(const char* path) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec))) {
+        const std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
+        if (!ec) return target.string();
+    }
+    return path;
+}
+
+// The folder part of target, with its separator ("" for the current folder).
+std::string FolderOf(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    return slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+}
+
+// Creates a hidden temporary file beside target, named after it, the
+// process and a count. O_EXCL: created here or not at all, so no other
+// file is ever opened or replaced.
+WriteResult CreateTemporary(const std::string& target, TemporaryFileWatcher* watcher, std::string& temporary,
+                            int& fd) {
+    const std::string folder = FolderOf(target);
+    const std::string stem =
+        folder + "." + target.substr(folder.size()) + ".tmp" + std::to_string(getpid()) + "-";
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        temporary = stem + std::to_string(g_temporaryCount++);
+        Holding hold(watcher);
+        // 0666 leaves a new file's mode to the umask, as for any file the
+        // user saves.
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return {WriteFailure::Create, errno};
+        }
+        if (watcher != nullptr && !watcher->Created(temporary)) {
+            // Nothing was written to it: removing it is all there is to do.
+            close(fd);
+            unlink(temporary.c_str());
+            return {WriteFailure::Untracked, 0};
+        }
+        return {};
+    }
+    return {WriteFailure::NoFreeName, 0};
+}
+
+WriteResult WriteAll(int fd, std::string_view bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t chunk = std::min(bytes.size() - done, kLargestWrite);
+        const ssize_t n = write(fd, bytes.data() + done, chunk);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return {WriteFailure::Write, n < 0 ? errno : 0};
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+WriteResult WriteFileWhole(const char* path, std::string_view bytes, TemporaryFileWatcher* watcher) noexcept {
+    std::string target;
+    std::string temporary;
+    int fd = -1;
+    struct stat existing {};
+    bool exists = false;
+    try {
+        target = TargetOf(path);
+        exists = stat(target.c_str(), &existing) == 0;
+        if (exists) {
+            if (!S_ISREG(existing.st_mode)) return {WriteFailure::NotRegularFile, 0};
+            // The mode bits too: root may write anything, but a file
+            // without write permission is still not meant to change.
+            if ((existing.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)
+                return {WriteFailure::ReadOnly, 0};
+        }
+        const WriteResult created = CreateTemporary(target, watcher, temporary, fd);
+        if (!created) return created;
+    } catch (const std::bad_alloc&) {
+        return {WriteFailure::NoMemory, ENOMEM};  // nothing was created
+    }
+
+    WriteResult result = WriteAll(fd, bytes);
+    if (result && exists) {
+        if (fchmod(fd, existing.st_mode & 07777) != 0) result = {WriteFailure::KeepMode, errno};
+        // The owner too where the process may give the file away (root). A
+        // failure there is not one of the write: the contents are whole and
+        // the file belongs to whoever wrote it, as with any editor.
+        if (geteuid() == 0 && fchown(fd, existing.st_uid, existing.st_gid) != 0) {}
+    }
+    if (result && fsync(fd) != 0) result = {WriteFailure::Write, errno};
+    struct stat written {};
+    if (result && (fstat(fd, &written) != 0 || static_cast<uint64_t>(written.st_size) != bytes.size()))
+        result = {WriteFailure::Size, 0};
+    if (close(fd) != 0 && result) result = {WriteFailure::Write, errno};
+
+    Holding hold(watcher);
+    if (result && rename(temporary.c_str(), target.c_str()) != 0) result = {WriteFailure::Replace, errno};
+    // A removal that fails leaves a hidden file behind; the write has failed
+    // already and says so.
+    if (!result) unlink(temporary.c_str());
+    if (watcher != nullptr) watcher->Gone();
+    return result;
+}
+
+std::string SystemErrorText(int code) { return std::strerror(code); }
+
+}  // namespace lumafex::platform

@@ -1,0 +1,25 @@
+// The host program's few calls into the operating system that the platform
+// layer does not make for it: terminals, its environment and termination
+// signals. system_posix.cpp and system_win32.cpp implement them.
+#pragma once
+
+#include <cstdio>
+
+namespace lumafex::tool {
+
+// Whether stream writes to a terminal (a console on Windows).
+bool IsTerminal(std::FILE* stream);
+
+// Sets an environment variable of this process, replacing any value; false
+// when the system refuses.
+[[nodiscard]] bool SetEnvironment(const char* name, const char* value);
+
+// Calls handler on SIGINT and SIGTERM (POSIX; Windows installs nothing).
+void InstallSignalHandler(void (*handler)(int));
+
+// Async-signal-safe calls for such a handler: a text on standard error, and
+// removing a file.
+void WriteErrorNow(const char* text);
+void RemoveFileNow(const char* path);
+
+}  // namespace lumafex::tool

@@ -1,0 +1,30 @@
+#include <io.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "system.h"
+
+namespace lumafex::tool {
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+bool SetEnvironment(const char* name, const char* value) { return _putenv_s(name, value) == 0; }
+
+// Console control events are left to the system's default, which ends the
+// process; a temporary file may stay behind there.
+void InstallSignalHandler(void (*)(int)) {}
+
+void WriteErrorNow(const char* text) {
+    // A report that cannot be written has nowhere else to go.
+    if (_write(2, text, static_cast<unsigned>(std::strlen(text))) < 0) return;
+}
+
+void RemoveFileNow(const char* path) {
+    // The program is ending; a file that cannot be removed stays, and the
+    // caller has nothing to tell the user with.
+    DeleteFileA(path);
+}
+
+}  // namespace lumafex::tool
