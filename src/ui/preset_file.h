@@ -49,12 +49,12 @@ constexpr std::size_t CountSlots(PresetSlot kind) {
 }
 
 // The slots of one kind in file order, each made from its row.
-template <typename Slot, PresetSlot kind, typename Make>
-consteval std::array<Slot, CountSlots(kind)> Collect(Make make) {
-    std::array<Slot, CountSlots(kind)> sorted{};
+template <typename Slot, PresetSlot Kind, typename Make>
+consteval std::array<Slot, CountSlots(Kind)> Collect(Make make) {
+    std::array<Slot, CountSlots(Kind)> sorted{};
     std::size_t n = 0;
     for (const DialogField& row : kDialogFields) {
-        if (row.slot != kind) continue;
+        if (row.slot != Kind) continue;
         // Insertion by offset.
         std::size_t i = n++;
         for (; i > 0 && sorted[i - 1].offset > row.offset; --i) sorted[i] = sorted[i - 1];

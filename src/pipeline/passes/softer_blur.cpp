@@ -244,14 +244,14 @@ template <int32_t Mode, int W>
     const std::size_t planeSize = p * static_cast<std::size_t>(job.strips.perStrip);
     double* const sums[4] = {ws.sums.data(), ws.sums.data() + planeSize,
                             ws.sums.data() + 2 * planeSize, ws.sums.data() + 3 * planeSize};
-    constexpr int L = W * kRunVectors;
-    SeedStrip<Mode, L>(job, ws, first, end, sums);
+    constexpr int kLanes = W * kRunVectors;
+    SeedStrip<Mode, kLanes>(job, ws, first, end, sums);
 
     const std::size_t sourceRow = p + 2 * kMaxLanes;
     const std::size_t table = 2 * static_cast<std::size_t>(f.width) + 1;
     const float radius = fp.Radius();
     const double r = static_cast<double>(radius);
-    const std::size_t runsPerRow = p / L;
+    const std::size_t runsPerRow = p / kLanes;
     const int32_t width = f.width;
     // With an infinite radius the weights are infinite too, and only the
     // mixed form adds exactly nothing for the pixels that do not spread.
@@ -316,8 +316,8 @@ template <int32_t Mode, int W>
             const SumLanes row{{sums[0] + o, sums[1] + o, sums[2] + o, sums[3] + o}};
             const uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) *
                                                              runsPerRow;
-            for (int32_t x0 = 0; x0 < width; x0 += L) {
-                const RunKind kind = static_cast<RunKind>(runs[x0 / L]);
+            for (int32_t x0 = 0; x0 < width; x0 += kLanes) {
+                const RunKind kind = static_cast<RunKind>(runs[x0 / kLanes]);
                 if (kind == kRunNone) continue;
                 if (kind == kRunFull && finite) {
                     if (sharedWeights && byBits) {
@@ -344,12 +344,12 @@ template <int32_t Mode, int W>
                     }
                     blendReady = true;
                 }
-                int64_t full[L];
-                int64_t blended[L];
-                double own[3][L];
+                int64_t full[kLanes];
+                int64_t blended[kLanes];
+                double own[3][kLanes];
                 const uint8_t* const takes = ws.takes.data() + o + x0;
                 const std::size_t at = f.Index(0, yy) + static_cast<std::size_t>(x0);
-                for (int i = 0; i < L; ++i) {
+                for (int i = 0; i < kLanes; ++i) {
                     full[i] = takes[i] == kTakeFull ? -1 : 0;
                     blended[i] = takes[i] == kTakeBlended ? -1 : 0;
                     const bool inside = x0 + i < width;

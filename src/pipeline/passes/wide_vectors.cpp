@@ -6,7 +6,7 @@ namespace lumafex {
 
 namespace {
 
-std::atomic<bool> allowed{true};
+std::atomic<bool> g_allowed{true};
 
 #if LUMAFEX_WIDE_VECTORS
 bool ProcessorHas(const char* feature) {
@@ -23,14 +23,14 @@ bool ProcessorHas(const char*) { return false; }
 
 bool WideVectorsAvailable() {
     static const bool present = ProcessorHas("avx2");
-    return present && allowed.load(std::memory_order_relaxed);
+    return present && g_allowed.load(std::memory_order_relaxed);
 }
 
 bool WideDoubleVectorsAvailable() {
     static const bool present = ProcessorHas("avx");
-    return present && allowed.load(std::memory_order_relaxed);
+    return present && g_allowed.load(std::memory_order_relaxed);
 }
 
-void AllowWideVectors(bool allow) { allowed.store(allow, std::memory_order_relaxed); }
+void AllowWideVectors(bool allow) { g_allowed.store(allow, std::memory_order_relaxed); }
 
 }  // namespace lumafex
