@@ -1,8 +1,10 @@
 // "Filters Should Affect": which pixels a filter may change.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "pipeline/frame/frame_view.h"
 #include "settings/filter_include.h"
 #include "settings/filter_settings.h"
 
@@ -20,6 +22,20 @@ inline bool PixelSelected(const FilterSettings& s, uint8_t alpha, uint8_t shadow
         case kIncludeColorRange: return InColorRange(s, red, green, blue);
         default: return false;
     }
+}
+
+// The same with the mode fixed at compile time, for loops that pick their
+// mode once per frame: whether pixel i of the frame is selected (for the
+// blurs, whether it spreads its colour). Mode is one of the five modes.
+template <int32_t Mode>
+inline bool PixelSelectedIn(const FilterSettings& s, const FrameView& f, std::size_t i) {
+    if constexpr (Mode == kIncludeObjects) return f.alpha[i] != 0;
+    if constexpr (Mode == kIncludeBackground) return f.alpha[i] == 0;
+    if constexpr (Mode == kIncludeShadows) return f.shadow[i] != 0;
+    if constexpr (Mode == kIncludeColorRange) {
+        return InColorRange(s, f.red[i], f.green[i], f.blue[i]);
+    }
+    return true;
 }
 
 }  // namespace lumafex

@@ -37,17 +37,6 @@ namespace {
 enum class Take { Full, Half, None };
 
 template <int32_t Mode>
-bool Spreads(const FilterSettings& s, const FrameView& f, std::size_t i) {
-    if constexpr (Mode == kIncludeObjects) return f.alpha[i] != 0;
-    if constexpr (Mode == kIncludeBackground) return f.alpha[i] == 0;
-    if constexpr (Mode == kIncludeShadows) return f.shadow[i] != 0;
-    if constexpr (Mode == kIncludeColorRange) {
-        return InColorRange(s, f.red[i], f.green[i], f.blue[i]);
-    }
-    return true;
-}
-
-template <int32_t Mode>
 Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
     if constexpr (Mode == kIncludeObjects) return f.alpha[j] != 0 ? Take::Full : Take::Half;
     if constexpr (Mode == kIncludeBackground) return f.alpha[j] == 0 ? Take::Full : Take::None;
@@ -133,7 +122,7 @@ void BuildPrefix(const FrameView& f, const FilterSettings& s, int32_t y, U* cons
     const std::size_t row = f.Index(0, y);
     for (int32_t x = 0; x < f.width; ++x) {
         const std::size_t i = row + static_cast<std::size_t>(x);
-        const U m = Spreads<Mode>(s, f, i) ? 1 : 0;
+        const U m = PixelSelectedIn<Mode>(s, f, i) ? 1 : 0;
         sum[kRed] = static_cast<U>(sum[kRed] + m * f.red[i]);
         sum[kGreen] = static_cast<U>(sum[kGreen] + m * f.green[i]);
         sum[kBlue] = static_cast<U>(sum[kBlue] + m * f.blue[i]);
@@ -153,7 +142,7 @@ void AddToColumns(const FrameView& f, const FilterSettings& s, int32_t y, U* con
     const std::size_t row = f.Index(0, y);
     for (int32_t x = 0; x < f.width; ++x) {
         const std::size_t i = row + static_cast<std::size_t>(x);
-        const U m = Spreads<Mode>(s, f, i) ? 1 : 0;
+        const U m = PixelSelectedIn<Mode>(s, f, i) ? 1 : 0;
         U add[kValues] = {static_cast<U>(m * f.red[i]), static_cast<U>(m * f.green[i]),
                           static_cast<U>(m * f.blue[i]), m,
                           static_cast<U>(m & f.red[i]), static_cast<U>(m & f.green[i]),
@@ -344,7 +333,7 @@ template <int32_t Mode, typename U>
         const std::size_t row = f.Index(0, y);
         uint8_t any = 0;
         for (int32_t x = 0; x < f.width && any == 0; ++x) {
-            any = Spreads<Mode>(s, f, row + static_cast<std::size_t>(x)) ? 1 : 0;
+            any = PixelSelectedIn<Mode>(s, f, row + static_cast<std::size_t>(x)) ? 1 : 0;
         }
         spreads[static_cast<std::size_t>(y)] = any;
     }

@@ -44,17 +44,6 @@ namespace {
 enum Take : uint8_t { kTakeNone = 0, kTakeFull = 1, kTakeBlended = 2 };
 
 template <int32_t Mode>
-bool Spreads(const FilterSettings& s, const FrameView& f, std::size_t i) {
-    if constexpr (Mode == kIncludeObjects) return f.alpha[i] != 0;
-    if constexpr (Mode == kIncludeBackground) return f.alpha[i] == 0;
-    if constexpr (Mode == kIncludeShadows) return f.shadow[i] != 0;
-    if constexpr (Mode == kIncludeColorRange) {
-        return InColorRange(s, f.red[i], f.green[i], f.blue[i]);
-    }
-    return true;
-}
-
-template <int32_t Mode>
 Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
     if constexpr (Mode == kIncludeObjects) return f.alpha[j] != 0 ? kTakeFull : kTakeBlended;
     if constexpr (Mode == kIncludeBackground) return f.alpha[j] == 0 ? kTakeFull : kTakeNone;
@@ -148,7 +137,7 @@ void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, doubl
     before[0] = 0;
     for (int32_t x = 0; x < f.width; ++x) {
         const std::size_t i = row + static_cast<std::size_t>(x);
-        const bool on = Spreads<Mode>(s, f, i);
+        const bool on = PixelSelectedIn<Mode>(s, f, i);
         value[0][x] = on ? f.red[i] : 0.0;
         value[1][x] = on ? f.green[i] : 0.0;
         value[2][x] = on ? f.blue[i] : 0.0;
@@ -440,7 +429,7 @@ bool AnySpreads(const FrameView& f, const FilterSettings& s, uint8_t* rowSpreads
         const std::size_t row = f.Index(0, y);
         uint8_t found = 0;
         for (int32_t x = 0; x < f.width && found == 0; ++x) {
-            found = Spreads<Mode>(s, f, row + static_cast<std::size_t>(x)) ? 1 : 0;
+            found = PixelSelectedIn<Mode>(s, f, row + static_cast<std::size_t>(x)) ? 1 : 0;
         }
         rowSpreads[y] = found;
         any = any || found != 0;
