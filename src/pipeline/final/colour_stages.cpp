@@ -3,36 +3,11 @@
 #include <cstdlib>
 
 #include "pipeline/frame/byte_math.h"
-#include "pipeline/frame/selection.h"
+#include "pipeline/final/selected_pixels.h"
 
 namespace lumafex {
 
 namespace {
-
-// Runs op(red, green, blue) on every selected pixel of the row. Selection
-// is tested with the pixel as it stands; the full-frame mode needs no test.
-template <typename Op>
-void ForEachSelected(const RowView& row, const FilterSettings& s, Op op) {
-    if (s.FilterInclude == kIncludeFullFrame) {
-        for (int32_t x = 0; x < row.width; ++x) op(row.red[x], row.green[x], row.blue[x]);
-        return;
-    }
-    for (int32_t x = 0; x < row.width; ++x) {
-        if (PixelSelected(s, row.alpha[x], row.shadow[x], row.red[x], row.green[x],
-                          row.blue[x])) {
-            op(row.red[x], row.green[x], row.blue[x]);
-        }
-    }
-}
-
-// Maps all three channels of the selected pixels through one table.
-void MapSelected(const RowView& row, const FilterSettings& s, const ByteTable& table) {
-    ForEachSelected(row, s, [&table](uint8_t& r, uint8_t& g, uint8_t& b) {
-        r = table[r];
-        g = table[g];
-        b = table[b];
-    });
-}
 
 uint8_t Posterized(int32_t v, int32_t q) {
     const int32_t rounded = ((v + q / 2) / q) * q;
@@ -66,45 +41,49 @@ void PrepareColourTables(const FrameParameters& p, ColourTables& t) {
         t.blue[v] = Factored(v, p.BlueScale, p);
         t.contrast[v] = LimitToByte((v - 128) * contrast + 128.0);
         t.gamma[v] = LimitToByte((128 - std::abs(v - 128)) * gamma + v);
+        t.lumaRed[v] = 0.3 * v;
+        t.lumaGreen[v] = 0.59 * v;
+        t.lumaBlue[v] = 0.11 * v;
     }
 }
 
-void BroadcastLimit(const RowView& row, StageContext& ctx) {
-    MapSelected(row, ctx.settings, ctx.colour.broadcast);
+ChannelMaps BroadcastLimit(const StageContext& ctx) {
+    const uint8_t* t = ctx.colour.broadcast;
+    return {t, t, t};
 }
 
-void Negative(const RowView& row, StageContext& ctx) {
-    MapSelected(row, ctx.settings, ctx.colour.negative);
+ChannelMaps Negative(const StageContext& ctx) {
+    const uint8_t* t = ctx.colour.negative;
+    return {t, t, t};
 }
 
-void Posterize(const RowView& row, StageContext& ctx) {
-    MapSelected(row, ctx.settings, ctx.colour.posterize);
+ChannelMaps Posterize(const StageContext& ctx) {
+    const uint8_t* t = ctx.colour.posterize;
+    return {t, t, t};
 }
 
 void BlackAndWhite(const RowView& row, StageContext& ctx) {
-    ForEachSelected(row, ctx.settings, [](uint8_t& r, uint8_t& g, uint8_t& b) {
+    const ColourTables& t = ctx.colour;
+    ForEachSelected(row, ctx.settings, [&t](uint8_t& r, uint8_t& g, uint8_t& b) {
         // Summed in this order in double precision; the weights add up to 1,
         // so the truncated luma stays within 0..255 without limiting.
-        const double y = (0.59 * g + 0.11 * b) + 0.3 * r;
+        const double y = (t.lumaGreen[g] + t.lumaBlue[b]) + t.lumaRed[r];
         r = g = b = static_cast<uint8_t>(y);
     });
 }
 
-void ColourFactors(const RowView& row, StageContext& ctx) {
-    const ColourTables& t = ctx.colour;
-    ForEachSelected(row, ctx.settings, [&t](uint8_t& r, uint8_t& g, uint8_t& b) {
-        r = t.red[r];
-        g = t.green[g];
-        b = t.blue[b];
-    });
+ChannelMaps ColourFactors(const StageContext& ctx) {
+    return {ctx.colour.red, ctx.colour.green, ctx.colour.blue};
 }
 
-void Contrast(const RowView& row, StageContext& ctx) {
-    MapSelected(row, ctx.settings, ctx.colour.contrast);
+ChannelMaps Contrast(const StageContext& ctx) {
+    const uint8_t* t = ctx.colour.contrast;
+    return {t, t, t};
 }
 
-void Gamma(const RowView& row, StageContext& ctx) {
-    MapSelected(row, ctx.settings, ctx.colour.gamma);
+ChannelMaps Gamma(const StageContext& ctx) {
+    const uint8_t* t = ctx.colour.gamma;
+    return {t, t, t};
 }
 
 }  // namespace lumafex

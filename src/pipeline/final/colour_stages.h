@@ -5,11 +5,13 @@
 //
 // Every stage but black and white maps each channel byte through a function
 // of that byte alone, so each frame computes those functions once into
-// 256-entry tables; the tables hold exactly the values the formulas give.
+// 256-entry tables; the tables hold exactly the values the formulas give,
+// and the final pass applies them (see channel_maps.h).
 #pragma once
 
 #include <cstdint>
 
+#include "pipeline/final/channel_maps.h"
 #include "pipeline/final/row_view.h"
 
 namespace lumafex {
@@ -25,19 +27,25 @@ struct ColourTables {
     ByteTable blue;
     ByteTable contrast;   // limit((v - 128) x ContrastFactor + 128)
     ByteTable gamma;      // limit((128 - |v - 128|) x GammaOffset + v)
+    // The three products of the black-and-white luma, v x weight in double.
+    double lumaRed[256];
+    double lumaGreen[256];
+    double lumaBlue[256];
 };
 
 // Fills the tables for the frame's working values.
 void PrepareColourTables(const FrameParameters& params, ColourTables& tables);
 
-void BroadcastLimit(const RowView& row, StageContext& ctx);
-void Negative(const RowView& row, StageContext& ctx);
-void Posterize(const RowView& row, StageContext& ctx);
+ChannelMaps BroadcastLimit(const StageContext& ctx);
+ChannelMaps Negative(const StageContext& ctx);
+ChannelMaps Posterize(const StageContext& ctx);
+
 // Red, green and blue all become the pixel's luma.
 void BlackAndWhite(const RowView& row, StageContext& ctx);
+
 // Offset, set or scale mode of the colour gains (scale also applies brightness).
-void ColourFactors(const RowView& row, StageContext& ctx);
-void Contrast(const RowView& row, StageContext& ctx);
-void Gamma(const RowView& row, StageContext& ctx);
+ChannelMaps ColourFactors(const StageContext& ctx);
+ChannelMaps Contrast(const StageContext& ctx);
+ChannelMaps Gamma(const StageContext& ctx);
 
 }  // namespace lumafex

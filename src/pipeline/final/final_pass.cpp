@@ -56,31 +56,95 @@ bool RangeAlphaRuns(const FilterSettings& s, const FrameParameters&) {
 }
 
 const std::array<FinalStage, kFinalStageCount> kStages = {{
-    {"broadcast limit", BroadcastLimitRuns, BroadcastLimit},
-    {"noise", NoiseRuns, Noise},
-    {"negative", NegativeRuns, Negative},
-    {"posterize", PosterizeRuns, Posterize},
-    {"black and white", BlackAndWhiteRuns, BlackAndWhite},
-    {"horizontal flip", HorizontalFlipRuns, HorizontalFlip},
-    {"key prep", KeyPrepRuns, KeyPrep},
-    {"colour factors and brightness", ColourFactorsRun, ColourFactors},
-    {"contrast", ContrastRuns, Contrast},
-    {"gamma", GammaRuns, Gamma},
-    {"100% black", FullBlackRuns, FullBlack},
-    {"100% white", FullWhiteRuns, FullWhite},
-    {"negative alpha", NegativeAlphaRuns, NegativeAlpha},
-    {"range alpha", RangeAlphaRuns, RangeAlpha},
+    {"broadcast limit", BroadcastLimitRuns, BroadcastLimit, nullptr},
+    {"noise", NoiseRuns, nullptr, Noise},
+    {"negative", NegativeRuns, Negative, nullptr},
+    {"posterize", PosterizeRuns, Posterize, nullptr},
+    {"black and white", BlackAndWhiteRuns, nullptr, BlackAndWhite},
+    {"horizontal flip", HorizontalFlipRuns, nullptr, HorizontalFlip},
+    {"key prep", KeyPrepRuns, KeyPrep, nullptr},
+    {"colour factors and brightness", ColourFactorsRun, ColourFactors, nullptr},
+    {"contrast", ContrastRuns, Contrast, nullptr},
+    {"gamma", GammaRuns, Gamma, nullptr},
+    {"100% black", FullBlackRuns, FullBlack, nullptr},
+    {"100% white", FullWhiteRuns, FullWhite, nullptr},
+    {"negative alpha", NegativeAlphaRuns, nullptr, NegativeAlpha},
+    {"range alpha", RangeAlphaRuns, nullptr, RangeAlpha},
 }};
 
 constexpr int kWorkLineCount = 10;
 constexpr std::size_t kNoiseStage = 1;  // its index in kStages
 
-// Runs the given stages over every row, by strips on the threads. Each
-// thread has its own scratch lines (the horizontal flip uses them); the
-// random generator is never drawn from here.
-void RunStagesOnThreads(const FrameView& frame, const FinalStage* const* stages,
-                        std::size_t count, StageContext& ctx) {
-    if (count == 0 || frame.height <= 0) return;
+// The row loop's work for one frame: its stages in order, each run of
+// neighbouring map stages as one step, composed into one set of tables
+// where the selection allows.
+struct RowPlan {
+    struct Step {
+        void (*run)(const RowView&, StageContext&);  // null for a run of maps
+        const ChannelMaps* maps;
+        std::size_t mapCount;
+    };
+    std::array<Step, kFinalStageCount> steps{};
+    std::size_t count = 0;
+    std::size_t noiseAt = 0;  // the noise step's index; count when noise is off
+    std::array<ChannelMaps, kFinalStageCount> maps{};
+    std::size_t mapTotal = 0;
+    std::array<OwnedChannelMaps, kFinalStageCount> composed{};
+    std::array<ChannelMaps, kFinalStageCount> composedViews{};
+    RangeTables range{};
+
+    void Run(const Step& step, const RowView& row, StageContext& ctx) const {
+        if (step.run != nullptr) {
+            step.run(row, ctx);
+        } else {
+            ApplyMaps(row, ctx.settings, range, step.maps, step.mapCount);
+        }
+    }
+};
+
+void MakePlan(const FilterSettings& settings, const FrameParameters& params,
+              const StageContext& ctx, RowPlan& plan) {
+    plan.noiseAt = kFinalStageCount;
+    bool previousMaps = false;
+    for (std::size_t i = 0; i < kStages.size(); ++i) {
+        const FinalStage& stage = kStages[i];
+        if (!stage.runs(settings, params)) continue;
+        if (stage.maps == nullptr) {
+            if (i == kNoiseStage) plan.noiseAt = plan.count;
+            plan.steps[plan.count++] = {stage.run, nullptr, 0};
+            previousMaps = false;
+            continue;
+        }
+        // Map stages follow one another in plan.maps, so a run's tables
+        // stay side by side.
+        plan.maps[plan.mapTotal] = stage.maps(ctx);
+        if (previousMaps) {
+            ++plan.steps[plan.count - 1].mapCount;
+        } else {
+            plan.steps[plan.count++] = {nullptr, &plan.maps[plan.mapTotal], 1};
+        }
+        ++plan.mapTotal;
+        previousMaps = true;
+    }
+    if (plan.noiseAt == kFinalStageCount) plan.noiseAt = plan.count;
+    FillRangeTables(settings, plan.range);
+    if (!MapsCompose(settings)) return;
+    for (std::size_t i = 0; i < plan.count; ++i) {
+        RowPlan::Step& step = plan.steps[i];
+        if (step.run != nullptr || step.mapCount < 2) continue;
+        ComposeMaps(step.maps, step.mapCount, plan.composed[i]);
+        plan.composedViews[i] = plan.composed[i].View();
+        step.maps = &plan.composedViews[i];
+        step.mapCount = 1;
+    }
+}
+
+// Runs the plan's steps first .. end-1 over every row, by strips on the
+// threads. Each thread has its own scratch lines (the horizontal flip uses
+// them); the random generator is never drawn from here.
+void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t first,
+                       std::size_t end, StageContext& ctx) {
+    if (first >= end || frame.height <= 0) return;
     StripQueue queue(RowStrips::For(frame.width, frame.height));
     const int32_t workers = queue.Workers();
     ForEachTask(workers, [&](int32_t worker) {
@@ -99,12 +163,12 @@ void RunStagesOnThreads(const FrameView& frame, const FinalStage* const* stages,
             lines.scratchAlpha = base + 3 * width;
         }
         StageContext mine{ctx.settings, ctx.params, lines, ctx.colour, ctx.random};
-        int32_t first = 0;
-        int32_t end = 0;
-        while (queue.Next(first, end)) {
-            for (int32_t y = first; y < end; ++y) {
+        int32_t top = 0;
+        int32_t bottom = 0;
+        while (queue.Next(top, bottom)) {
+            for (int32_t y = top; y < bottom; ++y) {
                 const RowView row = RowOf(frame, y);
-                for (std::size_t i = 0; i < count; ++i) stages[i]->run(row, mine);
+                for (std::size_t i = first; i < end; ++i) plan.Run(plan.steps[i], row, mine);
             }
         }
     });
@@ -166,28 +230,22 @@ FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& setti
         EnhanceAndAntialias(frame, settings, params, lines);
     }
 
-    std::array<const FinalStage*, kFinalStageCount> active{};
-    std::size_t activeCount = 0;
-    for (const FinalStage& stage : kStages) {
-        if (stage.runs(settings, params)) active[activeCount++] = &stage;
-    }
-
     ColourTables colour;
     PrepareColourTables(params, colour);
     StageContext ctx{settings, params, lines, colour, random};
+    RowPlan plan;
+    MakePlan(settings, params, ctx, plan);
     // Every stage works on one row alone, so the rows can go in any order
     // and on any thread, except for noise: its draws from the one random
     // generator must come row after row from the top. The stages before
     // noise, noise, and the stages after it run as three sweeps; each row
     // still sees its stages in the fixed order.
-    std::size_t noiseAt = activeCount;
-    for (std::size_t i = 0; i < activeCount; ++i) {
-        if (active[i] == &kStages[kNoiseStage]) noiseAt = i;
-    }
-    RunStagesOnThreads(frame, active.data(), noiseAt < activeCount ? noiseAt : activeCount, ctx);
-    if (noiseAt < activeCount) {
-        for (int32_t y = 0; y < frame.height; ++y) active[noiseAt]->run(RowOf(frame, y), ctx);
-        RunStagesOnThreads(frame, active.data() + noiseAt + 1, activeCount - noiseAt - 1, ctx);
+    RunStepsOnThreads(frame, plan, 0, plan.noiseAt, ctx);
+    if (plan.noiseAt < plan.count) {
+        for (int32_t y = 0; y < frame.height; ++y) {
+            plan.Run(plan.steps[plan.noiseAt], RowOf(frame, y), ctx);
+        }
+        RunStepsOnThreads(frame, plan, plan.noiseAt + 1, plan.count, ctx);
     }
 
     WriteBack(frame, settings, out);

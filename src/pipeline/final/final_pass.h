@@ -6,13 +6,17 @@
 #include <array>
 #include <cstddef>
 
+#include "pipeline/final/channel_maps.h"
 #include "pipeline/final/row_view.h"
 
 namespace lumafex {
 
+// A stage either maps each channel byte of the selected pixels through
+// tables (maps) or works on the row itself (run); the other is null.
 struct FinalStage {
     const char* name;
     bool (*runs)(const FilterSettings&, const FrameParameters&);
+    ChannelMaps (*maps)(const StageContext&);
     void (*run)(const RowView&, StageContext&);
 };
 

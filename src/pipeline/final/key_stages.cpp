@@ -1,51 +1,44 @@
 #include "pipeline/final/key_stages.h"
 
-#include <initializer_list>
-
-#include "pipeline/frame/selection.h"
+#include <array>
 
 namespace lumafex {
 
 namespace {
 
-template <typename Op>
-void ForEachSelected(const RowView& row, const FilterSettings& s, Op op) {
-    for (int32_t x = 0; x < row.width; ++x) {
-        if (PixelSelected(s, row.alpha[x], row.shadow[x], row.red[x], row.green[x],
-                          row.blue[x])) {
-            op(row.red[x], row.green[x], row.blue[x]);
-        }
-    }
+using Table = std::array<uint8_t, 256>;
+
+template <typename F>
+constexpr Table TableOf(F f) {
+    Table t{};
+    for (int32_t v = 0; v < 256; ++v) t[static_cast<std::size_t>(v)] = f(v);
+    return t;
 }
+
+// "B" keeps every channel at 21 or above, "W" at 234 or below.
+constexpr Table kOffBlack = TableOf([](int32_t v) { return static_cast<uint8_t>(v <= 21 ? 21 : v); });
+constexpr Table kOffWhite =
+    TableOf([](int32_t v) { return static_cast<uint8_t>(v >= 234 ? 234 : v); });
+constexpr Table kUnchanged = TableOf([](int32_t v) { return static_cast<uint8_t>(v); });
+constexpr Table kBlack = TableOf([](int32_t) { return uint8_t{0}; });
+constexpr Table kWhite = TableOf([](int32_t) { return uint8_t{255}; });
+
+ChannelMaps AllChannels(const Table& t) { return {t.data(), t.data(), t.data()}; }
 
 }  // namespace
 
-void KeyPrep(const RowView& row, StageContext& ctx) {
-    // "B" keeps every channel at 21 or above, "W" at 234 or below; any
-    // other value runs the stage without changing anything.
-    if (ctx.settings.KeyPrepFlag == 1) {
-        ForEachSelected(row, ctx.settings, [](uint8_t& r, uint8_t& g, uint8_t& b) {
-            for (uint8_t* v : {&r, &g, &b}) {
-                if (*v <= 21) *v = 21;
-            }
-        });
-    } else if (ctx.settings.KeyPrepFlag == 2) {
-        ForEachSelected(row, ctx.settings, [](uint8_t& r, uint8_t& g, uint8_t& b) {
-            for (uint8_t* v : {&r, &g, &b}) {
-                if (*v >= 234) *v = 234;
-            }
-        });
+ChannelMaps KeyPrep(const StageContext& ctx) {
+    // Any other value runs the stage without changing anything.
+    switch (ctx.settings.KeyPrepFlag) {
+        case 1: return AllChannels(kOffBlack);
+        case 2: return AllChannels(kOffWhite);
+        default: return AllChannels(kUnchanged);
     }
 }
 
-void FullBlack(const RowView& row, StageContext& ctx) {
-    ForEachSelected(row, ctx.settings, [](uint8_t& r, uint8_t& g, uint8_t& b) { r = g = b = 0; });
-}
+ChannelMaps FullBlack(const StageContext&) { return AllChannels(kBlack); }
 
-void FullWhite(const RowView& row, StageContext& ctx) {
-    ForEachSelected(row, ctx.settings,
-                    [](uint8_t& r, uint8_t& g, uint8_t& b) { r = g = b = 255; });
-}
+ChannelMaps FullWhite(const StageContext&) { return AllChannels(kWhite); }
 
 void NegativeAlpha(const RowView& row, StageContext&) {
     for (int32_t x = 0; x < row.width; ++x) row.alpha[x] = static_cast<uint8_t>(255 - row.alpha[x]);

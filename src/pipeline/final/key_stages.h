@@ -2,13 +2,14 @@
 // black, 100% white, negative alpha and range alpha.
 #pragma once
 
+#include "pipeline/final/channel_maps.h"
 #include "pipeline/final/row_view.h"
 
 namespace lumafex {
 
-void KeyPrep(const RowView& row, StageContext& ctx);
-void FullBlack(const RowView& row, StageContext& ctx);
-void FullWhite(const RowView& row, StageContext& ctx);
+ChannelMaps KeyPrep(const StageContext& ctx);
+ChannelMaps FullBlack(const StageContext& ctx);
+ChannelMaps FullWhite(const StageContext& ctx);
 void NegativeAlpha(const RowView& row, StageContext& ctx);
 void RangeAlpha(const RowView& row, StageContext& ctx);
 
