@@ -75,6 +75,36 @@ TEST(KeyStages, RangeAlphaMakesRangePixelsOpaqueWhite) {
     EXPECT_EQ(both[1].alpha, 245);
 }
 
+TEST(KeyStages, RangeAlphaFollowsTheRangeTestOnWideRows) {
+    // Bounds below 0, above 255 and reversed, on rows long enough for the
+    // sixteen-pixel steps and their remainder.
+    const int32_t bounds[][2] = {{0, 255}, {-40, 90}, {100, 400}, {200, 100}, {77, 77}, {256, 300}};
+    uint32_t seed = 5;
+    for (int round = 0; round < 30; ++round) {
+        FilterSettings s = DefaultSettings();
+        s.RangeAlphaFlag = 1;
+        seed = seed * 1103515245u + 12345u;
+        const auto* r = bounds[(seed >> 8) % 6];
+        const auto* g = bounds[(seed >> 12) % 6];
+        const auto* b = bounds[(seed >> 16) % 3];  // keep most rounds non-empty
+        s.r1 = r[0], s.r2 = r[1], s.g1 = g[0], s.g2 = g[1], s.b1 = b[0], s.b2 = b[1];
+        TestFrame frame(37 + round, 2);
+        frame.FillPattern(seed);
+        for (std::size_t i = 0; i < frame.red.size(); i += 3) frame.green[i] = 77;
+        const TestFrame input = frame;
+        const FrameParameters params = ComputeFrameParameters(s);
+        RandomGenerator random;
+        RecordingOutput out(frame.width, frame.height);
+        RunFinalPass(frame.View(), s, params, random, out);
+        for (std::size_t i = 0; i < input.red.size(); ++i) {
+            const bool in = InColorRange(s, input.red[i], input.green[i], input.blue[i]);
+            ASSERT_EQ(out.red[i], in ? 255 : input.red[i]) << round << " " << i;
+            ASSERT_EQ(out.green[i], in ? 255 : input.green[i]) << round << " " << i;
+            ASSERT_EQ(out.alpha[i], in ? 255 : input.alpha[i]) << round << " " << i;
+        }
+    }
+}
+
 TEST(KeyStages, RunAfterTheColourStages) {
     FilterSettings s = DefaultSettings();
     s.NegativeImageFlag = 1;

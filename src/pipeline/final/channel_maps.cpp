@@ -1,6 +1,6 @@
 #include "pipeline/final/channel_maps.h"
 
-#include "pipeline/final/selected_pixels.h"
+#include "settings/filter_include.h"
 
 namespace lumafex {
 
@@ -27,6 +27,32 @@ void ApplyInColourRange(const RowView& row, const RangeTables& range, const Chan
         row.red[x] = r;
         row.green[x] = g;
         row.blue[x] = b;
+    }
+}
+
+// Otherwise a pixel's selection rests on its alpha or shadow, which no map
+// stage changes, so it holds for the whole run: maps is one composed set.
+// Every pixel is looked up and the selection picks the byte, which costs
+// less than a jump that mixed rows would mispredict. Plain locals, since
+// every byte stored could otherwise alias the row's fields.
+enum class Key { All, NonZero, Zero };
+
+template <Key K>
+void ApplyComposed(uint8_t* red, uint8_t* green, uint8_t* blue, const uint8_t* key,
+                   int32_t width, const ChannelMaps& m) {
+    const uint8_t* const mapRed = m.red;
+    const uint8_t* const mapGreen = m.green;
+    const uint8_t* const mapBlue = m.blue;
+    for (int32_t x = 0; x < width; ++x) {
+        const uint8_t r = red[x];
+        const uint8_t g = green[x];
+        const uint8_t b = blue[x];
+        uint32_t mask = ~0u;
+        if constexpr (K == Key::NonZero) mask = 0u - static_cast<uint32_t>(key[x] != 0);
+        if constexpr (K == Key::Zero) mask = 0u - static_cast<uint32_t>(key[x] == 0);
+        red[x] = static_cast<uint8_t>((mapRed[r] & mask) | (r & ~mask));
+        green[x] = static_cast<uint8_t>((mapGreen[g] & mask) | (g & ~mask));
+        blue[x] = static_cast<uint8_t>((mapBlue[b] & mask) | (b & ~mask));
     }
 }
 
@@ -62,19 +88,30 @@ void ComposeMaps(const ChannelMaps* maps, std::size_t count, OwnedChannelMaps& o
 
 void ApplyMaps(const RowView& row, const FilterSettings& settings, const RangeTables& range,
                const ChannelMaps* maps, std::size_t count) {
+    if (count == 0) return;
     if (settings.FilterInclude == kIncludeColorRange) {
         ApplyInColourRange(row, range, maps, count);
         return;
     }
-    // Otherwise a pixel's selection rests on its alpha or shadow, which no
-    // map stage changes, so it holds for the whole run.
-    ForEachSelected(row, settings, [maps, count](uint8_t& r, uint8_t& g, uint8_t& b) {
-        for (std::size_t k = 0; k < count; ++k) {
-            r = maps[k].red[r];
-            g = maps[k].green[g];
-            b = maps[k].blue[b];
-        }
-    });
+    OwnedChannelMaps composed;
+    if (count > 1) ComposeMaps(maps, count, composed);
+    const ChannelMaps m = count > 1 ? composed.View() : maps[0];
+    const int32_t w = row.width;
+    switch (settings.FilterInclude) {
+        case kIncludeObjects:
+            ApplyComposed<Key::NonZero>(row.red, row.green, row.blue, row.alpha, w, m);
+            break;
+        case kIncludeBackground:
+            ApplyComposed<Key::Zero>(row.red, row.green, row.blue, row.alpha, w, m);
+            break;
+        case kIncludeShadows:
+            ApplyComposed<Key::NonZero>(row.red, row.green, row.blue, row.shadow, w, m);
+            break;
+        case kIncludeFullFrame:
+            ApplyComposed<Key::All>(row.red, row.green, row.blue, nullptr, w, m);
+            break;
+        default: break;  // selects nothing
+    }
 }
 
 }  // namespace lumafex

@@ -5,6 +5,7 @@
 
 #include "pipeline/final/colour_stages.h"
 #include "pipeline/final/enhance_antialias.h"
+#include "pipeline/final/flip.h"
 #include "pipeline/final/key_stages.h"
 #include "pipeline/final/noise.h"
 #include "pipeline/frame/random_generator.h"
@@ -15,9 +16,7 @@ namespace lumafex {
 
 namespace {
 
-void HorizontalFlip(const RowView& row, StageContext& ctx) {
-    FlipRowHorizontally(row, ctx.lines);
-}
+void HorizontalFlip(const RowView& row, StageContext&) { FlipRowHorizontally(row); }
 
 // Gates, each tested once per pass: none of their inputs change while the
 // pass runs.
@@ -140,29 +139,14 @@ void MakePlan(const FilterSettings& settings, const FrameParameters& params,
 }
 
 // Runs the plan's steps first .. end-1 over every row, by strips on the
-// threads. Each thread has its own scratch lines (the horizontal flip uses
-// them); the random generator is never drawn from here.
+// threads; the random generator is never drawn from here.
 void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t first,
                        std::size_t end, StageContext& ctx) {
     if (first >= end || frame.height <= 0) return;
     StripQueue queue(RowStrips::For(frame.width, frame.height));
     const int32_t workers = queue.Workers();
-    ForEachTask(workers, [&](int32_t worker) {
-        // The calling thread's share uses the pass's own lines; the others
-        // get theirs, or leave their strips to the threads that have lines.
-        platform::WorkingArray<uint8_t> own;
-        WorkLines lines = ctx.lines;
-        if (worker != 0) {
-            const auto width = static_cast<std::size_t>(frame.width);
-            own = platform::WorkingArray<uint8_t>::Allocate(4 * width);
-            if (!own) return;
-            uint8_t* base = own.data();
-            lines.scratchRed = base;
-            lines.scratchGreen = base + width;
-            lines.scratchBlue = base + 2 * width;
-            lines.scratchAlpha = base + 3 * width;
-        }
-        StageContext mine{ctx.settings, ctx.params, lines, ctx.colour, ctx.random};
+    ForEachTask(workers, [&](int32_t) {
+        StageContext mine{ctx.settings, ctx.params, ctx.lines, ctx.colour, ctx.random};
         int32_t top = 0;
         int32_t bottom = 0;
         while (queue.Next(top, bottom)) {
@@ -177,21 +161,6 @@ void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t 
 }  // namespace
 
 const std::array<FinalStage, kFinalStageCount>& FinalStages() { return kStages; }
-
-void FlipRowHorizontally(const RowView& row, const WorkLines& lines) {
-    const int32_t w = row.width;
-    for (int32_t x = 0; x < w; ++x) {
-        lines.scratchRed[x] = row.red[w - 1 - x];
-        lines.scratchGreen[x] = row.green[w - 1 - x];
-        lines.scratchBlue[x] = row.blue[w - 1 - x];
-        lines.scratchAlpha[x] = row.alpha[w - 1 - x];
-    }
-    const auto bytes = static_cast<std::size_t>(w);
-    std::memcpy(row.red, lines.scratchRed, bytes);
-    std::memcpy(row.green, lines.scratchGreen, bytes);
-    std::memcpy(row.blue, lines.scratchBlue, bytes);
-    std::memcpy(row.alpha, lines.scratchAlpha, bytes);
-}
 
 void WriteBack(const FrameView& frame, const FilterSettings& settings, FrameOutput& out) {
     const bool flipVertically = settings.FlipFrameFlag == 2;

@@ -25,9 +25,6 @@ inline constexpr std::size_t kFinalStageCount = 14;
 // The row loop's stages in the order they run.
 const std::array<FinalStage, kFinalStageCount>& FinalStages();
 
-// Mirrors the row left to right (colour and alpha; the shadow stays put).
-void FlipRowHorizontally(const RowView& row, const WorkLines& lines);
-
 enum class FinalPassResult { Written, OutOfMemory };
 
 // Runs the pass over the frame in place and writes every pixel to out.
