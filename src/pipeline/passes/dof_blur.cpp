@@ -30,6 +30,7 @@
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/depth_of_field.h"
 #include "pipeline/passes/footprint.h"
+#include "pipeline/passes/mixed_lanes.h"
 #include "pipeline/frame/strips.h"
 
 namespace lumafex {
@@ -229,7 +230,15 @@ void SpreadRow(const SpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t yy, 
     }
     const float* const rowDepth = ctx.depth.Row(yy);
     const float* const rowBlur = near.blur;
-    for (int32_t xx = span.first; xx <= span.last; ++xx) {
+    int32_t xx = span.first;
+    if constexpr (std::is_same_v<Sum, int32_t>) {
+        // Four receivers at a time, then the rest one by one below.
+        const ReceivingRow lanes{rowDepth,      rowBlur,       f.red + row,
+                                 f.green + row, f.blue + row,  rowCells};
+        xx = MixFourAtATime(lanes, MixingCentre{bc, dc, cr, cg, cb}, separator, span.first,
+                            span.last);
+    }
+    for (; xx <= span.last; ++xx) {
         // The separator rule, the sum in double and not rounded.
         if (static_cast<double>(rowDepth[xx]) + separator < dc) continue;
         const float bn = rowBlur[xx];
