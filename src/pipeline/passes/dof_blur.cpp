@@ -40,29 +40,61 @@ namespace {
 // Left out as a receiver: no contribution, no count.
 constexpr float kTakesNoPart = -1.0f;
 
-// The blur each pixel of a row takes part with as a receiver. In Full Frame
-// mode DOFBlurSide leaves out the far side (1) or the near side (2); in the
-// other modes an unselected pixel counts as in focus.
+// The blur each pixel of a row takes part with as a receiver, from the
+// row's depths and their blurs. In Full Frame mode DOFBlurSide leaves out
+// the far side (1) or the near side (2); in the other modes an unselected
+// pixel counts as in focus.
 void FillReceivingBlurs(const FrameView& f, const FilterSettings& s, const FrameParameters& p,
-                        const float* depth, int32_t y, float* out) {
+                        const float* depth, const float* blurs, int32_t y, float* out) {
     for (int32_t x = 0; x < f.width; ++x) {
         const float d = depth[x];
         float b = 0.0f;
         if (s.FilterInclude == kIncludeFullFrame) {
             if (d >= p.FocalFar) {
-                b = p.DOFBlurSide == 1 ? kTakesNoPart : DepthBlur(d, p);
+                b = p.DOFBlurSide == 1 ? kTakesNoPart : blurs[x];
             } else if (d < p.FocalNear) {
-                b = p.DOFBlurSide == 2 ? kTakesNoPart : DepthBlur(d, p);
+                b = p.DOFBlurSide == 2 ? kTakesNoPart : blurs[x];
             }
         } else {
             const std::size_t n = f.Index(x, y);
             if (PixelSelected(s, f.alpha[n], f.shadow[n], f.red[n], f.green[n], f.blue[n])) {
-                b = DepthBlur(d, p);
+                b = blurs[x];
             }
         }
         out[x] = b;
     }
 }
+
+// Every pixel's DepthBlur, worked out once per pass on the threads: each
+// row of centres and receivers is visited by several strips.
+class BlurPlane {
+public:
+    [[nodiscard]] bool Fill(const FrameView& f, const DepthRows& depth, const FrameParameters& p) {
+        width_ = static_cast<std::size_t>(f.width);
+        blurs_ = platform::WorkingArray<float>::Allocate(f.PixelCount());
+        if (!blurs_) return false;
+        StripQueue queue(RowStrips::For(f.width, f.height));
+        ForEachTask(queue.Workers(), [&](int32_t) {
+            int32_t first = 0;
+            int32_t end = 0;
+            while (queue.Next(first, end)) {
+                for (int32_t y = first; y < end; ++y) {
+                    const float* const d = depth.Row(y);
+                    float* const out = blurs_.data() + f.Index(0, y);
+                    for (int32_t x = 0; x < f.width; ++x) out[x] = DepthBlur(d[x], p);
+                }
+            }
+        });
+        return true;
+    }
+    const float* Row(int32_t y) const {
+        return blurs_.data() + static_cast<std::size_t>(y) * width_;
+    }
+
+private:
+    platform::WorkingArray<float> blurs_;
+    std::size_t width_ = 0;
+};
 
 // trunc(c x t + n x u) for one channel, formed in double. t and u lie in
 // 0..1, so the value lies in 0..255 (plus rounding) and the conversion is safe.
@@ -190,6 +222,7 @@ struct SpreadContext {
     const FilterSettings& s;
     const FrameParameters& p;
     const DepthRows& depth;
+    const BlurPlane& blurs;
     FootprintProfile& footprint;
     NeighbourRows& receiving;
     StripSums<Sum>& sums;
@@ -323,6 +356,7 @@ void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
     ctx.receiving.Begin(yFrom);
     for (int32_t y = yFrom; y <= yTo; ++y) {
         const float* const centreDepth = ctx.depth.Row(y);
+        const float* const depthBlurs = ctx.blurs.Row(y);
         // Each centre's blur, or 0 for a pixel that spreads nothing here.
         float* const blurs = ctx.centreBlurs;
         bool any = false;
@@ -330,7 +364,7 @@ void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
             const std::size_t c = f.Index(x, y);
             float b = 0.0f;
             if (PixelSelected(s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c])) {
-                b = DepthBlur(centreDepth[x], p);
+                b = depthBlurs[x];
                 if (b == ctx.gathered) b = 0.0f;
             }
             blurs[x] = b;
@@ -338,7 +372,7 @@ void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
         }
         if (!any) continue;
         ctx.receiving.Advance(y, ctx.depth, [&](int32_t row, float* out) {
-            FillReceivingBlurs(f, s, p, ctx.depth.Row(row), row, out);
+            FillReceivingBlurs(f, s, p, ctx.depth.Row(row), ctx.blurs.Row(row), row, out);
         });
         auto centreBlur = [blurs](int32_t x) { return blurs[x]; };
         for (int32_t x = 0; x < f.width; ++x) {
@@ -480,6 +514,7 @@ private:
     bool PrepareRow(const SpreadContext<Sum>& ctx, int32_t y) {
         const FrameView& f = ctx.f;
         const float* const depth = ctx.depth.Row(y);
+        const float* const blurs = ctx.blurs.Row(y);
         float* const deepest = scratch_.data();
         SumCell<Mark>* const prefix = Prefix(y);
         SumCell<Mark> sum{};
@@ -489,7 +524,7 @@ private:
             const std::size_t c = f.Index(x, y);
             const bool taken =
                 PixelSelected(ctx.s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c]) &&
-                DepthBlur(depth[x], ctx.p) == blur_;
+                blurs[x] == blur_;
             if (taken) {
                 sum.red = static_cast<Mark>(sum.red + f.red[c]);
                 sum.green = static_cast<Mark>(sum.green + f.green[c]);
@@ -555,7 +590,7 @@ private:
         const FrameView& f = ctx.f;
         const float* const depth = ctx.depth.Row(yy);
         float* const receiving = scratch_.data();
-        FillReceivingBlurs(f, ctx.s, ctx.p, depth, yy, receiving);
+        FillReceivingBlurs(f, ctx.s, ctx.p, depth, ctx.blurs.Row(yy), yy, receiving);
         SumCell<Sum>* const cells = ctx.sums.Row(yy);
         const double separator = ctx.p.DOFSeperator;
         for (int32_t x = 0; x < f.width; ++x) {
@@ -639,6 +674,8 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
     if (!depth.Fetch(f)) return false;
     // A mode outside 0..4 selects no centre: the frame stays as it is.
     if (s.FilterInclude < kIncludeObjects || s.FilterInclude > kIncludeColorRange) return true;
+    BlurPlane blurs;
+    if (!blurs.Fill(f, depth, p)) return false;
 
     // Taller strips: each strip goes again over the centre rows within
     // reach above and below it.
@@ -666,10 +703,10 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
             failed = true;
             return;
         }
-        const SpreadContext<Sum> ctx{f,     s,     p,
-                                     depth, footprint, receiving,
-                                     sums,  marks, prefix.data(),
-                                     centreBlurs.data(), gathered};
+        const SpreadContext<Sum> ctx{f,         s,         p,
+                                     depth,     blurs,     footprint,
+                                     receiving, sums,      marks,
+                                     prefix.data(), centreBlurs.data(), gathered};
         int32_t first = 0;
         int32_t end = 0;
         while (!failed && queue.Next(first, end)) {
