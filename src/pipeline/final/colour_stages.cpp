@@ -22,6 +22,8 @@ uint8_t Factored(int32_t v, float scale, const FrameParameters& p) {
     return LimitToByte(v * static_cast<double>(scale) * static_cast<double>(p.BrightScale));
 }
 
+ChannelMaps AllChannels(const ByteTable& t) { return {t, t, t}; }
+
 }  // namespace
 
 void PrepareColourTables(const FrameParameters& p, ColourTables& t) {
@@ -47,20 +49,11 @@ void PrepareColourTables(const FrameParameters& p, ColourTables& t) {
     }
 }
 
-ChannelMaps BroadcastLimit(const StageContext& ctx) {
-    const uint8_t* t = ctx.colour.broadcast;
-    return {t, t, t};
-}
+ChannelMaps BroadcastLimit(const StageContext& ctx) { return AllChannels(ctx.colour.broadcast); }
 
-ChannelMaps Negative(const StageContext& ctx) {
-    const uint8_t* t = ctx.colour.negative;
-    return {t, t, t};
-}
+ChannelMaps Negative(const StageContext& ctx) { return AllChannels(ctx.colour.negative); }
 
-ChannelMaps Posterize(const StageContext& ctx) {
-    const uint8_t* t = ctx.colour.posterize;
-    return {t, t, t};
-}
+ChannelMaps Posterize(const StageContext& ctx) { return AllChannels(ctx.colour.posterize); }
 
 void BlackAndWhite(const RowView& row, StageContext& ctx) {
     const ColourTables& t = ctx.colour;
@@ -76,14 +69,8 @@ ChannelMaps ColourFactors(const StageContext& ctx) {
     return {ctx.colour.red, ctx.colour.green, ctx.colour.blue};
 }
 
-ChannelMaps Contrast(const StageContext& ctx) {
-    const uint8_t* t = ctx.colour.contrast;
-    return {t, t, t};
-}
+ChannelMaps Contrast(const StageContext& ctx) { return AllChannels(ctx.colour.contrast); }
 
-ChannelMaps Gamma(const StageContext& ctx) {
-    const uint8_t* t = ctx.colour.gamma;
-    return {t, t, t};
-}
+ChannelMaps Gamma(const StageContext& ctx) { return AllChannels(ctx.colour.gamma); }
 
 }  // namespace lumafex

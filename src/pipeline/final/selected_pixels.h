@@ -5,27 +5,15 @@
 #include <cstdint>
 
 #include "pipeline/final/row_view.h"
-#include "settings/filter_include.h"
-#include "settings/filter_settings.h"
+#include "pipeline/frame/selection.h"
 
 namespace lumafex {
-
-// Whether pixel x of the row is selected, as its bytes stand now.
-template <int32_t Mode>
-inline bool RowPixelSelected(const RowView& row, const FilterSettings& s, int32_t x) {
-    if constexpr (Mode == kIncludeObjects) return row.alpha[x] != 0;
-    if constexpr (Mode == kIncludeBackground) return row.alpha[x] == 0;
-    if constexpr (Mode == kIncludeShadows) return row.shadow[x] != 0;
-    if constexpr (Mode == kIncludeColorRange) {
-        return InColorRange(s, row.red[x], row.green[x], row.blue[x]);
-    }
-    return true;
-}
 
 template <int32_t Mode, typename Op>
 inline void ForEachSelectedIn(const RowView& row, const FilterSettings& s, Op& op) {
     for (int32_t x = 0; x < row.width; ++x) {
-        if (RowPixelSelected<Mode>(row, s, x)) op(row.red[x], row.green[x], row.blue[x]);
+        const auto i = static_cast<std::size_t>(x);
+        if (PixelSelectedIn<Mode>(s, row, i)) op(row.red[i], row.green[i], row.blue[i]);
     }
 }
 

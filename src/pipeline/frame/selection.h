@@ -25,10 +25,12 @@ inline bool PixelSelected(const FilterSettings& s, uint8_t alpha, uint8_t shadow
 }
 
 // The same with the mode fixed at compile time, for loops that pick their
-// mode once per frame: whether pixel i of the frame is selected (for the
-// blurs, whether it spreads its colour). Mode is one of the five modes.
-template <int32_t Mode>
-inline bool PixelSelectedIn(const FilterSettings& s, const FrameView& f, std::size_t i) {
+// mode once per frame or row: whether pixel i of a view (the frame, or one
+// of its rows: anything with red, green, blue, alpha and shadow planes) is
+// selected (for the blurs, whether it spreads its colour). Mode is one of
+// the five modes.
+template <int32_t Mode, typename View>
+inline bool PixelSelectedIn(const FilterSettings& s, const View& f, std::size_t i) {
     if constexpr (Mode == kIncludeObjects) return f.alpha[i] != 0;
     if constexpr (Mode == kIncludeBackground) return f.alpha[i] == 0;
     if constexpr (Mode == kIncludeShadows) return f.shadow[i] != 0;
