@@ -1,7 +1,9 @@
 #include "pipeline/final/final_pass.h"
 
+#include <atomic>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "pipeline/final/colour_stages.h"
 #include "pipeline/final/enhance_antialias.h"
@@ -139,17 +141,31 @@ void MakePlan(const FilterSettings& settings, const FrameParameters& params,
 }
 
 // Runs the plan's steps first .. end-1 over every row, by strips on the
-// threads; the random generator is never drawn from here.
+// threads; the random generator is never drawn from here. With a noise
+// step given, one task first runs noise over every row, from the top and
+// strip by strip, while the others take the steps after it for the strips
+// noise has finished; then it joins them. Each row still sees its steps in
+// the plan's order, and noise draws in row order on one thread.
 void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t first,
-                       std::size_t end, StageContext& ctx) {
-    if (first >= end || frame.height <= 0) return;
-    StripQueue queue(RowStrips::For(frame.width, frame.height));
-    const int32_t workers = queue.Workers();
-    ForEachTask(workers, [&](int32_t) {
+                       std::size_t end, StageContext& ctx, const RowPlan::Step* noise = nullptr) {
+    if ((first >= end && noise == nullptr) || frame.height <= 0) return;
+    const RowStrips strips = RowStrips::For(frame.width, frame.height);
+    StripQueue queue(strips);
+    std::atomic<int32_t> noised{noise == nullptr ? frame.height : 0};
+    ForEachTask(queue.Workers(), [&](int32_t task) {
+        if (task == 0 && noise != nullptr) {
+            for (int32_t strip = 0; strip < strips.Count(); ++strip) {
+                for (int32_t y = strips.First(strip); y < strips.End(strip); ++y) {
+                    plan.Run(*noise, RowOf(frame, y), ctx);
+                }
+                noised.store(strips.End(strip), std::memory_order_release);
+            }
+        }
         StageContext mine{ctx.settings, ctx.params, ctx.lines, ctx.colour, ctx.random};
         int32_t top = 0;
         int32_t bottom = 0;
         while (queue.Next(top, bottom)) {
+            while (noised.load(std::memory_order_acquire) < bottom) std::this_thread::yield();
             for (int32_t y = top; y < bottom; ++y) {
                 const RowView row = RowOf(frame, y);
                 for (std::size_t i = first; i < end; ++i) plan.Run(plan.steps[i], row, mine);
@@ -207,14 +223,12 @@ FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& setti
     // Every stage works on one row alone, so the rows can go in any order
     // and on any thread, except for noise: its draws from the one random
     // generator must come row after row from the top. The stages before
-    // noise, noise, and the stages after it run as three sweeps; each row
-    // still sees its stages in the fixed order.
+    // noise run as one sweep, then noise with the stages after it following
+    // it strip by strip; each row still sees its stages in the fixed order.
     RunStepsOnThreads(frame, plan, 0, plan.noiseAt, ctx);
     if (plan.noiseAt < plan.count) {
-        for (int32_t y = 0; y < frame.height; ++y) {
-            plan.Run(plan.steps[plan.noiseAt], RowOf(frame, y), ctx);
-        }
-        RunStepsOnThreads(frame, plan, plan.noiseAt + 1, plan.count, ctx);
+        RunStepsOnThreads(frame, plan, plan.noiseAt + 1, plan.count, ctx,
+                          &plan.steps[plan.noiseAt]);
     }
 
     WriteBack(frame, settings, out);
