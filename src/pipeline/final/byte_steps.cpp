@@ -67,4 +67,13 @@ bool LaneSteps::Match(double k, const StepTable& table, int32_t from) {
     return found;
 }
 
+bool LaneSteps::StaysBetween(int32_t from) const {
+    for (int32_t d = -255; d <= 255; ++d) {
+        if (std::abs(d) < from) continue;
+        const int32_t step = Step(d);
+        if (d >= 0 ? (step < 0 || step > d) : (step > 0 || step < d)) return false;
+    }
+    return true;
+}
+
 }  // namespace lumafex

@@ -50,6 +50,10 @@ struct LaneSteps {
     // False when none with kMaxFixes corrections exists (|k| of 64 or more,
     // or NaN); the caller then uses the table.
     bool Match(double k, const StepTable& table, int32_t from);
+
+    // Whether Step(d) lies between 0 and d for every d with |d| >= from:
+    // then v + Step(d) lies between v and v + d and needs no limiting.
+    bool StaysBetween(int32_t from) const;
 };
 
 }  // namespace lumafex

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "pipeline/final/byte_steps.h"
 #include "pipeline/final/short_lanes.h"
@@ -62,22 +63,23 @@ bool Selected(const FilterSettings& s, uint8_t alpha, uint8_t shadow, uint8_t r,
 struct PassValues {
     const FrameView& f;
     const FilterSettings& s;
-    bool enhance;
-    bool antialias;
-    bool vertical;  // antialias looks up and down too (not with fields)
-    bool markOnly;  // antialias strength 0: edges are only marked
-    StepTable enhanceBy;
-    StepTable softenBy;
-    uint8_t differs[511];  // |d| reaches the antialias threshold
-    int16_t reach;         // the least |d| that does, 256 for none
+    bool enhance = false;
+    bool antialias = false;
+    bool vertical = false;  // antialias looks up and down too (not with fields)
+    bool markOnly = false;  // antialias strength 0: edges are only marked
+    StepTable enhanceBy{};
+    StepTable softenBy{};
+    uint8_t differs[511] = {};  // |d| reaches the antialias threshold
+    int16_t reach = 256;        // the least |d| that does, 256 for none
     // The same steps for the lanes, when a form matches the tables.
-    bool enhanceOnLanes;
-    bool softenOnLanes;
-    LaneSteps enhanceLanes;
-    LaneSteps softenLanes;
+    bool enhanceOnLanes = false;
+    bool softenOnLanes = false;
+    bool softenBetween = false;  // every applied lane step lies between 0 and d
+    LaneSteps enhanceLanes{};
+    LaneSteps softenLanes{};
     // The colour range as bounds on bytes: low < byte < high.
-    int16_t low[3];
-    int16_t high[3];
+    int16_t low[3] = {};
+    int16_t high[3] = {};
 };
 
 // Sharpens row y (colours in, as the pass found them) against each pixel's
@@ -311,22 +313,11 @@ void EnhanceAndAntialias(const FrameView& frame, const FilterSettings& settings,
     if (settings.FilterInclude < kIncludeObjects || settings.FilterInclude > kIncludeColorRange) {
         return;
     }
-    PassValues v{frame,
-                 settings,
-                 settings.SharpenFlag != 0,
-                 settings.SmoothFlag != 0,
-                 params.FieldRendering != 8,
-                 params.AntialiasAmount == 0.0f,
-                 {},
-                 {},
-                 {},
-                 256,
-                 false,
-                 false,
-                 {},
-                 {},
-                 {},
-                 {}};
+    PassValues v{frame, settings};
+    v.enhance = settings.SharpenFlag != 0;
+    v.antialias = settings.SmoothFlag != 0;
+    v.vertical = params.FieldRendering != 8;
+    v.markOnly = params.AntialiasAmount == 0.0f;
     v.enhanceBy.Fill(params.EnhanceAmount);
     v.softenBy.Fill(params.AntialiasAmount);
     const double threshold = params.AntialiasThreshold;
@@ -337,6 +328,7 @@ void EnhanceAndAntialias(const FrameView& frame, const FilterSettings& settings,
     }
     v.enhanceOnLanes = v.enhanceLanes.Match(params.EnhanceAmount, v.enhanceBy, 0);
     v.softenOnLanes = v.softenLanes.Match(params.AntialiasAmount, v.softenBy, v.reach);
+    v.softenBetween = v.softenOnLanes && v.softenLanes.StaysBetween(v.reach);
     // low < byte < high is InColorRange's low <= byte <= high for bytes.
     v.low[0] = static_cast<int16_t>(Limited(settings.r1, 0, 256) - 1);
     v.low[1] = static_cast<int16_t>(Limited(settings.g1, 0, 256) - 1);
