@@ -114,7 +114,7 @@ inline void SoftenAgainst(const PassValues& v, int32_t (&value)[3], const Channe
         const bool qualifies = v.differs[d + 255] != 0;
         markEdge |= qualifies & v.markOnly;
         const int32_t softened = v.softenBy.Apply(now, d);
-        value[c] = qualifies & !v.markOnly ? softened : now;
+        value[c] = (qualifies & !v.markOnly) ? softened : now;
     }
 }
 
@@ -159,13 +159,21 @@ using L = Sse2Lanes;
 #include "pipeline/final/enhance_antialias_lanes.h"
 }  // namespace narrow
 #if LUMAFEX_WIDE_VECTORS
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace wide {
 using L = Avx2Lanes;
 #include "pipeline/final/enhance_antialias_lanes.h"
 }  // namespace wide
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif
 #endif
 
