@@ -9,6 +9,7 @@
 #include "pipeline/frame/random_generator.h"
 #include "pipeline/frame/frame_view.h"
 #include "pipeline/frame/thread_pool.h"
+#include "pipeline/passes/wide_vectors.h"
 
 namespace lumafex {
 namespace {
@@ -117,6 +118,14 @@ void BM_EnhanceAndAntialias(benchmark::State& state) {
     RunFinal(state, s, static_cast<int32_t>(state.range(0)), 1);
 }
 
+// The same with SSE2 alone, as on the Windows module (and on processors
+// without AVX2).
+void BM_EnhanceAndAntialiasSse2(benchmark::State& state) {
+    AllowWideVectors(false);
+    BM_EnhanceAndAntialias(state);
+    AllowWideVectors(true);
+}
+
 void BM_FinalPassEveryRowStage(benchmark::State& state) {
     FilterSettings s = Defaults();
     s.NegativeFlag = 1;
@@ -146,6 +155,7 @@ void PassesAndThreads(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_EnhanceAndAntialias)->Apply(PassesAndThreads)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EnhanceAndAntialiasSse2)->Apply(PassesAndThreads)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassEveryRowStage)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassWriteBackOnly)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassEveryColourStage)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);

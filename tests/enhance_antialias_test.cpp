@@ -6,6 +6,7 @@
 
 #include "pipeline/final/enhance_antialias.h"
 #include "pipeline/frame/selection.h"
+#include "pipeline/passes/wide_vectors.h"
 #include "support/final_pass_runner.h"
 
 namespace lumafex::testing {
@@ -245,6 +246,49 @@ TEST(EnhanceAndAntialias, MatchTheCopyingReferenceOnRandomFrames) {
         ASSERT_EQ(f.green, expected.green) << "round " << round;
         ASSERT_EQ(f.blue, expected.blue) << "round " << round;
     }
+}
+
+// Every width from too narrow for a run of lanes to several runs with a
+// partial one at the end, on both kinds of lanes, with strengths whose
+// lane form needs corrections (101%, 201%, 301%) or matches none (10000%,
+// 30000%), every mode and colour ranges that select some pixels.
+TEST(EnhanceAndAntialias, LanesMatchTheCopyingReferenceOnEveryWidth) {
+    uint32_t seed = 5;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int32_t>((seed >> 8) % n);
+    };
+    const int32_t enhance[] = {100, 101, 201, 10000, -40};
+    const int32_t antialias[] = {0, 100, 301, 30000, -60};
+    for (bool wide : {false, true}) {
+        AllowWideVectors(wide);
+        for (int32_t width = 3; width <= 50; ++width) {
+            FilterSettings s = DefaultSettings();
+            s.SharpenFlag = next(3) != 0;
+            s.SmoothFlag = next(3) != 0;
+            s.SharpenPercent = next(2) ? enhance[next(5)] : next(300) - 50;
+            s.AntialiasPercent = next(2) ? antialias[next(5)] : next(600) - 60;
+            s.AntialiasVariance = next(260);
+            s.FilterInclude = next(6);
+            s.r1 = next(200) - 20;
+            s.g1 = next(100) - 20;
+            s.b1 = next(100);
+            s.r2 = s.r1 + next(300);
+            s.g2 = s.g1 + next(300);
+            s.b2 = 300;
+            FrameParameters p = ComputeFrameParameters(s);
+            p.FieldRendering = next(2) * 8;
+            TestFrame f(width, 4 + next(6));
+            f.FillPattern(static_cast<uint32_t>(width));
+            TestFrame expected = f;
+            Reference(expected, s, p);
+            Apply(f, s, p);
+            ASSERT_EQ(f.red, expected.red) << "width " << width << " wide " << wide;
+            ASSERT_EQ(f.green, expected.green) << "width " << width << " wide " << wide;
+            ASSERT_EQ(f.blue, expected.blue) << "width " << width << " wide " << wide;
+        }
+    }
+    AllowWideVectors(true);
 }
 
 TEST(EnhanceAndAntialias, RepeatsForEveryPass) {

@@ -11,14 +11,21 @@
 // writes its rows in place from the top, keeping the enhanced row above at
 // hand; the two input rows just outside it, which the neighbouring strips
 // may already have rewritten, are copied before the threads start.
+//
+// No pixel's result depends on another result of the same row, so a row is
+// worked on vector lanes, a run of pixels at a time, with the strengths as
+// multiply-and-shift forms checked against the per-difference tables for
+// the frame (see byte_steps.h). The scalar rows remain for frames too
+// narrow for a run and for strengths no such form matches.
 #include "pipeline/final/enhance_antialias.h"
 
 #include <atomic>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
-#include "pipeline/frame/byte_math.h"
+#include "pipeline/final/byte_steps.h"
+#include "pipeline/final/short_lanes.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/strips.h"
 #include "platform/memory.h"
@@ -43,8 +50,7 @@ void CopyRow(const Channels& from, const Channels& to, std::size_t bytes) {
 
 // PixelSelected with the mode fixed for the pass.
 template <int32_t Mode>
-bool Selected(const FilterSettings& s, uint8_t alpha, uint8_t shadow, uint8_t r, uint8_t g,
-              uint8_t b) {
+bool Selected(const FilterSettings& s, uint8_t alpha, uint8_t shadow, uint8_t r, uint8_t g, uint8_t b) {
     if constexpr (Mode == kIncludeObjects) return alpha != 0;
     if constexpr (Mode == kIncludeBackground) return alpha == 0;
     if constexpr (Mode == kIncludeShadows) return shadow != 0;
@@ -53,41 +59,27 @@ bool Selected(const FilterSettings& s, uint8_t alpha, uint8_t shadow, uint8_t r,
     return false;
 }
 
-// LimitToByte(d x k + v) for a whole number v in 0..255 and a difference d
-// in -255..255 is v + floor(d x k), limited to 0..255: d x k (k single
-// precision) is exact in double, and so is adding v wherever the sum could
-// land inside 0..255; far outside it both limit alike. So the pass keeps
-// floor(d x k) per difference, held within -512..512 (a NaN product gives
-// 0, as LimitToByte does), and no pixel converts to floating point.
-struct StepTable {
-    int16_t by[511];
-    void Fill(double k) {
-        for (int32_t d = -255; d <= 255; ++d) {
-            const double product = d * k;
-            double step = std::floor(product);
-            if (!(step == step)) step = -512.0;  // NaN: the byte becomes 0
-            if (step > 512.0) step = 512.0;
-            if (step < -512.0) step = -512.0;
-            by[d + 255] = static_cast<int16_t>(step);
-        }
-    }
-    uint8_t Apply(int32_t v, int32_t d) const {
-        const int32_t r = v + by[d + 255];
-        return static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
-    }
-};
-
 // What one pass works with.
 struct PassValues {
     const FrameView& f;
     const FilterSettings& s;
-    bool enhance;
-    bool antialias;
-    bool vertical;   // antialias looks up and down too (not with fields)
-    bool markOnly;   // antialias strength 0: edges are only marked
-    StepTable enhanceBy;
-    StepTable softenBy;
-    uint8_t differs[511];  // |d| reaches the antialias threshold
+    bool enhance = false;
+    bool antialias = false;
+    bool vertical = false;  // antialias looks up and down too (not with fields)
+    bool markOnly = false;  // antialias strength 0: edges are only marked
+    StepTable enhanceBy{};
+    StepTable softenBy{};
+    uint8_t differs[511] = {};  // |d| reaches the antialias threshold
+    int16_t reach = 256;        // the least |d| that does, 256 for none
+    // The same steps for the lanes, when a form matches the tables.
+    bool enhanceOnLanes = false;
+    bool softenOnLanes = false;
+    bool softenBetween = false;  // every applied lane step lies between 0 and d
+    LaneSteps enhanceLanes{};
+    LaneSteps softenLanes{};
+    // The colour range as bounds on bytes: low < byte < high.
+    int16_t low[3] = {};
+    int16_t high[3] = {};
 };
 
 // Sharpens row y (colours in, as the pass found them) against each pixel's
@@ -98,8 +90,8 @@ void EnhanceRow(const PassValues& v, int32_t y, const Channels& in, const Channe
     const std::size_t o = f.Index(0, y);
     for (int c = 0; c < 3; ++c) out.c[c][0] = in.c[c][0];
     for (int32_t x = 1; x < f.width; ++x) {
-        const bool selected = Selected<Mode>(v.s, f.alpha[o + x], f.shadow[o + x], in.c[0][x],
-                                             in.c[1][x], in.c[2][x]);
+        const bool selected =
+            Selected<Mode>(v.s, f.alpha[o + x], f.shadow[o + x], in.c[0][x], in.c[1][x], in.c[2][x]);
         for (int c = 0; c < 3; ++c) {
             const int32_t now = in.c[c][x];
             const int32_t left = in.c[c][x - 1];
@@ -111,8 +103,8 @@ void EnhanceRow(const PassValues& v, int32_t y, const Channels& in, const Channe
 // Pulls each channel of the pixel toward the neighbour's value when they
 // differ by at least the threshold. At strength 0 the pixel is only marked
 // as an edge.
-inline void SoftenAgainst(const PassValues& v, int32_t (&value)[3], const Channels& neighbourRow,
-                          int32_t nx, bool& markEdge) {
+inline void SoftenAgainst(const PassValues& v, int32_t (&value)[3], const Channels& neighbourRow, int32_t nx,
+                          bool& markEdge) {
     // Written without branches on the pixel values: on detailed frames the
     // threshold test is unpredictable, and selecting between the softened
     // and the kept value costs less than a mispredicted jump.
@@ -122,7 +114,7 @@ inline void SoftenAgainst(const PassValues& v, int32_t (&value)[3], const Channe
         const bool qualifies = v.differs[d + 255] != 0;
         markEdge |= qualifies & v.markOnly;
         const int32_t softened = v.softenBy.Apply(now, d);
-        value[c] = qualifies & !v.markOnly ? softened : now;
+        value[c] = (qualifies & !v.markOnly) ? softened : now;
     }
 }
 
@@ -141,8 +133,7 @@ void AntialiasRow(const PassValues& v, int32_t y, const Channels& row, const Cha
     for (int32_t x = 1; x < w - 1; ++x) {
         int32_t value[3] = {row.c[0][x], row.c[1][x], row.c[2][x]};
         bool markEdge = false;
-        if (Selected<Mode>(v.s, f.alpha[o + x], f.shadow[o + x], row.c[0][x], row.c[1][x],
-                           row.c[2][x])) {
+        if (Selected<Mode>(v.s, f.alpha[o + x], f.shadow[o + x], row.c[0][x], row.c[1][x], row.c[2][x])) {
             SoftenAgainst(v, value, row, x - 1, markEdge);
             SoftenAgainst(v, value, row, x + 1, markEdge);
             if (v.vertical) {
@@ -156,10 +147,66 @@ void AntialiasRow(const PassValues& v, int32_t y, const Channels& row, const Cha
     }
 }
 
-// Nine work lines of one thread: the enhanced row above, the enhanced row,
-// and the result.
+using EnhanceFunction = void (*)(const PassValues&, int32_t, const Channels&, const Channels&);
+using AntialiasFunction = void (*)(const PassValues&, int32_t, const Channels&, const Channels&,
+                                   const Channels&, const Channels&);
+
+#if LUMAFEX_SHORT_LANES
+// The row loops on lanes, compiled once for each kind of lanes: the wide
+// copy with the wider instructions enabled for every function in it.
+namespace narrow {
+using L = Sse2Lanes;
+#include "pipeline/final/enhance_antialias_lanes.h"
+}  // namespace narrow
+#if LUMAFEX_WIDE_VECTORS
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace wide {
+using L = Avx2Lanes;
+#include "pipeline/final/enhance_antialias_lanes.h"
+}  // namespace wide
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+#endif
+
+// How the rows of this frame are worked.
+struct RowFunctions {
+    EnhanceFunction enhance;
+    AntialiasFunction antialias;
+};
+
+template <int32_t Mode>
+RowFunctions ChooseRows(const PassValues& v) {
+    RowFunctions rows{EnhanceRow<Mode>, AntialiasRow<Mode>};
+#if LUMAFEX_SHORT_LANES
+    // A row needs one whole run between its end columns.
+    const bool softenOnLanes = v.markOnly || v.softenOnLanes;
+#if LUMAFEX_WIDE_VECTORS
+    if (WideVectorsAvailable() && v.f.width - 2 >= Avx2Lanes::kCount) {
+        if (v.enhanceOnLanes) rows.enhance = wide::EnhanceRow<Mode>;
+        if (softenOnLanes) rows.antialias = wide::AntialiasFor<Mode>(v);
+        return rows;
+    }
+#endif
+    if (v.f.width - 2 >= Sse2Lanes::kCount) {
+        if (v.enhanceOnLanes) rows.enhance = narrow::EnhanceRow<Mode>;
+        if (softenOnLanes) rows.antialias = narrow::AntialiasFor<Mode>(v);
+    }
+#endif
+    return rows;
+}
+
+// Six work lines of one thread: the enhanced row above and the enhanced row.
 struct ThreadLines {
-    Channels above, row, result;
+    Channels above, row;
 };
 
 // The input rows just outside a strip, copied before any strip is written.
@@ -173,9 +220,8 @@ struct Borders {
 };
 
 // One pass over the rows first .. end-1 of strip `strip`, in place.
-template <int32_t Mode>
-void PassOverStrip(const PassValues& v, const RowStrips& strips, const Borders& borders,
-                   int32_t strip, const ThreadLines& lines) {
+void PassOverStrip(const PassValues& v, const RowFunctions& rows, const RowStrips& strips,
+                   const Borders& borders, int32_t strip, const ThreadLines& lines) {
     const FrameView& f = v.f;
     const int32_t first = strips.First(strip) > 2 ? strips.First(strip) : 2;
     const int32_t end = strips.End(strip) < f.height - 1 ? strips.End(strip) : f.height - 1;
@@ -185,7 +231,7 @@ void PassOverStrip(const PassValues& v, const RowStrips& strips, const Borders& 
     const Channels outsideAbove =
         first - 1 >= strips.First(strip) ? FrameRow(f, first - 1) : borders.Row(strip, 0);
     if (v.enhance && first - 1 >= 2) {
-        EnhanceRow<Mode>(v, first - 1, outsideAbove, lines.above);
+        rows.enhance(v, first - 1, outsideAbove, lines.above);
     } else {
         CopyRow(outsideAbove, lines.above, bytes);
     }
@@ -194,17 +240,17 @@ void PassOverStrip(const PassValues& v, const RowStrips& strips, const Borders& 
     for (int32_t y = first; y < end; ++y) {
         const Channels here = FrameRow(f, y);
         if (v.enhance) {
-            EnhanceRow<Mode>(v, y, here, row);
+            rows.enhance(v, y, here, row);
         } else {
             CopyRow(here, row, bytes);
         }
         if (v.antialias) {
             // The row below as the pass found it: this strip's own row not yet
-            // written, or the copy of the next strip's first row.
-            const Channels below =
-                y + 1 < strips.End(strip) ? FrameRow(f, y + 1) : borders.Row(strip, 1);
-            AntialiasRow<Mode>(v, y, row, above, below, lines.result);
-            CopyRow(lines.result, here, bytes);
+            // written, or the copy of the next strip's first row. Row y itself
+            // is read no more (its enhanced form is in row), so the result
+            // goes straight into it.
+            const Channels below = y + 1 < strips.End(strip) ? FrameRow(f, y + 1) : borders.Row(strip, 1);
+            rows.antialias(v, y, row, above, below, here);
         } else {
             CopyRow(row, here, bytes);
         }
@@ -214,25 +260,20 @@ void PassOverStrip(const PassValues& v, const RowStrips& strips, const Borders& 
     }
 }
 
-template <int32_t Mode>
 void RunPasses(const FrameView& frame, const FilterSettings& settings, const PassValues& v,
-               const WorkLines& lines) {
+               const RowFunctions& rows, const WorkLines& lines) {
     const auto width = static_cast<std::size_t>(frame.width);
     RowStrips strips = RowStrips::For(frame.width, frame.height);
     // Two border rows of three channels per strip; without them the frame
     // is one strip, which needs none.
     auto borderBlock =
         strips.Count() > 1
-            ? platform::WorkingArray<uint8_t>::Allocate(6 * width *
-                                                        static_cast<std::size_t>(strips.Count()))
+            ? platform::WorkingArray<uint8_t>::Allocate(6 * width * static_cast<std::size_t>(strips.Count()))
             : platform::WorkingArray<uint8_t>();
     if (!borderBlock) strips.perStrip = strips.rows;
     const Borders borders{borderBlock.data(), width};
     const ThreadLines callerLines{{{lines.scratchRed, lines.scratchGreen, lines.scratchBlue}},
-                                  {{lines.pendingOldRed, lines.pendingOldGreen,
-                                    lines.pendingOldBlue}},
-                                  {{lines.pendingNewRed, lines.pendingNewGreen,
-                                    lines.pendingNewBlue}}};
+                                  {{lines.pendingOldRed, lines.pendingOldGreen, lines.pendingOldBlue}}};
 
     for (int32_t pass = 1; pass <= settings.Passes; ++pass) {
         if (strips.Count() > 1) {
@@ -253,19 +294,20 @@ void RunPasses(const FrameView& frame, const FilterSettings& settings, const Pas
             platform::WorkingArray<uint8_t> own;
             ThreadLines mine = callerLines;
             if (task != 0) {
-                own = platform::WorkingArray<uint8_t>::Allocate(9 * width);
+                own = platform::WorkingArray<uint8_t>::Allocate(6 * width);
                 if (!own) return;
                 uint8_t* b = own.data();
-                mine = {{{b, b + width, b + 2 * width}},
-                        {{b + 3 * width, b + 4 * width, b + 5 * width}},
-                        {{b + 6 * width, b + 7 * width, b + 8 * width}}};
+                mine = {{{b, b + width, b + 2 * width}}, {{b + 3 * width, b + 4 * width, b + 5 * width}}};
             }
-            for (int32_t strip = next.fetch_add(1); strip < strips.Count();
-                 strip = next.fetch_add(1)) {
-                PassOverStrip<Mode>(v, strips, borders, strip, mine);
+            for (int32_t strip = next.fetch_add(1); strip < strips.Count(); strip = next.fetch_add(1)) {
+                PassOverStrip(v, rows, strips, borders, strip, mine);
             }
         });
     }
+}
+
+int16_t Limited(int32_t v, int32_t low, int32_t high) {
+    return static_cast<int16_t>(v < low ? low : (v > high ? high : v));
 }
 
 }  // namespace
@@ -275,20 +317,42 @@ void EnhanceAndAntialias(const FrameView& frame, const FilterSettings& settings,
     // Rows 2 to H - 2 are processed; with three rows or fewer there are none,
     // and a frame too small for that never reads a row it lacks.
     if (frame.height <= 3 || frame.width <= 0) return;
-    PassValues v{frame, settings, settings.SharpenFlag != 0, settings.SmoothFlag != 0,
-                 params.FieldRendering != 8, params.AntialiasAmount == 0.0f, {}, {}, {}};
+    // A mode that selects no pixel leaves every pixel as it is.
+    if (settings.FilterInclude < kIncludeObjects || settings.FilterInclude > kIncludeColorRange) {
+        return;
+    }
+    PassValues v{frame, settings};
+    v.enhance = settings.SharpenFlag != 0;
+    v.antialias = settings.SmoothFlag != 0;
+    v.vertical = params.FieldRendering != 8;
+    v.markOnly = params.AntialiasAmount == 0.0f;
     v.enhanceBy.Fill(params.EnhanceAmount);
     v.softenBy.Fill(params.AntialiasAmount);
     const double threshold = params.AntialiasThreshold;
     for (int32_t d = -255; d <= 255; ++d) v.differs[d + 255] = !(std::abs(d) < threshold) ? 1 : 0;
-    switch (settings.FilterInclude) {
-        case kIncludeObjects: RunPasses<kIncludeObjects>(frame, settings, v, lines); break;
-        case kIncludeBackground: RunPasses<kIncludeBackground>(frame, settings, v, lines); break;
-        case kIncludeShadows: RunPasses<kIncludeShadows>(frame, settings, v, lines); break;
-        case kIncludeFullFrame: RunPasses<kIncludeFullFrame>(frame, settings, v, lines); break;
-        case kIncludeColorRange: RunPasses<kIncludeColorRange>(frame, settings, v, lines); break;
-        default: RunPasses<-1>(frame, settings, v, lines); break;  // selects no pixel
+    // The test grows with |d|, so it is |d| >= reach.
+    for (int32_t d = 255; d >= 0; --d) {
+        if (v.differs[d + 255] != 0) v.reach = static_cast<int16_t>(d);
     }
+    v.enhanceOnLanes = v.enhanceLanes.Match(params.EnhanceAmount, v.enhanceBy, 0);
+    v.softenOnLanes = v.softenLanes.Match(params.AntialiasAmount, v.softenBy, v.reach);
+    v.softenBetween = v.softenOnLanes && v.softenLanes.StaysBetween(v.reach);
+    // low < byte < high is InColorRange's low <= byte <= high for bytes.
+    v.low[0] = static_cast<int16_t>(Limited(settings.r1, 0, 256) - 1);
+    v.low[1] = static_cast<int16_t>(Limited(settings.g1, 0, 256) - 1);
+    v.low[2] = static_cast<int16_t>(Limited(settings.b1, 0, 256) - 1);
+    v.high[0] = static_cast<int16_t>(Limited(settings.r2, -1, 255) + 1);
+    v.high[1] = static_cast<int16_t>(Limited(settings.g2, -1, 255) + 1);
+    v.high[2] = static_cast<int16_t>(Limited(settings.b2, -1, 255) + 1);
+    RowFunctions rows{};
+    switch (settings.FilterInclude) {
+        case kIncludeObjects: rows = ChooseRows<kIncludeObjects>(v); break;
+        case kIncludeBackground: rows = ChooseRows<kIncludeBackground>(v); break;
+        case kIncludeShadows: rows = ChooseRows<kIncludeShadows>(v); break;
+        case kIncludeFullFrame: rows = ChooseRows<kIncludeFullFrame>(v); break;
+        default: rows = ChooseRows<kIncludeColorRange>(v); break;
+    }
+    RunPasses(frame, settings, v, rows, lines);
 }
 
 }  // namespace lumafex
