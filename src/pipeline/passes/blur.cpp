@@ -21,12 +21,14 @@
 
 #include <atomic>
 #include <cstring>
+#include <limits>
 
 #include "pipeline/frame/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/footprint.h"
 #include "pipeline/frame/strips.h"
 #include "pipeline/frame/thread_pool.h"
+#include "pipeline/passes/wide_vectors.h"
 
 namespace lumafex {
 
@@ -362,6 +364,414 @@ template <int32_t Mode, typename U>
     return !job.failed;
 }
 
+// Footprints of fewer than 256 pixels: sixteen-bit sums, gathered a
+// receiving row at a time from a rolling set of prefix rows.
+//
+// Each source row's prefix sums are built once per strip into a ring of
+// 2R + 1 slots, one slot for each row a receiver can reach. A slot holds
+// every value's prefix plane with room on both sides: zeros to the left of
+// column 0 and the row's total repeated to the right of its last column,
+// each as wide as the widest half-width, and a run of lanes beyond. A
+// receiver's window over a source row is then the difference of two plane
+// entries at fixed offsets whatever the column, so one loop without edge
+// tests runs over the whole row, and the receivers' sums over all the
+// source rows stay in vector registers until they are stored. The frame's
+// top edge needs nothing of its own: a row whose footprint is cut off
+// there simply has the half-width HalfWidth(yy) at receiver row yy.
+//
+// The sums wrap modulo 2^16 like the prefix sums they come from; a
+// receiver's true totals stay below 2^16, so they come out exact.
+template <int Bytes>
+struct NarrowLanes {
+    typedef uint16_t Sums __attribute__((vector_size(Bytes)));
+    static constexpr int kLanes = Bytes / 2;
+};
+
+// Eight pixels' values in 32-bit lanes, their single-precision forms, and
+// the sixteen- and eight-bit forms they are loaded from and stored to.
+typedef int32_t Ints8 __attribute__((vector_size(32)));
+typedef float Floats8 __attribute__((vector_size(32)));
+typedef uint16_t Sums8 __attribute__((vector_size(16)));
+typedef uint8_t Bytes8 __attribute__((vector_size(8)));
+
+template <typename V>
+[[gnu::always_inline]] inline V LoadLanes(const void* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The receivers of one row handled per step of the gather: two vectors of
+// the widest kind, so that every form runs whole steps over a row padded
+// to this many columns.
+constexpr std::size_t kNarrowStep = 32;
+
+struct NarrowJob {
+    const FrameView* frame;
+    const FilterSettings* settings;
+    const FootprintProfile* footprint;
+    const uint8_t* rowSpreads;
+    uint8_t* result[3];
+    RowStrips strips;
+    int32_t ringRows;          // slots in the ring: 2R + 1, at most the height
+    std::size_t margin;        // the widest half-width: plane entries left of column 0
+    std::size_t planeStride;   // entries of one value's plane
+    std::size_t accStride;     // the width padded to whole steps
+    std::atomic<int32_t> nextStrip{0};
+    std::atomic<bool> failed{false};
+};
+
+// One thread's working rows: the ring of prefix slots, the gathered sums of
+// one receiving row, and the plane pointers of the rows it gathers from.
+struct NarrowWorkspace {
+    platform::WorkingArray<uint16_t> ring;
+    platform::WorkingArray<uint16_t> acc;
+    platform::WorkingArray<const uint16_t*> terms;  // upper, then lower entries
+
+    bool Allocate(const NarrowJob& job, int values) {
+        const auto slots = static_cast<std::size_t>(job.ringRows);
+        const auto v = static_cast<std::size_t>(values);
+        if (job.planeStride > std::numeric_limits<std::size_t>::max() / v / slots) return false;
+        ring = platform::WorkingArray<uint16_t>::Allocate(slots * v * job.planeStride);
+        acc = platform::WorkingArray<uint16_t>::Allocate(v * job.accStride);
+        terms = platform::WorkingArray<const uint16_t*>::Allocate(2 * slots);
+        return ring && acc && terms;
+    }
+};
+
+// Eight columns' selection, colours and prefix sums in sixteen-bit lanes.
+typedef uint16_t Scan8 __attribute__((vector_size(16)));
+typedef int16_t SignedScan8 __attribute__((vector_size(16)));
+
+// A colour-range limit as a sixteen-bit lane value that compares with a
+// colour byte as the limit itself does.
+[[gnu::always_inline]] inline int16_t RangeLimit(int32_t limit) {
+    return static_cast<int16_t>(limit < -1 ? -1 : (limit > 256 ? 256 : limit));
+}
+
+// Whether the eight pixels from i on spread: all ones or zero per lane.
+template <int32_t Mode>
+[[gnu::always_inline]] inline Scan8 SpreadMask(const FrameView& f, const FilterSettings& s,
+                                               std::size_t i, Scan8 red, Scan8 green,
+                                               Scan8 blue) {
+    if constexpr (Mode == kIncludeObjects || Mode == kIncludeBackground ||
+                  Mode == kIncludeShadows) {
+        const Scan8 m = __builtin_convertvector(
+            LoadLanes<Bytes8>((Mode == kIncludeShadows ? f.shadow : f.alpha) + i), Scan8);
+        return (Scan8)(Mode == kIncludeBackground ? m == 0 : m != 0);
+    } else if constexpr (Mode == kIncludeColorRange) {
+        const auto r = (SignedScan8)red;
+        const auto g = (SignedScan8)green;
+        const auto b = (SignedScan8)blue;
+        return (Scan8)((RangeLimit(s.r1) <= r) & (r <= RangeLimit(s.r2)) &
+                       (RangeLimit(s.g1) <= g) & (g <= RangeLimit(s.g2)) &
+                       (RangeLimit(s.b1) <= b) & (b <= RangeLimit(s.b2)));
+    } else {
+        return Scan8{} - 1;
+    }
+}
+
+// The running sums of eight lanes, each lane adding the ones before it and
+// the carry from the columns before.
+[[gnu::always_inline]] inline Scan8 RunningSums(Scan8 v, Scan8 carry) {
+    const Scan8 zero = {};
+    v += __builtin_shuffle(v, zero, Scan8{8, 0, 1, 2, 3, 4, 5, 6});
+    v += __builtin_shuffle(v, zero, Scan8{8, 8, 0, 1, 2, 3, 4, 5});
+    v += __builtin_shuffle(v, zero, Scan8{8, 8, 8, 8, 0, 1, 2, 3});
+    return v + carry;
+}
+
+// Fills the slot of row y: per value, zeros for the margin and column 0,
+// the running sums of the spreading values, then the row's total to the
+// plane's end. Eight columns at a time, the last few one by one.
+template <int32_t Mode>
+[[gnu::always_inline]] inline void BuildPaddedPrefix(const NarrowJob& job, int32_t y,
+                                                     uint16_t* slot) {
+    constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
+    const FrameView& f = *job.frame;
+    const FilterSettings& s = *job.settings;
+    const std::size_t o = job.margin;
+    uint16_t* p[kValues] = {};
+    for (int v = 0; v < kModeValues; ++v) {
+        p[v] = slot + static_cast<std::size_t>(v) * job.planeStride;
+        std::memset(p[v], 0, (o + 1) * sizeof(uint16_t));
+        p[v] += o + 1;  // p[v][x] = the sum of the columns up to x
+    }
+    const std::size_t row = f.Index(0, y);
+    const auto w = static_cast<std::size_t>(f.width);
+    Scan8 carry[kValues] = {};
+    std::size_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        const std::size_t i = row + x;
+        const Scan8 red = __builtin_convertvector(LoadLanes<Bytes8>(f.red + i), Scan8);
+        const Scan8 green = __builtin_convertvector(LoadLanes<Bytes8>(f.green + i), Scan8);
+        const Scan8 blue = __builtin_convertvector(LoadLanes<Bytes8>(f.blue + i), Scan8);
+        const Scan8 m = SpreadMask<Mode>(f, s, i, red, green, blue);
+        Scan8 add[kValues] = {red & m, green & m, blue & m, m & 1};
+        if constexpr (kHasHalf<Mode>) {
+            add[kOddRed] = red & m & 1;
+            add[kOddGreen] = green & m & 1;
+            add[kOddBlue] = blue & m & 1;
+        }
+        for (int v = 0; v < kModeValues; ++v) {
+            const Scan8 sums = RunningSums(add[v], carry[v]);
+            std::memcpy(p[v] + x, &sums, sizeof sums);
+            carry[v] = __builtin_shuffle(sums, Scan8{7, 7, 7, 7, 7, 7, 7, 7});
+        }
+    }
+    uint16_t sum[kValues] = {};
+    for (int v = 0; v < kModeValues; ++v) sum[v] = carry[v][0];
+    for (; x < w; ++x) {
+        const std::size_t i = row + x;
+        const auto m = static_cast<uint16_t>(PixelSelectedIn<Mode>(s, f, i) ? 1 : 0);
+        sum[kRed] = static_cast<uint16_t>(sum[kRed] + m * f.red[i]);
+        sum[kGreen] = static_cast<uint16_t>(sum[kGreen] + m * f.green[i]);
+        sum[kBlue] = static_cast<uint16_t>(sum[kBlue] + m * f.blue[i]);
+        sum[kCount] = static_cast<uint16_t>(sum[kCount] + m);
+        if constexpr (kHasHalf<Mode>) {
+            sum[kOddRed] = static_cast<uint16_t>(sum[kOddRed] + (m & f.red[i]));
+            sum[kOddGreen] = static_cast<uint16_t>(sum[kOddGreen] + (m & f.green[i]));
+            sum[kOddBlue] = static_cast<uint16_t>(sum[kOddBlue] + (m & f.blue[i]));
+        }
+        for (int v = 0; v < kModeValues; ++v) p[v][x] = sum[v];
+    }
+    const std::size_t rest = job.planeStride - o - 1 - w;
+    for (int v = 0; v < kModeValues; ++v) {
+        for (std::size_t k = 0; k < rest; ++k) p[v][w + k] = sum[v];
+    }
+}
+
+// acc[x] = the sum over the terms k of upper[k][x] - lower[k][x], for x
+// from 0 to the padded width, two vectors at a time.
+template <int Bytes>
+[[gnu::always_inline]] inline void GatherRow(uint16_t* __restrict acc,
+                                             const uint16_t* const* upper,
+                                             const uint16_t* const* lower, int32_t count,
+                                             std::size_t width) {
+    using Sums = typename NarrowLanes<Bytes>::Sums;
+    constexpr std::size_t kLanes = NarrowLanes<Bytes>::kLanes;
+    for (std::size_t x = 0; x < width; x += 2 * kLanes) {
+        Sums s0 = {};
+        Sums s1 = {};
+        for (int32_t k = 0; k < count; ++k) {
+            Sums u0, u1, l0, l1;  // copied in, so that any alignment serves
+            std::memcpy(&u0, upper[k] + x, sizeof u0);
+            std::memcpy(&u1, upper[k] + x + kLanes, sizeof u1);
+            std::memcpy(&l0, lower[k] + x, sizeof l0);
+            std::memcpy(&l1, lower[k] + x + kLanes, sizeof l1);
+            s0 += u0 - l0;
+            s1 += u1 - l1;
+        }
+        std::memcpy(acc + x, &s0, sizeof s0);
+        std::memcpy(acc + x + kLanes, &s1, sizeof s1);
+    }
+}
+
+// Averages eight receivers from x on. The quotient of two whole numbers
+// num < 2^16 and 1 <= d <= 256 whose result is at most 255 is
+// trunc((num + 0.5) x fl(1 / d)) in single precision: num + 0.5 is exact,
+// and the true (num + 0.5) / d lies at least 0.5 / d >= 2^-9 from every
+// whole number, while the two roundings move a value below 256 by less
+// than 256 x 2^-23 = 2^-15. The receivers' own rule (whole, averaged or
+// nothing) is a lane mask.
+template <int32_t Mode>
+[[gnu::always_inline]] inline void AverageEight(const FrameView& f, const FilterSettings& s,
+                                                std::size_t row, std::size_t x,
+                                                const uint16_t* const* a, uint8_t* const* out) {
+    const std::size_t i = row + x;
+    Ints8 n = __builtin_convertvector(LoadLanes<Sums8>(a[kCount] + x), Ints8);
+    Ints8 full = Ints8{} - 1;  // every lane whole
+    if constexpr (Mode == kIncludeObjects || Mode == kIncludeBackground) {
+        const Ints8 alpha = __builtin_convertvector(LoadLanes<Bytes8>(f.alpha + i), Ints8);
+        full = Mode == kIncludeObjects ? alpha != 0 : alpha == 0;
+    } else if constexpr (Mode == kIncludeShadows) {
+        full = __builtin_convertvector(LoadLanes<Bytes8>(f.shadow + i), Ints8) != 0;
+    }
+    const Ints8 own[3] = {__builtin_convertvector(LoadLanes<Bytes8>(f.red + i), Ints8),
+                          __builtin_convertvector(LoadLanes<Bytes8>(f.green + i), Ints8),
+                          __builtin_convertvector(LoadLanes<Bytes8>(f.blue + i), Ints8)};
+    if constexpr (Mode == kIncludeColorRange) {
+        full = (s.r1 <= own[0]) & (own[0] <= s.r2) & (s.g1 <= own[1]) & (own[1] <= s.g2) &
+               (s.b1 <= own[2]) & (own[2] <= s.b2);
+    }
+    // The receivers that take nothing count nobody.
+    if constexpr (Mode == kIncludeBackground) n &= full;
+    const Floats8 reciprocal = 1.0f / __builtin_convertvector(n + 1, Floats8);
+    for (int c = 0; c < 3; ++c) {
+        Ints8 taken = __builtin_convertvector(LoadLanes<Sums8>(a[kRed + c] + x), Ints8);
+        if constexpr (Mode == kIncludeBackground) taken &= full;
+        if constexpr (kHasHalf<Mode>) {
+            const Ints8 odd = __builtin_convertvector(LoadLanes<Sums8>(a[kOddRed + c] + x), Ints8);
+            const Ints8 oddTotals = odd + (own[c] & 1) * (n - 2 * odd);
+            const Ints8 half = (n * own[c] + taken - oddTotals) >> 1;
+            taken = (taken & full) | (half & ~full);
+        }
+        const Floats8 num = __builtin_convertvector(own[c] + taken, Floats8) + 0.5f;
+        Ints8 q = __builtin_convertvector(num * reciprocal, Ints8);
+        q = q > 255 ? 255 : q;
+        typedef uint8_t Bytes32 __attribute__((vector_size(32)));
+        const auto bytes = (Bytes32)q;  // the low byte of every lane
+        const Bytes8 packed = __builtin_shufflevector(bytes, bytes, 0, 4, 8, 12, 16, 20, 24, 28);
+        std::memcpy(out[c] + x, &packed, sizeof packed);
+    }
+}
+
+// Gathers and averages the receiving rows first .. end-1.
+template <int32_t Mode, int Bytes>
+[[gnu::always_inline]] inline void NarrowStrip(NarrowJob& job, NarrowWorkspace& ws, int32_t first,
+                                               int32_t end) {
+    constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
+    const FrameView& f = *job.frame;
+    const FilterSettings& s = *job.settings;
+    const FootprintProfile& fp = *job.footprint;
+    const int32_t reach = fp.Reach();
+    const std::size_t slotSize = static_cast<std::size_t>(kModeValues) * job.planeStride;
+    auto slotOf = [&](int32_t y) {
+        return ws.ring.data() + static_cast<std::size_t>(y % job.ringRows) * slotSize;
+    };
+    const uint16_t** upper = ws.terms.data();
+    const uint16_t** lower = ws.terms.data() + job.ringRows;
+    const uint16_t* a[kValues] = {};
+    for (int v = 0; v < kModeValues; ++v) {
+        a[v] = ws.acc.data() + static_cast<std::size_t>(v) * job.accStride;
+    }
+    const auto w = static_cast<std::size_t>(f.width);
+    const std::size_t wholeEights = w / 8 * 8;
+    int32_t built = (first > reach ? first - reach : 0) - 1;
+    for (int32_t yy = first; yy < end; ++yy) {
+        const int32_t top = yy > reach ? yy - reach : 0;
+        const int32_t last = f.height - 1 - yy > reach ? yy + reach : f.height - 1;
+        for (int32_t y = built + 1; y <= last; ++y) {
+            if (job.rowSpreads[y] != 0) BuildPaddedPrefix<Mode>(job, y, slotOf(y));
+        }
+        built = last;
+        // The source rows reaching this row, and where their windows lie.
+        int32_t count = 0;
+        for (int32_t y = top; y <= last; ++y) {
+            if (job.rowSpreads[y] == 0) continue;
+            const int32_t hw = fp.HalfWidth(yy - fp.Top(y));
+            if (hw < 0) continue;
+            const uint16_t* plane = slotOf(y) + job.margin;
+            upper[count] = plane + hw + 1;
+            lower[count] = plane - hw;
+            ++count;
+        }
+        for (int v = 0; v < kModeValues; ++v) {
+            GatherRow<Bytes>(ws.acc.data() + static_cast<std::size_t>(v) * job.accStride, upper,
+                             lower, count, job.accStride);
+            const std::size_t next = job.planeStride;
+            for (int32_t k = 0; k < count; ++k) {
+                upper[k] += next;
+                lower[k] += next;
+            }
+        }
+        const std::size_t row = f.Index(0, yy);
+        uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row, job.result[2] + row};
+        std::size_t x = 0;
+        for (; x < wholeEights; x += 8) AverageEight<Mode>(f, s, row, x, a, out);
+        for (; x < w; ++x) {
+            const Take take = TakeOf<Mode>(s, f, row + x);
+            const uint64_t n = take == Take::None ? 0 : a[kCount][x];
+            const uint8_t own[3] = {f.red[row + x], f.green[row + x], f.blue[row + x]};
+            for (int c = 0; c < 3; ++c) {
+                uint64_t taken = take == Take::None ? 0 : a[kRed + c][x];
+                if constexpr (kHasHalf<Mode>) {
+                    if (take == Take::Half) {
+                        taken = static_cast<uint64_t>(
+                            HalfSum(own[c], static_cast<int64_t>(n), static_cast<int64_t>(taken),
+                                    static_cast<int64_t>(a[kOddRed + c][x])));
+                    }
+                }
+                const uint64_t q = Quotient<uint16_t>(own[c] + taken, n + 1);
+                out[c][x] = static_cast<uint8_t>(q >= 255 ? 255 : q);
+            }
+        }
+    }
+}
+
+template <int Bytes>
+[[gnu::always_inline]] inline void NarrowStripInMode(NarrowJob& job, NarrowWorkspace& ws,
+                                                     int32_t first, int32_t end) {
+    switch (job.settings->FilterInclude) {
+        case kIncludeObjects: NarrowStrip<kIncludeObjects, Bytes>(job, ws, first, end); break;
+        case kIncludeBackground: NarrowStrip<kIncludeBackground, Bytes>(job, ws, first, end); break;
+        case kIncludeShadows: NarrowStrip<kIncludeShadows, Bytes>(job, ws, first, end); break;
+        case kIncludeFullFrame: NarrowStrip<kIncludeFullFrame, Bytes>(job, ws, first, end); break;
+        default: NarrowStrip<kIncludeColorRange, Bytes>(job, ws, first, end); break;
+    }
+}
+
+void NarrowStripSse2(NarrowJob& job, NarrowWorkspace& ws, int32_t first, int32_t end) {
+    NarrowStripInMode<16>(job, ws, first, end);
+}
+
+#if LUMAFEX_WIDE_VECTORS
+__attribute__((target("avx2"))) void NarrowStripAvx2(NarrowJob& job, NarrowWorkspace& ws,
+                                                     int32_t first, int32_t end) {
+    NarrowStripInMode<32>(job, ws, first, end);
+}
+#endif
+
+// The whole narrow gather: the rows that spread, then the strips on the
+// threads, each thread with its own ring.
+[[nodiscard]] bool NarrowGather(const FrameView& f, const FilterSettings& s,
+                                const FootprintProfile& fp, uint8_t* const* result) {
+    auto spreads = platform::WorkingArray<uint8_t>::Allocate(static_cast<std::size_t>(f.height));
+    if (!spreads) return false;
+    for (int32_t y = 0; y < f.height; ++y) {
+        const std::size_t row = f.Index(0, y);
+        bool any = false;
+        for (int32_t x = 0; x < f.width && !any; ++x) {
+            any = PixelSelected(s, f.alpha[row + static_cast<std::size_t>(x)],
+                                f.shadow[row + static_cast<std::size_t>(x)],
+                                f.red[row + static_cast<std::size_t>(x)],
+                                f.green[row + static_cast<std::size_t>(x)],
+                                f.blue[row + static_cast<std::size_t>(x)]);
+        }
+        spreads[static_cast<std::size_t>(y)] = any ? 1 : 0;
+    }
+    const int64_t slots = 2 * static_cast<int64_t>(fp.Reach()) + 1;
+    const auto w = static_cast<std::size_t>(f.width);
+    const auto margin = static_cast<std::size_t>(fp.MaxHalfWidth() < f.width ? fp.MaxHalfWidth()
+                                                                               : f.width);
+    const std::size_t accStride = (w + kNarrowStep - 1) / kNarrowStep * kNarrowStep;
+    // Room for the windows of every padded column: up to margin + 1 past it.
+    const std::size_t planeStride = margin + accStride + margin + 1;
+    // Taller strips than the default: each repeats the prefix rows of 2R
+    // rows around it, and needs no working rows of its own size.
+    NarrowJob job{&f,
+                  &s,
+                  &fp,
+                  spreads.data(),
+                  {result[0], result[1], result[2]},
+                  RowStrips::For(f.width, f.height, 131072),
+                  static_cast<int32_t>(slots < f.height ? slots : f.height),
+                  margin,
+                  planeStride,
+                  accStride};
+    void (*strip)(NarrowJob&, NarrowWorkspace&, int32_t, int32_t) = NarrowStripSse2;
+#if LUMAFEX_WIDE_VECTORS
+    if (WideVectorsAvailable()) strip = NarrowStripAvx2;
+#endif
+    const int values =
+        s.FilterInclude == kIncludeBackground || s.FilterInclude == kIncludeFullFrame ? 4 : kValues;
+    const int32_t strips = job.strips.Count();
+    const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;
+    ForEachTask(threads, [&job, strip, values](int32_t) {
+        NarrowWorkspace ws;
+        if (!ws.Allocate(job, values)) {
+            job.failed = true;
+            return;
+        }
+        for (;;) {
+            const int32_t n = job.nextStrip.fetch_add(1);
+            if (n >= job.strips.Count() || job.failed) break;
+            strip(job, ws, job.strips.First(n), job.strips.End(n));
+        }
+    });
+    return !job.failed;
+}
+
 template <typename U>
 [[nodiscard]] bool GatherInMode(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
                                 uint8_t* const* result) {
@@ -403,7 +813,9 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
     const int64_t wideColumns = columns < frame.width ? columns : frame.width;
     // A receiver's totals stay below (tall x wideColumns + 1) x 255.
     const bool small = tall * wideColumns < 65535 / 255 - 1;
-    const bool done = small ? GatherInMode<uint16_t>(frame, settings, footprint, planes)
+    const bool done = small ? (settings.FilterInclude < kIncludeObjects ||
+                               settings.FilterInclude > kIncludeColorRange ||
+                               NarrowGather(frame, settings, footprint, planes))
                       : NeedsWideSums(tall, wideColumns)
                           ? GatherInMode<uint64_t>(frame, settings, footprint, planes)
                           : GatherInMode<uint32_t>(frame, settings, footprint, planes);
