@@ -435,6 +435,10 @@ struct NarrowWorkspace {
     platform::WorkingArray<uint16_t> ring;
     platform::WorkingArray<uint16_t> acc;
     platform::WorkingArray<const uint16_t*> terms;  // upper, then lower entries
+    // The half-widths of this row's windows, then those the counts in acc
+    // were gathered with (countedRows of them; -1 before the first row).
+    platform::WorkingArray<int32_t> widths;
+    int32_t countedRows = -1;
 
     bool Allocate(const NarrowJob& job, int values) {
         const auto slots = static_cast<std::size_t>(job.ringRows);
@@ -443,7 +447,8 @@ struct NarrowWorkspace {
         ring = platform::WorkingArray<uint16_t>::Allocate(slots * v * job.planeStride);
         acc = platform::WorkingArray<uint16_t>::Allocate(v * job.accStride);
         terms = platform::WorkingArray<const uint16_t*>::Allocate(2 * slots);
-        return ring && acc && terms;
+        widths = platform::WorkingArray<int32_t>::Allocate(2 * slots);
+        return ring && acc && terms && widths;
     }
 };
 
@@ -666,11 +671,29 @@ template <int32_t Mode, int Bytes>
             const uint16_t* plane = slotOf(y) + job.margin;
             upper[count] = plane + hw + 1;
             lower[count] = plane - hw;
+            ws.widths[static_cast<std::size_t>(count)] = hw;
             ++count;
         }
+        // With every pixel spreading, a receiver's count depends only on the
+        // windows' widths: the rows between the frame's top and bottom
+        // bands keep the counts of the row before.
+        bool countsKept = false;
+        if constexpr (Mode == kIncludeFullFrame) {
+            int32_t* counted = ws.widths.data() + job.ringRows;
+            countsKept = count == ws.countedRows &&
+                         std::memcmp(counted, ws.widths.data(),
+                                     static_cast<std::size_t>(count) * sizeof(int32_t)) == 0;
+            if (!countsKept) {
+                std::memcpy(counted, ws.widths.data(),
+                            static_cast<std::size_t>(count) * sizeof(int32_t));
+                ws.countedRows = count;
+            }
+        }
         for (int v = 0; v < kModeValues; ++v) {
-            GatherRow<Bytes>(ws.acc.data() + static_cast<std::size_t>(v) * job.accStride, upper,
-                             lower, count, job.accStride);
+            if (v != kCount || !countsKept) {
+                GatherRow<Bytes>(ws.acc.data() + static_cast<std::size_t>(v) * job.accStride,
+                                 upper, lower, count, job.accStride);
+            }
             const std::size_t next = job.planeStride;
             for (int32_t k = 0; k < count; ++k) {
                 upper[k] += next;
