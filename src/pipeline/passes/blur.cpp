@@ -419,7 +419,11 @@ struct NarrowJob {
     const FilterSettings* settings;
     const FootprintProfile* footprint;
     const uint8_t* rowSpreads;
-    uint8_t* result[3];
+    // The averages of the rows a neighbouring strip reads (R at either
+    // end of a strip, or all of a short strip) wait here: borderRows per
+    // strip, each three planes of the frame's width.
+    uint8_t* border;
+    int32_t borderRows;
     RowStrips strips;
     int32_t ringRows;          // slots in the ring: 2R + 1, at most the height
     std::size_t margin;        // the widest half-width: plane entries left of column 0
@@ -429,27 +433,46 @@ struct NarrowJob {
     std::atomic<bool> failed{false};
 };
 
-// One thread's working rows: the ring of prefix slots, the gathered sums of
+// Where receiving row yy of the strip first .. end-1 leaves its averages:
+// in the frame itself when no other strip reads the row, else in the
+// strip's border rows. A row is written in place only once this strip has
+// built its prefix sums and taken its own colours, so every strip reads
+// the frame as it was.
+[[gnu::always_inline]] inline void OutputRow(const NarrowJob& job, int32_t first, int32_t end,
+                                             int32_t yy, uint8_t** out) {
+    const int32_t reach = job.footprint->Reach();
+    int32_t slot = -1;
+    if (job.borderRows == job.strips.perStrip || yy - first < reach) {
+        slot = yy - first;
+    } else if (end - 1 - yy < reach) {
+        slot = job.borderRows - (end - yy);
+    }
+    const FrameView& f = *job.frame;
+    if (slot < 0) {
+        const std::size_t row = f.Index(0, yy);
+        out[0] = f.red + row;
+        out[1] = f.green + row;
+        out[2] = f.blue + row;
+        return;
+    }
+    const auto w = static_cast<std::size_t>(f.width);
+    const std::size_t at = static_cast<std::size_t>(first / job.strips.perStrip) *
+                               static_cast<std::size_t>(job.borderRows) +
+                           static_cast<std::size_t>(slot);
+    for (int c = 0; c < 3; ++c) out[c] = job.border + (3 * at + static_cast<std::size_t>(c)) * w;
+}
+
+// One thread's working rows, parts of blocks obtained for every thread
+// before any strip starts: the ring of prefix slots, the gathered sums of
 // one receiving row, and the plane pointers of the rows it gathers from.
 struct NarrowWorkspace {
-    platform::WorkingArray<uint16_t> ring;
-    platform::WorkingArray<uint16_t> acc;
-    platform::WorkingArray<const uint16_t*> terms;  // upper, then lower entries
+    uint16_t* ring;
+    uint16_t* acc;
+    const uint16_t** terms;  // upper, then lower entries
     // The half-widths of this row's windows, then those the counts in acc
     // were gathered with (countedRows of them; -1 before the first row).
-    platform::WorkingArray<int32_t> widths;
-    int32_t countedRows = -1;
-
-    bool Allocate(const NarrowJob& job, int values) {
-        const auto slots = static_cast<std::size_t>(job.ringRows);
-        const auto v = static_cast<std::size_t>(values);
-        if (job.planeStride > std::numeric_limits<std::size_t>::max() / v / slots) return false;
-        ring = platform::WorkingArray<uint16_t>::Allocate(slots * v * job.planeStride);
-        acc = platform::WorkingArray<uint16_t>::Allocate(v * job.accStride);
-        terms = platform::WorkingArray<const uint16_t*>::Allocate(2 * slots);
-        widths = platform::WorkingArray<int32_t>::Allocate(2 * slots);
-        return ring && acc && terms && widths;
-    }
+    int32_t* widths;
+    int32_t countedRows;
 };
 
 // Eight columns' selection, colours and prefix sums in sixteen-bit lanes.
@@ -644,13 +667,13 @@ template <int32_t Mode, int Bytes>
     const int32_t reach = fp.Reach();
     const std::size_t slotSize = static_cast<std::size_t>(kModeValues) * job.planeStride;
     auto slotOf = [&](int32_t y) {
-        return ws.ring.data() + static_cast<std::size_t>(y % job.ringRows) * slotSize;
+        return ws.ring + static_cast<std::size_t>(y % job.ringRows) * slotSize;
     };
-    const uint16_t** upper = ws.terms.data();
-    const uint16_t** lower = ws.terms.data() + job.ringRows;
+    const uint16_t** upper = ws.terms;
+    const uint16_t** lower = ws.terms + job.ringRows;
     const uint16_t* a[kValues] = {};
     for (int v = 0; v < kModeValues; ++v) {
-        a[v] = ws.acc.data() + static_cast<std::size_t>(v) * job.accStride;
+        a[v] = ws.acc + static_cast<std::size_t>(v) * job.accStride;
     }
     const auto w = static_cast<std::size_t>(f.width);
     const std::size_t wholeEights = w / 8 * 8;
@@ -671,7 +694,7 @@ template <int32_t Mode, int Bytes>
             const uint16_t* plane = slotOf(y) + job.margin;
             upper[count] = plane + hw + 1;
             lower[count] = plane - hw;
-            ws.widths[static_cast<std::size_t>(count)] = hw;
+            ws.widths[count] = hw;
             ++count;
         }
         // With every pixel spreading, a receiver's count depends only on the
@@ -679,19 +702,19 @@ template <int32_t Mode, int Bytes>
         // bands keep the counts of the row before.
         bool countsKept = false;
         if constexpr (Mode == kIncludeFullFrame) {
-            int32_t* counted = ws.widths.data() + job.ringRows;
+            int32_t* counted = ws.widths + job.ringRows;
             countsKept = count == ws.countedRows &&
-                         std::memcmp(counted, ws.widths.data(),
+                         std::memcmp(counted, ws.widths,
                                      static_cast<std::size_t>(count) * sizeof(int32_t)) == 0;
             if (!countsKept) {
-                std::memcpy(counted, ws.widths.data(),
+                std::memcpy(counted, ws.widths,
                             static_cast<std::size_t>(count) * sizeof(int32_t));
                 ws.countedRows = count;
             }
         }
         for (int v = 0; v < kModeValues; ++v) {
             if (v != kCount || !countsKept) {
-                GatherRow<Bytes>(ws.acc.data() + static_cast<std::size_t>(v) * job.accStride,
+                GatherRow<Bytes>(ws.acc + static_cast<std::size_t>(v) * job.accStride,
                                  upper, lower, count, job.accStride);
             }
             const std::size_t next = job.planeStride;
@@ -701,7 +724,8 @@ template <int32_t Mode, int Bytes>
             }
         }
         const std::size_t row = f.Index(0, yy);
-        uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row, job.result[2] + row};
+        uint8_t* out[3];
+        OutputRow(job, first, end, yy, out);
         std::size_t x = 0;
         for (; x < wholeEights; x += 8) AverageEight<Mode>(f, s, row, x, a, out);
         for (; x < w; ++x) {
@@ -747,26 +771,14 @@ __attribute__((target("avx2"))) void NarrowStripAvx2(NarrowJob& job, NarrowWorks
 }
 #endif
 
-// The whole narrow gather: the rows that spread, then the strips on the
-// threads, each thread with its own ring.
+// The whole narrow gather, in place: every working block first (so that a
+// missing one leaves the frame untouched), the rows that spread, the
+// strips on the threads, then the border rows back into the frame.
 [[nodiscard]] bool NarrowGather(const FrameView& f, const FilterSettings& s,
-                                const FootprintProfile& fp, uint8_t* const* result) {
-    auto spreads = platform::WorkingArray<uint8_t>::Allocate(static_cast<std::size_t>(f.height));
-    if (!spreads) return false;
-    for (int32_t y = 0; y < f.height; ++y) {
-        const std::size_t row = f.Index(0, y);
-        bool any = false;
-        for (int32_t x = 0; x < f.width && !any; ++x) {
-            any = PixelSelected(s, f.alpha[row + static_cast<std::size_t>(x)],
-                                f.shadow[row + static_cast<std::size_t>(x)],
-                                f.red[row + static_cast<std::size_t>(x)],
-                                f.green[row + static_cast<std::size_t>(x)],
-                                f.blue[row + static_cast<std::size_t>(x)]);
-        }
-        spreads[static_cast<std::size_t>(y)] = any ? 1 : 0;
-    }
-    const int64_t slots = 2 * static_cast<int64_t>(fp.Reach()) + 1;
+                                const FootprintProfile& fp) {
+    const int32_t reach = fp.Reach();
     const auto w = static_cast<std::size_t>(f.width);
+    const auto h = static_cast<std::size_t>(f.height);
     const auto margin = static_cast<std::size_t>(fp.MaxHalfWidth() < f.width ? fp.MaxHalfWidth()
                                                                                : f.width);
     const std::size_t accStride = (w + kNarrowStep - 1) / kNarrowStep * kNarrowStep;
@@ -774,37 +786,73 @@ __attribute__((target("avx2"))) void NarrowStripAvx2(NarrowJob& job, NarrowWorks
     const std::size_t planeStride = margin + accStride + margin + 1;
     // Taller strips than the default: each repeats the prefix rows of 2R
     // rows around it, and needs no working rows of its own size.
-    NarrowJob job{&f,
-                  &s,
-                  &fp,
-                  spreads.data(),
-                  {result[0], result[1], result[2]},
-                  RowStrips::For(f.width, f.height, 131072),
-                  static_cast<int32_t>(slots < f.height ? slots : f.height),
-                  margin,
-                  planeStride,
-                  accStride};
+    const RowStrips rowStrips = RowStrips::For(f.width, f.height, 131072);
+    const int64_t reaching = 2 * static_cast<int64_t>(reach) + 1;
+    const auto ringRows = static_cast<int32_t>(reaching < f.height ? reaching : f.height);
+    const int32_t borderRows = 2 * static_cast<int64_t>(reach) < rowStrips.perStrip
+                                   ? 2 * reach
+                                   : rowStrips.perStrip;
+    const auto strips = static_cast<std::size_t>(rowStrips.Count());
+    const int32_t threads = ThreadCount() < rowStrips.Count() ? ThreadCount() : rowStrips.Count();
+    const auto t = static_cast<std::size_t>(threads);
+    const std::size_t values =
+        s.FilterInclude == kIncludeBackground || s.FilterInclude == kIncludeFullFrame ? 4 : kValues;
+    const auto slots = static_cast<std::size_t>(ringRows);
+    constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
+    if (planeStride > kMax / values / slots / t || accStride > kMax / values / t ||
+        w > kMax / 3 / static_cast<std::size_t>(borderRows + 1) / strips) {
+        return false;
+    }
+    auto border = platform::WorkingArray<uint8_t>::Allocate(
+        strips * static_cast<std::size_t>(borderRows) * 3 * w);
+    auto ring = platform::WorkingArray<uint16_t>::Allocate(t * slots * values * planeStride);
+    auto acc = platform::WorkingArray<uint16_t>::Allocate(t * values * accStride);
+    auto terms = platform::WorkingArray<const uint16_t*>::Allocate(t * 2 * slots);
+    auto widths = platform::WorkingArray<int32_t>::Allocate(t * 2 * slots);
+    auto spreads = platform::WorkingArray<uint8_t>::Allocate(h);
+    if ((!border && borderRows > 0) || !ring || !acc || !terms || !widths || !spreads) {
+        return false;
+    }
+    for (int32_t y = 0; y < f.height; ++y) {
+        const std::size_t row = f.Index(0, y);
+        bool any = false;
+        for (std::size_t x = 0; x < w && !any; ++x) {
+            any = PixelSelected(s, f.alpha[row + x], f.shadow[row + x], f.red[row + x],
+                                f.green[row + x], f.blue[row + x]);
+        }
+        spreads[static_cast<std::size_t>(y)] = any ? 1 : 0;
+    }
+    NarrowJob job{&f,         &s,        &fp,       spreads.data(), border.data(), borderRows,
+                  rowStrips,  ringRows,  margin,    planeStride,    accStride};
     void (*strip)(NarrowJob&, NarrowWorkspace&, int32_t, int32_t) = NarrowStripSse2;
 #if LUMAFEX_WIDE_VECTORS
     if (WideVectorsAvailable()) strip = NarrowStripAvx2;
 #endif
-    const int values =
-        s.FilterInclude == kIncludeBackground || s.FilterInclude == kIncludeFullFrame ? 4 : kValues;
-    const int32_t strips = job.strips.Count();
-    const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;
-    ForEachTask(threads, [&job, strip, values](int32_t) {
-        NarrowWorkspace ws;
-        if (!ws.Allocate(job, values)) {
-            job.failed = true;
-            return;
-        }
+    ForEachTask(threads, [&](int32_t index) {
+        const auto i = static_cast<std::size_t>(index);
+        NarrowWorkspace ws{ring.data() + i * slots * values * planeStride,
+                           acc.data() + i * values * accStride, terms.data() + i * 2 * slots,
+                           widths.data() + i * 2 * slots, -1};
         for (;;) {
             const int32_t n = job.nextStrip.fetch_add(1);
-            if (n >= job.strips.Count() || job.failed) break;
+            if (n >= job.strips.Count()) break;
             strip(job, ws, job.strips.First(n), job.strips.End(n));
         }
     });
-    return !job.failed;
+    for (int32_t n = 0; n < job.strips.Count(); ++n) {
+        const int32_t first = job.strips.First(n);
+        const int32_t end = job.strips.End(n);
+        for (int32_t yy = first; yy < end; ++yy) {
+            uint8_t* out[3];
+            OutputRow(job, first, end, yy, out);
+            const std::size_t row = f.Index(0, yy);
+            if (out[0] == f.red + row) continue;
+            std::memcpy(f.red + row, out[0], w);
+            std::memcpy(f.green + row, out[1], w);
+            std::memcpy(f.blue + row, out[2], w);
+        }
+    }
+    return true;
 }
 
 template <typename U>
@@ -826,9 +874,18 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
               const FrameParameters& params) {
     if (frame.width <= 0 || frame.height <= 0) return true;
     FootprintProfile footprint;
-    if (!footprint.Reserve(frame.width, frame.height,
-                           FootprintReach(params.BlurAmount, frame.height))) {
-        return false;
+    const int32_t reach = FootprintReach(params.BlurAmount, frame.height);
+    if (!footprint.Reserve(frame.width, frame.height, reach)) return false;
+    if (params.BlurAmount > 0.0f && settings.FilterInclude >= kIncludeObjects &&
+        settings.FilterInclude <= kIncludeColorRange) {
+        footprint.Set(params.BlurAmount, kBlurAngleConstant);
+        const int64_t rows = 2 * static_cast<int64_t>(reach) + 1;
+        const int64_t columns = 2 * static_cast<int64_t>(footprint.MaxHalfWidth()) + 1;
+        const int64_t tall = rows < frame.height ? rows : frame.height;
+        const int64_t wideColumns = columns < frame.width ? columns : frame.width;
+        // A receiver's totals stay below (tall x wideColumns + 1) x 255,
+        // under 2^16 for a footprint of fewer than 256 pixels.
+        if (tall * wideColumns < 65535 / 255 - 1) return NarrowGather(frame, settings, footprint);
     }
     // The averaged planes, kept apart until every strip has read the frame.
     const std::size_t pixels = frame.PixelCount();
@@ -847,11 +904,7 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
     const int64_t tall = rows < frame.height ? rows : frame.height;
     const int64_t wideColumns = columns < frame.width ? columns : frame.width;
     // A receiver's totals stay below (tall x wideColumns + 1) x 255.
-    const bool small = tall * wideColumns < 65535 / 255 - 1;
-    const bool done = small ? (settings.FilterInclude < kIncludeObjects ||
-                               settings.FilterInclude > kIncludeColorRange ||
-                               NarrowGather(frame, settings, footprint, planes))
-                      : NeedsWideSums(tall, wideColumns)
+    const bool done = NeedsWideSums(tall, wideColumns)
                           ? GatherInMode<uint64_t>(frame, settings, footprint, planes)
                           : GatherInMode<uint32_t>(frame, settings, footprint, planes);
     if (!done) return false;
