@@ -14,9 +14,13 @@
 // the averaged form is linear in the counts and sums (HalfSum below), so a
 // receiver first gathers plain totals and applies its rule once.
 //
-// The frame is cut into strips of receiver rows, worked on by the threads;
-// each strip writes its averages to its own rows of a result copy, which
-// replaces the colour planes once every strip is done.
+// The frame is cut into strips of receiver rows, worked on by the threads.
+// Footprints of fewer than 256 pixels (every radius up to about 8) sum in
+// sixteen-bit vector lanes, a receiving row at a time, and write most rows
+// in place (the narrow gather below). Larger ones sum in 32 or 64 bits, a
+// source row at a time into the strip's rows, each strip writing its
+// averages to its own rows of a result copy, which replaces the colour
+// planes once every strip is done.
 #include "pipeline/passes/blur.h"
 
 #include <atomic>
