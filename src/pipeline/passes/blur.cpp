@@ -97,6 +97,15 @@ uint64_t Quotient(uint64_t numerator, uint64_t denominator) {
     }
 }
 
+// numerator / d, truncated, for 32-bit sums: numerator below 2^31, d below
+// 2^23 and the quotient at most 255, by the reciprocal fl(1 / d) the three
+// channels of a pixel share. The true (numerator + 0.5) / d lies at least
+// 0.5 / d > 2^-24 from every whole number; the two roundings move a value
+// below 256 by less than 2^-43.
+int64_t QuotientByInverse(uint64_t numerator, double inverse) {
+    return static_cast<int64_t>((static_cast<double>(numerator) + 0.5) * inverse);
+}
+
 // The gathered values: colour sums, count, and odd counts per channel.
 constexpr int kValues = 7;
 enum Value { kRed, kGreen, kBlue, kCount, kOddRed, kOddGreen, kOddBlue };
@@ -161,13 +170,32 @@ void AddToColumns(const FrameView& f, const FilterSettings& s, int32_t y, U* con
     }
 }
 
-// prefix[v][x] = the column totals of the columns before x.
+// prefix[v][x] = the column totals of the columns before x. Thirty-two-bit
+// totals run four columns at a time, each lane adding the lanes before it
+// and the carry from the columns before.
 template <int Values, typename U>
 void ColumnPrefix(const U* const* columns, int32_t width, U* const* prefix) {
+    typedef uint32_t Scan4 __attribute__((vector_size(16)));
+    const auto w = static_cast<std::size_t>(width);
     for (int v = 0; v < Values; ++v) {
         U sum = 0;
         prefix[v][0] = 0;
-        for (int32_t x = 0; x < width; ++x) {
+        std::size_t x = 0;
+        if constexpr (sizeof(U) == 4) {
+            const Scan4 zero = {};
+            Scan4 carry = {};
+            for (; x + 4 <= w; x += 4) {
+                Scan4 lanes;
+                std::memcpy(&lanes, columns[v] + x, sizeof lanes);
+                lanes += __builtin_shuffle(lanes, zero, Scan4{4, 0, 1, 2});
+                lanes += __builtin_shuffle(lanes, zero, Scan4{4, 4, 0, 1});
+                lanes += carry;
+                std::memcpy(prefix[v] + x + 1, &lanes, sizeof lanes);
+                carry = __builtin_shuffle(lanes, Scan4{3, 3, 3, 3});
+            }
+            sum = carry[0];
+        }
+        for (; x < w; ++x) {
             sum = static_cast<U>(sum + columns[v][x]);
             prefix[v][x + 1] = sum;
         }
@@ -282,6 +310,7 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
         for (std::size_t x = 0; x < w; ++x) {
             const Take take = TakeOf<Mode>(s, f, row + x);
             const uint64_t n = take == Take::None ? 0 : a[kCount][x];
+            const double inverse = 1.0 / static_cast<double>(n + 1);
             for (int c = 0; c < 3; ++c) {
                 const uint64_t mine = own[c][x];
                 uint64_t taken = take == Take::None ? 0 : a[kRed + c][x];
@@ -293,7 +322,8 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
                                     static_cast<int64_t>(a[kOddRed + c][x])));
                     }
                 }
-                const uint64_t q = Quotient<U>(mine + taken, n + 1);
+                const uint64_t q = sizeof(U) == 4 ? QuotientByInverse(mine + taken, inverse)
+                                                  : Quotient<U>(mine + taken, n + 1);
                 out[c][x] = static_cast<uint8_t>(q >= 255 ? 255 : q);
             }
         }
