@@ -221,6 +221,76 @@ void AddWindows(U* __restrict acc, const U* __restrict prefix, int32_t width, in
     }
 }
 
+// The lanes of a vector from memory of any alignment.
+template <typename V>
+[[gnu::always_inline]] inline V LoadLanes(const void* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Averages four receivers from x on from 32-bit totals, as the scalar form
+// does (QuotientByInverse) in double-precision lanes. The receivers' own
+// rule is a lane mask. An averaged take is the sum of (own + c) / 2 over
+// the n spreading values c: with own = 2a + p and c = 2b + q each term is
+// a + b + (p & q), so the sum is n x a + (sum - odd) / 2 + p x odd, every
+// part well inside 32 bits.
+template <int32_t Mode>
+[[gnu::always_inline]] inline void AverageFour(const FrameView& f, const FilterSettings& s,
+                                               std::size_t row, std::size_t x,
+                                               const uint32_t* const* a, uint8_t* const* out) {
+    typedef int32_t Ints4 __attribute__((vector_size(16)));
+    typedef uint32_t Totals4 __attribute__((vector_size(16)));
+    typedef double Doubles4 __attribute__((vector_size(32)));
+    typedef uint8_t Bytes4 __attribute__((vector_size(4)));
+    typedef uint16_t Halves4 __attribute__((vector_size(8)));
+    const std::size_t i = row + x;
+    auto widen = [](const uint8_t* p, Ints4& lanes) {
+        lanes = __builtin_convertvector(
+            __builtin_convertvector(LoadLanes<Bytes4>(p), Halves4), Ints4);
+    };
+    auto totals = [x](const uint32_t* p, Ints4& lanes) {
+        lanes = (Ints4)LoadLanes<Totals4>(p + x);
+    };
+    Ints4 n;
+    totals(a[kCount], n);
+    Ints4 full = Ints4{} - 1;  // every lane whole
+    if constexpr (Mode == kIncludeObjects || Mode == kIncludeBackground) {
+        Ints4 alpha;
+        widen(f.alpha + i, alpha);
+        full = Mode == kIncludeObjects ? alpha != 0 : alpha == 0;
+    } else if constexpr (Mode == kIncludeShadows) {
+        Ints4 shadow;
+        widen(f.shadow + i, shadow);
+        full = shadow != 0;
+    }
+    Ints4 own[3];
+    widen(f.red + i, own[0]);
+    widen(f.green + i, own[1]);
+    widen(f.blue + i, own[2]);
+    if constexpr (Mode == kIncludeColorRange) {
+        full = (s.r1 <= own[0]) & (own[0] <= s.r2) & (s.g1 <= own[1]) & (own[1] <= s.g2) &
+               (s.b1 <= own[2]) & (own[2] <= s.b2);
+    }
+    if constexpr (Mode == kIncludeBackground) n &= full;
+    const Doubles4 inverse = 1.0 / (__builtin_convertvector(n, Doubles4) + 1.0);
+    for (int c = 0; c < 3; ++c) {
+        Ints4 taken;
+        totals(a[kRed + c], taken);
+        if constexpr (Mode == kIncludeBackground) taken &= full;
+        if constexpr (kHasHalf<Mode>) {
+            Ints4 odd;
+            totals(a[kOddRed + c], odd);
+            const Ints4 half = n * (own[c] >> 1) + ((taken - odd) >> 1) + (own[c] & 1) * odd;
+            taken = (taken & full) | (half & ~full);
+        }
+        const Doubles4 num = __builtin_convertvector(own[c] + taken, Doubles4) + 0.5;
+        Ints4 q = __builtin_convertvector(num * inverse, Ints4);
+        q = q > 255 ? 255 : q;
+        for (int k = 0; k < 4; ++k) out[c][x + static_cast<std::size_t>(k)] = static_cast<uint8_t>(q[k]);
+    }
+}
+
 // Gathers and averages the rows first .. end-1 into the result planes.
 template <int32_t Mode, typename U>
 void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* const* prefix,
@@ -307,7 +377,11 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
                                      kHasHalf<Mode> ? acc[6] + w * (yy - first) : nullptr};
         const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
         uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row, job.result[2] + row};
-        for (std::size_t x = 0; x < w; ++x) {
+        std::size_t x = 0;
+        if constexpr (sizeof(U) == 4) {
+            for (; x + 4 <= w; x += 4) AverageFour<Mode>(f, s, row, x, a, out);
+        }
+        for (; x < w; ++x) {
             const Take take = TakeOf<Mode>(s, f, row + x);
             const uint64_t n = take == Take::None ? 0 : a[kCount][x];
             const double inverse = 1.0 / static_cast<double>(n + 1);
@@ -428,12 +502,6 @@ typedef float Floats8 __attribute__((vector_size(32)));
 typedef uint16_t Sums8 __attribute__((vector_size(16)));
 typedef uint8_t Bytes8 __attribute__((vector_size(8)));
 
-template <typename V>
-[[gnu::always_inline]] inline V LoadLanes(const void* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 
 // Eight bytes widened to 32-bit lanes, through sixteen bits (a direct
 // conversion is built lane by lane).
