@@ -17,6 +17,8 @@
 // receiver's true totals stay below 2^16, so they come out exact.
 #include "pipeline/passes/narrow_blur.h"
 
+#include <emmintrin.h>
+
 #include <atomic>
 #include <cstring>
 #include <limits>
@@ -120,6 +122,9 @@ struct NarrowWorkspace {
     // were gathered with (countedRows of them; -1 before the first row).
     int32_t* widths;
     int32_t countedRows;
+    // With every pixel spreading: the multipliers that divide by the counts
+    // in acc (DivideWhole).
+    uint16_t* multipliers;
 };
 
 // Eight columns' selection, colours and prefix sums in sixteen-bit lanes.
@@ -303,6 +308,37 @@ template <int32_t Mode>
     }
 }
 
+// Averages eight receivers from x on when every receiver takes every
+// contribution whole: q = num / d with num = own + sum <= 255 x d below
+// 2^16 and d = count + 1 <= 256, in sixteen-bit lanes. With
+// M = ceil(2^16 / d) = (2^16 + e) / d, 0 <= e < d, num x M / 2^16 exceeds
+// num / d by num x e / (2^16 x d) <= 255 x 255 / 2^16 < 1, so its whole
+// part q0 is q or q + 1 (and at most 255): q0 x d > num says which. A
+// receiver with d = 1 (multiplier 0) keeps num.
+[[gnu::always_inline]] inline void DivideWhole(const FrameView& f, std::size_t row,
+                                               std::size_t x, const uint16_t* const* a,
+                                               const uint16_t* multipliers, uint8_t* const* out) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i d = _mm_add_epi16(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(a[kCount] + x)), ones);
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(multipliers + x));
+    const __m128i alone = _mm_cmpeq_epi16(d, ones);
+    const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
+    for (int c = 0; c < 3; ++c) {
+        const __m128i mine =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(own[c] + x)), zero);
+        const __m128i num = _mm_add_epi16(
+            mine, _mm_loadu_si128(reinterpret_cast<const __m128i*>(a[kRed + c] + x)));
+        __m128i q = _mm_mulhi_epu16(num, m);
+        // All ones where q x d <= num, which keeps q; zero where it is one too many.
+        const __m128i fits = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_mullo_epi16(q, d), num), zero);
+        q = _mm_add_epi16(q, _mm_xor_si128(fits, _mm_cmpeq_epi16(zero, zero)));
+        q = _mm_or_si128(_mm_and_si128(alone, num), _mm_andnot_si128(alone, q));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[c] + x), _mm_packus_epi16(q, q));
+    }
+}
+
 // Gathers and averages the receiving rows first .. end-1.
 template <int32_t Mode, int Bytes>
 [[gnu::always_inline]] inline void NarrowStrip(NarrowJob& job, NarrowWorkspace& ws, int32_t first,
@@ -374,7 +410,17 @@ template <int32_t Mode, int Bytes>
         uint8_t* out[3];
         OutputRow(job, first, end, yy, out);
         std::size_t x = 0;
-        for (; x < wholeEights; x += 8) AverageEight<Mode>(f, s, row, x, a, out);
+        if constexpr (Mode == kIncludeFullFrame) {
+            if (!countsKept) {
+                for (std::size_t k = 0; k < job.accStride; ++k) {
+                    const uint32_t d = a[kCount][k] + 1u;
+                    ws.multipliers[k] = static_cast<uint16_t>(d == 1 ? 0 : (65536 + d - 1) / d);
+                }
+            }
+            for (; x < wholeEights; x += 8) DivideWhole(f, row, x, a, ws.multipliers, out);
+        } else {
+            for (; x < wholeEights; x += 8) AverageEight<Mode>(f, s, row, x, a, out);
+        }
         for (; x < w; ++x) {
             const Take take = TakeOf<Mode>(s, f, row + x);
             const uint64_t n = take == Take::None ? 0 : a[kCount][x];
@@ -455,7 +501,9 @@ bool NarrowBlurGather(const FrameView& f, const FilterSettings& s,
     auto border = platform::WorkingArray<uint8_t>::Allocate(
         strips * static_cast<std::size_t>(borderRows) * 3 * w);
     auto ring = platform::WorkingArray<uint16_t>::Allocate(t * slots * values * planeStride);
-    auto acc = platform::WorkingArray<uint16_t>::Allocate(t * values * accStride);
+    // One more plane than values: the full frame's multipliers.
+    const std::size_t accPlanes = values + 1;
+    auto acc = platform::WorkingArray<uint16_t>::Allocate(t * accPlanes * accStride);
     auto terms = platform::WorkingArray<const uint16_t*>::Allocate(t * 2 * slots);
     auto widths = platform::WorkingArray<int32_t>::Allocate(t * 2 * slots);
     auto spreads = platform::WorkingArray<uint8_t>::Allocate(h);
@@ -480,8 +528,9 @@ bool NarrowBlurGather(const FrameView& f, const FilterSettings& s,
     ForEachTask(threads, [&](int32_t index) {
         const auto i = static_cast<std::size_t>(index);
         NarrowWorkspace ws{ring.data() + i * slots * values * planeStride,
-                           acc.data() + i * values * accStride, terms.data() + i * 2 * slots,
-                           widths.data() + i * 2 * slots, -1};
+                           acc.data() + i * accPlanes * accStride, terms.data() + i * 2 * slots,
+                           widths.data() + i * 2 * slots, -1,
+                           acc.data() + (i * accPlanes + values) * accStride};
         for (;;) {
             const int32_t n = job.nextStrip.fetch_add(1);
             if (n >= job.strips.Count()) break;
