@@ -118,6 +118,12 @@ void BM_BlurPass4K(benchmark::State& state) {
 void BM_BlurPassHugeRadius(benchmark::State& state) {
     Run(state, BlurPass, 0, FarBehind, 1920, 1080, 100000);
 }
+// The plain blur with SSE2 alone, as on the Windows module.
+void BM_BlurPassSse2(benchmark::State& state) {
+    AllowWideVectors(false);
+    Run(state, BlurPass, 0, FarBehind);
+    AllowWideVectors(true);
+}
 void BM_SofterBlurPass(benchmark::State& state) { Run(state, SofterBlurPass, 1, FarBehind); }
 // The same with SSE2 alone, as on the Windows module (and on processors
 // without AVX2).
@@ -162,6 +168,7 @@ void Radii(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_BlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlurPass4K)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlurPassHugeRadius)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlurPassSse2)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SofterBlurPass)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SofterBlurPassSse2)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SofterBlurPercent1000Small)

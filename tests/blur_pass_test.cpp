@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <random>
 #include <utility>
 #include <vector>
 
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
+#include "pipeline/passes/wide_vectors.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
@@ -140,6 +142,40 @@ TEST(BlurPassTest, MatchesTheReferenceAcrossStrips) {
             ReferenceBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
             ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " % " << percent;
             ASSERT_EQ(frame.blue, expected.blue);
+        }
+    }
+}
+
+// Random frames, settings and sizes: widths that are no multiple of the
+// vector width, frames of one or a few pixels, radii beyond the frame,
+// colour ranges reaching past 0 and 255, with and without the wider
+// vector instructions.
+TEST(BlurPassTest, MatchesTheReferenceOnRandomCases) {
+    std::mt19937 rng(20261209);
+    auto pick = [&rng](int32_t lo, int32_t hi) {
+        return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
+    };
+    for (int32_t round = 0; round < 300; ++round) {
+        const int32_t w = pick(1, 45);
+        const int32_t h = pick(1, 12);
+        TestFrame frame = RandomFrame(w, h, static_cast<uint32_t>(round));
+        FilterSettings s = BlurSettings(pick(0, 9) == 0 ? pick(500, 5000) : pick(20, 200),
+                                        pick(kIncludeObjects, kIncludeColorRange));
+        s.r1 = pick(-5, 150);
+        s.r2 = pick(100, 260);
+        s.g1 = pick(-5, 100);
+        s.b2 = pick(150, 300);
+        TestFrame expected = frame;
+        ReferenceBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
+        for (bool wide : {false, true}) {
+            TestFrame blurred = frame;
+            AllowWideVectors(wide);
+            ASSERT_TRUE(Blur(blurred, s));
+            AllowWideVectors(true);
+            ASSERT_EQ(blurred.red, expected.red)
+                << w << "x" << h << " mode " << s.FilterInclude << " % " << s.BlurPercent;
+            ASSERT_EQ(blurred.green, expected.green);
+            ASSERT_EQ(blurred.blue, expected.blue);
         }
     }
 }

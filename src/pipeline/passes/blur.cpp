@@ -14,17 +14,24 @@
 // the averaged form is linear in the counts and sums (HalfSum below), so a
 // receiver first gathers plain totals and applies its rule once.
 //
-// The frame is cut into strips of receiver rows, worked on by the threads;
-// each strip writes its averages to its own rows of a result copy, which
-// replaces the colour planes once every strip is done.
+// The frame is cut into strips of receiver rows, worked on by the threads.
+// Footprints of fewer than 256 pixels (every radius up to about 8) sum in
+// sixteen-bit vector lanes, a receiving row at a time, and write most rows
+// in place (narrow_blur.cpp). Larger ones sum in 32 or 64 bits, a
+// source row at a time into the strip's rows, each strip writing its
+// averages to its own rows of a result copy, which replaces the colour
+// planes once every strip is done.
 #include "pipeline/passes/blur.h"
 
 #include <atomic>
 #include <cstring>
+#include <limits>
 
 #include "pipeline/frame/selection.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/footprint.h"
+#include "pipeline/passes/blur_sums.h"
+#include "pipeline/passes/narrow_blur.h"
 #include "pipeline/frame/strips.h"
 #include "pipeline/frame/thread_pool.h"
 
@@ -32,73 +39,21 @@ namespace lumafex {
 
 namespace {
 
-// How a receiving pixel takes a contribution, by selection mode: the whole
-// colour, the average of its own and the spread colour, or nothing.
-enum class Take { Full, Half, None };
+using namespace blur_sums;
 
-template <int32_t Mode>
-Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
-    if constexpr (Mode == kIncludeObjects) return f.alpha[j] != 0 ? Take::Full : Take::Half;
-    if constexpr (Mode == kIncludeBackground) return f.alpha[j] == 0 ? Take::Full : Take::None;
-    if constexpr (Mode == kIncludeShadows) return f.shadow[j] != 0 ? Take::Full : Take::Half;
-    if constexpr (Mode == kIncludeColorRange) {
-        return InColorRange(s, f.red[j], f.green[j], f.blue[j]) ? Take::Full : Take::Half;
-    }
-    return Take::Full;
+// numerator / d, truncated, for 32-bit sums: numerator below 2^31, d below
+// 2^23 and the quotient at most 255, by the reciprocal fl(1 / d) the three
+// channels of a pixel share. The true (numerator + 0.5) / d lies at least
+// 0.5 / d > 2^-24 from every whole number; the two roundings move a value
+// below 256 by less than 2^-43.
+int64_t QuotientByInverse(uint64_t numerator, double inverse) {
+    return static_cast<int64_t>((static_cast<double>(numerator) + 0.5) * inverse);
 }
-
-// Whether some receivers of this mode average their own colour with the
-// spread one; only those need the counts of odd values.
-template <int32_t Mode>
-constexpr bool kHasHalf =
-    Mode == kIncludeObjects || Mode == kIncludeShadows || Mode == kIncludeColorRange;
-
-// The sum of (own + c) / 2 over n spreading values c, each division dropping
-// its remainder: (n x own + sum of c - number of odd own + c) / 2, where
-// own + c is odd for the odd c when own is even and for the even c when
-// own is odd. The numerator is even, so the division is exact.
-int64_t HalfSum(int64_t own, int64_t n, int64_t sum, int64_t odd) {
-    const int64_t oddTotals = (own & 1) != 0 ? n - odd : odd;
-    return (n * own + sum - oddTotals) / 2;
-}
-
-// Reciprocals for whole-number division by 1 .. 256: with
-// M = ceil(2^32 / d) = (2^32 + e) / d, 0 <= e < d, n x M / 2^32 exceeds
-// n / d by n x e / (d x 2^32), less than 1 / d whenever n x e < 2^32; then
-// the product truncates to the quotient n / d exactly. Here n < 2^17 and
-// e < 2^8.
-struct Reciprocals {
-    uint64_t of[257];  // 2^32 itself for d = 1
-    constexpr Reciprocals() : of{} {
-        for (uint64_t d = 1; d <= 256; ++d) {
-            of[d] = ((uint64_t{1} << 32) + d - 1) / d;
-        }
-    }
-};
-constexpr Reciprocals kReciprocals;
-
-// numerator / denominator, truncated. Sixteen-bit sums come from footprints
-// of at most 255 pixels (numerator below 2^17, denominator at most 256);
-// larger ones divide in double precision, whose quotient of two whole
-// numbers below 2^53 never rounds up to the next whole number.
-template <typename U>
-uint64_t Quotient(uint64_t numerator, uint64_t denominator) {
-    if constexpr (sizeof(U) == 2) {
-        return (numerator * kReciprocals.of[denominator]) >> 32;
-    } else {
-        return static_cast<uint64_t>(static_cast<double>(numerator) /
-                                     static_cast<double>(denominator));
-    }
-}
-
-// The gathered values: colour sums, count, and odd counts per channel.
-constexpr int kValues = 7;
-enum Value { kRed, kGreen, kBlue, kCount, kOddRed, kOddGreen, kOddBlue };
 
 // Unsigned arithmetic, so that prefix sums may wrap: a window's sum is the
 // difference of two prefix sums modulo 2^bits, exact whenever the true sum
-// fits. Sixteen bits serve small footprints (twice the lanes of a vector),
-// 32 whatever NeedsWideSums allows, 64 the rest.
+// fits. Thirty-two bits serve whatever NeedsWideSums allows, 64 the rest
+// (footprints of fewer than 256 pixels take the narrow form).
 template <typename U>
 struct StripJob {
     const FrameView* frame;
@@ -155,13 +110,32 @@ void AddToColumns(const FrameView& f, const FilterSettings& s, int32_t y, U* con
     }
 }
 
-// prefix[v][x] = the column totals of the columns before x.
+// prefix[v][x] = the column totals of the columns before x. Thirty-two-bit
+// totals run four columns at a time, each lane adding the lanes before it
+// and the carry from the columns before.
 template <int Values, typename U>
 void ColumnPrefix(const U* const* columns, int32_t width, U* const* prefix) {
+    typedef uint32_t Scan4 __attribute__((vector_size(16)));
+    const auto w = static_cast<std::size_t>(width);
     for (int v = 0; v < Values; ++v) {
         U sum = 0;
         prefix[v][0] = 0;
-        for (int32_t x = 0; x < width; ++x) {
+        std::size_t x = 0;
+        if constexpr (sizeof(U) == 4) {
+            const Scan4 zero = {};
+            Scan4 carry = {};
+            for (; x + 4 <= w; x += 4) {
+                Scan4 lanes;
+                std::memcpy(&lanes, columns[v] + x, sizeof lanes);
+                lanes += __builtin_shuffle(lanes, zero, Scan4{4, 0, 1, 2});
+                lanes += __builtin_shuffle(lanes, zero, Scan4{4, 4, 0, 1});
+                lanes += carry;
+                std::memcpy(prefix[v] + x + 1, &lanes, sizeof lanes);
+                carry = __builtin_shuffle(lanes, Scan4{3, 3, 3, 3});
+            }
+            sum = carry[0];
+        }
+        for (; x < w; ++x) {
             sum = static_cast<U>(sum + columns[v][x]);
             prefix[v][x + 1] = sum;
         }
@@ -184,6 +158,68 @@ void AddWindows(U* __restrict acc, const U* __restrict prefix, int32_t width, in
     }
     for (; x < width; ++x) {
         acc[x] = static_cast<U>(acc[x] + static_cast<U>(prefix[width] - prefix[x - hw]));
+    }
+}
+
+// Averages four receivers from x on from 32-bit totals, as the scalar form
+// does (QuotientByInverse) in double-precision lanes. The receivers' own
+// rule is a lane mask. An averaged take is the sum of (own + c) / 2 over
+// the n spreading values c: with own = 2a + p and c = 2b + q each term is
+// a + b + (p & q), so the sum is n x a + (sum - odd) / 2 + p x odd, every
+// part well inside 32 bits.
+template <int32_t Mode>
+[[gnu::always_inline]] inline void AverageFour(const FrameView& f, const FilterSettings& s,
+                                               std::size_t row, std::size_t x,
+                                               const uint32_t* const* a, uint8_t* const* out) {
+    typedef int32_t Ints4 __attribute__((vector_size(16)));
+    typedef uint32_t Totals4 __attribute__((vector_size(16)));
+    typedef double Doubles4 __attribute__((vector_size(32)));
+    typedef uint8_t Bytes4 __attribute__((vector_size(4)));
+    typedef uint16_t Halves4 __attribute__((vector_size(8)));
+    const std::size_t i = row + x;
+    auto widen = [](const uint8_t* p, Ints4& lanes) {
+        lanes = __builtin_convertvector(
+            __builtin_convertvector(LoadLanes<Bytes4>(p), Halves4), Ints4);
+    };
+    auto totals = [x](const uint32_t* p, Ints4& lanes) {
+        lanes = (Ints4)LoadLanes<Totals4>(p + x);
+    };
+    Ints4 n;
+    totals(a[kCount], n);
+    Ints4 full = Ints4{} - 1;  // every lane whole
+    if constexpr (Mode == kIncludeObjects || Mode == kIncludeBackground) {
+        Ints4 alpha;
+        widen(f.alpha + i, alpha);
+        full = Mode == kIncludeObjects ? alpha != 0 : alpha == 0;
+    } else if constexpr (Mode == kIncludeShadows) {
+        Ints4 shadow;
+        widen(f.shadow + i, shadow);
+        full = shadow != 0;
+    }
+    Ints4 own[3];
+    widen(f.red + i, own[0]);
+    widen(f.green + i, own[1]);
+    widen(f.blue + i, own[2]);
+    if constexpr (Mode == kIncludeColorRange) {
+        full = (s.r1 <= own[0]) & (own[0] <= s.r2) & (s.g1 <= own[1]) & (own[1] <= s.g2) &
+               (s.b1 <= own[2]) & (own[2] <= s.b2);
+    }
+    if constexpr (Mode == kIncludeBackground) n &= full;
+    const Doubles4 inverse = 1.0 / (__builtin_convertvector(n, Doubles4) + 1.0);
+    for (int c = 0; c < 3; ++c) {
+        Ints4 taken;
+        totals(a[kRed + c], taken);
+        if constexpr (Mode == kIncludeBackground) taken &= full;
+        if constexpr (kHasHalf<Mode>) {
+            Ints4 odd;
+            totals(a[kOddRed + c], odd);
+            const Ints4 half = n * (own[c] >> 1) + ((taken - odd) >> 1) + (own[c] & 1) * odd;
+            taken = (taken & full) | (half & ~full);
+        }
+        const Doubles4 num = __builtin_convertvector(own[c] + taken, Doubles4) + 0.5;
+        Ints4 q = __builtin_convertvector(num * inverse, Ints4);
+        q = q > 255 ? 255 : q;
+        for (int k = 0; k < 4; ++k) out[c][x + static_cast<std::size_t>(k)] = static_cast<uint8_t>(q[k]);
     }
 }
 
@@ -273,9 +309,14 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
                                      kHasHalf<Mode> ? acc[6] + w * (yy - first) : nullptr};
         const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
         uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row, job.result[2] + row};
-        for (std::size_t x = 0; x < w; ++x) {
+        std::size_t x = 0;
+        if constexpr (sizeof(U) == 4) {
+            for (; x + 4 <= w; x += 4) AverageFour<Mode>(f, s, row, x, a, out);
+        }
+        for (; x < w; ++x) {
             const Take take = TakeOf<Mode>(s, f, row + x);
             const uint64_t n = take == Take::None ? 0 : a[kCount][x];
+            const double inverse = 1.0 / static_cast<double>(n + 1);
             for (int c = 0; c < 3; ++c) {
                 const uint64_t mine = own[c][x];
                 uint64_t taken = take == Take::None ? 0 : a[kRed + c][x];
@@ -287,7 +328,8 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
                                     static_cast<int64_t>(a[kOddRed + c][x])));
                     }
                 }
-                const uint64_t q = Quotient<U>(mine + taken, n + 1);
+                const uint64_t q = sizeof(U) == 4 ? QuotientByInverse(mine + taken, inverse)
+                                                  : Quotient<U>(mine + taken, n + 1);
                 out[c][x] = static_cast<uint8_t>(q >= 255 ? 255 : q);
             }
         }
@@ -381,9 +423,18 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
               const FrameParameters& params) {
     if (frame.width <= 0 || frame.height <= 0) return true;
     FootprintProfile footprint;
-    if (!footprint.Reserve(frame.width, frame.height,
-                           FootprintReach(params.BlurAmount, frame.height))) {
-        return false;
+    const int32_t reach = FootprintReach(params.BlurAmount, frame.height);
+    if (!footprint.Reserve(frame.width, frame.height, reach)) return false;
+    if (params.BlurAmount > 0.0f && settings.FilterInclude >= kIncludeObjects &&
+        settings.FilterInclude <= kIncludeColorRange) {
+        footprint.Set(params.BlurAmount, kBlurAngleConstant);
+        const int64_t rows = 2 * static_cast<int64_t>(reach) + 1;
+        const int64_t columns = 2 * static_cast<int64_t>(footprint.MaxHalfWidth()) + 1;
+        const int64_t tall = rows < frame.height ? rows : frame.height;
+        const int64_t wideColumns = columns < frame.width ? columns : frame.width;
+        // A receiver's totals stay below (tall x wideColumns + 1) x 255,
+        // under 2^16 for a footprint of fewer than 256 pixels.
+        if (tall * wideColumns < 65535 / 255 - 1) return NarrowBlurGather(frame, settings, footprint);
     }
     // The averaged planes, kept apart until every strip has read the frame.
     const std::size_t pixels = frame.PixelCount();
@@ -402,9 +453,7 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
     const int64_t tall = rows < frame.height ? rows : frame.height;
     const int64_t wideColumns = columns < frame.width ? columns : frame.width;
     // A receiver's totals stay below (tall x wideColumns + 1) x 255.
-    const bool small = tall * wideColumns < 65535 / 255 - 1;
-    const bool done = small ? GatherInMode<uint16_t>(frame, settings, footprint, planes)
-                      : NeedsWideSums(tall, wideColumns)
+    const bool done = NeedsWideSums(tall, wideColumns)
                           ? GatherInMode<uint64_t>(frame, settings, footprint, planes)
                           : GatherInMode<uint32_t>(frame, settings, footprint, planes);
     if (!done) return false;
