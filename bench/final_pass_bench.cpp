@@ -9,7 +9,7 @@
 #include "pipeline/frame/random_generator.h"
 #include "pipeline/frame/frame_view.h"
 #include "pipeline/frame/thread_pool.h"
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 
 namespace lumafex {
 namespace {

@@ -15,7 +15,7 @@
 #include "pipeline/passes/dof_blur.h"
 #include "pipeline/passes/softer_blur.h"
 #include "pipeline/passes/softer_dof_blur.h"
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 #include "pipeline/frame/thread_pool.h"
 
 namespace lumafex {

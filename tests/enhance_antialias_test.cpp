@@ -6,7 +6,7 @@
 
 #include "pipeline/final/enhance_antialias.h"
 #include "pipeline/frame/selection.h"
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 #include "support/final_pass_runner.h"
 
 namespace lumafex::testing {

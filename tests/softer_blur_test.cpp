@@ -12,7 +12,7 @@
 
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 #include "support/test_frame.h"
 
 namespace lumafex {

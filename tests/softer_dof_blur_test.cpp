@@ -1,5 +1,5 @@
 #include "pipeline/passes/softer_dof_blur.h"
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 
 #if defined(__SSE2__)
 #define LUMAFEX_SHORT_LANES 1

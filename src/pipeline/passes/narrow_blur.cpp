@@ -27,7 +27,7 @@
 #include "pipeline/frame/strips.h"
 #include "pipeline/frame/thread_pool.h"
 #include "pipeline/passes/blur_sums.h"
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 #include "platform/memory.h"
 
 namespace lumafex {

@@ -31,7 +31,7 @@
 #include "pipeline/passes/footprint.h"
 #include "pipeline/passes/softer_weights.h"
 #include "pipeline/passes/weighted_lanes.h"
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 #include "pipeline/frame/strips.h"
 #include "pipeline/frame/thread_pool.h"
 

@@ -20,7 +20,7 @@
 #include "pipeline/passes/footprint.h"
 #include "pipeline/frame/strips.h"
 #include "pipeline/passes/softer_weights.h"
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 
 // Linux x86-64 builds pick the wider vector unit at run time where the
 // processor has it.

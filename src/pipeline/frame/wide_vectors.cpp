@@ -1,4 +1,4 @@
-#include "pipeline/passes/wide_vectors.h"
+#include "pipeline/frame/wide_vectors.h"
 
 #include <atomic>
 
