@@ -127,11 +127,11 @@ void ColumnPrefix(const U* const* columns, int32_t width, U* const* prefix) {
             for (; x + 4 <= w; x += 4) {
                 Scan4 lanes;
                 std::memcpy(&lanes, columns[v] + x, sizeof lanes);
-                lanes += __builtin_shuffle(lanes, zero, Scan4{4, 0, 1, 2});
-                lanes += __builtin_shuffle(lanes, zero, Scan4{4, 4, 0, 1});
+                lanes += __builtin_shufflevector(lanes, zero, 4, 0, 1, 2);
+                lanes += __builtin_shufflevector(lanes, zero, 4, 4, 0, 1);
                 lanes += carry;
                 std::memcpy(prefix[v] + x + 1, &lanes, sizeof lanes);
-                carry = __builtin_shuffle(lanes, Scan4{3, 3, 3, 3});
+                carry = __builtin_shufflevector(lanes, lanes, 3, 3, 3, 3);
             }
             sum = carry[0];
         }

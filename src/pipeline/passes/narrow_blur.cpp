@@ -163,9 +163,9 @@ template <int32_t Mode>
 // the carry from the columns before.
 [[gnu::always_inline]] inline Scan8 RunningSums(Scan8 v, Scan8 carry) {
     const Scan8 zero = {};
-    v += __builtin_shuffle(v, zero, Scan8{8, 0, 1, 2, 3, 4, 5, 6});
-    v += __builtin_shuffle(v, zero, Scan8{8, 8, 0, 1, 2, 3, 4, 5});
-    v += __builtin_shuffle(v, zero, Scan8{8, 8, 8, 8, 0, 1, 2, 3});
+    v += __builtin_shufflevector(v, zero, 8, 0, 1, 2, 3, 4, 5, 6);
+    v += __builtin_shufflevector(v, zero, 8, 8, 0, 1, 2, 3, 4, 5);
+    v += __builtin_shufflevector(v, zero, 8, 8, 8, 8, 0, 1, 2, 3);
     return v + carry;
 }
 
@@ -204,7 +204,7 @@ template <int32_t Mode>
         for (int v = 0; v < kModeValues; ++v) {
             const Scan8 sums = RunningSums(add[v], carry[v]);
             std::memcpy(p[v] + x, &sums, sizeof sums);
-            carry[v] = __builtin_shuffle(sums, Scan8{7, 7, 7, 7, 7, 7, 7, 7});
+            carry[v] = __builtin_shufflevector(sums, sums, 7, 7, 7, 7, 7, 7, 7, 7);
         }
     }
     uint16_t sum[kValues] = {};
