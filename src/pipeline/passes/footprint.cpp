@@ -17,6 +17,23 @@ namespace {
 int32_t HalfWidthFor(float radius, float angle, int32_t width) {
     const double r = static_cast<double>(radius);
     const double a = static_cast<double>(angle);
+    // Most rows are settled by a quick sine: when r x QuickSine lies
+    // farther from every whole number than its error and the near-integer
+    // margin below together, r x sin(a) truncates alike and takes no
+    // correctly rounded sine, whichever runtime's sine is asked. Otherwise
+    // (NaN included) the row is worked out in full.
+    const double quick = r * QuickSine(a);
+    if (std::fabs(quick) < 1e15) {
+        const double whole = static_cast<double>(static_cast<int64_t>(quick));
+        const double fraction = std::fabs(quick - whole);
+        const double gap = fraction < 0.5 ? fraction : 1.0 - fraction;
+        const double margin = 1e-13 * std::fabs(r) + 4e-12 * (std::fabs(quick) + 1.0);
+        if (gap > margin) {
+            if (quick >= static_cast<double>(width)) return width;
+            if (quick <= -1.0) return -1;
+            return static_cast<int32_t>(quick);
+        }
+    }
     double hw = r * std::sin(a);
     // Runtime libraries may differ in the last bit of their sine; that can
     // only move the truncated width when the product lies next to a whole
