@@ -9,25 +9,30 @@ namespace {
 std::atomic<bool> g_allowed{true};
 
 #if LUMAFEX_WIDE_VECTORS
-bool ProcessorHas(const char* feature) {
+// Every processor with AVX2 so far has the fused multiply-add too; asking
+// for both keeps the single-precision lanes honest on one that would not.
+bool ProcessorHasAvx2AndFma() {
     __builtin_cpu_init();
-    // __builtin_cpu_supports takes only literals.
-    return feature[3] == '2' ? __builtin_cpu_supports("avx2") != 0
-                             : __builtin_cpu_supports("avx") != 0;
+    return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
+}
+bool ProcessorHasAvx() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
 }
 #else
-bool ProcessorHas(const char*) { return false; }
+bool ProcessorHasAvx2AndFma() { return false; }
+bool ProcessorHasAvx() { return false; }
 #endif
 
 }  // namespace
 
 bool WideVectorsAvailable() {
-    static const bool present = ProcessorHas("avx2");
+    static const bool present = ProcessorHasAvx2AndFma();
     return present && g_allowed.load(std::memory_order_relaxed);
 }
 
 bool WideDoubleVectorsAvailable() {
-    static const bool present = ProcessorHas("avx");
+    static const bool present = ProcessorHasAvx();
     return present && g_allowed.load(std::memory_order_relaxed);
 }
 

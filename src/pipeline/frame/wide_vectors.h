@@ -14,7 +14,8 @@
 namespace lumafex {
 
 // True when the processor has the wider instructions and they are allowed:
-// AVX2 for the integer and single-precision lanes, AVX for double lanes.
+// AVX2 with the fused multiply-add for the integer and single-precision
+// lanes, AVX for double lanes.
 bool WideVectorsAvailable();
 bool WideDoubleVectorsAvailable();
 

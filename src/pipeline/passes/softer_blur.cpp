@@ -22,11 +22,13 @@
 // radius beyond the frame costs no more than one as large as the frame.
 #include "pipeline/passes/softer_blur.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
-#include "pipeline/frame/byte_math.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/passes/footprint.h"
 #include "pipeline/passes/softer_weights.h"
@@ -55,10 +57,14 @@ Take TakeOf(const FilterSettings& s, const FrameView& f, std::size_t j) {
 }
 
 // Receivers worked on at once: vectors of 2 doubles (SSE2) or 4 (AVX2),
-// kRunVectors of them side by side. Receiving rows are padded to whole runs,
-// and source rows carry kMaxLanes zeros on either side, at least a run.
+// kRunVectors of them side by side, or in the fused form vectors of 8
+// floats, kFusedVectors of them (enough additions under way to cover each
+// one's wait for the one before it). Receiving rows are padded to whole
+// runs, and source rows carry kMaxLanes zeros on either side, at least a
+// run.
 constexpr int kRunVectors = 2;
-constexpr int32_t kMaxLanes = 16;
+constexpr int kFusedVectors = 4;
+constexpr int32_t kMaxLanes = 8 * kFusedVectors;
 
 // Source rows prepared at a time.
 constexpr int32_t kBlockRows = 8;
@@ -85,10 +91,12 @@ struct Workspace {
     platform::WorkingArray<uint8_t> takes;   // per receiver of the strip
     platform::WorkingArray<uint8_t> runs;    // RunKind per run of the strip
     platform::WorkingArray<double> values;   // a block of source rows, four planes each
+    platform::WorkingArray<float> singles;   // the same in single precision
     platform::WorkingArray<int32_t> before;  // per row: spreading pixels before each column
     platform::WorkingArray<float> weights;   // per row: its footprint row's weights
     platform::WorkingArray<double> blend;    // per row: t and 1 - t for them
     platform::WorkingArray<float> shared;    // weight sums of the distinct receivers
+    platform::WorkingArray<uint8_t> on;      // which pixels of a source row spread
 
     // False when the memory cannot be had. The counts are formed in 64 bits
     // (a width below 2^31 and at most 128 rows keep them far inside), and
@@ -106,11 +114,14 @@ struct Workspace {
         takes = platform::WorkingArray<uint8_t>::Allocate(count(rows * padded));
         runs = platform::WorkingArray<uint8_t>::Allocate(count(rows * (padded / 4)));
         values = platform::WorkingArray<double>::Allocate(count(kBlockRows * 4 * sourceRow));
+        singles = platform::WorkingArray<float>::Allocate(count(kBlockRows * 4 * sourceRow));
         before = platform::WorkingArray<int32_t>::Allocate(count(kBlockRows * (width + 1)));
         weights = platform::WorkingArray<float>::Allocate(count(kBlockRows * table));
         blend = platform::WorkingArray<double>::Allocate(count(kBlockRows * 2 * table));
         shared = platform::WorkingArray<float>::Allocate(count(width + 1));
-        return sums && takes && runs && values && before && weights && blend && shared;
+        on = platform::WorkingArray<uint8_t>::Allocate(count(width));
+        return sums && takes && runs && values && singles && before && weights && blend &&
+               shared && on;
     }
 };
 
@@ -127,24 +138,98 @@ bool SumsStayNormal(float radius, int32_t width, int32_t height) {
     return r >= 0x1p-20 && r <= 0x1p40 && most < 0x1p126;
 }
 
-// Makes row y the source row: its spreading pixels' colours and 1, zero
-// where a pixel does not spread.
-template <int32_t Mode>
-void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, double* const* value,
-                   int32_t* before) {
-    const std::size_t row = f.Index(0, y);
+// Whether the receivers that take the full colour may form their sums with
+// the fused multiply-add, which rounds the exact sum + colour x w once, to
+// single precision, where the pass asks for it rounded to double precision
+// and then to single. The two agree whenever that exact sum is a double
+// already, and here every one is:
+//  - Every weight is a single-precision value no smaller than the smallest
+//    one, 2^e or more, so a whole multiple of q = 2^(e - 23). Colours and
+//    the seeds are whole, and rounding to single precision keeps a
+//    multiple of q one, so every sum and contribution is a multiple of
+//    min(1, q).
+//  - A receiver takes at most one contribution, of at most 255 x r, from
+//    each source within reach, so no sum exceeds 255 x (1 + r x their
+//    number). The roundings before it add less than a tenth to that while
+//    the reach is at most 256; twice it bounds every exact sum.
+//  - A multiple of q below 2^53 x q is a double.
+bool OneRoundingSuffices(float radius, int32_t width, int32_t height) {
+    const double r = radius;
+    if (!(r > 0.0) || r > 256.0) return false;
+    // The smallest weight belongs to the largest whole n with r > sqrt(n):
+    // r - sqrt(n) falls as n grows, and every rounding keeps the order.
+    double n = std::floor(r * r) + 1.0;
+    while (!(r - std::sqrt(n) > 0.0)) n -= 1.0;
+    const int e = std::ilogb(static_cast<float>(r - std::sqrt(n)));
+    const double q = std::ldexp(1.0, std::min(0, e - 23));
+    const double reach = std::floor(r);
+    const double columns = 2.0 * std::min(reach, static_cast<double>(width) - 1.0) + 1.0;
+    const double rows = 2.0 * std::min(reach, static_cast<double>(height) - 1.0) + 1.0;
+    return 2.0 * 255.0 * (1.0 + r * columns * rows) < 0x1p53 * q;
+}
+
+// The loops over whole rows below take their rows as separate parameters,
+// so that the compiler knows they do not overlap and works on many pixels
+// at once.
+
+// out[x] = the colour where on[x] is 1, else 0 (on[x] is 0 or 1).
+template <typename T>
+void SpreadingColours(const uint8_t* __restrict colour, const uint8_t* __restrict on,
+                      int32_t width, T* __restrict out) {
+    for (int32_t x = 0; x < width; ++x) out[x] = static_cast<T>(colour[x] * on[x]);
+}
+
+// before[x] = how many of on[0 .. x-1] are 1, for x = 0 .. width.
+void CountSpreading(const uint8_t* __restrict on, int32_t width, int32_t* __restrict before) {
     int32_t count = 0;
     before[0] = 0;
-    for (int32_t x = 0; x < f.width; ++x) {
-        const std::size_t i = row + static_cast<std::size_t>(x);
-        const bool on = PixelSelectedIn<Mode>(s, f, i);
-        value[0][x] = on ? f.red[i] : 0.0;
-        value[1][x] = on ? f.green[i] : 0.0;
-        value[2][x] = on ? f.blue[i] : 0.0;
-        value[3][x] = on ? 1.0 : 0.0;
-        count += on ? 1 : 0;
+    for (int32_t x = 0; x < width; ++x) {
+        count += on[x];
         before[x + 1] = count;
     }
+}
+
+// Makes row y the source row: its spreading pixels' colours and 1, zero
+// where a pixel does not spread, in double and, for the fused form, in
+// single precision (the full frame's fused form needs no doubles: it has
+// no receivers that blend). on is a working line of the width.
+template <int32_t Mode, bool Fused>
+void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, double* const* value,
+                   float* const* single, int32_t* before, uint8_t* on) {
+    const std::size_t row = f.Index(0, y);
+    const uint8_t* const colours[3] = {f.red + row, f.green + row, f.blue + row};
+    constexpr bool kDoubles = !Fused || Mode != kIncludeFullFrame;
+    if constexpr (Mode == kIncludeFullFrame) {
+        // Every pixel spreads.
+        for (int c = 0; c < 3; ++c) {
+            if constexpr (kDoubles) std::copy(colours[c], colours[c] + f.width, value[c]);
+            if constexpr (Fused) std::copy(colours[c], colours[c] + f.width, single[c]);
+        }
+        if constexpr (kDoubles) std::fill(value[3], value[3] + f.width, 1.0);
+        if constexpr (Fused) std::fill(single[3], single[3] + f.width, 1.0f);
+        std::iota(before, before + f.width + 1, 0);
+        return;
+    }
+    for (int32_t x = 0; x < f.width; ++x) {
+        on[x] = PixelSelectedIn<Mode>(s, f, row + static_cast<std::size_t>(x)) ? 1 : 0;
+    }
+    for (int c = 0; c < 3; ++c) {
+        if constexpr (kDoubles) SpreadingColours(colours[c], on, f.width, value[c]);
+        if constexpr (Fused) SpreadingColours(colours[c], on, f.width, single[c]);
+    }
+    for (int32_t x = 0; x < f.width; ++x) {
+        if constexpr (kDoubles) value[3][x] = on[x];
+        if constexpr (Fused) single[3][x] = on[x];
+    }
+    CountSpreading(on, f.width, before);
+}
+
+// out[x] = the colour for x below the width, 0 from there to padded.
+void SeedColours(const uint8_t* __restrict colour, int32_t width, std::size_t padded,
+                 double* __restrict out) {
+    const auto w = static_cast<std::size_t>(width);
+    for (std::size_t x = 0; x < w; ++x) out[x] = colour[x];
+    for (std::size_t x = w; x < padded; ++x) out[x] = 0.0;
 }
 
 // Seeds the strip's sums with the receivers' own colours, weight 1, and
@@ -157,26 +242,41 @@ void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, double
     for (int32_t yy = first; yy < end; ++yy) {
         const std::size_t o = static_cast<std::size_t>(yy - first) * p;
         const std::size_t row = f.Index(0, yy);
+        SeedColours(f.red + row, f.width, p, sums[0] + o);
+        SeedColours(f.green + row, f.width, p, sums[1] + o);
+        SeedColours(f.blue + row, f.width, p, sums[2] + o);
+        std::fill(sums[3] + o, sums[3] + o + p, 1.0);
         uint8_t* const takes = ws.takes.data() + o;
-        for (std::size_t x = 0; x < p; ++x) {
-            const bool inside = x < static_cast<std::size_t>(f.width);
-            sums[0][o + x] = inside ? f.red[row + x] : 0.0;
-            sums[1][o + x] = inside ? f.green[row + x] : 0.0;
-            sums[2][o + x] = inside ? f.blue[row + x] : 0.0;
-            sums[3][o + x] = 1.0;
-            // Columns past the frame's edge gather too, but are never read.
-            takes[x] = inside ? TakeOf<Mode>(*job.settings, f, row + x) : kTakeFull;
-        }
+        const auto width = static_cast<std::size_t>(f.width);
+        for (std::size_t x = 0; x < width; ++x) takes[x] = TakeOf<Mode>(*job.settings, f, row + x);
+        // Columns past the frame's edge gather too, but are never read.
+        std::fill(takes + width, takes + p, uint8_t{kTakeFull});
         uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) * runsPerRow;
         for (std::size_t r = 0; r < runsPerRow; ++r) {
-            bool allFull = true;
-            bool allNone = true;
+            // Takes are 0, 1 or 2: all 1 when both their AND and OR are 1.
+            uint8_t all = 0xFF;
+            uint8_t any = 0;
             for (std::size_t x = r * L; x < (r + 1) * L; ++x) {
-                allFull = allFull && takes[x] == kTakeFull;
-                allNone = allNone && takes[x] == kTakeNone;
+                all &= takes[x];
+                any |= takes[x];
             }
-            runs[r] = allFull ? kRunFull : (allNone ? kRunNone : kRunMixed);
+            runs[r] = (all & any) == kTakeFull ? kRunFull : (any == 0 ? kRunNone : kRunMixed);
         }
+    }
+}
+
+// out[x] = sum[x] / weight[x] limited to 0 .. 255 and truncated, or own[x]
+// where the weight is not above 0 (a NaN quotient limits to 0, and is not
+// kept anyway).
+void AverageRow(const double* __restrict sum, const double* __restrict weight,
+                const uint8_t* __restrict own, int32_t width, uint8_t* __restrict out) {
+    for (int32_t x = 0; x < width; ++x) {
+        const double v = sum[x] / weight[x];
+        double limited = v > 0.0 ? v : 0.0;
+        limited = limited < 255.0 ? limited : 255.0;
+        const auto average = static_cast<uint8_t>(static_cast<int32_t>(limited));
+        const auto keep = static_cast<uint8_t>(weight[x] > 0.0 ? 0 : 0xFF);
+        out[x] = static_cast<uint8_t>((average & ~keep) | (own[x] & keep));
     }
 }
 
@@ -222,9 +322,57 @@ void SharedWeightSums(const FootprintProfile& fp, int32_t yy, int32_t width, int
     }
 }
 
+// The AVX2 gathers of one run, each a function of its own built for AVX2,
+// so that its sums stay in registers whatever the code around it. (The
+// SSE2 runs are short enough to gain from being inlined.)
+#if LUMAFEX_WIDE_VECTORS
+template <bool ByBits, int Channels>
+[[gnu::noinline, gnu::target("avx2")]] void GatherFullAvx2(const SumLanes& sums, int32_t x0,
+                                                          int32_t width,
+                                                          const SourceRowLanes* rows,
+                                                          int32_t count) {
+    GatherFullLanes<4, kRunVectors, ByBits, Channels>(sums, x0, width, rows, count);
+}
+template <bool ByBits>
+[[gnu::noinline, gnu::target("avx2")]] void GatherMixedAvx2(
+    const SumLanes& sums, int32_t x0, int32_t width, const SourceRowLanes* rows, int32_t count,
+    const int64_t* full, const int64_t* blended, const double (*own)[4 * kRunVectors]) {
+    GatherMixedLanes<4, kRunVectors, ByBits>(sums, x0, width, rows, count, full, blended, own);
+}
+#endif
+
+template <int W, bool ByBits, int Channels>
+[[gnu::always_inline]] inline void GatherFull(const SumLanes& sums, int32_t x0, int32_t width,
+                                              const SourceRowLanes* rows, int32_t count) {
+    if constexpr (W == 2) {
+        GatherFullLanes<2, kRunVectors, ByBits, Channels>(sums, x0, width, rows, count);
+    } else {
+#if LUMAFEX_WIDE_VECTORS
+        GatherFullAvx2<ByBits, Channels>(sums, x0, width, rows, count);
+#endif
+    }
+}
+
+template <int W, bool ByBits>
+[[gnu::always_inline]] inline void GatherMixed(const SumLanes& sums, int32_t x0, int32_t width,
+                                               const SourceRowLanes* rows, int32_t count,
+                                               const int64_t* full, const int64_t* blended,
+                                               const double (*own)[W * kRunVectors]) {
+    if constexpr (W == 2) {
+        GatherMixedLanes<2, kRunVectors, ByBits>(sums, x0, width, rows, count, full, blended,
+                                                 own);
+    } else {
+#if LUMAFEX_WIDE_VECTORS
+        GatherMixedAvx2<ByBits>(sums, x0, width, rows, count, full, blended, own);
+#endif
+    }
+}
+
 // Gathers the receiving rows first .. end-1 and averages them into the
-// result planes.
-template <int32_t Mode, int W>
+// result planes. Fused (with W = 4) takes the receivers of full runs in
+// single-precision lanes, 32 at a time, and the others 8 at a time as
+// doubles.
+template <int32_t Mode, int W, bool Fused>
 [[gnu::always_inline]] inline void SofterStrip(Job& job, Workspace& ws, int32_t first,
                                                int32_t end) {
     const FrameView& f = *job.frame;
@@ -233,7 +381,8 @@ template <int32_t Mode, int W>
     const std::size_t planeSize = p * static_cast<std::size_t>(job.strips.perStrip);
     double* const sums[4] = {ws.sums.data(), ws.sums.data() + planeSize,
                             ws.sums.data() + 2 * planeSize, ws.sums.data() + 3 * planeSize};
-    constexpr int kLanes = W * kRunVectors;
+    constexpr int kMixedLanes = W * kRunVectors;
+    constexpr int kLanes = Fused ? 8 * kFusedVectors : kMixedLanes;
     SeedStrip<Mode, kLanes>(job, ws, first, end, sums);
 
     const std::size_t sourceRow = p + 2 * kMaxLanes;
@@ -265,12 +414,15 @@ template <int32_t Mode, int W>
         int32_t n = 0;
         for (; y <= yTo && n < kBlockRows; ++y) {
             if (job.rowSpreads[y] == 0) continue;
-            double* const value[4] = {ws.values.data() + (4 * n) * sourceRow + kMaxLanes,
-                                      ws.values.data() + (4 * n + 1) * sourceRow + kMaxLanes,
-                                      ws.values.data() + (4 * n + 2) * sourceRow + kMaxLanes,
-                                      ws.values.data() + (4 * n + 3) * sourceRow + kMaxLanes};
-            PrepareSource<Mode>(f, *job.settings, y, value,
-                                ws.before.data() + n * static_cast<std::size_t>(width + 1));
+            double* value[4];
+            float* single[4];
+            for (int c = 0; c < 4; ++c) {
+                value[c] = ws.values.data() + (4 * n + c) * sourceRow + kMaxLanes;
+                single[c] = ws.singles.data() + (4 * n + c) * sourceRow + kMaxLanes;
+            }
+            PrepareSource<Mode, Fused>(f, *job.settings, y, value, single,
+                                       ws.before.data() + n * static_cast<std::size_t>(width + 1),
+                                       ws.on.data());
             block[n++] = y;
         }
         if (n == 0) continue;
@@ -292,6 +444,9 @@ template <int32_t Mode, int W>
                 rows[count] = {{ws.values.data() + v, ws.values.data() + v + sourceRow,
                                 ws.values.data() + v + 2 * sourceRow,
                                 ws.values.data() + v + 3 * sourceRow},
+                               {ws.singles.data() + v, ws.singles.data() + v + sourceRow,
+                                ws.singles.data() + v + 2 * sourceRow,
+                                ws.singles.data() + v + 3 * sourceRow},
                                ws.before.data() + k * static_cast<std::size_t>(width + 1),
                                weights + hw,
                                ws.blend.data() + 2 * count * table + hw,
@@ -309,14 +464,24 @@ template <int32_t Mode, int W>
                 const RunKind kind = static_cast<RunKind>(runs[x0 / kLanes]);
                 if (kind == kRunNone) continue;
                 if (kind == kRunFull && finite) {
+#if LUMAFEX_WIDE_VECTORS
+                    if constexpr (Fused) {
+                        if (sharedWeights) {
+                            GatherFullFused<kFusedVectors, 3>(row, x0, width, rows, count);
+                        } else {
+                            GatherFullFused<kFusedVectors, 4>(row, x0, width, rows, count);
+                        }
+                        continue;
+                    }
+#endif
                     if (sharedWeights && byBits) {
-                        GatherFullLanes<W, kRunVectors, true, 3>(row, x0, width, rows, count);
+                        GatherFull<W, true, 3>(row, x0, width, rows, count);
                     } else if (sharedWeights) {
-                        GatherFullLanes<W, kRunVectors, false, 3>(row, x0, width, rows, count);
+                        GatherFull<W, false, 3>(row, x0, width, rows, count);
                     } else if (byBits) {
-                        GatherFullLanes<W, kRunVectors, true, 4>(row, x0, width, rows, count);
+                        GatherFull<W, true, 4>(row, x0, width, rows, count);
                     } else {
-                        GatherFullLanes<W, kRunVectors, false, 4>(row, x0, width, rows, count);
+                        GatherFull<W, false, 4>(row, x0, width, rows, count);
                     }
                     continue;
                 }
@@ -333,25 +498,25 @@ template <int32_t Mode, int W>
                     }
                     blendReady = true;
                 }
-                int64_t full[kLanes];
-                int64_t blended[kLanes];
-                double own[3][kLanes];
-                const uint8_t* const takes = ws.takes.data() + o + x0;
-                const std::size_t at = f.Index(0, yy) + static_cast<std::size_t>(x0);
-                for (int i = 0; i < kLanes; ++i) {
-                    full[i] = takes[i] == kTakeFull ? -1 : 0;
-                    blended[i] = takes[i] == kTakeBlended ? -1 : 0;
-                    const bool inside = x0 + i < width;
-                    own[0][i] = inside ? f.red[at + i] : 0.0;
-                    own[1][i] = inside ? f.green[at + i] : 0.0;
-                    own[2][i] = inside ? f.blue[at + i] : 0.0;
-                }
-                if (byBits) {
-                    GatherMixedLanes<W, kRunVectors, true>(row, x0, width, rows, count, full,
-                                                           blended, own);
-                } else {
-                    GatherMixedLanes<W, kRunVectors, false>(row, x0, width, rows, count, full,
-                                                            blended, own);
+                for (int32_t x1 = x0; x1 < x0 + kLanes && x1 < width; x1 += kMixedLanes) {
+                    int64_t full[kMixedLanes];
+                    int64_t blended[kMixedLanes];
+                    double own[3][kMixedLanes];
+                    const uint8_t* const takes = ws.takes.data() + o + x1;
+                    const std::size_t at = f.Index(0, yy) + static_cast<std::size_t>(x1);
+                    for (int i = 0; i < kMixedLanes; ++i) {
+                        full[i] = takes[i] == kTakeFull ? -1 : 0;
+                        blended[i] = takes[i] == kTakeBlended ? -1 : 0;
+                        const bool inside = x1 + i < width;
+                        own[0][i] = inside ? f.red[at + i] : 0.0;
+                        own[1][i] = inside ? f.green[at + i] : 0.0;
+                        own[2][i] = inside ? f.blue[at + i] : 0.0;
+                    }
+                    if (byBits) {
+                        GatherMixed<W, true>(row, x1, width, rows, count, full, blended, own);
+                    } else {
+                        GatherMixed<W, false>(row, x1, width, rows, count, full, blended, own);
+                    }
                 }
             }
         }
@@ -369,41 +534,42 @@ template <int32_t Mode, int W>
     for (int32_t yy = first; yy < end; ++yy) {
         const std::size_t o = static_cast<std::size_t>(yy - first) * p;
         const std::size_t row = f.Index(0, yy);
-        for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
-            const double weight = sums[3][o + x];
-            if (!(weight > 0)) {
-                job.result[0][row + x] = f.red[row + x];
-                job.result[1][row + x] = f.green[row + x];
-                job.result[2][row + x] = f.blue[row + x];
-                continue;
-            }
-            for (int c = 0; c < 3; ++c) {
-                job.result[c][row + x] = LimitToByte(sums[c][o + x] / weight);
-            }
+        const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
+        for (int c = 0; c < 3; ++c) {
+            AverageRow(sums[c] + o, sums[3] + o, own[c], width, job.result[c] + row);
         }
     }
 }
 
-template <int W>
+template <int W, bool Fused>
 [[gnu::always_inline]] inline void SofterStripInMode(Job& job, Workspace& ws, int32_t first,
                                                      int32_t end) {
     switch (job.settings->FilterInclude) {
-        case kIncludeObjects: SofterStrip<kIncludeObjects, W>(job, ws, first, end); break;
-        case kIncludeBackground: SofterStrip<kIncludeBackground, W>(job, ws, first, end); break;
-        case kIncludeShadows: SofterStrip<kIncludeShadows, W>(job, ws, first, end); break;
-        case kIncludeFullFrame: SofterStrip<kIncludeFullFrame, W>(job, ws, first, end); break;
-        default: SofterStrip<kIncludeColorRange, W>(job, ws, first, end); break;
+        case kIncludeObjects: SofterStrip<kIncludeObjects, W, Fused>(job, ws, first, end); break;
+        case kIncludeBackground:
+            SofterStrip<kIncludeBackground, W, Fused>(job, ws, first, end);
+            break;
+        case kIncludeShadows: SofterStrip<kIncludeShadows, W, Fused>(job, ws, first, end); break;
+        case kIncludeFullFrame:
+            SofterStrip<kIncludeFullFrame, W, Fused>(job, ws, first, end);
+            break;
+        default: SofterStrip<kIncludeColorRange, W, Fused>(job, ws, first, end); break;
     }
 }
 
 void SofterStripSse2(Job& job, Workspace& ws, int32_t first, int32_t end) {
-    SofterStripInMode<2>(job, ws, first, end);
+    SofterStripInMode<2, false>(job, ws, first, end);
 }
 
 #if LUMAFEX_WIDE_VECTORS
 __attribute__((target("avx2"))) void SofterStripAvx2(Job& job, Workspace& ws, int32_t first,
                                                      int32_t end) {
-    SofterStripInMode<4>(job, ws, first, end);
+    SofterStripInMode<4, false>(job, ws, first, end);
+}
+
+__attribute__((target("avx2,fma"))) void SofterStripFused(Job& job, Workspace& ws,
+                                                          int32_t first, int32_t end) {
+    SofterStripInMode<4, true>(job, ws, first, end);
 }
 #endif
 
@@ -485,7 +651,11 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
             padded};
     void (*strip)(Job&, Workspace&, int32_t, int32_t) = SofterStripSse2;
 #if LUMAFEX_WIDE_VECTORS
-    if (WideVectorsAvailable()) strip = SofterStripAvx2;
+    if (WideVectorsAvailable()) {
+        strip = OneRoundingSuffices(params.BlurAmount, frame.width, frame.height)
+                    ? SofterStripFused
+                    : SofterStripAvx2;
+    }
 #endif
     const int32_t strips = job.strips.Count();
     const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;

@@ -27,6 +27,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "pipeline/frame/wide_vectors.h"
+
+#if LUMAFEX_WIDE_VECTORS
+#include <immintrin.h>
+#endif
+
 namespace lumafex {
 
 // The vectors of W doubles, W floats and W 64-bit masks.
@@ -77,6 +83,7 @@ template <int W, bool ByBits>
 //    1 - t.
 struct SourceRowLanes {
     const double* value[4];
+    const float* single[4];  // the same values in single precision, for the fused form
     const int32_t* before;
     const float* weight;
     double* t;  // filled by the caller once a blended receiver needs them
@@ -207,5 +214,49 @@ template <int W, int V, bool ByBits>
         }
     }
 }
+
+#if LUMAFEX_WIDE_VECTORS
+// GatherFullLanes for 8 x V receivers in single-precision lanes, with AVX2
+// and the fused multiply-add: each new sum is the exact sum + colour x w
+// rounded once, to single precision. The other forms round that exact sum
+// to double precision first; the two agree whenever it is a double
+// already, which the caller must ensure. The sums come and go as doubles.
+// Called, not inlined: its callers are built for no particular processor.
+template <int V, int Channels>
+[[gnu::target("avx2,fma")]] void GatherFullFused(
+    const SumLanes& sums, int32_t x0, int32_t width, const SourceRowLanes* rows,
+    int32_t count) {
+    __m256 acc[4][V];
+    for (int c = 0; c < Channels; ++c) {
+        for (int v = 0; v < V; ++v) {
+            const double* const at = sums.value[c] + x0 + 8 * v;
+            acc[c][v] = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_loadu_pd(at + 4)),
+                                        _mm256_cvtpd_ps(_mm256_loadu_pd(at)));
+        }
+    }
+    for (int32_t k = 0; k < count; ++k) {
+        const SourceRowLanes& row = rows[k];
+        int32_t lo = 0;
+        int32_t hi = 0;
+        if (!RunOffsets<8 * V>(row, x0, width, lo, hi)) continue;
+        for (int32_t dx = lo; dx <= hi; ++dx) {
+            const __m256 w = _mm256_set1_ps(row.weight[dx]);
+            for (int c = 0; c < Channels; ++c) {
+                for (int v = 0; v < V; ++v) {
+                    const __m256 value = _mm256_loadu_ps(row.single[c] + x0 + dx + 8 * v);
+                    acc[c][v] = _mm256_fmadd_ps(value, w, acc[c][v]);
+                }
+            }
+        }
+    }
+    for (int c = 0; c < Channels; ++c) {
+        for (int v = 0; v < V; ++v) {
+            double* const at = sums.value[c] + x0 + 8 * v;
+            _mm256_storeu_pd(at, _mm256_cvtps_pd(_mm256_castps256_ps128(acc[c][v])));
+            _mm256_storeu_pd(at + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(acc[c][v], 1)));
+        }
+    }
+}
+#endif
 
 }  // namespace lumafex
