@@ -93,24 +93,27 @@ void ApplyMaps(const RowView& row, const FilterSettings& settings, const RangeTa
         ApplyInColourRange(row, range, maps, count);
         return;
     }
-    OwnedChannelMaps composed;
-    if (count > 1) ComposeMaps(maps, count, composed);
-    const ChannelMaps m = count > 1 ? composed.View() : maps[0];
+    // The selection does not change along the run, so each map in turn
+    // does what their composition would (the final pass hands over runs
+    // composed already).
     const int32_t w = row.width;
-    switch (settings.FilterInclude) {
-        case kIncludeObjects:
-            ApplyComposed<Key::NonZero>(row.red, row.green, row.blue, row.alpha, w, m);
-            break;
-        case kIncludeBackground:
-            ApplyComposed<Key::Zero>(row.red, row.green, row.blue, row.alpha, w, m);
-            break;
-        case kIncludeShadows:
-            ApplyComposed<Key::NonZero>(row.red, row.green, row.blue, row.shadow, w, m);
-            break;
-        case kIncludeFullFrame:
-            ApplyComposed<Key::All>(row.red, row.green, row.blue, nullptr, w, m);
-            break;
-        default: break;  // selects nothing
+    for (std::size_t k = 0; k < count; ++k) {
+        const ChannelMaps& m = maps[k];
+        switch (settings.FilterInclude) {
+            case kIncludeObjects:
+                ApplyComposed<Key::NonZero>(row.red, row.green, row.blue, row.alpha, w, m);
+                break;
+            case kIncludeBackground:
+                ApplyComposed<Key::Zero>(row.red, row.green, row.blue, row.alpha, w, m);
+                break;
+            case kIncludeShadows:
+                ApplyComposed<Key::NonZero>(row.red, row.green, row.blue, row.shadow, w, m);
+                break;
+            case kIncludeFullFrame:
+                ApplyComposed<Key::All>(row.red, row.green, row.blue, nullptr, w, m);
+                break;
+            default: return;  // selects nothing
+        }
     }
 }
 
