@@ -214,28 +214,49 @@ TEST(DepthOfFieldBlurTest, SeparatorIsTestedWithoutRoundingTheSum) {
 
 // Depths constant over blocks, so that long runs of centres share their
 // blur, with edges where blurs change or the separator hides a block.
+// Limits of 7 and 12 gather the centres at the limit with 16-bit and 32-bit
+// windows (at 12 most blocks reach the limit and are bright, so totals pass
+// 2^16); the wide frame's prefix sums wrap around 16 bits.
 TEST(DepthOfFieldBlurTest, MatchesTheReferenceOnBlockyDepths) {
     const float levels[] = {100.0f, 99.9f, 101.0f, 101.4f, 102.0f, 98.0f, 103.0f, 101.45f};
+    struct Shape {
+        int32_t w, h;
+        float limit, amount;
+    };
+    const Shape shapes[] = {{40, 23, 7.0f, 5.0f}, {40, 23, 12.0f, 20.0f}, {600, 9, 7.0f, 5.0f}};
     for (int32_t mode : {3, 0, 1}) {
         for (uint32_t seed : {1u, 2u, 3u}) {
-            Scene sc = RandomScene(40, 23, seed * 11 + static_cast<uint32_t>(mode));
-            for (int32_t y = 0; y < 23; ++y) {
-                for (int32_t x = 0; x < 40; ++x) {
-                    const uint32_t block = static_cast<uint32_t>((x + static_cast<int32_t>(seed)) / 9 * 7 + y / 6) * seed;
-                    sc.depth.At(x, y) = levels[(block * 2654435761u >> 13) % 8];
+            for (const Shape& shape : shapes) {
+                const int32_t w = shape.w;
+                Scene sc = RandomScene(w, shape.h, seed * 11 + static_cast<uint32_t>(mode));
+                for (int32_t y = 0; y < shape.h; ++y) {
+                    for (int32_t x = 0; x < w; ++x) {
+                        const auto block =
+                            static_cast<uint32_t>((x + static_cast<int32_t>(seed)) / 9 * 7 +
+                                                  y / 6) *
+                            seed;
+                        sc.depth.At(x, y) = levels[(block * 2654435761u >> 13) % 8];
+                        if (shape.limit > 8.0f) {
+                            for (auto* plane : {&sc.frame.red, &sc.frame.green, &sc.frame.blue}) {
+                                (*plane)[sc.frame.At(x, y)] |= 0xC0;
+                            }
+                        }
+                    }
                 }
+                FilterSettings s = DofSettings(mode);
+                FrameParameters p = ComputeFrameParameters(s);
+                p.DOFBlurAmount = shape.amount;
+                p.MaxDOFBlur = shape.limit;
+                p.FocalNear = 100.0f;
+                p.FocalFar = 100.0f;
+                TestFrame expected = sc.frame;
+                ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+                ReferenceDof(expected, sc.depth, s, p);
+                ASSERT_EQ(sc.frame.red, expected.red)
+                    << "mode " << mode << " seed " << seed << " width " << w;
+                ASSERT_EQ(sc.frame.green, expected.green);
+                ASSERT_EQ(sc.frame.blue, expected.blue);
             }
-            FilterSettings s = DofSettings(mode);
-            FrameParameters p = ComputeFrameParameters(s);
-            p.DOFBlurAmount = 5.0f;
-            p.FocalNear = 100.0f;
-            p.FocalFar = 100.0f;
-            TestFrame expected = sc.frame;
-            ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-            ReferenceDof(expected, sc.depth, s, p);
-            ASSERT_EQ(sc.frame.red, expected.red) << "mode " << mode << " seed " << seed;
-            ASSERT_EQ(sc.frame.green, expected.green);
-            ASSERT_EQ(sc.frame.blue, expected.blue);
         }
     }
 }

@@ -435,10 +435,19 @@ void Spread(const SpreadContext<Sum>& ctx, int32_t first, int32_t end) {
 // decides. Any other receiver goes through the B-centres that reach it
 // one by one, by the full rule. (A receiver in focus takes its own colour
 // from every centre, so it keeps its colour whatever it counts.)
-template <typename Sum>
+//
+// The prefix sums and the windows' totals are of type Window and wrap
+// around; a window's difference comes out exact as long as the true total
+// fits the type. 16 bits take blurs below 8 (FitsShortWindows), which fit
+// more of them in a vector.
+template <typename Sum, typename Window = std::make_unsigned_t<Sum>>
 class LimitGather {
 public:
     using Mark = std::make_unsigned_t<Sum>;
+
+    // Whether every total fits 16 bits: with a blur below 8 a receiver is
+    // reached by at most 15 x 15 B-centres, 255 x 225 < 2^16.
+    static bool FitsShortWindows(float blur) { return blur < 8.0f; }
 
     // Blurs up to this many pixels are gathered (footprints up to this many
     // rows above and below their centre, and narrower); larger ones are
@@ -463,9 +472,9 @@ public:
             return false;
         }
         const auto cells = static_cast<std::size_t>(w * static_cast<uint64_t>(rows));
-        prefix_ = Accumulators<Mark>::Allocate(cells);
+        prefix_ = Accumulators<Window>::Allocate(cells);
         rowMax_ = platform::WorkingArray<float>::Allocate(cells);
-        totals_ = Accumulators<Mark>::Allocate(static_cast<std::size_t>(w));
+        totals_ = Accumulators<Window>::Allocate(static_cast<std::size_t>(w));
         boxMax_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
         scratch_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
         return prefix_ && rowMax_ && totals_ && boxMax_ && scratch_;
@@ -482,7 +491,7 @@ public:
         if (!any) return;
         const auto w = static_cast<std::size_t>(f.width);
         for (int32_t yy = first; yy < end; ++yy) {
-            std::memset(static_cast<void*>(totals_.data()), 0, w * sizeof(SumCell<Mark>));
+            std::memset(static_cast<void*>(totals_.data()), 0, w * sizeof(SumCell<Window>));
             float* const box = boxMax_.data();
             for (std::size_t x = 0; x < w; ++x) box[x] = -HUGE_VALF;
             const int32_t from = yy > reach ? yy - reach : 0;
@@ -499,7 +508,7 @@ public:
     }
 
 private:
-    SumCell<Mark>* Prefix(int32_t y) const {
+    SumCell<Window>* Prefix(int32_t y) const {
         return prefix_.data() +
                static_cast<std::size_t>(y - top_) * (static_cast<std::size_t>(width_) + 1);
     }
@@ -516,8 +525,8 @@ private:
         const float* const depth = ctx.depth.Row(y);
         const float* const blurs = ctx.blurs.Row(y);
         float* const deepest = scratch_.data();
-        SumCell<Mark>* const prefix = Prefix(y);
-        SumCell<Mark> sum{};
+        SumCell<Window>* const prefix = Prefix(y);
+        SumCell<Window> sum{};
         prefix[0] = sum;
         bool any = false;
         for (int32_t x = 0; x < f.width; ++x) {
@@ -526,10 +535,10 @@ private:
                 PixelSelected(ctx.s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c]) &&
                 blurs[x] == blur_;
             if (taken) {
-                sum.red = static_cast<Mark>(sum.red + f.red[c]);
-                sum.green = static_cast<Mark>(sum.green + f.green[c]);
-                sum.blue = static_cast<Mark>(sum.blue + f.blue[c]);
-                sum.count = static_cast<Mark>(sum.count + 1);
+                sum.red = static_cast<Window>(sum.red + f.red[c]);
+                sum.green = static_cast<Window>(sum.green + f.green[c]);
+                sum.blue = static_cast<Window>(sum.blue + f.blue[c]);
+                sum.count = static_cast<Window>(sum.count + 1);
                 any = true;
             }
             // A B-centre's depth is never NaN: a NaN depth is in focus.
@@ -554,14 +563,14 @@ private:
     // acc[x] += the window x - hw .. x + hw of the prefix sums, clipped to
     // the row, four values a column side by side: three plain loops over
     // the flat values, the middle one vectorisable.
-    static void AddWindows(Mark* __restrict acc, const Mark* __restrict prefix, int32_t width,
+    static void AddWindows(Window* __restrict acc, const Window* __restrict prefix, int32_t width,
                            int32_t hw) {
         const int32_t leftEnd = hw < width ? hw : width;
         int32_t x = 0;
         for (; x < leftEnd; ++x) {
             const int32_t hi = width - 1 - x > hw ? x + hw + 1 : width;
             for (int v = 0; v < 4; ++v) {
-                acc[4 * x + v] = static_cast<Mark>(acc[4 * x + v] + prefix[4 * hi + v]);
+                acc[4 * x + v] = static_cast<Window>(acc[4 * x + v] + prefix[4 * hi + v]);
             }
         }
         const int32_t middleEnd = width - hw;
@@ -571,16 +580,16 @@ private:
             const std::size_t ahead = 4 * (static_cast<std::size_t>(hw) + 1);
             const std::size_t behind = 4 * static_cast<std::size_t>(hw);
             for (std::size_t i = i0; i < i1; ++i) {
-                acc[i] = static_cast<Mark>(acc[i] + static_cast<Mark>(prefix[i + ahead] -
+                acc[i] = static_cast<Window>(acc[i] + static_cast<Window>(prefix[i + ahead] -
                                                                       prefix[i - behind]));
             }
             x = middleEnd;
         }
         for (; x < width; ++x) {
             for (int v = 0; v < 4; ++v) {
-                const Mark window =
-                    static_cast<Mark>(prefix[4 * width + v] - prefix[4 * (x - hw) + v]);
-                acc[4 * x + v] = static_cast<Mark>(acc[4 * x + v] + window);
+                const Window window =
+                    static_cast<Window>(prefix[4 * width + v] - prefix[4 * (x - hw) + v]);
+                acc[4 * x + v] = static_cast<Window>(acc[4 * x + v] + window);
             }
         }
     }
@@ -594,7 +603,7 @@ private:
         SumCell<Sum>* const cells = ctx.sums.Row(yy);
         const double separator = ctx.p.DOFSeperator;
         for (int32_t x = 0; x < f.width; ++x) {
-            const SumCell<Mark>& t = totals_[static_cast<std::size_t>(x)];
+            const SumCell<Window>& t = totals_[static_cast<std::size_t>(x)];
             const float bn = receiving[x];
             // A receiver in focus (or unselected) takes its own colour from
             // every centre, so its average stays its colour whatever it
@@ -632,7 +641,7 @@ private:
             const int32_t hw = profile_.HalfWidth(yy - profile_.Top(y));
             if (hw < 0) continue;
             const ColumnSpan span = FootprintColumns(xx, hw, f.width);
-            const SumCell<Mark>* const prefix = Prefix(y);
+            const SumCell<Window>* const prefix = Prefix(y);
             const float* const depth = ctx.depth.Row(y);
             for (int32_t x = span.first; x <= span.last; ++x) {
                 if (prefix[x + 1].count == prefix[x].count) continue;  // not a B-centre
@@ -653,9 +662,9 @@ private:
     }
 
     FootprintProfile profile_;
-    Accumulators<Mark> prefix_;
+    Accumulators<Window> prefix_;
     platform::WorkingArray<float> rowMax_;
-    Accumulators<Mark> totals_;
+    Accumulators<Window> totals_;
     platform::WorkingArray<float> boxMax_;
     platform::WorkingArray<float> scratch_;
     float blur_ = 0.0f;
@@ -694,9 +703,15 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
         auto centreBlurs =
             platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(f.width));
         LimitGather<Sum> gather;
+        LimitGather<Sum, uint16_t> shortGather;
         const float gathered = LimitGather<Sum>::Chosen(p);
+        const bool shortWindows =
+            gathered > 0.0f && LimitGather<Sum>::FitsShortWindows(gathered);
         if (!prefix || !centreBlurs || !sums.Reserve(f.width, strips.perStrip) ||
-            (gathered > 0.0f && !gather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
+            (shortWindows &&
+             !shortGather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
+            (gathered > 0.0f && !shortWindows &&
+             !gather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
             !marks.Reserve(f.width, strips.perStrip) ||
             !footprint.Reserve(f.width, f.height, reach) ||
             !receiving.Reserve(f.width, f.height, reach)) {
@@ -712,7 +727,11 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
         while (!failed && queue.Next(first, end)) {
             sums.Begin(f, first, end);
             marks.Begin(first);
-            if (gathered > 0.0f) gather.Gather(ctx, first, end);
+            if (shortWindows) {
+                shortGather.Gather(ctx, first, end);
+            } else if (gathered > 0.0f) {
+                gather.Gather(ctx, first, end);
+            }
             Spread(ctx, first, end);
             marks.AddTo(sums);
             sums.WriteTo(f, result);
