@@ -157,15 +157,16 @@ Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
     return sc;
 }
 
-// Long runs of centres with the same blur: one depth over the whole frame,
-// and a gentle depth ramp, wide enough that whole groups of receivers lie
-// inside one run.
+// Long runs of centres with the same blur: one depth over the whole frame
+// but for a block in focus (every blur the limit or 0), and a gentle depth
+// ramp, wide enough that whole groups of receivers lie inside one run.
 TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnLongRuns) {
     for (float ramp : {0.0f, 0.01f, 0.05f}) {
         Scene sc = RandomScene(160, 30, 900);
         for (int32_t y = 0; y < 30; ++y) {
             for (int32_t x = 0; x < 160; ++x) {
-                sc.depth.At(x, y) = 110.0f + ramp * static_cast<float>(x);
+                const bool inFocus = ramp == 0.0f && x >= 60 && x < 90 && y >= 8 && y < 20;
+                sc.depth.At(x, y) = inFocus ? 100.0f : 110.0f + ramp * static_cast<float>(x);
             }
         }
         FilterSettings s = SofterDofSettings();

@@ -24,7 +24,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <numeric>
@@ -136,44 +135,6 @@ bool SumsStayNormal(float radius, int32_t width, int32_t height) {
     const double most = 256.0 * (1.0 + r * static_cast<double>(width) *
                                            static_cast<double>(height));
     return r >= 0x1p-20 && r <= 0x1p40 && most < 0x1p126;
-}
-
-// Whether the receivers that take the full colour may form their sums with
-// the fused multiply-add, which rounds the exact sum + colour x w once, to
-// single precision, where the pass asks for it rounded to double precision
-// and then to single. The two agree whenever that exact sum is a double
-// already, and here every one is:
-//  - Every weight is a single-precision value no smaller than the smallest
-//    one, 2^e or more, so a whole multiple of q = 2^(e - 23). Colours and
-//    the seeds are whole, and rounding to single precision keeps a
-//    multiple of q one, so every sum and contribution is a multiple of
-//    min(1, q). (A receiver that takes the full colour never takes a
-//    blended one: how it takes depends on itself alone.)
-//  - A receiver takes at most one contribution, of at most 255 x its
-//    weight, from each source within reach, so no exact sum exceeds 255 x
-//    (1 + the weights of every offset within reach), and with at most
-//    129^2 of them the roundings on the way add less than 2%.
-//  - A multiple of q below 2^53 x q is a double.
-bool OneRoundingSuffices(float radius, int32_t width, int32_t height) {
-    const double r = radius;
-    if (!(r > 0.0) || r > 64.0) return false;
-    // The smallest weight belongs to the largest whole n with r > sqrt(n):
-    // r - sqrt(n) falls as n grows, and every rounding keeps the order.
-    double n = std::floor(r * r) + 1.0;
-    while (!(r - std::sqrt(n) > 0.0)) n -= 1.0;
-    const int e = std::ilogb(static_cast<float>(r - std::sqrt(n)));
-    const double q = std::ldexp(1.0, std::min(0, e - 23));
-    const auto reach = static_cast<int32_t>(r);
-    const int32_t across = std::min(reach, width - 1);
-    const int32_t down = std::min(reach, height - 1);
-    double most = 1.0;
-    for (int32_t dy = -down; dy <= down; ++dy) {
-        for (int32_t dx = -across; dx <= across; ++dx) {
-            const double w = r - std::sqrt(static_cast<double>(dx * dx + dy * dy));
-            if (w > 0.0) most += static_cast<float>(w);
-        }
-    }
-    return 1.0625 * 255.0 * most < 0x1p53 * q;
 }
 
 // The loops over whole rows below take their rows as separate parameters,
@@ -660,6 +621,8 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
     void (*strip)(Job&, Workspace&, int32_t, int32_t) = SofterStripSse2;
 #if LUMAFEX_WIDE_VECTORS
     if (WideVectorsAvailable()) {
+        // Receivers that take the full colour take nothing else (how a
+        // receiver takes depends on itself alone), so their sums qualify.
         strip = OneRoundingSuffices(params.BlurAmount, frame.width, frame.height)
                     ? SofterStripFused
                     : SofterStripAvx2;

@@ -161,13 +161,59 @@ __attribute__((target("avx"))) void AddWeightedRunWide(SumCell<float>* sums,
 }
 #endif
 
-void AddWeightedRun(SumCell<float>* sums, const double (*sources)[4], const float* weights,
-                    int32_t reach, int32_t count) {
 #if LUMAFEX_WIDE_VECTORS
+// The same with the fused multiply-add in single precision, two receivers
+// to a register: each sum is the exact sum + colour x w rounded once. The
+// pass takes it only where that agrees with the two roundings above
+// (OneRoundingSuffices and the frame's blurs, see the pass).
+__attribute__((target("avx2,fma"))) void AddWeightedRunFused(SumCell<float>* sums,
+                                                             const float (*sources)[4],
+                                                             const float* weights, int32_t reach,
+                                                             int32_t count) {
+    static_assert(sizeof(SumCell<float>) == 4 * sizeof(float));
+    float* const at = &sums->red;
+    const float* const from = sources[0];
+    // Sixteen receivers at a time, enough additions under way to cover
+    // each one's wait for the one before it.
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m256 a[8];
+        for (int k = 0; k < 8; ++k) a[k] = _mm256_loadu_ps(at + 4 * (i + 2 * k));
+        for (int32_t dx = -reach; dx <= reach; ++dx) {
+            const __m256 w = _mm256_set1_ps(weights[dx]);
+            for (int k = 0; k < 8; ++k) {
+                a[k] = _mm256_fmadd_ps(_mm256_loadu_ps(from + 4 * (i + 2 * k + dx)), w, a[k]);
+            }
+        }
+        for (int k = 0; k < 8; ++k) _mm256_storeu_ps(at + 4 * (i + 2 * k), a[k]);
+    }
+    for (; i < count; ++i) {
+        __m128 a = _mm_loadu_ps(at + 4 * i);
+        for (int32_t dx = -reach; dx <= reach; ++dx) {
+            a = _mm_fmadd_ps(_mm_loadu_ps(from + 4 * (i + dx)), _mm_set1_ps(weights[dx]), a);
+        }
+        _mm_storeu_ps(at + 4 * i, a);
+    }
+}
+#endif
+
+// Adds a run's contributions side by side: singles, the run's colours in
+// single precision, are for the fused form (fused true).
+void AddWeightedRun(SumCell<float>* sums, const double (*sources)[4],
+                    const float (*singles)[4], bool fused, const float* weights, int32_t reach,
+                    int32_t count) {
+#if LUMAFEX_WIDE_VECTORS
+    if (fused) {
+        AddWeightedRunFused(sums, singles, weights, reach, count);
+        return;
+    }
     if (WideDoubleVectorsAvailable()) {
         AddWeightedRunWide(sums, sources, weights, reach, count);
         return;
     }
+#else
+    static_cast<void>(singles);
+    static_cast<void>(fused);
 #endif
     AddWeightedRunPortable(sums, sources, weights, reach, count);
 }
@@ -183,7 +229,9 @@ struct SpreadContext {
     NeighbourRows& blurs;
     StripSums<float>& sums;  // the current strip's
     RunColour* runColours;   // one per column
+    float (*runSingles)[4];  // the same in single precision, for the fused form
     float* runDeepest;       // one per column
+    bool fused;              // whether runs add with the fused multiply-add
 };
 
 // Runs of neighbouring centres with the same blur are spread row by row,
@@ -298,7 +346,8 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
             ++stretch;
         }
         if (stretch > xx) {
-            AddWeightedRun(rowCells + xx, ctx.runColours + xx, w + centre, reach, stretch - xx);
+            AddWeightedRun(rowCells + xx, ctx.runColours + xx, ctx.runSingles + xx, ctx.fused,
+                           w + centre, reach, stretch - xx);
             xx = stretch - 1;
             continue;
         }
@@ -389,6 +438,9 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
                     colour[1] = f.green[c];
                     colour[2] = f.blue[c];
                     colour[3] = 1.0;
+                    for (int k = 0; k < 4; ++k) {
+                        ctx.runSingles[xc][k] = static_cast<float>(colour[k]);
+                    }
                 }
                 // The deepest centre of the run within the widest reach of
                 // each column the run reaches.
@@ -413,6 +465,29 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
     }
 }
 
+// Whether the runs' receivers may add with the fused multiply-add. Every
+// contribution is (C x a + N x (1 - a)) x w; it is a whole colour times w,
+// as OneRoundingSuffices asks, when a is 1 (a receiver sharing the
+// centre's blur) or 0 (one in focus), and Objects Only mixes by t x w
+// besides. So it holds when every pixel's blur is 0 or one and the same
+// b, with weights of b's footprint, and the processor has the fused form.
+// The look through the blurs stops at the first that breaks it.
+bool FusedSumsHold(const FrameView& f, const DepthRows& depth, const FilterSettings& s,
+                   const FrameParameters& p) {
+    if (!WideVectorsAvailable() || s.FilterInclude == kIncludeObjects) return false;
+    float shared = 0.0f;
+    for (int32_t y = 0; y < f.height; ++y) {
+        const float* const row = depth.Row(y);
+        for (int32_t x = 0; x < f.width; ++x) {
+            const float b = DepthBlur(row[x], p);
+            if (b == 0.0f || b == shared) continue;
+            if (shared != 0.0f) return false;
+            shared = b;
+        }
+    }
+    return shared > 0.0f && OneRoundingSuffices(shared, f.width, f.height);
+}
+
 }  // namespace
 
 bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& settings,
@@ -432,6 +507,8 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
     // Any mode outside 0..4 selects no centre: the frame stays as it is.
     if (mode < kIncludeObjects || mode > kIncludeColorRange) return true;
 
+    const bool fused = FusedSumsHold(frame, depth, settings, params);
+
     // Taller strips: each strip goes again over the centre rows within
     // reach above and below it.
     const RowStrips strips = RowStrips::For(frame.width, frame.height, kDepthStripPixels);
@@ -446,18 +523,29 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
         StripSums<float> sums;
         auto runColours =
             platform::WorkingArray<RunColour>::Allocate(static_cast<std::size_t>(frame.width));
+        auto runSingles = platform::WorkingArray<float[4]>::Allocate(
+            static_cast<std::size_t>(frame.width));
         auto runDeepest =
             platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(frame.width));
-        if (!runColours || !runDeepest || !sums.Reserve(frame.width, strips.perStrip) ||
+        if (!runColours || !runSingles || !runDeepest || !sums.Reserve(frame.width, strips.perStrip) ||
             !footprint.Reserve(frame.width, frame.height, reach) ||
             !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
             !blurs.Reserve(frame.width, frame.height, reach)) {
             failed = true;
             return;
         }
-        const SpreadContext ctx{frame,   settings, params, depth,            footprint,
-                                weights, blurs,    sums,   runColours.data(),
-                                runDeepest.data()};
+        const SpreadContext ctx{frame,
+                                settings,
+                                params,
+                                depth,
+                                footprint,
+                                weights,
+                                blurs,
+                                sums,
+                                runColours.data(),
+                                runSingles.data(),
+                                runDeepest.data(),
+                                fused};
         int32_t first = 0;
         int32_t end = 0;
         while (!failed && queue.Next(first, end)) {

@@ -5,6 +5,7 @@
 // rounded after every addition.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -76,6 +77,44 @@ inline int32_t FillWeights(float radius, int32_t dy, int32_t reach, float* weigh
         positive = dx;
     }
     return positive;
+}
+
+// Whether sums that take nothing but colour x w (a whole colour 0 .. 255
+// times a weight of the footprint of this radius) may be formed with the
+// fused multiply-add, which rounds the exact sum + colour x w once, to
+// single precision, where the softer passes ask for it rounded to double
+// precision and then to single. The two agree whenever that exact sum is a
+// double already, and here every one is:
+//  - Every weight is a single-precision value no smaller than the smallest
+//    one, 2^e or more, so a whole multiple of q = 2^(e - 23). Colours and
+//    the seeds are whole, and rounding to single precision keeps a
+//    multiple of q one, so every sum and contribution is a multiple of
+//    min(1, q).
+//  - A receiver takes at most one contribution, of at most 255 x its
+//    weight, from each source within reach, so no exact sum exceeds 255 x
+//    (1 + the weights of every offset within reach), and with at most
+//    129^2 of them the roundings on the way add less than 2%.
+//  - A multiple of q below 2^53 x q is a double.
+inline bool OneRoundingSuffices(float radius, int32_t width, int32_t height) {
+    const double r = radius;
+    if (!(r > 0.0) || r > 64.0) return false;
+    // The smallest weight belongs to the largest whole n with r > sqrt(n):
+    // r - sqrt(n) falls as n grows, and every rounding keeps the order.
+    double n = std::floor(r * r) + 1.0;
+    while (!(r - std::sqrt(n) > 0.0)) n -= 1.0;
+    const int e = std::ilogb(static_cast<float>(r - std::sqrt(n)));
+    const double q = std::ldexp(1.0, std::min(0, e - 23));
+    const auto reach = static_cast<int32_t>(r);
+    const int32_t across = std::min(reach, width - 1);
+    const int32_t down = std::min(reach, height - 1);
+    double most = 1.0;
+    for (int32_t dy = -down; dy <= down; ++dy) {
+        for (int32_t dx = -across; dx <= across; ++dx) {
+            const double w = r - std::sqrt(static_cast<double>(dx * dx + dy * dy));
+            if (w > 0.0) most += static_cast<float>(w);
+        }
+    }
+    return 1.0625 * 255.0 * most < 0x1p53 * q;
 }
 
 }  // namespace lumafex
