@@ -1,6 +1,15 @@
 #include "platform/file_write.h"
 
+#include <atomic>
+
+#include "platform/file_write_steps.h"
+
 namespace lumafex::platform {
+
+unsigned NextTemporaryCount() {
+    static std::atomic<unsigned> count{0};
+    return count++;
+}
 
 std::string DescribeWriteFailure(const WriteResult& result) {
     const std::string system =

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -11,32 +10,13 @@
 #include <new>
 
 #include "platform/file_write.h"
+#include "platform/file_write_steps.h"
 
 namespace lumafex::platform {
 
 namespace {
 
-// Names already taken by other files are skipped; other failures end the
-// search at once.
-constexpr int kAttempts = 100;
 constexpr std::size_t kLargestWrite = std::size_t{1} << 20;
-std::atomic<unsigned> g_temporaryCount{0};
-
-// Holds the watcher for as long as it lives.
-class Holding {
-public:
-    explicit Holding(TemporaryFileWatcher* watcher) : watcher_(watcher) {
-        if (watcher_ != nullptr) watcher_->Hold();
-    }
-    ~Holding() {
-        if (watcher_ != nullptr) watcher_->Release();
-    }
-    Holding(const Holding&) = delete;
-    Holding& operator=(const Holding&) = delete;
-
-private:
-    TemporaryFileWatcher* watcher_;
-};
 
 // The file a write to path replaces: a symbolic link is followed, so the
 // link stays and the file it names gets the new contents.
@@ -53,35 +33,6 @@ std::string TargetOf(const char* path) {
 std::string FolderOf(const std::string& target) {
     const std::size_t slash = target.rfind('/');
     return slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-}
-
-// Creates a hidden temporary file beside target, named after it, the
-// process and a count. O_EXCL: created here or not at all, so no other
-// file is ever opened or replaced.
-WriteResult CreateTemporary(const std::string& target, TemporaryFileWatcher* watcher, std::string& temporary,
-                            int& fd) {
-    const std::string folder = FolderOf(target);
-    const std::string stem =
-        folder + "." + target.substr(folder.size()) + ".tmp" + std::to_string(getpid()) + "-";
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        temporary = stem + std::to_string(g_temporaryCount++);
-        Holding hold(watcher);
-        // 0666 leaves a new file's mode to the umask, as for any file the
-        // user saves.
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return {WriteFailure::Create, errno};
-        }
-        if (watcher != nullptr && !watcher->Created(temporary)) {
-            // Nothing was written to it: removing it is all there is to do.
-            close(fd);
-            unlink(temporary.c_str());
-            return {WriteFailure::Untracked, 0};
-        }
-        return {};
-    }
-    return {WriteFailure::NoFreeName, 0};
 }
 
 WriteResult WriteAll(int fd, std::string_view bytes) {
@@ -117,7 +68,20 @@ WriteResult WriteFileWhole(const char* path, std::string_view bytes, TemporaryFi
             if ((existing.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)
                 return {WriteFailure::ReadOnly, 0};
         }
-        const WriteResult created = CreateTemporary(target, watcher, temporary, fd);
+        // 0666 leaves a new file's mode to the umask, as for any file the
+        // user saves.
+        const WriteResult created = CreateTemporaryBeside(
+            target, FolderOf(target), static_cast<unsigned long>(getpid()), watcher, temporary,
+            [&fd](const std::string& name, int& error) {
+                fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                if (fd >= 0) return CreateOutcome::Created;
+                error = errno;
+                return errno == EEXIST ? CreateOutcome::Taken : CreateOutcome::Failed;
+            },
+            [&fd, &temporary] {
+                close(fd);
+                unlink(temporary.c_str());
+            });
         if (!created) return created;
     } catch (const std::bad_alloc&) {
         return {WriteFailure::NoMemory, ENOMEM};  // nothing was created

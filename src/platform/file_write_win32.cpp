@@ -1,38 +1,18 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <new>
 
 #include "platform/file_write.h"
+#include "platform/file_write_steps.h"
 
 namespace lumafex::platform {
 
 namespace {
 
-// Names already taken by other files are skipped; other failures end the
-// search at once.
-constexpr int kAttempts = 100;
 constexpr DWORD kLargestWrite = DWORD{1} << 20;
-std::atomic<unsigned> g_temporaryCount{0};
-
-// Holds the watcher for as long as it lives.
-class Holding {
-public:
-    explicit Holding(TemporaryFileWatcher* watcher) : watcher_(watcher) {
-        if (watcher_ != nullptr) watcher_->Hold();
-    }
-    ~Holding() {
-        if (watcher_ != nullptr) watcher_->Release();
-    }
-    Holding(const Holding&) = delete;
-    Holding& operator=(const Holding&) = delete;
-
-private:
-    TemporaryFileWatcher* watcher_;
-};
 
 // The file a write to path replaces: a symbolic link is followed, so the
 // link stays and the file it names gets the new contents. Paths stay in the
@@ -51,35 +31,6 @@ std::string TargetOf(const char* path) {
 std::string FolderOf(const std::string& target) {
     const std::size_t separator = target.find_last_of("/\\:");
     return separator == std::string::npos ? std::string() : target.substr(0, separator + 1);
-}
-
-// Creates a hidden temporary file beside target, named after it, the
-// process and a count. CREATE_NEW: created here or not at all, so no other
-// file is ever opened or replaced.
-WriteResult CreateTemporary(const std::string& target, TemporaryFileWatcher* watcher, std::string& temporary,
-                            HANDLE& file) {
-    const std::string folder = FolderOf(target);
-    const std::string stem =
-        folder + "." + target.substr(folder.size()) + ".tmp" + std::to_string(GetCurrentProcessId()) + "-";
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        temporary = stem + std::to_string(g_temporaryCount++);
-        Holding hold(watcher);
-        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-            return {WriteFailure::Create, static_cast<int>(error)};
-        }
-        if (watcher != nullptr && !watcher->Created(temporary)) {
-            // Nothing was written to it: removing it is all there is to do.
-            CloseHandle(file);
-            DeleteFileA(temporary.c_str());
-            return {WriteFailure::Untracked, 0};
-        }
-        return {};
-    }
-    return {WriteFailure::NoFreeName, 0};
 }
 
 WriteResult WriteAll(HANDLE file, std::string_view bytes) {
@@ -108,7 +59,23 @@ WriteResult WriteFileWhole(const char* path, std::string_view bytes, TemporaryFi
             if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {WriteFailure::NotRegularFile, 0};
             if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return {WriteFailure::ReadOnly, 0};
         }
-        const WriteResult created = CreateTemporary(target, watcher, temporary, file);
+        const WriteResult created = CreateTemporaryBeside(
+            target, FolderOf(target), static_cast<unsigned long>(GetCurrentProcessId()), watcher,
+            temporary,
+            [&file](const std::string& name, int& error) {
+                file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (file != INVALID_HANDLE_VALUE) return CreateOutcome::Created;
+                const DWORD code = GetLastError();
+                error = static_cast<int>(code);
+                return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS
+                           ? CreateOutcome::Taken
+                           : CreateOutcome::Failed;
+            },
+            [&file, &temporary] {
+                CloseHandle(file);
+                DeleteFileA(temporary.c_str());
+            });
         if (!created) return created;
     } catch (const std::bad_alloc&) {
         return {WriteFailure::NoMemory, static_cast<int>(ERROR_NOT_ENOUGH_MEMORY)};  // nothing was created
