@@ -9,8 +9,8 @@ namespace {
 std::atomic<bool> g_allowed{true};
 
 #if LUMAFEX_WIDE_VECTORS
-// Every processor with AVX2 so far has the fused multiply-add too; asking
-// for both keeps the single-precision lanes honest on one that would not.
+// The single-precision lanes of the softer passes use the fused
+// multiply-add beside AVX2; every processor with AVX2 so far has both.
 bool ProcessorHasAvx2AndFma() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;

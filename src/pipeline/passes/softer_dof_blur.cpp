@@ -527,7 +527,8 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
             static_cast<std::size_t>(frame.width));
         auto runDeepest =
             platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(frame.width));
-        if (!runColours || !runSingles || !runDeepest || !sums.Reserve(frame.width, strips.perStrip) ||
+        if (!runColours || !runSingles || !runDeepest ||
+            !sums.Reserve(frame.width, strips.perStrip) ||
             !footprint.Reserve(frame.width, frame.height, reach) ||
             !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
             !blurs.Reserve(frame.width, frame.height, reach)) {

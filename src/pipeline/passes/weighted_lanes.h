@@ -221,7 +221,9 @@ template <int W, int V, bool ByBits>
 // rounded once, to single precision. The other forms round that exact sum
 // to double precision first; the two agree whenever it is a double
 // already, which the caller must ensure. The sums come and go as doubles.
-// Called, not inlined: its callers are built for no particular processor.
+// A function of its own, unlike the forms above: a function built for
+// particular instructions is inlined only into callers built for them,
+// which the pass's strip code, a template of its own, is not.
 template <int V, int Channels>
 [[gnu::target("avx2,fma")]] void GatherFullFused(
     const SumLanes& sums, int32_t x0, int32_t width, const SourceRowLanes* rows,
