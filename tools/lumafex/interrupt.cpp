@@ -1,9 +1,12 @@
 #include "interrupt.h"
 
 #include <atomic>
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "system.h"
 
@@ -16,6 +19,13 @@ constexpr std::size_t kMaxText = 4096;
 char g_temporary[kMaxText];
 char g_scratch[kMaxText];
 char g_context[256];
+// The shields held, or kExiting once one side has claimed the exit: a
+// handler that finds no shield, or the last shield to go while a signal is
+// pending. Claiming it is one exchange, so a shield is never taken while
+// the exit goes ahead: the handler may run on another thread than the one
+// about to create a temporary file, which would else create it after the
+// handler looked for it.
+constexpr int kExiting = INT_MIN;
 std::atomic<int> g_shielded{0};
 std::atomic<int> g_pending{0};
 std::atomic<bool> g_haveTemporary{false};
@@ -39,15 +49,17 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
     std::_Exit(128 + signal);
 }
 
+// Claims the exit when no shield is held. False when one is (or the exit
+// is claimed already).
+bool ClaimExit() {
+    int none = 0;
+    return g_shielded.compare_exchange_strong(none, kExiting);
+}
+
 extern "C" void OnSignal(int signal) {
-    if (g_shielded.load() > 0) {
-        g_pending.store(signal);
-        // The handler may run on another thread than the shield's: when the
-        // last shield went after the first look, its owner may not have seen
-        // the signal, so whoever takes it back acts on it.
-        if (g_shielded.load() > 0 || g_pending.exchange(0) == 0) return;
-    }
-    CleanUpAndExit(signal);
+    g_pending.store(signal);
+    // With a shield held, the last one to go acts on the signal.
+    if (ClaimExit()) CleanUpAndExit(signal);
 }
 
 void CopyText(char* to, std::size_t size, const std::string& text) {
@@ -60,12 +72,25 @@ void CopyText(char* to, std::size_t size, const std::string& text) {
 
 void InstallInterruptHandlers() { InstallSignalHandler(OnSignal); }
 
-InterruptShield::InterruptShield() { g_shielded.fetch_add(1); }
+InterruptShield::InterruptShield() {
+    int held = g_shielded.load();
+    for (;;) {
+        // The exit is under way on another thread: wait for it rather than
+        // create anything it would not remove.
+        while (held == kExiting) {
+            std::this_thread::sleep_for(std::chrono::hours(1));
+            held = g_shielded.load();
+        }
+        if (g_shielded.compare_exchange_weak(held, held + 1)) return;
+    }
+}
 
 InterruptShield::~InterruptShield() {
+    // The last shield acts on a pending signal, unless a new shield was
+    // taken meanwhile (its owner will) or the handler claimed the exit.
     if (g_shielded.fetch_sub(1) == 1) {
-        const int pending = g_pending.exchange(0);
-        if (pending != 0) CleanUpAndExit(pending);
+        const int pending = g_pending.load();
+        if (pending != 0 && ClaimExit()) CleanUpAndExit(pending);
     }
 }
 
