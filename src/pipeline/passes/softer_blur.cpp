@@ -222,21 +222,23 @@ void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, double
         std::fill(takes + width, takes + p, uint8_t{kTakeFull});
         uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) * runsPerRow;
         for (std::size_t r = 0; r < runsPerRow; ++r) {
-            // Takes are 0, 1 or 2: all 1 when both their AND and OR are 1.
+            // Takes are 0, 1 or 2: all are 1 when their AND is, none is
+            // taken when their OR is 0.
             uint8_t all = 0xFF;
             uint8_t any = 0;
             for (std::size_t x = r * L; x < (r + 1) * L; ++x) {
                 all &= takes[x];
                 any |= takes[x];
             }
-            runs[r] = (all & any) == kTakeFull ? kRunFull : (any == 0 ? kRunNone : kRunMixed);
+            runs[r] = all == kTakeFull ? kRunFull : (any == 0 ? kRunNone : kRunMixed);
         }
     }
 }
 
 // out[x] = sum[x] / weight[x] limited to 0 .. 255 and truncated, or own[x]
 // where the weight is not above 0 (a NaN quotient limits to 0, and is not
-// kept anyway).
+// kept anyway). The limits are LimitToByte's, written as selects the
+// compiler can work on many pixels at once.
 void AverageRow(const double* __restrict sum, const double* __restrict weight,
                 const uint8_t* __restrict own, int32_t width, uint8_t* __restrict out) {
     for (int32_t x = 0; x < width; ++x) {
@@ -318,6 +320,8 @@ template <int W, bool ByBits, int Channels>
     } else {
 #if LUMAFEX_WIDE_VECTORS
         GatherFullAvx2<ByBits, Channels>(sums, x0, width, rows, count);
+#else
+        static_assert(W == 2, "the AVX2 gathers exist only with wide vectors");
 #endif
     }
 }
@@ -333,6 +337,8 @@ template <int W, bool ByBits>
     } else {
 #if LUMAFEX_WIDE_VECTORS
         GatherMixedAvx2<ByBits>(sums, x0, width, rows, count, full, blended, own);
+#else
+        static_assert(W == 2, "the AVX2 gathers exist only with wide vectors");
 #endif
     }
 }
