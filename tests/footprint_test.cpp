@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <limits>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "pipeline/passes/accumulators.h"
+#include "pipeline/passes/portable_sine.h"
 
 namespace lumafex {
 namespace {
@@ -126,6 +128,29 @@ TEST(FootprintTest, HugeRadiiStayWithinTheFrame) {
         for (int32_t k = 0; k < 10; ++k) {
             EXPECT_GE(footprint.HalfWidth(k), -1);
             EXPECT_LE(footprint.HalfWidth(k), 16);
+        }
+    }
+}
+
+// Rows are settled in batches from a quick sine; every width must be the
+// one the row's own angle and the exactly rounded sine give, whatever the
+// radius (batch edges at 32 and 64 rows included).
+TEST(FootprintTest, EveryRowAsTheExactSineGivesIt) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> radii(0.01f, 60.0f);
+    FootprintProfile footprint;
+    ASSERT_TRUE(footprint.Reserve(100, 200, 60));
+    for (int trial = 0; trial < 20000; ++trial) {
+        const float r = trial < 61 ? static_cast<float>(trial) : radii(random);
+        const float k = trial % 2 == 0 ? kBlurAngleConstant : kSofterAngleConstant;
+        footprint.Set(r, k);
+        const float step = static_cast<float>(static_cast<double>(k) / (r + 1.0));
+        float angle = 0.0f;
+        for (int32_t row = 0; row <= 2 * footprint.Reach(); ++row) {
+            angle = static_cast<float>(static_cast<double>(angle) + static_cast<double>(step));
+            const double hw = static_cast<double>(r) * PortableSine(angle);
+            const int32_t expected = hw >= 100.0 ? 100 : (hw <= -1.0 ? -1 : static_cast<int32_t>(hw));
+            ASSERT_EQ(footprint.HalfWidth(row), expected) << "r " << r << " row " << row;
         }
     }
 }

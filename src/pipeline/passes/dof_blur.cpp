@@ -32,6 +32,7 @@
 #include "pipeline/passes/footprint.h"
 #include "pipeline/passes/mixed_lanes.h"
 #include "pipeline/frame/strips.h"
+#include "pipeline/frame/wide_vectors.h"
 
 namespace lumafex {
 
@@ -269,7 +270,7 @@ void SpreadRow(const SpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t yy, 
         const ReceivingRow lanes{rowDepth,      rowBlur,       f.red + row,
                                  f.green + row, f.blue + row,  rowCells};
         xx = MixFourAtATime(lanes, MixingCentre{bc, dc, cr, cg, cb}, separator, span.first,
-                            span.last);
+                            span.last, f.width);
     }
     for (; xx <= span.last; ++xx) {
         // The separator rule, the sum in double and not rounded.
@@ -672,6 +673,17 @@ private:
     int32_t top_ = 0;
 };
 
+#if LUMAFEX_WIDE_VECTORS
+// The gather with every loop built for AVX2: its window sums and depth
+// maxima run twice as many columns at a time, the same values in each.
+template <typename Sum>
+[[gnu::noinline, gnu::flatten, gnu::target("avx2")]] void GatherShortWide(
+    LimitGather<Sum, uint16_t>& gather, const SpreadContext<Sum>& ctx, int32_t first,
+    int32_t end) {
+    gather.Gather(ctx, first, end);
+}
+#endif
+
 template <typename Sum>
 bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) {
     // The averaged planes first: when they cannot be had, nothing else is
@@ -728,7 +740,15 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
             sums.Begin(f, first, end);
             marks.Begin(first);
             if (shortWindows) {
+#if LUMAFEX_WIDE_VECTORS
+                if (WideVectorsAvailable()) {
+                    GatherShortWide(shortGather, ctx, first, end);
+                } else {
+                    shortGather.Gather(ctx, first, end);
+                }
+#else
                 shortGather.Gather(ctx, first, end);
+#endif
             } else if (gathered > 0.0f) {
                 gather.Gather(ctx, first, end);
             }

@@ -14,15 +14,13 @@ namespace {
 // cannot overflow: a row wider than the frame is clipped anyway, and any
 // negative width is an empty row. An infinite radius (0 x infinity) gives
 // NaN, taken as the centre column alone.
-int32_t HalfWidthFor(float radius, float angle, int32_t width) {
-    const double r = static_cast<double>(radius);
-    const double a = static_cast<double>(angle);
-    // Most rows are settled by a quick sine: when r x QuickSine lies
-    // farther from every whole number than its error and the near-integer
-    // margin below together, r x sin(a) truncates alike and takes no
-    // correctly rounded sine, whichever runtime's sine is asked. Otherwise
-    // (NaN included) the row is worked out in full.
-    const double quick = r * QuickSine(a);
+//
+// quick is r x QuickSine(a). Most rows are settled by it: when it lies
+// farther from every whole number than its error and the near-integer
+// margin below together, r x sin(a) truncates alike and takes no
+// correctly rounded sine, whichever runtime's sine is asked. Otherwise
+// (NaN included) the row is worked out in full.
+int32_t HalfWidthFor(double r, double a, double quick, int32_t width) {
     if (std::fabs(quick) < 1e15) {
         const double whole = static_cast<double>(static_cast<int64_t>(quick));
         const double fraction = std::fabs(quick - whole);
@@ -77,6 +75,7 @@ void FootprintProfile::Set(float radius, float angleConstant) {
     // The angle step: r + 1 in double, the quotient rounded to single.
     const float step = static_cast<float>(static_cast<double>(angleConstant) /
                                           (static_cast<double>(radius) + 1.0));
+    const double r = static_cast<double>(radius);
     // Callers reserve for their largest radius; should a larger one come,
     // its footprint is cut to the reserved rows rather than overrun them.
     if (capacity_ < height_ && 2 * static_cast<int64_t>(reach_) + 1 > capacity_) {
@@ -85,14 +84,35 @@ void FootprintProfile::Set(float radius, float angleConstant) {
     // 2R + 1 rows at most, and never more than the frame holds.
     const int64_t rows = 2 * static_cast<int64_t>(reach_) + 1;
     const int32_t count = rows < height_ ? static_cast<int32_t>(rows) : height_;
+    // The rows go kBatch at a time: their angles, a chain of additions;
+    // then their quick sines side by side; then each row's width.
+    constexpr int32_t kBatch = 32;
+    double angles[kBatch];
+    double quick[kBatch];
     float angle = 0.0f;
     maxHalfWidth_ = 0;
-    for (int32_t k = 0; k < count; ++k) {
-        // The angle is a single-precision accumulator: rounded after each step.
-        angle = static_cast<float>(static_cast<double>(angle) + static_cast<double>(step));
-        const int32_t hw = HalfWidthFor(radius, angle, width_);
-        halfWidths_[static_cast<std::size_t>(k)] = hw;
-        if (hw > maxHalfWidth_) maxHalfWidth_ = hw;
+    for (int32_t first = 0; first < count; first += kBatch) {
+        const int32_t n = count - first < kBatch ? count - first : kBatch;
+        // The angle is a single-precision accumulator, rounded after each
+        // step. While it stays below 2^24 steps, angle + step is exact in
+        // double, so the single-precision sum is that sum rounded once.
+        if (count <= (int32_t{1} << 24)) {
+            for (int32_t i = 0; i < n; ++i) {
+                angle += step;
+                angles[i] = static_cast<double>(angle);
+            }
+        } else {
+            for (int32_t i = 0; i < n; ++i) {
+                angle = static_cast<float>(static_cast<double>(angle) + static_cast<double>(step));
+                angles[i] = static_cast<double>(angle);
+            }
+        }
+        ScaledQuickSines(r, angles, quick, n);
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t hw = HalfWidthFor(r, angles[i], quick[i], width_);
+            halfWidths_[static_cast<std::size_t>(first + i)] = hw;
+            if (hw > maxHalfWidth_) maxHalfWidth_ = hw;
+        }
     }
 }
 

@@ -69,9 +69,12 @@ inline void AddToCell(SumCell<int32_t>* cell, __m128i v) {
 }  // namespace mixed_lanes_detail
 
 // Adds the centre's contributions to the receivers first .. last of the
-// row while four remain, and returns the first column left for the caller.
+// row, four at a time, and returns the first column left for the caller.
+// The last group may run past last, its extra lanes adding nothing, while
+// the row has columns for all four (columns: the row's width); only at
+// the row's right end can receivers be left.
 inline int32_t MixFourAtATime(const ReceivingRow& row, const MixingCentre& centre,
-                              double separator, int32_t first, int32_t last) {
+                              double separator, int32_t first, int32_t last, int32_t columns) {
     using namespace mixed_lanes_detail;
     const __m128 bc = _mm_set1_ps(centre.blur);
     const __m128 one = _mm_set1_ps(1.0f);
@@ -80,8 +83,10 @@ inline int32_t MixFourAtATime(const ReceivingRow& row, const MixingCentre& centr
     const __m128d cr = _mm_set1_pd(centre.red);
     const __m128d cg = _mm_set1_pd(centre.green);
     const __m128d cb = _mm_set1_pd(centre.blue);
+    const __m128i lastColumn = _mm_set1_epi32(last);
+    const __m128i laneOffsets = _mm_set_epi32(3, 2, 1, 0);
     int32_t x = first;
-    for (; last - x >= 3; x += 4) {
+    for (; x <= last && (last - x >= 3 || columns - x >= 4); x += 4) {
         // Hidden: depth + separator < the centre's depth, the sum in double.
         const __m128 d = _mm_loadu_ps(row.depth + x);
         const __m128d h01 = _mm_cmplt_pd(_mm_add_pd(_mm_cvtps_pd(d), sep), dc);
@@ -89,7 +94,10 @@ inline int32_t MixFourAtATime(const ReceivingRow& row, const MixingCentre& centr
         const __m128 hidden =
             _mm_shuffle_ps(_mm_castpd_ps(h01), _mm_castpd_ps(h23), _MM_SHUFFLE(2, 0, 2, 0));
         const __m128 bn = _mm_loadu_ps(row.blur + x);
-        const __m128 out = _mm_or_ps(hidden, _mm_cmplt_ps(bn, _mm_setzero_ps()));
+        const __m128 past = _mm_castsi128_ps(
+            _mm_cmpgt_epi32(_mm_add_epi32(_mm_set1_epi32(x), laneOffsets), lastColumn));
+        const __m128 out =
+            _mm_or_ps(_mm_or_ps(hidden, past), _mm_cmplt_ps(bn, _mm_setzero_ps()));
         if (_mm_movemask_ps(out) == 15) continue;
         const __m128 equal = _mm_cmpeq_ps(bn, bc);
         const __m128 ratio = _mm_div_ps(_mm_min_ps(bn, bc), _mm_max_ps(bn, bc));
@@ -120,7 +128,7 @@ inline int32_t MixFourAtATime(const ReceivingRow& row, const MixingCentre& centr
 #else
 
 inline int32_t MixFourAtATime(const ReceivingRow&, const MixingCentre&, double, int32_t first,
-                              int32_t) {
+                              int32_t, int32_t) {
     return first;
 }
 
