@@ -57,11 +57,15 @@ ChannelMaps Posterize(const StageContext& ctx) { return AllChannels(ctx.colour.p
 
 void BlackAndWhite(const RowView& row, StageContext& ctx) {
     const ColourTables& t = ctx.colour;
-    ForEachSelected(row, ctx.settings, [&t](uint8_t& r, uint8_t& g, uint8_t& b) {
+    // Every pixel's grey is formed; the selection picks it or the old bytes.
+    ForEachPixel(row, ctx.settings, [&t](uint8_t& r, uint8_t& g, uint8_t& b, bool selected) {
         // Summed in this order in double precision; the weights add up to 1,
         // so the truncated luma stays within 0..255 without limiting.
         const double y = (t.lumaGreen[g] + t.lumaBlue[b]) + t.lumaRed[r];
-        r = g = b = static_cast<uint8_t>(y);
+        const auto grey = static_cast<uint8_t>(y);
+        r = selected ? grey : r;
+        g = selected ? grey : g;
+        b = selected ? grey : b;
     });
 }
 
