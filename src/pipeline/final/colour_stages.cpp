@@ -57,15 +57,25 @@ ChannelMaps Posterize(const StageContext& ctx) { return AllChannels(ctx.colour.p
 
 void BlackAndWhite(const RowView& row, StageContext& ctx) {
     const ColourTables& t = ctx.colour;
-    // Every pixel's grey is formed; the selection picks it or the old bytes.
-    ForEachPixel(row, ctx.settings, [&t](uint8_t& r, uint8_t& g, uint8_t& b, bool selected) {
-        // Summed in this order in double precision; the weights add up to 1,
-        // so the truncated luma stays within 0..255 without limiting.
-        const double y = (t.lumaGreen[g] + t.lumaBlue[b]) + t.lumaRed[r];
-        const auto grey = static_cast<uint8_t>(y);
-        r = selected ? grey : r;
-        g = selected ? grey : g;
-        b = selected ? grey : b;
+    // Summed in this order in double precision; the weights add up to 1,
+    // so the truncated luma stays within 0..255 without limiting.
+    auto grey = [&t](uint8_t r, uint8_t g, uint8_t b) {
+        return static_cast<uint8_t>((t.lumaGreen[g] + t.lumaBlue[b]) + t.lumaRed[r]);
+    };
+    if (ctx.settings.FilterInclude != kIncludeColorRange) {
+        // Selections by alpha or shadow come in long runs: a jump costs less.
+        ForEachSelected(row, ctx.settings, [&grey](uint8_t& r, uint8_t& g, uint8_t& b) {
+            r = g = b = grey(r, g, b);
+        });
+        return;
+    }
+    // Colours in and out of the range mix closely: every pixel's grey is
+    // formed, and the selection picks it or the old bytes.
+    ForEachPixel(row, ctx.settings, [&grey](uint8_t& r, uint8_t& g, uint8_t& b, bool selected) {
+        const uint8_t y = grey(r, g, b);
+        r = selected ? y : r;
+        g = selected ? y : g;
+        b = selected ? y : b;
     });
 }
 

@@ -1,33 +1,63 @@
 #include "pipeline/final/noise.h"
 
+#include <cmath>
+
 #include "pipeline/final/selected_pixels.h"
 #include "pipeline/frame/byte_math.h"
 #include "pipeline/frame/random_generator.h"
 
 namespace lumafex {
 
+namespace {
+
+// The draws a pixel compares with the amount, as a whole number: a draw d
+// (0 .. 32767) lies below the amount exactly when it lies below the
+// amount's ceiling, kept within 0 .. 32768; a NaN amount passes no draw.
+int32_t DrawsBelow(double amount) {
+    if (!(amount > 0.0)) return 0;
+    if (amount >= 32768.0) return 32768;
+    return static_cast<int32_t>(std::ceil(amount));
+}
+
+}  // namespace
+
 // Unselected pixels draw nothing; a selected one draws once to decide, then
-// its levels. The decision stays a jump: then only the generator's own
-// step lies on the chain from pixel to pixel, and a mispredicted toss
-// costs less than waiting for every toss.
+// its levels. Every pixel's draws are formed from the state it starts with
+// (k draws ahead is one multiply-add), and the selection and the decision
+// pick the state it leaves and whether its bytes change, without jumps:
+// the decisions are random, so jumps on them would be mispredicted often,
+// and only the multiply-add and the pick lie on the chain from pixel to
+// pixel.
 void Noise(const RowView& row, StageContext& ctx) {
     const FrameParameters& p = ctx.params;
-    const double amount = p.NoiseAmount;
+    const int32_t below = DrawsBelow(p.NoiseAmount);
     const double kr = p.NoiseRed;
     const double kg = p.NoiseGreen;
     const double kb = p.NoiseBlue;
-    RandomGenerator random = ctx.random;
+    constexpr RandomGenerator::Jump kOne = RandomGenerator::JumpOf(1);
+    constexpr RandomGenerator::Jump kTwo = RandomGenerator::JumpOf(2);
+    constexpr RandomGenerator::Jump kThree = RandomGenerator::JumpOf(3);
+    constexpr RandomGenerator::Jump kFour = RandomGenerator::JumpOf(4);
+    uint32_t state = ctx.random.state();
     if (p.ChromaNoise == 0) {
         // One grey level for all three; the old value keeps 1 - k in double.
         const double keepR = 1.0 - kr;
         const double keepG = 1.0 - kg;
         const double keepB = 1.0 - kb;
-        ForEachSelected(row, ctx.settings, [&](uint8_t& r, uint8_t& g, uint8_t& b) {
-            if (!(random.Draw() < amount)) return;
-            const int32_t n = random.Draw() / 128;
-            r = LimitToByte(keepR * r + kr * n);
-            g = LimitToByte(keepG * g + kg * n);
-            b = LimitToByte(keepB * b + kb * n);
+        ForEachPixel(row, ctx.settings, [&](uint8_t& r, uint8_t& g, uint8_t& b, bool selected) {
+            const uint32_t toss = kOne.From(state);
+            const uint32_t level = kTwo.From(state);
+            const bool noisy = RandomGenerator::ValueOf(toss) < below;
+            const uint32_t after = noisy ? level : toss;
+            state = selected ? after : state;
+            const int32_t n = RandomGenerator::ValueOf(level) / 128;
+            const uint8_t nr = LimitToByte(keepR * r + kr * n);
+            const uint8_t ng = LimitToByte(keepG * g + kg * n);
+            const uint8_t nb = LimitToByte(keepB * b + kb * n);
+            const bool change = selected && noisy;
+            r = change ? nr : r;
+            g = change ? ng : g;
+            b = change ? nb : b;
         });
     } else {
         // A level per channel; the old value keeps 1 - k as a
@@ -35,17 +65,25 @@ void Noise(const RowView& row, StageContext& ctx) {
         const double keepR = static_cast<float>(1.0 - kr);
         const double keepG = static_cast<float>(1.0 - kg);
         const double keepB = static_cast<float>(1.0 - kb);
-        ForEachSelected(row, ctx.settings, [&](uint8_t& r, uint8_t& g, uint8_t& b) {
-            if (!(random.Draw() < amount)) return;
-            const int32_t nr = random.Draw() / 128;
-            r = LimitToByte(nr * kr + r * keepR);
-            const int32_t ng = random.Draw() / 128;
-            g = LimitToByte(ng * kg + g * keepG);
-            const int32_t nb = random.Draw() / 128;
-            b = LimitToByte(nb * kb + b * keepB);
+        ForEachPixel(row, ctx.settings, [&](uint8_t& r, uint8_t& g, uint8_t& b, bool selected) {
+            const uint32_t toss = kOne.From(state);
+            const uint32_t last = kFour.From(state);
+            const bool noisy = RandomGenerator::ValueOf(toss) < below;
+            const uint32_t after = noisy ? last : toss;
+            const int32_t lr = RandomGenerator::ValueOf(kTwo.From(state)) / 128;
+            const int32_t lg = RandomGenerator::ValueOf(kThree.From(state)) / 128;
+            const int32_t lb = RandomGenerator::ValueOf(last) / 128;
+            state = selected ? after : state;
+            const uint8_t nr = LimitToByte(lr * kr + r * keepR);
+            const uint8_t ng = LimitToByte(lg * kg + g * keepG);
+            const uint8_t nb = LimitToByte(lb * kb + b * keepB);
+            const bool change = selected && noisy;
+            r = change ? nr : r;
+            g = change ? ng : g;
+            b = change ? nb : b;
         });
     }
-    ctx.random = random;
+    ctx.random.SetState(state);
 }
 
 }  // namespace lumafex
