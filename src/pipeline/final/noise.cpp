@@ -19,6 +19,14 @@ int32_t DrawsBelow(double amount) {
     return static_cast<int32_t>(std::ceil(amount));
 }
 
+// Where change holds, the pixel takes its new bytes.
+inline void Pick(bool change, uint8_t nr, uint8_t ng, uint8_t nb, uint8_t& r, uint8_t& g,
+                 uint8_t& b) {
+    r = change ? nr : r;
+    g = change ? ng : g;
+    b = change ? nb : b;
+}
+
 }  // namespace
 
 // Unselected pixels draw nothing; a selected one draws once to decide, then
@@ -48,16 +56,10 @@ void Noise(const RowView& row, StageContext& ctx) {
             const uint32_t toss = kOne.From(state);
             const uint32_t level = kTwo.From(state);
             const bool noisy = RandomGenerator::ValueOf(toss) < below;
-            const uint32_t after = noisy ? level : toss;
-            state = selected ? after : state;
+            state = selected ? (noisy ? level : toss) : state;
             const int32_t n = RandomGenerator::ValueOf(level) / 128;
-            const uint8_t nr = LimitToByte(keepR * r + kr * n);
-            const uint8_t ng = LimitToByte(keepG * g + kg * n);
-            const uint8_t nb = LimitToByte(keepB * b + kb * n);
-            const bool change = selected && noisy;
-            r = change ? nr : r;
-            g = change ? ng : g;
-            b = change ? nb : b;
+            Pick(selected && noisy, LimitToByte(keepR * r + kr * n),
+                 LimitToByte(keepG * g + kg * n), LimitToByte(keepB * b + kb * n), r, g, b);
         });
     } else {
         // A level per channel; the old value keeps 1 - k as a
@@ -69,18 +71,12 @@ void Noise(const RowView& row, StageContext& ctx) {
             const uint32_t toss = kOne.From(state);
             const uint32_t last = kFour.From(state);
             const bool noisy = RandomGenerator::ValueOf(toss) < below;
-            const uint32_t after = noisy ? last : toss;
             const int32_t lr = RandomGenerator::ValueOf(kTwo.From(state)) / 128;
             const int32_t lg = RandomGenerator::ValueOf(kThree.From(state)) / 128;
             const int32_t lb = RandomGenerator::ValueOf(last) / 128;
-            state = selected ? after : state;
-            const uint8_t nr = LimitToByte(lr * kr + r * keepR);
-            const uint8_t ng = LimitToByte(lg * kg + g * keepG);
-            const uint8_t nb = LimitToByte(lb * kb + b * keepB);
-            const bool change = selected && noisy;
-            r = change ? nr : r;
-            g = change ? ng : g;
-            b = change ? nb : b;
+            state = selected ? (noisy ? last : toss) : state;
+            Pick(selected && noisy, LimitToByte(lr * kr + r * keepR),
+                 LimitToByte(lg * kg + g * keepG), LimitToByte(lb * kb + b * keepB), r, g, b);
         });
     }
     ctx.random.SetState(state);
