@@ -87,6 +87,7 @@ public:
     struct Call {
         bool alpha;
         int32_t x, y;
+        bool operator==(const Call&) const = default;
     };
     void PutRGB(int32_t x, int32_t y, const uint8_t rgb[3]) override {
         const std::size_t i = Index(x, y);

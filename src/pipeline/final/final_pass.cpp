@@ -140,47 +140,13 @@ void MakePlan(const FilterSettings& settings, const FrameParameters& params,
     }
 }
 
-// Runs the plan's steps first .. end-1 over every row, by strips on the
-// threads; the random generator is never drawn from here. With a noise
-// step given, one task first runs noise over every row, from the top and
-// strip by strip, while the others take the steps after it for the strips
-// noise has finished; then it joins them. Each row still sees its steps in
-// the plan's order, and noise draws in row order on one thread.
-void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t first,
-                       std::size_t end, StageContext& ctx, const RowPlan::Step* noise = nullptr) {
-    if ((first >= end && noise == nullptr) || frame.height <= 0) return;
-    const RowStrips strips = RowStrips::For(frame.width, frame.height);
-    StripQueue queue(strips);
-    std::atomic<int32_t> noised{noise == nullptr ? frame.height : 0};
-    ForEachTask(queue.Workers(), [&](int32_t task) {
-        if (task == 0 && noise != nullptr) {
-            for (int32_t strip = 0; strip < strips.Count(); ++strip) {
-                for (int32_t y = strips.First(strip); y < strips.End(strip); ++y) {
-                    plan.Run(*noise, RowOf(frame, y), ctx);
-                }
-                noised.store(strips.End(strip), std::memory_order_release);
-            }
-        }
-        StageContext mine{ctx.settings, ctx.params, ctx.lines, ctx.colour, ctx.random};
-        int32_t top = 0;
-        int32_t bottom = 0;
-        while (queue.Next(top, bottom)) {
-            while (noised.load(std::memory_order_acquire) < bottom) std::this_thread::yield();
-            for (int32_t y = top; y < bottom; ++y) {
-                const RowView row = RowOf(frame, y);
-                for (std::size_t i = first; i < end; ++i) plan.Run(plan.steps[i], row, mine);
-            }
-        }
-    });
-}
-
-}  // namespace
-
-const std::array<FinalStage, kFinalStageCount>& FinalStages() { return kStages; }
-
-void WriteBack(const FrameView& frame, const FilterSettings& settings, FrameOutput& out) {
+// Hands rows first .. end-1 to the output, top to bottom: each row's
+// pixels from the left, colour then alpha, into its own row or, flipped
+// vertically, the mirrored one.
+void WriteRows(const FrameView& frame, const FilterSettings& settings, FrameOutput& out,
+               int32_t first, int32_t end) {
     const bool flipVertically = settings.FlipFrameFlag == 2;
-    for (int32_t y = 0; y < frame.height; ++y) {
+    for (int32_t y = first; y < end; ++y) {
         const int32_t target = flipVertically ? frame.height - 1 - y : y;
         const std::size_t row = frame.Index(0, y);
         for (int32_t x = 0; x < frame.width; ++x) {
@@ -190,6 +156,96 @@ void WriteBack(const FrameView& frame, const FilterSettings& settings, FrameOutp
             out.PutAlpha(x, target, frame.alpha[i]);
         }
     }
+}
+
+// The output a sweep hands its finished strips to, from the calling thread
+// only (the host's calls are not made from other threads), strip after
+// strip from the top as they finish, so that the calls come in the same
+// order as from WriteBack. finished holds a flag per strip; without it
+// (it could not be had), every row waits for the sweep's end.
+struct StripWriter {
+    const FrameView& frame;
+    const FilterSettings& settings;
+    FrameOutput& out;
+    int32_t* finished;
+    int32_t written = 0;  // strips handed over so far
+
+    void MarkFinished(int32_t strip) {
+        if (finished != nullptr) {
+            std::atomic_ref<int32_t>(finished[strip]).store(1, std::memory_order_release);
+        }
+    }
+    // Hands over every strip finished since the last call, in order; false
+    // once none is left to hand over.
+    bool WriteFinished(const RowStrips& strips) {
+        while (finished != nullptr && written < strips.Count() &&
+               std::atomic_ref<int32_t>(finished[written]).load(std::memory_order_acquire) != 0) {
+            WriteRows(frame, settings, out, strips.First(written), strips.End(written));
+            ++written;
+        }
+        return written < strips.Count();
+    }
+    void WriteRest(const RowStrips& strips) {
+        WriteRows(frame, settings, out, strips.First(written), strips.rows);
+        written = strips.Count();
+    }
+};
+
+// Runs the plan's steps first .. end-1 over every row, by strips on the
+// threads; the random generator is never drawn from here. With a noise
+// step given, one task first runs noise over every row, from the top and
+// strip by strip, while the others take the steps after it for the strips
+// noise has finished; then it joins them. Each row still sees its steps in
+// the plan's order, and noise draws in row order on one thread. With a
+// writer given, the calling thread hands each strip to the output as soon
+// as it and every strip above it are through their steps, between strips
+// of its own, and the rest once every task is done.
+void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t first,
+                       std::size_t end, StageContext& ctx, const RowPlan::Step* noise = nullptr,
+                       StripWriter* writer = nullptr) {
+    if ((first >= end && noise == nullptr) || frame.height <= 0) return;
+    const RowStrips strips = RowStrips::For(frame.width, frame.height);
+    StripQueue queue(strips);
+    std::atomic<int32_t> noised{noise == nullptr ? frame.height : 0};
+    std::atomic<int32_t> nextStrip{0};
+    const std::thread::id caller = std::this_thread::get_id();
+    ForEachTask(queue.Workers(), [&](int32_t task) {
+        if (task == 0 && noise != nullptr) {
+            for (int32_t strip = 0; strip < strips.Count(); ++strip) {
+                for (int32_t y = strips.First(strip); y < strips.End(strip); ++y) {
+                    plan.Run(*noise, RowOf(frame, y), ctx);
+                }
+                noised.store(strips.End(strip), std::memory_order_release);
+            }
+        }
+        StripWriter* const mine = std::this_thread::get_id() == caller ? writer : nullptr;
+        StageContext local{ctx.settings, ctx.params, ctx.lines, ctx.colour, ctx.random};
+        for (;;) {
+            if (mine != nullptr) mine->WriteFinished(strips);
+            const int32_t strip = nextStrip.fetch_add(1, std::memory_order_relaxed);
+            if (strip >= strips.Count()) break;
+            const int32_t top = strips.First(strip);
+            const int32_t bottom = strips.End(strip);
+            while (noised.load(std::memory_order_acquire) < bottom) std::this_thread::yield();
+            for (int32_t y = top; y < bottom; ++y) {
+                const RowView row = RowOf(frame, y);
+                for (std::size_t i = first; i < end; ++i) plan.Run(plan.steps[i], row, local);
+            }
+            if (writer != nullptr) writer->MarkFinished(strip);
+        }
+        // The strips still in other threads' hands go out as they finish.
+        if (mine != nullptr && mine->finished != nullptr) {
+            while (mine->WriteFinished(strips)) std::this_thread::yield();
+        }
+    });
+}
+
+}  // namespace
+
+const std::array<FinalStage, kFinalStageCount>& FinalStages() { return kStages; }
+
+void WriteBack(const FrameView& frame, const FilterSettings& settings, FrameOutput& out) {
+    WriteRows(frame, settings, out, 0, frame.height);
 }
 
 FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& settings,
@@ -225,13 +281,21 @@ FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& setti
     // generator must come row after row from the top. The stages before
     // noise run as one sweep, then noise with the stages after it following
     // it strip by strip; each row still sees its stages in the fixed order.
-    RunStepsOnThreads(frame, plan, 0, plan.noiseAt, ctx);
+    //
+    // The last sweep hands each strip to the output as soon as the strips
+    // down to it are done, on the calling thread.
+    const RowStrips strips = RowStrips::For(frame.width, frame.height);
+    auto finished =
+        platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(strips.Count()) + 1);
+    StripWriter writer{frame, settings, out, finished ? finished.data() : nullptr};
     if (plan.noiseAt < plan.count) {
+        RunStepsOnThreads(frame, plan, 0, plan.noiseAt, ctx);
         RunStepsOnThreads(frame, plan, plan.noiseAt + 1, plan.count, ctx,
-                          &plan.steps[plan.noiseAt]);
+                          &plan.steps[plan.noiseAt], &writer);
+    } else {
+        RunStepsOnThreads(frame, plan, 0, plan.count, ctx, nullptr, &writer);
     }
-
-    WriteBack(frame, settings, out);
+    writer.WriteRest(strips);
     return FinalPassResult::Written;
 }
 
