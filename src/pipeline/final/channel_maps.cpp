@@ -1,6 +1,12 @@
 #include "pipeline/final/channel_maps.h"
 
+#include <cstring>
+
 #include "settings/filter_include.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lumafex {
 
@@ -32,28 +38,90 @@ void ApplyInColourRange(const RowView& row, const RangeTables& range, const Chan
 
 // Otherwise a pixel's selection rests on its alpha or shadow, which no map
 // stage changes, so it holds for the whole run: maps is one composed set.
-// Every pixel is looked up and the selection picks the byte, which costs
-// less than a jump that mixed rows would mispredict. Plain locals, since
-// every byte stored could otherwise alias the row's fields.
 enum class Key { All, NonZero, Zero };
+
+// Each byte of v looked up in map. Reading and writing a machine word at a
+// time, with the bytes taken apart and put together in registers, keeps
+// the loads and stores of the row few next to the lookups themselves.
+template <typename Word>
+inline Word MapBytes(Word v, const uint8_t* map) {
+    Word out = 0;
+    for (unsigned k = 0; k < sizeof(Word); ++k) {
+        out |= static_cast<Word>(map[(v >> (8 * k)) & 0xFFu]) << (8 * k);
+    }
+    return out;
+}
+
+#if defined(__SSE2__)
+// The sixteen bytes at p, each looked up in map.
+inline __m128i MapSixteen(const uint8_t* p, const uint8_t* map) {
+#if defined(__x86_64__)
+    uint64_t words[2];
+    std::memcpy(words, p, sizeof words);
+    return _mm_set_epi64x(static_cast<long long>(MapBytes(words[1], map)),
+                          static_cast<long long>(MapBytes(words[0], map)));
+#else
+    uint32_t words[4];
+    std::memcpy(words, p, sizeof words);
+    return _mm_set_epi32(static_cast<int>(MapBytes(words[3], map)),
+                         static_cast<int>(MapBytes(words[2], map)),
+                         static_cast<int>(MapBytes(words[1], map)),
+                         static_cast<int>(MapBytes(words[0], map)));
+#endif
+}
+
+// Sixteen pixels of one channel from x: the looked-up bytes where select
+// is all ones, the old ones elsewhere.
+inline void MapSixteenSelected(uint8_t* channel, int32_t x, const uint8_t* map, __m128i select) {
+    auto* const p = reinterpret_cast<__m128i*>(channel + x);
+    const __m128i mapped = MapSixteen(channel + x, map);
+    _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(select, mapped),
+                                     _mm_andnot_si128(select, _mm_loadu_si128(p))));
+}
+#endif
+
+// The pixels x .. width-1 one by one. Plain locals, since every byte
+// stored could otherwise alias the row's fields.
+template <Key K>
+void MapRest(uint8_t* red, uint8_t* green, uint8_t* blue, const uint8_t* key, int32_t x,
+             int32_t width, const ChannelMaps& m) {
+    const uint8_t* const mapRed = m.red;
+    const uint8_t* const mapGreen = m.green;
+    const uint8_t* const mapBlue = m.blue;
+    for (; x < width; ++x) {
+        bool selected = true;
+        if constexpr (K == Key::NonZero) selected = key[x] != 0;
+        if constexpr (K == Key::Zero) selected = key[x] == 0;
+        if (!selected) continue;
+        red[x] = mapRed[red[x]];
+        green[x] = mapGreen[green[x]];
+        blue[x] = mapBlue[blue[x]];
+    }
+}
 
 template <Key K>
 void ApplyComposed(uint8_t* red, uint8_t* green, uint8_t* blue, const uint8_t* key,
                    int32_t width, const ChannelMaps& m) {
-    const uint8_t* const mapRed = m.red;
-    const uint8_t* const mapGreen = m.green;
-    const uint8_t* const mapBlue = m.blue;
-    for (int32_t x = 0; x < width; ++x) {
-        const uint8_t r = red[x];
-        const uint8_t g = green[x];
-        const uint8_t b = blue[x];
-        uint32_t mask = ~0u;
-        if constexpr (K == Key::NonZero) mask = 0u - static_cast<uint32_t>(key[x] != 0);
-        if constexpr (K == Key::Zero) mask = 0u - static_cast<uint32_t>(key[x] == 0);
-        red[x] = static_cast<uint8_t>((mapRed[r] & mask) | (r & ~mask));
-        green[x] = static_cast<uint8_t>((mapGreen[g] & mask) | (g & ~mask));
-        blue[x] = static_cast<uint8_t>((mapBlue[b] & mask) | (b & ~mask));
+    int32_t x = 0;
+#if defined(__SSE2__)
+    // Sixteen pixels at a time, every one looked up; the selection picks
+    // the bytes where it mixes, and blocks it leaves out are skipped.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i all = _mm_cmpeq_epi8(zero, zero);
+    for (; width - x >= 16; x += 16) {
+        __m128i select = all;
+        if constexpr (K != Key::All) {
+            const __m128i keys = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key + x));
+            const __m128i zeros = _mm_cmpeq_epi8(keys, zero);
+            select = K == Key::Zero ? zeros : _mm_andnot_si128(zeros, all);
+            if (_mm_movemask_epi8(select) == 0) continue;
+        }
+        MapSixteenSelected(red, x, m.red, select);
+        MapSixteenSelected(green, x, m.green, select);
+        MapSixteenSelected(blue, x, m.blue, select);
     }
+#endif
+    MapRest<K>(red, green, blue, key, x, width, m);
 }
 
 }  // namespace
