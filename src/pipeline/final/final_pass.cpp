@@ -1,6 +1,7 @@
 #include "pipeline/final/final_pass.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -146,14 +147,22 @@ void MakePlan(const FilterSettings& settings, const FrameParameters& params,
 void WriteRows(const FrameView& frame, const FilterSettings& settings, FrameOutput& out,
                int32_t first, int32_t end) {
     const bool flipVertically = settings.FlipFrameFlag == 2;
+    // Locals: the output's calls could change any memory the compiler
+    // cannot see, so fields of the frame would be read again for every
+    // pixel, from a line other threads read too.
+    const int32_t width = frame.width;
+    const int32_t height = frame.height;
     for (int32_t y = first; y < end; ++y) {
-        const int32_t target = flipVertically ? frame.height - 1 - y : y;
+        const int32_t target = flipVertically ? height - 1 - y : y;
         const std::size_t row = frame.Index(0, y);
-        for (int32_t x = 0; x < frame.width; ++x) {
-            const std::size_t i = row + static_cast<std::size_t>(x);
-            const uint8_t rgb[3] = {frame.red[i], frame.green[i], frame.blue[i]};
+        const uint8_t* const red = frame.red + row;
+        const uint8_t* const green = frame.green + row;
+        const uint8_t* const blue = frame.blue + row;
+        const uint8_t* const alpha = frame.alpha + row;
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t rgb[3] = {red[x], green[x], blue[x]};
             out.PutRGB(x, target, rgb);
-            out.PutAlpha(x, target, frame.alpha[i]);
+            out.PutAlpha(x, target, alpha[x]);
         }
     }
 }
@@ -193,13 +202,17 @@ struct StripWriter {
 
 // Runs the plan's steps first .. end-1 over every row, by strips on the
 // threads; the random generator is never drawn from here. With a noise
-// step given, one task first runs noise over every row, from the top and
-// strip by strip, while the others take the steps after it for the strips
-// noise has finished; then it joins them. Each row still sees its steps in
-// the plan's order, and noise draws in row order on one thread. With a
-// writer given, the calling thread hands each strip to the output as soon
-// as it and every strip above it are through their steps, between strips
-// of its own, and the rest once every task is done.
+// step given, one task runs noise over every row, from the top and strip
+// by strip, while the others take the steps after it for the strips noise
+// has finished; then it joins them. Each row still sees its steps in the
+// plan's order, and noise draws in row order on one thread. With a writer
+// given, the calling thread hands each strip to the output as soon as it
+// and every strip above it are through their steps, between strips of its
+// own, and the rest once every task is done; noise then goes to another
+// thread, so that the calling thread can hand strips over meanwhile. A
+// task that waits for noise nobody has taken up runs it itself: the
+// calling thread only when it is the one task, or after a wait no worker
+// would need to start (the tasks may be running one after another on it).
 void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t first,
                        std::size_t end, StageContext& ctx, const RowPlan::Step* noise = nullptr,
                        StripWriter* writer = nullptr) {
@@ -207,18 +220,24 @@ void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t 
     const RowStrips strips = RowStrips::For(frame.width, frame.height);
     StripQueue queue(strips);
     std::atomic<int32_t> noised{noise == nullptr ? frame.height : 0};
+    std::atomic<bool> noiseTaken{noise == nullptr};
+    auto takeNoise = [&] {
+        bool expected = false;
+        if (!noiseTaken.compare_exchange_strong(expected, true)) return;
+        for (int32_t strip = 0; strip < strips.Count(); ++strip) {
+            for (int32_t y = strips.First(strip); y < strips.End(strip); ++y) {
+                plan.Run(*noise, RowOf(frame, y), ctx);
+            }
+            noised.store(strips.End(strip), std::memory_order_release);
+        }
+    };
     std::atomic<int32_t> nextStrip{0};
     const std::thread::id caller = std::this_thread::get_id();
-    ForEachTask(queue.Workers(), [&](int32_t task) {
-        if (task == 0 && noise != nullptr) {
-            for (int32_t strip = 0; strip < strips.Count(); ++strip) {
-                for (int32_t y = strips.First(strip); y < strips.End(strip); ++y) {
-                    plan.Run(*noise, RowOf(frame, y), ctx);
-                }
-                noised.store(strips.End(strip), std::memory_order_release);
-            }
-        }
+    const int32_t tasks = queue.Workers();
+    ForEachTask(tasks, [&](int32_t) {
         StripWriter* const mine = std::this_thread::get_id() == caller ? writer : nullptr;
+        if (mine == nullptr || tasks == 1) takeNoise();
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
         StageContext local{ctx.settings, ctx.params, ctx.lines, ctx.colour, ctx.random};
         for (;;) {
             if (mine != nullptr) mine->WriteFinished(strips);
@@ -226,7 +245,11 @@ void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t 
             if (strip >= strips.Count()) break;
             const int32_t top = strips.First(strip);
             const int32_t bottom = strips.End(strip);
-            while (noised.load(std::memory_order_acquire) < bottom) std::this_thread::yield();
+            while (noised.load(std::memory_order_acquire) < bottom) {
+                if (mine == nullptr || std::chrono::steady_clock::now() > giveUp) takeNoise();
+                if (mine != nullptr) mine->WriteFinished(strips);
+                std::this_thread::yield();
+            }
             for (int32_t y = top; y < bottom; ++y) {
                 const RowView row = RowOf(frame, y);
                 for (std::size_t i = first; i < end; ++i) plan.Run(plan.steps[i], row, local);
