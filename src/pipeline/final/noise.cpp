@@ -38,7 +38,11 @@ inline void Pick(bool change, uint8_t nr, uint8_t ng, uint8_t nb, uint8_t& r, ui
 // pixel.
 void Noise(const RowView& row, StageContext& ctx) {
     const FrameParameters& p = ctx.params;
-    const int32_t below = DrawsBelow(p.NoiseAmount);
+    // A draw's bits 16..30 of the state lie below the bound exactly when
+    // those bits, left where they are, lie below the bound shifted alike:
+    // one shift fewer on the chain from pixel to pixel.
+    const uint32_t below = static_cast<uint32_t>(DrawsBelow(p.NoiseAmount)) << 16;
+    constexpr uint32_t kDrawBits = 32767u << 16;
     const double kr = p.NoiseRed;
     const double kg = p.NoiseGreen;
     const double kb = p.NoiseBlue;
@@ -55,7 +59,7 @@ void Noise(const RowView& row, StageContext& ctx) {
         ForEachPixel(row, ctx.settings, [&](uint8_t& r, uint8_t& g, uint8_t& b, bool selected) {
             const uint32_t toss = kOne.From(state);
             const uint32_t level = kTwo.From(state);
-            const bool noisy = RandomGenerator::ValueOf(toss) < below;
+            const bool noisy = (toss & kDrawBits) < below;
             state = selected ? (noisy ? level : toss) : state;
             const int32_t n = RandomGenerator::ValueOf(level) / 128;
             Pick(selected && noisy, LimitToByte(keepR * r + kr * n),
@@ -70,7 +74,7 @@ void Noise(const RowView& row, StageContext& ctx) {
         ForEachPixel(row, ctx.settings, [&](uint8_t& r, uint8_t& g, uint8_t& b, bool selected) {
             const uint32_t toss = kOne.From(state);
             const uint32_t last = kFour.From(state);
-            const bool noisy = RandomGenerator::ValueOf(toss) < below;
+            const bool noisy = (toss & kDrawBits) < below;
             const int32_t lr = RandomGenerator::ValueOf(kTwo.From(state)) / 128;
             const int32_t lg = RandomGenerator::ValueOf(kThree.From(state)) / 128;
             const int32_t lb = RandomGenerator::ValueOf(last) / 128;
