@@ -149,7 +149,8 @@ TEST(FootprintTest, EveryRowAsTheExactSineGivesIt) {
         for (int32_t row = 0; row <= 2 * footprint.Reach(); ++row) {
             angle = static_cast<float>(static_cast<double>(angle) + static_cast<double>(step));
             const double hw = static_cast<double>(r) * PortableSine(angle);
-            const int32_t expected = hw >= 100.0 ? 100 : (hw <= -1.0 ? -1 : static_cast<int32_t>(hw));
+            const int32_t expected =
+                hw >= 100.0 ? 100 : (hw <= -1.0 ? -1 : static_cast<int32_t>(hw));
             ASSERT_EQ(footprint.HalfWidth(row), expected) << "r " << r << " row " << row;
         }
     }

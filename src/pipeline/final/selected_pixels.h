@@ -3,11 +3,31 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "pipeline/final/row_view.h"
 #include "pipeline/frame/selection.h"
 
 namespace lumafex {
+
+// Calls body(std::integral_constant<int32_t, Mode>{}) with Mode the given
+// mode, so that the body's loops are built for it; nothing for a mode
+// outside the five, which selects nothing.
+template <typename Body>
+inline void WithMode(int32_t mode, Body&& body) {
+    switch (mode) {
+        case kIncludeObjects: body(std::integral_constant<int32_t, kIncludeObjects>{}); break;
+        case kIncludeBackground:
+            body(std::integral_constant<int32_t, kIncludeBackground>{});
+            break;
+        case kIncludeShadows: body(std::integral_constant<int32_t, kIncludeShadows>{}); break;
+        case kIncludeFullFrame: body(std::integral_constant<int32_t, kIncludeFullFrame>{}); break;
+        case kIncludeColorRange:
+            body(std::integral_constant<int32_t, kIncludeColorRange>{});
+            break;
+        default: break;
+    }
+}
 
 template <int32_t Mode, typename Op>
 inline void ForEachSelectedIn(const RowView& row, const FilterSettings& s, Op& op) {
@@ -22,14 +42,8 @@ inline void ForEachSelectedIn(const RowView& row, const FilterSettings& s, Op& o
 // selects nothing.
 template <typename Op>
 inline void ForEachSelected(const RowView& row, const FilterSettings& s, Op op) {
-    switch (s.FilterInclude) {
-        case kIncludeObjects: ForEachSelectedIn<kIncludeObjects>(row, s, op); break;
-        case kIncludeBackground: ForEachSelectedIn<kIncludeBackground>(row, s, op); break;
-        case kIncludeShadows: ForEachSelectedIn<kIncludeShadows>(row, s, op); break;
-        case kIncludeFullFrame: ForEachSelectedIn<kIncludeFullFrame>(row, s, op); break;
-        case kIncludeColorRange: ForEachSelectedIn<kIncludeColorRange>(row, s, op); break;
-        default: break;
-    }
+    WithMode(s.FilterInclude,
+             [&](auto mode) { ForEachSelectedIn<decltype(mode)::value>(row, s, op); });
 }
 
 // Whether pixel i of the row is selected, worked out without jumps (the
@@ -62,14 +76,8 @@ inline void ForEachPixelIn(const RowView& row, const FilterSettings& s, Op& op) 
 // selects nothing and runs nothing.
 template <typename Op>
 inline void ForEachPixel(const RowView& row, const FilterSettings& s, Op op) {
-    switch (s.FilterInclude) {
-        case kIncludeObjects: ForEachPixelIn<kIncludeObjects>(row, s, op); break;
-        case kIncludeBackground: ForEachPixelIn<kIncludeBackground>(row, s, op); break;
-        case kIncludeShadows: ForEachPixelIn<kIncludeShadows>(row, s, op); break;
-        case kIncludeFullFrame: ForEachPixelIn<kIncludeFullFrame>(row, s, op); break;
-        case kIncludeColorRange: ForEachPixelIn<kIncludeColorRange>(row, s, op); break;
-        default: break;
-    }
+    WithMode(s.FilterInclude,
+             [&](auto mode) { ForEachPixelIn<decltype(mode)::value>(row, s, op); });
 }
 
 }  // namespace lumafex
