@@ -176,6 +176,7 @@ struct StripWriter {
     const FrameView& frame;
     const FilterSettings& settings;
     FrameOutput& out;
+    const RowStrips& strips;
     int32_t* finished;
     int32_t written = 0;  // strips handed over so far
 
@@ -186,7 +187,7 @@ struct StripWriter {
     }
     // Hands over every strip finished since the last call, in order; false
     // once none is left to hand over.
-    bool WriteFinished(const RowStrips& strips) {
+    bool WriteFinished() {
         while (finished != nullptr && written < strips.Count() &&
                std::atomic_ref<int32_t>(finished[written]).load(std::memory_order_acquire) != 0) {
             WriteRows(frame, settings, out, strips.First(written), strips.End(written));
@@ -194,7 +195,7 @@ struct StripWriter {
         }
         return written < strips.Count();
     }
-    void WriteRest(const RowStrips& strips) {
+    void WriteRest() {
         WriteRows(frame, settings, out, strips.First(written), strips.rows);
         written = strips.Count();
     }
@@ -213,11 +214,10 @@ struct StripWriter {
 // task that waits for noise nobody has taken up runs it itself: the
 // calling thread only when it is the one task, or after a wait no worker
 // would need to start (the tasks may be running one after another on it).
-void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t first,
-                       std::size_t end, StageContext& ctx, const RowPlan::Step* noise = nullptr,
-                       StripWriter* writer = nullptr) {
+void RunStepsOnThreads(const FrameView& frame, const RowStrips& strips, const RowPlan& plan,
+                       std::size_t first, std::size_t end, StageContext& ctx,
+                       const RowPlan::Step* noise = nullptr, StripWriter* writer = nullptr) {
     if ((first >= end && noise == nullptr) || frame.height <= 0) return;
-    const RowStrips strips = RowStrips::For(frame.width, frame.height);
     StripQueue queue(strips);
     std::atomic<int32_t> noised{noise == nullptr ? frame.height : 0};
     std::atomic<bool> noiseTaken{noise == nullptr};
@@ -231,7 +231,6 @@ void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t 
             noised.store(strips.End(strip), std::memory_order_release);
         }
     };
-    std::atomic<int32_t> nextStrip{0};
     const std::thread::id caller = std::this_thread::get_id();
     const int32_t tasks = queue.Workers();
     ForEachTask(tasks, [&](int32_t) {
@@ -240,14 +239,14 @@ void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t 
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
         StageContext local{ctx.settings, ctx.params, ctx.lines, ctx.colour, ctx.random};
         for (;;) {
-            if (mine != nullptr) mine->WriteFinished(strips);
-            const int32_t strip = nextStrip.fetch_add(1, std::memory_order_relaxed);
-            if (strip >= strips.Count()) break;
+            if (mine != nullptr) mine->WriteFinished();
+            int32_t strip = 0;
+            if (!queue.NextStrip(strip)) break;
             const int32_t top = strips.First(strip);
             const int32_t bottom = strips.End(strip);
             while (noised.load(std::memory_order_acquire) < bottom) {
                 if (mine == nullptr || std::chrono::steady_clock::now() > giveUp) takeNoise();
-                if (mine != nullptr) mine->WriteFinished(strips);
+                if (mine != nullptr) mine->WriteFinished();
                 std::this_thread::yield();
             }
             for (int32_t y = top; y < bottom; ++y) {
@@ -258,7 +257,7 @@ void RunStepsOnThreads(const FrameView& frame, const RowPlan& plan, std::size_t 
         }
         // The strips still in other threads' hands go out as they finish.
         if (mine != nullptr && mine->finished != nullptr) {
-            while (mine->WriteFinished(strips)) std::this_thread::yield();
+            while (mine->WriteFinished()) std::this_thread::yield();
         }
     });
 }
@@ -310,15 +309,15 @@ FinalPassResult RunFinalPass(const FrameView& frame, const FilterSettings& setti
     const RowStrips strips = RowStrips::For(frame.width, frame.height);
     auto finished =
         platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(strips.Count()) + 1);
-    StripWriter writer{frame, settings, out, finished ? finished.data() : nullptr};
+    StripWriter writer{frame, settings, out, strips, finished ? finished.data() : nullptr};
     if (plan.noiseAt < plan.count) {
-        RunStepsOnThreads(frame, plan, 0, plan.noiseAt, ctx);
-        RunStepsOnThreads(frame, plan, plan.noiseAt + 1, plan.count, ctx,
+        RunStepsOnThreads(frame, strips, plan, 0, plan.noiseAt, ctx);
+        RunStepsOnThreads(frame, strips, plan, plan.noiseAt + 1, plan.count, ctx,
                           &plan.steps[plan.noiseAt], &writer);
     } else {
-        RunStepsOnThreads(frame, plan, 0, plan.count, ctx, nullptr, &writer);
+        RunStepsOnThreads(frame, strips, plan, 0, plan.count, ctx, nullptr, &writer);
     }
-    writer.WriteRest(strips);
+    writer.WriteRest();
     return FinalPassResult::Written;
 }
 

@@ -45,10 +45,16 @@ public:
         const int32_t threads = ThreadCount();
         return threads < strips_.Count() ? threads : strips_.Count();
     }
+    // The next strip's index; false when none is left.
+    bool NextStrip(int32_t& strip) {
+        strip = next_.fetch_add(1, std::memory_order_relaxed);
+        return strip < strips_.Count();
+    }
+
     // The next strip's rows first .. end-1; false when none is left.
     bool Next(int32_t& first, int32_t& end) {
-        const int32_t strip = next_.fetch_add(1, std::memory_order_relaxed);
-        if (strip >= strips_.Count()) return false;
+        int32_t strip = 0;
+        if (!NextStrip(strip)) return false;
         first = strips_.First(strip);
         end = strips_.End(strip);
         return true;

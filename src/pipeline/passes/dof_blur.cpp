@@ -684,6 +684,19 @@ template <typename Sum>
 }
 #endif
 
+// The 16-bit gather in the widest form the processor allows.
+template <typename Sum>
+void GatherShort(LimitGather<Sum, uint16_t>& gather, const SpreadContext<Sum>& ctx,
+                 int32_t first, int32_t end) {
+#if LUMAFEX_WIDE_VECTORS
+    if (WideVectorsAvailable()) {
+        GatherShortWide(gather, ctx, first, end);
+        return;
+    }
+#endif
+    gather.Gather(ctx, first, end);
+}
+
 template <typename Sum>
 bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) {
     // The averaged planes first: when they cannot be had, nothing else is
@@ -740,15 +753,7 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
             sums.Begin(f, first, end);
             marks.Begin(first);
             if (shortWindows) {
-#if LUMAFEX_WIDE_VECTORS
-                if (WideVectorsAvailable()) {
-                    GatherShortWide(shortGather, ctx, first, end);
-                } else {
-                    shortGather.Gather(ctx, first, end);
-                }
-#else
-                shortGather.Gather(ctx, first, end);
-#endif
+                GatherShort(shortGather, ctx, first, end);
             } else if (gathered > 0.0f) {
                 gather.Gather(ctx, first, end);
             }
