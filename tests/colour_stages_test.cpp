@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "pipeline/frame/selection.h"
+#include "pipeline/frame/wide_vectors.h"
 #include "support/final_pass_runner.h"
 
 namespace lumafex::testing {
@@ -201,7 +202,10 @@ TEST(ColourStages, MatchTheirFormulasOnRandomFramesAndSettings) {
         p.ColorModeOffset = next(4) == 0;
         p.ColorModeSet = next(4) == 0;
 
-        TestFrame frame(24, 4);
+        // Rows long enough for the vector loops and their tails, with and
+        // without the wider vectors.
+        TestFrame frame(24 + 45 * (round % 3), 4);
+        AllowWideVectors(round % 2 == 0);
         frame.FillPattern(static_cast<uint32_t>(round) + 7);
         TestFrame expected = frame;
         for (std::size_t i = 0; i < expected.red.size(); ++i) {
@@ -215,6 +219,7 @@ TEST(ColourStages, MatchTheirFormulasOnRandomFramesAndSettings) {
         ASSERT_EQ(out.green, expected.green) << "round " << round;
         ASSERT_EQ(out.blue, expected.blue) << "round " << round;
     }
+    AllowWideVectors(true);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include "pipeline/frame/byte_math.h"
 #include "pipeline/final/selected_pixels.h"
+#include "pipeline/final/sixteen_pixels.h"
+#include "pipeline/frame/wide_vectors.h"
 
 namespace lumafex {
 
@@ -55,22 +57,57 @@ ChannelMaps Negative(const StageContext& ctx) { return AllChannels(ctx.colour.ne
 
 ChannelMaps Posterize(const StageContext& ctx) { return AllChannels(ctx.colour.posterize); }
 
+namespace {
+
+// Black and white over a row whose selection rests on alpha or shadow:
+// every pixel's grey is formed and the selection picks it or the old
+// bytes, in a plain loop over the row that the compiler lays out in vector
+// lanes. The products are those of the luma tables, v x weight in double.
+template <Key K>
+inline void GreyRow(uint8_t* __restrict red, uint8_t* __restrict green,
+                    uint8_t* __restrict blue, const uint8_t* __restrict key, int32_t width) {
+    for (int32_t x = 0; x < width; ++x) {
+        const auto y = static_cast<uint8_t>(static_cast<int32_t>(
+            (0.59 * green[x] + 0.11 * blue[x]) + 0.3 * red[x]));
+        // A mask, not a choice: with a choice the compiler keeps a jump.
+        const auto keep = static_cast<uint8_t>(KeySelects<K>(key[x]) ? 0u : 0xFFu);
+        red[x] = static_cast<uint8_t>(y ^ ((y ^ red[x]) & keep));
+        green[x] = static_cast<uint8_t>(y ^ ((y ^ green[x]) & keep));
+        blue[x] = static_cast<uint8_t>(y ^ ((y ^ blue[x]) & keep));
+    }
+}
+
+#if LUMAFEX_WIDE_VECTORS
+template <Key K>
+[[gnu::noinline, gnu::target("avx2")]] void GreyRowWide(uint8_t* red, uint8_t* green,
+                                                         uint8_t* blue, const uint8_t* key,
+                                                         int32_t width) {
+    GreyRow<K>(red, green, blue, key, width);
+}
+#endif
+
+}  // namespace
+
 void BlackAndWhite(const RowView& row, StageContext& ctx) {
     const ColourTables& t = ctx.colour;
-    // Summed in this order in double precision; the weights add up to 1,
-    // so the truncated luma stays within 0..255 without limiting.
+    const bool byKey =
+        WithKey(row, ctx.settings.FilterInclude, [&]<Key K>(KeyKind<K>, const uint8_t* key) {
+#if LUMAFEX_WIDE_VECTORS
+            if (WideDoubleVectorsAvailable()) {
+                GreyRowWide<K>(row.red, row.green, row.blue, key, row.width);
+                return;
+            }
+#endif
+            GreyRow<K>(row.red, row.green, row.blue, key, row.width);
+        });
+    if (byKey) return;
+    // In the colour range: summed in this order in double precision; the
+    // weights add up to 1, so the truncated luma stays within 0..255
+    // without limiting. Colours in and out of the range mix closely: every
+    // pixel's grey is formed, and the selection picks it or the old bytes.
     auto grey = [&t](uint8_t r, uint8_t g, uint8_t b) {
         return static_cast<uint8_t>((t.lumaGreen[g] + t.lumaBlue[b]) + t.lumaRed[r]);
     };
-    if (ctx.settings.FilterInclude != kIncludeColorRange) {
-        // Selections by alpha or shadow come in long runs: a jump costs less.
-        ForEachSelected(row, ctx.settings, [&grey](uint8_t& r, uint8_t& g, uint8_t& b) {
-            r = g = b = grey(r, g, b);
-        });
-        return;
-    }
-    // Colours in and out of the range mix closely: every pixel's grey is
-    // formed, and the selection picks it or the old bytes.
     ForEachPixel(row, ctx.settings, [&grey](uint8_t& r, uint8_t& g, uint8_t& b, bool selected) {
         const uint8_t y = grey(r, g, b);
         r = selected ? y : r;

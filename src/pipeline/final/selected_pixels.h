@@ -29,8 +29,12 @@ inline void WithMode(int32_t mode, Body&& body) {
     }
 }
 
+// The loops below work on a copy of the row: the ops write bytes, which
+// may alias anything, so with the caller's row the compiler would read its
+// pointers and width again after every pixel.
 template <int32_t Mode, typename Op>
-inline void ForEachSelectedIn(const RowView& row, const FilterSettings& s, Op& op) {
+inline void ForEachSelectedIn(const RowView& callerRow, const FilterSettings& s, Op& op) {
+    const RowView row = callerRow;
     for (int32_t x = 0; x < row.width; ++x) {
         const auto i = static_cast<std::size_t>(x);
         if (PixelSelectedIn<Mode>(s, row, i)) op(row.red[i], row.green[i], row.blue[i]);
@@ -64,7 +68,8 @@ inline bool SelectedWithoutJumps(const FilterSettings& s, const RowView& row, st
 }
 
 template <int32_t Mode, typename Op>
-inline void ForEachPixelIn(const RowView& row, const FilterSettings& s, Op& op) {
+inline void ForEachPixelIn(const RowView& callerRow, const FilterSettings& s, Op& op) {
+    const RowView row = callerRow;
     for (int32_t x = 0; x < row.width; ++x) {
         const auto i = static_cast<std::size_t>(x);
         op(row.red[i], row.green[i], row.blue[i], SelectedWithoutJumps<Mode>(s, row, i));
