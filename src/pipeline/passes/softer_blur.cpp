@@ -92,8 +92,8 @@ struct Workspace {
     platform::WorkingArray<double> values;   // a block of source rows, four planes each
     platform::WorkingArray<float> singles;   // the same in single precision
     platform::WorkingArray<int32_t> before;  // per row: spreading pixels before each column
-    platform::WorkingArray<float> weights;   // per row: its footprint row's weights
-    platform::WorkingArray<double> blend;    // per row: t and 1 - t for them
+    platform::WorkingArray<float> weights;   // per row and receiving row: its weights
+    platform::WorkingArray<double> blend;    // the same: t and 1 - t for them
     platform::WorkingArray<float> shared;    // weight sums of the distinct receivers
     platform::WorkingArray<uint8_t> on;      // which pixels of a source row spread
 
@@ -105,7 +105,7 @@ struct Workspace {
         const uint64_t table = 2 * width + 1;
         const uint64_t largest = std::numeric_limits<std::size_t>::max() / sizeof(double);
         if (4 * rows * padded > largest || kBlockRows * 4 * sourceRow > largest ||
-            kBlockRows * 2 * table > largest) {
+            2 * kBlockRows * 2 * table > largest) {
             return false;
         }
         auto count = [](uint64_t n) { return static_cast<std::size_t>(n); };
@@ -115,8 +115,9 @@ struct Workspace {
         values = platform::WorkingArray<double>::Allocate(count(kBlockRows * 4 * sourceRow));
         singles = platform::WorkingArray<float>::Allocate(count(kBlockRows * 4 * sourceRow));
         before = platform::WorkingArray<int32_t>::Allocate(count(kBlockRows * (width + 1)));
-        weights = platform::WorkingArray<float>::Allocate(count(kBlockRows * table));
-        blend = platform::WorkingArray<double>::Allocate(count(kBlockRows * 2 * table));
+        // Weights, t and 1 - t of the block's rows for two receiving rows.
+        weights = platform::WorkingArray<float>::Allocate(count(2 * kBlockRows * table));
+        blend = platform::WorkingArray<double>::Allocate(count(2 * kBlockRows * 2 * table));
         shared = platform::WorkingArray<float>::Allocate(count(width + 1));
         on = platform::WorkingArray<uint8_t>::Allocate(count(width));
         return sums && takes && runs && values && singles && before && weights && blend &&
@@ -139,17 +140,20 @@ bool SumsStayNormal(float radius, int32_t width, int32_t height) {
 
 // The loops over whole rows below take their rows as separate parameters,
 // so that the compiler knows they do not overlap and works on many pixels
-// at once.
+// at once; they are inlined, so that the AVX2 strips get them built for
+// AVX2 (which halves the cost of the averages' divisions).
 
 // out[x] = the colour where on[x] is 1, else 0 (on[x] is 0 or 1).
 template <typename T>
-void SpreadingColours(const uint8_t* __restrict colour, const uint8_t* __restrict on,
-                      int32_t width, T* __restrict out) {
+[[gnu::always_inline]] inline void SpreadingColours(const uint8_t* __restrict colour,
+                                                    const uint8_t* __restrict on, int32_t width,
+                                                    T* __restrict out) {
     for (int32_t x = 0; x < width; ++x) out[x] = static_cast<T>(colour[x] * on[x]);
 }
 
 // before[x] = how many of on[0 .. x-1] are 1, for x = 0 .. width.
-void CountSpreading(const uint8_t* __restrict on, int32_t width, int32_t* __restrict before) {
+[[gnu::always_inline]] inline void CountSpreading(const uint8_t* __restrict on, int32_t width,
+                                                  int32_t* __restrict before) {
     int32_t count = 0;
     before[0] = 0;
     for (int32_t x = 0; x < width; ++x) {
@@ -194,8 +198,8 @@ void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, doubl
 }
 
 // out[x] = the colour for x below the width, 0 from there to padded.
-void SeedColours(const uint8_t* __restrict colour, int32_t width, std::size_t padded,
-                 double* __restrict out) {
+[[gnu::always_inline]] inline void SeedColours(const uint8_t* __restrict colour, int32_t width,
+                                               std::size_t padded, double* __restrict out) {
     const auto w = static_cast<std::size_t>(width);
     for (std::size_t x = 0; x < w; ++x) out[x] = colour[x];
     for (std::size_t x = w; x < padded; ++x) out[x] = 0.0;
@@ -239,8 +243,10 @@ void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, double
 // where the weight is not above 0 (a NaN quotient limits to 0, and is not
 // kept anyway). The limits are LimitToByte's, written as selects the
 // compiler can work on many pixels at once.
-void AverageRow(const double* __restrict sum, const double* __restrict weight,
-                const uint8_t* __restrict own, int32_t width, uint8_t* __restrict out) {
+[[gnu::always_inline]] inline void AverageRow(const double* __restrict sum,
+                                              const double* __restrict weight,
+                                              const uint8_t* __restrict own, int32_t width,
+                                              uint8_t* __restrict out) {
     for (int32_t x = 0; x < width; ++x) {
         const double v = sum[x] / weight[x];
         double limited = v > 0.0 ? v : 0.0;
@@ -343,6 +349,20 @@ template <int W, bool ByBits>
     }
 }
 
+// A receiving row as a strip gathers it: the source rows of the block that
+// reach it (source[i] is rows[i]'s place in the block), its sums, how its
+// runs and receivers take, and where it lies in the frame.
+struct Receiving {
+    SourceRowLanes rows[kBlockRows];
+    int32_t source[kBlockRows];
+    int32_t count;
+    bool blendReady;  // whether the rows' t and 1 - t are filled in
+    SumLanes sums;
+    const uint8_t* runs;
+    const uint8_t* takes;
+    std::size_t at;
+};
+
 // Gathers the receiving rows first .. end-1 and averages them into the
 // result planes. Fused (with W = 4) takes the receivers of full runs in
 // single-precision lanes, 32 at a time, and the others 8 at a time as
@@ -403,97 +423,152 @@ template <int32_t Mode, int W, bool Fused>
         if (n == 0) continue;
         const int32_t from = fp.Top(block[0]) > first ? fp.Top(block[0]) : first;
         const int32_t to = fp.Bottom(block[n - 1]) < end - 1 ? fp.Bottom(block[n - 1]) : end - 1;
-        for (int32_t yy = from; yy <= to; ++yy) {
-            SourceRowLanes rows[kBlockRows];
-            int32_t count = 0;
+        // The source rows of the block that reach receiving row yy, with
+        // their weights in the tables of the given slot (0 or 1).
+        auto collect = [&](int32_t yy, int32_t slot, Receiving& rc) __attribute__((always_inline)) {
+            rc.count = 0;
+            rc.blendReady = false;
             for (int32_t k = 0; k < n; ++k) {
                 const int32_t top = fp.Top(block[k]);
                 if (yy < top || yy > fp.Bottom(block[k])) continue;
                 const int32_t hw = fp.HalfWidth(yy - top);
                 if (hw < 0) continue;
                 // The weights stay above 0 out to `reach` columns either side.
-                float* const weights = ws.weights.data() + count * table;
+                const std::size_t t = static_cast<std::size_t>(slot * kBlockRows + rc.count);
+                float* const weights = ws.weights.data() + t * table;
                 const int32_t reach = FillWeights(radius, yy - block[k], hw, weights);
                 if (reach < 0) continue;
                 const std::size_t v = 4 * static_cast<std::size_t>(k) * sourceRow + kMaxLanes;
-                rows[count] = {{ws.values.data() + v, ws.values.data() + v + sourceRow,
-                                ws.values.data() + v + 2 * sourceRow,
-                                ws.values.data() + v + 3 * sourceRow},
-                               {ws.singles.data() + v, ws.singles.data() + v + sourceRow,
-                                ws.singles.data() + v + 2 * sourceRow,
-                                ws.singles.data() + v + 3 * sourceRow},
-                               ws.before.data() + k * static_cast<std::size_t>(width + 1),
-                               weights + hw,
-                               ws.blend.data() + 2 * count * table + hw,
-                               ws.blend.data() + (2 * count + 1) * table + hw,
-                               reach};
-                ++count;
+                rc.rows[rc.count] = {{ws.values.data() + v, ws.values.data() + v + sourceRow,
+                                      ws.values.data() + v + 2 * sourceRow,
+                                      ws.values.data() + v + 3 * sourceRow},
+                                     {ws.singles.data() + v, ws.singles.data() + v + sourceRow,
+                                      ws.singles.data() + v + 2 * sourceRow,
+                                      ws.singles.data() + v + 3 * sourceRow},
+                                     ws.before.data() + k * static_cast<std::size_t>(width + 1),
+                                     weights + hw,
+                                     ws.blend.data() + 2 * t * table + hw,
+                                     ws.blend.data() + (2 * t + 1) * table + hw,
+                                     reach};
+                rc.source[rc.count++] = k;
             }
-            if (count == 0) continue;
-            bool blendReady = false;
             const std::size_t o = static_cast<std::size_t>(yy - first) * p;
-            const SumLanes row{{sums[0] + o, sums[1] + o, sums[2] + o, sums[3] + o}};
-            const uint8_t* const runs = ws.runs.data() + static_cast<std::size_t>(yy - first) *
-                                                             runsPerRow;
-            for (int32_t x0 = 0; x0 < width; x0 += kLanes) {
-                const RunKind kind = static_cast<RunKind>(runs[x0 / kLanes]);
-                if (kind == kRunNone) continue;
-                if (kind == kRunFull && finite) {
+            rc.sums = {{sums[0] + o, sums[1] + o, sums[2] + o, sums[3] + o}};
+            rc.runs = ws.runs.data() + static_cast<std::size_t>(yy - first) * runsPerRow;
+            rc.at = f.Index(0, yy);
+            rc.takes = ws.takes.data() + o;
+        };
+        // Gathers the run of receivers at x0 of one receiving row.
+        auto gatherRun = [&](Receiving& rc, int32_t x0) __attribute__((always_inline)) {
+            const RunKind kind = static_cast<RunKind>(rc.runs[x0 / kLanes]);
+            if (rc.count == 0 || kind == kRunNone) return;
+            const SourceRowLanes* const rows = rc.rows;
+            const int32_t count = rc.count;
+            const SumLanes& row = rc.sums;
+            if (kind == kRunFull && finite) {
 #if LUMAFEX_WIDE_VECTORS
-                    if constexpr (Fused) {
-                        if (sharedWeights) {
-                            GatherFullFused<kFusedVectors, 3>(row, x0, width, rows, count);
-                        } else {
-                            GatherFullFused<kFusedVectors, 4>(row, x0, width, rows, count);
-                        }
-                        continue;
-                    }
-#endif
-                    if (sharedWeights && byBits) {
-                        GatherFull<W, true, 3>(row, x0, width, rows, count);
-                    } else if (sharedWeights) {
-                        GatherFull<W, false, 3>(row, x0, width, rows, count);
-                    } else if (byBits) {
-                        GatherFull<W, true, 4>(row, x0, width, rows, count);
+                if constexpr (Fused) {
+                    if (sharedWeights) {
+                        GatherFullFused<kFusedVectors, 3>(row, x0, width, rows, count);
                     } else {
-                        GatherFull<W, false, 4>(row, x0, width, rows, count);
+                        GatherFullFused<kFusedVectors, 4>(row, x0, width, rows, count);
                     }
+                    return;
+                }
+#endif
+                if (sharedWeights && byBits) {
+                    GatherFull<W, true, 3>(row, x0, width, rows, count);
+                } else if (sharedWeights) {
+                    GatherFull<W, false, 3>(row, x0, width, rows, count);
+                } else if (byBits) {
+                    GatherFull<W, true, 4>(row, x0, width, rows, count);
+                } else {
+                    GatherFull<W, false, 4>(row, x0, width, rows, count);
+                }
+                return;
+            }
+            if (!rc.blendReady) {
+                // t in double: how much of the spread colour a blended
+                // receiver takes, from 1 at the centre to 0 at r.
+                for (int32_t k = 0; k < count; ++k) {
+                    double* const t = rows[k].t;
+                    double* const rest = rows[k].rest;
+                    for (int32_t dx = -rows[k].reach; dx <= rows[k].reach; ++dx) {
+                        t[dx] = static_cast<double>(rows[k].weight[dx]) / r;
+                        rest[dx] = 1.0 - t[dx];
+                    }
+                }
+                rc.blendReady = true;
+            }
+            for (int32_t x1 = x0; x1 < x0 + kLanes && x1 < width; x1 += kMixedLanes) {
+                int64_t full[kMixedLanes];
+                int64_t blended[kMixedLanes];
+                double own[3][kMixedLanes];
+                const uint8_t* const takes = rc.takes + x1;
+                const std::size_t at = rc.at + static_cast<std::size_t>(x1);
+                for (int i = 0; i < kMixedLanes; ++i) {
+                    full[i] = takes[i] == kTakeFull ? -1 : 0;
+                    blended[i] = takes[i] == kTakeBlended ? -1 : 0;
+                    const bool inside = x1 + i < width;
+                    own[0][i] = inside ? f.red[at + i] : 0.0;
+                    own[1][i] = inside ? f.green[at + i] : 0.0;
+                    own[2][i] = inside ? f.blue[at + i] : 0.0;
+                }
+                if (byBits) {
+                    GatherMixed<W, true>(row, x1, width, rows, count, full, blended, own);
+                } else {
+                    GatherMixed<W, false>(row, x1, width, rows, count, full, blended, own);
+                }
+            }
+        };
+        // The fused form takes two receiving rows at a time, and gathers
+        // their runs that both take in full together.
+        constexpr int32_t kRowsAtOnce = Fused ? 2 : 1;
+        for (int32_t yy = from; yy <= to; yy += kRowsAtOnce) {
+            Receiving rc[kRowsAtOnce];
+            collect(yy, 0, rc[0]);
+            if constexpr (!Fused) {
+                for (int32_t x0 = 0; x0 < width; x0 += kLanes) gatherRun(rc[0], x0);
+                continue;
+            }
+#if LUMAFEX_WIDE_VECTORS
+            if constexpr (Fused) {
+                if (yy + 1 > to) {
+                    for (int32_t x0 = 0; x0 < width; x0 += kLanes) gatherRun(rc[0], x0);
                     continue;
                 }
-                if (!blendReady) {
-                    // t in double: how much of the spread colour a blended
-                    // receiver takes, from 1 at the centre to 0 at r.
-                    for (int32_t k = 0; k < count; ++k) {
-                        double* const t = rows[k].t;
-                        double* const rest = rows[k].rest;
-                        for (int32_t dx = -rows[k].reach; dx <= rows[k].reach; ++dx) {
-                            t[dx] = static_cast<double>(rows[k].weight[dx]) / r;
-                            rest[dx] = 1.0 - t[dx];
-                        }
-                    }
-                    blendReady = true;
+                collect(yy + 1, 1, rc[1]);
+                // The source rows that reach either, in order.
+                SourceRowPair pairs[kBlockRows];
+                int32_t count = 0;
+                for (int32_t i = 0, j = 0; i < rc[0].count || j < rc[1].count; ++count) {
+                    const int32_t a = i < rc[0].count ? rc[0].source[i] : n;
+                    const int32_t b = j < rc[1].count ? rc[1].source[j] : n;
+                    pairs[count] = {{a <= b ? &rc[0].rows[i] : nullptr,
+                                     b <= a ? &rc[1].rows[j] : nullptr}};
+                    i += a <= b ? 1 : 0;
+                    j += b <= a ? 1 : 0;
                 }
-                for (int32_t x1 = x0; x1 < x0 + kLanes && x1 < width; x1 += kMixedLanes) {
-                    int64_t full[kMixedLanes];
-                    int64_t blended[kMixedLanes];
-                    double own[3][kMixedLanes];
-                    const uint8_t* const takes = ws.takes.data() + o + x1;
-                    const std::size_t at = f.Index(0, yy) + static_cast<std::size_t>(x1);
-                    for (int i = 0; i < kMixedLanes; ++i) {
-                        full[i] = takes[i] == kTakeFull ? -1 : 0;
-                        blended[i] = takes[i] == kTakeBlended ? -1 : 0;
-                        const bool inside = x1 + i < width;
-                        own[0][i] = inside ? f.red[at + i] : 0.0;
-                        own[1][i] = inside ? f.green[at + i] : 0.0;
-                        own[2][i] = inside ? f.blue[at + i] : 0.0;
-                    }
-                    if (byBits) {
-                        GatherMixed<W, true>(row, x1, width, rows, count, full, blended, own);
+                const SumLanes both[2] = {rc[0].sums, rc[1].sums};
+                for (int32_t x0 = 0; x0 < width; x0 += kLanes) {
+                    const bool together = finite && rc[0].count > 0 && rc[1].count > 0 &&
+                                          rc[0].runs[x0 / kLanes] == kRunFull &&
+                                          rc[1].runs[x0 / kLanes] == kRunFull;
+                    if (!together) {
+                        gatherRun(rc[0], x0);
+                        gatherRun(rc[1], x0);
+                    } else if (sharedWeights) {
+                        for (int32_t x1 = x0; x1 < x0 + kLanes; x1 += 16) {
+                            GatherFullFusedPair<2, 3>(both, x1, width, pairs, count);
+                        }
                     } else {
-                        GatherMixed<W, false>(row, x1, width, rows, count, full, blended, own);
+                        for (int32_t x1 = x0; x1 < x0 + kLanes; x1 += 8) {
+                            GatherFullFusedPair<1, 4>(both, x1, width, pairs, count);
+                        }
                     }
                 }
             }
+#endif
         }
     }
 
