@@ -96,6 +96,9 @@ struct Workspace {
     platform::WorkingArray<double> blend;    // the same: t and 1 - t for them
     platform::WorkingArray<float> shared;    // weight sums of the distinct receivers
     platform::WorkingArray<uint8_t> on;      // which pixels of a source row spread
+#if LUMAFEX_WIDE_VECTORS
+    platform::WorkingArray<FusedStep> steps;  // a block's offsets for two receiving rows
+#endif
 
     // False when the memory cannot be had. The counts are formed in 64 bits
     // (a width below 2^31 and at most 128 rows keep them far inside), and
@@ -120,6 +123,10 @@ struct Workspace {
         blend = platform::WorkingArray<double>::Allocate(count(2 * kBlockRows * 2 * table));
         shared = platform::WorkingArray<float>::Allocate(count(width + 1));
         on = platform::WorkingArray<uint8_t>::Allocate(count(width));
+#if LUMAFEX_WIDE_VECTORS
+        steps = platform::WorkingArray<FusedStep>::Allocate(kBlockRows * (2 * kMaxLanes + 1));
+        if (!steps) return false;
+#endif
         return sums && takes && runs && values && singles && before && weights && blend &&
                shared && on;
     }
@@ -550,21 +557,44 @@ template <int32_t Mode, int W, bool Fused>
                     j += b <= a ? 1 : 0;
                 }
                 const SumLanes both[2] = {rc[0].sums, rc[1].sums};
+                // While every reach stays within the zeros around the source
+                // rows, the runs that both rows take in full go along one
+                // list of steps (weighted_lanes.h).
+                int32_t steps = 0;
+                bool stepped = finite && rc[0].count > 0 && rc[1].count > 0;
+                for (int32_t k = 0; k < count && stepped; ++k) {
+                    const int32_t reachA = pairs[k].row[0] ? pairs[k].row[0]->reach : -1;
+                    const int32_t reachB = pairs[k].row[1] ? pairs[k].row[1]->reach : -1;
+                    const int32_t most = reachA > reachB ? reachA : reachB;
+                    stepped = most <= kMaxLanes;
+                    if (!stepped) break;
+                    const SourceRowLanes& row = *(pairs[k].row[0] ? pairs[k].row[0]
+                                                                  : pairs[k].row[1]);
+                    for (int32_t dx = -most; dx <= most; ++dx) {
+                        const bool a = dx >= -reachA && dx <= reachA;
+                        const bool b = dx >= -reachB && dx <= reachB;
+                        ws.steps[static_cast<std::size_t>(steps++)] = {
+                            row.single[0] + dx,
+                            {a ? pairs[k].row[0]->weight[dx] : 0.0f,
+                             b ? pairs[k].row[1]->weight[dx] : 0.0f}};
+                    }
+                }
                 for (int32_t x0 = 0; x0 < width; x0 += kLanes) {
-                    const bool together = finite && rc[0].count > 0 && rc[1].count > 0 &&
-                                          rc[0].runs[x0 / kLanes] == kRunFull &&
+                    const bool together = stepped && rc[0].runs[x0 / kLanes] == kRunFull &&
                                           rc[1].runs[x0 / kLanes] == kRunFull;
-                    if (!together) {
-                        gatherRun(rc[0], x0);
-                        gatherRun(rc[1], x0);
-                    } else if (sharedWeights) {
+                    if (together && sharedWeights) {
                         for (int32_t x1 = x0; x1 < x0 + kLanes; x1 += 16) {
-                            GatherFullFusedPair<2, 3>(both, x1, width, pairs, count);
+                            GatherFullFusedSteps<2, 3>(both, x1, ws.steps.data(), steps,
+                                                       sourceRow);
+                        }
+                    } else if (together) {
+                        for (int32_t x1 = x0; x1 < x0 + kLanes; x1 += 8) {
+                            GatherFullFusedSteps<1, 4>(both, x1, ws.steps.data(), steps,
+                                                       sourceRow);
                         }
                     } else {
-                        for (int32_t x1 = x0; x1 < x0 + kLanes; x1 += 8) {
-                            GatherFullFusedPair<1, 4>(both, x1, width, pairs, count);
-                        }
+                        gatherRun(rc[0], x0);
+                        gatherRun(rc[1], x0);
                     }
                 }
             }

@@ -260,103 +260,70 @@ template <int V, int Channels>
     }
 }
 
-// One source row as it reaches two neighbouring receiving rows, for the
-// paired form below: row[i] is its lanes for receiving row i, or null when
-// it does not reach that row.
+// One source row as it reaches two neighbouring receiving rows: row[i] is
+// its lanes for receiving row i, or null when it does not reach that row.
 struct SourceRowPair {
     const SourceRowLanes* row[2];
 };
 
-// The fused additions of offsets from .. to of one source row.
-template <int V, int Channels>
-[[gnu::target("avx2,fma"), gnu::always_inline]] inline void FusedAdds(
-    __m256 (&acc)[Channels][V], const float* const* single, const float* weight, int32_t x0,
-    int32_t from, int32_t to) {
-    for (int32_t dx = from; dx <= to; ++dx) {
-        const __m256 w = _mm256_set1_ps(weight[dx]);
-        for (int c = 0; c < Channels; ++c) {
-            for (int v = 0; v < V; ++v) {
-                const __m256 value = _mm256_loadu_ps(single[c] + x0 + dx + 8 * v);
-                acc[c][v] = _mm256_fmadd_ps(value, w, acc[c][v]);
-            }
-        }
-    }
-}
-
-// The same for two receiving rows at once, each with its own weights: every
-// source value is loaded once for both.
-template <int V, int Channels>
-[[gnu::target("avx2,fma"), gnu::always_inline]] inline void FusedPairAdds(
-    __m256 (&a)[Channels][V], __m256 (&b)[Channels][V], const float* const* single,
-    const float* weightA, const float* weightB, int32_t x0, int32_t from, int32_t to) {
-    for (int32_t dx = from; dx <= to; ++dx) {
-        const __m256 wa = _mm256_set1_ps(weightA[dx]);
-        const __m256 wb = _mm256_set1_ps(weightB[dx]);
-        for (int c = 0; c < Channels; ++c) {
-            for (int v = 0; v < V; ++v) {
-                __m256 value = _mm256_loadu_ps(single[c] + x0 + dx + 8 * v);
-                // Held in a register: left to itself, the compiler folds the
-                // load into both additions and loads the value twice.
-                asm("" : "+x"(value));
-                a[c][v] = _mm256_fmadd_ps(value, wa, a[c][v]);
-                b[c][v] = _mm256_fmadd_ps(value, wb, b[c][v]);
-            }
-        }
-    }
-}
+// One offset of one source row as the stepped form below takes it: the
+// source's first channel at that offset (the others follow a fixed stride
+// apart) and its weight for each of two receiving rows, 0 for a row that
+// the offset does not reach.
+struct FusedStep {
+    const float* value;
+    float weight[2];
+};
 
 // GatherFullFused for the 8 x V receivers from x0 on in two neighbouring
-// receiving rows (sums[0] and sums[1]) at once. The loads of the source
-// values, not the additions, bound the single-row form; here the offsets
-// that reach both rows load each value once for both. Each row still adds
-// its own contributions in its own order: the source rows in turn, each
-// from left to right.
+// receiving rows (sums[0] and sums[1]) at once, along a list of steps made
+// once for the two rows. Every source value is loaded once for both rows,
+// and every step adds to both, the one with weight 0 adding exactly nothing
+// (a colour or spread flag is finite and not negative, and a sum is
+// positive), so that no run works out its offsets again. Each row still
+// adds its own contributions in its own order. The steps come in the order
+// of the gather, the source rows in turn, each from left to right; offsets
+// past the frame's edges read the zeros around the source rows, and must
+// stay within them.
 template <int V, int Channels>
-[[gnu::target("avx2,fma")]] void GatherFullFusedPair(const SumLanes* sums, int32_t x0,
-                                                     int32_t width, const SourceRowPair* pairs,
-                                                     int32_t count) {
-    __m256 acc[2][Channels][V];
-    for (int i = 0; i < 2; ++i) {
-        for (int c = 0; c < Channels; ++c) {
-            for (int v = 0; v < V; ++v) {
-                const double* const at = sums[i].value[c] + x0 + 8 * v;
-                acc[i][c][v] = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_loadu_pd(at + 4)),
-                                               _mm256_cvtpd_ps(_mm256_loadu_pd(at)));
-            }
+[[gnu::target("avx2,fma")]] void GatherFullFusedSteps(const SumLanes* sums, int32_t x0,
+                                                      const FusedStep* steps, int32_t count,
+                                                      std::size_t stride) {
+    __m256 a[Channels][V];
+    __m256 b[Channels][V];
+    for (int c = 0; c < Channels; ++c) {
+        for (int v = 0; v < V; ++v) {
+            const double* const atA = sums[0].value[c] + x0 + 8 * v;
+            const double* const atB = sums[1].value[c] + x0 + 8 * v;
+            a[c][v] = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_loadu_pd(atA + 4)),
+                                      _mm256_cvtpd_ps(_mm256_loadu_pd(atA)));
+            b[c][v] = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_loadu_pd(atB + 4)),
+                                      _mm256_cvtpd_ps(_mm256_loadu_pd(atB)));
         }
     }
     for (int32_t k = 0; k < count; ++k) {
-        const SourceRowLanes* const a = pairs[k].row[0];
-        const SourceRowLanes* const b = pairs[k].row[1];
-        int32_t lo[2] = {0, 0};
-        int32_t hi[2] = {0, 0};
-        const bool inA = a != nullptr && RunOffsets<8 * V>(*a, x0, width, lo[0], hi[0]);
-        const bool inB = b != nullptr && RunOffsets<8 * V>(*b, x0, width, lo[1], hi[1]);
-        if (inA && inB) {
-            // Both ranges hold offset 0, so they overlap: the offsets that
-            // reach one row only lie before and after the shared ones.
-            const int32_t from = lo[0] > lo[1] ? lo[0] : lo[1];
-            const int32_t to = hi[0] < hi[1] ? hi[0] : hi[1];
-            FusedAdds<V, Channels>(acc[0], a->single, a->weight, x0, lo[0], from - 1);
-            FusedAdds<V, Channels>(acc[1], b->single, b->weight, x0, lo[1], from - 1);
-            FusedPairAdds<V, Channels>(acc[0], acc[1], a->single, a->weight, b->weight, x0,
-                                       from, to);
-            FusedAdds<V, Channels>(acc[0], a->single, a->weight, x0, to + 1, hi[0]);
-            FusedAdds<V, Channels>(acc[1], b->single, b->weight, x0, to + 1, hi[1]);
-        } else if (inA) {
-            FusedAdds<V, Channels>(acc[0], a->single, a->weight, x0, lo[0], hi[0]);
-        } else if (inB) {
-            FusedAdds<V, Channels>(acc[1], b->single, b->weight, x0, lo[1], hi[1]);
-        }
-    }
-    for (int i = 0; i < 2; ++i) {
+        const float* const value = steps[k].value + x0;
+        const __m256 wa = _mm256_set1_ps(steps[k].weight[0]);
+        const __m256 wb = _mm256_set1_ps(steps[k].weight[1]);
         for (int c = 0; c < Channels; ++c) {
             for (int v = 0; v < V; ++v) {
-                double* const at = sums[i].value[c] + x0 + 8 * v;
-                _mm256_storeu_pd(at, _mm256_cvtps_pd(_mm256_castps256_ps128(acc[i][c][v])));
-                _mm256_storeu_pd(at + 4,
-                                 _mm256_cvtps_pd(_mm256_extractf128_ps(acc[i][c][v], 1)));
+                __m256 x = _mm256_loadu_ps(value + c * stride + 8 * v);
+                // Held in a register: left to itself, the compiler folds the
+                // load into both additions and loads the value twice.
+                asm("" : "+x"(x));
+                a[c][v] = _mm256_fmadd_ps(x, wa, a[c][v]);
+                b[c][v] = _mm256_fmadd_ps(x, wb, b[c][v]);
             }
+        }
+    }
+    for (int c = 0; c < Channels; ++c) {
+        for (int v = 0; v < V; ++v) {
+            double* const atA = sums[0].value[c] + x0 + 8 * v;
+            double* const atB = sums[1].value[c] + x0 + 8 * v;
+            _mm256_storeu_pd(atA, _mm256_cvtps_pd(_mm256_castps256_ps128(a[c][v])));
+            _mm256_storeu_pd(atA + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(a[c][v], 1)));
+            _mm256_storeu_pd(atB, _mm256_cvtps_pd(_mm256_castps256_ps128(b[c][v])));
+            _mm256_storeu_pd(atB + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(b[c][v], 1)));
         }
     }
 }
