@@ -13,6 +13,7 @@
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/wide_vectors.h"
+#include "pipeline/passes/average_rows.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
@@ -288,6 +289,63 @@ TEST(SofterBlurTest, ColourRangeBlendsIntoPixelsOutsideIt) {
     // its own colour with weight 1: red (200 + 4 x 40) / 5, blue 4 x 204 / 5.
     EXPECT_EQ(frame.Get(9, 4), (Rgb{72, 72, 163}));
 }
+
+#if LUMAFEX_WIDE_VECTORS
+// The three-colour averages must truncate exactly as the division does,
+// above all where a quotient lies at or next to a whole number, and keep
+// the own colour where the weight is not a positive number.
+TEST(SofterBlurTest, WideAveragesTruncateAsTheDivisionDoes) {
+    if (!WideVectorsAvailable()) GTEST_SKIP() << "no AVX2 here";
+    constexpr int32_t kWidth = 4003;  // a tail past the last four
+    std::vector<double> sums[4];
+    std::vector<uint8_t> own[3];
+    std::vector<uint8_t> wide[3];
+    std::vector<uint8_t> plain[3];
+    for (int c = 0; c < 4; ++c) sums[c].resize(kWidth + 3);
+    for (int c = 0; c < 3; ++c) {
+        own[c].assign(kWidth, 0);
+        wide[c].assign(kWidth, 0);
+        plain[c].assign(kWidth, 0);
+    }
+    uint32_t seed = 5;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const double odd[] = {0.0, -1.0, std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::infinity(), 0x1p1001, 0x1p-1060};
+    for (int32_t x = 0; x < kWidth; ++x) {
+        const auto weight = static_cast<float>(1.0 + (next() % 100000) / 997.0);
+        sums[3][x] = next() % 50 == 0 ? odd[next() % 6] : weight;
+        for (int c = 0; c < 3; ++c) {
+            own[c][x] = static_cast<uint8_t>(next());
+            // A whole multiple of the weight, a step either side of one,
+            // any sum, or one past 255 times the weight.
+            const double whole = static_cast<double>(next() % 256) * weight;
+            const auto near = static_cast<float>(whole);
+            double sum = whole;
+            switch (next() % 6) {
+                case 0: sum = std::nextafter(near, 0.0f); break;
+                case 1: sum = std::nextafter(near, 1e30f); break;
+                case 2: sum = static_cast<float>((next() % 2560000) / 10000.0 * weight); break;
+                case 3: sum = 256.5 * weight; break;
+                case 4: sum = next() % 40 == 0 ? odd[next() % 6] : near; break;
+                default: break;
+            }
+            sums[c][x] = sum;
+        }
+    }
+    const double* const rows[4] = {sums[0].data(), sums[1].data(), sums[2].data(),
+                                   sums[3].data()};
+    const uint8_t* const mine[3] = {own[0].data(), own[1].data(), own[2].data()};
+    uint8_t* const out[3] = {wide[0].data(), wide[1].data(), wide[2].data()};
+    AverageRowsWide(rows, mine, kWidth, out);
+    for (int c = 0; c < 3; ++c) {
+        AverageRow(rows[c], rows[3], mine[c], kWidth, plain[c].data());
+        ASSERT_EQ(wide[c], plain[c]) << "colour " << c;
+    }
+}
+#endif
 
 TEST(SofterBlurTest, MissingMemorySkipsThePass) {
     uint8_t plane[8] = {1, 2, 3, 4, 5, 6, 7, 8};

@@ -29,6 +29,7 @@
 #include <numeric>
 
 #include "pipeline/frame/selection.h"
+#include "pipeline/passes/average_rows.h"
 #include "pipeline/passes/footprint.h"
 #include "pipeline/passes/softer_weights.h"
 #include "pipeline/passes/weighted_lanes.h"
@@ -148,7 +149,7 @@ bool SumsStayNormal(float radius, int32_t width, int32_t height) {
 // The loops over whole rows below take their rows as separate parameters,
 // so that the compiler knows they do not overlap and works on many pixels
 // at once; they are inlined, so that the AVX2 strips get them built for
-// AVX2 (which halves the cost of the averages' divisions).
+// AVX2.
 
 // out[x] = the colour where on[x] is 1, else 0 (on[x] is 0 or 1).
 template <typename T>
@@ -243,24 +244,6 @@ void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, double
             }
             runs[r] = all == kTakeFull ? kRunFull : (any == 0 ? kRunNone : kRunMixed);
         }
-    }
-}
-
-// out[x] = sum[x] / weight[x] limited to 0 .. 255 and truncated, or own[x]
-// where the weight is not above 0 (a NaN quotient limits to 0, and is not
-// kept anyway). The limits are LimitToByte's, written as selects the
-// compiler can work on many pixels at once.
-[[gnu::always_inline]] inline void AverageRow(const double* __restrict sum,
-                                              const double* __restrict weight,
-                                              const uint8_t* __restrict own, int32_t width,
-                                              uint8_t* __restrict out) {
-    for (int32_t x = 0; x < width; ++x) {
-        const double v = sum[x] / weight[x];
-        double limited = v > 0.0 ? v : 0.0;
-        limited = limited < 255.0 ? limited : 255.0;
-        const auto average = static_cast<uint8_t>(static_cast<int32_t>(limited));
-        const auto keep = static_cast<uint8_t>(weight[x] > 0.0 ? 0 : 0xFF);
-        out[x] = static_cast<uint8_t>((average & ~keep) | (own[x] & keep));
     }
 }
 
@@ -615,6 +598,16 @@ template <int32_t Mode, int W, bool Fused>
         const std::size_t o = static_cast<std::size_t>(yy - first) * p;
         const std::size_t row = f.Index(0, yy);
         const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
+#if LUMAFEX_WIDE_VECTORS
+        if constexpr (W == 4) {
+            const double* const rowSums[4] = {sums[0] + o, sums[1] + o, sums[2] + o,
+                                              sums[3] + o};
+            uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row,
+                                     job.result[2] + row};
+            AverageRowsWide(rowSums, own, width, out);
+            continue;
+        }
+#endif
         for (int c = 0; c < 3; ++c) {
             AverageRow(sums[c] + o, sums[3] + o, own[c], width, job.result[c] + row);
         }
