@@ -146,6 +146,15 @@ void BM_FinalPassEveryRowStage(benchmark::State& state) {
     RunFinal(state, s);
 }
 
+// Noise alone: its draws run from pixel to pixel through the whole frame,
+// so it takes one thread whatever the count.
+void BM_FinalPassNoise(benchmark::State& state) {
+    FilterSettings s = Defaults();
+    s.NoiseFlag = 1;
+    s.FilterInclude = 0;
+    RunFinal(state, s);
+}
+
 // The number of passes, then the threads.
 void PassesAndThreads(benchmark::internal::Benchmark* b) {
     for (int passes : {1, 4}) {
@@ -158,6 +167,7 @@ BENCHMARK(BM_EnhanceAndAntialias)->Apply(PassesAndThreads)->Unit(benchmark::kMil
 BENCHMARK(BM_EnhanceAndAntialiasSse2)->Apply(PassesAndThreads)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassEveryRowStage)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassWriteBackOnly)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FinalPassNoise)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassEveryColourStage)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FinalPassColourStagesWithColourRange)
     ->Apply(ThreadArguments)
