@@ -158,15 +158,21 @@ Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
 }
 
 // Long runs of centres with the same blur: one depth over the whole frame
-// but for a block in focus (every blur the limit or 0), and a gentle depth
-// ramp, wide enough that whole groups of receivers lie inside one run.
+// but for a block in focus (every blur the limit or 0), a gentle depth
+// ramp, wide enough that whole groups of receivers lie inside one run, and
+// (ramp -1) depths scattered far behind the focus, all at the limit, so
+// that the separator keeps receivers from some centres of their run.
 TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnLongRuns) {
-    for (float ramp : {0.0f, 0.01f, 0.05f}) {
+    for (float ramp : {0.0f, 0.01f, 0.05f, -1.0f}) {
         Scene sc = RandomScene(160, 30, 900);
+        uint32_t scatter = 7;
         for (int32_t y = 0; y < 30; ++y) {
             for (int32_t x = 0; x < 160; ++x) {
                 const bool inFocus = ramp == 0.0f && x >= 60 && x < 90 && y >= 8 && y < 20;
-                sc.depth.At(x, y) = inFocus ? 100.0f : 110.0f + ramp * static_cast<float>(x);
+                scatter = scatter * 1664525u + 1013904223u;
+                const float far = ramp < 0.0f ? static_cast<float>(scatter >> 24) / 8.0f
+                                              : ramp * static_cast<float>(x);
+                sc.depth.At(x, y) = inFocus ? 100.0f : 110.0f + far;
             }
         }
         FilterSettings s = SofterDofSettings();

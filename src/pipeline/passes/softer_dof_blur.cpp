@@ -27,6 +27,9 @@
 #if LUMAFEX_WIDE_VECTORS
 #include <immintrin.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lumafex {
 
@@ -230,7 +233,7 @@ struct SpreadContext {
     StripSums<float>& sums;  // the current strip's
     RunColour* runColours;   // one per column
     float (*runSingles)[4];  // the same in single precision, for the fused form
-    float* runDeepest;       // one per column
+    float* runDeepest;       // one per column, then two working rows as long
     bool fused;              // whether runs add with the fused multiply-add
 };
 
@@ -311,6 +314,36 @@ void SpreadRow(const SpreadContext& ctx, int32_t x, int32_t y, int32_t yy, float
     }
 }
 
+// Where the stretch of plain receivers from x on ends, at most at end: a
+// receiver is plain when it shares the run's blur bc and lies more than
+// the separator in front of none of the run's centres within reach (the
+// deepest of them, deepest[x]). With SSE2, blocks of four are tested at
+// once, by the same comparisons; the block that ends the stretch is then
+// gone through one by one.
+int32_t PlainStretchEnd(const float* blur, const float* depth, const float* deepest, float bc,
+                        double separator, int32_t x, int32_t end) {
+#if defined(__SSE2__)
+    const __m128 shared = _mm_set1_ps(bc);
+    const __m128d apart = _mm_set1_pd(separator);
+    for (; end - x >= 4; x += 4) {
+        const __m128 d = _mm_loadu_ps(depth + x);
+        const __m128 deep = _mm_loadu_ps(deepest + x);
+        const int same = _mm_movemask_ps(_mm_cmpeq_ps(_mm_loadu_ps(blur + x), shared));
+        const int inFront =
+            _mm_movemask_pd(_mm_cmplt_pd(_mm_add_pd(_mm_cvtps_pd(d), apart), _mm_cvtps_pd(deep))) |
+            _mm_movemask_pd(_mm_cmplt_pd(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(d, d)), apart),
+                                         _mm_cvtps_pd(_mm_movehl_ps(deep, deep))))
+                << 2;
+        if ((same & ~inFront) != 15) break;
+    }
+#endif
+    while (x < end && blur[x] == bc &&
+           !(static_cast<double>(depth[x]) + separator < static_cast<double>(deepest[x]))) {
+        ++x;
+    }
+    return x;
+}
+
 // The centres first..last of row y, all with blur bc, spread over one
 // footprint row, gathered receiver by receiver: each receiver takes the
 // run's centres within reach of it from left to right, the order in which
@@ -335,16 +368,15 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
     const float* const centreDepth = ctx.depth.Row(y);
     const double separator = ctx.p.DOFSeperator;
     SumCell<float>* const rowCells = ctx.sums.Row(yy);
-    auto plain = [&](int32_t xx) {
-        return rowBlur[xx] == bc && !(static_cast<double>(rowDepth[xx]) + separator <
-                                      static_cast<double>(ctx.runDeepest[xx]));
-    };
+    // Receivers that may take part in a stretch: all their centres belong
+    // to the run.
+    const int32_t plainFrom = first + reach;
+    const int32_t plainEnd = (to < last - reach ? to : last - reach) + 1;
     for (int32_t xx = from; xx <= to; ++xx) {
-        int32_t stretch = xx;
-        while (stretch <= to && stretch >= first + reach && stretch <= last - reach &&
-               plain(stretch)) {
-            ++stretch;
-        }
+        const int32_t stretch =
+            xx >= plainFrom && xx < plainEnd
+                ? PlainStretchEnd(rowBlur, rowDepth, ctx.runDeepest, bc, separator, xx, plainEnd)
+                : xx;
         if (stretch > xx) {
             AddWeightedRun(rowCells + xx, ctx.runColours + xx, ctx.runSingles + xx, ctx.fused,
                            w + centre, reach, stretch - xx);
@@ -382,6 +414,52 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
             }
         }
         rowCells[xx] = sums;
+    }
+}
+
+// deepest[xx] for xx = from .. to: the deepest of depth[lo .. hi], the
+// centres first .. last within reach of xx, leaving NaN depths out (-inf
+// when nothing is left). The centres go in blocks of 2 x reach + 1 from
+// first: ahead[x] is the deepest of x's block up to x, behind[x] that from
+// x to the block's end (or last). A window of at most a block's length
+// spans one block or two neighbouring ones: across two, its deepest is
+// behind[lo] and ahead[hi] together; within one, it starts at the block's
+// start or ends at last (only a window cut by an end of the run is
+// shorter), and one of the two is all of it. Three looks at each centre
+// instead of one for every centre within reach of every column. Only
+// comparisons read the result, so which of two equal zeros it is does not
+// matter.
+void DeepestInReach(const float* depth, int32_t first, int32_t last, int32_t reach,
+                    int32_t from, int32_t to, float* ahead, float* behind, float* deepest) {
+    const int64_t block = 2 * static_cast<int64_t>(reach) + 1;
+    auto known = [](float v) { return v == v ? v : -HUGE_VALF; };
+    for (int64_t start = first; start <= last; start += block) {
+        const auto b = static_cast<int32_t>(start);
+        const int32_t e = last - start >= block ? static_cast<int32_t>(start + block - 1) : last;
+        float most = -HUGE_VALF;
+        for (int32_t x = b; x <= e; ++x) {
+            most = known(depth[x]) > most ? known(depth[x]) : most;
+            ahead[x] = most;
+        }
+        most = -HUGE_VALF;
+        for (int32_t x = e; x >= b; --x) {
+            most = known(depth[x]) > most ? known(depth[x]) : most;
+            behind[x] = most;
+        }
+    }
+    // The last column of lo's block and of hi's, as the window moves right.
+    int64_t loEnd = first + block - 1;
+    int64_t hiEnd = loEnd;
+    for (int32_t xx = from; xx <= to; ++xx) {
+        const int32_t lo = xx - first > reach ? xx - reach : first;
+        const int32_t hi = last - xx > reach ? xx + reach : last;
+        while (lo > loEnd) loEnd += block;
+        while (hi > hiEnd) hiEnd += block;
+        if (loEnd != hiEnd) {
+            deepest[xx] = behind[lo] > ahead[hi] ? behind[lo] : ahead[hi];
+        } else {
+            deepest[xx] = lo == loEnd - block + 1 ? ahead[hi] : behind[lo];
+        }
     }
 }
 
@@ -447,15 +525,9 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
                 const int32_t widest = ctx.footprint.MaxHalfWidth();
                 const int32_t reachFrom = FootprintColumns(x, widest, f.width).first;
                 const int32_t reachTo = FootprintColumns(last, widest, f.width).last;
-                for (int32_t xx = reachFrom; xx <= reachTo; ++xx) {
-                    const int32_t lo = xx - x > widest ? xx - widest : x;
-                    const int32_t hi = last - xx > widest ? xx + widest : last;
-                    float deepest = -HUGE_VALF;
-                    for (int32_t xc = lo; xc <= hi; ++xc) {
-                        deepest = centreDepth[xc] > deepest ? centreDepth[xc] : deepest;
-                    }
-                    ctx.runDeepest[xx] = deepest;
-                }
+                DeepestInReach(centreDepth, x, last, widest, reachFrom, reachTo,
+                               ctx.runDeepest + f.width, ctx.runDeepest + 2 * f.width,
+                               ctx.runDeepest);
                 for (int32_t yy = top; yy <= bottom; ++yy) {
                     SpreadRunRow(ctx, x, last, y, yy, bc);
                 }
@@ -525,8 +597,9 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
             platform::WorkingArray<RunColour>::Allocate(static_cast<std::size_t>(frame.width));
         auto runSingles = platform::WorkingArray<float[4]>::Allocate(
             static_cast<std::size_t>(frame.width));
+        // The deepest centres, and two working rows to find them.
         auto runDeepest =
-            platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(frame.width));
+            platform::WorkingArray<float>::Allocate(3 * static_cast<std::size_t>(frame.width));
         if (!runColours || !runSingles || !runDeepest ||
             !sums.Reserve(frame.width, strips.perStrip) ||
             !footprint.Reserve(frame.width, frame.height, reach) ||
