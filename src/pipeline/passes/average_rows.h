@@ -38,14 +38,12 @@ namespace lumafex {
 // time and one division for the three instead of three.
 //
 // Only the truncated quotient matters. q = sum x (1 / weight), with each
-// step rounded to double, lies within about 2^-44 of sum / weight while that
-// is below 256, and the rounded quotient within 2^-45: where q lies further than
-// 2^-40 from every whole number, the two truncate alike, and where q is 256
-// or more, both limit to 255. Receivers for which neither holds, or whose
-// weight is not a positive finite number, take the division.
-//
-// sums[3] is the weight row; the sum rows must be readable up to the width
-// rounded up to a multiple of 4.
+// step rounded to double, lies within about 2^-44 of sum / weight while
+// that is below 256, and the rounded quotient within 2^-45: where q lies
+// further than 2^-40 from every whole number, the two truncate alike, and
+// where q is 256 or more, both limit to 255. Receivers for which neither
+// holds, or whose weight is not a positive finite number, take the
+// division. sums[3] is the weight row.
 [[gnu::target("avx2")]] inline void AverageRowsWide(
     const double* const* sums, const uint8_t* const* own, int32_t width, uint8_t* const* out) {
     const __m256d zero = _mm256_setzero_pd();

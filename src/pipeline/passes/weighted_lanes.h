@@ -279,8 +279,8 @@ struct FusedStep {
 // receiving rows (sums[0] and sums[1]) at once, along a list of steps made
 // once for the two rows. Every source value is loaded once for both rows,
 // and every step adds to both, the one with weight 0 adding exactly nothing
-// (a colour or spread flag is finite and not negative, and a sum is
-// positive), so that no run works out its offsets again. Each row still
+// (a colour or spread flag is finite and not negative, and so is every
+// sum), so that no run works out its offsets again. Each row still
 // adds its own contributions in its own order. The steps come in the order
 // of the gather, the source rows in turn, each from left to right; offsets
 // past the frame's edges read the zeros around the source rows, and must
