@@ -93,7 +93,7 @@ void BlackAndWhite(const RowView& row, StageContext& ctx) {
     const bool byKey =
         WithKey(row, ctx.settings.FilterInclude, [&]<Key K>(KeyKind<K>, const uint8_t* key) {
 #if LUMAFEX_WIDE_VECTORS
-            if (WideDoubleVectorsAvailable()) {
+            if (WideVectorsAvailable()) {  // built for AVX2, not AVX alone
                 GreyRowWide<K>(row.red, row.green, row.blue, key, row.width);
                 return;
             }
