@@ -26,6 +26,11 @@ uint8_t Factored(int32_t v, float scale, const FrameParameters& p) {
 
 ChannelMaps AllChannels(const ByteTable& t) { return {t, t, t}; }
 
+// Black and white's weights, for its tables and its rows alike.
+constexpr double kLumaRed = 0.3;
+constexpr double kLumaGreen = 0.59;
+constexpr double kLumaBlue = 0.11;
+
 }  // namespace
 
 void PrepareColourTables(const FrameParameters& p, ColourTables& t) {
@@ -45,9 +50,9 @@ void PrepareColourTables(const FrameParameters& p, ColourTables& t) {
         t.blue[v] = Factored(v, p.BlueScale, p);
         t.contrast[v] = LimitToByte((v - 128) * contrast + 128.0);
         t.gamma[v] = LimitToByte((128 - std::abs(v - 128)) * gamma + v);
-        t.lumaRed[v] = 0.3 * v;
-        t.lumaGreen[v] = 0.59 * v;
-        t.lumaBlue[v] = 0.11 * v;
+        t.lumaRed[v] = kLumaRed * v;
+        t.lumaGreen[v] = kLumaGreen * v;
+        t.lumaBlue[v] = kLumaBlue * v;
     }
 }
 
@@ -68,7 +73,7 @@ inline void GreyRow(uint8_t* __restrict red, uint8_t* __restrict green,
                     uint8_t* __restrict blue, const uint8_t* __restrict key, int32_t width) {
     for (int32_t x = 0; x < width; ++x) {
         const auto y = static_cast<uint8_t>(static_cast<int32_t>(
-            (0.59 * green[x] + 0.11 * blue[x]) + 0.3 * red[x]));
+            (kLumaGreen * green[x] + kLumaBlue * blue[x]) + kLumaRed * red[x]));
         // A mask, not a choice: with a choice the compiler keeps a jump.
         const auto keep = static_cast<uint8_t>(KeySelects<K>(key[x]) ? 0u : 0xFFu);
         red[x] = static_cast<uint8_t>(y ^ ((y ^ red[x]) & keep));
