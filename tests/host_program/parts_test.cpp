@@ -140,6 +140,14 @@ TEST_F(SceneFiles, ErrorsNameTheFileAndWhatIsWrong) {
     EXPECT_NE(ErrorOf(R"({"frames": {"first": 1, "last": 2, "color": "a.#", "output": 5}})")
                   .find("scene.json: frames.output: must be a text"),
               std::string::npos);
+    // Frame numbers that a following ".." drops, or that come after a NUL
+    // the system stops the name at, would give every frame the same file.
+    EXPECT_NE(ErrorOf(R"({"frames": {"first": 1, "last": 2, "color": "a.#", "output": "o/#/.."}})")
+                  .find("frames.output: its frame number is in a folder that \"..\" leaves"),
+              std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"frames": [{"frame": 1, "color": "a", "output": "o\u0000.#"}]})")
+                  .find("frames[0].output: a file name cannot contain a NUL"),
+              std::string::npos);
 }
 
 TEST(NetpbmFiles, RoundTripAndRefuseBadFiles) {

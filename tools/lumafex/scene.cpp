@@ -55,6 +55,13 @@ public:
         if (!value.is_string()) Fail(where, "must be a text");
         return value.get<std::string>();
     }
+    // A file name: the system would end it at a NUL, so two names that differ
+    // only after one would be the same file.
+    std::string Path(const Json& value, const std::string& where) const {
+        std::string text = String(value, where);
+        if (text.find('\0') != std::string::npos) Fail(where, "a file name cannot contain a NUL character");
+        return text;
+    }
 
 private:
     std::string path_;
@@ -286,7 +293,7 @@ Scene ParseScene(const std::string& text, const std::string& path) {
             }
             std::string resolved;
             try {
-                resolved = Resolve(base, ExpandFramePattern(check.String(entry[key], where + "." + key), number));
+                resolved = Resolve(base, ExpandFramePattern(check.Path(entry[key], where + "." + key), number));
             } catch (const std::length_error& e) {
                 check.Fail(where + "." + key, e.what());
             }
@@ -331,15 +338,24 @@ Scene ParseScene(const std::string& text, const std::string& path) {
         if (last < first) check.Fail("frames", "last comes before first");
         const int64_t count = last - first + 1;  // both within +-10^9: no overflow
         if (count > kMaxSceneFrames) check.Fail("frames", "more than " + std::to_string(kMaxSceneFrames) + " frames");
-        const std::string output = check.String(check.Required(frames, "output", "frames"), "frames.output");
+        const std::string output = check.Path(check.Required(frames, "output", "frames"), "frames.output");
         bool numbered = false;
+        bool kept = false;
         try {
             numbered = HasFrameNumber(output);
+            // "renders/####/.." names the same folder for every frame.
+            auto normal = [&](int64_t n) {
+                return (base / ExpandFramePattern(output, n)).lexically_normal();
+            };
+            kept = normal(0) != normal(1);
         } catch (const std::length_error& e) {
             check.Fail("frames.output", e.what());
         }
         if (first != last && !numbered)
             check.Fail("frames.output", "needs a frame number (#, @ or %04d) for a sequence");
+        if (first != last && !kept)
+            check.Fail("frames.output", "its frame number is in a folder that \"..\" leaves again; "
+                                        "every frame would write the same file");
         CheckFrameTable(check, frames, static_cast<uint64_t>(count));
         scene.frames.reserve(static_cast<std::size_t>(count));
         for (int64_t n = first; n <= last; ++n) scene.frames.push_back(frameFrom(frames, "frames", n, std::nullopt));
