@@ -145,8 +145,9 @@ TEST(SofterBlurTest, MatchesTheReferenceInEveryMode) {
 }
 
 // Frames wide enough for runs of receivers away from both edges (and, in
-// the full frame, a weight sum they share), with and without the wider
-// vectors, and radii beyond the frame, up to infinite ones.
+// the full frame, a weight sum they share) and tall enough for rows whose
+// sources' footprints no edge cuts, with and without the wider vectors,
+// and radii beyond the frame, up to infinite ones.
 TEST(SofterBlurTest, MatchesTheReferenceOnWideFramesAndHugeRadii) {
     const float huge[] = {499.95f, 0x1p41f, std::numeric_limits<float>::infinity()};
     for (bool wide : {false, true}) {
@@ -154,7 +155,7 @@ TEST(SofterBlurTest, MatchesTheReferenceOnWideFramesAndHugeRadii) {
         for (int32_t mode = 0; mode <= 4; ++mode) {
             for (float r : {5.0f, 7.35f, huge[0], huge[1], huge[2]}) {
                 const bool big = r > 100.0f;
-                TestFrame frame = big ? RandomFrame(24, 9, 7) : RandomFrame(136, 12, 3);
+                TestFrame frame = big ? RandomFrame(24, 9, 7) : RandomFrame(136, 40, 3);
                 TestFrame expected = frame;
                 FilterSettings s = SofterSettings(100, mode);
                 s.r1 = 0;
@@ -339,10 +340,13 @@ TEST(SofterBlurTest, WideAveragesTruncateAsTheDivisionDoes) {
                                    sums[3].data()};
     const uint8_t* const mine[3] = {own[0].data(), own[1].data(), own[2].data()};
     uint8_t* const out[3] = {wide[0].data(), wide[1].data(), wide[2].data()};
-    AverageRowsWide(rows, mine, kWidth, out);
-    for (int c = 0; c < 3; ++c) {
-        AverageRow(rows[c], rows[3], mine[c], kWidth, plain[c].data());
-        ASSERT_EQ(wide[c], plain[c]) << "colour " << c;
+    std::vector<double> reciprocals(kWidth);
+    for (int32_t x = 0; x < kWidth; ++x) reciprocals[x] = 1.0 / sums[3][x];
+    for (int c = 0; c < 3; ++c) AverageRow(rows[c], rows[3], mine[c], kWidth, plain[c].data());
+    const double* const given[] = {nullptr, reciprocals.data()};
+    for (const double* reciprocal : given) {
+        AverageRowsWide(rows, reciprocal, mine, kWidth, out);
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(wide[c], plain[c]) << "colour " << c;
     }
 }
 #endif

@@ -43,9 +43,13 @@ namespace lumafex {
 // further than 2^-40 from every whole number, the two truncate alike, and
 // where q is 256 or more, both limit to 255. Receivers for which neither
 // holds, or whose weight is not a positive finite number, take the
-// division. sums[3] is the weight row.
-[[gnu::target("avx2")]] inline void AverageRowsWide(
-    const double* const* sums, const uint8_t* const* own, int32_t width, uint8_t* const* out) {
+// division. sums[3] is the weight row; reciprocals, when given, holds
+// 1 / weight for each of its receivers, made once for rows that share
+// their weights.
+[[gnu::target("avx2")]] inline void AverageRowsWide(const double* const* sums,
+                                                    const double* reciprocals,
+                                                    const uint8_t* const* own, int32_t width,
+                                                    uint8_t* const* out) {
     const __m256d zero = _mm256_setzero_pd();
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d top = _mm256_set1_pd(256.0);
@@ -67,7 +71,8 @@ namespace lumafex {
         const auto taken = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_sub_epi8(
             _mm_setzero_si128(),
             _mm_packus_epi16(_mm_packs_epi32(positive, positive), _mm_setzero_si128()))));
-        const __m256d reciprocal = _mm256_div_pd(one, weight);
+        const __m256d reciprocal = reciprocals != nullptr ? _mm256_loadu_pd(reciprocals + x)
+                                                          : _mm256_div_pd(one, weight);
         for (int c = 0; c < 3; ++c) {
             const __m256d sum = _mm256_loadu_pd(sums[c] + x);
             const __m256d q = _mm256_mul_pd(sum, reciprocal);

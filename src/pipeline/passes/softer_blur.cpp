@@ -96,6 +96,8 @@ struct Workspace {
     platform::WorkingArray<float> weights;   // per row and receiving row: its weights
     platform::WorkingArray<double> blend;    // the same: t and 1 - t for them
     platform::WorkingArray<float> shared;    // weight sums of the distinct receivers
+    platform::WorkingArray<double> interior;  // the weight sums of rows away from the
+                                              // edges, then their reciprocals
     platform::WorkingArray<uint8_t> on;      // which pixels of a source row spread
 #if LUMAFEX_WIDE_VECTORS
     platform::WorkingArray<FusedStep> steps;  // a block's offsets for two receiving rows
@@ -123,13 +125,14 @@ struct Workspace {
         weights = platform::WorkingArray<float>::Allocate(count(2 * kBlockRows * table));
         blend = platform::WorkingArray<double>::Allocate(count(2 * kBlockRows * 2 * table));
         shared = platform::WorkingArray<float>::Allocate(count(width + 1));
+        interior = platform::WorkingArray<double>::Allocate(count(2 * width));
         on = platform::WorkingArray<uint8_t>::Allocate(count(width));
 #if LUMAFEX_WIDE_VECTORS
         steps = platform::WorkingArray<FusedStep>::Allocate(kBlockRows * (2 * kMaxLanes + 1));
         if (!steps) return false;
 #endif
         return sums && takes && runs && values && singles && before && weights && blend &&
-               shared && on;
+               shared && interior && on;
     }
 };
 
@@ -213,10 +216,12 @@ void PrepareSource(const FrameView& f, const FilterSettings& s, int32_t y, doubl
     for (std::size_t x = w; x < padded; ++x) out[x] = 0.0;
 }
 
-// Seeds the strip's sums with the receivers' own colours, weight 1, and
-// notes how each receiver and each run of L takes contributions.
+// Seeds the strip's sums with the receivers' own colours, weight 1 (unless
+// the weights are summed apart), and notes how each receiver and each run
+// of L takes contributions.
 template <int32_t Mode, int L>
-void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, double* const* sums) {
+void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, bool weights,
+               double* const* sums) {
     const FrameView& f = *job.frame;
     const std::size_t p = job.padded;
     const std::size_t runsPerRow = p / L;
@@ -226,7 +231,7 @@ void SeedStrip(const Job& job, Workspace& ws, int32_t first, int32_t end, double
         SeedColours(f.red + row, f.width, p, sums[0] + o);
         SeedColours(f.green + row, f.width, p, sums[1] + o);
         SeedColours(f.blue + row, f.width, p, sums[2] + o);
-        std::fill(sums[3] + o, sums[3] + o + p, 1.0);
+        if (weights) std::fill(sums[3] + o, sums[3] + o + p, 1.0);
         uint8_t* const takes = ws.takes.data() + o;
         const auto width = static_cast<std::size_t>(f.width);
         for (std::size_t x = 0; x < width; ++x) takes[x] = TakeOf<Mode>(*job.settings, f, row + x);
@@ -368,7 +373,6 @@ template <int32_t Mode, int W, bool Fused>
                             ws.sums.data() + 2 * planeSize, ws.sums.data() + 3 * planeSize};
     constexpr int kMixedLanes = W * kRunVectors;
     constexpr int kLanes = Fused ? 8 * kFusedVectors : kMixedLanes;
-    SeedStrip<Mode, kLanes>(job, ws, first, end, sums);
 
     const std::size_t sourceRow = p + 2 * kMaxLanes;
     const std::size_t table = 2 * static_cast<std::size_t>(f.width) + 1;
@@ -387,6 +391,7 @@ template <int32_t Mode, int W, bool Fused>
     // those are few).
     const bool sharedWeights = Mode == kIncludeFullFrame && finite &&
                                4 * (2 * static_cast<int64_t>(fp.MaxHalfWidth()) + 1) <= width;
+    SeedStrip<Mode, kLanes>(job, ws, first, end, !sharedWeights, sums);
 
     // The source rows that reach the strip, top to bottom, a block of up to
     // kBlockRows spreading ones at a time: each receiving row takes the
@@ -585,31 +590,48 @@ template <int32_t Mode, int W, bool Fused>
         }
     }
 
-    if (sharedWeights) {
-        for (int32_t yy = first; yy < end; ++yy) {
-            SharedWeightSums(fp, yy, width, f.height, ws.weights.data(), ws.shared.data(),
-                             sums[3] + static_cast<std::size_t>(yy - first) * p);
-        }
-    }
+    // Summed apart, the weights of a receiving row depend only on which of
+    // its sources' footprint rows the top and bottom edges cut. Rows at
+    // least 2R rows from both edges (R the reach) have every one whole, so
+    // they share one row of weight sums, made once with its reciprocals.
+    const int64_t interiorFrom = 2 * int64_t{reachRows};
+    const int64_t interiorTo = f.height - 1 - 2 * int64_t{reachRows};
+    bool interiorReady = false;
 
     // Averages: the colour sums over the weight sum, limited to 0 .. 255
     // and truncated. A receiver without a positive weight keeps its colour.
     for (int32_t yy = first; yy < end; ++yy) {
         const std::size_t o = static_cast<std::size_t>(yy - first) * p;
+        const double* weightRow = sums[3] + o;
+        const double* reciprocals = nullptr;
+        if (sharedWeights && yy >= interiorFrom && yy <= interiorTo) {
+            double* const shared = ws.interior.data();
+            if (!interiorReady) {
+                SharedWeightSums(fp, yy, width, f.height, ws.weights.data(), ws.shared.data(),
+                                 shared);
+                for (int32_t x = 0; x < width; ++x) shared[width + x] = 1.0 / shared[x];
+                interiorReady = true;
+            }
+            weightRow = shared;
+            reciprocals = shared + width;
+        } else if (sharedWeights) {
+            SharedWeightSums(fp, yy, width, f.height, ws.weights.data(), ws.shared.data(),
+                             sums[3] + o);
+        }
         const std::size_t row = f.Index(0, yy);
         const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
 #if LUMAFEX_WIDE_VECTORS
         if constexpr (W == 4) {
-            const double* const rowSums[4] = {sums[0] + o, sums[1] + o, sums[2] + o,
-                                              sums[3] + o};
+            const double* const rowSums[4] = {sums[0] + o, sums[1] + o, sums[2] + o, weightRow};
             uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row,
                                      job.result[2] + row};
-            AverageRowsWide(rowSums, own, width, out);
+            AverageRowsWide(rowSums, reciprocals, own, width, out);
             continue;
         }
 #endif
+        (void)reciprocals;
         for (int c = 0; c < 3; ++c) {
-            AverageRow(sums[c] + o, sums[3] + o, own[c], width, job.result[c] + row);
+            AverageRow(sums[c] + o, weightRow, own[c], width, job.result[c] + row);
         }
     }
 }
