@@ -72,7 +72,7 @@ void CheckRange(const std::string& pattern, int64_t first, int64_t count) {
         // would be too long; and always naming the file.
         Check(std::string(e.what()).rfind(path + ":", 0) == 0, "a refusal does not name the file");
         Check((count > 1 && !FrameNumberSurvives(pattern, path)) || pattern.size() > 64 ||
-                  pattern.find('\0') != std::string::npos,
+                  pattern.empty() || pattern.find('\0') != std::string::npos,
               "a range refused for no reason");
         return;
     }

@@ -141,12 +141,16 @@ TEST_F(SceneFiles, ErrorsNameTheFileAndWhatIsWrong) {
                   .find("scene.json: frames.output: must be a text"),
               std::string::npos);
     // Frame numbers that a following ".." drops, or that come after a NUL
-    // the system stops the name at, would give every frame the same file.
+    // the system stops the name at, would give every frame the same file;
+    // an empty name gives none.
     EXPECT_NE(ErrorOf(R"({"frames": {"first": 1, "last": 2, "color": "a.#", "output": "o/#/.."}})")
                   .find("frames.output: its frame number is in a folder that \"..\" leaves"),
               std::string::npos);
     EXPECT_NE(ErrorOf(R"({"frames": [{"frame": 1, "color": "a", "output": "o\u0000.#"}]})")
                   .find("frames[0].output: a file name cannot contain a NUL"),
+              std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"frames": [{"frame": 1, "color": "", "output": "o"}]})")
+                  .find("frames[0].color: must name a file"),
               std::string::npos);
 }
 

@@ -55,10 +55,11 @@ public:
         if (!value.is_string()) Fail(where, "must be a text");
         return value.get<std::string>();
     }
-    // A file name: the system would end it at a NUL, so two names that differ
-    // only after one would be the same file.
+    // A file name: not empty, and without a NUL, where the system would end
+    // it (two names that differ only after one would be the same file).
     std::string Path(const Json& value, const std::string& where) const {
         std::string text = String(value, where);
+        if (text.empty()) Fail(where, "must name a file");
         if (text.find('\0') != std::string::npos) Fail(where, "a file name cannot contain a NUL character");
         return text;
     }
