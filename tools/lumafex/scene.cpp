@@ -60,7 +60,8 @@ public:
     std::string Path(const Json& value, const std::string& where) const {
         std::string text = String(value, where);
         if (text.empty()) Fail(where, "must name a file");
-        if (text.find('\0') != std::string::npos) Fail(where, "a file name cannot contain a NUL character");
+        if (text.find('\0') != std::string::npos)
+            Fail(where, "a file name cannot contain a NUL character");
         return text;
     }
 
