@@ -68,8 +68,9 @@ void CheckRange(const std::string& pattern, int64_t first, int64_t count) {
     try {
         scene = ParseScene(doc.dump(), path);
     } catch (const SceneError& e) {
-        // Refused for a pattern without a frame number, or one whose paths
-        // would be too long; and always naming the file.
+        // Refused for a range whose frame number is missing or dropped by a
+        // "..", a pattern whose paths would be too long, an empty one or
+        // one with a NUL; and always naming the file.
         Check(std::string(e.what()).rfind(path + ":", 0) == 0, "a refusal does not name the file");
         Check((count > 1 && !FrameNumberSurvives(pattern, path)) || pattern.size() > 64 ||
                   pattern.empty() || pattern.find('\0') != std::string::npos,
