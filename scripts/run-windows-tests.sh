@@ -25,23 +25,42 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if x86_32_problem=$(bash scripts/can-run-x86-32.sh 2>&1); then
-  run_32=1
-  plan="the 32-bit build (LUMAFEX3.P, 32-bit Wine) and the 64-bit build (64-bit Wine)"
-else
+# 32-bit Wine is installed by install-deps.sh where the i386 packages can be
+# had; LUMAFEX_WINE32_LOADER overrides where its loader is looked for.
+wine32_loader="${LUMAFEX_WINE32_LOADER:-/usr/lib/wine/wine}"
+plan_builds() {
+  if ! x86_32_problem=$(bash scripts/can-run-x86-32.sh 2>&1); then
+    x86_32_problem="${x86_32_problem#32-bit x86 programs cannot run here: }"
+  elif [[ ! -x "$wine32_loader" ]]; then
+    x86_32_problem="32-bit Wine is not installed ($wine32_loader is missing)"
+  else
+    run_32=1
+    plan="the 32-bit build (LUMAFEX3.P, 32-bit Wine) and the 64-bit build (64-bit Wine)"
+    return
+  fi
   run_32=0
-  plan="the 64-bit build only (64-bit Wine); the 32-bit LUMAFEX3.P is built and checked but not run, as ${x86_32_problem#32-bit x86 programs cannot run here: }"
-fi
+  plan="the 64-bit build only (64-bit Wine); the 32-bit LUMAFEX3.P is built and checked but not run, as $x86_32_problem"
+}
 if [[ "${1:-}" == --plan ]]; then
+  plan_builds
   echo "Windows tests run for $plan"
   exit 0
 elif (($#)); then
   echo "usage: $0 [--plan]" >&2
   exit 2
 fi
-echo "Windows tests will run for $plan"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh windows
+plan_builds
+if ((run_32)); then
+  echo "Windows tests will run for $plan"
+else
+  cat >&2 <<EOF
+################################################################################
+WARNING: Windows tests will run for $plan.
+################################################################################
+EOF
+fi
 
 # The Linux programs the Windows renders are compared with: the module and
 # lumafex on its dependency-free image path, as the Windows builds have it.
@@ -142,5 +161,5 @@ fi
 if ((run_32)); then
   echo "Windows tests passed for both builds: 32-bit (LUMAFEX3.P under 32-bit Wine) and 64-bit (under 64-bit Wine)"
 else
-  echo "Windows tests passed for the 64-bit build only (64-bit Wine); the 32-bit LUMAFEX3.P was built and its exports and imports checked, not run: ${x86_32_problem#32-bit x86 programs cannot run here: }"
+  echo "Windows tests passed for the 64-bit build only (64-bit Wine); the 32-bit LUMAFEX3.P was built and its exports and imports checked, not run: $x86_32_problem"
 fi
