@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -44,19 +45,86 @@ T* Find(QWidget* dialog, int id) {
     return dialog->findChild<T*>(QStringLiteral("id%1").arg(id));
 }
 
-// Runs action on the first modal widget of type T once it is showing.
+// Runs action on the first modal widget of type T once it is showing and
+// action says it was ready: an action that returns false is tried again on
+// the next tick, so a widget that fills itself in the background (a file
+// chooser reading its folder) is acted on only when it reports the state the
+// action needs.
 template <typename T>
-void WhenModal(std::function<void(T*)> action) {
+void WhenReady(std::function<bool(T*)> action) {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [timer, action] {
         if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            if (!w->isVisible()) return;
             timer->stop();
-            timer->deleteLater();
-            action(w);
+            if (action(w)) {
+                timer->deleteLater();
+            } else {
+                timer->start(10);
+            }
         }
     });
     timer->start(10);
 }
+
+template <typename T>
+void WhenModal(std::function<void(T*)> action) {
+    WhenReady<T>([action](T* w) {
+        action(w);
+        return true;
+    });
+}
+
+// Chooses path in a file chooser as a user would, by typing its name into
+// the chooser's name box, and accepts once the chooser itself says that path
+// is what it would return. (selectFile() leaves the box alone while it has
+// the keyboard focus, and accepting a stale name makes the chooser warn, in
+// a message box nothing would close.)
+bool ChooseFile(QFileDialog* chooser, const std::string& path) {
+    const QFileInfo file(QString::fromStdString(path));
+    if (chooser->directory().absolutePath() != file.absolutePath()) {
+        chooser->setDirectory(file.absolutePath());
+        return false;
+    }
+    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name == nullptr) return false;
+    name->setText(file.fileName());
+    const QStringList chosen = chooser->selectedFiles();
+    if (chosen.size() != 1 || QFileInfo(chosen.front()).absoluteFilePath() != file.absoluteFilePath()) {
+        return false;
+    }
+    static_cast<QDialog*>(chooser)->accept();
+    return true;
+}
+
+// Ends whatever modal window is still open after the time limit, with a
+// failure naming it, so that a test that waits for a window state that never
+// comes fails instead of hanging the run.
+class Watchdog {
+public:
+    explicit Watchdog(int milliseconds) {
+        clock_.start();
+        QObject::connect(&timer_, &QTimer::timeout, [this, milliseconds] {
+            if (clock_.elapsed() < milliseconds) return;
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr) return;
+            QString text = modal->windowTitle();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) text += ": " + box->text();
+            ADD_FAILURE() << "a " << modal->metaObject()->className() << " was still open after "
+                          << milliseconds << " ms (" << text.toStdString() << ")";
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                dialog->reject();
+            } else {
+                modal->close();
+            }
+        });
+        timer_.start(100);
+    }
+
+private:
+    QElapsedTimer clock_;
+    QTimer timer_;
+};
 
 class QtDialog : public ::testing::Test {
 protected:
@@ -70,6 +138,7 @@ protected:
         TheModule().UseNulls = 8;
     }
     int Open(std::function<void(QDialog*)> action) {
+        const Watchdog watchdog(30000);
         WhenModal<QDialog>(action);
         return InterfaceActivate(1, host.Lookup(), nullptr, nullptr);
     }
@@ -160,20 +229,17 @@ TEST_F(QtDialog, PresetsRoundTripThroughTheFileChooser) {
     const std::string path =
         (std::filesystem::temp_directory_path() / "lumafex-qt-test.lmx").string();
     std::filesystem::remove(path);
-    auto choose = [path](QFileDialog* f) {
-        f->selectFile(QString::fromStdString(path));
-        static_cast<QDialog*>(f)->accept();
-    };
+    auto choose = [path](QFileDialog* f) { return ChooseFile(f, path); };
     Open([&](QDialog* d) {
         Find<QLineEdit>(d, ui::kRedPercentEdit)->setText("77");
         Find<QCheckBox>(d, ui::kKeyPrepCheck)->setCheckState(Qt::Checked);
         Find<QRadioButton>(d, ui::kKeyPrepWhiteRadio)->click();
-        WhenModal<QFileDialog>(choose);
+        WhenReady<QFileDialog>(choose);
         d->findChild<QAction*>(QStringLiteral("id%1").arg(ui::kMenuSaveAs))->trigger();
         // Change the controls, then load the preset back over them.
         Find<QLineEdit>(d, ui::kRedPercentEdit)->setText("1");
         Find<QCheckBox>(d, ui::kKeyPrepCheck)->setCheckState(Qt::Unchecked);
-        WhenModal<QFileDialog>(choose);
+        WhenReady<QFileDialog>(choose);
         d->findChild<QAction*>(QStringLiteral("id%1").arg(ui::kMenuOpen))->trigger();
         EXPECT_EQ(Find<QLineEdit>(d, ui::kRedPercentEdit)->text(), "77");
         Find<QAbstractButton>(d, ui::kOkButton)->click();
