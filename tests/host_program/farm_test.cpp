@@ -1,32 +1,190 @@
 // The farm job's parts; tests/farm/farm_test.sh runs whole jobs on Slurm.
+// Here the job script runs under bash with stand-ins for the program,
+// hostname and Slurm's commands.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "farm.h"
+#include "support.h"
 
 namespace lumafex::tool {
 namespace {
 
-TEST(Farm, ChunksHoldExactlyTheirFramesAndScriptsQuoteEveryPath) {
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::WriteText;
+using Words = std::vector<std::string>;
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// What the recording stub was called with, one word per NUL.
+Words RecordedWords(const fs::path& path) {
+    Words words;
+    std::istringstream in(ReadText(path));
+    for (std::string word; std::getline(in, word, '\0');) words.push_back(word);
+    return words;
+}
+
+void WriteStub(const fs::path& path, const std::string& body) {
+    WriteText(path.string(), "#!/bin/bash\n" + body);
+    fs::permissions(path, fs::perms::owner_all);
+}
+
+// The environment variables a test sets, put back afterwards.
+class ScopedPath {
+public:
+    explicit ScopedPath(const std::string& dir) : old_(std::getenv("PATH")) {
+        setenv("PATH", (dir + ":" + old_).c_str(), 1);
+    }
+    ~ScopedPath() { setenv("PATH", old_.c_str(), 1); }
+
+private:
+    std::string old_;
+};
+
+TEST(Farm, ChunksHoldExactlyTheirFrames) {
     auto lists = [](const std::vector<Chunk>& chunks) {
-        std::vector<std::string> out;
+        Words out;
         for (const Chunk& c : chunks) out.push_back(c.list);
         return out;
     };
-    using Lists = std::vector<std::string>;
-    EXPECT_EQ(lists(SplitIntoChunks({5, 1, 2, 3, 4, 3, 9, 10}, 3)), (Lists{"1-3", "4-5,9", "10"}));
-    EXPECT_EQ(lists(SplitIntoChunks({-2, -1, 0, 7, 9}, 6)), (Lists{"-2-0,7,9"}));
+    EXPECT_EQ(lists(SplitIntoChunks({5, 1, 2, 3, 4, 3, 9, 10}, 3)), (Words{"1-3", "4-5,9", "10"}));
+    EXPECT_EQ(lists(SplitIntoChunks({-2, -1, 0, 7, 9}, 6)), (Words{"-2-0,7,9"}));
     EXPECT_THROW(SplitIntoChunks({1}, 0), std::invalid_argument);
+}
 
-    FarmJob job{"/opt/bin/lumafex", "/opt/lib/lumafex3.p", "/shots/it's here.json", "",
-                "/shots/farm", "it's here", SplitIntoChunks({1, 2, 3, 4, 5, 6, 7, 8}, 6)};
-    const std::string script = JobScript(job);
-    EXPECT_NE(script.find("'/shots/it'\\''s here.json'"), std::string::npos) << script;
-    EXPECT_NE(script.find("chunks=( 1-6 7-8 )"), std::string::npos) << script;
-    const std::string sbatch = SbatchCommand(job, "render", {"--time=30"});
-    EXPECT_NE(sbatch.find("--array=0-1 "), std::string::npos) << sbatch;
-    EXPECT_NE(sbatch.find("--partition='render' '--time=30' '/shots/farm/it'\\''s here.sbatch'"),
-              std::string::npos)
-        << sbatch;
+// A hostile name must stay one word: the script parses, the program gets
+// exactly its arguments, and nothing else runs (no file but the result).
+// The sbatch command line gives sbatch exactly its argument vector.
+TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
+    const TempDir dir;
+    const fs::path stubs = dir.path() / "stubs", work = dir.path() / "work";
+    fs::create_directories(stubs);
+    WriteStub(stubs / "record", "printf '%s\\0' \"$@\" >\"$RECORD\"\n");
+    WriteStub(stubs / "sbatch", "printf '%s\\0' \"$@\" >\"$RECORD\"\n");
+    WriteStub(stubs / "hostname", "echo node\n");
+    const std::string record = dir / "argv";
+    const std::string env = "cd '" + work.string() + "' && PATH='" + stubs.string() + "' RECORD='" +
+                            record + "' SLURM_ARRAY_JOB_ID=7 SLURM_ARRAY_TASK_ID=1 ";
+
+    for (const std::string name :
+         {"shot\ntouch X\n", "it's \"q\" \\", "$(touch X)", "`touch X`", "a; touch X &", "two  words",
+          "-rf", "--output-dir=x", "\xc3\xbc" "n\xc3\xaf" "code \xe2\x9c\x93", "#SBATCH --wrap=x\n#SBATCH -p x",
+          "*", "~", "a\x01\x7f" "b", "100%A"}) {
+        SCOPED_TRACE(name);
+        fs::remove_all(work);
+        fs::create_directories(work);
+        const FarmJob job{(stubs / "record").string(), "/m/" + name + ".p", "/s/" + name + ".json",
+                          "/o/" + name, work.string(), name, SplitIntoChunks({1, 2, 3, 5}, 2)};
+        WriteText(dir / "job.sbatch", JobScript(job));
+        ASSERT_EQ(std::system(("bash -n '" + (dir / "job.sbatch") + "'").c_str()), 0);
+        ASSERT_EQ(std::system((env + "/bin/bash ../job.sbatch >/dev/null").c_str()), 0);
+        EXPECT_EQ(RecordedWords(record), (Words{"-v", "--module=" + job.module, "render", "--frames=3,5",
+                                                "--output-dir=" + job.outputDir, "--", job.scene}));
+        Words files;
+        for (const auto& entry : fs::directory_iterator(work)) files.push_back(entry.path().filename().string());
+        EXPECT_EQ(files, Words{name + "-7_1.result"});
+
+        const Words sbatch = SbatchArguments(job, "p " + name, {name, "-x"});
+        WriteText(dir / "submit.sh", SbatchCommand(job, "p " + name, {name, "-x"}));
+        ASSERT_EQ(std::system((env + "/bin/bash ../submit.sh").c_str()), 0);
+        EXPECT_EQ(RecordedWords(record), Words(sbatch.begin() + 1, sbatch.end()));
+    }
+
+    // Before anything is read or written, each value with a control
+    // character is named.
+    for (std::string FarmOptions::*field : {&FarmOptions::scene, &FarmOptions::module,
+                                            &FarmOptions::program, &FarmOptions::outputDir,
+                                            &FarmOptions::farmDir, &FarmOptions::partition}) {
+        FarmOptions options;
+        options.scene = dir / "missing.json";
+        options.dryRun = true;
+        options.*field = "a\nb\tc\x7f";
+        try {
+            FarmSubmit(options);
+            ADD_FAILURE() << "accepted " << options.*field;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find("\"a\\nb\\tc\\x7f\" holds a control character"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    FarmOptions options;
+    options.sbatchArgs = {"--time=1", "--comment=\r"};
+    EXPECT_THROW(CheckFarmValues(options), std::invalid_argument);
+}
+
+// sbatch, squeue and sacct stand-ins on PATH. The sbatch one warns on
+// standard error, runs the job script for the tasks in $TASKS and prints the
+// job id (or fails); squeue fails twice before it finds the job gone.
+TEST(Farm, SubmitJudgesSbatchByItsStatusAndOutlivesAFailingSqueue) {
+    const TempDir dir;
+    const fs::path stubs = dir.path() / "stubs";
+    fs::create_directories(stubs);
+    WriteStub(stubs / "sbatch",
+              "echo 'sbatch: warning: the partition is busy' >&2\n"
+              "[[ $TASKS == fail ]] && { echo 'sbatch: error: no such partition' >&2; exit 1; }\n"
+              "for t in $TASKS; do SLURM_ARRAY_JOB_ID=42 SLURM_ARRAY_TASK_ID=$t bash \"${@: -1}\" >/dev/null; done\n"
+              "echo '42;lumafex'\n");
+    WriteStub(stubs / "squeue",
+              "n=$(cat \"$0.count\" 2>/dev/null || echo 0); echo $((n + 1)) >\"$0.count\"\n"
+              "((n >= 2)) || { echo 'squeue: error: Socket timed out' >&2; exit 1; }\n");
+    WriteStub(stubs / "sacct", "[[ -n $SACCT ]] || { echo 'accounting storage is disabled' >&2; exit 1; }\n"
+                               "printf \"$SACCT\"\n");
+    WriteStub(stubs / "render", "exit 0\n");
+    WriteText(dir / "scene.json",
+              R"({"frames": {"first": 1, "last": 4, "color": "c.#.png", "output": "o.#.png"}})");
+    const ScopedPath path(stubs.string());
+
+    FarmOptions options;
+    options.scene = dir / "scene.json";
+    options.module = "m.p";
+    options.program = (stubs / "render").string();
+    options.chunk = 2;
+    options.farmDir = dir / "farm";
+    options.wait = true;
+    options.quiet = true;
+    auto submit = [&](const char* tasks, const char* sacct, std::string* out, std::string* err) {
+        fs::remove_all(options.farmDir);  // the stand-in's job id is always 42
+        setenv("TASKS", tasks, 1);
+        setenv("SACCT", sacct, 1);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        int status = -1;
+        try {
+            status = FarmSubmit(options);
+        } catch (const std::runtime_error& e) {
+            *err = e.what();
+        }
+        *out = ::testing::internal::GetCapturedStdout();
+        *err += ::testing::internal::GetCapturedStderr();
+        return status;
+    };
+
+    std::string out, err;
+    EXPECT_EQ(submit("0 1", "", &out, &err), 0) << err;
+    EXPECT_EQ(out, "42\n");
+    EXPECT_NE(err.find("sbatch: warning: the partition is busy"), std::string::npos) << err;
+
+    // One task left no result: sacct's state names why.
+    EXPECT_EQ(submit("0", "42_0|COMPLETED\\n42_0.batch|COMPLETED\\n42_1|TIMEOUT\\n", &out, &err), 1);
+    EXPECT_EQ(out, "42\n");
+    EXPECT_NE(err.find("chunk 1 (frames 3-4) did not finish (Slurm state TIMEOUT)"), std::string::npos) << err;
+    EXPECT_EQ(err.find("chunk 0"), std::string::npos) << err;
+
+    EXPECT_EQ(submit("fail", "", &out, &err), -1);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("sbatch failed with status 1"), std::string::npos) << err;
+    EXPECT_NE(err.find("no such partition"), std::string::npos) << err;
 }
 
 }  // namespace

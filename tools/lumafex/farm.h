@@ -4,6 +4,7 @@
 // so a chunk's frames are the bytes a local render of that chunk gives.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,22 +38,48 @@ struct Chunk {
 // The frames' numbers, sorted and each once, in chunks of at most chunk.
 std::vector<Chunk> SplitIntoChunks(std::vector<int64_t> frames, int64_t chunk);
 
-// A word for the shell, single-quoted.
+// A word for the shell, single-quoted; a control character (a byte below
+// 0x20, or 0x7f) is written as $'\xHH' between quoted parts, so the word
+// stays on one line of a script and passes to the command unchanged.
 std::string ShellQuote(const std::string& word);
+
+// The value for a message or a script's comment: control characters as
+// \n, \t or \xHH, backslashes doubled, the rest as it is.
+std::string Printable(const std::string& value);
 
 struct FarmJob {
     std::string program, module, scene, outputDir, farmDir, name;
     std::vector<Chunk> chunks;
 };
 
+// Refuses, naming the value, a path or option holding a control character
+// (a scene named "shot\ntouch X\n.json" must not reach a job script), and
+// a backslash in the farm folder or job name, which would stop sbatch from
+// filling in the log files' job and task numbers. Called before anything is
+// written or submitted.
+void CheckFarmValues(const FarmOptions& options);
+void CheckFarmJob(const FarmJob& job, const std::string& partition,
+                  const std::vector<std::string>& sbatchArgs);
+
 // The job script: the chunk table, the render of the task's chunk and a
-// result file per task, which --wait reads.
+// result file per task, which --wait reads. Every value in it is quoted;
+// the program gets "-v --module=M render --frames=LIST [--output-dir=D]
+// -- SCENE", so no value can be read as an option either.
 std::string JobScript(const FarmJob& job);
 
-// The sbatch command line that submits it as an array of one task a chunk,
-// with its name and log files.
+// The sbatch command that submits it as an array of one task a chunk, with
+// its name and log files: the argument vector (first "sbatch"), and the
+// same as a shell command line with every word quoted.
+std::vector<std::string> SbatchArguments(const FarmJob& job, const std::string& partition,
+                                         const std::vector<std::string>& sbatchArgs);
 std::string SbatchCommand(const FarmJob& job, const std::string& partition,
                           const std::vector<std::string>& sbatchArgs);
+
+// One array task's final state as sacct reports it ("COMPLETED",
+// "TIMEOUT", ...), by task index, from `sacct -n -P -o JobID,State` output
+// for jobId; steps ("42_0.batch") and other jobs are left out.
+std::vector<std::pair<std::size_t, std::string>> TaskStatesFromSacct(const std::string& text,
+                                                                     const std::string& jobId);
 
 // Submits (or with dryRun prints) the job; returns an exit status.
 int FarmSubmit(const FarmOptions& options);

@@ -1,11 +1,19 @@
 // lumafex farm submit on POSIX systems, where Slurm's commands run.
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -21,18 +29,69 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs a command line through the shell and returns what it printed; the
-// exit status goes to status.
-std::string Run(const std::string& command, int& status) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) throw std::runtime_error("cannot run: " + command);
-    std::string out;
+struct Ran {
+    int status = 0;   // the exit status; 128 + the signal that ended it
+    std::string out;  // what it wrote on standard output
+    std::string err;  // on standard error, unless passed through
+};
+
+// Runs a program found on PATH with the arguments as they are (no shell
+// reads them). Its standard output is kept; its standard error is kept too,
+// or with passErrors goes straight to ours.
+Ran Run(const std::vector<std::string>& args, bool passErrors) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    int outPipe[2], errPipe[2] = {-1, -1};
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || (!passErrors && pipe2(errPipe, O_CLOEXEC) != 0))
+        throw std::runtime_error("cannot run " + args[0] + ": " + std::strerror(errno));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    if (!passErrors) posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    if (!passErrors) close(errPipe[1]);
+    if (spawned != 0) {
+        close(outPipe[0]);
+        if (!passErrors) close(errPipe[0]);
+        throw std::runtime_error("cannot run " + args[0] + ": " + std::strerror(spawned) +
+                                 (spawned == ENOENT ? " (are Slurm's commands installed and on PATH?)" : ""));
+    }
+
+    // Both pipes are read as they fill, so that neither blocks the program.
+    Ran ran;
+    std::vector<pollfd> pending{{outPipe[0], POLLIN, 0}};
+    if (!passErrors) pending.push_back({errPipe[0], POLLIN, 0});
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
-    return out;
+    while (!pending.empty()) {
+        if (poll(pending.data(), pending.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (std::size_t i = 0; i < pending.size();) {
+            ssize_t n = 0;
+            if (pending[i].revents != 0) n = read(pending[i].fd, buffer, sizeof buffer);
+            if (n > 0) (pending[i].fd == outPipe[0] ? ran.out : ran.err).append(buffer, static_cast<std::size_t>(n));
+            if (pending[i].revents != 0 && n <= 0 && !(n < 0 && errno == EINTR)) {
+                close(pending[i].fd);
+                pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
+        }
+    }
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    ran.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : 128;
+    return ran;
 }
+
+bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
 
 bool UsesNoise(const Scene& scene) {
     const std::vector<std::string> none;
@@ -41,19 +100,52 @@ bool UsesNoise(const Scene& scene) {
                        [](const SceneItem& item) { return item.name == "3Noise%"; });
 }
 
-// Waits for every task of the array to leave the queue.
+// Waits for every task of the array to leave the queue. A failing squeue
+// (the controller busy or restarting) is asked again after 1, 2, 4, 8 and
+// 16 seconds before the wait ends without it.
 void WaitForJob(const std::string& jobId) {
+    constexpr int kRetries = 5;
+    int failures = 0;
     for (;;) {
-        int status = 0;
-        const std::string queued = Run(std::string("squeue -h -j ").append(jobId).append(" -o %i 2>/dev/null"), status);
-        if (status != 0 || queued.find_first_not_of(" \n") == std::string::npos) return;
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const Ran queue = Run({"squeue", "-h", "-j", jobId, "-o", "%i"}, false);
+        if (queue.status == 0) {
+            if (Blank(queue.out)) return;
+            failures = 0;
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            continue;
+        }
+        // The controller no longer holds a job that ended a while ago.
+        if (queue.err.find("Invalid job id") != std::string::npos) return;
+        if (failures == kRetries) {
+            std::fprintf(stderr,
+                         "lumafex: warning: squeue failed %d times in a row (status %d: %s); "
+                         "the chunks are judged by what they left\n",
+                         kRetries + 1, queue.status, Printable(queue.err).c_str());
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1 << failures));
+        ++failures;
     }
+}
+
+// Each array task's final state from Slurm's accounting, where it is kept;
+// empty where sacct is not configured or fails.
+std::map<std::size_t, std::string> TaskStates(const std::string& jobId) {
+    std::map<std::size_t, std::string> states;
+    try {
+        const Ran acct = Run({"sacct", "-n", "-P", "-j", jobId, "-o", "JobID,State"}, false);
+        if (acct.status != 0) return states;
+        for (auto& [task, state] : TaskStatesFromSacct(acct.out, jobId)) states[task] = std::move(state);
+    } catch (const std::runtime_error&) {
+        // No sacct: the results alone say how the chunks went.
+    }
+    return states;
 }
 
 }  // namespace
 
 int FarmSubmit(const FarmOptions& options) {
+    CheckFarmValues(options);
     const Scene scene = LoadScene(options.scene);
     std::vector<int64_t> numbers;
     for (const SceneFrame* f : SelectFrames(scene, options.frames)) numbers.push_back(f->number);
@@ -74,6 +166,7 @@ int FarmSubmit(const FarmOptions& options) {
     job.name = fs::path(job.scene).stem().string();
     job.chunks = SplitIntoChunks(std::move(numbers), options.chunk);
     if (job.chunks.size() > 100000) throw std::invalid_argument("more than 100000 chunks: raise --chunk");
+    CheckFarmJob(job, options.partition, options.sbatchArgs);
 
     if (UsesNoise(scene)) {
         std::fprintf(stderr,
@@ -82,22 +175,33 @@ int FarmSubmit(const FarmOptions& options) {
                      "frames match a local render of the same chunk, not of the whole scene\n");
     }
 
-    const std::string sbatch = SbatchCommand(job, options.partition, options.sbatchArgs);
     const std::string script = JobScript(job);
     const std::string scriptPath = (fs::path(job.farmDir) / (job.name + ".sbatch")).string();
     if (options.dryRun) {
-        std::printf("%s\n# would run: %s\n", script.c_str(), sbatch.c_str());
+        std::printf("%s\n# would run: %s\n", script.c_str(),
+                    SbatchCommand(job, options.partition, options.sbatchArgs).c_str());
         return kExitOk;
     }
     fs::create_directories(job.farmDir);
     WriteFileSafely(scriptPath, [&](std::ostream& out) { out << script; });
 
-    int status = 0;
-    const std::string answer = Run(sbatch + " 2>&1", status);
-    const std::string jobId = answer.substr(0, answer.find_first_of(";\n"));
-    if (status != 0 || jobId.empty() || jobId.find_first_not_of("0123456789") != std::string::npos) {
-        throw std::runtime_error("sbatch failed (status " + std::to_string(status) + "): " +
-                                 (answer.empty() ? "is Slurm's sbatch installed?" : answer));
+    // The job id comes on standard output ("42", or "42;cluster" with
+    // --parsable); warnings on standard error go on to ours, and the exit
+    // status alone says whether the job was taken.
+    const Ran sbatch = Run(SbatchArguments(job, options.partition, options.sbatchArgs), true);
+    if (sbatch.status != 0) {
+        throw std::runtime_error("sbatch failed with status " + std::to_string(sbatch.status) +
+                                 " (its messages are above); nothing was submitted");
+    }
+    std::string jobId;
+    std::istringstream lines(sbatch.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!Blank(line)) jobId = line.substr(0, line.find_first_of(";\r \t"));
+    }
+    if (jobId.empty() || jobId.find_first_not_of("0123456789") != std::string::npos) {
+        throw std::runtime_error("sbatch succeeded but printed no job id (it printed \"" +
+                                 Printable(sbatch.out) +
+                                 "\"); the job may be queued: see squeue before submitting again");
     }
     std::printf("%s\n", jobId.c_str());
     std::fflush(stdout);
@@ -109,6 +213,7 @@ int FarmSubmit(const FarmOptions& options) {
     if (!options.wait) return kExitOk;
 
     WaitForJob(jobId);
+    const std::map<std::size_t, std::string> states = TaskStates(jobId);
     int worst = kExitOk;
     std::size_t failed = 0;
     for (std::size_t i = 0; i < job.chunks.size(); ++i) {
@@ -120,8 +225,10 @@ int FarmSubmit(const FarmOptions& options) {
         if (code == 0) continue;
         ++failed;
         worst = std::max(worst, code > 0 ? code : kExitError);
-        const std::string outcome =
-            code < 0 ? std::string("did not finish") : std::string("failed with status ").append(std::to_string(code));
+        std::string outcome = code < 0 ? std::string("did not finish")
+                                       : std::string("failed with status ").append(std::to_string(code));
+        if (const auto state = states.find(i); state != states.end())
+            outcome.append(" (Slurm state ").append(state->second).append(")");
         std::fprintf(stderr, "lumafex: chunk %zu (frames %s) %s; log: %s.log\n", i,
                      job.chunks[i].list.c_str(), outcome.c_str(), stem.c_str());
     }
