@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang++ (-fsanitize=fuzzer,address,undefined)
 # in their own build directory, build/fuzz, and runs each in turn for
 # FUZZ_SECONDS seconds (45 unless set: at least 30 so that every target gets
-# a real run, and the five targets with the build within five minutes).
+# a real run, and the six targets with the build within six minutes).
 # FUZZ_TARGETS picks targets by name (all of them unless set).
 #
 # A crash, a sanitizer report, a failed check, a leak, a timeout or running
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-45}"
 cxx="${FUZZ_CXX:-clang++}"
-targets="${FUZZ_TARGETS:-scene_lines preset scene netpbm sequence}"
+targets="${FUZZ_TARGETS:-scene_lines preset scene netpbm sequence farm_script}"
 
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || (( seconds < 1 )); then
   echo "run-fuzz.sh: FUZZ_SECONDS must be a whole number of seconds, not '$seconds'" >&2
