@@ -377,9 +377,63 @@ colorspaces:
               std::string::npos)
         << out;
     out = Render(std::string("{") + frames + R"(png"}]})", 1);
-    EXPECT_NE(out.find("workingSpace: unknown colour space \"sRGB\"; the OCIO configuration"),
+    EXPECT_NE(out.find("workingSpace: unknown colour space \"sRGB\"; the colour configuration " +
+                       dir / "config.ocio" + " (from $OCIO) knows Linear Rec.709"),
               std::string::npos)
         << out;
+    unsetenv("OCIO");
+}
+
+TEST_F(Renders, ColourSpacesAndConfigurationsThatCannotWorkAreRefusedBeforeAnyFrame) {
+    WriteParts(dir / "c.exr", {{"", {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF, LinearRgba()}});
+    const auto scene = [](const std::string& keys, const std::string& frameKeys = "") {
+        return "{" + keys + R"("frames": [{"frame": 1, "color": "c.exr", "output": "out.exr")" + frameKeys +
+               "}]}";
+    };
+    // Gammas OpenImageIO would take and turn into garbage or NaN, a typo, in
+    // every key that names a space.
+    const std::pair<std::string, std::string> refused[] = {
+        {scene(R"("workingSpace": "Gamma0", )"), "plain decimal from 0.1 to 10"},
+        {scene(R"("workingSpace": "Gamma22", )"), "did you mean \"Gamma2.2\""},
+        {scene(R"("outputColorSpace": "Gamma1e400", )"), "plain decimal from 0.1 to 10"},
+        {scene("", R"(, "colorSpace": "nosuchspace")"),
+         "unknown colour space \"nosuchspace\"; the built-in colour configuration knows linear"},
+    };
+    for (const auto& [body, message] : refused) {
+        const std::string out = Render(body, 1);
+        EXPECT_NE(out.find(message), std::string::npos) << out;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.exr")) << out;
+    }
+    std::string out = Render(scene(R"("workingSpace": "gamma2.2", "outputBits": 32, )"));
+    EXPECT_NE(out.find("working space Gamma2.2"), std::string::npos) << out;
+    for (const float v : Read(dir / "out.exr")) ASSERT_TRUE(std::isfinite(v));
+    std::filesystem::remove(dir / "out.exr");
+
+    // A configuration that is named is used or is an error naming it; a
+    // conversion giving what the output cannot hold fails its frame.
+    WriteText(dir / "garbage.ocio", "not a colour configuration\n");
+    WriteText(dir / "huge.ocio", R"(ocio_profile_version: 2
+roles: {default: lin, scene_linear: lin}
+colorspaces:
+  - !<ColorSpace> {name: lin}
+  - !<ColorSpace> {name: sRGB, from_scene_reference: !<ExponentTransform> {value: [2.2, 2.2, 2.2, 1], direction: inverse}}
+  - !<ColorSpace> {name: huge, from_scene_reference: !<MatrixTransform> {matrix: [1e30, 0, 0, 0, 0, 1e30, 0, 0, 0, 0, 1e30, 0, 0, 0, 0, 1]}}
+)");
+    const std::pair<std::string, std::string> configurations[] = {
+        {"/no/such.ocio", "colour configuration /no/such.ocio (from $OCIO) cannot be read: "},
+        {dir / "garbage.ocio",
+         "colour configuration " + dir / "garbage.ocio" + " (from $OCIO) cannot be read: "},
+        {dir / "huge.ocio", "out.exr: converting sRGB to huge in the colour configuration " +
+                                dir / "huge.ocio" + " (from $OCIO) gave "},
+    };
+    for (const auto& [file, message] : configurations) {
+        setenv("OCIO", file.c_str(), 1);
+        out = Render(scene(R"("outputColorSpace": "huge", )"), 1);
+        EXPECT_NE(out.find(message), std::string::npos) << out;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.exr")) << out;
+        // Commands that convert no colour do not need it.
+        EXPECT_EQ(RunProgram("show " + dir / "scene.json", &out), 0) << out;
+    }
     unsetenv("OCIO");
 }
 

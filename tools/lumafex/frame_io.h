@@ -41,8 +41,10 @@ struct OutputRequest {
 };
 
 // The colour space names the colour configuration knows (and its roles),
-// and a name resolved to the configuration's own spelling; an unknown name
-// is an std::runtime_error that names what and lists the known ones.
+// and a name resolved to the configuration's own spelling; an unknown name,
+// or a gamma outside 0.1 to 10 or not a plain decimal, is an
+// std::runtime_error that names what and lists the known ones, and so is a
+// configuration named by $OCIO that cannot be read.
 std::vector<std::string> KnownColourSpaces();
 std::string ResolveColourSpace(const std::string& name, const std::string& what);
 

@@ -10,8 +10,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
+#include <optional>
 #include <string_view>
 
 #include <unistd.h>
@@ -20,6 +24,7 @@
 
 #include "channels.h"
 #include "files.h"
+#include "filters_by_name.h"
 #include "frame_io.h"
 #include "image_io.h"
 #include "image_limits_oiio.h"
@@ -43,9 +48,45 @@ using OIIO::TypeDesc;
 // before they are all walked.
 constexpr int kMaxParts = 1024;
 
+// The colour configuration a run uses: the file the OCIO environment
+// variable names, else OpenImageIO's built-in one. It is read once; a file
+// that is named but cannot be read is an error wherever colour is converted
+// or a colour space is named, never a silent fall back to the built-in one.
+struct ColourConfiguration {
+    std::string file;    // empty: the built-in configuration
+    std::string origin;  // how the file was named ("$OCIO")
+    std::unique_ptr<OIIO::ColorConfig> config;
+    std::string error;  // why the named file cannot be used; empty when it can
+};
+
+const ColourConfiguration& Configuration() {
+    static const ColourConfiguration loaded = [] {
+        ColourConfiguration c;
+        if (const char* env = std::getenv("OCIO"); env != nullptr && *env != '\0') {
+            c.file = env;
+            c.origin = "$OCIO";
+        }
+        c.config = std::make_unique<OIIO::ColorConfig>(c.file);
+        // Without a file OpenImageIO reports that none was given; that is
+        // the built-in configuration working as meant.
+        const bool failed = c.config->has_error();
+        std::string reason = c.config->geterror();
+        (void)OIIO::geterror();
+        if (!c.file.empty() && !OIIO::ColorConfig::supportsOpenColorIO())
+            reason = "this build of OpenImageIO has no OpenColorIO support";
+        if (!c.file.empty() && (failed || !reason.empty() || c.config->configname() == "built-in")) {
+            c.error = "colour configuration " + c.file + " (from " + c.origin +
+                      ") cannot be read: " + (reason.empty() ? "unknown reason" : reason);
+        }
+        return c;
+    }();
+    return loaded;
+}
+
 const OIIO::ColorConfig& Config() {
-    static const OIIO::ColorConfig config;
-    return config;
+    const ColourConfiguration& c = Configuration();
+    if (!c.error.empty()) throw std::runtime_error(c.error);
+    return *c.config;
 }
 
 std::string Lower(std::string s) {
@@ -55,9 +96,9 @@ std::string Lower(std::string s) {
 }
 
 std::string ConfigName() {
-    const char* env = std::getenv("OCIO");
-    return env != nullptr && *env != '\0' ? std::string("the OCIO configuration ") + env
-                                          : std::string("the built-in colour configuration");
+    const ColourConfiguration& c = Configuration();
+    return c.file.empty() ? std::string("the built-in colour configuration")
+                          : "the colour configuration " + c.file + " (from " + c.origin + ")";
 }
 
 // The linear space of the configuration: its scene_linear role, else
@@ -139,21 +180,68 @@ void Apply(const std::string& path, std::vector<float>& rgba, int w, int h, Oper
         throw ImageError(path + ": " + result.geterror());
 }
 
-void Convert(const std::string& path, std::vector<float>& rgba, int w, int h,
-             const std::string& from, const std::string& to) {
-    if (from == to) return;
-    // Spaces the configuration only relates to its linear space (such as
-    // "Gamma2.2" in the built-in one) go through it.
+// The conversions that take colour from one space to another: one where
+// the configuration relates them, else two through its linear space (the
+// built-in one relates "Gamma2.2" to linear only); nullopt when it cannot.
+std::optional<std::vector<OIIO::ColorProcessorHandle>> ConversionSteps(const std::string& from,
+                                                                       const std::string& to) {
+    const OIIO::ColorConfig& config = Config();
     const std::string linear = LinearSpace();
-    const bool direct = static_cast<bool>(Config().createColorProcessor(from, to));
-    (void)OIIO::geterror();
-    for (const auto& step :
-         direct ? std::vector<std::pair<std::string, std::string>>{{from, to}}
-                : std::vector<std::pair<std::string, std::string>>{{from, linear}, {linear, to}}) {
-        if (step.first == step.second) continue;
+    std::optional<std::vector<OIIO::ColorProcessorHandle>> steps;
+    if (OIIO::ColorProcessorHandle direct = config.createColorProcessor(from, to)) {
+        steps.emplace({direct});
+    } else {
+        OIIO::ColorProcessorHandle in, out;
+        if ((from == linear || (in = config.createColorProcessor(from, linear))) &&
+            (to == linear || (out = config.createColorProcessor(linear, to)))) {
+            steps.emplace();
+            for (const OIIO::ColorProcessorHandle& p : {in, out}) {
+                if (p) steps->push_back(p);
+            }
+        }
+    }
+    (void)OIIO::geterror();  // a failed attempt's message is not the one to report
+    return steps;
+}
+
+// The largest magnitude a conversion may give from finite colour, for
+// what it goes to: bytes and integer files clamp any number (though none
+// has a right value for NaN), a float file holds up to its type's largest
+// finite value and would store anything larger as infinite.
+float LargestValueFor(TypeDesc type) {
+    if (type == TypeDesc::HALF) return 65504.0f;
+    if (type == TypeDesc::FLOAT) return std::numeric_limits<float>::max();
+    return std::numeric_limits<float>::infinity();
+}
+
+void Convert(const std::string& path, std::vector<float>& rgba, int w, int h, const std::string& from,
+             const std::string& to, TypeDesc destination) {
+    if (from == to) return;
+    const auto steps = ConversionSteps(from, to);
+    if (!steps) throw ImageError(path + ": " + ConfigName() + " cannot convert " + from + " to " + to);
+    const auto finite = [](float v) { return std::isfinite(v); };
+    const bool wasFinite = std::all_of(rgba.begin(), rgba.end(), finite);
+    for (const OIIO::ColorProcessorHandle& step : *steps) {
         Apply(path, rgba, w, h, [&](ImageBuf& dst, const ImageBuf& src) {
-            return OIIO::ImageBufAlgo::colorconvert(dst, src, step.first, step.second, false);
+            return OIIO::ImageBufAlgo::colorconvert(dst, src, step.get(), false);
         });
+    }
+    // Never NaN or infinity that the colour did not hold: a conversion
+    // that makes them is refused rather than passed on.
+    if (!wasFinite) return;
+    const float largest = LargestValueFor(destination);
+    for (const float v : rgba) {
+        if (std::isnan(v) || std::fabs(v) > largest) {
+            char number[32] = "NaN";
+            if (!std::isnan(v)) *std::to_chars(number, number + sizeof number - 1, v).ptr = '\0';
+            throw ImageError(path + ": converting " + from + " to " + to + " in " + ConfigName() + " gave " +
+                             number + " from finite colour" +
+                             (std::isnan(v) ? std::string()
+                              : destination == TypeDesc::HALF
+                                  ? std::string(", more than a half float holds (outputBits 32 writes float)")
+                                  : std::string(", more than a float holds")) +
+                             "; the frame is refused");
+        }
     }
 }
 
@@ -179,6 +267,40 @@ TypeDesc OutputType(int bits, const std::string& format) {
     return bits == 16 ? TypeDesc::UINT16 : TypeDesc::UINT8;
 }
 
+// A name of OpenImageIO's gamma spaces ("Gamma" and the gamma, any case)
+// spelt "GammaX.Y". OpenImageIO takes whatever number the name starts with,
+// so "Gamma22" (2.2 mistyped), "Gamma0" or "Gamma1e400" (infinite) would
+// convert colour to garbage or NaN: the gamma must be a plain decimal
+// (digits, and a point with digits after it) from 0.1 to 10.
+std::string CheckedGammaName(const std::string& name, const std::string& what) {
+    constexpr double kLowest = 0.1, kHighest = 10.0;
+    const std::string number = name.substr(5);
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const std::size_t point = number.find('.');
+    const std::string whole = number.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "" : number.substr(point + 1);
+    const bool plain = !whole.empty() && std::all_of(whole.begin(), whole.end(), digit) &&
+                       (point == std::string::npos ||
+                        (!fraction.empty() && std::all_of(fraction.begin(), fraction.end(), digit)));
+    double gamma = 0.0;
+    if (plain) {
+        const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), gamma);
+        if (ec != std::errc() || end != number.data() + number.size()) gamma = 0.0;
+    }
+    if (plain && gamma >= kLowest && gamma <= kHighest) return "Gamma" + number;
+    std::string message = what + ": colour space \"" + name +
+                          "\": the gamma must be a plain decimal from 0.1 to 10 (such as Gamma2.2)";
+    // "Gamma22" most likely lost its point.
+    if (plain && point == std::string::npos && number.size() >= 2) {
+        const std::string pointed = number.substr(0, 1) + "." + number.substr(1);
+        double guess = 0.0;
+        const auto [end, ec] = std::from_chars(pointed.data(), pointed.data() + pointed.size(), guess);
+        if (ec == std::errc() && guess >= kLowest && guess <= kHighest)
+            message += "; did you mean \"Gamma" + pointed + "\"?";
+    }
+    throw std::runtime_error(message);
+}
+
 }  // namespace
 
 std::vector<std::string> KnownColourSpaces() {
@@ -186,31 +308,56 @@ std::vector<std::string> KnownColourSpaces() {
 }
 
 std::string ResolveColourSpace(const std::string& name, const std::string& what) {
-    const std::vector<std::string> names = KnownColourSpaces();
+    const OIIO::ColorConfig& config = Config();
+    const std::vector<std::string> names = config.getColorSpaceNames();
+    const std::string lowered = Lower(name);
     for (const std::string& n : names) {
         if (n == name) return n;
     }
     for (const std::string& n : names) {
-        if (Lower(n) == Lower(name)) return n;
+        if (Lower(n) == lowered) return n;
     }
-    if (const char* role = Config().getColorSpaceNameByRole(name)) {
+    if (const char* role = config.getColorSpaceNameByRole(name)) {
         for (const std::string& n : names) {
             if (n == role) return n;
         }
     }
-    // Names the configuration converts without listing them ("Gamma2.2",
-    // as PNG files with a gamma tag name their space).
-    if (!name.empty() && Config().createColorProcessor(name, LinearSpace()) &&
-        Config().createColorProcessor(LinearSpace(), name))
-        return name;
-    (void)OIIO::geterror();  // the failed attempt's message is not the one to report
+    for (const std::string& n : names) {
+        for (const std::string& alias : config.getAliases(n)) {
+            if (Lower(alias) == lowered) return n;
+        }
+    }
+    // OpenImageIO's own names, which it converts under any configuration
+    // that relates them to a linear space.
+    const auto convertible = [&](const std::string& space) {
+        return ConversionSteps(space, LinearSpace()) && ConversionSteps(LinearSpace(), space);
+    };
+    std::string canonical;
+    for (const char* builtIn : {"linear", "sRGB", "Rec709"}) {
+        if (Lower(builtIn) == lowered) canonical = builtIn;
+    }
+    if (canonical.empty() && lowered.rfind("gamma", 0) == 0) canonical = CheckedGammaName(name, what);
+    if (!canonical.empty() && convertible(canonical)) return canonical;
+
+    std::vector<std::string> offered = names;
+    for (const char* builtIn : {"linear", "sRGB", "Rec709"}) {
+        const bool listed = std::any_of(names.begin(), names.end(),
+                                        [&](const std::string& n) { return Lower(n) == Lower(builtIn); });
+        if (!listed && convertible(builtIn)) offered.push_back(builtIn);
+    }
+    std::string message = what + ": unknown colour space \"" + name + "\"";
     std::string known;
-    for (const std::string& n : names) known += (known.empty() ? "" : ", ") + n;
+    for (const std::string& n : offered) known += (known.empty() ? "" : ", ") + n;
     std::string roles;
-    for (const std::string& r : Config().getRoles()) roles += (roles.empty() ? "" : ", ") + r;
-    throw std::runtime_error(what + ": unknown colour space \"" + name + "\"; " + ConfigName() +
-                             " knows " + known +
-                             (roles.empty() ? "" : " (and the roles " + roles + ")"));
+    for (const std::string& r : config.getRoles()) roles += (roles.empty() ? "" : ", ") + r;
+    message +=
+        "; " + ConfigName() + " knows " + known + (roles.empty() ? "" : " (and the roles " + roles + ")");
+    if (convertible("Gamma2.2")) message += ", and GammaX.Y for a gamma from 0.1 to 10 (such as Gamma2.2)";
+    std::vector<std::string> candidates = offered;
+    for (const std::string& r : config.getRoles()) candidates.push_back(r);
+    if (const std::string near = ClosestName(name, candidates); !near.empty())
+        message += "; did you mean \"" + near + "\"?";
+    throw std::runtime_error(message);
 }
 
 ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequest& request) {
@@ -268,7 +415,7 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
             return OIIO::ImageBufAlgo::unpremult(dst, src);
         });
     }
-    Convert(path, rgba, w, h, in.colourSpace, working);
+    Convert(path, rgba, w, h, in.colourSpace, working, TypeDesc::UINT8);
     for (std::size_t i = 0; i < n; ++i) {
         for (int k = 0; k < 4; ++k)
             (*planes[k])[i] = FloatToByte(rgba[4 * i + static_cast<std::size_t>(k)]);
@@ -367,7 +514,7 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
             for (std::size_t k = 0; k < 4; ++k)
                 rgba[4 * i + k] = static_cast<float>((*planes[k])[i] / 255.0);
         }
-        Convert(path, rgba, w, h, working, space);
+        Convert(path, rgba, w, h, working, space, type);
         if (premultiply) {
             Apply(path, rgba, w, h, [](ImageBuf& dst, const ImageBuf& src) {
                 return OIIO::ImageBufAlgo::premult(dst, src);
