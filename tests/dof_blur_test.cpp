@@ -322,6 +322,44 @@ TEST(DepthOfFieldBlurTest, MatchesTheReferenceForBlursLargerThanTheFrame) {
     }
 }
 
+// Depth blurs far beyond a 64x40 frame, with the limit a "3MaxDOFBlur%"
+// null sets (5000 pixels at 100000, infinite for a vast value, none for
+// NaN). A depth ramp gives nearly every pixel a blur of its own, up to
+// 2500 pixels, so every one of these limits gives the blurs and bytes of
+// the reference at 5000. Infinite and NaN depths with no limit must merely
+// finish, as quickly as the rest.
+TEST(DepthOfFieldBlurTest, LimitsFarBeyondTheFrameMatchTheReference) {
+    const float inf = std::numeric_limits<float>::infinity();
+    for (int32_t mode : {kIncludeFullFrame, kIncludeObjects}) {
+        Scene sc = RandomScene(64, 40, 31);
+        for (int32_t y = 0; y < 40; ++y) {
+            for (int32_t x = 0; x < 64; ++x) {
+                sc.depth.At(x, y) = static_cast<float>(100.0 + 300.0 * x / 64 + 200.0 * y / 40);
+            }
+        }
+        FilterSettings s = DofSettings(mode);
+        FrameParameters p = DofParams(s);
+        p.MaxDOFBlur = 5000.0f;
+        TestFrame expected = sc.frame;
+        ReferenceDof(expected, sc.depth, s, p);
+        for (float limit : {5000.0f, 1e30f, inf, std::numeric_limits<float>::quiet_NaN()}) {
+            TestFrame frame = sc.frame;
+            p.MaxDOFBlur = limit;
+            ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(frame), s, p));
+            ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " limit " << limit;
+            ASSERT_EQ(frame.green, expected.green);
+            ASSERT_EQ(frame.blue, expected.blue);
+        }
+        sc.depth.At(3, 3) = inf;
+        sc.depth.At(40, 20) = std::numeric_limits<float>::quiet_NaN();
+        sc.depth.At(10, 30) = 3e38f;
+        for (float limit : {inf, std::numeric_limits<float>::quiet_NaN()}) {
+            p.MaxDOFBlur = limit;
+            EXPECT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+        }
+    }
+}
+
 TEST(DepthOfFieldBlurTest, ForegroundSpillsOverBackgroundButNotTheReverse) {
     TestFrame frame(8, 1);
     frame.Fill({0, 0, 0});

@@ -173,6 +173,35 @@ TEST(SofterBlurTest, MatchesTheReferenceOnWideFramesAndHugeRadii) {
     AllowWideVectors(true);
 }
 
+// Settings far beyond a 64x40 frame, stored (BlurPercent 100000, the
+// largest int32) or from a null channel (NaN), with both vector forms: the
+// reference's bytes, and a small frame's cost whatever the radius.
+TEST(SofterBlurTest, SettingsFarBeyondTheFrameMatchTheReference) {
+    const float radii[] = {ComputeFrameParameters(SofterSettings(100000)).BlurAmount,
+                           ComputeFrameParameters(
+                               SofterSettings(std::numeric_limits<int32_t>::max()))
+                               .BlurAmount,
+                           std::numeric_limits<float>::quiet_NaN()};
+    for (bool wide : {true, false}) {
+        AllowWideVectors(wide);
+        for (int32_t mode : {kIncludeFullFrame, kIncludeObjects}) {
+            for (float r : radii) {
+                TestFrame frame = RandomFrame(64, 40, 17);
+                TestFrame expected = frame;
+                const FilterSettings s = SofterSettings(100, mode);
+                FrameParameters p = ComputeFrameParameters(s);
+                p.BlurAmount = r;
+                ASSERT_TRUE(SofterBlurPass(frame.View(), s, p));
+                ReferenceSofterBlur(expected, s, r);
+                ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " r " << r;
+                ASSERT_EQ(frame.green, expected.green);
+                ASSERT_EQ(frame.blue, expected.blue);
+            }
+        }
+    }
+    AllowWideVectors(true);
+}
+
 TEST(SofterBlurTest, SingleBrightPixel) {
     TestFrame frame(40, 40);
     frame.Fill({0, 0, 0});

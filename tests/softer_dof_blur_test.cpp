@@ -298,6 +298,65 @@ TEST(SofterDepthOfFieldBlurTest, BlursLargerThanTheFrame) {
     }
 }
 
+// Depth blurs far beyond the frame, with the limit a "3MaxDOFBlur%" null
+// sets (5000 pixels at 100000, infinite for a vast value, none for NaN),
+// with both vector forms. A depth ramp over 48x30 gives nearly every pixel
+// a blur of its own, up to 2500 pixels; a frame 16384 wide, cut into
+// strips, has centres of 5000 pixels in each, whose footprint rows the
+// weights of that blur serve in turn. No blur exceeds 5000, so every one
+// of these limits gives the blurs and bytes of the reference at 5000. Infinite and NaN depths with no limit must merely finish, as
+// quickly as the rest.
+TEST(SofterDepthOfFieldBlurTest, LimitsFarBeyondTheFrameMatchTheReference) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (int32_t mode : {kIncludeFullFrame, kIncludeObjects}) {
+        for (auto [w, h] : {std::pair{48, 30}, std::pair{16384, 24}}) {
+            Scene sc = RandomScene(w, h, 41);
+            for (int32_t y = 0; y < h; ++y) {
+                for (int32_t x = 0; x < w; ++x) {
+                    sc.depth.At(x, y) =
+                        w > 48 ? 100.0f
+                               : static_cast<float>(100.0 + 300.0 * x / w + 200.0 * y / h);
+                }
+            }
+            if (w > 48) {
+                // Centres with a blur of 5000 in every strip, two of their own.
+                for (int32_t y : {1, 9, 10, 22}) sc.depth.At(y * 700, y) = 1100.0f;
+                sc.depth.At(8000, 12) = 150.0f;
+                sc.depth.At(8003, 15) = 700.0f;
+            }
+            FilterSettings s = SofterDofSettings(mode);
+            FrameParameters p = ComputeFrameParameters(s);
+            p.MaxDOFBlur = 5000.0f;
+            TestFrame expected = sc.frame;
+            ReferenceSofterDof(expected, sc.depth, s, p);
+            for (bool wide : {true, false}) {
+                AllowWideVectors(wide);
+                for (float limit : {5000.0f, 1e30f, inf, nan}) {
+                    TestFrame frame = sc.frame;
+                    p.MaxDOFBlur = limit;
+                    ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(frame), s, p));
+                    ASSERT_EQ(frame.red, expected.red)
+                        << "mode " << mode << " limit " << limit << " width " << w;
+                    ASSERT_EQ(frame.green, expected.green);
+                    ASSERT_EQ(frame.blue, expected.blue);
+                }
+            }
+            AllowWideVectors(true);
+        }
+    }
+    Scene sc = RandomScene(64, 40, 43);
+    sc.depth.At(3, 3) = inf;
+    sc.depth.At(40, 20) = nan;
+    sc.depth.At(10, 30) = 3e38f;
+    FilterSettings s = SofterDofSettings();
+    FrameParameters p = ComputeFrameParameters(s);
+    for (float limit : {inf, nan}) {
+        p.MaxDOFBlur = limit;
+        EXPECT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
+    }
+}
+
 // A gain of 30 % gives 1.5 exactly at one unit behind the focal point.
 FilterSettings OneAndAHalf(FilterSettings s) {
     s.DOFBlurPercent = 30;
