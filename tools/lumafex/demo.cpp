@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "files.h"
+#include "frame_io.h"
 #include "image_io.h"
 #include "images.h"
 #include "netpbm.h"
@@ -172,6 +173,9 @@ ColourImage ContactSheet(const std::vector<int>& numbers, const std::vector<Colo
 int RunDemo(const DemoOptions& options) {
     namespace fs = std::filesystem;
     const fs::path dir(options.dir);
+    // A colour configuration that cannot be read stops the demo before it
+    // writes anything.
+    static_cast<void>(ResolveColourSpace("sRGB", "the demo's working space"));
     std::error_code ec;
     fs::create_directories(dir / "input", ec);
     if (ec) throw std::runtime_error((dir / "input").string() + ": cannot create folder: " + ec.message());
