@@ -3,9 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <regex>
 #include <sstream>
+#include <utility>
+#include <vector>
 
+#include "files.h"
+#include "image_io.h"
 #include "netpbm.h"
 #include "support.h"
 
@@ -76,6 +83,99 @@ TEST_F(Logs, MissingFramesAndNoClobber) {
     EXPECT_NE(Run("rendr " + scene, 2).find("did you mean \"render\""), std::string::npos);
     EXPECT_NE(Run("render " + scene + " --no-clober", 2).find("did you mean \"--no-clobber\""),
               std::string::npos);
+}
+
+// Lines with the times taken out, which differ from run to run.
+std::string WithoutTimes(const std::string& log) {
+    static const std::regex times(R"(\d+ ms, average \d+ ms, [0-9.]+s left|in [0-9.]+ s \(\d+ ms a frame\))");
+    return std::regex_replace(log, times, "");
+}
+
+// An input that is there but cannot be read (truncated, not an image at
+// all) fails its frame alone: the others render, the summary counts it and
+// the exit status is 1; --unreadable-frames skips it or stands a frame in.
+TEST_F(Logs, UnreadableFramesFailAloneOrAreStoodInFor) {
+    const std::string scene = dir / "scene.json";
+    const std::string whole = ReadWholeFile(dir / "c.2.pam");
+    std::vector<std::pair<std::string, std::string>> bad = {{"pam", whole.substr(0, whole.size() / 2)},
+                                                            {"pam", "not an image at all\n"}};
+#if defined(LUMAFEX_TEST_WITH_OIIO)
+    for (int n = 1; n <= 3; ++n)
+        WriteOutput(dir / ("c." + std::to_string(n) + ".png"), testing::TestColour(16, 4, n));
+    const std::string png = ReadWholeFile(dir / "c.2.png");
+    bad.emplace_back("png", png.substr(0, png.size() - 20));
+#endif
+    for (const auto& [ext, bytes] : bad) {
+        WriteText(dir / "s.json", R"({"frames": {"first": 1, "last": 3, "color": "c.@.)" + ext +
+                                      R"(", "output": "o.@.pam"}})");
+        WriteText(dir / ("c.2." + ext), bytes);
+        std::string logs[2];
+        for (int k = 0; k < 2; ++k) {
+            for (int n = 1; n <= 3; ++n) std::filesystem::remove(dir / ("o." + std::to_string(n) + ".pam"));
+            logs[k] = WithoutTimes(Run("render " + dir / "s.json" + (k == 1 ? " --no-read-ahead" : ""), 1));
+            EXPECT_TRUE(std::filesystem::exists(dir / "o.1.pam")) << ext;
+            EXPECT_FALSE(std::filesystem::exists(dir / "o.2.pam")) << ext;
+            EXPECT_TRUE(std::filesystem::exists(dir / "o.3.pam")) << ext;
+        }
+        EXPECT_EQ(logs[0], logs[1]);
+        EXPECT_NE(logs[0].find("lumafex: frame 2: " + dir / ("c.2." + ext)), std::string::npos) << logs[0];
+        EXPECT_NE(logs[0].find("2 written, 0 skipped, 0 refused, 0 missing, 1 failed"), std::string::npos) << logs[0];
+        EXPECT_NE(logs[0].find("1 of 3 frames failed"), std::string::npos) << logs[0];
+    }
+
+    // Skipped: no output, counted as missing. Held: frame 1's colour again
+    // (no settings: the module hands the bytes back). Black: all zero.
+    WriteText(dir / "c.2.pam", "P7\nWIDTH 16\n");
+    std::filesystem::remove(dir / "o.2.pam");
+    EXPECT_NE(Run("render " + scene + " --unreadable-frames skip", 4).find("2 written, 0 skipped, 0 refused, 1 missing, 0 failed"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "o.2.pam"));
+    Run("-q render " + scene + " --unreadable-frames hold", 4);
+    EXPECT_EQ(ReadColour(dir / "o.2.pam").red, testing::TestColour(16, 4, 1).red);
+    // The frame before fails too: the next one that can be read stands in.
+    WriteText(dir / "c.1.pam", "garbage");
+    Run("-q render " + scene + " --unreadable-frames hold --frames 1-2 --no-clobber", 4);
+    const std::string black = Run("render " + scene + " --unreadable-frames black --frames 2-3", 4);
+    EXPECT_NE(black.find("(input unreadable: black)"), std::string::npos) << black;
+    const ColourImage blackFrame = ReadColour(dir / "o.2.pam");
+    EXPECT_EQ(blackFrame.alpha, std::vector<uint8_t>(blackFrame.alpha.size(), 0));
+}
+
+// --log-format json: every line on standard error is one JSON record, the
+// errors included. Text: control bytes in file names and messages are
+// escaped, never sent to the terminal.
+TEST_F(Logs, EveryLineIsJsonOrTextWithoutControlBytes) {
+    WriteText(dir / "c.3.pam", "garbage");
+    WriteText(dir / "odd.json", R"({"frames": [
+        {"frame": 1, "color": "c.1.pam", "output": "o.1.pam"},
+        {"frame": 2, "color": "bad\u001b[31m\nname.\u009b2J.pam", "output": "o.2.pam"},
+        {"frame": 3, "color": "c.3.pam", "output": "o.3.pam"}]})");
+    WriteText(dir / "clash.json", R"({"frames": [{"frame": 1, "color": "c.1.pam", "output": "c.1.pam"}]})");
+    const std::string scene = dir / "odd.json";
+    const std::string json = Run("render " + scene + " --log-format json", 1) +
+                             Run("render " + dir / "clash.json" + " --log-format json", 1) +
+                             Run("render " + dir / "none.json" + " --log-format json -q", 1);
+    std::istringstream lines(json);
+    std::map<std::string, int> events;
+    for (std::string line; std::getline(lines, line);) {
+        nlohmann::json record;
+        ASSERT_NO_THROW(record = nlohmann::json::parse(line)) << line;
+        ++events[record["event"].get<std::string>()];
+        if (record["event"] == "error" && record.contains("frame") && record["frame"] == 2) {
+            EXPECT_NE(record["message"].get<std::string>().find("bad\x1b[31m\nname."), std::string::npos);
+        }
+    }
+    EXPECT_EQ(events["frame"], 3);
+    EXPECT_EQ(events["summary"], 1);
+    EXPECT_EQ(events["error"], 5) << json;  // 2 frames, the count, the clash, the missing scene
+
+    std::string text = Run("render " + scene, 1) + Run("render " + scene + " -q", 1);
+    EXPECT_NE(text.find("bad\\x1b[31m\\nname.\\xc2\\x9b2J.pam is missing"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << text;
+    EXPECT_EQ(std::count_if(text.begin(), text.end(),
+                            [](char c) { return c != '\n' && (static_cast<unsigned char>(c) < 0x20 || c == 0x7f); }),
+              0)
+        << text;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "image_io.h"
 #include "module_loader.h"
 #include "netpbm.h"
+#include "render.h"
 #include "scene.h"
 #include "support.h"
 
@@ -146,6 +147,50 @@ TEST_F(Render, FrameRangeAndOutputFolder) {
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
     EXPECT_NE(Run("-q render " + dir / "scene.json" + " --frames 7-9", 1).find("no frames"),
               std::string::npos);
+}
+
+// The outputs of every frame are checked against the inputs of every frame
+// before anything is written, whichever frames are rendered (a farm task
+// renders a few): colour, shadow and depth inputs, by any name of the file.
+TEST_F(Render, NoFrameOfTheSceneMayWriteAnInputOrAnotherFramesOutput) {
+    std::filesystem::create_hard_link(dir / "in/d.0002.pfm", dir / "in/depth-link.pfm");
+    const std::string two = R"({"frame": 2, "color": "in/c.0002.pam", "shadow": "in/s.0002.pgm",
+                                "depth": "in/d.0002.pfm", "output": "out/2.pam"})";
+    struct Case {
+        const char* output;  // frame 1's
+        const char* error;
+    };
+    for (const Case& c : {Case{"in/c.0002.pam", "frame 1 would overwrite an input of frame 2"},
+                          Case{"out/../in/s.0002.pgm", "frame 1 would overwrite an input of frame 2"},
+                          Case{"in/depth-link.pfm", "frame 1 would overwrite an input of frame 2"},
+                          Case{"out/2.pam", "frame 1 and frame 2 would write the same file"}}) {
+        WriteText(dir / "list.json", std::string(R"({"frames": [{"frame": 1, "color": "in/c.0001.pam", "output": ")") +
+                                         c.output + R"("}, )" + two + "]}");
+        const std::string out = Run("-q render " + dir / "list.json" + " --frames 1", 1);
+        EXPECT_NE(out.find(c.error), std::string::npos) << c.output << "\n" << out;
+        EXPECT_NE(out.find("nothing was written"), std::string::npos) << out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    EXPECT_EQ(ReadColour(dir / "in/c.0002.pam").red, testing::TestColour(kW, kH, 2).red);
+    EXPECT_EQ(ReadShadow(dir / "in/s.0002.pgm").value, testing::TestShadow(kW, kH, 2).value);
+    EXPECT_EQ(ReadDepth(dir / "in/d.0002.pfm").value, testing::TestDepth(kW, kH, 2).value);
+
+    // Frames 2 and 3 write one file, though only frame 1 is rendered; and
+    // distinct outputs that --output-dir gathers into one folder.
+    WriteText(dir / "list.json", R"({"frames": [{"frame": 1, "color": "in/c.0001.pam", "output": "out/1.pam"},
+        {"frame": 2, "color": "in/c.0002.pam", "output": "out/same.pam"},
+        {"frame": 3, "color": "in/c.0003.pam", "output": "out/./same.pam"}]})");
+    EXPECT_NE(Run("-q render " + dir / "list.json" + " --frames 1", 1).find("frame 2 and frame 3 would write the same file"),
+              std::string::npos);
+    WriteText(dir / "list.json", R"({"frames": [{"frame": 1, "color": "in/c.0001.pam", "output": "a/o.pam"},
+        {"frame": 2, "color": "in/c.0002.pam", "output": "b/o.pam"}]})");
+    EXPECT_NE(Run("-q render " + dir / "list.json" + " --frames 2 --output-dir " + dir / "out", 1)
+                  .find("frame 1 and frame 2 would write the same file"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    // Checked as a whole where a farm submits the scene.
+    EXPECT_THROW(CheckSceneOutputs(LoadScene(dir / "list.json"), dir / "out"), std::runtime_error);
+    EXPECT_NO_THROW(CheckSceneOutputs(LoadScene(dir / "list.json"), ""));
 }
 
 TEST_F(Render, SavesTheSceneOnlyWhereAsked) {

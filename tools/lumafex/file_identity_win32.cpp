@@ -4,11 +4,14 @@
 
 namespace lumafex::tool {
 
-// Windows file names are compared without regard to case.
-std::string FileIdentity(const std::string& path) {
-    std::string text = PathIdentity(path);
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+// Windows files are known by their names, compared without regard to case.
+std::optional<std::string> ExistingFileIdentity(const std::string& /*path*/) { return std::nullopt; }
+
+std::string FoldIdentity(std::string identity) {
+    for (char& c : identity) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return identity;
 }
+
+std::string FileIdentity(const std::string& path) { return FoldIdentity(PathIdentity(path)); }
 
 }  // namespace lumafex::tool

@@ -114,9 +114,9 @@ int main(int argc, char** argv) {
     // The options above the commands may stand anywhere on the line.
     app.fallthrough();
     app.set_version_flag("--version", std::string("lumafex ") + LUMAFEX_VERSION);
-    app.footer("Exit status: 0 done, 1 error, 2 bad usage, 3 some frames were refused by the module,\n"
-               "4 frames skipped or missing (compare: the images differ), 130 or 143 interrupted\n"
-               "(no unfinished file is left behind).\n"
+    app.footer("Exit status: 0 done, 1 error or frames whose inputs could not be read, 2 bad usage,\n"
+               "3 some frames were refused by the module, 4 frames skipped or missing (compare: the\n"
+               "images differ), 130 or 143 interrupted (no unfinished file is left behind).\n"
                "Scene files are described in docs/scene-format.md.");
 
     std::string modulePath = DefaultModulePath();
@@ -138,7 +138,8 @@ int main(int argc, char** argv) {
     app.add_flag("-q,--quiet", quiet, "errors only: no progress, no summary");
     LogFormat logFormat = LogFormat::Text;
     app.add_option("--log-format", logFormat,
-                   "text, or json: the per-frame records and the summary as JSON lines")
+                   "text, or json: every line on standard error (the per-frame records, the "
+                   "summary, errors and warnings) a JSON record")
         ->transform(CLI::CheckedTransformer(
             std::map<std::string, LogFormat>{{"text", LogFormat::Text}, {"json", LogFormat::Json}},
             CLI::ignore_case))
@@ -162,6 +163,17 @@ int main(int argc, char** argv) {
                                                  {"hold", MissingFrames::Hold}},
             CLI::ignore_case))
         ->option_text("error|skip|black|hold");
+    renderCmd->add_option("--unreadable-frames", render.unreadableFrames,
+                          "a frame whose input is there but cannot be read (truncated, corrupt, "
+                          "the wrong size): fail (report it, render the rest, exit 1), skip "
+                          "(exit 4), black or hold (as for --missing-frames, exit 4)")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, UnreadableFrames>{{"fail", UnreadableFrames::Fail},
+                                                    {"skip", UnreadableFrames::Skip},
+                                                    {"black", UnreadableFrames::Black},
+                                                    {"hold", UnreadableFrames::Hold}},
+            CLI::ignore_case))
+        ->option_text("fail|skip|black|hold");
     renderCmd->add_flag("--no-clobber", render.noClobber,
                         "skip frames whose output exists (counted in the summary; exit 4)");
     bool noReadAhead = false;
@@ -262,6 +274,7 @@ int main(int argc, char** argv) {
     SetMemoryBudget(memoryLimitMb << 20);
     InstallInterruptHandlers();
     const Verbosity verbosity = quiet ? Verbosity::Quiet : (verbose ? Verbosity::Verbose : Verbosity::Normal);
+    SetLogStyle(logFormat, verbosity);
     try {
         if (*renderCmd) {
             render.module = modulePath;
@@ -300,10 +313,10 @@ int main(int argc, char** argv) {
             return RunDemo(demo);
         }
     } catch (const std::invalid_argument& e) {
-        std::fprintf(stderr, "lumafex: %s\n", e.what());
+        LogMessage(LogLevel::Error, e.what());
         return kExitUsage;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "lumafex: %s\n", e.what());
+        LogMessage(LogLevel::Error, e.what());
         return kExitError;
     }
     return kExitUsage;

@@ -3,11 +3,17 @@
 // line per frame with its time, the running average and the time left.
 // Every run ends with a summary line. --log-format json writes the same
 // records as JSON lines; quiet writes nothing but errors.
+//
+// Every other message of the program on standard error goes through
+// LogMessage, so that in JSON mode every line there is one JSON record, and
+// in text mode no file name or library message can move the cursor, clear
+// the screen or forge a line of its own on the terminal.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,7 +53,59 @@ private:
     Clock::time_point last_;
 };
 
-// A JSON string literal of text.
+// A JSON string literal of text (bytes that are not UTF-8 become U+FFFD).
 std::string JsonString(const std::string& text);
+
+// Text with its control characters (C0, DEL and C1, the ESC of ANSI
+// sequences among them) and bytes that are not UTF-8 written as C escapes
+// ("\n", "\x1b"), fit to reach a terminal.
+std::string TerminalSafe(const std::string& text);
+
+// How the program's messages are written: set once the command line is read.
+void SetLogStyle(LogFormat format, Verbosity verbosity);
+
+// Passed: a line a library or the module printed, passed on as it was
+// (made TerminalSafe) or as {"event": "message", ...}.
+enum class LogLevel { Error, Warning, Passed };
+
+// One message on standard error: "lumafex: TEXT" (made TerminalSafe) or a
+// JSON record {"event": "error"|"warning", "frame": N, "message": TEXT}.
+// Warnings are left out with --quiet. Safe to call from any thread.
+void LogMessage(LogLevel level, const std::string& text,
+                std::optional<int64_t> frame = std::nullopt);
+
+// Where the log goes: standard error, also while a HeldPrinting lives.
+std::FILE* LogStream();
+
+// While a HeldPrinting lives, what anything in the process prints on the C
+// standard error stream (an image library such as libpng, the module's own
+// messages) is held instead of reaching the terminal: text printed on a
+// thread inside a PrintingInto goes to that string, the rest to a common
+// store. PassOnPrinted writes held text through LogMessage, a line at a
+// time, so it is escaped or made JSON like every other line and keeps its
+// place among its frame's lines whichever thread printed it. Only with
+// glibc; elsewhere nothing is held. One at a time; threads that print must
+// end before it does.
+class HeldPrinting {
+public:
+    HeldPrinting();
+    ~HeldPrinting();  // passes on what is still held
+    HeldPrinting(const HeldPrinting&) = delete;
+    HeldPrinting& operator=(const HeldPrinting&) = delete;
+};
+
+class PrintingInto {
+public:
+    explicit PrintingInto(std::string& into);
+    ~PrintingInto();
+    PrintingInto(const PrintingInto&) = delete;
+    PrintingInto& operator=(const PrintingInto&) = delete;
+
+private:
+    std::string* before_;
+};
+
+// Passes text on (emptying it), or the common store when text is null.
+void PassOnPrinted(std::string* text = nullptr, std::optional<int64_t> frame = std::nullopt);
 
 }  // namespace lumafex::tool

@@ -7,9 +7,11 @@
 #include <limits>
 #include <memory>
 #include <set>
-#include <unordered_map>
-#include <vector>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "file_identity.h"
 #include "frame_io.h"
@@ -35,38 +37,21 @@ void CheckSameSize(const std::string& colourPath, const ColourImage& colour,
     }
 }
 
+// A frame's input that cannot be read, with what the image libraries
+// printed while trying.
+class UnreadableInput : public std::runtime_error {
+public:
+    UnreadableInput(const std::string& what, std::string printedThen)
+        : std::runtime_error(what), printed(std::move(printedThen)) {}
+    std::string printed;
+};
+
 struct FrameFiles {
     const SceneFrame* frame;
     std::string output;  // after --output-dir
 };
 
 std::string FrameName(const SceneFrame& f) { return "frame " + std::to_string(f.number); }
-
-// Refuses, before anything is written, an output that would replace an
-// input of any frame (or the scene), and two writes to the same file.
-void CheckOutputsAreDistinct(const RenderOptions& options, const std::vector<FrameFiles>& frames) {
-    std::unordered_map<std::string, std::string> inputs;  // identity -> what reads it
-    inputs.emplace(FileIdentity(options.scene), "the input scene");
-    for (const FrameFiles& f : frames) {
-        for (const std::string* in : {&f.frame->colour, &f.frame->shadow, &f.frame->depth}) {
-            if (!in->empty()) inputs.emplace(FileIdentity(*in), "an input of " + FrameName(*f.frame));
-        }
-    }
-    std::unordered_map<std::string, std::string> outputs;
-    auto claim = [&](const std::string& path, const std::string& who) {
-        const std::string id = FileIdentity(path);
-        if (const auto in = inputs.find(id); in != inputs.end()) {
-            throw std::runtime_error(path + ": " + who + " would overwrite " + in->second +
-                                     "; name another file (nothing was written)");
-        }
-        if (const auto [it, isNew] = outputs.emplace(id, who); !isNew) {
-            throw std::runtime_error(path + ": " + it->second + " and " + who +
-                                     " would write the same file (nothing was written)");
-        }
-    };
-    for (const FrameFiles& f : frames) claim(f.output, FrameName(*f.frame));
-    if (!options.saveScene.empty()) claim(options.saveScene, "--save-scene");
-}
 
 }  // namespace
 
@@ -86,6 +71,65 @@ std::vector<const SceneFrame*> SelectFrames(const Scene& scene,
     return frames;
 }
 
+std::string OutputPath(const SceneFrame& f, const std::string& outputDir) {
+    if (outputDir.empty()) return f.output;
+    return (std::filesystem::path(outputDir) / std::filesystem::path(f.output).filename()).string();
+}
+
+void CheckSceneOutputs(const Scene& scene, const std::string& outputDir, const std::string& saveScene) {
+    FileIdentities identities;
+    // Every file to be written, in the scene's order; --save-scene last.
+    struct Claim {
+        std::string path;
+        std::size_t frame;  // index into scene.frames; frames.size(): --save-scene
+        std::string identity;
+    };
+    const std::size_t saving = scene.frames.size();
+    std::vector<Claim> claims;
+    claims.reserve(scene.frames.size() + 1);
+    for (std::size_t i = 0; i < scene.frames.size(); ++i) claims.push_back({OutputPath(scene.frames[i], outputDir), i, {}});
+    if (!saveScene.empty()) claims.push_back({saveScene, saving, {}});
+    // Two names of one file both exist or both do not: while no output
+    // exists, no input needs looking at, only its name resolving.
+    bool anOutputExists = false;
+    for (Claim& c : claims) {
+        bool exists = false;
+        c.identity = identities.Of(c.path, &exists);
+        anOutputExists = anOutputExists || exists;
+    }
+    auto who = [&](std::size_t frame) {
+        return frame == saving ? std::string("--save-scene") : FrameName(scene.frames[frame]);
+    };
+
+    constexpr std::size_t kTheScene = std::numeric_limits<std::size_t>::max();
+    std::unordered_map<std::string, std::size_t> inputs;  // identity -> the frame that reads it
+    std::unordered_set<std::string_view> named;           // input names already taken
+    auto addInput = [&](const std::string& path, std::size_t frame) {
+        if (path.empty() || !named.insert(path).second) return;
+        inputs.emplace(anOutputExists ? identities.Of(path) : identities.OfAbsent(path), frame);
+    };
+    addInput(scene.path, kTheScene);
+    for (std::size_t i = 0; i < scene.frames.size(); ++i) {
+        const SceneFrame& f = scene.frames[i];
+        for (const std::string* in : {&f.colour, &f.shadow, &f.depth}) addInput(*in, i);
+    }
+
+    std::unordered_map<std::string_view, std::size_t> outputs;  // identity -> its claim
+    for (std::size_t k = 0; k < claims.size(); ++k) {
+        const Claim& c = claims[k];
+        if (const auto in = inputs.find(c.identity); in != inputs.end()) {
+            const std::string reader = in->second == kTheScene ? std::string("the input scene")
+                                                               : "an input of " + FrameName(scene.frames[in->second]);
+            throw std::runtime_error(c.path + ": " + who(c.frame) + " would overwrite " + reader +
+                                     "; name another file (nothing was written)");
+        }
+        if (const auto [it, isNew] = outputs.emplace(c.identity, k); !isNew) {
+            throw std::runtime_error(c.path + ": " + who(claims[it->second].frame) + " and " + who(c.frame) +
+                                     " would write the same file (nothing was written)");
+        }
+    }
+}
+
 std::string MissingInput(const SceneFrame& f) {
     for (const std::string* in : {&f.colour, &f.shadow, &f.depth}) {
         std::error_code ec;
@@ -97,16 +141,13 @@ std::string MissingInput(const SceneFrame& f) {
 int Render(const RenderOptions& options) {
     const Scene scene = LoadScene(options.scene);
     std::vector<FrameFiles> frames;
-    for (const SceneFrame* f : SelectFrames(scene, options.frames)) {
-        std::string output = f->output;
-        if (!options.outputDir.empty()) {
-            output = (std::filesystem::path(options.outputDir) /
-                      std::filesystem::path(f->output).filename()).string();
-        }
-        frames.push_back({f, std::move(output)});
-    }
-    CheckOutputsAreDistinct(options, frames);
+    for (const SceneFrame* f : SelectFrames(scene, options.frames))
+        frames.push_back({f, OutputPath(*f, options.outputDir)});
+    CheckSceneOutputs(scene, options.outputDir, options.saveScene);
 
+    // From here what the module and the image libraries print is held and
+    // passed on with the frame it belongs to (it outlives every thread below).
+    const HeldPrinting held;
     std::string error;
     const std::unique_ptr<LoadedModule> module = LoadedModule::Open(options.module, error);
     if (!module) throw std::runtime_error(error);
@@ -131,29 +172,36 @@ int Render(const RenderOptions& options) {
         if (!f->colourSpace.empty() && checkedSpaces.insert(f->colourSpace).second)
             ResolveColourSpace(f->colourSpace, options.scene + ": colorSpace");
     }
-    Progress progress(frames.size(), options.verbosity, options.logFormat);
+    Progress progress(frames.size(), options.verbosity, options.logFormat, LogStream());
     // A frame's inputs, shared between the frame, a frame it stands in for
     // and the read that made them.
     struct Inputs {
         ColourInput colour;
         std::optional<GreyImage> shadow;
         std::optional<DepthImage> depth;
+        mutable std::string printed;  // by the image libraries while reading; passed on once
     };
     using SharedInputs = std::shared_ptr<const Inputs>;
     auto read = [&](const SceneFrame& f) -> SharedInputs {
-        ColourRequest request;
-        request.colourSpace = f.colourSpace;
-        request.layer = f.colourLayer;
-        request.workingSpace = outputRequest.workingSpace;
-        auto in = std::make_shared<Inputs>(Inputs{ReadFrameColour(f.colour, request), std::nullopt, std::nullopt});
-        const ColourImage& colour = in->colour.image;
-        if (!f.shadow.empty()) {
-            in->shadow = ReadShadow(f.shadow);
-            CheckSameSize(f.colour, colour, f.shadow, in->shadow->width, in->shadow->height);
-        }
-        if (!f.depth.empty()) {
-            in->depth = ReadFrameDepth(f.depth, f.depthChannel);
-            CheckSameSize(f.colour, colour, f.depth, in->depth->width, in->depth->height);
+        auto in = std::make_shared<Inputs>();
+        try {
+            const PrintingInto printing(in->printed);
+            ColourRequest request;
+            request.colourSpace = f.colourSpace;
+            request.layer = f.colourLayer;
+            request.workingSpace = outputRequest.workingSpace;
+            in->colour = ReadFrameColour(f.colour, request);
+            const ColourImage& colour = in->colour.image;
+            if (!f.shadow.empty()) {
+                in->shadow = ReadShadow(f.shadow);
+                CheckSameSize(f.colour, colour, f.shadow, in->shadow->width, in->shadow->height);
+            }
+            if (!f.depth.empty()) {
+                in->depth = ReadFrameDepth(f.depth, f.depthChannel);
+                CheckSameSize(f.colour, colour, f.depth, in->depth->width, in->depth->height);
+            }
+        } catch (const std::runtime_error& e) {
+            throw UnreadableInput(e.what(), std::move(in->printed));
         }
         return in;
     };
@@ -196,6 +244,7 @@ int Render(const RenderOptions& options) {
         int64_t frame;
         FrameOutcome outcome;
         std::string what;  // the log's detail once written
+        std::shared_ptr<std::string> printed;
         std::future<void> done;
     };
     std::optional<Writing> writing;
@@ -208,23 +257,33 @@ int Render(const RenderOptions& options) {
         try {
             w.done.get();
         } catch (const std::exception& e) {
+            PassOnPrinted(w.printed.get(), w.frame);
             throw std::runtime_error("frame " + std::to_string(w.frame) + ": " + e.what());
         }
+        PassOnPrinted(w.printed.get(), w.frame);
         progress.FrameDone(w.frame, w.outcome, w.what);
     };
 
-    // The inputs of the last frame read, which stand in for missing frames.
+    // The inputs of the last frame read, which stand in for missing and
+    // unreadable frames.
     const bool standIns =
-        options.missingFrames == MissingFrames::Hold || options.missingFrames == MissingFrames::Black;
+        options.missingFrames == MissingFrames::Hold || options.missingFrames == MissingFrames::Black ||
+        options.unreadableFrames == UnreadableFrames::Hold || options.unreadableFrames == UnreadableFrames::Black;
     SharedInputs last;
-    // The inputs that stand in for a missing frame: the last frame read, or
-    // the next one that is there; all black (and transparent) for "black".
-    auto standIn = [&](std::size_t index) -> SharedInputs {
+    // The inputs that stand in for a frame: the last frame read, or the next
+    // one that is there and can be read; all black (and transparent) unless
+    // held.
+    auto standIn = [&](std::size_t index, bool hold) -> SharedInputs {
         SharedInputs near = last;
         for (std::size_t k = index + 1; !near && k < frames.size(); ++k) {
-            if (MissingInput(*frames[k].frame).empty()) near = inputsOf(k);
+            if (!MissingInput(*frames[k].frame).empty()) continue;
+            try {
+                near = inputsOf(k);
+            } catch (const std::runtime_error&) {
+                // Cannot stand in; its own turn reports it.
+            }
         }
-        if (!near || options.missingFrames == MissingFrames::Hold) return near;
+        if (!near || hold) return near;
         auto black = std::make_shared<Inputs>(*near);
         ColourImage& c = black->colour.image;
         for (auto* plane : {&c.red, &c.green, &c.blue, &c.alpha}) std::fill(plane->begin(), plane->end(), 0);
@@ -244,6 +303,7 @@ int Render(const RenderOptions& options) {
             std::error_code ec;
             if (options.noClobber && std::filesystem::exists(output, ec)) {
                 finishWrite();
+                PassOnPrinted();
                 progress.FrameDone(f->number, FrameOutcome::Skipped, output + " exists (--no-clobber)");
                 continue;
             }
@@ -253,31 +313,62 @@ int Render(const RenderOptions& options) {
                 const std::string what = FrameName(*f) + ": " + missing + " is missing";
                 if (options.missingFrames == MissingFrames::Error || options.missingFrames == MissingFrames::Skip) {
                     finishWrite();
+                    PassOnPrinted();
                     if (options.missingFrames == MissingFrames::Error)
-                        std::fprintf(stderr, "lumafex: %s; no output written\n", what.c_str());
+                        LogMessage(LogLevel::Error, what + "; no output written", f->number);
                     progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
                     continue;
                 }
-                try {
-                    in = standIn(index);
-                } catch (const std::exception& e) {
-                    throw std::runtime_error(FrameName(*f) + ": " + e.what());
-                }
+                in = standIn(index, options.missingFrames == MissingFrames::Hold);
                 if (!in) {
                     finishWrite();
-                    std::fprintf(stderr, "lumafex: %s, and no frame is there to stand in\n", what.c_str());
+                    PassOnPrinted();
+                    LogMessage(LogLevel::Error, what + ", and no frame is there to stand in", f->number);
                     progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
                     continue;
                 }
                 note = options.missingFrames == MissingFrames::Hold ? " (input missing: held)"
                                                                      : " (input missing: black)";
             } else {
+                std::string unreadable;  // why the inputs cannot be read
+                std::string printed;     // and what the libraries printed then
                 try {
                     in = inputsOf(index);
-                } catch (const std::exception& e) {
-                    throw std::runtime_error(FrameName(*f) + ": " + e.what());
+                } catch (const UnreadableInput& e) {
+                    unreadable = e.what();
+                    printed = e.printed;
                 }
-                if (standIns) last = in;
+                if (!unreadable.empty()) {
+                    // The next frame is read while this one is reported.
+                    if (!ahead || ahead->index <= index) readAfter(index);
+                    const UnreadableFrames policy = options.unreadableFrames;
+                    const bool hold = policy == UnreadableFrames::Hold;
+                    if (policy == UnreadableFrames::Black || hold) in = standIn(index, hold);
+                    finishWrite();
+                    PassOnPrinted(&printed, f->number);
+                    PassOnPrinted();
+                    const std::string what = FrameName(*f) + ": " + unreadable;
+                    if (policy == UnreadableFrames::Fail) {
+                        LogMessage(LogLevel::Error, what + "; no output written", f->number);
+                        progress.FrameDone(f->number, FrameOutcome::Failed, unreadable);
+                        continue;
+                    }
+                    if (!in) {
+                        LogMessage(policy == UnreadableFrames::Skip ? LogLevel::Warning : LogLevel::Error,
+                                   what + (policy == UnreadableFrames::Skip
+                                               ? "; skipped (--unreadable-frames skip)"
+                                               : "; no frame is there to stand in, no output written"),
+                                   f->number);
+                        progress.FrameDone(f->number, FrameOutcome::Missing, "unreadable: " + unreadable);
+                        continue;
+                    }
+                    LogMessage(LogLevel::Warning,
+                               what + (hold ? "; the frame before stands in" : "; a black frame stands in"),
+                               f->number);
+                    note = hold ? " (input unreadable: held)" : " (input unreadable: black)";
+                } else if (standIns) {
+                    last = in;
+                }
             }
             // The next frame is read while the module works on this one.
             if (!ahead || ahead->index <= index) readAfter(index);
@@ -294,10 +385,14 @@ int Render(const RenderOptions& options) {
             const bool written = host.Process(colour, in->shadow ? &shadow : nullptr,
                                               depth ? &*depth : nullptr, f->time, result);
             finishWrite();
+            // What reading this frame printed, then what the module did.
+            if (note.empty()) PassOnPrinted(&in->printed, f->number);
+            PassOnPrinted(nullptr, f->number);
             if (!written) {
                 ++refused;
-                std::fprintf(stderr, "lumafex: frame %lld (%s): the module refused the frame; no output written\n",
-                             static_cast<long long>(f->number), f->colour.c_str());
+                LogMessage(LogLevel::Error,
+                           FrameName(*f) + " (" + f->colour + "): the module refused the frame; no output written",
+                           f->number);
                 progress.FrameDone(f->number, FrameOutcome::Refused, "refused by the module");
                 continue;
             }
@@ -309,10 +404,12 @@ int Render(const RenderOptions& options) {
             // The write keeps what the output records of its input, not its pixels.
             ColourInput recorded{{}, input.channels, input.colourSpace, input.premultiplied, input.metadata};
             in.reset();
+            auto printed = std::make_shared<std::string>();
             writing = Writing{f->number, note.empty() ? FrameOutcome::Written : FrameOutcome::Missing,
-                              "wrote " + output + note + " (" + source + ")",
-                              std::async(launch, [&output, &outputRequest, result = std::move(result),
+                              "wrote " + output + note + " (" + source + ")", printed,
+                              std::async(launch, [&output, &outputRequest, printed, result = std::move(result),
                                                   recorded = std::move(recorded)] {
+                                  const PrintingInto printing(*printed);
                                   WriteFrameOutput(output, result, recorded, outputRequest);
                               })};
             if (!options.readAhead) finishWrite();
@@ -334,12 +431,14 @@ int Render(const RenderOptions& options) {
         WriteSceneWithSettings(scene, lines, options.saveScene);
         SetInterruptContext("");
     }
-    if (refused > 0) {
-        std::fprintf(stderr, "lumafex: %zu of %zu frames were refused by the module\n", refused,
-                     frames.size());
-        return kExitFramesRefused;
-    }
     const RunCounts& counts = progress.Counts();
+    const std::string ofAll = " of " + std::to_string(frames.size()) + " frames ";
+    if (refused > 0) LogMessage(LogLevel::Error, std::to_string(refused) + ofAll + "were refused by the module");
+    if (counts.failed > 0) {
+        LogMessage(LogLevel::Error, std::to_string(counts.failed) + ofAll + "failed: their inputs could not be read");
+        return kExitError;
+    }
+    if (refused > 0) return kExitFramesRefused;
     if (counts.missing > 0 || counts.skipped > 0) return kExitFramesSkipped;
     return kExitOk;
 }

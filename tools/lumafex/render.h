@@ -14,7 +14,7 @@ namespace lumafex::tool {
 
 // Exit statuses of the program.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitError = 1;
+inline constexpr int kExitError = 1;  // also: frames failed (inputs that cannot be read)
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitFramesRefused = 3;
 inline constexpr int kExitFramesSkipped = 4;  // skipped, or inputs missing
@@ -27,6 +27,15 @@ enum class MissingFrames {
     Hold,   // rendered from the last frame read (or the next one there); exit status 4
 };
 
+// What happens to a frame whose input is there but cannot be read (a
+// truncated or corrupt file, an image of the wrong size).
+enum class UnreadableFrames {
+    Fail,   // reported; no output; the others render; counted as failed, exit status 1
+    Skip,   // no output, reported; counted as missing, exit status 4
+    Black,  // as for MissingFrames::Black; counted as missing, exit status 4
+    Hold,   // as for MissingFrames::Hold; counted as missing, exit status 4
+};
+
 struct RenderOptions {
     std::string scene;
     std::string module;
@@ -36,6 +45,7 @@ struct RenderOptions {
     Verbosity verbosity = Verbosity::Normal;
     LogFormat logFormat = LogFormat::Text;
     MissingFrames missingFrames = MissingFrames::Error;
+    UnreadableFrames unreadableFrames = UnreadableFrames::Fail;
     bool noClobber = false;  // skip frames whose output exists
     bool readAhead = true;   // read the next frame and write the last on other threads
 };
@@ -51,6 +61,20 @@ std::vector<const SceneFrame*> SelectFrames(const Scene& scene,
 // The first input of the frame that is not there, or empty.
 std::string MissingInput(const SceneFrame& f);
 
+// Where the frame's output goes: as the scene says, or under outputDir
+// (with the scene's file name) when that is not empty.
+std::string OutputPath(const SceneFrame& f, const std::string& outputDir);
+
+// Refuses (std::runtime_error naming both, "nothing was written") an output
+// of any of the scene's frames, or saveScene, that is the same file as an
+// input (colour, shadow or depth) of any frame or as the scene itself, and
+// two of them that are one file. Files are compared as FileIdentity does.
+// Every frame of the scene is checked, whichever are rendered, so a render
+// of some frames (a farm task's chunk) cannot replace another frame's input.
+// Each output is looked at once, the inputs only when an output exists
+// already; the cost grows with the frame count times its logarithm.
+void CheckSceneOutputs(const Scene& scene, const std::string& outputDir,
+                       const std::string& saveScene = {});
 
 // Renders; returns an exit status. Throws std::runtime_error (with the file
 // and what is wrong) on errors that stop the run.
