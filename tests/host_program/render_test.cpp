@@ -5,6 +5,7 @@
 #include <memory>
 #include <regex>
 
+#include "file_identity.h"
 #include "files.h"
 #include "host.h"
 #include "image_io.h"
@@ -191,6 +192,12 @@ TEST_F(Render, NoFrameOfTheSceneMayWriteAnInputOrAnotherFramesOutput) {
     // Checked as a whole where a farm submits the scene.
     EXPECT_THROW(CheckSceneOutputs(LoadScene(dir / "list.json"), dir / "out"), std::runtime_error);
     EXPECT_NO_THROW(CheckSceneOutputs(LoadScene(dir / "list.json"), ""));
+    // The check's shortcut for files not yet written names them as FileIdentity does.
+    FileIdentities identities;
+    for (const std::string& path : {dir / "new/o.pam", dir / "in/../new/o.pam", std::string("o.pam"),
+                                    std::string("/o.pam"), dir / "in/x/.."}) {
+        EXPECT_EQ(identities.OfAbsent(path), FileIdentity(path)) << path;
+    }
 }
 
 TEST_F(Render, SavesTheSceneOnlyWhereAsked) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 namespace lumafex::tool {
 
@@ -24,7 +25,7 @@ std::string PathIdentity(const std::string& path) {
 
 std::string FileIdentities::Of(const std::string& path, bool* exists) {
     std::optional<std::string> id = ExistingFileIdentity(path);
-    if (!id) {
+    if (!id && path.find("..") != std::string::npos) {
         const std::filesystem::path p(path);
         if (std::find(p.begin(), p.end(), "..") != p.end()) id = ExistingFileIdentity(Resolved(p).string());
     }
@@ -34,14 +35,31 @@ std::string FileIdentities::Of(const std::string& path, bool* exists) {
 
 std::string FileIdentities::OfAbsent(const std::string& path) {
     // While the last part of the path does not exist, resolving the path is
-    // resolving its folder; a path ending in "." or ".." is left whole.
-    const std::filesystem::path p(path);
-    const std::filesystem::path name = p.filename();
-    if (name.empty() || name == "." || name == "..") return FoldIdentity(PathIdentity(path));
-    const std::string folder = p.parent_path().string();
+    // resolving its folder. Split as text: a scene may have a million frames.
+#if defined(_WIN32)
+    const std::size_t cut = path.find_last_of("/\\:");
+#else
+    const std::size_t cut = path.find_last_of('/');
+#endif
+    const std::string_view name = cut == std::string::npos ? std::string_view(path)
+                                                           : std::string_view(path).substr(cut + 1);
+    // "." and "..", a bare drive ("C:x") are left to the whole path.
+    if (name.empty() || name == "." || name == ".." || (cut != std::string::npos && path[cut] == ':'))
+        return FoldIdentity(PathIdentity(path));
+    // The folder keeps its separator where it is a root ("/x", "C:/x").
+    const bool root = cut != std::string::npos && (cut == 0 || path[cut - 1] == ':');
+    const std::string folder = cut == std::string::npos ? "." : path.substr(0, root ? cut + 1 : cut);
     auto it = folders_.find(folder);
-    if (it == folders_.end()) it = folders_.emplace(folder, Resolved(folder.empty() ? "." : folder)).first;
-    return FoldIdentity("path " + (it->second / name).generic_string());
+    if (it == folders_.end()) {
+        std::string resolved = Resolved(folder).generic_string();
+        if (resolved.empty() || resolved.back() != '/') resolved += '/';
+        it = folders_.emplace(folder, std::move(resolved)).first;
+    }
+    std::string identity = "path ";
+    identity.reserve(5 + it->second.size() + name.size());
+    identity += it->second;
+    identity += name;
+    return FoldIdentity(std::move(identity));
 }
 
 }  // namespace lumafex::tool

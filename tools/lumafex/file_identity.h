@@ -3,7 +3,6 @@
 // agree), a file still to be written by its normalised absolute path.
 #pragma once
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -40,7 +39,7 @@ public:
     std::string OfAbsent(const std::string& path);
 
 private:
-    std::unordered_map<std::string, std::filesystem::path> folders_;  // folder -> resolved
+    std::unordered_map<std::string, std::string> folders_;  // folder -> resolved, with a final "/"
 };
 
 }  // namespace lumafex::tool

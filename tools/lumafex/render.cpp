@@ -10,7 +10,6 @@
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "file_identity.h"
@@ -103,18 +102,23 @@ void CheckSceneOutputs(const Scene& scene, const std::string& outputDir, const s
 
     constexpr std::size_t kTheScene = std::numeric_limits<std::size_t>::max();
     std::unordered_map<std::string, std::size_t> inputs;  // identity -> the frame that reads it
-    std::unordered_set<std::string_view> named;           // input names already taken
+    inputs.reserve(3 * scene.frames.size() + 1);
     auto addInput = [&](const std::string& path, std::size_t frame) {
-        if (path.empty() || !named.insert(path).second) return;
-        inputs.emplace(anOutputExists ? identities.Of(path) : identities.OfAbsent(path), frame);
+        if (!path.empty())
+            inputs.emplace(anOutputExists ? identities.Of(path) : identities.OfAbsent(path), frame);
     };
     addInput(scene.path, kTheScene);
     for (std::size_t i = 0; i < scene.frames.size(); ++i) {
         const SceneFrame& f = scene.frames[i];
-        for (const std::string* in : {&f.colour, &f.shadow, &f.depth}) addInput(*in, i);
+        const SceneFrame* before = i > 0 ? &scene.frames[i - 1] : nullptr;
+        // A shadow or depth image shared by every frame is looked at once.
+        for (const auto member : {&SceneFrame::colour, &SceneFrame::shadow, &SceneFrame::depth}) {
+            if (before == nullptr || f.*member != before->*member) addInput(f.*member, i);
+        }
     }
 
     std::unordered_map<std::string_view, std::size_t> outputs;  // identity -> its claim
+    outputs.reserve(claims.size());
     for (std::size_t k = 0; k < claims.size(); ++k) {
         const Claim& c = claims[k];
         if (const auto in = inputs.find(c.identity); in != inputs.end()) {
