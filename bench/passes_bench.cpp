@@ -5,7 +5,9 @@
 // work per run does not depend on the earlier runs.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cmath>
+#include <initializer_list>
 #include <vector>
 
 #include "bench_threads.h"
@@ -93,9 +95,8 @@ void TypicalDepth(BenchFrame& f, FrameParameters& p) {
 
 // The thread count is the benchmark's argument threadArgument; blurPercent
 // 0 keeps the settings' 100.
-template <typename Pass>
-void Run(benchmark::State& state, Pass pass, int32_t softer,
-         void (*scene)(BenchFrame&, FrameParameters&), int32_t width = 1920,
+template <typename Pass, typename Scene>
+void Run(benchmark::State& state, Pass pass, int32_t softer, Scene scene, int32_t width = 1920,
          int32_t height = 1080, int32_t blurPercent = 0, int threadArgument = 0) {
     SetThreadCount(static_cast<int32_t>(state.range(threadArgument)));
     BenchFrame frame(width, height);
@@ -152,6 +153,80 @@ void BM_SofterDepthOfFieldBlurAllAtLimit(benchmark::State& state) {
 void BM_SofterDepthOfFieldBlurTypical(benchmark::State& state) {
     Run(state, SofterDepthOfFieldBlurPass, 1, TypicalDepth);
 }
+// Radii far beyond the frame beside a radius as wide as the frame, so that
+// their ratio can be read off (a huge radius may cost at most about twice
+// the frame-wide one). Arguments: 1 for the huge radius (BlurPercent
+// 100000, a radius of 5000 pixels; or a depth blur limit of 5000 pixels, as
+// a "3MaxDOFBlur%" null at 100000 sets it) or 0 for one of the frame's
+// width; the scene (0: every pixel far behind the focal point, so at the
+// limit; 1: depth rising from the focal point over the frame, so that
+// hardly two pixels share a blur below the limit); the frame's width and
+// height; the threads. The softer passes and the depth ramp cost the
+// fourth power of the frame's side even with the frame-wide radius (every
+// pixel reaches most others, each contribution of its own), hence their
+// smaller frames.
+void FarBehindAtLimit(BenchFrame& f, FrameParameters&) {
+    f.depth.assign(f.depth.size(), 1e6f);
+}
+void DepthRamp(BenchFrame& f, FrameParameters&) {
+    for (int32_t y = 0; y < f.height; ++y) {
+        for (int32_t x = 0; x < f.width; ++x) {
+            f.depth[static_cast<std::size_t>(y) * f.width + static_cast<std::size_t>(x)] =
+                static_cast<float>(100.0 + 300.0 * x / f.width + 200.0 * y / f.height);
+        }
+    }
+}
+template <typename Pass>
+void RunBeyondFrame(benchmark::State& state, Pass pass, int32_t softer, bool depth) {
+    const bool huge = state.range(0) != 0;
+    const auto width = static_cast<int32_t>(state.range(2));
+    const auto height = static_cast<int32_t>(state.range(3));
+    if (!depth) {
+        Run(state, pass, softer, FarBehind, width, height, huge ? 100000 : 20 * width, 4);
+        return;
+    }
+    const bool ramp = state.range(1) != 0;
+    const float limit = huge ? 5000.0f : static_cast<float>(width);
+    Run(state, pass, softer,
+        [ramp, limit](BenchFrame& f, FrameParameters& p) {
+            if (ramp) {
+                DepthRamp(f, p);
+            } else {
+                FarBehindAtLimit(f, p);
+            }
+            p.MaxDOFBlur = limit;
+        },
+        width, height, 0, 4);
+}
+void BM_SofterBlurBeyondFrame(benchmark::State& state) {
+    RunBeyondFrame(state, SofterBlurPass, 1, false);
+}
+void BM_DepthOfFieldBlurBeyondFrame(benchmark::State& state) {
+    RunBeyondFrame(state, DepthOfFieldBlurPass, 0, true);
+}
+void BM_SofterDepthOfFieldBlurBeyondFrame(benchmark::State& state) {
+    RunBeyondFrame(state, SofterDepthOfFieldBlurPass, 1, true);
+}
+// Both radii of each scene and size, at each thread count.
+void BeyondFrame(benchmark::internal::Benchmark* b,
+                 std::initializer_list<std::array<int64_t, 3>> scenes) {
+    for (const auto& [scene, w, h] : scenes) {
+        for (int64_t huge : {0, 1}) {
+            b->Args({huge, scene, w, h, 1});
+            if (ThreadsOfMachine() > 1) b->Args({huge, scene, w, h, ThreadsOfMachine()});
+        }
+    }
+}
+void SofterBlurBeyondFrame(benchmark::internal::Benchmark* b) {
+    BeyondFrame(b, {{0, 320, 180}, {0, 640, 360}});
+}
+void DepthBeyondFrame(benchmark::internal::Benchmark* b) {
+    BeyondFrame(b, {{0, 640, 360}, {0, 1920, 1080}, {1, 160, 90}, {1, 320, 180}});
+}
+void SofterDepthBeyondFrame(benchmark::internal::Benchmark* b) {
+    BeyondFrame(b, {{0, 320, 180}, {1, 160, 90}, {1, 320, 180}});
+}
+
 // Time against radius: the first argument is the radius in pixels.
 void BM_BlurRadius(benchmark::State& state) {
     Run(state, BlurPass, 0, FarBehind, 1920, 1080, static_cast<int32_t>(state.range(0)) * 20, 1);
@@ -187,6 +262,18 @@ BENCHMARK(BM_SofterDepthOfFieldBlurAllAtLimit)
 BENCHMARK(BM_SofterDepthOfFieldBlurTypical)
     ->Apply(ThreadArguments)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SofterBlurBeyondFrame)
+    ->Apply(SofterBlurBeyondFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK(BM_DepthOfFieldBlurBeyondFrame)
+    ->Apply(DepthBeyondFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK(BM_SofterDepthOfFieldBlurBeyondFrame)
+    ->Apply(SofterDepthBeyondFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_BlurRadius)->Apply(Radii)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SofterBlurRadius)->Apply(Radii)->Unit(benchmark::kMillisecond)->Iterations(1);
 
