@@ -11,6 +11,7 @@
 #include "host/dialog_session.h"
 #include "host/scene_items.h"
 #include "pipeline/null_channel_table.h"
+#include "pipeline/preview_frame.h"
 #include "settings/filter_settings.h"
 #include "support/fake_host.h"
 #include "support/memory_surface.h"
@@ -249,7 +250,7 @@ TEST_F(Dialog, OkRefusesValuesTheFieldCannotTake) {
 }
 
 // A value the record brings in that is out of range shows as invalid at
-// start, unless a null object drives the box (its value is stored as shown).
+// start, unless a null object drives the box (which OK leaves alone).
 TEST_F(Dialog, OutOfRangeValuesShowAsInvalidUnlessANullDrivesThem) {
     settings.RedPercent = -5;
     settings.GreenPercent = -6;
@@ -261,7 +262,7 @@ TEST_F(Dialog, OutOfRangeValuesShowAsInvalidUnlessANullDrivesThem) {
     EXPECT_EQ(surface.invalid.count(kGreenPercentEdit), 1u);
     surface.text[kGreenPercentEdit] = "60";
     Ok();
-    EXPECT_EQ(settings.RedPercent, -7);
+    EXPECT_EQ(settings.RedPercent, -5);
     EXPECT_EQ(settings.GreenPercent, 60);
 }
 
@@ -278,9 +279,16 @@ TEST_F(Dialog, EveryControlSaysWhatItIs) {
     EXPECT_NE(surface.toolTip[kGammaPercentEdit].find("-2147483648 to 2147483647"),
               std::string::npos);
     EXPECT_EQ(surface.toolTip.count(kPassesEdit), 0u);
+    // The Softer box names its three states as "lumafex show" does.
+    for (const char* state : {"0 normal", "1 softer", "2 softer extra", "partly checked"}) {
+        EXPECT_NE(surface.toolTip[kSofterCheck].find(state), std::string::npos) << state;
+    }
     EXPECT_EQ(controller->Command(kMenuAbout), CommandResult::Handled);
     EXPECT_EQ(surface.messages.back().caption, kAboutCaption);
-    EXPECT_NE(surface.messages.back().text.find("All rights reserved"), std::string::npos);
+    EXPECT_TRUE(surface.messages.back().information);
+    for (const char* part : {"Version 3.", "All rights reserved", "Licence:"}) {
+        EXPECT_NE(surface.messages.back().text.find(part), std::string::npos) << part;
+    }
 }
 
 TEST_F(Dialog, FilterIncludeRadios) {
@@ -363,6 +371,30 @@ TEST_F(Dialog, CommandsAndTheirResults) {
     EXPECT_EQ(settings.RedPercent, 7);
 }
 
+// A host that asks learns whether the dialog ended with OK: the colour
+// choosers change the record before either button, so the record cannot
+// tell it.
+TEST_F(Dialog, TheOutcomeSaysOkOnlyForOk) {
+    int32_t outcome = -1;
+    controller.emplace(surface, [&] {
+        DialogModel model = Model();
+        model.outcome = &outcome;
+        return model;
+    }());
+    controller->Start();
+    EXPECT_EQ(outcome, 0);
+    surface.colourAnswers = {MakeColour(1, 2, 3), MakeColour(4, 5, 6)};
+    controller->Command(kColourRangeRadio);
+    EXPECT_EQ(controller->Command(kCancelButton), CommandResult::CloseCancel);
+    EXPECT_EQ(outcome, 0);
+    surface.text[kRedPercentEdit] = "";
+    EXPECT_EQ(controller->Command(kOkButton), CommandResult::Handled);  // refused
+    EXPECT_EQ(outcome, 0);
+    surface.text[kRedPercentEdit] = "90";
+    Ok();
+    EXPECT_EQ(outcome, 1);
+}
+
 TEST_F(Dialog, CustomColoursAreFilledOnceWithTwoRamps) {
     Start();
     for (std::size_t i = 0; i <= 8; ++i) {
@@ -437,7 +469,10 @@ TEST_F(Dialog, NullsOffLooksUpNoGlobal) {
     EXPECT_TRUE(surface.IsEnabled(kRedPercentEdit));
 }
 
-TEST_F(Dialog, NullValuesAreShownDisabledAndStoredOnOk) {
+// Values null objects drive show disabled, read at the previewed frame's
+// time (else the latest frame's), and say so; OK keeps the stored values
+// for them, unless the control no longer shows the null object's value.
+TEST_F(Dialog, NullValuesShowAtThePreviewedTimeAndOkKeepsTheStoredOnes) {
     useNulls = 8;
     frameEndTime = 2.5;
     AddObject("3Red%", 150.7);
@@ -445,11 +480,12 @@ TEST_F(Dialog, NullValuesAreShownDisabledAndStoredOnOk) {
     AddObject("3Blur%", 40.0);
     AddObject("3Softer", 0.99);
     AddObject("3AntialiasT", 30.0);
+    AddObject("3FocalPoint", 55.0);
     AddObject("3Red%x", 5.0);  // not a channel name
     settings.SofterBlurFlag = 1;
+    settings.DOFBlurFocalPoint = 100;
     Start();
-    // Red% is read at time 0, the others at the latest frame's time.
-    EXPECT_EQ(host.vectorTimes, (std::vector<double>{0.0, 2.5, 2.5, 2.5, 2.5}));
+    EXPECT_EQ(host.vectorTimes, std::vector<double>(6, 2.5));
 
     EXPECT_EQ(Text(kRedPercentEdit), "150");
     EXPECT_FALSE(surface.IsEnabled(kRedPercentEdit));
@@ -467,20 +503,43 @@ TEST_F(Dialog, NullValuesAreShownDisabledAndStoredOnOk) {
     EXPECT_EQ(Text(kAntialiasThresholdEdit), "30");
     EXPECT_FALSE(surface.IsEnabled(kAntialiasThresholdLabel));
     EXPECT_TRUE(surface.IsEnabled(kGreenPercentEdit));
+    for (ControlId id : {kFocalPointEdit, kFocalPointLabel}) {
+        EXPECT_NE(surface.toolTip[id].find("driven by \"3FocalPoint\""), std::string::npos);
+        EXPECT_NE(surface.toolTip[id].find("2.50 s"), std::string::npos);
+    }
+    EXPECT_EQ(surface.toolTip[kGreenPercentEdit].find("driven by"), std::string::npos);
 
+    // Untouched, nothing the null objects drive is stored, nor previewed
+    // in place of the stored values (the preview applies the nulls itself).
+    const FilterSettings before = settings;
+    EXPECT_TRUE(SameRecord(controller->CurrentValues(), before));
     Ok();
-    EXPECT_EQ(settings.RedPercent, 150);
-    EXPECT_EQ(settings.ContrastPercent, -20);
-    EXPECT_EQ(settings.BlurFlag, 1);
-    EXPECT_EQ(settings.BlurPercent, 40);
-    EXPECT_EQ(settings.SofterBlurFlag, 0);
-    EXPECT_EQ(settings.SmoothFlag, 1);
-    EXPECT_EQ(settings.AntialiasVariance, 30);
+    EXPECT_TRUE(SameRecord(settings, before));
+
+    // A preset loaded over a driven box is the user's value: stored.
+    surface.text[kContrastPercentEdit] = "30";
+    Ok();
+    EXPECT_EQ(settings.ContrastPercent, 30);
+    EXPECT_EQ(settings.RedPercent, before.RedPercent);
+
+    // The previewed frame's time wins over the latest frame's.
+    PreviewFrame frame;
+    frame.width = frame.sourceWidth = 8;
+    frame.height = frame.sourceHeight = 1;
+    frame.time = 1.25;
+    host.vectorTimes.clear();
+    DialogModel model = Model();
+    model.previewFrame = &frame;
+    controller.emplace(surface, model);
+    controller->Start();
+    EXPECT_EQ(host.vectorTimes, std::vector<double>(6, 1.25));
 }
 
-TEST_F(Dialog, NullFlipFrameAtTwoShowsBothRadiosAndStoresHorizontal) {
+TEST_F(Dialog, NullFlipFrameAtTwoShowsBothRadiosAndOkKeepsTheStoredFlip) {
     useNulls = 8;
     AddObject("3FlipFrame", 2.0);
+    AddObject("3FiltersShouldAffect", 1.0);
+    settings.FilterInclude = 4;
     Start();
     EXPECT_EQ(surface.check[kFlipFrameCheck], kChecked);
     EXPECT_TRUE(surface.radio[kFlipHorzRadio]);
@@ -488,14 +547,21 @@ TEST_F(Dialog, NullFlipFrameAtTwoShowsBothRadiosAndStoresHorizontal) {
     for (ControlId id : {kFlipFrameCheck, kFlipHorzRadio, kFlipVertRadio})
         EXPECT_FALSE(surface.IsEnabled(id));
     Ok();
-    EXPECT_EQ(settings.FlipFrameFlag, 1);
+    EXPECT_EQ(settings.FlipFrameFlag, 0);
+    EXPECT_EQ(settings.FilterInclude, 4);
 
+    host.items.pop_back();
     host.items.back().position[2] = 0.0;
     settings.FlipFrameFlag = 2;
     Start();
     EXPECT_EQ(surface.check[kFlipFrameCheck], kUnchecked);
     EXPECT_FALSE(surface.radio[kFlipHorzRadio]);
     EXPECT_FALSE(surface.radio[kFlipVertRadio]);
+    // Changed by hand (here as a preset would), the flip is stored.
+    surface.check[kFlipFrameCheck] = kChecked;
+    surface.radio[kFlipVertRadio] = true;
+    Ok();
+    EXPECT_EQ(settings.FlipFrameFlag, 2);
 }
 
 TEST_F(Dialog, NullFiltersShouldAffectRanges) {

@@ -470,6 +470,19 @@ TEST_F(Preset, SaveLeavesOtherFilesBesideThePresetAlone) {
     EXPECT_EQ(fs::file_size(dir / "keep.lmx.tmp"), sizeof mine);
 }
 
+// A name typed without an extension is saved with ".lmx", so that Open
+// lists it; a name with an extension of its own is kept.
+TEST_F(Preset, SaveAddsTheExtensionWhenNoneWasTyped) {
+    Start();
+    Save(dir / "look");
+    Save(dir / "look.v2");
+    EXPECT_TRUE(surface.messages.empty());
+    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"look.lmx", "look.v2"}));
+    EXPECT_EQ(WithPresetExtension("a.d/.hidden"), "a.d/.hidden.lmx");
+    EXPECT_EQ(WithPresetExtension("C:\\a.d\\look"), "C:\\a.d\\look.lmx");
+    EXPECT_EQ(WithPresetExtension("look.LMX"), "look.LMX");
+}
+
 TEST_F(Preset, NoBufferNoChooser) {
     failAllocation = true;
     Start();

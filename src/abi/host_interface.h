@@ -167,6 +167,15 @@ inline constexpr const char* kGlobalDisplayInfo = "Host Display Info";
 // written). Without it the preview uses the latest frame the module
 // processed. The substitute host offers it; the renderer does not.
 inline constexpr const char* kGlobalPreviewFrame = "Lumafex Preview Frame";
+// Optional, looked up when the settings dialog opens: a host without a
+// frame to offer answers with a zero-terminated text saying why (an image
+// it could not read), which the preview shows.
+inline constexpr const char* kGlobalPreviewProblem = "Lumafex Preview Problem";
+// Optional, looked up when the settings dialog opens: a host that answers
+// with an int32_t learns how the dialog ended: 1 for OK, 0 for Cancel or a
+// closed window. (The colour range choosers write the record at once, so
+// the record alone does not tell.) The substitute host offers both.
+inline constexpr const char* kGlobalDialogOutcome = "Lumafex Dialog Outcome";
 
 static_assert(kHandlerFlags == 0x1400u);
 

@@ -36,6 +36,9 @@ DialogSession::DialogSession(Module& module)
     model_.random = &module.random;
     model_.ownerWindow = module.hostWindow;
     model_.resourceModule = module.instanceHandle;
+    if (module.lookup != nullptr) {
+        model_.outcome = static_cast<int32_t*>(module.lookup(host::kGlobalDialogOutcome, 0));
+    }
     if (!ui::DialogShowsPreview()) return;
     // The frame the host hands over for the preview, else the latest frame
     // the module processed.
@@ -44,6 +47,8 @@ DialogSession::DialogSession(Module& module)
         const auto* scene = Global<SceneInfo>(module.lookup, host::kGlobalSceneInfo);
         const int32_t fields = scene != nullptr ? (scene->renderOptions & host::kRenderFields) : 0;
         if (KeepHostFrame(*offered, fields, offered_)) model_.previewFrame = &offered_;
+    } else {
+        model_.previewProblem = Global<char>(module.lookup, host::kGlobalPreviewProblem);
     }
 }
 

@@ -78,6 +78,11 @@ public:
     // window.
     virtual void ShowMessage(const char* text, const char* caption, bool ownedByDialog) = 0;
 
+    // The About box: information, not a warning, owned by the dialog.
+    virtual void ShowAbout(const char* text, const char* caption) {
+        ShowMessage(text, caption, true);
+    }
+
     // What a control says when the pointer rests on it.
     virtual void SetToolTip(ControlId id, const char* text) = 0;
 

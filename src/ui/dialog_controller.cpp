@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "pipeline/null_channel_table.h"
@@ -94,7 +95,6 @@ enum class DisplayRule {
 // What a channel shows and disables. Controls given as 0 are not touched.
 struct NullDisplay {
     const char* channel;
-    bool atTimeZero;  // read at time 0 rather than at the latest frame's time
     ControlId check;
     ControlId edit;
     ControlId label;  // disabled together with the edit box
@@ -110,9 +110,8 @@ constexpr bool SameName(const char* a, const char* b) {
 // as their driving null object: the number box with its label, and the
 // check box. Flip and "Filters Should Affect" set their radios by their own
 // rules.
-consteval NullDisplay Display(const char* channel, bool atTimeZero = false,
-                              DisplayRule rule = DisplayRule::Value) {
-    NullDisplay display{channel, atTimeZero, 0, 0, 0, rule};
+consteval NullDisplay Display(const char* channel, DisplayRule rule = DisplayRule::Value) {
+    NullDisplay display{channel, 0, 0, 0, rule};
     if (rule == DisplayRule::Flip || rule == DisplayRule::FiltersShouldAffect) return display;
     for (const DialogField& row : kDialogFields) {
         if (row.id == 0 || row.nullObject == nullptr || !SameName(row.nullObject, channel)) continue;
@@ -127,17 +126,16 @@ consteval NullDisplay Display(const char* channel, bool atTimeZero = false,
     return display;
 }
 
-// The channels the dialog shows; the red, green and blue gains are read as
-// they stand at time 0.
+// The channels the dialog shows, each read at the time the render reads it.
 constexpr NullDisplay kNullDisplays[] = {
-    Display("3Red%", true),
-    Display("3Green%", true),
-    Display("3Blue%", true),
+    Display("3Red%"),
+    Display("3Green%"),
+    Display("3Blue%"),
     Display("3Bright%"),
     Display("3Gamma%"),
     Display("3Contrast%"),
     Display("3Blur%"),
-    Display("3Softer", false, DisplayRule::SwitchAtOne),
+    Display("3Softer", DisplayRule::SwitchAtOne),
     Display("3DOFBlur%"),
     Display("3FocalPoint"),
     Display("3Enhance%"),
@@ -148,8 +146,8 @@ constexpr NullDisplay kNullDisplays[] = {
     Display("3NTSCLimit"),
     Display("3BlackandWhite"),
     Display("3Negative"),
-    Display("3FlipFrame", false, DisplayRule::Flip),
-    Display("3FiltersShouldAffect", false, DisplayRule::FiltersShouldAffect),
+    Display("3FlipFrame", DisplayRule::Flip),
+    Display("3FiltersShouldAffect", DisplayRule::FiltersShouldAffect),
 };
 
 void ShowNullValue(ControlSurface& s, const NullDisplay& display, double v) {
@@ -176,6 +174,24 @@ void ShowNullValue(ControlSurface& s, const NullDisplay& display, double v) {
     if (display.label != 0) s.SetEnabled(display.label, false);
 }
 
+// Every control a channel's display fills.
+std::vector<ControlId> DisplayedControls(const NullDisplay& display) {
+    switch (display.rule) {
+        case DisplayRule::Flip:
+            return {kFlipFrameCheck, kFlipHorzRadio, kFlipVertRadio};
+        case DisplayRule::FiltersShouldAffect:
+            return {std::begin(kFilterIncludeRadios), std::end(kFilterIncludeRadios)};
+        case DisplayRule::Value:
+        case DisplayRule::SwitchAtOne:
+            break;
+    }
+    std::vector<ControlId> ids;
+    for (ControlId id : {display.check, display.edit, display.label}) {
+        if (id != 0) ids.push_back(id);
+    }
+    return ids;
+}
+
 const NullDisplay* FindNullDisplay(const char* name) {
     // Only whole channel names match; the channel table decides what one is.
     const NullChannel* channel = FindNullChannel(name);
@@ -192,7 +208,17 @@ std::string AboutText() {
     return std::string("Lumafex3 image filter\nVersion ") + LUMAFEX_VERSION +
            "\n\nPost-processing filters for every rendered frame: colour, blur, "
            "depth of field, enhance, antialias, noise and key filters.\n\n"
-           "Copyright the Lumafex developers. All rights reserved.";
+           "Copyright the Lumafex developers. All rights reserved.\n"
+           "Licence: proprietary. This copy may be used under the terms it was supplied "
+           "with; copying or passing it on needs the Lumafex developers' written "
+           "permission. No other licence is granted.";
+}
+
+double NullDisplayTime(const DialogModel& model) {
+    if (model.previewFrame != nullptr && !model.previewFrame->empty()) {
+        return model.previewFrame->time;
+    }
+    return model.FrameEndTime;
 }
 
 int32_t DialogController::ReadNumber(ControlId id) const {
@@ -272,12 +298,50 @@ void DialogController::Start() {
             colours[static_cast<std::size_t>(i)] = MakeColour(grey, grey, 255);
         }
     }
+    if (model_.outcome != nullptr) *model_.outcome = 0;
+    driven_.clear();
     if (*model_.UseNulls != 0) ShowNullChannels();
 
+    char time[48];
+    std::snprintf(time, sizeof time, "%.2f", NullDisplayTime(model_));
     for (ControlId id : ControlsWithToolTips()) {
-        surface_.SetToolTip(id, ControlToolTip(id).c_str());
+        std::string tip = ControlToolTip(id);
+        if (const DrivenControl* driven = FindDriven(id)) {
+            tip += std::string("\nNow driven by \"") + driven->channel +
+                   "\": shown as it stands at " + time +
+                   " s, the previewed frame's time. OK keeps the stored value.";
+        }
+        surface_.SetToolTip(id, tip.c_str());
     }
     CheckAllFields();
+}
+
+void DialogController::NoteDriven(ControlId id, const char* channel) {
+    // A later object naming the same channel replaces the earlier display.
+    std::erase_if(driven_, [id](const DrivenControl& d) { return d.id == id; });
+    DrivenControl d{id, channel, {}, surface_.GetCheckState(id), surface_.IsRadioChecked(id)};
+    char text[kTextReadLimit + 1];
+    surface_.GetText(id, text, sizeof text);
+    text[kTextReadLimit] = '\0';
+    d.text = text;
+    driven_.push_back(std::move(d));
+}
+
+const DialogController::DrivenControl* DialogController::FindDriven(ControlId id) const {
+    for (const DrivenControl& d : driven_) {
+        if (d.id == id) return &d;
+    }
+    return nullptr;
+}
+
+bool DialogController::ShowsNullValue(ControlId id) const {
+    const DrivenControl* d = FindDriven(id);
+    if (d == nullptr) return false;
+    char text[kTextReadLimit + 1];
+    surface_.GetText(id, text, sizeof text);
+    text[kTextReadLimit] = '\0';
+    return d->text == text && d->check == surface_.GetCheckState(id) &&
+           d->radio == surface_.IsRadioChecked(id);
 }
 
 void DialogController::ShowNullChannels() {
@@ -290,19 +354,19 @@ void DialogController::ShowNullChannels() {
         const NullDisplay* display = FindNullDisplay(name);
         if (display == nullptr) continue;
         double vector[3] = {0.0, 0.0, 0.0};
-        objects.Position(object, display->atTimeZero ? 0.0 : model_.FrameEndTime, vector);
+        objects.Position(object, NullDisplayTime(model_), vector);
         ShowNullValue(surface_, *display, vector[2]);
-        if (display->edit != 0) nullDriven_.push_back(display->edit);
+        for (ControlId id : DisplayedControls(*display)) NoteDriven(id, display->channel);
     }
 }
 
 std::string DialogController::CheckNumber(ControlId id) {
     const DialogField* limits = FindFieldLimits(id);
-    // The hidden passes box and boxes a null object drives are not the
-    // user's to correct; OK stores them by the reading rule alone.
+    // The hidden passes box is not the user's to correct (OK stores it by
+    // the reading rule alone), and a box showing a null object's value is
+    // not stored at all.
     if (limits == nullptr) return {};
-    if (id == kPassesEdit ||
-        std::find(nullDriven_.begin(), nullDriven_.end(), id) != nullDriven_.end()) {
+    if (id == kPassesEdit || ShowsNullValue(id)) {
         surface_.MarkInvalid(id, nullptr);
         return {};
     }
@@ -333,6 +397,7 @@ FilterSettings DialogController::CurrentValues() const {
 void DialogController::WriteBack() { ReadControls(*model_.settings); }
 
 void DialogController::ReadControls(FilterSettings& s) const {
+    const FilterSettings stored = s;
     for (const DialogField& row : kDialogFields) {
         if (row.control == FieldControl::NumberBox) s.*row.member = ReadNumber(row.id);
         if (row.control == FieldControl::CheckBox) s.*row.member = IsChecked(row.id) ? 1 : 0;
@@ -347,6 +412,26 @@ void DialogController::ReadControls(FilterSettings& s) const {
     s.SofterExtraFlag = softer == kIndeterminate ? 1 : 0;
     s.FlipFrameFlag = FlipFromControls();
     s.KeyPrepFlag = KeyPrepFromControls();
+
+    // A control still showing a null object's value keeps the stored value:
+    // the null object overrides the field at render time anyway, and the
+    // value shown belongs to one moment of the scene, not to the settings.
+    for (const DialogField& row : kDialogFields) {
+        if (row.control != FieldControl::NumberBox && row.control != FieldControl::CheckBox) continue;
+        if (ShowsNullValue(row.id)) s.*row.member = stored.*row.member;
+    }
+    if (ShowsNullValue(kSofterCheck)) {
+        s.SofterBlurFlag = stored.SofterBlurFlag;
+        s.SofterExtraFlag = stored.SofterExtraFlag;
+    }
+    auto allShown = [this](std::initializer_list<ControlId> ids) {
+        return std::all_of(ids.begin(), ids.end(), [this](ControlId id) { return ShowsNullValue(id); });
+    };
+    if (allShown({kFlipFrameCheck, kFlipHorzRadio, kFlipVertRadio})) s.FlipFrameFlag = stored.FlipFrameFlag;
+    if (allShown({kObjectsOnlyRadio, kBackgroundOnlyRadio, kShadowsOnlyRadio, kFullFrameRadio,
+                  kColourRangeRadio})) {
+        s.FilterInclude = stored.FilterInclude;
+    }
 }
 
 void DialogController::ChooseColourRange() {
@@ -387,7 +472,9 @@ void DialogController::SavePresetAs() {
 
     PresetBytes bytes(static_cast<uint8_t*>(block.data()), kPresetSize);
     StorePreset(bytes);
-    if (!WritePresetFile(path->c_str(), bytes)) {
+    // A name typed without an extension gets the presets' own, so that Open
+    // lists the file.
+    if (!WritePresetFile(WithPresetExtension(*path).c_str(), bytes)) {
         surface_.ShowMessage(kWriteErrorText, kFileErrorCaption, false);
     }
 }
@@ -469,6 +556,7 @@ CommandResult DialogController::Command(ControlId id) {
                 return CommandResult::Handled;
             }
             WriteBack();
+            if (model_.outcome != nullptr) *model_.outcome = 1;
             platform::TrimHeap();
             return CommandResult::CloseOk;
         }
@@ -488,7 +576,7 @@ CommandResult DialogController::Command(ControlId id) {
             SavePresetAs();
             return CommandResult::Handled;
         case kMenuAbout:
-            surface_.ShowMessage(AboutText().c_str(), kAboutCaption, true);
+            surface_.ShowAbout(AboutText().c_str(), kAboutCaption);
             return CommandResult::Handled;
         default:
             return CommandResult::NotHandled;

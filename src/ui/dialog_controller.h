@@ -39,6 +39,10 @@ inline constexpr const char* kAboutCaption = "About Lumafex";
 // The About box's text: name, version and licence.
 std::string AboutText();
 
+// The time at which the dialog shows the values null objects drive: the
+// previewed frame's, else the latest frame's.
+double NullDisplayTime(const DialogModel& model);
+
 // Numbers are read back from at most this many characters of a box.
 inline constexpr std::size_t kTextReadLimit = 20;
 
@@ -92,8 +96,23 @@ public:
     void StorePreset(PresetBytes bytes) const;
     void ApplyPreset(ConstPresetBytes bytes);
 
+    // Whether the null display filled the control and it still shows what
+    // the null display put there: OK then keeps the record's value for it.
+    bool ShowsNullValue(ControlId id) const;
+
 private:
+    // A control the null display filled, as it filled it.
+    struct DrivenControl {
+        ControlId id;
+        const char* channel;  // the null object that drives it
+        std::string text;     // edit boxes
+        int check;            // check boxes
+        bool radio;           // radio buttons
+    };
+
     void ShowNullChannels();
+    void NoteDriven(ControlId id, const char* channel);
+    const DrivenControl* FindDriven(ControlId id) const;
     void ReadControls(FilterSettings& s) const;
     int32_t ReadNumber(ControlId id) const;
     void WriteNumber(ControlId id, int32_t value);
@@ -105,7 +124,7 @@ private:
 
     ControlSurface& surface_;
     DialogModel model_;
-    std::vector<ControlId> nullDriven_;  // edit boxes the null display filled
+    std::vector<DrivenControl> driven_;
 };
 
 }  // namespace lumafex::ui

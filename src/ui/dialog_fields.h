@@ -157,9 +157,11 @@ inline constexpr DialogField kDialogFields[] = {
                   "Blur the frame by Blur% (off: no blur).", "3Blur%"),
     // Its third state also sets SofterExtraFlag.
     fields::ByHand(&FilterSettings::SofterBlurFlag, kSofterCheck, PresetSlot::Switch, 96, "S&ofter",
-                   "Softer: use the softer blur and depth-of-field blur. The third (partly "
-                   "checked) state keeps the softer depth-of-field blur but skips the softer blur "
-                   "over the frame.",
+                   "Softer blur (SofterBlurFlag, as lumafex show lists it), three states:\n"
+                   "unchecked: 0 normal, the plain blur and depth-of-field blur;\n"
+                   "checked: 1 softer, the softer blur and depth-of-field blur;\n"
+                   "partly checked: 2 softer extra, the softer depth-of-field blur without the "
+                   "softer blur over the frame.",
                    "3Softer"),
     fields::Check(&FilterSettings::DOFBlurFlag, kDOFBlurCheck, 100, "&DOF Blur%",
                   "Depth-of-field blur: blur by distance from the focal point F, using the depth "

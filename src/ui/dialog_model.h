@@ -29,6 +29,12 @@ struct DialogModel {
     // module's noise generator as it stands, copied into every preview.
     const PreviewFrame* previewFrame = nullptr;
     const RandomGenerator* random = nullptr;
+    // Why the host has no frame to offer (an image it could not read), or
+    // null; the preview says it instead of its general hint.
+    const char* previewProblem = nullptr;
+    // Set to 1 when the dialog ends with OK and to 0 otherwise, for a host
+    // that wants to know (null: nobody asked).
+    int32_t* outcome = nullptr;
     // The window that owns the dialog, and the module file whose resources
     // hold its template (Win32).
     void* ownerWindow = nullptr;

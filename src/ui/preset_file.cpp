@@ -19,6 +19,15 @@ static_assert([] {
     return true;
 }());
 
+std::string WithPresetExtension(const std::string& path) {
+    const std::size_t name = path.find_last_of("/\\");
+    const std::size_t start = name == std::string::npos ? 0 : name + 1;
+    // A leading dot names a hidden file, not an extension.
+    const std::size_t dot = path.find('.', start + 1);
+    if (start >= path.size() || dot != std::string::npos) return path;
+    return path + kPresetExtension;
+}
+
 void PutPresetText(PresetBytes bytes, std::size_t offset, const char* text) {
     uint8_t* slot = bytes.data() + offset;
     std::memset(slot, 0, kPresetTextSize);

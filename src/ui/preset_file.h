@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <cstdint>
 #include <span>
 
@@ -104,6 +105,12 @@ void PutPresetNumber(PresetBytes bytes, std::size_t offset, int32_t value);
 
 void PutPresetInt(PresetBytes bytes, std::size_t offset, int32_t value);
 int32_t GetPresetInt(ConstPresetBytes bytes, std::size_t offset);
+
+// The presets' file name extension, and path with it added when the file
+// name has no extension of its own ("look" becomes "look.lmx", "look.v2"
+// stays).
+inline constexpr const char* kPresetExtension = ".lmx";
+std::string WithPresetExtension(const std::string& path);
 
 // Reads the first 184 bytes of the file. False when it cannot be opened or
 // holds fewer bytes.

@@ -20,6 +20,7 @@ public:
         std::string text;
         std::string caption;
         bool ownedByDialog;
+        bool information = false;  // the About box
     };
     struct ColourRequest {
         ui::Colour initial;
@@ -86,6 +87,9 @@ public:
     }
     void ShowMessage(const char* t, const char* caption, bool owned) override {
         messages.push_back({t, caption, owned});
+    }
+    void ShowAbout(const char* t, const char* caption) override {
+        messages.push_back({t, caption, true, true});
     }
     void SetToolTip(ui::ControlId id, const char* t) override { toolTip[id] = t; }
     void MarkInvalid(ui::ControlId id, const char* problem) override {

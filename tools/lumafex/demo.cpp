@@ -162,7 +162,7 @@ ColourImage ContactSheet(const std::vector<int>& numbers, const std::vector<Colo
         Paste(sheet, OverCheckerboard(Shrunk(inputs[k], kScale), 4), ox, oy + kTextHeight);
         Paste(sheet, OverCheckerboard(Shrunk(outputs[k], kScale), 4), ox + tw + kGap,
               oy + kTextHeight);
-        Paste(sheet, Shrunk(DepthInFalseColour(depths[k]), kScale), ox + 2 * (tw + kGap),
+        Paste(sheet, Shrunk(DepthInFalseColour(depths[k], &inputs[k]), kScale), ox + 2 * (tw + kGap),
               oy + kTextHeight);
     }
     return sheet;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "farm.h"
 #include "host.h"
 #include "image_io.h"
 #include "module_loader.h"
@@ -47,52 +48,77 @@ PreviewImages ReadPreviewImages(const SceneFrame& frame) {
     return images;
 }
 
+// The frame the dialog previews: its images, or why it has none.
+struct Preview {
+    std::optional<PreviewImages> images;
+    std::string problem;  // empty: there is simply no frame (the dialog's hint says why)
+};
+
+Preview ReadOrSayWhy(const SceneFrame& frame) {
+    Preview preview;
+    try {
+        preview.images = ReadPreviewImages(frame);
+    } catch (const std::exception& e) {
+        // The dialog still opens: the settings do not need the images.
+        preview.problem = "frame " + std::to_string(frame.number) + ": " + e.what();
+        std::fprintf(stderr, "lumafex: no preview: %s\n", preview.problem.c_str());
+    }
+    return preview;
+}
+
 // The frame asked for (an error when the scene has no such frame), or the
-// scene's first; its images, or nothing when the scene has no frames or
-// the first frame cannot be read (the dialog then opens without a preview).
-std::optional<PreviewImages> PreviewFor(const Scene& scene, const EditOptions& options) {
+// scene's first.
+Preview PreviewFor(const Scene& scene, const EditOptions& options) {
     if (options.frame) {
         for (const SceneFrame& f : scene.frames) {
-            if (f.number == *options.frame) return ReadPreviewImages(f);
+            if (f.number == *options.frame) return ReadOrSayWhy(f);
         }
         throw std::invalid_argument(options.scene + ": the scene has no frame " +
                                     std::to_string(*options.frame) + " to preview");
     }
-    if (scene.frames.empty()) return std::nullopt;
-    try {
-        return ReadPreviewImages(scene.frames.front());
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "lumafex: no preview: %s\n", e.what());
-        return std::nullopt;
-    }
+    if (scene.frames.empty()) return {};
+    return ReadOrSayWhy(scene.frames.front());
 }
 
 }  // namespace
 
 int Edit(const EditOptions& options) {
     const Scene scene = LoadScene(options.scene);
-    std::optional<PreviewImages> preview = PreviewFor(scene, options);
+    Preview preview = PreviewFor(scene, options);
     std::string error;
     const std::unique_ptr<LoadedModule> module = LoadedModule::Open(options.module, error);
     if (!module) throw std::runtime_error(error);
     std::vector<std::string> before;
     std::vector<std::string> lines;
+    int outcome = -1;
     {
         Host host(*module, scene);
         if (scene.settings) host.Load(*scene.settings);
         before = host.Save();
-        if (preview) {
-            host.OfferPreviewFrame(preview->colour, preview->shadow ? &*preview->shadow : nullptr,
-                                   preview->depth ? &*preview->depth : nullptr, preview->time);
+        if (PreviewImages* images = preview.images ? &*preview.images : nullptr) {
+            host.OfferPreviewFrame(images->colour, images->shadow ? &*images->shadow : nullptr,
+                                   images->depth ? &*images->depth : nullptr, images->time);
+        } else if (!preview.problem.empty()) {
+            host.SayNoPreview(preview.problem);
         }
         const int result = host.RunSettingsDialog(*module);
         if (result != 0) {
-            throw std::runtime_error("the module's settings dialog could not be opened (code " +
-                                     std::to_string(result) + ")");
+            const std::string scenePath = ShellQuote(options.scene);
+            throw std::runtime_error(
+                "the module's settings dialog could not be opened (code " +
+                std::to_string(result) +
+                "); without a display, list the stored settings with `lumafex show " + scenePath +
+                "` and change them with `lumafex set " + scenePath + " KEY=VALUE`");
         }
+        outcome = host.DialogOutcome();
         lines = host.Save();
     }
-    // Cancel, or OK with nothing changed, leaves every file as it was.
+    // Cancel writes nothing, even when a colour chooser already changed the
+    // module's record; OK with nothing changed leaves every file as it was.
+    if (outcome == 0) {
+        std::fprintf(stderr, "lumafex: cancelled; nothing written\n");
+        return kExitOk;
+    }
     if (lines == before) {
         std::fprintf(stderr, "lumafex: the settings are unchanged; nothing written\n");
         return kExitOk;

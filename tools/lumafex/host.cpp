@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace lumafex::tool {
 
@@ -25,6 +26,10 @@ struct Active {
     // The frame offered to the settings dialog's preview, if any.
     FrameAccess previewFrame{};
     bool previewOffered = false;
+    std::string previewProblem;  // why no frame is offered, or empty
+    // How the settings dialog ended: 1 OK, 0 otherwise; -1 while the module
+    // has not said (a module that does not know the global).
+    int32_t dialogOutcome = -1;
 };
 
 Active g_active;
@@ -84,6 +89,9 @@ void* Lookup(const char* name, int32_t) {
     if (std::strcmp(name, host::kGlobalDisplayInfo) == 0) return &g_active.displayInfo;
     if (std::strcmp(name, host::kGlobalPreviewFrame) == 0 && g_active.previewOffered)
         return &g_active.previewFrame;
+    if (std::strcmp(name, host::kGlobalPreviewProblem) == 0 && !g_active.previewProblem.empty())
+        return g_active.previewProblem.data();
+    if (std::strcmp(name, host::kGlobalDialogOutcome) == 0) return &g_active.dialogOutcome;
     return nullptr;
 }
 
@@ -180,8 +188,13 @@ int Host::RunSettingsDialog(const LoadedModule& module) {
         throw std::runtime_error("the module has no " + std::string(host::kInterfaceClass) +
                                  " server named \"" + host::kServerName + "\"");
     }
+    g_active.dialogOutcome = -1;
     return activate(host::kInterfaceVersion, Lookup, nullptr, nullptr);
 }
+
+int Host::DialogOutcome() const { return g_active.dialogOutcome; }
+
+void Host::SayNoPreview(const std::string& why) { g_active.previewProblem = why; }
 
 void Host::OfferPreviewFrame(ColourImage& colour, GreyImage* shadow, const DepthImage* depth,
                              double time) {

@@ -32,6 +32,11 @@ public:
     // instance's settings; returns the activation result (0 when the dialog
     // ran, whether it ended with OK or Cancel).
     int RunSettingsDialog(const LoadedModule& module);
+    // How the last settings dialog ended: 1 OK, 0 Cancel (or its window
+    // closed), -1 when the module did not say.
+    int DialogOutcome() const;
+    // Tells the settings dialog's preview why no frame is offered.
+    void SayNoPreview(const std::string& why);
 
     // Offers a frame to the settings dialog's preview (the module reads it
     // when the dialog opens; the images must outlive the dialog). Without

@@ -1,5 +1,7 @@
 #include "pictures.h"
 
+#include "ui/depth_colours.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -95,30 +97,20 @@ ColourImage OverCheckerboard(const ColourImage& image, int32_t cell) {
     return out;
 }
 
-ColourImage DepthInFalseColour(const DepthImage& depth) {
+ColourImage DepthInFalseColour(const DepthImage& depth, const ColourImage* frame) {
     ColourImage out;
     out.Resize(depth.width, depth.height);
-    double nearest = INFINITY, farthest = 0.0;
-    for (float v : depth.value) {
-        if (std::isfinite(v) && v > 0.0f) {
-            nearest = std::min(nearest, static_cast<double>(v));
-            farthest = std::max(farthest, static_cast<double>(v));
-        }
-    }
+    const uint8_t* alpha =
+        frame != nullptr && frame->alpha.size() == depth.value.size() ? frame->alpha.data() : nullptr;
+    const ui::DepthRange range = ui::FindDepthRange(depth.value.data(), alpha, depth.value.size());
     for (std::size_t i = 0; i < depth.value.size(); ++i) {
-        const double v = depth.value[i];
-        if (!(std::isfinite(v) && v > 0.0) || farthest <= nearest) continue;  // black: no depth
-        // 0 at the farthest, 1 at the nearest, even in inverse distance.
-        const double t = (1.0 / v - 1.0 / farthest) / (1.0 / nearest - 1.0 / farthest);
-        // Blue, cyan, green, yellow, red.
-        const double stops[5][3] = {
-            {40, 60, 200}, {40, 190, 220}, {60, 200, 80}, {240, 220, 50}, {225, 50, 40}};
-        const double s = std::clamp(t, 0.0, 1.0) * 4.0;
-        const int k = std::min(3, static_cast<int>(s));
-        const double f = s - k;
-        out.red[i] = static_cast<uint8_t>(stops[k][0] + (stops[k + 1][0] - stops[k][0]) * f);
-        out.green[i] = static_cast<uint8_t>(stops[k][1] + (stops[k + 1][1] - stops[k][1]) * f);
-        out.blue[i] = static_cast<uint8_t>(stops[k][2] + (stops[k + 1][2] - stops[k][2]) * f);
+        const bool background = alpha != nullptr && alpha[i] == 0;
+        const std::optional<ui::DepthColour> c =
+            background ? std::nullopt : ui::ColourOfDepth(depth.value[i], range);
+        const ui::DepthColour shown = c.value_or(ui::kNoDepthColour);
+        out.red[i] = shown.red;
+        out.green[i] = shown.green;
+        out.blue[i] = shown.blue;
     }
     return out;
 }

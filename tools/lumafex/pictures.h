@@ -16,9 +16,11 @@ ColourImage Shrunk(const ColourImage& image, int32_t factor);
 // The image composited over a grey checkerboard of square size cells.
 ColourImage OverCheckerboard(const ColourImage& image, int32_t cell);
 
-// Depth as colour: near red through yellow, green and cyan to far blue, by
-// inverse distance between the frame's nearest and farthest values.
-ColourImage DepthInFalseColour(const DepthImage& depth);
+// Depth as colour (ui/depth_colours.h): near red through yellow, green and
+// cyan to far blue, by inverse distance between the nearest and farthest
+// depth of the frame's objects; where frame (its alpha) is given, the
+// background takes no part and shows black.
+ColourImage DepthInFalseColour(const DepthImage& depth, const ColourImage* frame = nullptr);
 
 // Copies image into sheet at (x, y), clipped to the sheet.
 void Paste(ColourImage& sheet, const ColourImage& image, int32_t x, int32_t y);

@@ -1,6 +1,8 @@
 #include "ui/qt/preview_pane.h"
 
+#include <QColor>
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QStandardItemModel>
@@ -11,6 +13,7 @@
 #include <cmath>
 
 #include "ui/dialog_controller.h"
+#include "ui/dialog_model.h"
 #include "ui/preview_job.h"
 
 namespace lumafex::ui {
@@ -31,28 +34,37 @@ QImage ToImage(int32_t width, int32_t height, const std::vector<uint8_t>& red,
     return image;
 }
 
-// Near is light, far is dark, over the range of finite depths in the frame.
-QImage DepthImage(const PreviewFrame& kept) {
-    QImage image(kept.width, kept.height, QImage::Format_Grayscale8);
-    image.fill(0);
+// The depth buffer in the colours every depth picture uses, over the range
+// of the frame's objects (the background left out).
+QImage DepthImage(const PreviewFrame& kept, const DepthRange& range) {
+    QImage image(kept.width, kept.height, QImage::Format_RGB32);
+    image.fill(Qt::black);
     if (kept.depth.empty()) return image;
-    float nearest = INFINITY, farthest = -INFINITY;
-    for (float d : kept.depth) {
-        if (!std::isfinite(d)) continue;
-        nearest = std::min(nearest, d);
-        farthest = std::max(farthest, d);
-    }
-    const double span = farthest > nearest ? static_cast<double>(farthest) - nearest : 1.0;
     for (int32_t y = 0; y < kept.height; ++y) {
-        uchar* line = image.scanLine(y);
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int32_t x = 0; x < kept.width; ++x) {
-            const float d = kept.depth[static_cast<std::size_t>(y) * kept.width + x];
-            if (!std::isfinite(d)) continue;
-            line[x] = static_cast<uchar>(255.0 - 255.0 * (static_cast<double>(d) - nearest) / span);
+            const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(kept.width) +
+                                  static_cast<std::size_t>(x);
+            if (kept.alpha[i] == 0) continue;
+            if (const auto c = ColourOfDepth(kept.depth[i], range)) line[x] = qRgb(c->red, c->green, c->blue);
         }
     }
     return image;
 }
+
+// The legend's colour bar as text: near (red) on the left, far (blue) on
+// the right.
+QString DepthRampText() {
+    QString text;
+    for (int i = 0; i <= 8; ++i) {
+        const DepthColour c = DepthRampColour(1.0 - i / 8.0);
+        text += QStringLiteral("<span style=\"background:%1\">&nbsp;&nbsp;</span>")
+                    .arg(QColor(c.red, c.green, c.blue).name());
+    }
+    return text;
+}
+
+QString DepthText(double depth) { return QString::number(depth, 'g', 4); }
 
 enum Mode { kAfter, kBefore, kSplit, kDepth };
 
@@ -77,10 +89,20 @@ PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const Pre
                      QStringLiteral("Split: before | after"), QStringLiteral("Depth map")});
     mode_->setToolTip(QStringLiteral(
         "After: filtered. Before: the frame as rendered. Split: the left half before, the right "
-        "half after. Depth map: the depth buffer, near light and far dark."));
+        "half after. Depth map: the depth buffer from near (red) to far (blue) over the depths "
+        "of the frame's objects; the background and pixels without depth are black."));
+    legend_ = new QLabel(this);
+    legend_->setObjectName(QStringLiteral("depthLegend"));
+    legend_->setWordWrap(true);
+    legend_->setVisible(false);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("previewStatus"));
     status_->setWordWrap(true);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Room for four lines whatever the text, so that the picture above does
+    // not move when the text wraps differently.
+    status_->setFixedHeight(status_->fontMetrics().lineSpacing() * 4 + 4);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto* title = new QLabel(QStringLiteral("Preview"), this);
     auto* top = new QHBoxLayout;
     top->addWidget(title);
@@ -90,27 +112,41 @@ PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const Pre
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(top);
     layout->addWidget(image_, 1);
+    layout->addWidget(legend_);
     layout->addWidget(status_);
 
     settle_ = new QTimer(this);
     settle_->setSingleShot(true);
     settle_->setInterval(kSettleMilliseconds);
-    connect(settle_, &QTimer::timeout, this, [this] { Ask(); });
-    connect(mode_, &QComboBox::currentIndexChanged, this, [this] { Redraw(); });
+    connect(settle_, &QTimer::timeout, this, [this] { Ask(false); });
+    fullSize_ = new QTimer(this);
+    fullSize_->setSingleShot(true);
+    fullSize_->setInterval(kFullSizeMilliseconds);
+    connect(fullSize_, &QTimer::timeout, this, [this] { Ask(true); });
+    connect(mode_, &QComboBox::currentIndexChanged, this, [this] {
+        legend_->setVisible(mode_->currentIndex() == kDepth);
+        Redraw();
+    });
 
     if (kept_ == nullptr || kept_->empty()) {
         mode_->setEnabled(false);
         image_->setText(QStringLiteral("No frame to preview"));
-        status_->setText(QStringLiteral(
-            "The preview shows the latest frame the filter processed: render a frame, then open "
-            "the settings again (lumafex edit shows a frame of its scene)."));
+        const char* problem = controller_.model().previewProblem;
+        status_->setText(
+            problem != nullptr
+                ? QStringLiteral("No preview: ") + QString::fromUtf8(problem)
+                : QStringLiteral(
+                      "The preview shows the latest frame the filter processed: render a frame, "
+                      "then open the settings again (lumafex edit shows a frame of its scene)."));
+        status_->setToolTip(status_->text());
         return;
     }
-    if (auto* items = qobject_cast<QStandardItemModel*>(mode_->model());
-        items && kept_->depth.empty()) {
-        items->item(kDepth)->setEnabled(false);  // no depth buffer came with the frame
-    }
-    UseFrame(kept_);
+    const PreviewFrame& k = *kept_;
+    before_ = ToImage(k.width, k.height, k.red, k.green, k.blue);
+    if (!k.depth.empty()) depthRange_ = FindDepthRange(k.depth.data(), k.alpha.data(), k.depth.size());
+    depth_ = DepthImage(k, depthRange_);
+    ShowDepthLegend();
+    frameText_ = FrameText(k);
     worker_ = std::make_unique<PreviewWorker>(
         [this](uint64_t request, const PreviewImage& image, double milliseconds) {
             QImage after = ToImage(image.width, image.height, image.red, image.green, image.blue);
@@ -124,62 +160,103 @@ PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const Pre
 
 PreviewPane::~PreviewPane() { worker_.reset(); }
 
-void PreviewPane::UseFrame(std::shared_ptr<const PreviewFrame> frame) {
-    kept_ = std::move(frame);
-    const PreviewFrame& k = *kept_;
-    before_ = ToImage(k.width, k.height, k.red, k.green, k.blue);
-    depth_ = DepthImage(k);
-    after_ = QImage();
-    frameText_ = QStringLiteral("Frame at %1 s").arg(k.time, 0, 'f', 2);
-    if (k.reduced()) {
-        frameText_ += QStringLiteral(", %1×%2 previewed at %3×%4 (reduced to stay interactive; "
-                                     "blur radii are in pixels, so blurs look stronger)")
-                          .arg(k.sourceWidth).arg(k.sourceHeight).arg(k.width).arg(k.height);
+QString PreviewPane::FrameText(const PreviewFrame& f) const {
+    QString text = QStringLiteral("Frame at %1 s").arg(f.time, 0, 'f', 2);
+    if (f.reduced()) {
+        text += QStringLiteral(", %1×%2 previewed at %3×%4").arg(f.sourceWidth).arg(f.sourceHeight)
+                    .arg(f.width).arg(f.height);
+        text += f.width < kept_->width
+                    ? QStringLiteral(" while values change (the full %1×%2 follows when they "
+                                     "pause)").arg(kept_->width).arg(kept_->height)
+                    : QStringLiteral(" (reduced to stay interactive)");
+        text += QStringLiteral("; blur radii are in pixels, so blurs look stronger");
     } else {
-        frameText_ += QStringLiteral(", %1×%2").arg(k.width).arg(k.height);
+        text += QStringLiteral(", %1×%2").arg(f.width).arg(f.height);
     }
+    return text;
+}
+
+void PreviewPane::ShowDepthLegend() {
+    auto* items = qobject_cast<QStandardItemModel*>(mode_->model());
+    if (kept_->depth.empty()) {
+        // Said in the list itself: no depth buffer came with the frame.
+        mode_->setItemText(kDepth, QStringLiteral("Depth map (no depth buffer)"));
+        if (items != nullptr) items->item(kDepth)->setEnabled(false);
+        legend_->setText(QStringLiteral("No depth buffer came with this frame."));
+        return;
+    }
+    if (depthRange_.empty()) {
+        legend_->setText(QStringLiteral("No depth: the frame has no object with a depth (the "
+                                        "background is left out)."));
+        return;
+    }
+    legend_->setTextFormat(Qt::RichText);
+    legend_->setProperty("nearest", depthRange_.nearest);
+    legend_->setProperty("farthest", depthRange_.farthest);
+    legend_->setText(QStringLiteral("Near %1 %2 far %3 &nbsp;(black: background or no depth)")
+                         .arg(DepthText(depthRange_.nearest), DepthRampText(),
+                              DepthText(depthRange_.farthest)));
 }
 
 void PreviewPane::Schedule() {
     if (worker_ == nullptr) return;
     setProperty("current", false);
+    fullSize_->stop();
     settle_->start();
 }
 
-void PreviewPane::Ask() {
+void PreviewPane::Ask(bool fullSize) {
     const std::string problem = controller_.CheckAllFields();
     if (!problem.empty()) {
         status_->setText(frameText_ + QStringLiteral(". The preview waits for valid values: ") +
                          QString::fromStdString(problem));
         return;
     }
+    if (halved_ && !fullSize && half_ == nullptr) {
+        auto half = std::make_shared<PreviewFrame>();
+        if (HalveFrame(*kept_, *half)) {
+            half_ = std::move(half);
+        } else {
+            halved_ = false;  // nothing smaller to be had: stay at full size
+        }
+    }
+    askedFullSize_ = fullSize || !halved_;
+    const std::shared_ptr<const PreviewFrame>& frame = askedFullSize_ ? kept_ : half_;
     const PreviewJob job =
-        MakePreviewJob(*kept_, controller_.CurrentValues(), controller_.model(), random_);
-    worker_->Request(kept_, job);
+        MakePreviewJob(*frame, controller_.CurrentValues(), controller_.model(), random_);
+    worker_->Request(frame, job);
     status_->setText(frameText_ + QStringLiteral(". Updating…"));
 }
 
 void PreviewPane::Show(uint64_t request, QImage after, double milliseconds) {
     if (worker_ == nullptr || request != worker_->Latest()) return;
-    // Too slow to follow typing: once, go on with a frame of half the size.
-    if (!halved_ && milliseconds > kInteractiveMilliseconds && kept_->width > kSmallestToHalve) {
-        halved_ = true;
-        auto half = std::make_shared<PreviewFrame>();
-        if (HalveFrame(*kept_, *half)) {
-            UseFrame(std::move(half));
-            Redraw();
-            Schedule();
-            return;
-        }
+    const QVariant slowSetting = property("slowMilliseconds");
+    const double slow = slowSetting.isValid() ? slowSetting.toDouble() : kInteractiveMilliseconds;
+    if (askedFullSize_) {
+        // Full size decides how the next changes are previewed: halved while
+        // it is too slow to follow typing, whole again once it is fast.
+        halved_ = milliseconds > slow && kept_->width > kSmallestToHalve;
+        frameText_ = FrameText(*kept_);
+    } else {
+        ++reducedUpdates_;
+        frameText_ = FrameText(*half_);
+        // The reduced picture never stays: the full size follows once the
+        // values rest.
+        if (!settle_->isActive()) fullSize_->start();
     }
     after_ = std::move(after);
     ++updates_;
-    // For tests and tools: the full-size result and how many have arrived.
+    // For tests and tools: the result, how many have arrived (and how many
+    // at half size), and its width.
     setProperty("afterImage", after_);
     setProperty("updates", updates_);
-    // True once the picture shows the dialog's values as they stand.
-    setProperty("current", !settle_->isActive());
+    setProperty("reducedUpdates", reducedUpdates_);
+    setProperty("previewWidth", after_.width());
+    // True once the picture shows the dialog's values as they stand, at
+    // full size.
+    setProperty("current", askedFullSize_ && !settle_->isActive());
     status_->setText(frameText_ + QStringLiteral(". Updated in %1 ms.").arg(std::lround(milliseconds)));
+    status_->setToolTip(status_->text());
     Redraw();
 }
 
@@ -194,7 +271,9 @@ void PreviewPane::Redraw() {
             if (!after_.isNull()) {
                 QPainter painter(&shown);
                 const int half = shown.width() / 2;
-                painter.drawImage(QPoint(half, 0), after_, QRect(half, 0, shown.width() - half, shown.height()));
+                // A half-size result is drawn at the frame's size.
+                const QImage after = after_.size() == shown.size() ? after_ : after_.scaled(shown.size());
+                painter.drawImage(QPoint(half, 0), after, QRect(half, 0, shown.width() - half, shown.height()));
                 painter.setPen(Qt::white);
                 painter.drawLine(half, 0, half, shown.height() - 1);
             }

@@ -13,6 +13,7 @@
 
 #include "pipeline/frame/random_generator.h"
 #include "pipeline/preview_frame.h"
+#include "ui/depth_colours.h"
 #include "ui/qt/preview_worker.h"
 
 class QComboBox;
@@ -36,29 +37,41 @@ public:
 
     // How long changes settle before a preview is asked for.
     static constexpr int kSettleMilliseconds = 150;
-    // An update slower than this switches to a frame of half the size, for
-    // frames wider than kSmallestToHalve.
+    // A full-size update slower than this makes the updates while values
+    // change use a frame of half the size (for frames wider than
+    // kSmallestToHalve); once changes pause for kFullSizeMilliseconds the
+    // full size follows, and a full-size update as fast as this again ends
+    // the halving. (The pane's "slowMilliseconds" property, where set,
+    // replaces kInteractiveMilliseconds.)
     static constexpr double kInteractiveMilliseconds = 100.0;
     static constexpr int32_t kSmallestToHalve = 480;
+    static constexpr int kFullSizeMilliseconds = 400;
 
 private:
-    void Ask();
+    void Ask(bool fullSize);
     void Show(uint64_t request, QImage after, double milliseconds);
     void Redraw();
-    void UseFrame(std::shared_ptr<const PreviewFrame> frame);
+    QString FrameText(const PreviewFrame& frame) const;
+    void ShowDepthLegend();
     void resizeEvent(QResizeEvent* event) override;
 
     DialogController& controller_;
-    std::shared_ptr<const PreviewFrame> kept_;  // the frame the previews run on
-    bool halved_ = false;
+    std::shared_ptr<const PreviewFrame> kept_;  // the frame as kept
+    std::shared_ptr<const PreviewFrame> half_;  // kept_ at half size, once needed
+    bool halved_ = false;       // updates while values change use half_
+    bool askedFullSize_ = true;  // the latest request ran on kept_
     const RandomGenerator& random_;
     QImage before_, after_, depth_;
+    DepthRange depthRange_;
     QLabel* image_;
     QLabel* status_;
+    QLabel* legend_;
     QComboBox* mode_;
     QTimer* settle_;
+    QTimer* fullSize_;
     QString frameText_;
     int updates_ = 0;
+    int reducedUpdates_ = 0;
     std::unique_ptr<PreviewWorker> worker_;
 };
 

@@ -26,6 +26,7 @@
 #include "ui/dialog_controller.h"
 #include "ui/dialog_fields.h"
 #include "ui/field_limits.h"
+#include "ui/preset_file.h"
 
 namespace lumafex::ui {
 
@@ -47,11 +48,13 @@ QString ObjectName(ControlId id) { return QStringLiteral("id%1").arg(id); }
 QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Lumafex"));
     setModal(true);
-    // The widgets are made in tab order: the groups, the buttons, the menu.
+    // The widgets are made in tab order, column by column as laid out: the
+    // colour filters and what they affect, the digital filters, the key
+    // filters and the buttons; then the preview and the menu.
     QGroupBox* colour = BuildColourFilters();
+    QGroupBox* affect = BuildFiltersShouldAffect();
     QGroupBox* digital = BuildDigitalFilters();
     QGroupBox* keys = BuildKeyFilters();
-    QGroupBox* affect = BuildFiltersShouldAffect();
     QBoxLayout* buttons = BuildButtons();
     QMenuBar* menuBar = BuildMenu();
     LayOut(colour, digital, keys, affect, buttons, menuBar);
@@ -360,7 +363,13 @@ std::optional<std::string> QtSettingsDialog::ChooseFile(FileChooserKind kind) {
                                                             : QStringLiteral("Open"));
     chooser.setOption(QFileDialog::DontUseNativeDialog, true);
     chooser.setOption(QFileDialog::ReadOnly, false);
-    chooser.setNameFilter(QString::fromUtf8(kPresetFilter));
+    // Open also lists every file (a preset saved under another name); Save
+    // adds ".lmx" to a name typed without an extension, before it asks
+    // about replacing a file.
+    QStringList filters{QString::fromUtf8(kPresetFilter)};
+    if (kind == FileChooserKind::Open) filters << QStringLiteral("All files (*)");
+    chooser.setNameFilters(filters);
+    chooser.setDefaultSuffix(QString::fromUtf8(kPresetExtension + 1));
     chooser.setAcceptMode(kind == FileChooserKind::Save ? QFileDialog::AcceptSave
                                                         : QFileDialog::AcceptOpen);
     chooser.setFileMode(kind == FileChooserKind::Save ? QFileDialog::AnyFile
@@ -412,6 +421,13 @@ void QtSettingsDialog::MarkInvalid(ControlId id, const char* problem) {
                              : QString());
     const QString base = toolTips_.value(id);
     w->setToolTip(invalid ? QString::fromUtf8(problem) + QStringLiteral("\n\n") + base : base);
+}
+
+void QtSettingsDialog::ShowAbout(const char* text, const char* caption) {
+    QMessageBox box(QMessageBox::Information, QString::fromUtf8(caption), QString::fromUtf8(text),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("about"));
+    box.exec();
 }
 
 void QtSettingsDialog::ShowMessage(const char* text, const char* caption, bool ownedByDialog) {

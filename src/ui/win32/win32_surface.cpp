@@ -61,7 +61,12 @@ std::optional<std::string> Win32Surface::ChooseFile(FileChooserKind kind) {
     OPENFILENAMEA ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = dialog_;
-    ofn.lpstrFilter = "Lumafex Plug-in *.lmx\0*.lmx\0";
+    // Open also offers every file, for a preset saved under another name;
+    // Save adds ".lmx" to a name typed without an extension.
+    ofn.lpstrFilter = kind == FileChooserKind::Save
+                          ? "Lumafex Plug-in *.lmx\0*.lmx\0"
+                          : "Lumafex Plug-in *.lmx\0*.lmx\0All files (*.*)\0*.*\0";
+    ofn.lpstrDefExt = "lmx";
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof path;
@@ -144,6 +149,10 @@ void Win32Surface::MarkInvalid(ControlId id, const char* problem) {
 
 void Win32Surface::ShowMessage(const char* text, const char* caption, bool ownedByDialog) {
     MessageBoxA(ownedByDialog ? dialog_ : nullptr, text, caption, MB_OK);
+}
+
+void Win32Surface::ShowAbout(const char* text, const char* caption) {
+    MessageBoxA(dialog_, text, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 }  // namespace lumafex::ui

@@ -29,6 +29,7 @@ public:
     std::optional<Colour> ChooseColour(Colour initial, CustomColourTable& custom,
                                        const char* title) override;
     void ShowMessage(const char* text, const char* caption, bool ownedByDialog) override;
+    void ShowAbout(const char* text, const char* caption) override;
     void SetToolTip(ControlId id, const char* text) override;
     void MarkInvalid(ControlId id, const char* problem) override;
 
