@@ -334,15 +334,15 @@ int Render(const RenderOptions& options) {
                 note = options.missingFrames == MissingFrames::Hold ? " (input missing: held)"
                                                                      : " (input missing: black)";
             } else {
-                std::string unreadable;  // why the inputs cannot be read
-                std::string printed;     // and what the libraries printed then
+                std::optional<std::string> unreadable;  // why the inputs cannot be read
+                std::string printed;                    // and what the libraries printed then
                 try {
                     in = inputsOf(index);
                 } catch (const UnreadableInput& e) {
                     unreadable = e.what();
                     printed = e.printed;
                 }
-                if (!unreadable.empty()) {
+                if (unreadable) {
                     // The next frame is read while this one is reported.
                     if (!ahead || ahead->index <= index) readAfter(index);
                     const UnreadableFrames policy = options.unreadableFrames;
@@ -351,10 +351,10 @@ int Render(const RenderOptions& options) {
                     finishWrite();
                     PassOnPrinted(&printed, f->number);
                     PassOnPrinted();
-                    const std::string what = FrameName(*f) + ": " + unreadable;
+                    const std::string what = FrameName(*f) + ": " + *unreadable;
                     if (policy == UnreadableFrames::Fail) {
                         LogMessage(LogLevel::Error, what + "; no output written", f->number);
-                        progress.FrameDone(f->number, FrameOutcome::Failed, unreadable);
+                        progress.FrameDone(f->number, FrameOutcome::Failed, *unreadable);
                         continue;
                     }
                     if (!in) {
@@ -363,11 +363,11 @@ int Render(const RenderOptions& options) {
                                                ? "; skipped (--unreadable-frames skip)"
                                                : "; no frame is there to stand in, no output written"),
                                    f->number);
-                        progress.FrameDone(f->number, FrameOutcome::Missing, "unreadable: " + unreadable);
+                        progress.FrameDone(f->number, FrameOutcome::Missing, "unreadable: " + *unreadable);
                         continue;
                     }
                     LogMessage(LogLevel::Warning,
-                               what + (hold ? "; the frame before stands in" : "; a black frame stands in"),
+                               what + (hold ? "; the last frame read (or the next one) stands in" : "; a black frame stands in"),
                                f->number);
                     note = hold ? " (input unreadable: held)" : " (input unreadable: black)";
                 } else if (standIns) {
