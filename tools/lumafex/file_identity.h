@@ -20,7 +20,7 @@ std::string PathIdentity(const std::string& path);
 // The identity of an existing file by what the system knows it by (device
 // and inode), or nothing where the file is not there or the system has no
 // such identity (Windows, where names are the identity).
-std::optional<std::string> ExistingFileIdentity(const std::string& path);
+[[nodiscard]] std::optional<std::string> ExistingFileIdentity(const std::string& path);
 // A path identity as the system compares names: Windows ignores case.
 std::string FoldIdentity(std::string identity);
 

@@ -82,12 +82,12 @@ LogStyle& Style() {
 std::FILE* g_logStream = nullptr;  // null: stderr
 std::mutex g_heldMutex;
 std::string g_held;
-thread_local std::string* t_printingInto = nullptr;
+thread_local std::string* g_printingInto = nullptr;
 
 #if defined(__GLIBC__)
 ssize_t HoldPrinted(void* /*cookie*/, const char* data, std::size_t size) {
-    if (t_printingInto != nullptr) {
-        t_printingInto->append(data, size);
+    if (g_printingInto != nullptr) {
+        g_printingInto->append(data, size);
     } else {
         const std::lock_guard<std::mutex> lock(g_heldMutex);
         g_held.append(data, size);
@@ -127,9 +127,9 @@ HeldPrinting::~HeldPrinting() {
 #endif
 }
 
-PrintingInto::PrintingInto(std::string& into) : before_(t_printingInto) { t_printingInto = &into; }
+PrintingInto::PrintingInto(std::string& into) : before_(g_printingInto) { g_printingInto = &into; }
 
-PrintingInto::~PrintingInto() { t_printingInto = before_; }
+PrintingInto::~PrintingInto() { g_printingInto = before_; }
 
 void PassOnPrinted(std::string* text, std::optional<int64_t> frame) {
     std::string lines;
