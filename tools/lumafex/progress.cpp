@@ -30,6 +30,7 @@ double Milliseconds(std::chrono::steady_clock::duration d) {
 // A time to a tenth, as the log shows it.
 double Tenths(double value) { return std::round(value * 10.0) / 10.0; }
 
+// One record a line; bytes of the text that are not UTF-8 become U+FFFD.
 std::string JsonLine(const nlohmann::ordered_json& record) {
     return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
@@ -145,10 +146,6 @@ void PassOnPrinted(std::string* text, std::optional<int64_t> frame) {
         LogMessage(LogLevel::Passed, lines.substr(start, end - start), frame);
         start = end + 1;
     }
-}
-
-std::string JsonString(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string TerminalSafe(const std::string& text) {

@@ -53,9 +53,6 @@ private:
     Clock::time_point last_;
 };
 
-// A JSON string literal of text (bytes that are not UTF-8 become U+FFFD).
-std::string JsonString(const std::string& text);
-
 // Text with its control characters (C0, DEL and C1, the ESC of ANSI
 // sequences among them) and bytes that are not UTF-8 written as C escapes
 // ("\n", "\x1b"), fit to reach a terminal.
