@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 #include <cmath>
+#include <cstdlib>
+#include <exception>
 #include <mutex>
 
 #include <nlohmann/json.hpp>
@@ -86,6 +88,20 @@ std::string g_held;
 thread_local std::string* g_printingInto = nullptr;
 
 #if defined(__GLIBC__)
+std::terminate_handler g_terminateBefore = nullptr;
+
+// A program that ends abnormally says why on the real standard error, after
+// what was held.
+[[noreturn]] void TerminateUnheld() {
+    if (g_logStream != nullptr) {
+        stderr = g_logStream;
+        g_logStream = nullptr;
+        PassOnPrinted();
+    }
+    if (g_terminateBefore != nullptr) g_terminateBefore();
+    std::abort();
+}
+
 ssize_t HoldPrinted(void* /*cookie*/, const char* data, std::size_t size) {
     if (g_printingInto != nullptr) {
         g_printingInto->append(data, size);
@@ -114,12 +130,14 @@ HeldPrinting::HeldPrinting() {
     std::fflush(stderr);
     g_logStream = stderr;
     stderr = held;
+    g_terminateBefore = std::set_terminate(TerminateUnheld);
 #endif
 }
 
 HeldPrinting::~HeldPrinting() {
 #if defined(__GLIBC__)
     if (g_logStream == nullptr) return;
+    std::set_terminate(g_terminateBefore);
     std::FILE* held = stderr;
     stderr = g_logStream;
     g_logStream = nullptr;
