@@ -16,8 +16,10 @@
 #include <QMessageBox>
 #include <QValidator>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -80,8 +82,11 @@ void WhenModal(std::function<void(T*)> action) {
 // is what it would return. (selectFile() leaves the box alone while it has
 // the keyboard focus, and accepting a stale name makes the chooser warn, in
 // a message box nothing would close.)
-bool ChooseFile(QFileDialog* chooser, const std::string& path) {
+// The chooser may return another name than the one typed (returns, when
+// given: a name it completed with its default extension).
+bool ChooseFile(QFileDialog* chooser, const std::string& path, const std::string& returns = {}) {
     const QFileInfo file(QString::fromStdString(path));
+    const QFileInfo returned(QString::fromStdString(returns.empty() ? path : returns));
     if (chooser->directory().absolutePath() != file.absolutePath()) {
         chooser->setDirectory(file.absolutePath());
         return false;
@@ -90,7 +95,8 @@ bool ChooseFile(QFileDialog* chooser, const std::string& path) {
     if (name == nullptr) return false;
     name->setText(file.fileName());
     const QStringList chosen = chooser->selectedFiles();
-    if (chosen.size() != 1 || QFileInfo(chosen.front()).absoluteFilePath() != file.absoluteFilePath()) {
+    if (chosen.size() != 1 ||
+        QFileInfo(chosen.front()).absoluteFilePath() != returned.absoluteFilePath()) {
         return false;
     }
     static_cast<QDialog*>(chooser)->accept();
@@ -250,6 +256,31 @@ TEST_F(QtDialog, PresetsRoundTripThroughTheFileChooser) {
     std::filesystem::remove(path);
 }
 
+// A name typed without an extension is saved with ".lmx"; Open offers the
+// presets and all files.
+TEST_F(QtDialog, PresetsGetTheirExtensionAndOpenOffersAllFiles) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "lumafex-qt-ext";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string typed = (dir / "mypreset").string();
+    QStringList filters;
+    Open([&](QDialog* d) {
+        WhenReady<QFileDialog>([typed](QFileDialog* f) { return ChooseFile(f, typed, typed + ".lmx"); });
+        d->findChild<QAction*>(QStringLiteral("id%1").arg(ui::kMenuSaveAs))->trigger();
+        WhenModal<QFileDialog>([&filters](QFileDialog* f) {
+            filters = f->nameFilters();
+            f->reject();
+        });
+        d->findChild<QAction*>(QStringLiteral("id%1").arg(ui::kMenuOpen))->trigger();
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+    EXPECT_TRUE(std::filesystem::exists(dir / "mypreset.lmx"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "mypreset"));
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[1].startsWith("All files"));
+    std::filesystem::remove_all(dir);
+}
+
 // Spins the event loop until done() holds or five seconds pass.
 bool WaitFor(const std::function<bool()>& done) {
     QElapsedTimer clock;
@@ -320,6 +351,112 @@ TEST_F(QtDialog, WithoutAFrameThePreviewSaysWhy) {
     });
 }
 
+// The dialog fits its screen (the preview shrinks first), Tab goes column
+// by column, and the picture stays put whatever the status text says.
+TEST_F(QtDialog, TheDialogFitsItsScreenTabsByColumnAndThePictureStaysPut) {
+    host.SetFrameSize(64, 24);
+    const FrameAccess frame = host.Frame(0.0);
+    table.process(record, &frame);
+    Open([](QDialog* d) {
+        const QSize room = d->screen()->availableGeometry().size();
+        EXPECT_LE(d->width(), room.width());
+        EXPECT_LE(d->height(), room.height());
+        EXPECT_LE(d->minimumSizeHint().width(), room.width());
+        EXPECT_LE(d->minimumSizeHint().height(), room.height());
+        // A wide screen gives the preview its room; the controls never
+        // give way while the preview can still shrink.
+        auto* controls = d->findChild<QWidget*>(QStringLiteral("controls"));
+        EXPECT_GE(controls->width(), std::min(controls->sizeHint().width(), room.width() - 240));
+
+        // The columns in order: colour and affect, digital, keys, buttons.
+        std::vector<int> seen;
+        QWidget* w = Find<QWidget>(d, ui::kRedPercentEdit);
+        for (int i = 0; i < 200 && seen.size() < 5; ++i, w = w->nextInFocusChain()) {
+            for (int id : {ui::kContrastPercentEdit, ui::kFullFrameRadio, ui::kBlurCheck,
+                           ui::kBlackCheck, ui::kOkButton}) {
+                if (w == Find<QWidget>(d, id)) seen.push_back(id);
+            }
+        }
+        EXPECT_EQ(seen, (std::vector<int>{ui::kContrastPercentEdit, ui::kFullFrameRadio,
+                                          ui::kBlurCheck, ui::kBlackCheck, ui::kOkButton}));
+
+        auto* picture = d->findChild<QLabel*>(QStringLiteral("previewImage"));
+        QWidget* pane = d->findChild<QWidget*>(QStringLiteral("preview"));
+        EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
+        const QRect before = picture->geometry();
+        Find<QLineEdit>(d, ui::kRedPercentEdit)->setText(QString());  // a long status
+        EXPECT_TRUE(WaitFor([d] {
+            return d->findChild<QLabel*>(QStringLiteral("previewStatus"))->text().contains("waits");
+        }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(picture->geometry(), before);
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+}
+
+// An update too slow to follow typing previews the changes at half size,
+// and the full size always follows once they pause; once the full size is
+// fast again, changes are previewed at full size.
+TEST_F(QtDialog, AReducedPreviewNeverStays) {
+    host.SetFrameSize(512, 16);
+    const FrameAccess frame = host.Frame(0.0);
+    table.process(record, &frame);
+    Open([](QDialog* d) {
+        QWidget* pane = d->findChild<QWidget*>(QStringLiteral("preview"));
+        auto* red = Find<QLineEdit>(d, ui::kRedPercentEdit);
+        auto typeAndWait = [&](const char* text) {
+            red->setText(QString::fromUtf8(text));
+            EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); })) << text;
+            EXPECT_EQ(pane->property("previewWidth").toInt(), 512) << text;
+            return pane->property("reducedUpdates").toInt();
+        };
+        pane->setProperty("slowMilliseconds", 0.0);  // every full-size update is slow
+        EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
+        EXPECT_EQ(typeAndWait("90"), 1);
+        pane->setProperty("slowMilliseconds", 1e9);  // and now fast
+        EXPECT_EQ(typeAndWait("80"), 2);  // still halved while typing, full size after
+        EXPECT_EQ(typeAndWait("70"), 2);  // full size straight away
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+}
+
+// The depth map spans the depths of the frame's objects, not the
+// background's, in the contact sheet's colours, with a legend; without a
+// depth buffer the view says so.
+TEST_F(QtDialog, TheDepthMapSpansTheObjectsAndSaysWhenThereIsNone) {
+    host.SetFrameSize(64, 8);
+    for (std::size_t i = 0; i < host.depth.size(); ++i) {
+        const bool object = i % 64 < 32;
+        host.alpha[i] = object ? 255 : 0;
+        host.depth[i] = object ? static_cast<float>(40 + (i % 64) * 2) : 1000.0f;
+    }
+    FrameAccess frame = host.Frame(0.0);
+    table.process(record, &frame);
+    Open([](QDialog* d) {
+        auto* legend = d->findChild<QLabel*>(QStringLiteral("depthLegend"));
+        EXPECT_EQ(legend->property("nearest").toDouble(), 40.0);
+        EXPECT_EQ(legend->property("farthest").toDouble(), 102.0);
+        EXPECT_TRUE(legend->text().contains("Near 40") && legend->text().contains("far 102"));
+        auto* mode = d->findChild<QComboBox*>(QStringLiteral("previewMode"));
+        mode->setCurrentIndex(3);
+        EXPECT_TRUE(legend->isVisible());
+        const QImage shown = d->findChild<QLabel*>(QStringLiteral("previewImage"))->pixmap().toImage();
+        // The nearest object red, the background black.
+        const QRgb nearest = shown.pixel(1, shown.height() / 2);
+        EXPECT_GT(qRed(nearest), 150);
+        EXPECT_LT(qBlue(nearest), 100);
+        EXPECT_EQ(shown.pixel(shown.width() - 2, shown.height() / 2), qRgb(0, 0, 0));
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+    frame.getFloatLine = nullptr;  // no depth buffer
+    table.process(record, &frame);
+    Open([](QDialog* d) {
+        auto* mode = d->findChild<QComboBox*>(QStringLiteral("previewMode"));
+        EXPECT_TRUE(mode->itemText(3).contains("no depth")) << mode->itemText(3).toStdString();
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+}
+
 // Typing keeps to digits (and a minus sign where it means something); an
 // out-of-range or empty box shows as invalid, and OK says why and stores
 // nothing.
@@ -375,14 +512,17 @@ TEST_F(QtDialog, ChoosersAreTitledAndControlsSayWhatTheyAre) {
         EXPECT_EQ(titles, QStringList({"Low colour", "High colour"}));
 
         QString about;
-        WhenModal<QMessageBox>([&about](QMessageBox* box) {
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        WhenModal<QMessageBox>([&about, &icon](QMessageBox* box) {
             about = box->text();
+            icon = box->icon();
             box->accept();
         });
         d->findChild<QAction*>(QStringLiteral("id%1").arg(ui::kMenuAbout))->trigger();
         EXPECT_TRUE(about.contains("Lumafex3") && about.contains("Version 3.0") &&
-                    about.contains("All rights reserved"))
+                    about.contains("All rights reserved") && about.contains("Licence"))
             << about.toStdString();
+        EXPECT_EQ(icon, QMessageBox::Information);
         Find<QAbstractButton>(d, ui::kCancelButton)->click();
     });
 }
@@ -489,7 +629,54 @@ TEST(EditCommand, PreviewsTheFrameAskedForAtItsTime) {
     std::filesystem::remove_all(dir);
 }
 
-// Cancel, and OK with nothing changed, leave the scene file byte for byte.
+// With --frame N the null objects' values show at frame N's time, OK
+// without a change stores none of them, and a frame whose image is missing
+// still opens the dialog, which names the image.
+TEST(EditCommand, ShowsNullValuesAtTheFramesTimeAndNamesAMissingImage) {
+    const auto dir = std::filesystem::temp_directory_path() / "lumafex-edit-nulls";
+    std::filesystem::create_directories(dir);
+    {
+        std::ofstream pam(dir / "f24.pam", std::ios::binary);
+        pam << "P7\nWIDTH 16\nHEIGHT 8\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+        for (int i = 0; i < 16 * 8 * 4; ++i) pam << '\x80';
+    }
+    const std::string scene = (dir / "scene.json").string();
+    const std::string text = R"({"objects": [{"name": "3FocalPoint", "keys": [{"time": 0, "position": [0, 0, 55]},
+                                                                   {"time": 1, "position": [0, 0, 175]}]}],
+                   "filters": {"DOFBlurFocalPoint": 100},
+                   "frames": [{"frame": 24, "color": "f24.pam", "output": "o24.pam"},
+                              {"frame": 25, "color": "gone.pam", "output": "o25.pam"}]})";
+    tool::WriteFileSafely(scene, [&](std::ostream& out) { out << text; });
+    tool::EditOptions options;
+    options.scene = scene;
+    options.module = LUMAFEX_MODULE_PATH;
+    options.frame = 24;
+    QString focal, tip;
+    WhenModal<QDialog>([&](QDialog* d) {
+        focal = Find<QLineEdit>(d, ui::kFocalPointEdit)->text();
+        tip = Find<QLineEdit>(d, ui::kFocalPointEdit)->toolTip();
+        Find<QAbstractButton>(d, ui::kOkButton)->click();
+    });
+    EXPECT_EQ(tool::Edit(options), 0);
+    EXPECT_EQ(focal, "175");
+    EXPECT_TRUE(tip.contains("driven by \"3FocalPoint\"") && tip.contains("1.00 s"))
+        << tip.toStdString();
+    std::ifstream in(scene, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+
+    options.frame = 25;
+    QString status;
+    WhenModal<QDialog>([&status](QDialog* d) {
+        status = d->findChild<QLabel*>(QStringLiteral("previewStatus"))->text();
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+    EXPECT_EQ(tool::Edit(options), 0);
+    EXPECT_TRUE(status.contains("frame 25") && status.contains("gone.pam")) << status.toStdString();
+    std::filesystem::remove_all(dir);
+}
+
+// Cancel, and OK with nothing changed, leave the scene file byte for byte,
+// Cancel even after the colour choosers wrote the module's record.
 TEST(EditCommand, LeavesTheSceneAloneWhenNothingChanged) {
     const auto dir = std::filesystem::temp_directory_path() / "lumafex-edit-unchanged";
     std::filesystem::create_directories(dir);
@@ -500,6 +687,16 @@ TEST(EditCommand, LeavesTheSceneAloneWhenNothingChanged) {
         tool::WriteFileSafely(scene, [&](std::ostream& out) { out << text; });
         WhenModal<QDialog>([button](QDialog* d) {
             Find<QLineEdit>(d, ui::kGammaPercentEdit)->setText(button == ui::kOkButton ? "100" : "140");
+            if (button == ui::kCancelButton) {
+                int chooser = 0;
+                std::function<void(QColorDialog*)> pick = [&chooser, &pick](QColorDialog* c) {
+                    c->setCurrentColor(QColor(9, 9, 9 + chooser));
+                    if (++chooser < 2) WhenModal<QColorDialog>(pick);
+                    c->accept();
+                };
+                WhenModal<QColorDialog>(pick);
+                Find<QRadioButton>(d, ui::kColourRangeRadio)->click();
+            }
             Find<QAbstractButton>(d, button)->click();
         });
         tool::EditOptions options;

@@ -78,7 +78,7 @@ PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const Pre
     image_->setObjectName(QStringLiteral("previewImage"));
     image_->setAlignment(Qt::AlignCenter);
     // The picture follows the pane's size, never the other way round.
-    image_->setMinimumSize(400, 225);
+    image_->setMinimumSize(160, 90);
     image_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     image_->setToolTip(QStringLiteral(
         "The frame filtered with the values in this dialog, as a render would give it. Nothing "

@@ -35,6 +35,10 @@ public:
     // A control changed: ask for a new preview once the changes settle.
     void Schedule();
 
+    // Room for a 480x270 picture where the screen has it; the picture
+    // shrinks to 160x90 before the controls beside it give way.
+    QSize sizeHint() const override { return {480, 360}; }
+
     // How long changes settle before a preview is asked for.
     static constexpr int kSettleMilliseconds = 150;
     // A full-size update slower than this makes the updates while values

@@ -17,6 +17,8 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -258,23 +260,68 @@ QMenuBar* QtSettingsDialog::BuildMenu() {
 void QtSettingsDialog::LayOut(QGroupBox* colour, QGroupBox* digital, QGroupBox* keys,
                               QGroupBox* affect, QBoxLayout* buttons, QMenuBar* menuBar) {
     // Colour and affect on the left, the digital filters in the middle, keys
-    // and the buttons on the right, and the preview beside them.
-    auto* columns = new QHBoxLayout;
+    // and the buttons on the right, and the preview beside them. The
+    // controls sit in a scroll area so that the dialog fits small screens:
+    // the preview gives up its room first (FitScreen), then the controls
+    // scroll.
+    controlsBox_ = new QWidget;
+    auto* columns = new QHBoxLayout(controlsBox_);
+    columns->setContentsMargins(0, 0, 0, 0);
     auto* left = new QVBoxLayout;
     left->addWidget(colour);
     left->addWidget(affect);
+    left->addStretch(1);
     auto* right = new QVBoxLayout;
     right->addWidget(keys);
     right->addStretch(1);
     right->addLayout(buttons);
     columns->addLayout(left);
-    columns->addWidget(digital);
+    columns->addWidget(digital, 0, Qt::AlignTop);
     columns->addLayout(right);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("controls"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    scroll_->setWidgetResizable(true);
+    scroll_->setWidget(controlsBox_);
+    scroll_->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    auto* row = new QHBoxLayout;
+    row->addWidget(scroll_);
     previewSlot_ = new QVBoxLayout;
-    columns->addLayout(previewSlot_, 1);
+    row->addLayout(previewSlot_, 1);
     auto* outer = new QVBoxLayout(this);
     outer->setMenuBar(menuBar);
-    outer->addLayout(columns);
+    outer->addLayout(row);
+}
+
+void QtSettingsDialog::FitScreen() {
+    const QScreen* shown = screen();
+    if (shown == nullptr || layout() == nullptr) return;
+    // Room on the screen for the dialog's contents, its frame and title
+    // bar allowed for.
+    const QSize room = shown->availableGeometry().size() - QSize(24, 48);
+    const QSize menu(0, layout()->menuBar() != nullptr ? layout()->menuBar()->sizeHint().height() : 0);
+    const QMargins margins = layout()->contentsMargins();
+    const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
+    const int spacing = std::max(0, layout()->spacing()) * 2;
+    QSize previewLeast(0, 0);
+    if (QLayoutItem* item = previewSlot_; item != nullptr) previewLeast = item->minimumSize();
+    // The controls whole where the preview's least width leaves room for
+    // them, else as wide as that room (and scrolled).
+    const QSize controls = controlsBox_->sizeHint();
+    const QSize controlsRoom(room.width() - frame.width() - spacing - previewLeast.width(),
+                             room.height() - frame.height() - menu.height());
+    scroll_->setMinimumSize(controls.boundedTo(controlsRoom).expandedTo(QSize(80, 80)));
+    adjustSize();
+    resize(size().boundedTo(room));
+}
+
+void QtSettingsDialog::showEvent(QShowEvent* event) {
+    if (!fitted_) {
+        fitted_ = true;
+        FitScreen();
+    }
+    QDialog::showEvent(event);
 }
 
 void QtSettingsDialog::Attach(DialogController* controller) { controller_ = controller; }

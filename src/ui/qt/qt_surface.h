@@ -20,6 +20,8 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QRadioButton;
+class QScrollArea;
+class QShowEvent;
 class QWidget;
 
 namespace lumafex::ui {
@@ -63,6 +65,10 @@ public:
     // The widget of a control identifier, or null.
     QWidget* Control(ControlId id) const { return controls_.value(id, nullptr); }
 
+    // Sizes the dialog to fit its screen: the preview shrinks first, then
+    // the controls scroll. Done once when the dialog is first shown.
+    void FitScreen();
+
 private:
     // One control each, registered under its identifier and connected to
     // the controller; captions of field controls come from their rows.
@@ -96,6 +102,10 @@ private:
     DialogController* controller_ = nullptr;
     std::function<void()> changed_;
     QBoxLayout* previewSlot_ = nullptr;
+    QWidget* controlsBox_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    bool fitted_ = false;
+    void showEvent(QShowEvent* event) override;
     void Changed() {
         if (changed_) changed_();
     }
