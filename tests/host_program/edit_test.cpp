@@ -80,6 +80,9 @@ TEST(EditWithoutDisplay, SaysWhyAndFailsInsteadOfAborting) {
         std::string output;
         EXPECT_EQ(RunProgram("edit " + scene, &output), 1) << output;
         EXPECT_NE(output.find("needs a display"), std::string::npos) << output;
+        // And what to use instead, for this scene.
+        for (const std::string& instead : {"lumafex show '" + scene + "'", "lumafex set '" + scene + "'"})
+            EXPECT_NE(output.find(instead), std::string::npos) << output;
         EXPECT_NE(output.find(c.says), std::string::npos) << output;
         EXPECT_EQ(ReadText(scene), text);
     }
