@@ -508,6 +508,8 @@ TEST_F(Dialog, NullValuesShowAtThePreviewedTimeAndOkKeepsTheStoredOnes) {
         EXPECT_NE(surface.toolTip[id].find("2.50 s"), std::string::npos);
     }
     EXPECT_EQ(surface.toolTip[kGreenPercentEdit].find("driven by"), std::string::npos);
+    EXPECT_EQ(surface.driven[kFocalPointEdit], "3FocalPoint");
+    EXPECT_EQ(surface.driven.count(kGreenPercentEdit), 0u);
 
     // Untouched, nothing the null objects drive is stored, nor previewed
     // in place of the stored values (the preview applies the nulls itself).

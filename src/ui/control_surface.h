@@ -83,6 +83,11 @@ public:
         ShowMessage(text, caption, true);
     }
 
+    // Shows a control as holding the value a null object drives (channel
+    // names it) rather than a stored one. Bindings without a way to show it
+    // rely on the tooltip, which says it too.
+    virtual void MarkDriven(ControlId /*id*/, const char* /*channel*/) {}
+
     // What a control says when the pointer rests on it.
     virtual void SetToolTip(ControlId id, const char* text) = 0;
 

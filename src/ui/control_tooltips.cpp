@@ -29,7 +29,9 @@ constexpr ToolTip kToolTips[] = {
      "3FiltersShouldAffect"},
     {kOkButton, "Store these settings and close.", nullptr},
     {kCancelButton,
-     "Close without storing the settings (a colour range already chosen stays chosen).", nullptr},
+     "Close without storing the settings (inside a renderer a colour range already chosen "
+     "stays chosen; lumafex edit writes nothing).",
+     nullptr},
 };
 
 // The passes box is never shown, so neither it nor its label has a tooltip.

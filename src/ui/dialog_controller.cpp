@@ -325,6 +325,7 @@ void DialogController::NoteDriven(ControlId id, const char* channel) {
     text[kTextReadLimit] = '\0';
     d.text = text;
     driven_.push_back(std::move(d));
+    surface_.MarkDriven(id, channel);
 }
 
 const DialogController::DrivenControl* DialogController::FindDriven(ControlId id) const {

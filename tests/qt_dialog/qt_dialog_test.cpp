@@ -657,6 +657,7 @@ TEST(EditCommand, ShowsNullValuesAtTheFramesTimeAndNamesAMissingImage) {
     WhenModal<QDialog>([&](QDialog* d) {
         focal = Find<QLineEdit>(d, ui::kFocalPointEdit)->text();
         tip = Find<QLineEdit>(d, ui::kFocalPointEdit)->toolTip();
+        EXPECT_EQ(Find<QLineEdit>(d, ui::kFocalPointEdit)->property("driven").toString(), "3FocalPoint");
         Find<QAbstractButton>(d, ui::kOkButton)->click();
     });
     EXPECT_EQ(tool::Edit(options), 0);

@@ -37,6 +37,7 @@ public:
     std::map<ui::ControlId, bool> menu;
     std::map<ui::ControlId, std::string> toolTip;
     std::map<ui::ControlId, std::string> invalid;  // boxes shown as invalid, and why
+    std::map<ui::ControlId, std::string> driven;   // controls shown as driven, and by what
 
     // Scripted answers, taken in order; an empty optional is a cancel.
     std::deque<std::optional<std::string>> fileAnswers;
@@ -92,6 +93,7 @@ public:
         messages.push_back({t, caption, true, true});
     }
     void SetToolTip(ui::ControlId id, const char* t) override { toolTip[id] = t; }
+    void MarkDriven(ui::ControlId id, const char* channel) override { driven[id] = channel; }
     void MarkInvalid(ui::ControlId id, const char* problem) override {
         if (problem != nullptr) invalid[id] = problem;
         else invalid.erase(id);

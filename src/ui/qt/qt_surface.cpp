@@ -457,6 +457,19 @@ void QtSettingsDialog::SetToolTip(ControlId id, const char* text) {
     w->setToolTip(toolTips_.value(id));
 }
 
+void QtSettingsDialog::MarkDriven(ControlId id, const char* channel) {
+    QWidget* w = Control(id);
+    if (w == nullptr) return;
+    // Italic on a pale blue box: a value from the scene, not a setting.
+    w->setProperty("driven", QString::fromUtf8(channel));
+    QFont font = w->font();
+    font.setItalic(true);
+    w->setFont(font);
+    if (qobject_cast<QLineEdit*>(w) != nullptr) {
+        w->setStyleSheet(QStringLiteral("QLineEdit { background: #e4ecf8; }"));
+    }
+}
+
 void QtSettingsDialog::MarkInvalid(ControlId id, const char* problem) {
     QWidget* w = Control(id);
     if (w == nullptr) return;

@@ -60,6 +60,7 @@ public:
     void ShowMessage(const char* text, const char* caption, bool ownedByDialog) override;
     void ShowAbout(const char* text, const char* caption) override;
     void SetToolTip(ControlId id, const char* text) override;
+    void MarkDriven(ControlId id, const char* channel) override;
     void MarkInvalid(ControlId id, const char* problem) override;
 
     // The widget of a control identifier, or null.
