@@ -123,6 +123,39 @@ TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
     EXPECT_THROW(CheckFarmValues(options), std::invalid_argument);
 }
 
+// A chunk must not overwrite what any frame of the scene reads, submitted
+// or not, and no two frames may write one file (here through --output-dir).
+TEST(Farm, SubmitRefusesOutputsOntoInputsOrEachOtherAcrossTheWholeScene) {
+    const TempDir dir;
+    WriteText(dir / "scene.json", R"({"frames": [
+        {"frame": 1, "color": "c1.png", "output": "a/o.png"},
+        {"frame": 2, "color": "a/o.png", "output": "b/o.png"},
+        {"frame": 3, "color": "c3.png", "output": "o3.png"}]})");
+    FarmOptions options;
+    options.scene = dir / "scene.json";
+    options.module = "m.p";
+    options.dryRun = true;
+    auto refusal = [&] {
+        try {
+            FarmSubmit(options);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    for (const int64_t frame : {1, 3}) {
+        options.frames = std::vector<int64_t>{frame};
+        EXPECT_NE(refusal().find("frame 1 would overwrite an input of frame 2"), std::string::npos) << refusal();
+    }
+    options.outputDir = dir / "out";
+    WriteText(dir / "scene.json", R"({"frames": [
+        {"frame": 1, "color": "c1.png", "output": "a/o.png"},
+        {"frame": 2, "color": "c2.png", "output": "b/o.png"}]})");
+    options.frames = std::vector<int64_t>{1};
+    EXPECT_NE(refusal().find("frame 1 and frame 2 would write the same file"), std::string::npos) << refusal();
+    EXPECT_FALSE(fs::exists(dir / "lumafex-farm"));
+}
+
 // sbatch, squeue and sacct stand-ins on PATH. The sbatch one warns on
 // standard error, runs the job script for the tasks in $TASKS and prints the
 // job id (or fails); squeue fails twice before it finds the job gone.

@@ -167,6 +167,10 @@ int FarmSubmit(const FarmOptions& options) {
     job.chunks = SplitIntoChunks(std::move(numbers), options.chunk);
     if (job.chunks.size() > 100000) throw std::invalid_argument("more than 100000 chunks: raise --chunk");
     CheckFarmJob(job, options.partition, options.sbatchArgs);
+    // Every frame of the scene, not only those submitted: a chunk must not
+    // replace what another chunk (or a later render) reads, and no two
+    // frames may write one file.
+    CheckSceneOutputs(scene, job.outputDir);
 
     if (UsesNoise(scene)) {
         std::fprintf(stderr,
