@@ -28,6 +28,7 @@
 #include <random>
 #include <tuple>
 
+#include "demo.h"
 #include "edit.h"
 #include "files.h"
 #include "host/handler.h"
@@ -529,42 +530,6 @@ TEST_F(QtDialog, ChoosersAreTitledAndControlsSayWhatTheyAre) {
     });
 }
 
-TEST_F(QtDialog, Screenshot) {
-    // A small rendered-looking frame: a sky, a ground and a near ball.
-    host.SetFrameSize(480, 270);
-    for (int y = 0; y < 270; ++y) {
-        for (int x = 0; x < 480; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * 480 + static_cast<std::size_t>(x);
-            const bool ground = y > 170;
-            const int dx = x - 300, dy = y - 140;
-            const bool ball = dx * dx + dy * dy < 70 * 70;
-            host.red[i] = static_cast<uint8_t>(ball ? 200 - dy / 2 : (ground ? 70 + (x / 12) % 2 * 40 : 90 + y / 3));
-            host.green[i] = static_cast<uint8_t>(ball ? 90 - dy / 2 : (ground ? 110 : 140 + y / 3));
-            host.blue[i] = static_cast<uint8_t>(ball ? 60 : (ground ? 60 : 230));
-            host.alpha[i] = ball || ground ? 255 : 0;
-            host.depth[i] = ball ? 40.0f : (ground ? 300.0f - static_cast<float>(y) : 1000.0f);
-        }
-    }
-    const FrameAccess frame = host.Frame(0.0);
-    table.process(record, &frame);
-    record->DOFBlurFlag = 1;
-    record->DOFBlurFocalPoint = 40;
-    record->DOFBlurPercent = 60;
-    record->ContrastPercent = 120;
-    Open([](QDialog* d) {
-        QWidget* pane = d->findChild<QWidget*>(QStringLiteral("preview"));
-        d->adjustSize();
-        // The dialog fits a 1366x768 screen, frame and panels included.
-        EXPECT_LE(d->width(), 1300);
-        EXPECT_LE(d->height(), 640);
-        EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
-        d->findChild<QComboBox*>(QStringLiteral("previewMode"))->setCurrentIndex(2);
-        EXPECT_TRUE(d->grab().save(QStringLiteral(LUMAFEX_SCREENSHOT)));
-        Find<QAbstractButton>(d, ui::kCancelButton)->click();
-    });
-    EXPECT_TRUE(std::filesystem::exists(LUMAFEX_SCREENSHOT));
-}
-
 // "lumafex edit": the module file's own dialog over a scene's stored lines.
 TEST(EditCommand, WritesTheDialogsSettingsIntoTheScene) {
     const auto dir = std::filesystem::temp_directory_path() / "lumafex-edit-test";
@@ -675,6 +640,34 @@ TEST(EditCommand, ShowsNullValuesAtTheFramesTimeAndNamesAMissingImage) {
     });
     EXPECT_EQ(tool::Edit(options), 0);
     EXPECT_TRUE(status.contains("frame 25") && status.contains("gone.pam")) << status.toStdString();
+    std::filesystem::remove_all(dir);
+}
+
+// The documentation's picture of the Qt dialog: "lumafex edit" over the
+// demo scene at frame 12, split view, focused by its null objects.
+TEST(EditCommand, Screenshot) {
+    const auto dir = std::filesystem::temp_directory_path() / "lumafex-qt-screenshot";
+    std::filesystem::remove_all(dir);
+    tool::DemoOptions demo;
+    demo.dir = dir.string();
+    demo.module = LUMAFEX_MODULE_PATH;
+    demo.verbosity = tool::Verbosity::Quiet;
+    ASSERT_EQ(tool::RunDemo(demo), 0);
+    WhenModal<QDialog>([](QDialog* d) {
+        d->resize(1180, 560);
+        QWidget* pane = d->findChild<QWidget*>(QStringLiteral("preview"));
+        EXPECT_TRUE(WaitFor([pane] { return pane->property("current").toBool(); }));
+        d->findChild<QComboBox*>(QStringLiteral("previewMode"))->setCurrentIndex(2);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(d->grab().save(QStringLiteral(LUMAFEX_SCREENSHOT)));
+        Find<QAbstractButton>(d, ui::kCancelButton)->click();
+    });
+    tool::EditOptions options;
+    options.scene = (dir / "demo-scene.json").string();
+    options.module = LUMAFEX_MODULE_PATH;
+    options.frame = 12;
+    EXPECT_EQ(tool::Edit(options), 0);
+    EXPECT_TRUE(std::filesystem::exists(LUMAFEX_SCREENSHOT));
     std::filesystem::remove_all(dir);
 }
 

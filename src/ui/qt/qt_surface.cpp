@@ -45,6 +45,18 @@ const std::vector<std::vector<ControlId>> kRadioGroups = {
 
 QString ObjectName(ControlId id) { return QStringLiteral("id%1").arg(id); }
 
+// A scroll area that asks for room for all of its contents (Qt's own caps
+// its wish at a few dozen characters), so that the controls are shown
+// whole wherever the dialog is large enough and only scroll where it is not.
+class ControlsArea final : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        if (widget() == nullptr) return QScrollArea::sizeHint();
+        return widget()->sizeHint() + QSize(2 * frameWidth(), 2 * frameWidth());
+    }
+};
+
 }  // namespace
 
 QtSettingsDialog::QtSettingsDialog(QWidget* parent) : QDialog(parent) {
@@ -278,7 +290,7 @@ void QtSettingsDialog::LayOut(QGroupBox* colour, QGroupBox* digital, QGroupBox* 
     columns->addLayout(left);
     columns->addWidget(digital, 0, Qt::AlignTop);
     columns->addLayout(right);
-    scroll_ = new QScrollArea(this);
+    scroll_ = new ControlsArea(this);
     scroll_->setObjectName(QStringLiteral("controls"));
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setFocusPolicy(Qt::NoFocus);
