@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# Renews the pictures in the README: the demo's frame 12 before and after the
-# module (docs/images/demo-before-after.png) and a gallery with one tile per
-# filter family on that frame (docs/images/gallery.png). Each tile is a
+# Renews the pictures in the README: the demo's focus pull, a frame as
+# rendered beside frames 6 and 18 after the module, focused on the near and
+# on the far sphere by the demo's null objects
+# (docs/images/demo-before-after.png), and a gallery with one tile per
+# filter family on frame 12 (docs/images/gallery.png). Each tile is a
 # one-frame scene whose settings are given by name, rendered through the
-# built module.
+# built module. LUMAFEX_BUILD_DIR names the build folder (default
+# build/release).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target lumafex lumafex_module
-lumafex=./build/release/lumafex
+build=${LUMAFEX_BUILD_DIR:-build/release}
+cmake --preset release -B "$build" >/dev/null
+cmake --build "$build" --target lumafex lumafex_module
+lumafex=./$build/lumafex
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 "$lumafex" -q demo "$work/demo"
 frame=0012
 input="$work/demo/input/beauty.$frame.pam"
-"$lumafex" montage -o docs/images/demo-before-after.png --columns 2 --width 320 \
-  "$input=BEFORE" "$work/demo/output/graded.$frame.png=AFTER DEPTH OF FIELD AND CONTRAST"
+"$lumafex" montage -o docs/images/demo-before-after.png --columns 3 --width 320 \
+  "$work/demo/input/beauty.0006.pam=AS RENDERED" \
+  "$work/demo/output/graded.0006.png=FRAME 6 FOCUS NEAR AT 55" \
+  "$work/demo/output/graded.0018.png=FRAME 18 FOCUS FAR AT 175"
 
 # label|filters by name
 families=(
