@@ -63,7 +63,9 @@ TEST(Farm, ChunksHoldExactlyTheirFrames) {
 }
 
 // A hostile name must stay one word: the script parses, the program gets
-// exactly its arguments, and nothing else runs (no file but the result).
+// exactly its arguments, and nothing else runs (no file but the result; the
+// names write files with bash's own echo and redirections, which need
+// nothing on PATH).
 // The sbatch command line gives sbatch exactly its argument vector.
 TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
     const TempDir dir;
@@ -77,7 +79,7 @@ TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
                             record + "' SLURM_ARRAY_JOB_ID=7 SLURM_ARRAY_TASK_ID=1 ";
 
     for (const std::string name :
-         {"shot\ntouch X\n", "it's \"q\" \\", "$(touch X)", "`touch X`", "a; touch X &", "two  words",
+         {"shot\necho >X\n", "it's \"q\" \\", "$(echo >X)", "`echo >X`", "a; >X &", "two  words",
           "-rf", "--output-dir=x", "\xc3\xbc" "n\xc3\xaf" "code \xe2\x9c\x93", "#SBATCH --wrap=x\n#SBATCH -p x",
           "*", "~", "a\x01\x7f" "b", "100%A"}) {
         SCOPED_TRACE(name);
