@@ -7,6 +7,7 @@
 // where the process may set it) and is refused when it is read-only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,23 @@ struct [[nodiscard]] WriteResult {
 // Replaces the file at path with bytes, whole or not at all. Never throws.
 WriteResult WriteFileWhole(const char* path, std::string_view bytes,
                            TemporaryFileWatcher* watcher = nullptr) noexcept;
+
+// Writes the contents of a whole-file write straight into its temporary
+// file, for writers that make the bytes as they go (an image encoder), so
+// that they need neither a copy in memory nor a file of their own.
+class FileFiller {
+public:
+    virtual ~FileFiller() = default;
+    // file is the open temporary file: a POSIX file descriptor, a Windows
+    // HANDLE. Sets size to the number of bytes the file must hold once
+    // written. A failure is returned as a WriteFailure::Write result.
+    [[nodiscard]] virtual WriteResult Fill(intptr_t file, uint64_t& size) noexcept = 0;
+};
+
+// As WriteFileWhole, with filler writing the contents: the same checks of
+// the target, the same flush, size check and rename. Never throws.
+WriteResult WriteFileWholeFrom(const char* path, FileFiller& filler,
+                               TemporaryFileWatcher* watcher = nullptr) noexcept;
 
 // What went wrong, for a message after the file's name: "is read-only; not
 // changed", "cannot write: No space left on device (nothing was changed)".

@@ -53,6 +53,18 @@ WriteResult WriteAll(int fd, std::string_view bytes) {
 }  // namespace
 
 WriteResult WriteFileWhole(const char* path, std::string_view bytes, TemporaryFileWatcher* watcher) noexcept {
+    struct BytesFiller final : FileFiller {
+        std::string_view bytes;
+        WriteResult Fill(intptr_t file, uint64_t& size) noexcept override {
+            size = bytes.size();
+            return WriteAll(static_cast<int>(file), bytes);
+        }
+    } filler;
+    filler.bytes = bytes;
+    return WriteFileWholeFrom(path, filler, watcher);
+}
+
+WriteResult WriteFileWholeFrom(const char* path, FileFiller& filler, TemporaryFileWatcher* watcher) noexcept {
     std::string target;
     std::string temporary;
     int fd = -1;
@@ -87,7 +99,8 @@ WriteResult WriteFileWhole(const char* path, std::string_view bytes, TemporaryFi
         return {WriteFailure::NoMemory, ENOMEM};  // nothing was created
     }
 
-    WriteResult result = WriteAll(fd, bytes);
+    uint64_t size = 0;
+    WriteResult result = filler.Fill(fd, size);
     if (result && exists) {
         if (fchmod(fd, existing.st_mode & 07777) != 0) result = {WriteFailure::KeepMode, errno};
         // The owner too where the process may give the file away (root). A
@@ -97,7 +110,7 @@ WriteResult WriteFileWhole(const char* path, std::string_view bytes, TemporaryFi
     }
     if (result && fsync(fd) != 0) result = {WriteFailure::Write, errno};
     struct stat written {};
-    if (result && (fstat(fd, &written) != 0 || static_cast<uint64_t>(written.st_size) != bytes.size()))
+    if (result && (fstat(fd, &written) != 0 || static_cast<uint64_t>(written.st_size) != size))
         result = {WriteFailure::Size, 0};
     if (close(fd) != 0 && result) result = {WriteFailure::Write, errno};
 

@@ -49,6 +49,18 @@ WriteResult WriteAll(HANDLE file, std::string_view bytes) {
 }  // namespace
 
 WriteResult WriteFileWhole(const char* path, std::string_view bytes, TemporaryFileWatcher* watcher) noexcept {
+    struct BytesFiller final : FileFiller {
+        std::string_view bytes;
+        WriteResult Fill(intptr_t file, uint64_t& size) noexcept override {
+            size = bytes.size();
+            return WriteAll(reinterpret_cast<HANDLE>(file), bytes);
+        }
+    } filler;
+    filler.bytes = bytes;
+    return WriteFileWholeFrom(path, filler, watcher);
+}
+
+WriteResult WriteFileWholeFrom(const char* path, FileFiller& filler, TemporaryFileWatcher* watcher) noexcept {
     std::string target;
     std::string temporary;
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -81,10 +93,11 @@ WriteResult WriteFileWhole(const char* path, std::string_view bytes, TemporaryFi
         return {WriteFailure::NoMemory, static_cast<int>(ERROR_NOT_ENOUGH_MEMORY)};  // nothing was created
     }
 
-    WriteResult result = WriteAll(file, bytes);
+    uint64_t written = 0;
+    WriteResult result = filler.Fill(reinterpret_cast<intptr_t>(file), written);
     if (result && !FlushFileBuffers(file)) result = {WriteFailure::Write, static_cast<int>(GetLastError())};
     LARGE_INTEGER size{};
-    if (result && (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) != bytes.size()))
+    if (result && (!GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) != written))
         result = {WriteFailure::Size, 0};
     if (!CloseHandle(file) && result) result = {WriteFailure::Write, static_cast<int>(GetLastError())};
 

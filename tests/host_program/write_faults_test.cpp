@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -122,12 +123,12 @@ TEST(OutputClashes, OutputsThatReplaceInputsOrEachOtherAreRefusedFirst) {
 
 // Starts the program on a long render, signals it once its first output is
 // there, and returns its exit status.
-int InterruptedRender(const TempDir& dir, int signal) {
+int InterruptedRender(const TempDir& dir, int signal, const std::string& first = "out/o.0001.pam") {
     const std::string program = LUMAFEX_PROGRAM, module = LUMAFEX_MODULE_PATH, scene = dir / "s.json";
     std::vector<const char*> argv = {program.c_str(), "-q", "--module", module.c_str(), "render", scene.c_str(), nullptr};
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv.data()), environ) != 0) return -1;
-    for (int i = 0; i < 3000 && !fs::exists(dir / "out/o.0001.pam"); ++i)
+    for (int i = 0; i < 3000 && !fs::exists(dir / first); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     kill(pid, signal);
     int status = 0;
@@ -146,6 +147,71 @@ TEST(Interruption, RemovesTheUnfinishedFileAndExits130Or143) {
     EXPECT_TRUE(Leftovers(dir.path() / "out").empty());
     for (const auto& entry : fs::directory_iterator(dir.path() / "out"))  // whole files only
         EXPECT_EQ(fs::file_size(entry.path()), fs::file_size(dir / "out/o.0001.pam")) << entry.path();
+}
+
+#if defined(LUMAFEX_TEST_WITH_OIIO)
+TEST(Interruption, AHangUpDuringAnExrRenderRemovesItsFileAndExits129) {
+    TempDir dir;
+    WritePam(dir / "c.pam", testing::TestColour(2048, 1024, 1));
+    WriteText(dir / "s.json", R"({"frames": {"first": 1, "last": 400, "color": "c.pam", "output": "out/o.#.exr"}})");
+    EXPECT_EQ(InterruptedRender(dir, SIGHUP, "out/o.0001.exr"), 129);
+    EXPECT_TRUE(Leftovers(dir.path() / "out").empty());
+    for (const auto& entry : fs::directory_iterator(dir.path() / "out"))  // whole files only
+        EXPECT_EQ(ReadColour(entry.path().string()).width, 2048) << entry.path();
+}
+
+// Images are encoded straight into the temporary file beside the target:
+// nothing goes through the temporary folder, where a planted link at a name
+// the program would use could make it overwrite another file.
+TEST(ScratchFiles, ImagesAreEncodedBesideTheTargetNeverInTheTemporaryFolder) {
+    TempDir dir;
+    fs::create_directories(dir.path() / "tmp");
+    WritePam(dir / "c.pam", testing::TestColour(64, 32, 1));
+    WriteText(dir / "victim", "precious");
+    for (const char* ext : {"exr", "tif", "png"}) {
+        WriteText(dir / "s.json", std::string(R"({"frames": {"first": 1, "last": 1, "color": "c.pam", "output": "o.#.)") + ext + R"("}})");
+        // The shell's process number is the program's after exec: links at
+        // the names it once encoded into, in the folder TMPDIR names.
+        const std::string link = std::string("$TMPDIR/lumafex-$$-o.0001.") + ext;
+        const std::string command = "cd " + dir.path().string() + " && TMPDIR=" + (dir / "tmp") +
+                                    " sh -c 'ln -s " + (dir / "victim") + " " + link + " && exec " +
+                                    LUMAFEX_PROGRAM + " -q --module " + LUMAFEX_MODULE_PATH + " render s.json'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << ext;
+        EXPECT_EQ(ReadColour(dir / ("o.0001." + std::string(ext))).width, 64) << ext;
+    }
+    EXPECT_EQ(ReadWholeFile(dir / "victim"), "precious");
+    for (const auto& entry : fs::directory_iterator(dir.path() / "tmp"))  // the links alone
+        EXPECT_TRUE(fs::is_symlink(entry.symlink_status())) << entry.path();
+    EXPECT_TRUE(Leftovers(dir.path()).empty());
+}
+#endif
+
+// A file-size limit (ulimit -f) is a failed write like a full disk: the
+// frame is named with the reason, its temporary file removed, the target
+// untouched, and the run ends with 1 instead of being killed by SIGXFSZ.
+TEST(FileSizeLimit, AWritePastItFailsCleanly) {
+    TempDir dir;
+    WritePam(dir / "c.pam", testing::TestColour(512, 256, 1));
+    fs::create_directories(dir.path() / "out");
+    std::vector<std::string> outputs = {"o.0001.pam"};
+#if defined(LUMAFEX_TEST_WITH_OIIO)
+    outputs.push_back("o.0001.exr");
+#endif
+    for (const std::string& output : outputs) {
+        WriteText(dir / "s.json", R"({"frames": {"first": 1, "last": 1, "color": "c.pam", "output": "out/)" +
+                                      output.substr(0, 2) + "#" + output.substr(6) + R"("}})");
+        WriteText(dir / ("out/" + output), "a good frame");
+        // 64 blocks of 512 bytes: the frame takes far more.
+        const std::string command = "ulimit -f 64 && exec " + std::string(LUMAFEX_PROGRAM) + " -q --module " +
+                                    LUMAFEX_MODULE_PATH + " render " + (dir / "s.json") + " 2>" + (dir / "err");
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output << ": " << status;
+        const std::string err = ReadWholeFile(dir / "err");
+        EXPECT_NE(err.find("frame 1"), std::string::npos) << err;
+        EXPECT_NE(err.find("File too large"), std::string::npos) << err;
+        EXPECT_EQ(ReadWholeFile(dir / ("out/" + output)), "a good frame");
+        EXPECT_TRUE(Leftovers(dir.path() / "out").empty()) << output;
+    }
 }
 
 TEST(SetCommand, WritesThroughLinksKeepsTheModeAndRefusesReadOnlyScenes) {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -66,6 +67,28 @@ std::string ReadWholeFile(const std::string& path, uint64_t limit) {
 void WriteBytesSafely(const std::string& path, std::string_view bytes) {
     InterruptWatcher watcher;
     const platform::WriteResult result = platform::WriteFileWhole(path.c_str(), bytes, &watcher);
+    if (!result) Fail(path, platform::DescribeWriteFailure(result));
+}
+
+void WriteFileSafelyFrom(const std::string& path,
+                         const std::function<uint64_t(intptr_t file)>& fill) {
+    struct Filler final : platform::FileFiller {
+        const std::function<uint64_t(intptr_t)>* fill = nullptr;
+        std::exception_ptr failure;
+        platform::WriteResult Fill(intptr_t file, uint64_t& size) noexcept override {
+            try {
+                size = (*fill)(file);
+                return {};
+            } catch (...) {
+                failure = std::current_exception();
+                return {platform::WriteFailure::Write, 0};
+            }
+        }
+    } filler;
+    filler.fill = &fill;
+    InterruptWatcher watcher;
+    const platform::WriteResult result = platform::WriteFileWholeFrom(path.c_str(), filler, &watcher);
+    if (filler.failure) std::rethrow_exception(filler.failure);
     if (!result) Fail(path, platform::DescribeWriteFailure(result));
 }
 

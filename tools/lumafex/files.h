@@ -26,6 +26,14 @@ std::string ReadWholeFile(const std::string& path,
 // is read-only. Throws std::runtime_error naming the file.
 void WriteBytesSafely(const std::string& path, std::string_view bytes);
 
+// Replaces path safely with what fill writes straight into the new
+// temporary file beside it, given as the platform's open file (a POSIX file
+// descriptor, a Windows HANDLE). fill returns the number of bytes the file
+// must hold; an exception it throws is thrown on once the temporary file is
+// removed.
+void WriteFileSafelyFrom(const std::string& path,
+                         const std::function<uint64_t(intptr_t file)>& fill);
+
 // Calls write with a stream, then writes what it wrote with WriteBytesSafely.
 void WriteFileSafely(const std::string& path, const std::function<void(std::ostream&)>& write);
 

@@ -13,12 +13,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <limits>
 #include <optional>
 #include <string_view>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -28,7 +31,6 @@
 #include "frame_io.h"
 #include "image_io.h"
 #include "image_limits_oiio.h"
-#include "interrupt.h"
 
 namespace lumafex::tool {
 
@@ -260,6 +262,48 @@ bool CarriedOver(const std::string& name) {
 bool PremultipliedFormat(const std::string& format) {
     return format == "openexr";
 }
+
+// An encoder's output written through an open file descriptor: each write
+// goes straight to the file and is checked; the first failure's system
+// error is kept for the message (a full disk, a file-size limit).
+class DescriptorOutput final : public OIIO::Filesystem::IOProxy {
+public:
+    explicit DescriptorOutput(int fd) : IOProxy("", IOProxy::Write), fd_(fd) {}
+    const char* proxytype() const override { return "descriptor"; }
+    size_t write(const void* buffer, size_t size) override {
+        const size_t done = pwrite(buffer, size, m_pos);
+        m_pos += static_cast<int64_t>(done);
+        return done;
+    }
+    size_t pwrite(const void* buffer, size_t size, int64_t offset) override {
+        if (offset < 0) return 0;
+        size_t done = 0;
+        while (done < size && failure_ == 0) {
+            const ssize_t n = ::pwrite(fd_, static_cast<const char*>(buffer) + done, size - done,
+                                       static_cast<off_t>(offset) + static_cast<off_t>(done));
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                failure_ = n < 0 ? errno : EIO;
+            }
+        }
+        // The end the encoder meant, so a short file fails the size check.
+        end_ = std::max(end_, static_cast<uint64_t>(offset) + size);
+        return done;
+    }
+    size_t read(void*, size_t) override { return 0; }
+    size_t pread(void*, size_t, int64_t) override { return 0; }
+    size_t size() const override { return static_cast<size_t>(end_); }
+    int failure() const { return failure_; }
+    uint64_t end() const { return end_; }
+
+private:
+    int fd_;
+    int failure_ = 0;
+    uint64_t end_ = 0;
+};
 
 TypeDesc OutputType(int bits, const std::string& format) {
     if (bits == 32) return TypeDesc::FLOAT;
@@ -525,48 +569,56 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
     }
     const OIIO::stride_t pixelStride = static_cast<OIIO::stride_t>(given.size()) * 4;
 
-    // Encoded in memory where the format's writer does that reliably (PNG;
-    // OpenImageIO 2.4's TIFF writer drops tags when writing to memory), else
-    // into a private scratch file; either way the bytes then go through the
-    // one safe write (checked, flushed to the disk, renamed), so a full disk
-    // or a failure never leaves a truncated output behind.
-    if (format == "png" && output->supports("ioproxy")) {
-        OIIO::Filesystem::IOVecOutput encoded;
-        if (!output->set_ioproxy(&encoded) || !output->open(path, layout) ||
-            !output->write_image(given, pixels, pixelStride) || !output->close()) {
-            throw ImageError(path + ": cannot encode image: " + output->geterror());
+    // Encoded straight into the write's own temporary file beside the
+    // target (created there new and exclusively, so no other file is ever
+    // opened), then checked, flushed to the disk and renamed over the
+    // target: a full disk, a file-size limit or any failure never leaves a
+    // truncated output behind.
+    WriteFileSafelyFrom(path, [&](intptr_t file) -> uint64_t {
+        const int fd = static_cast<int>(file);
+        if (format == "png" || format == "openexr") {
+            // Through the descriptor itself, every write checked.
+            DescriptorOutput sink(fd);
+            // The writer goes before the proxy it writes to, whatever
+            // happens: after a failure it still writes on closing.
+            struct CloseFirst {
+                std::unique_ptr<ImageOutput>& writer;
+                ~CloseFirst() { writer.reset(); }
+            } closeFirst{output};
+            // Some encoders (PNG) do not check what their writes return:
+            // a failed write fails the image whatever the encoder says.
+            const bool encoded = output->set_ioproxy(&sink) && output->open(path, layout) &&
+                                 output->write_image(given, pixels, pixelStride) && output->close();
+            if (sink.failure() != 0) {
+                throw ImageError(path + ": cannot write: " + std::strerror(sink.failure()) +
+                                 " (nothing was changed)");
+            }
+            if (!encoded) {
+                throw ImageError(path + ": cannot write image: " + output->geterror() +
+                                 " (nothing was changed)");
+            }
+            return sink.end();
         }
-        output.reset();
-        const std::vector<unsigned char>& data = encoded.buffer();
-        WriteBytesSafely(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-        return;
-    }
-    std::error_code ec;
-    const std::filesystem::path scratchDir = std::filesystem::temp_directory_path(ec);
-    if (ec) throw ImageError(path + ": no folder for temporary files: " + ec.message());
-    const std::filesystem::path scratch =
-        scratchDir / ("lumafex-" + std::to_string(::getpid()) + "-" +
-                      std::filesystem::path(path).filename().string());
-    struct Remove {
-        std::filesystem::path file;
-        ~Remove() {
-            std::error_code ignored;
-            std::filesystem::remove(file, ignored);
-            ForgetScratchFile();
+        // OpenImageIO 2.4's TIFF writer loses tags, or its directory, when
+        // it writes through a proxy, so the other writers open the file by
+        // name: the descriptor's own name under /proc, which reaches this
+        // very file whatever is done to its name in the folder meanwhile.
+        const std::string name = "/proc/self/fd/" + std::to_string(fd);
+        struct stat mine {}, named {};
+        if (fstat(fd, &mine) != 0 || stat(name.c_str(), &named) != 0 ||
+            mine.st_dev != named.st_dev || mine.st_ino != named.st_ino) {
+            throw ImageError(path + ": cannot write " + format +
+                             " images here: /proc/self/fd is not available (nothing was changed)");
         }
-    } removeScratch{scratch};
-    {
-        // An interruption removes it too.
-        InterruptShield shield;
-        if (!RegisterScratchFile(scratch.string()))
-            throw ImageError(path + ": the temporary file's path is too long");
-    }
-    if (!output->open(scratch.string(), layout) || !output->write_image(given, pixels, pixelStride) ||
-        !output->close()) {
-        throw ImageError(path + ": cannot write image: " + output->geterror());
-    }
-    output.reset();
-    WriteBytesSafely(path, ReadWholeFile(scratch.string()));
+        if (!output->open(name, layout) || !output->write_image(given, pixels, pixelStride) ||
+            !output->close()) {
+            throw ImageError(path + ": cannot write image: " + output->geterror() +
+                             " (nothing was changed)");
+        }
+        const off_t end = lseek(fd, 0, SEEK_END);
+        if (end < 0) throw ImageError(path + ": cannot write image: " + std::strerror(errno));
+        return static_cast<uint64_t>(end);
+    });
 }
 
 }  // namespace lumafex::tool

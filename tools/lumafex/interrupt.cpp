@@ -17,7 +17,6 @@ namespace {
 // Plain buffers and lock-free atomics only: the handler may read them.
 constexpr std::size_t kMaxText = 4096;
 char g_temporary[kMaxText];
-char g_scratch[kMaxText];
 char g_context[256];
 // The shields held, or kExiting once one side has claimed the exit: a
 // handler that finds no shield, or the last shield to go while a signal is
@@ -29,22 +28,22 @@ constexpr int kExiting = INT_MIN;
 std::atomic<int> g_shielded{0};
 std::atomic<int> g_pending{0};
 std::atomic<bool> g_haveTemporary{false};
-std::atomic<bool> g_haveScratch{false};
 
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 // Removes the registered temporary file, reports and exits: only
 // async-signal-safe calls.
 [[noreturn]] void CleanUpAndExit(int signal) {
-    WriteErrorNow(signal == SIGINT ? "lumafex: interrupted" : "lumafex: terminated");
+    WriteErrorNow("lumafex: ");
+    WriteErrorNow(SignalReport(signal));
     if (g_context[0] != '\0') {
         WriteErrorNow(" during ");
         WriteErrorNow(g_context);
     }
-    const bool temporary = g_haveTemporary.load(), scratch = g_haveScratch.load();
-    if (temporary) RemoveFileNow(g_temporary);
-    if (scratch) RemoveFileNow(g_scratch);
-    if (temporary || scratch) WriteErrorNow("; the unfinished file was removed");
+    if (g_haveTemporary.load()) {
+        RemoveFileNow(g_temporary);
+        WriteErrorNow("; the unfinished file was removed");
+    }
     WriteErrorNow("\n");
     std::_Exit(128 + signal);
 }
@@ -107,14 +106,5 @@ bool RegisterTemporaryFile(const std::string& path) {
 }
 
 void ForgetTemporaryFile() { g_haveTemporary.store(false); }
-
-bool RegisterScratchFile(const std::string& path) {
-    if (path.size() >= kMaxText) return false;
-    CopyText(g_scratch, sizeof g_scratch, path);
-    g_haveScratch.store(true);
-    return true;
-}
-
-void ForgetScratchFile() { g_haveScratch.store(false); }
 
 }  // namespace lumafex::tool

@@ -1,7 +1,12 @@
-// Ctrl-C and termination requests. The program never leaves a temporary file
-// behind: the write in progress registers its temporary file, and on SIGINT
-// or SIGTERM that file is removed, the interruption is reported (with what
-// was being done) and the program exits with 130 or 143.
+// Ctrl-C, termination requests and every other signal that would end the
+// program (a hang-up, SIGQUIT, a broken pipe, CPU-time limits, timers,
+// SIGUSR1/2). The program never leaves a temporary file behind: the write
+// in progress registers its temporary file, and on any of them that file
+// is removed, the signal is reported (with what was being done) and the
+// program exits with 128 + the signal's number (130 for SIGINT, 143 for
+// SIGTERM). A signal the program was started with ignored (nohup) stays
+// ignored. SIGXFSZ is ignored, so a file-size limit (ulimit -f) makes the
+// write fail like a full disk, with a message, instead of ending the run.
 #pragma once
 
 #include <string>
@@ -25,14 +30,10 @@ public:
     InterruptShield& operator=(const InterruptShield&) = delete;
 };
 
-// The temporary file to remove on interruption (call under a shield).
+// The temporary file to remove on interruption (call under a shield; one
+// write is in progress at a time, on whichever thread).
 // Returns false when the path is too long to register.
 [[nodiscard]] bool RegisterTemporaryFile(const std::string& path);
 void ForgetTemporaryFile();
-
-// Likewise a scratch file an image is encoded into before its safe write
-// (one write is in progress at a time, on whichever thread).
-bool RegisterScratchFile(const std::string& path);
-void ForgetScratchFile();
 
 }  // namespace lumafex::tool

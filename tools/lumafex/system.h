@@ -14,8 +14,17 @@ bool IsTerminal(std::FILE* stream);
 // when the system refuses.
 [[nodiscard]] bool SetEnvironment(const char* name, const char* value);
 
-// Calls handler on SIGINT and SIGTERM (POSIX; Windows installs nothing).
+// Calls handler on every signal that would end the program by default
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2,
+// SIGXCPU, SIGVTALRM, SIGPROF, SIGIO, SIGPWR), leaving any the program was
+// started with ignored (nohup) ignored, and ignores SIGXFSZ, so that a
+// write past a file-size limit fails with EFBIG instead of ending the
+// program (POSIX; Windows installs nothing).
 void InstallSignalHandler(void (*handler)(int));
+
+// What a signal did, for the report: "interrupted", "terminated",
+// "stopped by SIGHUP (hang-up)". Async-signal-safe.
+const char* SignalReport(int signal);
 
 // Async-signal-safe calls for such a handler: a text on standard error, and
 // removing a file.

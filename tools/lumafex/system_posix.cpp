@@ -12,14 +12,64 @@ bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 bool SetEnvironment(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
 
+namespace {
+
+struct SignalName {
+    int number;
+    const char* report;
+};
+
+// The signals whose default action ends the program, other than those a
+// fault of the program raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT).
+constexpr SignalName kEndingSignals[] = {
+    {SIGINT, "interrupted"},
+    {SIGTERM, "terminated"},
+    {SIGHUP, "stopped by SIGHUP (hang-up)"},
+    {SIGQUIT, "stopped by SIGQUIT (quit)"},
+    {SIGPIPE, "stopped by SIGPIPE (the output's reader went away)"},
+    {SIGALRM, "stopped by SIGALRM (alarm clock)"},
+    {SIGUSR1, "stopped by SIGUSR1"},
+    {SIGUSR2, "stopped by SIGUSR2"},
+    {SIGXCPU, "stopped by SIGXCPU (CPU time limit)"},
+    {SIGVTALRM, "stopped by SIGVTALRM (virtual timer)"},
+    {SIGPROF, "stopped by SIGPROF (profiling timer)"},
+#ifdef SIGIO
+    {SIGIO, "stopped by SIGIO"},
+#endif
+#ifdef SIGPWR
+    {SIGPWR, "stopped by SIGPWR (power failure)"},
+#endif
+};
+
+}  // namespace
+
 void InstallSignalHandler(void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
+    // Every ending signal is held while the handler runs, so two of them
+    // never race to remove the temporary file and report.
+    for (const SignalName& s : kEndingSignals) sigaddset(&action.sa_mask, s.number);
     action.sa_flags = 0;
-    // Both can fail only for an invalid signal number.
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // These fail only for an invalid signal number.
+    for (const SignalName& s : kEndingSignals) {
+        struct sigaction before {};
+        if (sigaction(s.number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(s.number, &action, nullptr);
+    }
+    // Past a file-size limit a write then fails with EFBIG, which the write
+    // reports as for a full disk.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+const char* SignalReport(int signal) {
+    for (const SignalName& s : kEndingSignals) {
+        if (s.number == signal) return s.report;
+    }
+    return "stopped by a signal";
 }
 
 void WriteErrorNow(const char* text) {

@@ -1,6 +1,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +16,8 @@ bool SetEnvironment(const char* name, const char* value) { return _putenv_s(name
 // Console control events are left to the system's default, which ends the
 // process; a temporary file may stay behind there.
 void InstallSignalHandler(void (*)(int)) {}
+
+const char* SignalReport(int signal) { return signal == SIGINT ? "interrupted" : "terminated"; }
 
 void WriteErrorNow(const char* text) {
     // A report that cannot be written has nowhere else to go.
