@@ -3,13 +3,67 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <utility>
 #include <stdexcept>
 
+#include "file_identity.h"
 #include "frame_io.h"
 #include "image_io.h"
 #include "pictures.h"
 
 namespace lumafex::tool {
+
+namespace {
+
+// Refuses, before anything is read or written, an output that is one of
+// the inputs, however it is spelt (a link, "./", a hard link).
+void RefuseOutputOntoInputs(const std::string& command, const std::string& output,
+                            const std::vector<std::string>& inputs) {
+    const std::string target = FileIdentity(output);
+    for (const std::string& input : inputs) {
+        if (FileIdentity(input) == target) {
+            throw std::runtime_error(command + ": the output " + output +
+                                     " would overwrite the input " + input);
+        }
+    }
+}
+
+// An item of montage: "path" or "path=label". A name that is an existing
+// file is a file without a label, "=" and all; else the label follows the
+// last "=".
+std::pair<std::string, std::string> SplitItem(const std::string& item) {
+    std::error_code ec;
+    const std::size_t eq = item.rfind('=');
+    if (eq == std::string::npos || std::filesystem::exists(item, ec)) return {item, ""};
+    return {item.substr(0, eq), item.substr(eq + 1)};
+}
+
+// Refuses a montage of count cells of cellW x cellH in cols columns that
+// would be larger than this program writes or than the memory limit
+// allows for one image, before its canvas is allocated. Checked as the
+// images are read, so the size named is that of the images read so far.
+void CheckMontageSize(const std::string& output, int64_t count, int64_t cols, int64_t cellW,
+                      int64_t cellH, int64_t gap, int64_t textHeight) {
+    const int64_t rows = (count + cols - 1) / cols;
+    const int64_t width = cols * (cellW + gap) + gap;
+    const int64_t height = rows * (cellH + textHeight + gap) + gap;
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    const std::string fit = "; use fewer --columns, a smaller --width or fewer images";
+    if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels) {
+        throw ImageError(output + ": the montage would be at least " + size +
+                         " pixels, larger than this program writes (" +
+                         std::to_string(kMaxImageSide) + " pixels a side, " +
+                         std::to_string(kMaxImagePixels >> 20) + " megapixels)" + fit);
+    }
+    if (static_cast<uint64_t>(width * height) * 4 > MemoryBudget()) {
+        throw ImageError(output + ": the montage of at least " + size +
+                         " pixels would need more memory than the limit of " +
+                         std::to_string(MemoryBudget() >> 20) + " MB (see --memory-limit)" + fit);
+    }
+}
+
+}  // namespace
 
 Comparison CompareImages(const ColourImage& a, const ColourImage& b) {
     if (a.width != b.width || a.height != b.height) {
@@ -63,6 +117,7 @@ ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b,
 }
 
 int CompareFiles(const std::string& pathA, const std::string& pathB, const std::string& diffPath) {
+    if (!diffPath.empty()) RefuseOutputOntoInputs("compare", diffPath, {pathA, pathB});
     // Both as the module would see them: colour by the default rules, in
     // the default working space.
     const ColourImage a = ReadFrameColour(pathA, ColourRequest{}).image;
@@ -89,21 +144,38 @@ int CompareFiles(const std::string& pathA, const std::string& pathB, const std::
     return c.differing == 0 ? 0 : kExitDiffers;
 }
 
-void WriteMontage(const std::string& output, const std::vector<std::string>& items, int columns,
-                  int tileWidth) {
+void WriteMontage(const std::string& output, const std::vector<std::string>& items,
+                  const std::vector<std::string>& givenLabels, int columns, int tileWidth) {
     if (items.empty()) throw std::invalid_argument("montage: no images");
     if (columns < 1 || tileWidth < 16)
         throw std::invalid_argument("montage: columns must be 1 or more, width 16 or more");
+    if (givenLabels.size() > items.size()) {
+        throw std::invalid_argument("montage: " + std::to_string(givenLabels.size()) +
+                                    " labels for " + std::to_string(items.size()) + " images");
+    }
+    // With --label every item is a file name as it stands.
+    std::vector<std::string> paths, labels;
+    for (std::size_t n = 0; n < items.size(); ++n) {
+        const auto [path, label] =
+            givenLabels.empty() ? SplitItem(items[n]) : std::pair{items[n], std::string()};
+        paths.push_back(path);
+        labels.push_back(n < givenLabels.size() ? givenLabels[n] : label);
+    }
+    RefuseOutputOntoInputs("montage", output, paths);
     constexpr int32_t kGap = 8, kText = 2, kTextHeight = 5 * kText + 6;
     std::vector<ColourImage> tiles;
-    std::vector<std::string> labels;
     int32_t cellW = 0, cellH = 0;
-    for (const std::string& item : items) {
-        const std::size_t eq = item.find('=');
-        const std::string path = item.substr(0, eq);
-        labels.push_back(eq == std::string::npos ? std::string() : item.substr(eq + 1));
+    for (const std::string& path : paths) {
         const ColourImage image = ReadFrameColour(path, ColourRequest{}).image;
-        const int32_t factor = std::max<int32_t>(1, (image.width + tileWidth - 1) / tileWidth);
+        const auto factor = static_cast<int32_t>(
+            std::max<int64_t>(1, (int64_t{image.width} + tileWidth - 1) / tileWidth));
+        const int32_t tileW = std::max(1, image.width / factor),
+                      tileH = std::max(1, image.height / factor);
+        // The canvas grows with every tile: refused before the tiles kept
+        // so far (never more than it holds) or the canvas outgrow it.
+        const auto count = static_cast<int64_t>(tiles.size()) + 1;
+        CheckMontageSize(output, count, std::min<int64_t>(columns, count), std::max(cellW, tileW),
+                         std::max(cellH, tileH), kGap, kTextHeight);
         tiles.push_back(OverCheckerboard(factor > 1 ? Shrunk(image, factor) : image, 8));
         cellW = std::max(cellW, tiles.back().width);
         cellH = std::max(cellH, tiles.back().height);

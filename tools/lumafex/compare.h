@@ -32,12 +32,18 @@ ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b,
 
 // Reads both as 8-bit sRGB with unassociated alpha (a multilayer EXR by its
 // colour layer), prints the report, writes the difference image to diffPath
-// (if not empty); returns 0 when identical, kExitDiffers when not.
+// (if not empty; refused before anything is read when it is A or B);
+// returns 0 when identical, kExitDiffers when not.
 int CompareFiles(const std::string& a, const std::string& b, const std::string& diffPath);
 
-// Writes the images ("path" or "path=label") in a grid of columns, each
-// shrunk to at most tileWidth pixels across, over a checkerboard, labelled.
-void WriteMontage(const std::string& output, const std::vector<std::string>& items, int columns,
-                  int tileWidth);
+// Writes the images in a grid of columns, each shrunk to at most tileWidth
+// pixels across, over a checkerboard, labelled. Without labels, an item is
+// "path" or "path=label" (an existing file's name is a path, "=" and all;
+// else the label follows the last "="); with them, every item is a path
+// and the labels go to the images in order. Refuses, before reading, an
+// output that is one of the inputs, and before allocating, a picture
+// larger than the image size limit or the memory limit.
+void WriteMontage(const std::string& output, const std::vector<std::string>& items,
+                  const std::vector<std::string>& labels, int columns, int tileWidth);
 
 }  // namespace lumafex::tool

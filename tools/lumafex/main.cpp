@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <map>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -116,7 +117,8 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("lumafex ") + LUMAFEX_VERSION);
     app.footer("Exit status: 0 done, 1 error or frames whose inputs could not be read, 2 bad usage,\n"
                "3 some frames were refused by the module, 4 frames skipped or missing (compare: the\n"
-               "images differ), 130 or 143 interrupted (no unfinished file is left behind).\n"
+               "images differ), 128 + the signal's number when a signal ends it: 130 SIGINT, 143\n"
+               "SIGTERM, 129 SIGHUP (no unfinished file is left behind).\n"
                "Scene files are described in docs/scene-format.md.");
 
     std::string modulePath = DefaultModulePath();
@@ -255,7 +257,15 @@ int main(int argc, char** argv) {
     CLI::App* montageCmd = app.add_subcommand(
         "montage", "lay images out in a labelled grid over a checkerboard (alpha shows)");
     montageCmd->add_option("-o,--output", montageOut, "the picture to write")->required();
-    montageCmd->add_option("images", montageItems, "IMAGE or IMAGE=LABEL (digits, A-Z)")->required();
+    std::vector<std::string> montageLabels;
+    montageCmd->add_option("images", montageItems,
+                           "IMAGE or IMAGE=LABEL (digits, A-Z); a name that is an existing file "
+                           "is a file, \"=\" and all")
+        ->required();
+    montageCmd->add_option("--label", montageLabels,
+                           "a label, repeatable: the labels go to the images in order, and every "
+                           "IMAGE is then a file name as it stands")
+        ->allow_extra_args(false);
     montageCmd->add_option("--columns", montageColumns, "images a row")->capture_default_str();
     montageCmd->add_option("--width", montageWidth, "largest tile width; larger images are shrunk")
         ->capture_default_str();
@@ -304,7 +314,7 @@ int main(int argc, char** argv) {
         }
         if (*compareCmd) return CompareFiles(compareA, compareB, compareDiff);
         if (*montageCmd) {
-            WriteMontage(montageOut, montageItems, montageColumns, montageWidth);
+            WriteMontage(montageOut, montageItems, montageLabels, montageColumns, montageWidth);
             return kExitOk;
         }
         if (*demoCmd) {
@@ -315,6 +325,10 @@ int main(int argc, char** argv) {
     } catch (const std::invalid_argument& e) {
         LogMessage(LogLevel::Error, e.what());
         return kExitUsage;
+    } catch (const std::bad_alloc&) {
+        LogMessage(LogLevel::Error, "out of memory (nothing was written; --memory-limit refuses "
+                                    "large images before they are read)");
+        return kExitError;
     } catch (const std::exception& e) {
         LogMessage(LogLevel::Error, e.what());
         return kExitError;
