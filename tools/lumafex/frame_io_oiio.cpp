@@ -296,8 +296,8 @@ public:
     size_t read(void*, size_t) override { return 0; }
     size_t pread(void*, size_t, int64_t) override { return 0; }
     size_t size() const override { return static_cast<size_t>(end_); }
-    int failure() const { return failure_; }
-    uint64_t end() const { return end_; }
+    int Failure() const { return failure_; }
+    uint64_t End() const { return end_; }
 
 private:
     int fd_;
@@ -589,15 +589,15 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
             // a failed write fails the image whatever the encoder says.
             const bool encoded = output->set_ioproxy(&sink) && output->open(path, layout) &&
                                  output->write_image(given, pixels, pixelStride) && output->close();
-            if (sink.failure() != 0) {
-                throw ImageError(path + ": cannot write: " + std::strerror(sink.failure()) +
+            if (sink.Failure() != 0) {
+                throw ImageError(path + ": cannot write: " + std::strerror(sink.Failure()) +
                                  " (nothing was changed)");
             }
             if (!encoded) {
                 throw ImageError(path + ": cannot write image: " + output->geterror() +
                                  " (nothing was changed)");
             }
-            return sink.end();
+            return sink.End();
         }
         // OpenImageIO 2.4's TIFF writer loses tags, or its directory, when
         // it writes through a proxy, so the other writers open the file by
