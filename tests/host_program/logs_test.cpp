@@ -43,7 +43,8 @@ TEST_F(Logs, OneLinePerFrameAndASummaryOutsideATerminal) {
     // Global options may follow the command.
     const std::string text = Run("render " + dir / "scene.json");
     EXPECT_NE(text.find("frame 2 (2/3): "), std::string::npos) << text;
-    EXPECT_NE(text.find(" ms, average "), std::string::npos) << text;
+    EXPECT_NE(text.find(" ms (read "), std::string::npos) << text;
+    EXPECT_NE(text.find("), average "), std::string::npos) << text;
     EXPECT_NE(text.find("lumafex: 3 frames: 3 written, 0 skipped, 0 refused, 0 missing"),
               std::string::npos)
         << text;
@@ -85,9 +86,56 @@ TEST_F(Logs, MissingFramesAndNoClobber) {
               std::string::npos);
 }
 
+// Each frame's read, filter and write times are its own (one after the
+// other without read-ahead, they fit in the frame's time), and only frames
+// the module filtered make the average and the time left: a frame skipped
+// takes no time and must not make the others look faster.
+TEST_F(Logs, StepTimesAndAnAverageOverTheFramesFiltered) {
+    for (int n = 1; n <= 3; ++n)  // large enough for every step to take measurable time
+        WritePam(dir / ("c." + std::to_string(n) + ".pam"), testing::TestColour(512, 512, n));
+    WriteText(dir / "o.2.pam", "already there");
+    auto records = [&](const std::string& args) {
+        std::istringstream json(Run("render " + dir / "scene.json" + " --log-format json --no-clobber " + args, 4));
+        std::vector<nlohmann::json> out;
+        for (std::string line; std::getline(json, line);) out.push_back(nlohmann::json::parse(line));
+        return out;
+    };
+    std::vector<nlohmann::json> r = records("--frames 2,1,3 --no-read-ahead");
+    ASSERT_EQ(r.size(), 4u);
+    // Nothing filtered yet: no average, no time left, no step taken.
+    EXPECT_EQ(r[0]["outcome"], "skipped");
+    EXPECT_TRUE(r[0]["average_ms"].is_null() && r[0]["left_s"].is_null()) << r[0];
+    EXPECT_EQ(r[0]["read_ms"].get<double>() + r[0]["filter_ms"].get<double>() + r[0]["write_ms"].get<double>(), 0.0);
+    for (const nlohmann::json& f : {r[1], r[2]}) {
+        EXPECT_GT(f["read_ms"].get<double>(), 0.0) << f;
+        EXPECT_GT(f["write_ms"].get<double>(), 0.0) << f;
+        EXPECT_LE(f["read_ms"].get<double>() + f["filter_ms"].get<double>() + f["write_ms"].get<double>(),
+                  f["ms"].get<double>() + 0.2)
+            << f;
+    }
+    // Rounded to tenths, as the records give them.
+    EXPECT_EQ(r[1]["average_ms"], r[1]["ms"]);
+    EXPECT_NEAR(r[1]["left_s"].get<double>(), r[1]["ms"].get<double>() / 1000.0, 0.05);
+    const double both = (r[1]["ms"].get<double>() + r[2]["ms"].get<double>()) / 2.0;
+    EXPECT_NEAR(r[2]["average_ms"].get<double>(), both, 0.1) << r[2];
+    EXPECT_EQ(r[3]["filtered"], 2);
+    EXPECT_NEAR(r[3]["average_ms"].get<double>(), both, 0.1) << r[3];
+
+    // All skipped: the summary has no average to give.
+    r = records("--frames 1-3");
+    EXPECT_TRUE(r[3]["average_ms"].is_null()) << r[3];
+    const std::string text = Run("render " + dir / "scene.json" + " --no-clobber", 4);
+    EXPECT_NE(text.find(" ms (read 0, filter 0, write 0), average n/a, time left n/a: "),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("(no frame filtered)"), std::string::npos) << text;
+}
+
 // Lines with the times taken out, which differ from run to run.
 std::string WithoutTimes(const std::string& log) {
-    static const std::regex times(R"(\d+ ms, average \d+ ms, [0-9.]+s left|in [0-9.]+ s \(\d+ ms a frame\))");
+    static const std::regex times(
+        R"(\d+ ms \(read \d+, filter \d+, write \d+\), average (\d+ ms, [0-9.]+s left|n/a, time left n/a)|)"
+        R"(in [0-9.]+ s \([^)]*\))");
     return std::regex_replace(log, times, "");
 }
 

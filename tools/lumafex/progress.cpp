@@ -205,6 +205,12 @@ void SetLogStyle(LogFormat format, Verbosity verbosity) {
     style.quiet = verbosity == Verbosity::Quiet;
 }
 
+bool QuietLog() {
+    LogStyle& style = Style();
+    const std::lock_guard<std::mutex> lock(style.mutex);
+    return style.quiet;
+}
+
 void LogMessage(LogLevel level, const std::string& text, std::optional<int64_t> frame) {
     LogStyle& style = Style();
     const std::lock_guard<std::mutex> lock(style.mutex);
@@ -233,7 +239,8 @@ Progress::Progress(std::size_t total, Verbosity verbosity, LogFormat format, std
       start_(Clock::now()),
       last_(start_) {}
 
-void Progress::FrameDone(int64_t frame, FrameOutcome outcome, const std::string& detail) {
+void Progress::FrameDone(int64_t frame, FrameOutcome outcome, const std::string& detail,
+                         const FrameTimes& times) {
     ++done_;
     switch (outcome) {
         case FrameOutcome::Written: ++counts_.written; break;
@@ -245,8 +252,19 @@ void Progress::FrameDone(int64_t frame, FrameOutcome outcome, const std::string&
     const Clock::time_point now = Clock::now();
     const double ms = Milliseconds(now - last_);
     last_ = now;
-    const double average = Milliseconds(now - start_) / static_cast<double>(done_);
-    const double left = average * static_cast<double>(total_ - done_) / 1000.0;
+    if (times.filtered) {
+        ++filtered_;
+        filteredMs_ += ms;
+        filteredSteps_.readMs += times.readMs;
+        filteredSteps_.filterMs += times.filterMs;
+        filteredSteps_.writeMs += times.writeMs;
+    }
+    // Until a frame is filtered there is nothing to tell the time left by.
+    std::optional<double> average, left;
+    if (filtered_ > 0) {
+        average = filteredMs_ / static_cast<double>(filtered_);
+        left = *average * static_cast<double>(total_ - done_) / 1000.0;
+    }
     if (quiet_) return;
     if (format_ == LogFormat::Json) {
         nlohmann::ordered_json record;
@@ -256,16 +274,30 @@ void Progress::FrameDone(int64_t frame, FrameOutcome outcome, const std::string&
         record["total"] = total_;
         record["outcome"] = OutcomeName(outcome);
         record["ms"] = Tenths(ms);
-        record["average_ms"] = Tenths(average);
-        record["left_s"] = Tenths(left);
+        record["read_ms"] = Tenths(times.readMs);
+        record["filter_ms"] = Tenths(times.filterMs);
+        record["write_ms"] = Tenths(times.writeMs);
+        record["average_ms"] = average ? nlohmann::ordered_json(Tenths(*average)) : nullptr;
+        record["left_s"] = left ? nlohmann::ordered_json(Tenths(*left)) : nullptr;
         record["detail"] = detail;
         std::fputs(JsonLine(record).c_str(), to_);
     } else if (live_) {
-        std::fprintf(to_, "\rframe %" PRId64 "  %zu/%zu  %.0f ms a frame  %.1fs left   ", frame,
-                     done_, total_, average, left);
+        if (average) {
+            std::fprintf(to_, "\rframe %" PRId64 "  %zu/%zu  %.0f ms a frame  %.1fs left   ", frame, done_,
+                         total_, *average, *left);
+        } else {
+            std::fprintf(to_, "\rframe %" PRId64 "  %zu/%zu  none filtered yet   ", frame, done_, total_);
+        }
     } else {
-        std::fprintf(to_, "frame %" PRId64 " (%zu/%zu): %.0f ms, average %.0f ms, %.1fs left: %s\n",
-                     frame, done_, total_, ms, average, left, TerminalSafe(detail).c_str());
+        char pace[96];
+        if (average) {
+            std::snprintf(pace, sizeof pace, "average %.0f ms, %.1fs left", *average, *left);
+        } else {
+            std::snprintf(pace, sizeof pace, "average n/a, time left n/a");
+        }
+        std::fprintf(to_, "frame %" PRId64 " (%zu/%zu): %.0f ms (read %.0f, filter %.0f, write %.0f), %s: %s\n",
+                     frame, done_, total_, ms, times.readMs, times.filterMs, times.writeMs, pace,
+                     TerminalSafe(detail).c_str());
     }
     std::fflush(to_);
 }
@@ -274,8 +306,10 @@ void Progress::Finish(const std::vector<std::string>& notes) {
     if (quiet_) return;
     if (live_ && done_ > 0) std::fputc('\n', to_);
     const double seconds = Milliseconds(Clock::now() - start_) / 1000.0;
-    const double average = done_ > 0 ? seconds * 1000.0 / static_cast<double>(done_) : 0.0;
+    // Averages over the frames filtered.
+    const double n = static_cast<double>(filtered_);
     if (format_ == LogFormat::Json) {
+        auto mean = [&](double sum) { return filtered_ > 0 ? nlohmann::ordered_json(Tenths(sum / n)) : nullptr; };
         nlohmann::ordered_json record;
         record["event"] = "summary";
         record["frames"] = done_;
@@ -284,17 +318,29 @@ void Progress::Finish(const std::vector<std::string>& notes) {
         record["refused"] = counts_.refused;
         record["missing"] = counts_.missing;
         record["failed"] = counts_.failed;
+        record["filtered"] = filtered_;
         record["seconds"] = std::round(seconds * 100.0) / 100.0;
-        record["average_ms"] = Tenths(average);
+        record["average_ms"] = mean(filteredMs_);
+        record["average_read_ms"] = mean(filteredSteps_.readMs);
+        record["average_filter_ms"] = mean(filteredSteps_.filterMs);
+        record["average_write_ms"] = mean(filteredSteps_.writeMs);
         record["sources"] = notes;
         std::fputs(JsonLine(record).c_str(), to_);
     } else {
         for (const std::string& note : notes) std::fprintf(to_, "lumafex: %s\n", TerminalSafe(note).c_str());
+        char pace[128];
+        if (filtered_ > 0) {
+            std::snprintf(pace, sizeof pace, "%.0f ms a frame: read %.0f, filter %.0f, write %.0f",
+                          filteredMs_ / n, filteredSteps_.readMs / n, filteredSteps_.filterMs / n,
+                          filteredSteps_.writeMs / n);
+        } else {
+            std::snprintf(pace, sizeof pace, "no frame filtered");
+        }
         std::fprintf(to_,
                      "lumafex: %zu frames: %zu written, %zu skipped, %zu refused, %zu missing, "
-                     "%zu failed in %.1f s (%.0f ms a frame)\n",
+                     "%zu failed in %.1f s (%s)\n",
                      done_, counts_.written, counts_.skipped, counts_.refused, counts_.missing,
-                     counts_.failed, seconds, average);
+                     counts_.failed, seconds, pace);
     }
     std::fflush(to_);
 }

@@ -1,6 +1,7 @@
 // Progress of a render. On a terminal, a line that updates in place; in a
 // log (standard error not a terminal, as on a farm) or with --verbose, one
-// line per frame with its time, the running average and the time left.
+// line per frame with its time, how long its read, filter and write took,
+// the running average and the time left.
 // Every run ends with a summary line. --log-format json writes the same
 // records as JSON lines; quiet writes nothing but errors.
 //
@@ -29,12 +30,23 @@ struct RunCounts {
     std::size_t written = 0, skipped = 0, refused = 0, missing = 0, failed = 0;
 };
 
+// How long each step of a frame took, in milliseconds; 0 for a step not
+// taken. Reading ahead, a frame's read and write overlap other frames'
+// filtering, so the steps may add up to more than the frame's own time.
+struct FrameTimes {
+    double readMs = 0.0, filterMs = 0.0, writeMs = 0.0;
+    // The module filtered the frame. Only such frames count toward the
+    // average and the time left: a frame skipped or missing takes no time.
+    bool filtered = false;
+};
+
 class Progress {
 public:
     Progress(std::size_t total, Verbosity verbosity, LogFormat format = LogFormat::Text,
              std::FILE* to = stderr);
     // Called when a frame is done; detail says what was written or why not.
-    void FrameDone(int64_t frame, FrameOutcome outcome, const std::string& detail);
+    void FrameDone(int64_t frame, FrameOutcome outcome, const std::string& detail,
+                   const FrameTimes& times = {});
     // Ends the in-place line and writes the summary, after notes on where
     // the frames came from (a line each, or the summary's "sources").
     void Finish(const std::vector<std::string>& notes = {});
@@ -45,6 +57,11 @@ private:
     std::size_t total_;
     std::size_t done_ = 0;
     RunCounts counts_;
+    // The frames filtered, the time between their lines and their steps'
+    // times, summed.
+    std::size_t filtered_ = 0;
+    double filteredMs_ = 0.0;
+    FrameTimes filteredSteps_;
     bool quiet_;
     bool live_;  // the in-place line of a terminal
     LogFormat format_;
@@ -60,6 +77,8 @@ std::string TerminalSafe(const std::string& text);
 
 // How the program's messages are written: set once the command line is read.
 void SetLogStyle(LogFormat format, Verbosity verbosity);
+// Whether --quiet asked for errors only.
+bool QuietLog();
 
 // Passed: a line a library or the module printed, passed on as it was
 // (made TerminalSafe) or as {"event": "message", ...}.

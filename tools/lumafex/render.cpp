@@ -1,6 +1,7 @@
 #include "render.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <future>
@@ -40,10 +41,17 @@ void CheckSameSize(const std::string& colourPath, const ColourImage& colour,
 // printed while trying.
 class UnreadableInput : public std::runtime_error {
 public:
-    UnreadableInput(const std::string& what, std::string printedThen)
-        : std::runtime_error(what), printed(std::move(printedThen)) {}
+    UnreadableInput(const std::string& what, std::string printedThen, double readMsThen)
+        : std::runtime_error(what), printed(std::move(printedThen)), readMs(readMsThen) {}
     std::string printed;
+    double readMs;  // how long the attempt took
 };
+
+using StepClock = std::chrono::steady_clock;
+
+double MillisecondsSince(StepClock::time_point start) {
+    return std::chrono::duration<double, std::milli>(StepClock::now() - start).count();
+}
 
 struct FrameFiles {
     const SceneFrame* frame;
@@ -184,10 +192,12 @@ int Render(const RenderOptions& options) {
         std::optional<GreyImage> shadow;
         std::optional<DepthImage> depth;
         mutable std::string printed;  // by the image libraries while reading; passed on once
+        double readMs = 0.0;          // how long reading them took
     };
     using SharedInputs = std::shared_ptr<const Inputs>;
     auto read = [&](const SceneFrame& f) -> SharedInputs {
         auto in = std::make_shared<Inputs>();
+        const StepClock::time_point start = StepClock::now();
         try {
             const PrintingInto printing(in->printed);
             ColourRequest request;
@@ -205,8 +215,9 @@ int Render(const RenderOptions& options) {
                 CheckSameSize(f.colour, colour, f.depth, in->depth->width, in->depth->height);
             }
         } catch (const std::runtime_error& e) {
-            throw UnreadableInput(e.what(), std::move(in->printed));
+            throw UnreadableInput(e.what(), std::move(in->printed), MillisecondsSince(start));
         }
+        in->readMs = MillisecondsSince(start);
         return in;
     };
 
@@ -248,8 +259,9 @@ int Render(const RenderOptions& options) {
         int64_t frame;
         FrameOutcome outcome;
         std::string what;  // the log's detail once written
+        FrameTimes times;  // the write's own time is added once it is done
         std::shared_ptr<std::string> printed;
-        std::future<void> done;
+        std::future<double> done;  // how long the write took
     };
     std::optional<Writing> writing;
     // Waits for the write in flight and logs its frame; a failed write stops
@@ -259,13 +271,13 @@ int Render(const RenderOptions& options) {
         Writing w = std::move(*writing);
         writing.reset();
         try {
-            w.done.get();
+            w.times.writeMs = w.done.get();
         } catch (const std::exception& e) {
             PassOnPrinted(w.printed.get(), w.frame);
             throw std::runtime_error("frame " + std::to_string(w.frame) + ": " + e.what());
         }
         PassOnPrinted(w.printed.get(), w.frame);
-        progress.FrameDone(w.frame, w.outcome, w.what);
+        progress.FrameDone(w.frame, w.outcome, w.what, w.times);
     };
 
     // The inputs of the last frame read, which stand in for missing and
@@ -313,6 +325,7 @@ int Render(const RenderOptions& options) {
             }
             SharedInputs in;
             std::string note;
+            FrameTimes times;
             if (const std::string missing = MissingInput(*f); !missing.empty()) {
                 const std::string what = FrameName(*f) + ": " + missing + " is missing";
                 if (options.missingFrames == MissingFrames::Error || options.missingFrames == MissingFrames::Skip) {
@@ -341,6 +354,7 @@ int Render(const RenderOptions& options) {
                 } catch (const UnreadableInput& e) {
                     unreadable = e.what();
                     printed = e.printed;
+                    times.readMs = e.readMs;
                 }
                 if (unreadable) {
                     // The next frame is read while this one is reported.
@@ -354,7 +368,7 @@ int Render(const RenderOptions& options) {
                     const std::string what = FrameName(*f) + ": " + *unreadable;
                     if (policy == UnreadableFrames::Fail) {
                         LogMessage(LogLevel::Error, what + "; no output written", f->number);
-                        progress.FrameDone(f->number, FrameOutcome::Failed, *unreadable);
+                        progress.FrameDone(f->number, FrameOutcome::Failed, *unreadable, times);
                         continue;
                     }
                     if (!in) {
@@ -363,15 +377,16 @@ int Render(const RenderOptions& options) {
                                                ? "; skipped (--unreadable-frames skip)"
                                                : "; no frame is there to stand in, no output written"),
                                    f->number);
-                        progress.FrameDone(f->number, FrameOutcome::Missing, "unreadable: " + *unreadable);
+                        progress.FrameDone(f->number, FrameOutcome::Missing, "unreadable: " + *unreadable, times);
                         continue;
                     }
                     LogMessage(LogLevel::Warning,
                                what + (hold ? "; the last frame read (or the next one) stands in" : "; a black frame stands in"),
                                f->number);
                     note = hold ? " (input unreadable: held)" : " (input unreadable: black)";
-                } else if (standIns) {
-                    last = in;
+                } else {
+                    times.readMs = in->readMs;
+                    if (standIns) last = in;
                 }
             }
             // The next frame is read while the module works on this one.
@@ -386,8 +401,11 @@ int Render(const RenderOptions& options) {
             if (note.empty()) used.insert(source);
             ColourImage result;
             GreyImage shadow = in->shadow ? *in->shadow : GreyImage{};
+            const StepClock::time_point filterStart = StepClock::now();
             const bool written = host.Process(colour, in->shadow ? &shadow : nullptr,
                                               depth ? &*depth : nullptr, f->time, result);
+            times.filterMs = MillisecondsSince(filterStart);
+            times.filtered = true;
             finishWrite();
             // What reading this frame printed, then what the module did.
             if (note.empty()) PassOnPrinted(&in->printed, f->number);
@@ -397,7 +415,7 @@ int Render(const RenderOptions& options) {
                 LogMessage(LogLevel::Error,
                            FrameName(*f) + " (" + f->colour + "): the module refused the frame; no output written",
                            f->number);
-                progress.FrameDone(f->number, FrameOutcome::Refused, "refused by the module");
+                progress.FrameDone(f->number, FrameOutcome::Refused, "refused by the module", times);
                 continue;
             }
             const std::filesystem::path parent = std::filesystem::path(output).parent_path();
@@ -410,11 +428,13 @@ int Render(const RenderOptions& options) {
             in.reset();
             auto printed = std::make_shared<std::string>();
             writing = Writing{f->number, note.empty() ? FrameOutcome::Written : FrameOutcome::Missing,
-                              "wrote " + output + note + " (" + source + ")", printed,
+                              "wrote " + output + note + " (" + source + ")", times, printed,
                               std::async(launch, [&output, &outputRequest, printed, result = std::move(result),
                                                   recorded = std::move(recorded)] {
                                   const PrintingInto printing(*printed);
+                                  const StepClock::time_point start = StepClock::now();
                                   WriteFrameOutput(output, result, recorded, outputRequest);
+                                  return MillisecondsSince(start);
                               })};
             if (!options.readAhead) finishWrite();
         } catch (...) {
