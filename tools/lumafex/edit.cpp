@@ -9,6 +9,7 @@
 #include "host.h"
 #include "image_io.h"
 #include "module_loader.h"
+#include "progress.h"
 #include "render.h"
 #include "scene.h"
 
@@ -82,6 +83,21 @@ Preview PreviewFor(const Scene& scene, const EditOptions& options) {
 
 }  // namespace
 
+std::size_t SaveChangedSettings(const Scene& scene, const std::vector<std::string>& lines,
+                                const std::string& path) {
+    const std::vector<SettingChange> changes = ChangedSettings(scene, lines);
+    if (changes.empty()) {
+        if (!QuietLog()) std::printf("no setting changed; %s is left as it was\n", TerminalSafe(path).c_str());
+        return 0;
+    }
+    WriteSceneWithSettings(scene, lines, path);
+    if (!QuietLog()) {
+        for (const SettingChange& c : changes) std::printf("%s: %d -> %d\n", c.name.c_str(), c.before, c.after);
+    }
+    std::fflush(stdout);
+    return changes.size();
+}
+
 int Edit(const EditOptions& options) {
     const Scene scene = LoadScene(options.scene);
     Preview preview = PreviewFor(scene, options);
@@ -123,7 +139,7 @@ int Edit(const EditOptions& options) {
         std::fprintf(stderr, "lumafex: the settings are unchanged; nothing written\n");
         return kExitOk;
     }
-    WriteSceneWithSettings(scene, lines, options.saveScene.empty() ? options.scene : options.saveScene);
+    SaveChangedSettings(scene, lines, options.saveScene.empty() ? options.scene : options.saveScene);
     return kExitOk;
 }
 

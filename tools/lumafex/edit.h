@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lumafex::tool {
+
+struct Scene;
 
 struct EditOptions {
     std::string scene;
@@ -19,5 +22,12 @@ struct EditOptions {
 
 // Returns an exit status; throws std::runtime_error on errors.
 int Edit(const EditOptions& options);
+
+// What set and edit do with the settings they made: print each change on
+// standard output ("ContrastPercent: 100 -> 120", nothing with --quiet) and
+// write the scene to path; or, when no value changes, say so and leave
+// every file untouched. Returns the number of changes.
+std::size_t SaveChangedSettings(const Scene& scene, const std::vector<std::string>& lines,
+                                const std::string& path);
 
 }  // namespace lumafex::tool

@@ -47,7 +47,7 @@ int Set(const std::string& scenePath, const std::vector<std::string>& edits) {
     const auto parsed = ParseEdits(edits);
     const std::vector<std::string> lines =
         EditLines(scene.settings ? &*scene.settings : nullptr, parsed);
-    WriteSceneWithSettings(scene, lines, scenePath);
+    SaveChangedSettings(scene, lines, scenePath);
     return kExitOk;
 }
 

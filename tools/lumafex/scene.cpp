@@ -8,13 +8,21 @@
 #include "files.h"
 #include "filters_by_name.h"
 #include "images.h"
+#include "json_text_edit.h"
 #include "sequence.h"
+#include "settings/settings_fields.h"
+#include "settings_block.h"
 
 namespace lumafex::tool {
 
 using Json = nlohmann::ordered_json;
 
 namespace {
+
+// A scene's keys, in the order docs/scene-format.md gives them.
+constexpr std::initializer_list<const char*> kSceneKeys = {
+    "renderFields", "fps",          "cameras",          "objects",    "settings",
+    "filters",      "workingSpace", "outputColorSpace", "outputBits", "frames"};
 
 class Checker {
 public:
@@ -216,6 +224,7 @@ Scene LoadScene(const std::string& path) {
 Scene ParseScene(const std::string& text, const std::string& path) {
     Scene scene;
     scene.path = path;
+    scene.text = text;
     if (const std::size_t at = TooDeepAt(text); at != std::string::npos) {
         throw SceneError(path + ": " + LineAndColumn(text, at) + ": not valid here: lists and objects nested more than " +
                          std::to_string(kMaxJsonDepth) + " deep");
@@ -227,9 +236,7 @@ Scene ParseScene(const std::string& text, const std::string& path) {
     }
     const Checker check(path);
     const Json& doc = scene.document;
-    check.OnlyKeys(doc, "scene",
-                   {"renderFields", "fps", "cameras", "objects", "settings", "filters",
-                    "workingSpace", "outputColorSpace", "outputBits", "frames"});
+    check.OnlyKeys(doc, "scene", kSceneKeys);
     if (doc.contains("renderFields")) {
         if (!doc["renderFields"].is_boolean()) check.Fail("renderFields", "must be true or false");
         scene.renderFields = doc["renderFields"].get<bool>();
@@ -380,16 +387,76 @@ Scene ParseScene(const std::string& text, const std::string& path) {
     return scene;
 }
 
-void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
-                            const std::string& path) {
+Json SceneDocumentWithSettings(const Scene& scene, const std::vector<std::string>& lines) {
     Json doc = scene.document;
     if (scene.settingsByName) {
-        doc["filters"] = NamedFiltersFromLines(lines);
-    } else {
-        doc["settings"] = lines;
+        const FilterSettings s = SettingsFromLines(lines);
+        Json& named = doc["filters"];
+        for (const SettingsField& f : kSettingsFields) {
+            if (!f.inScene) continue;
+            const int32_t value = s.*f.member;
+            if (named.contains(f.name)) {
+                if (named[f.name] != value) named[f.name] = value;
+            } else if (value != f.defaultValue) {
+                named[f.name] = value;
+            }
+        }
+        return doc;
     }
-    const std::string text = doc.dump(2) + "\n";
-    WriteFileSafely(path, [&](std::ostream& out) { out << text; });
+    if (doc.contains("settings")) {
+        // The module reads the lines by position, each into its own field.
+        const std::vector<std::string>& old = *scene.settings;
+        const std::vector<std::string> oldAsSaved = LinesFromSettings(SettingsFromLines(old));
+        Json kept = Json::array();
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const bool same = i < old.size() && i < oldAsSaved.size() && oldAsSaved[i] == lines[i];
+            kept.push_back(same ? old[i] : lines[i]);
+        }
+        doc["settings"] = std::move(kept);
+        return doc;
+    }
+    // New: before the first key that comes after it in the usual order.
+    const auto settingsAt = std::find(kSceneKeys.begin(), kSceneKeys.end(), std::string_view("settings"));
+    Json placed = Json::object();
+    bool added = false;
+    for (auto it = doc.begin(); it != doc.end(); ++it) {
+        const bool later = std::find(settingsAt, kSceneKeys.end(), std::string_view(it.key())) != kSceneKeys.end();
+        if (later && !added) {
+            placed["settings"] = lines;
+            added = true;
+        }
+        placed[it.key()] = it.value();
+    }
+    if (!added) placed["settings"] = lines;
+    return placed;
+}
+
+std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::string>& lines) {
+    const Json doc = SceneDocumentWithSettings(scene, lines);
+    if (const std::optional<std::string> edited = EditJsonText(scene.text, scene.document, doc)) {
+        // Kept only when it reads back as the document itself.
+        const Json again = Json::parse(*edited, nullptr, false);
+        if (!again.is_discarded() && again == doc) return *edited;
+    }
+    return doc.dump(2) + "\n";
+}
+
+void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
+                            const std::string& path) {
+    const std::string text = SceneTextWithSettings(scene, lines);
+    WriteBytesSafely(path, text);
+}
+
+std::vector<SettingChange> ChangedSettings(const Scene& scene, const std::vector<std::string>& lines) {
+    const std::vector<std::string> none;
+    const FilterSettings before = SettingsFromLines(scene.settings ? *scene.settings : none);
+    const FilterSettings after = SettingsFromLines(lines);
+    std::vector<SettingChange> changes;
+    for (const SettingsField& f : kSettingsFields) {
+        if (f.inScene && before.*f.member != after.*f.member)
+            changes.push_back({f.name, before.*f.member, after.*f.member});
+    }
+    return changes;
 }
 
 }  // namespace lumafex::tool

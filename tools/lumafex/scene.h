@@ -65,6 +65,7 @@ struct Scene {
     SceneColour colour;
     std::vector<SceneFrame> frames;
     nlohmann::ordered_json document;  // the file as read, for writing back
+    std::string text;                 // and its text, whose layout a write keeps
 };
 
 // Limits on what a scene may ask for, each refused with a clear error.
@@ -83,10 +84,29 @@ Scene LoadScene(const std::string& path);
 // messages, and relative image paths are relative to path's folder.
 Scene ParseScene(const std::string& text, const std::string& path);
 
-// Writes the scene's document with the given settings lines to path, safely
-// (a temporary file renamed over the target). A scene that gave its
-// settings by name gets them back by name.
+// The scene's document with the given settings lines. A scene that gave
+// its settings by name gets them back by name: the names it gave keep their
+// place (and stay when set back to their defaults), others that differ
+// from their defaults follow them. Stored lines whose values did not
+// change keep their text. A scene without settings gets the lines before
+// its colour keys and frames.
+nlohmann::ordered_json SceneDocumentWithSettings(const Scene& scene, const std::vector<std::string>& lines);
+
+// The text of that document: the scene's own text with only the values
+// that changed rewritten (and new ones inserted at the file's indentation),
+// or, for a layout that cannot be followed, the whole document written out.
+std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::string>& lines);
+
+// Writes SceneTextWithSettings to path, safely (whole or not at all).
 void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
                             const std::string& path);
+
+// A stored setting whose value the lines change.
+struct SettingChange {
+    std::string name;
+    int32_t before = 0;
+    int32_t after = 0;
+};
+std::vector<SettingChange> ChangedSettings(const Scene& scene, const std::vector<std::string>& lines);
 
 }  // namespace lumafex::tool
