@@ -3,10 +3,12 @@
 # rendered beside frames 6 and 18 after the module, focused on the near and
 # on the far sphere by the demo's null objects
 # (docs/images/demo-before-after.png), and a gallery with one tile per
-# filter family on frame 12 (docs/images/gallery.png). Each tile is a
-# one-frame scene whose settings are given by name, rendered through the
-# built module. LUMAFEX_BUILD_DIR names the build folder (default
-# build/release).
+# filter family on frame 12, each labelled with the settings it changed
+# (docs/images/gallery.png). Each tile is a one-frame scene whose settings
+# are given by name, rendered through the built module;
+# scripts/gallery-tiles.py makes the ramps and the depth map and crops or
+# flattens the outputs for showing. LUMAFEX_BUILD_DIR names the build folder
+# (default build/release).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,39 +27,81 @@ input="$work/demo/input/beauty.$frame.pam"
   "$work/demo/output/graded.0006.png=FRAME 6 FOCUS NEAR AT 55" \
   "$work/demo/output/graded.0018.png=FRAME 18 FOCUS FAR AT 175"
 
-# label|filters by name
+# The gallery: one tile per filter family, each a one-frame scene whose
+# settings are given by name, rendered through the built module and
+# labelled with what changed. Tiles show the colour opaque (the sky is the
+# frame's background, alpha 0, and shows its colour here) except the alpha
+# tiles, which show alpha over the checkerboard. Fine-grained effects are
+# shown on a crop at the near sphere's edge, three times its size (X3),
+# beside the same crop as rendered; the clamps (NTSC limit, key prep) on
+# ramps from 0 to 255.
+tiles=(python3 scripts/gallery-tiles.py)
+"${tiles[@]}" ramps "$work/ramps.pam" 640 360
+"${tiles[@]}" depth "$work/demo/input/depth.$frame.pfm" "$input" "$work/depth.pam"
+green='"r1": 0, "g1": 100, "b1": 0, "r2": 100, "g2": 255, "b2": 120'
+sky='"r1": 90, "g1": 140, "b1": 200, "r2": 180, "g2": 210, "b2": 240'
+# The depth-of-field tile lets the blur reach 30 pixels (3MaxDOFBlur% 600)
+# rather than 5, so the far sphere's blur shows at a third of the size.
+deeper='"objects": [{"name": "3MaxDOFBlur%", "keys": [{"time": 0, "position": [0, 0, 600]}]}],'
+# label|input (frame or ramps)|shown as (opaque, alpha or crop)|filters by
+# name|more of the scene
 families=(
-  "COLOUR GAINS|\"RedPercent\": 130, \"BluePercent\": 75"
-  "GAMMA AND CONTRAST|\"GammaPercent\": 140, \"ContrastPercent\": 130"
-  "BLUR|\"BlurFlag\": 1, \"BlurPercent\": 60"
-  "SOFTER BLUR|\"BlurFlag\": 1, \"SofterBlurFlag\": 1, \"BlurPercent\": 60"
-  "DEPTH OF FIELD|\"DOFBlurFlag\": 1, \"DOFBlurPercent\": 4, \"DOFBlurFocalPoint\": 60"
-  "ENHANCE|\"SharpenFlag\": 1, \"SharpenPercent\": 300"
-  "ANTIALIAS|\"SmoothFlag\": 1, \"AntialiasVariance\": 150"
-  "NOISE|\"NoiseFlag\": 1, \"NoisePercent\": 60"
-  "POSTERIZE|\"CartoonFlag\": 1"
-  "NTSC LIMIT|\"NegativeFlag\": 1, \"RedPercent\": 160"
-  "BLACK AND WHITE|\"GreyFlag\": 1"
-  "NEGATIVE|\"NegativeImageFlag\": 1"
-  "OBJECTS ONLY|\"FilterInclude\": 0, \"GreyFlag\": 1"
-  "KEY PREP|\"KeyPrepFlag\": 1"
-  "FLIP|\"FlipFrameFlag\": 1"
+  "AS RENDERED|frame|opaque|"
+  "DEPTH RED NEAR BLUE FAR|depth||"
+  "RED 130% BRIGHT 120%|frame|opaque|\"RedPercent\": 130, \"BrightPercent\": 120"
+  "GAMMA 140% CONTRAST 130%|frame|opaque|\"GammaPercent\": 140, \"ContrastPercent\": 130"
+  "BLUR 300%|frame|opaque|\"BlurFlag\": 1, \"BlurPercent\": 300"
+  "SOFTER BLUR 300%|frame|opaque|\"BlurFlag\": 1, \"SofterBlurFlag\": 1, \"BlurPercent\": 300"
+  "DEPTH OF FIELD FOCUS 60|frame|opaque|\"DOFBlurFlag\": 1, \"DOFBlurPercent\": 4, \"DOFBlurFocalPoint\": 60|$deeper"
+  "POSTERIZE|frame|opaque|\"CartoonFlag\": 1"
+  "AS RENDERED X3|frame|crop|"
+  "ENHANCE 300% X3|frame|crop|\"SharpenFlag\": 1, \"SharpenPercent\": 300"
+  "ANTIALIAS T 150 X3|frame|crop|\"SmoothFlag\": 1, \"AntialiasVariance\": 150"
+  "NOISE 60% X3|frame|crop|\"NoiseFlag\": 1, \"NoisePercent\": 60"
+  "BLACK AND WHITE|frame|opaque|\"GreyFlag\": 1"
+  "NEGATIVE|frame|opaque|\"NegativeImageFlag\": 1"
+  "FLIP HORIZONTAL|frame|opaque|\"FlipFrameFlag\": 1"
+  "100% BLACK BACKGROUND ONLY|frame|opaque|\"FilterInclude\": 1, \"BlackFlag\": 1"
+  "OBJECTS ONLY NEGATIVE|frame|opaque|\"FilterInclude\": 0, \"NegativeImageFlag\": 1"
+  "BACKGROUND ONLY NEGATIVE|frame|opaque|\"FilterInclude\": 1, \"NegativeImageFlag\": 1"
+  "SHADOWS ONLY NEGATIVE|frame|opaque|\"FilterInclude\": 2, \"NegativeImageFlag\": 1"
+  "GREEN RANGE ONLY NEGATIVE|frame|opaque|\"FilterInclude\": 4, \"NegativeImageFlag\": 1, $green"
+  "RAMPS 0 TO 255|ramps|opaque|"
+  "NTSC LIMIT 208 AT MOST|ramps|opaque|\"NegativeFlag\": 1"
+  "KEY PREP B 21 AT LEAST|ramps|opaque|\"KeyPrepFlag\": 1"
+  "KEY PREP W 234 AT MOST|ramps|opaque|\"KeyPrepFlag\": 2"
+  "ALPHA AS RENDERED|frame|alpha|"
+  "NEGATIVE ALPHA|frame|alpha|\"ReverseAlphaFlag\": 1"
+  "RANGE ALPHA SKY COLOURS|frame|alpha|\"RangeAlphaFlag\": 1, $sky"
+  "100% WHITE SHADOWS ONLY|frame|alpha|\"FilterInclude\": 2, \"WhiteFlag\": 1"
 )
-tiles=("$input=ORIGINAL")
+shown=()
 n=0
 for family in "${families[@]}"; do
   n=$((n + 1))
-  label=${family%%|*}
-  filters=${family#*|}
+  IFS='|' read -r label source view filters more <<<"$family"
+  if [[ "$source" == depth ]]; then
+    shown+=("$work/depth.pam=$label")
+    continue
+  fi
+  colour=$input
+  [[ "$source" == ramps ]] && colour=$work/ramps.pam
+  # Every tile goes through the module, the unfiltered ones too, so each
+  # shows the module's own bytes.
   cat >"$work/tile$n.json" <<SCENE
-{"filters": {$filters},
- "frames": [{"frame": 12, "color": "$input", "shadow": "$work/demo/input/shadow.$frame.pgm",
-             "depth": "$work/demo/input/depth.$frame.pfm", "output": "$work/tile$n.png"}]}
+{"filters": {$filters}, $more
+ "frames": [{"frame": 12, "color": "$colour", "shadow": "$work/demo/input/shadow.$frame.pgm",
+             "depth": "$work/demo/input/depth.$frame.pfm", "output": "$work/tile$n.pam"}]}
 SCENE
   "$lumafex" -q render "$work/tile$n.json"
-  tiles+=("$work/tile$n.png=$label")
+  case "$view" in
+    opaque) "${tiles[@]}" opaque "$work/tile$n.pam" "$work/shown$n.pam" ;;
+    crop) "${tiles[@]}" crop "$work/tile$n.pam" "$work/shown$n.pam" 175 240 71 40 3 ;;
+    *) cp "$work/tile$n.pam" "$work/shown$n.pam" ;;
+  esac
+  shown+=("$work/shown$n.pam=$label")
 done
-"$lumafex" montage -o docs/images/gallery.png --columns 4 --width 214 "${tiles[@]}"
+"$lumafex" montage -o docs/images/gallery.png --columns 4 --width 214 "${shown[@]}"
 for picture in docs/images/demo-before-after.png docs/images/gallery.png; do
   python3 scripts/compress-png.py "$picture" "$picture"
 done
