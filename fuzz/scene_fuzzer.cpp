@@ -4,16 +4,19 @@
 // the loader refuses must give a SceneError that names the file; a scene it
 // accepts must hold what the checks promise: frames with a colour and an
 // output path, finite times, items with keys sorted by time and finite
-// positions, and a document that writes back and loads as the same scene.
+// positions, and a document that writes back and loads as the same scene;
+// the text edited in place for new settings reads as that document.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "json_text_edit.h"
 #include "scene.h"
 #include "scene_limits.h"
 
@@ -93,5 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Check(SameFrames(scene, again), "frames differ after writing back");
     Check(again.cameras.size() == scene.cameras.size() && again.objects.size() == scene.objects.size(),
           "items differ after writing back");
+
+    // Only the changed values' text rewritten: the same document as the
+    // whole one written out.
+    const nlohmann::ordered_json full = SceneDocumentWithSettings(scene, lines);
+    if (const std::optional<std::string> edited = EditJsonText(text, scene.document, full)) {
+        const nlohmann::ordered_json read = nlohmann::ordered_json::parse(*edited, nullptr, false);
+        Check(!read.is_discarded() && read == full, "the edited text does not read as the new document");
+    }
     return 0;
 }

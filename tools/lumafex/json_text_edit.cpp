@@ -16,6 +16,7 @@ using Json = nlohmann::ordered_json;
 // what stands between a key and its value.
 struct Layout {
     bool overLines = false;
+    std::string newline = "\n";  // or "\r\n", as the file ends its lines
     std::string unit = "  ";
     std::string colon = ": ";
 };
@@ -45,12 +46,12 @@ std::string Render(const Json& value, const Layout& layout, const std::string& i
     bool first = true;
     for (auto it = value.begin(); it != value.end(); ++it) {
         if (!first) out += ",";
-        out += layout.overLines ? "\n" + inner : (first ? "" : " ");
+        out += layout.overLines ? layout.newline + inner : (first ? "" : " ");
         if (value.is_object()) out += Json(it.key()).dump() + layout.colon;
         out += Render(it.value(), layout, inner);
         first = false;
     }
-    if (layout.overLines) out += "\n" + indent;
+    if (layout.overLines) out += layout.newline + indent;
     out += value.is_array() ? "]" : "}";
     return out;
 }
@@ -180,8 +181,10 @@ private:
     // line break and indentation, or a space on one line.
     std::string Separator(const Entry& neighbour) const {
         const std::string lead = Lead(neighbour);
-        const std::size_t newline = lead.rfind('\n');
-        return newline == std::string::npos ? std::string(" ") : lead.substr(newline);
+        std::size_t newline = lead.rfind('\n');
+        if (newline == std::string::npos) return " ";
+        if (newline > 0 && lead[newline - 1] == '\r') --newline;
+        return lead.substr(newline);
     }
 
     // The layout of the container opening at open, as its entries show it.
@@ -192,6 +195,7 @@ private:
         const std::size_t newline = lead.rfind('\n');
         layout.overLines = newline != std::string::npos;
         if (layout.overLines) {
+            if (newline > 0 && lead[newline - 1] == '\r') layout.newline = "\r\n";
             const std::string own = lead.substr(newline + 1);
             const std::string outer = IndentOf(open);
             if (own.size() > outer.size() && own.compare(0, outer.size(), outer) == 0)
@@ -277,7 +281,9 @@ std::optional<std::string> EditJsonText(const std::string& text, const nlohmann:
         // The reader skips a UTF-8 byte order mark.
         const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
         Layout around;
-        around.overLines = text.find('\n') != std::string::npos;
+        const std::size_t newline = text.find('\n');
+        around.overLines = newline != std::string::npos;
+        if (around.overLines && newline > 0 && text[newline - 1] == '\r') around.newline = "\r\n";
         if (!editor.Change(editor.SkipSpace(start), before, after, around)) return std::nullopt;
         return editor.Applied();
     } catch (const nlohmann::json::exception&) {
