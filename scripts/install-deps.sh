@@ -52,7 +52,9 @@ case "$what" in
     )
     ;;
   windows)
-    PACKAGES+=(googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb python3)
+    # fonts-wine holds Marlett, which draws the caption buttons of the
+    # dialog's window frame, and the Tahoma its controls are written in.
+    PACKAGES+=(googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb python3)
     ;;
 esac
 

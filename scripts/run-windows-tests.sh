@@ -104,10 +104,19 @@ trap cleanup EXIT
 # Wine draws the window frames itself (Decorated=N), so the picture of the
 # dialog shows its caption. The server restarts so every process sees it.
 make_prefix() {
+  local prefix="$2" driver="$3"
+  prefixes+=("$prefix")
+  [[ -f "$prefix/.lumafex-ready" ]] || new_prefix "$@"
+  # Wine draws the caption buttons of the window frame (close, as in the
+  # dialog's picture) with Marlett; it finds that font (from fonts-wine)
+  # only in the prefix's own font folder.
+  if [[ "$driver" == x11 ]]; then
+    cp -f /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
+  fi
+}
+new_prefix() {
   local preset="$1" prefix="$2" driver="$3" wine
   wine="$(wine_of "$preset")"
-  prefixes+=("$prefix")
-  [[ -f "$prefix/.lumafex-ready" ]] && return 0
   echo "Creating the Wine prefix in $prefix"
   (
     export WINEPREFIX="$prefix" WINEARCH
