@@ -200,7 +200,10 @@ int main(int argc, char** argv) {
     std::string setScene;
     std::vector<std::string> edits;
     CLI::App* setCmd = app.add_subcommand("set", "change a scene's stored filter settings");
-    setCmd->add_option("scene", setScene, "the scene file (JSON), rewritten safely")->required();
+    setCmd->add_option("scene", setScene,
+                       "the scene file (JSON): each change is printed, and only the text of the "
+                       "values that change is rewritten (safely)")
+        ->required();
     setCmd->add_option("edits", edits, "KEY=VALUE, for example ContrastPercent=120")->required();
 
     EditOptions edit;
