@@ -97,14 +97,8 @@ public:
     std::string Make() {
         std::vector<std::string> members;
         if (Chance(2)) members.push_back(Key("fps") + Number(24));
-        if (Chance(3)) members.push_back(Key("renderFields") + (Chance(2) ? "true" : "false"));
         if (Chance(2)) members.push_back(Key("workingSpace") + String("sRGB \"/\\ \xC3\xA9"));
-        if (Chance(2)) {
-            members.push_back(Key("objects") + Open('[') + Open('{') + Key("name") + String("3Blur%") + "," + Space() +
-                              Key("keys") + Open('[') + Open('{') + Key("time") + Number(0) + "," + Space() +
-                              Key("position") + "[" + Number(1) + "," + Number(2) + "," + Space() + Number(3) + "]" +
-                              Close('}') + Close(']') + Close('}') + Close(']'));
-        }
+        if (Chance(2)) members.push_back(Key("cameras") + Open('[') + Close(']'));
         switch (Pick(3)) {
             case 0: {
                 // Stored lines, maybe a short block, some with extra spaces.
@@ -178,14 +172,7 @@ private:
         }
         return out + "\"";
     }
-    std::string Number(unsigned n) {
-        const std::string whole = std::to_string(n);
-        switch (Pick(3)) {
-            case 0: return whole + ".0";
-            case 1: return whole + "e0";
-            default: return whole;
-        }
-    }
+    std::string Number(unsigned n) { return std::to_string(n) + (Chance(2) ? ".0" : "e0"); }
     std::mt19937 random_;
 };
 
