@@ -158,8 +158,7 @@ void BM_FinalPassNoise(benchmark::State& state) {
 // The number of passes, then the threads.
 void PassesAndThreads(benchmark::internal::Benchmark* b) {
     for (int passes : {1, 4}) {
-        b->Args({passes, 1});
-        if (ThreadsOfMachine() > 1) b->Args({passes, ThreadsOfMachine()});
+        for (int threads : ThreadCounts()) b->Args({passes, threads});
     }
 }
 

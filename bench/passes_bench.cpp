@@ -212,8 +212,7 @@ void BeyondFrame(benchmark::internal::Benchmark* b,
                  std::initializer_list<std::array<int64_t, 3>> scenes) {
     for (const auto& [scene, w, h] : scenes) {
         for (int64_t huge : {0, 1}) {
-            b->Args({huge, scene, w, h, 1});
-            if (ThreadsOfMachine() > 1) b->Args({huge, scene, w, h, ThreadsOfMachine()});
+            for (int threads : ThreadCounts()) b->Args({huge, scene, w, h, threads});
         }
     }
 }

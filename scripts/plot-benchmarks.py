@@ -6,7 +6,9 @@ JSON output (lumafex_bench --benchmark_format=json or --benchmark_out=FILE).
 
 Writes DIR/perf-radius.png (time against blur radius, plain and softer blur,
 from BM_BlurRadius and BM_SofterBlurRadius) and DIR/perf-threads.png (time
-against threads for every pass that runs at more than one thread count).
+against threads for the passes in THREAD_SERIES that ran at more than one
+thread count: the whole frame, the blurs, enhance and antialias and the
+colour stages).
 Where a run was repeated, the median is plotted. Needs gnuplot (Debian's
 gnuplot-nox).
 """
@@ -82,34 +84,52 @@ plot {', '.join(lines)}
     return True
 
 
+# The passes the threads plot shows, each in its own colour and point: the
+# ones a frame's time mostly goes to, and the whole frame with every filter.
+THREAD_SERIES = (
+    ("BM_WholeFrameEverythingOn", "whole frame, every filter on", "#222222", 5),
+    ("BM_DepthOfFieldBlurTypical", "depth-of-field blur, typical depths", "#1f77b4", 7),
+    ("BM_SofterBlurPass", "softer blur, BlurPercent 100", "#d62728", 9),
+    ("BM_BlurPass", "blur, BlurPercent 100", "#ff7f0e", 11),
+    ("BM_EnhanceAndAntialias/1", "enhance and antialias, 1 pass", "#2ca02c", 13),
+    ("BM_FinalPassEveryColourStage", "every colour stage", "#9467bd", 3),
+)
+
+
 def plot_threads(times, out, work):
     series = collections.defaultdict(list)
     for name, ms in times.items():
         base, args = split(name)
-        if not args or base in ("BM_BlurRadius", "BM_SofterBlurRadius"):
+        if not args:
             continue
         label = base if len(args) == 1 else f"{base}/{'/'.join(map(str, args[:-1]))}"
         series[label].append((args[-1], ms))
-    series = {k: v for k, v in series.items() if len(v) > 1}
-    if not series:
-        return False
-    lines = []
-    for i, (label, points) in enumerate(sorted(series.items())):
+    lines, counts = [], set()
+    for i, (name, title, colour, point) in enumerate(THREAD_SERIES):
+        points = sorted(series.get(name, []))
+        if len(points) < 2:
+            continue
+        counts.update(threads for threads, _ in points)
         path = os.path.join(work, f"threads-{i}.dat")
         with open(path, "w", encoding="utf-8") as f:
-            for threads, ms in sorted(points):
+            for threads, ms in points:
                 f.write(f"{threads} {ms}\n")
-        lines.append(f"'{path}' using 1:2 with linespoints title '{label.replace('_', '-')}'")
-    gnuplot(f"""set terminal png size 1200,700 font ',9'
+        lines.append(f"'{path}' using 1:2 with linespoints lw 2 pt {point} ps 1.5 "
+                     f"lc rgb '{colour}' title '{title}'")
+    if not lines:
+        return False
+    xtics = ", ".join(str(n) for n in sorted(counts))
+    gnuplot(f"""set terminal png size 1000,520
 set output '{out}'
-set title 'Time against threads, per pass (wall time)'
+set title 'Time against threads, 1920x1080 frame (wall time)'
 set xlabel 'threads'
 set ylabel 'milliseconds per frame'
-set logscale y
-set xtics 1
+set logscale x 2
+set logscale y 10
+set xtics ({xtics})
+set xrange [{min(counts) / 1.2}:{max(counts) * 1.2}]
 set grid
-set key outside right top
-set rmargin 48
+set key outside right center spacing 1.4 width -14
 plot {', '.join(lines)}
 """)
     return True
