@@ -1,9 +1,11 @@
 #include "compare.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <utility>
 #include <stdexcept>
 
@@ -11,6 +13,7 @@
 #include "frame_io.h"
 #include "image_io.h"
 #include "pictures.h"
+#include "stored_values.h"
 
 namespace lumafex::tool {
 
@@ -61,6 +64,115 @@ void CheckMontageSize(const std::string& output, int64_t count, int64_t cols, in
                          " pixels would need more memory than the limit of " +
                          std::to_string(MemoryBudget() >> 20) + " MB (see --memory-limit)" + fit);
     }
+}
+
+// How far apart two stored values are: NaN matches only NaN, and an
+// infinity only the same infinity; any other mismatch of them is an
+// infinite error.
+double ValueError(float a, float b) {
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b) ? 0 : std::numeric_limits<double>::infinity();
+    if (a == b) return 0;
+    return std::fabs(static_cast<double>(a) - static_cast<double>(b));
+}
+
+std::string WindowText(const StoredChannel& c) {
+    std::string text = std::to_string(c.width) + "x" + std::to_string(c.height);
+    if (c.x != 0 || c.y != 0) text += " at (" + std::to_string(c.x) + ", " + std::to_string(c.y) + ")";
+    return text;
+}
+
+std::map<std::string, const StoredChannel*> ByName(const std::vector<StoredChannel>& channels,
+                                                   const char* which) {
+    std::map<std::string, const StoredChannel*> named;
+    for (const StoredChannel& c : channels) {
+        if (!named.emplace(c.name, &c).second)
+            throw ImageError(std::string(which) + " has two channels named " + c.name +
+                             ", so they cannot be compared by name");
+    }
+    return named;
+}
+
+std::string NamesOnlyIn(const std::map<std::string, const StoredChannel*>& these,
+                        const std::map<std::string, const StoredChannel*>& others) {
+    std::string names;
+    for (const auto& [name, channel] : these) {
+        if (others.count(name) == 0) names += (names.empty() ? "" : ", ") + name;
+    }
+    return names.empty() ? "none" : names;
+}
+
+// The report of a comparison of stored values; returns the exit status.
+int ReportValues(const ValueComparison& c, const StoredChannel& first, const Thresholds& limits) {
+    if (c.differing == 0) {
+        std::printf("identical: %zu channels of %s, every stored value the same\n", c.channels,
+                    WindowText(first).c_str());
+        return 0;
+    }
+    const auto share = [&](std::size_t n) { return 100.0 * static_cast<double>(n) / static_cast<double>(c.values); };
+    std::printf("differ: %zu of %zu stored values (%zu channels of %s, compared by name)\n",
+                c.differing, c.values, c.channels, WindowText(first).c_str());
+    std::printf("largest error %.9g at (%d, %d) in %s: %.9g and %.9g\n", c.largest, c.worstX,
+                c.worstY, c.worstChannel.c_str(), static_cast<double>(c.worstA),
+                static_cast<double>(c.worstB));
+    std::printf("above the warning threshold %g: %zu values (%.4g%%); above the failure threshold "
+                "%g: %zu values (%.4g%%)\n",
+                limits.warn, c.aboveWarn, share(c.aboveWarn), limits.fail, c.aboveFail,
+                share(c.aboveFail));
+    if (c.infinite == 0) {
+        const double rms = std::sqrt(c.sumSquares / static_cast<double>(c.values));
+        std::printf("RMS error %.6g, PSNR %.2f dB (peak 1.0)\n", rms, 20.0 * std::log10(1.0 / rms));
+    } else {
+        std::printf("RMS error and PSNR: none (%zu values NaN or infinite in one file and not the "
+                    "other)\n",
+                    c.infinite);
+    }
+    if (c.failed) {
+        if (c.largest > limits.hardFail) {
+            std::printf("FAIL: an error of %.9g is above the hard failure threshold %g\n", c.largest,
+                        limits.hardFail);
+        } else {
+            std::printf("FAIL: %.4g%% of the values differ by more than %g (at most %g%% may)\n",
+                        share(c.aboveFail), limits.fail, limits.failPercent);
+        }
+        return kExitDiffers;
+    }
+    std::printf(c.warned ? "WARNING: within the failure thresholds, but above the warning threshold\n"
+                         : "PASS: within the thresholds\n");
+    return 0;
+}
+
+// The difference image of stored values: the first image's colour (as the
+// module would see it) dimmed to grey where it can be read at the size of
+// the first channel, else black, with each differing pixel in red.
+ColourImage ValueDifferenceImage(const std::string& pathA, const StoredChannel& first,
+                                 const ValueComparison& c) {
+    ColourImage out;
+    out.Resize(first.width, first.height);
+    try {
+        const ColourImage a = ReadFrameColour(pathA, ColourRequest{}).image;
+        if (a.width == first.width && a.height == first.height) {
+            for (std::size_t i = 0; i < a.red.size(); ++i)
+                out.red[i] = out.green[i] = out.blue[i] =
+                    static_cast<uint8_t>((a.red[i] * 2 + a.green[i] * 5 + a.blue[i]) / 32);
+        }
+    } catch (const ImageError&) {
+        // No colour to show: the background stays black.
+    }
+    double finiteLargest = 0;
+    for (double e : c.pixelErrors) {
+        if (std::isfinite(e)) finiteLargest = std::max(finiteLargest, e);
+    }
+    for (std::size_t i = 0; i < c.pixelErrors.size(); ++i) {
+        const double e = c.pixelErrors[i];
+        if (e == 0) continue;
+        out.red[i] = std::isfinite(e) && finiteLargest > 0
+                         ? static_cast<uint8_t>(96 + std::lround(159 * (e / finiteLargest)))
+                         : 255;
+        out.green[i] = out.blue[i] = 0;
+    }
+    out.alpha.assign(out.alpha.size(), 255);
+    return out;
 }
 
 }  // namespace
@@ -116,8 +228,81 @@ ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b,
     return out;
 }
 
-int CompareFiles(const std::string& pathA, const std::string& pathB, const std::string& diffPath) {
+ValueComparison CompareValues(const std::vector<StoredChannel>& a,
+                              const std::vector<StoredChannel>& b, const Thresholds& limits) {
+    const auto namedA = ByName(a, "the first image"), namedB = ByName(b, "the second image");
+    if (namedA.size() != namedB.size() ||
+        !std::equal(namedA.begin(), namedA.end(), namedB.begin(),
+                    [](const auto& x, const auto& y) { return x.first == y.first; })) {
+        throw ImageError("the images have different channels: only in the first: " +
+                         NamesOnlyIn(namedA, namedB) +
+                         "; only in the second: " + NamesOnlyIn(namedB, namedA));
+    }
+    ValueComparison c;
+    if (a.empty()) return c;
+    const StoredChannel& first = a.front();
+    c.pixelErrors.assign(first.values.size(), 0.0);
+    c.largest = -1;
+    for (const StoredChannel& ca : a) {
+        const StoredChannel& cb = *namedB.at(ca.name);
+        if (ca.x != cb.x || ca.y != cb.y || ca.width != cb.width || ca.height != cb.height) {
+            throw ImageError("the images differ in size: " + ca.name + " is " + WindowText(ca) +
+                             " and " + WindowText(cb));
+        }
+        const bool mapped = ca.x == first.x && ca.y == first.y && ca.width == first.width &&
+                            ca.height == first.height;
+        ++c.channels;
+        for (std::size_t i = 0; i < ca.values.size(); ++i) {
+            const double e = ValueError(ca.values[i], cb.values[i]);
+            ++c.values;
+            if (e > c.largest) {
+                c.largest = e;
+                c.worstChannel = ca.name;
+                c.worstX = ca.x + static_cast<int32_t>(i % static_cast<std::size_t>(ca.width));
+                c.worstY = ca.y + static_cast<int32_t>(i / static_cast<std::size_t>(ca.width));
+                c.worstA = ca.values[i];
+                c.worstB = cb.values[i];
+            }
+            if (e == 0) continue;
+            ++c.differing;
+            if (e > limits.warn) ++c.aboveWarn;
+            if (e > limits.fail) ++c.aboveFail;
+            if (std::isfinite(e)) {
+                c.sumSquares += e * e;
+            } else {
+                ++c.infinite;
+            }
+            if (mapped) c.pixelErrors[i] = std::max(c.pixelErrors[i], e);
+        }
+    }
+    c.largest = std::max(c.largest, 0.0);
+    c.failed = c.largest > limits.hardFail ||
+               static_cast<double>(c.aboveFail) >
+                   limits.failPercent / 100.0 * static_cast<double>(c.values);
+    c.warned = c.aboveWarn > 0;
+    return c;
+}
+
+int CompareFiles(const std::string& pathA, const std::string& pathB, const std::string& diffPath,
+                 const Thresholds& limits) {
     if (!diffPath.empty()) RefuseOutputOntoInputs("compare", diffPath, {pathA, pathB});
+    if (HoldsFloatValues(pathA) || HoldsFloatValues(pathB)) {
+        const std::vector<StoredChannel> a = ReadStoredValues(pathA);
+        const std::vector<StoredChannel> b = ReadStoredValues(pathB);
+        ValueComparison c;
+        try {
+            c = CompareValues(a, b, limits);
+        } catch (const ImageError& e) {
+            throw ImageError(pathA + ", " + pathB + ": " + e.what());
+        }
+        if (a.empty()) throw ImageError(pathA + ": no channels");
+        const int status = ReportValues(c, a.front(), limits);
+        if (!diffPath.empty()) {
+            WriteOutput(diffPath, ValueDifferenceImage(pathA, a.front(), c));
+            std::printf("difference image: %s\n", diffPath.c_str());
+        }
+        return status;
+    }
     // Both as the module would see them: colour by the default rules, in
     // the default working space.
     const ColourImage a = ReadFrameColour(pathA, ColourRequest{}).image;

@@ -247,12 +247,31 @@ int main(int argc, char** argv) {
 
     std::string compareA, compareB, compareDiff;
     CLI::App* compareCmd = app.add_subcommand(
-        "compare", "compare two images byte for byte: the largest difference, how many pixels "
-                   "differ and where (exit status 0 identical, 4 different)");
+        "compare", "compare two images: files with half or float channels by their stored values, "
+                   "channel by channel by name (the largest error and where, how many values exceed "
+                   "the thresholds, the PSNR; exit status 4 above the failure threshold), others byte "
+                   "for byte as the module sees them (the largest difference, how many pixels differ "
+                   "and where; exit status 0 identical, 4 different)");
     compareCmd->add_option("a", compareA, "the first image")->required();
     compareCmd->add_option("b", compareB, "the second image")->required();
     compareCmd->add_option("-o,--output", compareDiff,
                            "write a difference image: differing pixels in red over the first image in grey");
+    Thresholds compareLimits;
+    const std::string storedOnly = " (files with half or float channels, compared by their stored values)";
+    compareCmd->add_option("--fail", compareLimits.fail, "the failure threshold: a larger error fails" + storedOnly)
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    compareCmd->add_option("--warn", compareLimits.warn, "the warning threshold: a larger error warns" + storedOnly)
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    compareCmd->add_option("--fail-percent,--failpercent", compareLimits.failPercent,
+                           "the share of values in percent that may be above --fail without failing" + storedOnly)
+        ->check(CLI::Range(0.0, 100.0))
+        ->capture_default_str();
+    compareCmd->add_option("--hard-fail,--hardfail", compareLimits.hardFail,
+                           "any error above this fails, whatever --fail-percent allows (default: none)" +
+                               storedOnly)
+        ->check(CLI::NonNegativeNumber);
 
     std::string montageOut;
     std::vector<std::string> montageItems;
@@ -315,7 +334,7 @@ int main(int argc, char** argv) {
             if (!farmRange.empty()) farm.frames = ParseFrameList(farmRange);
             return FarmSubmit(farm);
         }
-        if (*compareCmd) return CompareFiles(compareA, compareB, compareDiff);
+        if (*compareCmd) return CompareFiles(compareA, compareB, compareDiff, compareLimits);
         if (*montageCmd) {
             WriteMontage(montageOut, montageItems, montageLabels, montageColumns, montageWidth);
             return kExitOk;
