@@ -213,7 +213,7 @@ TEST(SettingsBlocks, EditByKeyAndRefuseUnknownKeysAndNonNumbers) {
     EXPECT_EQ(s.r1, -4);
     EXPECT_EQ(s.RedPercent, 100);
     for (const char* bad : {"Contrast=1", "ContrastPercent=1.5", "ContrastPercent=", "ContrastPercent",
-                            "ContrastPercent=99999999999", "PosterizePercent=3", "Version=2"}) {
+                            "ContrastPercent=99999999999", "SofterExtraFlag=1", "Version=2"}) {
         EXPECT_THROW(ParseEdits({bad}), std::invalid_argument) << bad;
     }
     EXPECT_NE(SettingsTable(s).find("ContrastPercent"), std::string::npos);

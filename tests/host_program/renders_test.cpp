@@ -116,7 +116,7 @@ TEST_F(SettingsByName, GiveTheSameOutputAsTheStoredBlockAndRefuseMistakes) {
               1);
     EXPECT_NE(out.find("did you mean \"DOFBlurPercent\"?"), std::string::npos) << out;
     EXPECT_EQ(
-        RunProgram("render " + Scene(R"("filters": {"PosterizePercent": 40})", "poster"), &out), 1);
+        RunProgram("render " + Scene(R"("filters": {"SofterExtraFlag": 1})", "extra"), &out), 1);
     EXPECT_NE(out.find("not stored in a scene"), std::string::npos) << out;
     EXPECT_EQ(
         RunProgram("render " + Scene(R"("filters": {}, "settings": ["Version 1"])", "both"), &out),

@@ -84,13 +84,13 @@ Preview PreviewFor(const Scene& scene, const EditOptions& options) {
 }  // namespace
 
 std::size_t SaveChangedSettings(const Scene& scene, const std::vector<std::string>& lines,
-                                const std::string& path) {
-    const std::vector<SettingChange> changes = ChangedSettings(scene, lines);
+                                const std::string& path, std::optional<int32_t> posterizePercent) {
+    const std::vector<SettingChange> changes = ChangedSettings(scene, lines, posterizePercent);
     if (changes.empty()) {
         if (!QuietLog()) std::printf("no setting changed; %s is left as it was\n", TerminalSafe(path).c_str());
         return 0;
     }
-    WriteSceneWithSettings(scene, lines, path);
+    WriteSceneWithSettings(scene, lines, path, posterizePercent);
     if (!QuietLog()) {
         for (const SettingChange& c : changes) std::printf("%s: %d -> %d\n", c.name.c_str(), c.before, c.after);
     }
@@ -106,10 +106,12 @@ int Edit(const EditOptions& options) {
     if (!module) throw std::runtime_error(error);
     std::vector<std::string> before;
     std::vector<std::string> lines;
+    int32_t posterize = ScenePosterizePercent(scene);
     int outcome = -1;
     {
         Host host(*module, scene);
         if (scene.settings) host.Load(*scene.settings);
+        host.SetPosterizePercent(posterize);
         before = host.Save();
         if (PreviewImages* images = preview.images ? &*preview.images : nullptr) {
             host.OfferPreviewFrame(images->colour, images->shadow ? &*images->shadow : nullptr,
@@ -128,6 +130,7 @@ int Edit(const EditOptions& options) {
         }
         outcome = host.DialogOutcome();
         lines = host.Save();
+        posterize = host.PosterizePercent();
     }
     // Cancel writes nothing, even when a colour chooser already changed the
     // module's record; OK with nothing changed leaves every file as it was.
@@ -135,11 +138,12 @@ int Edit(const EditOptions& options) {
         std::fprintf(stderr, "lumafex: cancelled; nothing written\n");
         return kExitOk;
     }
-    if (lines == before) {
+    if (lines == before && posterize == ScenePosterizePercent(scene)) {
         std::fprintf(stderr, "lumafex: the settings are unchanged; nothing written\n");
         return kExitOk;
     }
-    SaveChangedSettings(scene, lines, options.saveScene.empty() ? options.scene : options.saveScene);
+    SaveChangedSettings(scene, lines, options.saveScene.empty() ? options.scene : options.saveScene,
+                        posterize);
     return kExitOk;
 }
 

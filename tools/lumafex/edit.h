@@ -28,6 +28,7 @@ int Edit(const EditOptions& options);
 // write the scene to path; or, when no value changes, say so and leave
 // every file untouched. Returns the number of changes.
 std::size_t SaveChangedSettings(const Scene& scene, const std::vector<std::string>& lines,
-                                const std::string& path);
+                                const std::string& path,
+                                std::optional<int32_t> posterizePercent = std::nullopt);
 
 }  // namespace lumafex::tool

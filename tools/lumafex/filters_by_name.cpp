@@ -16,9 +16,20 @@ namespace {
 std::vector<std::string> StoredNames() {
     std::vector<std::string> names;
     for (const SettingsField& f : kSettingsFields) {
-        if (f.inScene) names.emplace_back(f.name);
+        if (f.inScene || std::strcmp(f.name, kNamedOnlySetting) == 0) names.emplace_back(f.name);
     }
     return names;
+}
+
+int32_t WholeNumber(const nlohmann::ordered_json& value, const std::string& where) {
+    if (!value.is_number_integer() ||
+        value.get<int64_t>() < std::numeric_limits<int32_t>::min() ||
+        value.get<int64_t>() > std::numeric_limits<int32_t>::max()) {
+        throw std::runtime_error(where + ": must be a whole number from " +
+                                 std::to_string(std::numeric_limits<int32_t>::min()) + " to " +
+                                 std::to_string(std::numeric_limits<int32_t>::max()));
+    }
+    return static_cast<int32_t>(value.get<int64_t>());
 }
 
 std::string Lower(std::string s) {
@@ -78,6 +89,10 @@ std::vector<std::string> LinesFromNamedFilters(const nlohmann::ordered_json& fil
     ResetToDefaults(s);
     for (const auto& [name, value] : filters.items()) {
         const SettingsField* field = FindSettingsField(name.c_str());
+        if (name == kNamedOnlySetting) {
+            (void)WholeNumber(value, where + "." + name);
+            continue;
+        }
         if (field != nullptr && !field->inScene) {
             throw std::runtime_error(where + "." + name +
                                      ": not stored in a scene (the settings dialog and presets "
@@ -89,16 +104,15 @@ std::vector<std::string> LinesFromNamedFilters(const nlohmann::ordered_json& fil
                                      (near.empty() ? "" : "; did you mean \"" + near + "\"?") +
                                      " (lumafex show lists them)");
         }
-        if (!value.is_number_integer() ||
-            value.get<int64_t>() < std::numeric_limits<int32_t>::min() ||
-            value.get<int64_t>() > std::numeric_limits<int32_t>::max()) {
-            throw std::runtime_error(where + "." + name + ": must be a whole number from " +
-                                     std::to_string(std::numeric_limits<int32_t>::min()) + " to " +
-                                     std::to_string(std::numeric_limits<int32_t>::max()));
-        }
-        s.*field->member = static_cast<int32_t>(value.get<int64_t>());
+        s.*field->member = WholeNumber(value, where + "." + name);
     }
     return LinesFromSettings(s);
+}
+
+std::optional<int32_t> PosterizeFromFilters(const nlohmann::ordered_json& filters,
+                                            const std::string& where) {
+    if (!filters.is_object() || !filters.contains(kNamedOnlySetting)) return std::nullopt;
+    return WholeNumber(filters[kNamedOnlySetting], where + "." + kNamedOnlySetting);
 }
 
 nlohmann::ordered_json NamedFiltersFromLines(const std::vector<std::string>& lines) {

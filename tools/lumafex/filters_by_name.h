@@ -3,6 +3,8 @@
 // reads them into.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,12 +12,23 @@
 
 namespace lumafex::tool {
 
+// The setting a scene keeps by name only: the module's scene lines leave it
+// out (the hosts that read them expect them so), but the host program keeps
+// it in "filters" and hands it to the module's record itself.
+inline constexpr const char* kNamedOnlySetting = "PosterizePercent";
+
 // The stored lines for {"Name": value, ...}: unnamed fields keep their
-// defaults. Throws std::runtime_error with where in front for a name that is
-// not a stored setting (with the closest one), or a value that is not a
-// 32-bit whole number.
+// defaults, and kNamedOnlySetting is left to PosterizeFromFilters. Throws
+// std::runtime_error with where in front for a name that is not a stored
+// setting (with the closest one), or a value that is not a 32-bit whole
+// number.
 std::vector<std::string> LinesFromNamedFilters(const nlohmann::ordered_json& filters,
                                                const std::string& where);
+
+// The kNamedOnlySetting of a "filters" object, if it names it (checked as
+// LinesFromNamedFilters checks values).
+std::optional<int32_t> PosterizeFromFilters(const nlohmann::ordered_json& filters,
+                                            const std::string& where);
 
 // The settings of a block that differ from the defaults, by name.
 nlohmann::ordered_json NamedFiltersFromLines(const std::vector<std::string>& lines);

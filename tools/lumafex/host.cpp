@@ -1,6 +1,7 @@
 #include "host.h"
 
 #include "line_block.h"
+#include "settings/filter_settings.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -180,6 +181,14 @@ std::vector<std::string> Host::Save() {
     const SaveState state = SaveStateInto(sink);
     table_.save(instance_, &state);
     return std::move(sink.lines);
+}
+
+int32_t Host::PosterizePercent() const {
+    return static_cast<const FilterSettings*>(instance_)->PosterizePercent;
+}
+
+void Host::SetPosterizePercent(int32_t percent) {
+    static_cast<FilterSettings*>(instance_)->PosterizePercent = percent;
 }
 
 int Host::RunSettingsDialog(const LoadedModule& module) {

@@ -28,6 +28,11 @@ public:
     // The module's save slot's lines.
     std::vector<std::string> Save();
 
+    // The posterize strength, which the stored lines leave out: the
+    // module's instance is its settings record, read and set directly.
+    int32_t PosterizePercent() const;
+    void SetPosterizePercent(int32_t percent);
+
     // Runs the module's settings dialog (its interface server) over the
     // instance's settings; returns the activation result (0 when the dialog
     // ran, whether it ended with OK or Cancel).

@@ -9,6 +9,7 @@
 #include <exception>
 #include <map>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,8 +36,9 @@ int Show(const std::string& scenePath) {
     const Scene scene = LoadScene(scenePath);
     if (!scene.settings) std::printf("(the scene stores no settings: these are the defaults)\n");
     const std::vector<std::string> none;
-    std::fputs(SettingsTable(SettingsFromLines(scene.settings ? *scene.settings : none)).c_str(),
-               stdout);
+    lumafex::FilterSettings settings = SettingsFromLines(scene.settings ? *scene.settings : none);
+    settings.PosterizePercent = ScenePosterizePercent(scene);
+    std::fputs(SettingsTable(settings).c_str(), stdout);
     std::printf("While \"Use Nulls\" is on, an object named in NULL OBJECTS replaces that value "
                 "for the frame.\n");
     return kExitOk;
@@ -47,7 +49,12 @@ int Set(const std::string& scenePath, const std::vector<std::string>& edits) {
     const auto parsed = ParseEdits(edits);
     const std::vector<std::string> lines =
         EditLines(scene.settings ? &*scene.settings : nullptr, parsed);
-    SaveChangedSettings(scene, lines, scenePath);
+    // The posterize strength is kept by name, beside the lines.
+    std::optional<int32_t> posterize;
+    for (const auto& [key, value] : parsed) {
+        if (key == kNamedOnlySetting) posterize = value;
+    }
+    SaveChangedSettings(scene, lines, scenePath, posterize);
     return kExitOk;
 }
 

@@ -224,6 +224,7 @@ int Render(const RenderOptions& options) {
     // While the module works on a frame on this thread (its calls stay in
     // frame order: it keeps state from frame to frame), the next frame to
     // be read is read on another thread and the frame before is written on
+    if (scene.posterizePercent) host.SetPosterizePercent(*scene.posterizePercent);
     // a third. Without read-ahead each task runs here, in turn. Everything
     // a frame prints, and its line in the log, comes after the frame before
     // it is written, so the log reads as if the frames ran one by one.
@@ -452,7 +453,7 @@ int Render(const RenderOptions& options) {
     const std::vector<std::string> lines = host.Save();
     if (!options.saveScene.empty()) {
         SetInterruptContext("saving the scene");
-        WriteSceneWithSettings(scene, lines, options.saveScene);
+        WriteSceneWithSettings(scene, lines, options.saveScene, host.PosterizePercent());
         SetInterruptContext("");
     }
     const RunCounts& counts = progress.Counts();

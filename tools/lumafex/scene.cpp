@@ -263,17 +263,22 @@ Scene ParseScene(const std::string& text, const std::string& path) {
         scene.settings = std::move(stored);
     }
     if (doc.contains("filters")) {
-        if (doc.contains("settings")) {
+        // Beside stored lines, "filters" may keep only what the lines leave out.
+        const bool besideLines = doc.contains("settings");
+        if (besideLines && !(doc["filters"].is_object() && doc["filters"].size() == 1 &&
+                             doc["filters"].contains(kNamedOnlySetting))) {
             check.Fail("scene",
                        "gives both \"filters\" (by name) and \"settings\" (the stored "
-                       "lines); keep one");
+                       "lines); keep one (beside \"settings\", \"filters\" may hold only " +
+                           std::string(kNamedOnlySetting) + ", which the lines leave out)");
         }
         try {
-            scene.settings = LinesFromNamedFilters(doc["filters"], "filters");
+            if (!besideLines) scene.settings = LinesFromNamedFilters(doc["filters"], "filters");
+            scene.posterizePercent = PosterizeFromFilters(doc["filters"], "filters");
         } catch (const std::runtime_error& e) {
             throw SceneError(path + ": " + e.what());
         }
-        scene.settingsByName = true;
+        scene.settingsByName = !besideLines;
     }
     if (doc.contains("workingSpace")) {
         scene.colour.workingSpace = check.String(doc["workingSpace"], "workingSpace");
@@ -387,7 +392,11 @@ Scene ParseScene(const std::string& text, const std::string& path) {
     return scene;
 }
 
-Json SceneDocumentWithSettings(const Scene& scene, const std::vector<std::string>& lines) {
+namespace {
+
+// The scene's document with the lines, as they were given (by name or as
+// stored lines).
+Json DocumentWithLines(const Scene& scene, const std::vector<std::string>& lines) {
     Json doc = scene.document;
     if (scene.settingsByName) {
         const FilterSettings s = SettingsFromLines(lines);
@@ -431,8 +440,35 @@ Json SceneDocumentWithSettings(const Scene& scene, const std::vector<std::string
     return placed;
 }
 
-std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::string>& lines) {
-    const Json doc = SceneDocumentWithSettings(scene, lines);
+}  // namespace
+
+int32_t ScenePosterizePercent(const Scene& scene) {
+    return scene.posterizePercent.value_or(FindSettingsField(kNamedOnlySetting)->defaultValue);
+}
+
+Json SceneDocumentWithSettings(const Scene& scene, const std::vector<std::string>& lines,
+                               std::optional<int32_t> posterizePercent) {
+    Json doc = DocumentWithLines(scene, lines);
+    if (!posterizePercent || *posterizePercent == ScenePosterizePercent(scene)) return doc;
+    if (doc.contains("filters")) {
+        doc["filters"][kNamedOnlySetting] = *posterizePercent;
+        return doc;
+    }
+    // Beside stored lines: a "filters" holding it alone, right after them.
+    Json placed = Json::object();
+    for (auto it = doc.begin(); it != doc.end(); ++it) {
+        placed[it.key()] = it.value();
+        if (it.key() == "settings") {
+            placed["filters"] = Json::object();
+            placed["filters"][kNamedOnlySetting] = *posterizePercent;
+        }
+    }
+    return placed;
+}
+
+std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::string>& lines,
+                                  std::optional<int32_t> posterizePercent) {
+    const Json doc = SceneDocumentWithSettings(scene, lines, posterizePercent);
     if (const std::optional<std::string> edited = EditJsonText(scene.text, scene.document, doc)) {
         // Kept only when it reads back as the document itself.
         const Json again = Json::parse(*edited, nullptr, false);
@@ -442,12 +478,13 @@ std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::str
 }
 
 void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
-                            const std::string& path) {
-    const std::string text = SceneTextWithSettings(scene, lines);
+                            const std::string& path, std::optional<int32_t> posterizePercent) {
+    const std::string text = SceneTextWithSettings(scene, lines, posterizePercent);
     WriteBytesSafely(path, text);
 }
 
-std::vector<SettingChange> ChangedSettings(const Scene& scene, const std::vector<std::string>& lines) {
+std::vector<SettingChange> ChangedSettings(const Scene& scene, const std::vector<std::string>& lines,
+                                           std::optional<int32_t> posterizePercent) {
     const std::vector<std::string> none;
     const FilterSettings before = SettingsFromLines(scene.settings ? *scene.settings : none);
     const FilterSettings after = SettingsFromLines(lines);
@@ -456,6 +493,8 @@ std::vector<SettingChange> ChangedSettings(const Scene& scene, const std::vector
         if (f.inScene && before.*f.member != after.*f.member)
             changes.push_back({f.name, before.*f.member, after.*f.member});
     }
+    if (posterizePercent && *posterizePercent != ScenePosterizePercent(scene))
+        changes.push_back({kNamedOnlySetting, ScenePosterizePercent(scene), *posterizePercent});
     return changes;
 }
 

@@ -62,6 +62,9 @@ struct Scene {
     std::vector<SceneItem> objects;
     std::optional<std::vector<std::string>> settings;  // the stored lines, if any
     bool settingsByName = false;  // the lines were made from a "filters" object
+    // The posterize strength, kept by name in "filters" (the stored lines
+    // leave it out); absent: the module's default.
+    std::optional<int32_t> posterizePercent;
     SceneColour colour;
     std::vector<SceneFrame> frames;
     nlohmann::ordered_json document;  // the file as read, for writing back
@@ -89,17 +92,22 @@ Scene ParseScene(const std::string& text, const std::string& path);
 // place (and stay when set back to their defaults), others that differ
 // from their defaults follow them. Stored lines whose values did not
 // change keep their text. A scene without settings gets the lines before
-// its colour keys and frames.
-nlohmann::ordered_json SceneDocumentWithSettings(const Scene& scene, const std::vector<std::string>& lines);
+// its colour keys and frames. posterizePercent, when given and not what the
+// scene holds, goes into "filters" by name (after the stored lines, for a
+// scene that has them).
+nlohmann::ordered_json SceneDocumentWithSettings(const Scene& scene, const std::vector<std::string>& lines,
+                                                 std::optional<int32_t> posterizePercent = std::nullopt);
 
 // The text of that document: the scene's own text with only the values
 // that changed rewritten (and new ones inserted at the file's indentation),
 // or, for a layout that cannot be followed, the whole document written out.
-std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::string>& lines);
+std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::string>& lines,
+                                  std::optional<int32_t> posterizePercent = std::nullopt);
 
 // Writes SceneTextWithSettings to path, safely (whole or not at all).
 void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
-                            const std::string& path);
+                            const std::string& path,
+                            std::optional<int32_t> posterizePercent = std::nullopt);
 
 // A stored setting whose value the lines change.
 struct SettingChange {
@@ -107,6 +115,10 @@ struct SettingChange {
     int32_t before = 0;
     int32_t after = 0;
 };
-std::vector<SettingChange> ChangedSettings(const Scene& scene, const std::vector<std::string>& lines);
+std::vector<SettingChange> ChangedSettings(const Scene& scene, const std::vector<std::string>& lines,
+                                           std::optional<int32_t> posterizePercent = std::nullopt);
+
+// The posterize strength a render of the scene uses.
+int32_t ScenePosterizePercent(const Scene& scene);
 
 }  // namespace lumafex::tool

@@ -7,10 +7,13 @@
 #include <limits>
 #include <stdexcept>
 
+#include "filters_by_name.h"
 #include "line_block.h"
 #include "null_drives.h"
 #include "settings/scene_lines.h"
 #include "settings/settings_fields.h"
+#include "ui/dialog_fields.h"
+#include "ui/field_limits.h"
 
 namespace lumafex::tool {
 
@@ -37,18 +40,34 @@ std::vector<std::pair<std::string, int32_t>> ParseEdits(const std::vector<std::s
         const std::string key = edit.substr(0, eq);
         const std::string value = edit.substr(eq + 1);
         const SettingsField* field = FindSettingsField(key.c_str());
-        if (field == nullptr || !field->inScene) {
-            throw std::invalid_argument(key + ": unknown setting (lumafex show lists them)");
+        if (field == nullptr || (!field->inScene && key != kNamedOnlySetting)) {
+            std::vector<std::string> known;
+            for (const SettingsField& f : kSettingsFields) {
+                if (f.inScene || std::strcmp(f.name, kNamedOnlySetting) == 0) known.emplace_back(f.name);
+            }
+            const std::string near = ClosestName(key, known);
+            throw std::invalid_argument(key + ": unknown setting" +
+                                        (near.empty() ? "" : "; did you mean \"" + near + "\"?") +
+                                        " (lumafex show lists them)");
+        }
+        // The range the settings dialog lets a number box hold; the other
+        // fields take any 32-bit value, as a scene's lines do.
+        int64_t least = std::numeric_limits<int32_t>::min();
+        int64_t most = std::numeric_limits<int32_t>::max();
+        for (const ui::DialogField& row : ui::kDialogFields) {
+            if (row.member == field->member && ui::HasLimits(row)) {
+                least = row.min;
+                most = row.max;
+            }
         }
         errno = 0;
         char* end = nullptr;
         const long long v = value.empty() ? 0 : std::strtoll(value.c_str(), &end, 10);
-        if (value.empty() || end == nullptr || *end != '\0' || errno == ERANGE ||
-            v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
+        if (value.empty() || end == nullptr || *end != '\0' || errno == ERANGE || v < least ||
+            v > most) {
             throw std::invalid_argument(edit + ": the value must be a whole number from " +
-                                        std::to_string(std::numeric_limits<int32_t>::min()) +
-                                        " to " +
-                                        std::to_string(std::numeric_limits<int32_t>::max()));
+                                        std::to_string(least) + " to " + std::to_string(most) +
+                                        " (" + field->meaning + ")");
         }
         parsed.emplace_back(key, static_cast<int32_t>(v));
     }
@@ -74,7 +93,7 @@ std::string SettingsTable(const FilterSettings& settings) {
                   "MEANING");
     out += line;
     for (const SettingsField& f : kSettingsFields) {
-        if (!f.inScene) continue;
+        if (!f.inScene && std::strcmp(f.name, kNamedOnlySetting) != 0) continue;
         const char* nulls = NullsDriving(f.name);
         std::snprintf(line, sizeof line, "%-18s %11d  %-24s %s\n", f.name,
                       static_cast<int>(settings.*f.member), *nulls != '\0' ? nulls : "-", f.meaning);
