@@ -6,6 +6,7 @@
 #   include/lumafex/host_interface.h  the host interface, for other hosts
 #   lib/pkgconfig/lumafex.pc, lib/cmake/Lumafex/   for finding them
 #   share/man/man1/lumafex.1, share/bash-completion/completions/lumafex
+#   share/doc/lumafex/scene-format.md, farm.md   the scene format, the farm
 #
 # `cpack -G DEB` in the build folder makes lumafex_*.deb and, where Qt was
 # found, lumafex-dialog_*.deb: render nodes install the first one only.
@@ -24,6 +25,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/abi/host_interface.h DESTINATION include
         COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lumafex.bash-completion
         DESTINATION share/bash-completion/completions RENAME lumafex COMPONENT runtime)
+# The documents the manual page points to.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/scene-format.md ${PROJECT_SOURCE_DIR}/docs/farm.md
+        DESTINATION share/doc/lumafex COMPONENT runtime)
 
 # Both files find the installation from where they lie, so the tree can be
 # installed under any prefix and moved.

@@ -3,8 +3,9 @@
 # files work on their own: `cmake --install` into a fresh prefix, and the
 # Debian packages from `cpack -G DEB` unpacked into a throwaway root. Each
 # renders the demo with the installed lumafex and module only, answers
-# --version, shows its manual page, and serves the host interface header
-# through pkg-config and CMake's find_package.
+# --version, shows its manual page (which points to the installed
+# documents), and serves the host interface header through pkg-config and
+# CMake's find_package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +26,11 @@ check_tree() {
     "$prefix/bin/lumafex" -q demo "$work/demo-$what")
   test -s "$work/demo-$what/contact-sheet.png"
   test -f "$prefix/share/bash-completion/completions/lumafex"
+  # The documents the manual page points to, and the page's pointer.
+  cmp -s docs/scene-format.md "$prefix/share/doc/lumafex/scene-format.md"
+  cmp -s docs/farm.md "$prefix/share/doc/lumafex/farm.md"
+  env -i PATH=/usr/bin:/bin MANPATH="$prefix/share/man" MANPAGER=cat PAGER=cat MANWIDTH=200 \
+    man lumafex 2>/dev/null | grep -q "share/doc/lumafex/scene-format.md"
 
   printf '#include <lumafex/host_interface.h>\nint main() { return sizeof(ModuleDescriptor) > 0 ? 0 : 1; }\n' \
     >"$work/consumer.cpp"
@@ -48,7 +54,7 @@ endif()
 CMAKE
   cmake -S "$work/cmake-$what" -B "$work/cmake-$what/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build "$work/cmake-$what/build" >/dev/null
-  echo "installed $what: --version, man page, demo render, pkg-config and find_package work"
+  echo "installed $what: --version, man page, documents, demo render, pkg-config and find_package work"
 }
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null

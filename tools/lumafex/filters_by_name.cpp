@@ -78,7 +78,18 @@ std::string ClosestName(const std::string& name, const std::vector<std::string>&
     }
     // Near means at most a third of the name changed (and at least one edit
     // is always allowed, so "r3" still finds "r2").
-    return bestDistance <= std::max<std::size_t>(1, name.size() / 3) ? best : std::string();
+    if (bestDistance <= std::max<std::size_t>(1, name.size() / 3)) return best;
+    // Else the one name that begins with it, as the dialog's captions name
+    // them: "Contrast" and "Contrast%" are ContrastPercent.
+    std::string start = lowered;
+    if (!start.empty() && start.back() == '%') start.replace(start.size() - 1, 1, "percent");
+    best.clear();
+    for (const std::string& candidate : known) {
+        if (start.size() < 3 || Lower(candidate).rfind(start, 0) != 0) continue;
+        if (!best.empty()) return {};
+        best = candidate;
+    }
+    return best;
 }
 
 std::vector<std::string> LinesFromNamedFilters(const nlohmann::ordered_json& filters,

@@ -38,7 +38,8 @@ nlohmann::ordered_json NamedFiltersFromLines(const std::vector<std::string>& lin
 // after it), so a render never runs with shifted settings.
 void CheckStoredLineNames(const std::vector<std::string>& lines, const std::string& where);
 
-// The known name closest to name (case and edit distance), for "did you
+// The known name closest to name (case and edit distance), else the only
+// one it begins ("Contrast", "Contrast%": ContrastPercent), for "did you
 // mean"; empty when none is near.
 std::string ClosestName(const std::string& name, const std::vector<std::string>& known);
 
