@@ -126,6 +126,7 @@ void CheckFarmJob(const FarmJob& job, const std::string& partition,
     RefuseControlCharacters("the module", job.module);
     RefuseControlCharacters("the scene", job.scene);
     RefuseControlCharacters("the output folder", job.outputDir);
+    RefuseControlCharacters("the colour configuration", job.colourConfig);
     RefuseControlCharacters("the farm folder", job.farmDir);
     RefuseControlCharacters("the job name", job.name);
     RefuseControlCharacters("--partition", partition);
@@ -146,8 +147,9 @@ std::string JobScript(const FarmJob& job) {
     s << " )\n"
       << "frames=${chunks[$SLURM_ARRAY_TASK_ID]}\n"
       << "echo \"lumafex farm: task $SLURM_ARRAY_TASK_ID, frames $frames, on $(hostname)\"\n"
-      << ShellQuote(job.program) << " -v " << ShellQuote("--module=" + job.module)
-      << " render \"--frames=$frames\"";
+      << ShellQuote(job.program) << " -v " << ShellQuote("--module=" + job.module);
+    if (!job.colourConfig.empty()) s << " " << ShellQuote("--colorconfig=" + job.colourConfig);
+    s << " render \"--frames=$frames\"";
     if (!job.outputDir.empty()) s << " " << ShellQuote("--output-dir=" + job.outputDir);
     s << " -- " << ShellQuote(job.scene) << "\n"
       << "status=$?\n"

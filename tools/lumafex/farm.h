@@ -50,6 +50,7 @@ std::string Printable(const std::string& value);
 struct FarmJob {
     std::string program, module, scene, outputDir, farmDir, name;
     std::vector<Chunk> chunks;
+    std::string colourConfig = {};  // passed to every task with --colorconfig; empty: none
 };
 
 // Refuses, naming the value, a path or option holding a control character
@@ -63,8 +64,8 @@ void CheckFarmJob(const FarmJob& job, const std::string& partition,
 
 // The job script: the chunk table, the render of the task's chunk and a
 // result file per task, which --wait reads. Every value in it is quoted;
-// the program gets "-v --module=M render --frames=LIST [--output-dir=D]
-// -- SCENE", so no value can be read as an option either.
+// the program gets "-v --module=M [--colorconfig=C] render --frames=LIST
+// [--output-dir=D] -- SCENE", so no value can be read as an option either.
 std::string JobScript(const FarmJob& job);
 
 // The sbatch command that submits it as an array of one task a chunk, with

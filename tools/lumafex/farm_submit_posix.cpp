@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 
 #include "farm.h"
 #include "files.h"
+#include "frame_io.h"
 #include "render.h"
 #include "scene.h"
 #include "settings_block.h"
@@ -158,6 +160,14 @@ int FarmSubmit(const FarmOptions& options) {
     job.module = fs::absolute(options.module).lexically_normal().string();
     job.scene = fs::absolute(options.scene).lexically_normal().string();
     if (!options.outputDir.empty()) job.outputDir = fs::absolute(options.outputDir).lexically_normal().string();
+    // Every task gets the colour configuration explicitly, whatever its
+    // node's OCIO says: --colorconfig (which put it in OCIO here), else the
+    // scene's colorConfig, else this OCIO.
+    const char* ocio = std::getenv("OCIO");
+    const std::string config = ChosenColourConfigurationOrigin().empty() && !scene.colour.colourConfig.empty()
+                                   ? scene.colour.colourConfig
+                                   : std::string(ocio != nullptr ? ocio : "");
+    if (!config.empty()) job.colourConfig = fs::absolute(config).lexically_normal().string();
     job.farmDir = fs::absolute(options.farmDir.empty()
                                    ? fs::path(job.scene).parent_path() / "lumafex-farm"
                                    : fs::path(options.farmDir))

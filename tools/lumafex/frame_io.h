@@ -46,6 +46,17 @@ struct OutputRequest {
 // std::runtime_error that names what and lists the known ones, and so is a
 // configuration named by $OCIO that cannot be read.
 std::vector<std::string> KnownColourSpaces();
+
+// Names the colour configuration (an OpenColorIO file) instead of $OCIO;
+// origin says how it was named ("--colorconfig", "the scene's colorConfig").
+// Takes effect only before colour is first converted or named; the file is
+// also put in OCIO for the libraries and programs this one starts.
+void ChooseColourConfiguration(const std::string& file, const std::string& origin);
+// How the chosen configuration was named; empty while none was chosen.
+std::string ChosenColourConfigurationOrigin();
+// The configuration in use, for -v and the outputs' metadata: its file and
+// how it was named, or the built-in one.
+std::string ColourConfigurationInUse();
 std::string ResolveColourSpace(const std::string& name, const std::string& what);
 
 ColourInput ReadFrameColour(const std::string& path, const ColourRequest& request);

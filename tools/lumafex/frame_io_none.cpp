@@ -20,6 +20,15 @@ std::vector<std::string> KnownColourSpaces() {
     return {"sRGB"};
 }
 
+void ChooseColourConfiguration(const std::string& file, const std::string&) {
+    throw std::runtime_error(file + ": this build has no colour management, so it reads no "
+                             "colour configuration");
+}
+
+std::string ChosenColourConfigurationOrigin() { return {}; }
+
+std::string ColourConfigurationInUse() { return "none (sRGB only)"; }
+
 std::string ResolveColourSpace(const std::string& name, const std::string& what) {
     std::string lowered = name;
     std::transform(lowered.begin(), lowered.end(), lowered.begin(),

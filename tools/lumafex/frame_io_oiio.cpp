@@ -31,6 +31,7 @@
 #include "frame_io.h"
 #include "image_io.h"
 #include "image_limits_oiio.h"
+#include "system.h"
 
 namespace lumafex::tool {
 
@@ -61,10 +62,16 @@ struct ColourConfiguration {
     std::string error;  // why the named file cannot be used; empty when it can
 };
 
+// The file ChooseColourConfiguration named, and how.
+std::string g_chosenFile, g_chosenOrigin;
+
 const ColourConfiguration& Configuration() {
     static const ColourConfiguration loaded = [] {
         ColourConfiguration c;
-        if (const char* env = std::getenv("OCIO"); env != nullptr && *env != '\0') {
+        if (!g_chosenOrigin.empty()) {
+            c.file = g_chosenFile;
+            c.origin = g_chosenOrigin;
+        } else if (const char* env = std::getenv("OCIO"); env != nullptr && *env != '\0') {
             c.file = env;
             c.origin = "$OCIO";
         }
@@ -351,6 +358,20 @@ std::vector<std::string> KnownColourSpaces() {
     return Config().getColorSpaceNames();
 }
 
+void ChooseColourConfiguration(const std::string& file, const std::string& origin) {
+    g_chosenFile = file;
+    g_chosenOrigin = origin;
+    if (!SetEnvironment("OCIO", file.c_str()))
+        throw std::runtime_error("cannot put the colour configuration " + file + " in OCIO");
+}
+
+std::string ChosenColourConfigurationOrigin() { return g_chosenOrigin; }
+
+std::string ColourConfigurationInUse() {
+    const ColourConfiguration& c = Configuration();
+    return c.file.empty() ? std::string("built-in") : c.file + " (from " + c.origin + ")";
+}
+
 std::string ResolveColourSpace(const std::string& name, const std::string& what) {
     const OIIO::ColorConfig& config = Config();
     const std::vector<std::string> names = config.getColorSpaceNames();
@@ -528,6 +549,7 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
     }
     layout.attribute("oiio:ColorSpace", space);
     layout.attribute("Software", ProgramVersion());
+    layout.attribute("lumafex:colorConfig", ColourConfigurationInUse());
     std::string lines;
     for (const std::string& line : request.settingsLines)
         lines += (lines.empty() ? "" : "\n") + line;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <new>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "edit.h"
 #include "farm.h"
 #include "filters_by_name.h"
+#include "frame_io.h"
 #include "frame_list.h"
 #include "images.h"
 #include "interrupt.h"
@@ -131,6 +133,11 @@ int main(int argc, char** argv) {
     std::string modulePath = DefaultModulePath();
     bool verbose = false, quiet = false;
     uint64_t memoryLimitMb = kDefaultMemoryBudget >> 20;
+    std::string colourConfig;
+    app.add_option("--colorconfig", colourConfig,
+                   "the OpenColorIO configuration file colour is converted with (render, demo, "
+                   "compare, montage; farm submit passes it to every task); it wins over a "
+                   "scene's colorConfig, which wins over $OCIO");
     app.add_option("--module", modulePath,
                    "the module file (default: lumafex3.p beside this program, else in "
                    "../lib/lumafex/, else $LUMAFEX_MODULE); a name without a folder is a file in "
@@ -315,6 +322,9 @@ int main(int argc, char** argv) {
     const Verbosity verbosity = quiet ? Verbosity::Quiet : (verbose ? Verbosity::Verbose : Verbosity::Normal);
     SetLogStyle(logFormat, verbosity);
     try {
+        if (!colourConfig.empty())
+            ChooseColourConfiguration(std::filesystem::absolute(colourConfig).lexically_normal().string(),
+                                      "--colorconfig");
         if (*renderCmd) {
             render.module = modulePath;
             render.verbosity = verbosity;

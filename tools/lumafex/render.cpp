@@ -152,6 +152,10 @@ std::string MissingInput(const SceneFrame& f) {
 
 int Render(const RenderOptions& options) {
     const Scene scene = LoadScene(options.scene);
+    // The scene's colour configuration, unless --colorconfig named one.
+    if (!scene.colour.colourConfig.empty() && ChosenColourConfigurationOrigin().empty())
+        ChooseColourConfiguration(std::filesystem::absolute(scene.colour.colourConfig).lexically_normal().string(),
+                                  "the scene's colorConfig");
     std::vector<FrameFiles> frames;
     for (const SceneFrame* f : SelectFrames(scene, options.frames))
         frames.push_back({f, OutputPath(*f, options.outputDir)});
@@ -176,6 +180,8 @@ int Render(const RenderOptions& options) {
                                                        options.scene + ": outputColorSpace");
     outputRequest.bits = scene.colour.outputBits;
     outputRequest.settingsLines = scene.settings ? *scene.settings : EditLines(nullptr, {});
+    if (options.verbosity == Verbosity::Verbose)
+        LogMessage(LogLevel::Passed, "lumafex: colour configuration " + ColourConfigurationInUse());
     std::set<std::string> checkedFormats, checkedSpaces;
     for (const FrameFiles& files : frames) {
         if (checkedFormats.insert(Extension(files.output)).second)

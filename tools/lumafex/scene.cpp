@@ -22,7 +22,7 @@ namespace {
 // A scene's keys, in the order docs/scene-format.md gives them.
 constexpr std::initializer_list<const char*> kSceneKeys = {
     "renderFields", "fps",          "cameras",          "objects",    "settings",
-    "filters",      "workingSpace", "outputColorSpace", "outputBits", "frames"};
+    "filters",      "colorConfig",  "workingSpace", "outputColorSpace", "outputBits", "frames"};
 
 class Checker {
 public:
@@ -295,6 +295,8 @@ Scene ParseScene(const std::string& text, const std::string& path) {
     }
 
     const std::filesystem::path base = std::filesystem::path(path).parent_path();
+    if (doc.contains("colorConfig"))
+        scene.colour.colourConfig = Resolve(base, check.Path(doc["colorConfig"], "colorConfig"));
     auto frameFrom = [&](const Json& entry, const std::string& where, int64_t number,
                          std::optional<double> time) {
         SceneFrame f;

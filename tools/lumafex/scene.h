@@ -53,6 +53,7 @@ struct SceneColour {
     std::string workingSpace = "sRGB";  // the module's bytes are in this space
     std::string outputColourSpace;      // empty: float outputs go back to the input's space
     int outputBits = 0;                 // 0: the format's default (EXR half, others 8)
+    std::string colourConfig;           // the OpenColorIO file; empty: --colorconfig, else $OCIO
 };
 
 struct Scene {
