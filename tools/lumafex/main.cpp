@@ -60,9 +60,18 @@ int Set(const std::string& scenePath, const std::vector<std::string>& edits) {
     return kExitOk;
 }
 
+// The names of app's commands, comma-separated.
+std::string CommandList(CLI::App& app) {
+    std::string out;
+    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        out += (out.empty() ? "" : ", ") + sub->get_name();
+    return out;
+}
+
 // After a command line CLI11 refused: "did you mean" for a misspelt
-// command or option.
-void SuggestFor(CLI::App& app, int argc, char** argv) {
+// command or option, the list of commands for an unknown or missing one
+// (empty when there is nothing to add).
+std::string SuggestFor(CLI::App& app, int argc, char** argv) {
     std::vector<CLI::App*> active{&app};
     auto names = [](CLI::App* parent) {
         std::vector<std::string> out;
@@ -90,8 +99,7 @@ void SuggestFor(CLI::App& app, int argc, char** argv) {
             }
             if (!found) {
                 const std::string near = ClosestName(name, known);
-                if (!near.empty()) std::fprintf(stderr, "lumafex: did you mean \"%s\"?\n", near.c_str());
-                return;
+                return near.empty() ? std::string() : "did you mean \"" + near + "\"?";
             }
             continue;
         }
@@ -109,10 +117,15 @@ void SuggestFor(CLI::App& app, int argc, char** argv) {
             const std::vector<std::string> commands = names(active.back());
             if (commands.empty()) continue;
             const std::string near = ClosestName(word, commands);
-            if (!near.empty()) std::fprintf(stderr, "lumafex: did you mean \"%s\"?\n", near.c_str());
-            return;
+            if (!near.empty()) return "\"" + word + "\" is not a command; did you mean \"" + near + "\"?";
+            return "\"" + word + "\" is not a command; the commands are: " + CommandList(*active.back());
         }
     }
+    // No command where one is needed: name them.
+    if (names(active.back()).empty()) return {};
+    const std::string path = active.size() > 1 ? " " + active.back()->get_name() : "";
+    return "a command is needed: " + CommandList(*active.back()) + " (lumafex" + path +
+           " COMMAND --help for one)";
 }
 
 }  // namespace
@@ -196,6 +209,10 @@ int main(int argc, char** argv) {
     renderCmd->add_flag("--no-read-ahead", noReadAhead,
                         "read, filter and write each frame in turn (by default the next frame "
                         "is read and the last one written while the module works on a frame)");
+    renderCmd->add_flag("--dry-run", render.dryRun,
+                        "print each frame's inputs (found or missing), its output (new, replaced "
+                        "or skipped) and colour path, run the checks a render runs and exit as it "
+                        "would; write nothing");
     renderCmd->add_option("--output-dir", render.outputDir,
                           "write the outputs into DIR instead of where the scene says");
     renderCmd->add_option("--save-scene", render.saveScene,
@@ -307,14 +324,28 @@ int main(int argc, char** argv) {
         ->capture_default_str();
 
 
+    // Alone, the program lists its commands and options (and, having done
+    // nothing, exits as for bad usage).
+    if (argc <= 1) {
+        std::fputs(app.help().c_str(), stdout);
+        return kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         // Help and version print and succeed; every other parse error is bad
         // usage, whatever CLI11's own code for it.
-        const int printed = app.exit(e);
-        if (printed == 0) return kExitOk;
-        SuggestFor(app, argc, argv);
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            app.exit(e);
+            return kExitOk;
+        }
+        // CLI11's "A subcommand is required" says less than the suggestion
+        // or the list of commands that replaces it.
+        const std::string hint = SuggestFor(app, argc, argv);
+        const bool noCommand = dynamic_cast<const CLI::RequiredError*>(&e) != nullptr &&
+                               std::string(e.what()).find("subcommand") != std::string::npos;
+        if (!noCommand || hint.empty()) app.exit(e);
+        if (!hint.empty()) std::fprintf(stderr, "lumafex: %s\n", hint.c_str());
         return kExitUsage;
     }
     SetMemoryBudget(memoryLimitMb << 20);

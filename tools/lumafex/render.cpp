@@ -150,6 +150,64 @@ std::string MissingInput(const SceneFrame& f) {
     return {};
 }
 
+namespace {
+
+// What a render would do, frame by frame, on standard output: the inputs
+// found or missing, the output and whether it is there, and the colour
+// path. The checks that stop a render run as they would; nothing is
+// written. Returns the exit status the render would have as far as it can
+// be told without reading a pixel.
+int DryRun(const RenderOptions& options, const Scene& scene, const std::vector<FrameFiles>& frames) {
+    const std::unique_ptr<LoadedModule> module = [&] {
+        std::string error;
+        auto opened = LoadedModule::Open(options.module, error);
+        if (!opened) throw std::runtime_error(error);
+        return opened;
+    }();
+    const std::string working =
+        ResolveColourSpace(scene.colour.workingSpace, options.scene + ": workingSpace");
+    const std::string output =
+        scene.colour.outputColourSpace.empty()
+            ? std::string("float outputs in the input's space, others in the working space")
+            : ResolveColourSpace(scene.colour.outputColourSpace, options.scene + ": outputColorSpace");
+    std::set<std::string> checkedFormats;
+    std::size_t missing = 0, skipped = 0;
+    auto state = [](const std::string& path) {
+        std::error_code ec;
+        return std::filesystem::exists(path, ec) ? "found" : "MISSING";
+    };
+    for (const FrameFiles& files : frames) {
+        if (checkedFormats.insert(Extension(files.output)).second)
+            CheckOutputFormat(files.output, scene.colour.outputBits);
+        const SceneFrame& f = *files.frame;
+        const std::string input =
+            f.colourSpace.empty() ? std::string("as the file says")
+                                  : ResolveColourSpace(f.colourSpace, options.scene + ": colorSpace");
+        std::printf("frame %lld\n", static_cast<long long>(f.number));
+        std::printf("  colour  %s (%s)\n", f.colour.c_str(), state(f.colour));
+        if (!f.shadow.empty()) std::printf("  shadow  %s (%s)\n", f.shadow.c_str(), state(f.shadow));
+        if (!f.depth.empty()) std::printf("  depth   %s (%s)\n", f.depth.c_str(), state(f.depth));
+        std::error_code ec;
+        const bool exists = std::filesystem::exists(files.output, ec);
+        const bool skip = exists && options.noClobber;
+        std::printf("  output  %s (%s)\n", files.output.c_str(),
+                    skip ? "exists: skipped, --no-clobber" : exists ? "exists: replaced" : "new");
+        std::printf("  colour path  %s -> working space %s -> %s\n", input.c_str(), working.c_str(),
+                    output.c_str());
+        if (skip) {
+            ++skipped;
+        } else if (!MissingInput(f).empty()) {
+            ++missing;
+        }
+    }
+    std::printf("dry run: %zu frames, %zu with inputs missing, %zu skipped; nothing was written\n",
+                frames.size(), missing, skipped);
+    std::fflush(stdout);
+    return missing > 0 || skipped > 0 ? kExitFramesSkipped : kExitOk;
+}
+
+}  // namespace
+
 int Render(const RenderOptions& options) {
     const Scene scene = LoadScene(options.scene);
     // The scene's colour configuration, unless --colorconfig named one.
@@ -160,6 +218,7 @@ int Render(const RenderOptions& options) {
     for (const SceneFrame* f : SelectFrames(scene, options.frames))
         frames.push_back({f, OutputPath(*f, options.outputDir)});
     CheckSceneOutputs(scene, options.outputDir, options.saveScene);
+    if (options.dryRun) return DryRun(options, scene, frames);
 
     // From here what the module and the image libraries print is held and
     // passed on with the frame it belongs to (it outlives every thread below).
@@ -169,6 +228,7 @@ int Render(const RenderOptions& options) {
     if (!module) throw std::runtime_error(error);
     Host host(*module, scene);
     if (scene.settings) host.Load(*scene.settings);
+    if (scene.posterizePercent) host.SetPosterizePercent(*scene.posterizePercent);
 
     // Names and formats are checked before the first frame, so a long
     // render does not stop at its end for a misspelt colour space.
@@ -230,7 +290,6 @@ int Render(const RenderOptions& options) {
     // While the module works on a frame on this thread (its calls stay in
     // frame order: it keeps state from frame to frame), the next frame to
     // be read is read on another thread and the frame before is written on
-    if (scene.posterizePercent) host.SetPosterizePercent(*scene.posterizePercent);
     // a third. Without read-ahead each task runs here, in turn. Everything
     // a frame prints, and its line in the log, comes after the frame before
     // it is written, so the log reads as if the frames ran one by one.

@@ -48,6 +48,7 @@ struct RenderOptions {
     UnreadableFrames unreadableFrames = UnreadableFrames::Fail;
     bool noClobber = false;  // skip frames whose output exists
     bool readAhead = true;   // read the next frame and write the last on other threads
+    bool dryRun = false;     // print what would be read and written, write nothing
 };
 
 struct Scene;
