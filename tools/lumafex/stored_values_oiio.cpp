@@ -1,5 +1,6 @@
 #include <OpenImageIO/imageio.h>
 
+#include <exception>
 #include <memory>
 
 #include "channels.h"
@@ -26,6 +27,13 @@ bool IsFloat(TypeDesc t) {
 }  // namespace
 
 bool HoldsFloatValues(const std::string& path) {
+    // A folder, device or pipe is left to the usual reader to refuse.
+    try {
+        CheckRegularFile(path);
+    } catch (const std::exception&) {
+        return false;
+    }
+    SetDecoderLimits();
     std::unique_ptr<ImageInput> input = ImageInput::open(path);
     if (!input) {
         (void)OIIO::geterror();  // reported by the usual reader
