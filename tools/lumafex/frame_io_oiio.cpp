@@ -1,7 +1,7 @@
 // Frames through OpenImageIO: parts and channels by name, colour spaces
-// through its colour configuration (OpenColorIO: the file named by the OCIO
-// environment variable, else the built-in one), alpha through its premult
-// and unpremult.
+// through its colour configuration (OpenColorIO: the file named by
+// --colorconfig, a scene's colorConfig or the OCIO environment variable,
+// else the built-in one), alpha through its premult and unpremult.
 #include <OpenImageIO/color.h>
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imagebuf.h>
@@ -51,13 +51,14 @@ using OIIO::TypeDesc;
 // before they are all walked.
 constexpr int kMaxParts = 1024;
 
-// The colour configuration a run uses: the file the OCIO environment
-// variable names, else OpenImageIO's built-in one. It is read once; a file
+// The colour configuration a run uses: the file ChooseColourConfiguration
+// named (--colorconfig, a scene's colorConfig), else the one the OCIO
+// environment variable names, else OpenImageIO's built-in one. It is read once; a file
 // that is named but cannot be read is an error wherever colour is converted
 // or a colour space is named, never a silent fall back to the built-in one.
 struct ColourConfiguration {
     std::string file;    // empty: the built-in configuration
-    std::string origin;  // how the file was named ("$OCIO")
+    std::string origin;  // how the file was named ("$OCIO", "--colorconfig")
     std::unique_ptr<OIIO::ColorConfig> config;
     std::string error;  // why the named file cannot be used; empty when it can
 };
