@@ -159,12 +159,12 @@ ColourImage ValueDifferenceImage(const std::string& pathA, const StoredChannel& 
     } catch (const ImageError&) {
         // No colour to show: the background stays black.
     }
-    double finiteLargest = 0;
-    for (double e : c.pixelErrors) {
+    float finiteLargest = 0;
+    for (const float e : c.pixelErrors) {
         if (std::isfinite(e)) finiteLargest = std::max(finiteLargest, e);
     }
     for (std::size_t i = 0; i < c.pixelErrors.size(); ++i) {
-        const double e = c.pixelErrors[i];
+        const float e = c.pixelErrors[i];
         if (e == 0) continue;
         out.red[i] = std::isfinite(e) && finiteLargest > 0
                          ? static_cast<uint8_t>(96 + std::lround(159 * (e / finiteLargest)))
@@ -229,7 +229,8 @@ ColourImage DifferenceImage(const ColourImage& a, const ColourImage& b,
 }
 
 ValueComparison CompareValues(const std::vector<StoredChannel>& a,
-                              const std::vector<StoredChannel>& b, const Thresholds& limits) {
+                              const std::vector<StoredChannel>& b, const Thresholds& limits,
+                              bool pixelErrors) {
     const auto namedA = ByName(a, "the first image"), namedB = ByName(b, "the second image");
     if (namedA.size() != namedB.size() ||
         !std::equal(namedA.begin(), namedA.end(), namedB.begin(),
@@ -241,7 +242,7 @@ ValueComparison CompareValues(const std::vector<StoredChannel>& a,
     ValueComparison c;
     if (a.empty()) return c;
     const StoredChannel& first = a.front();
-    c.pixelErrors.assign(first.values.size(), 0.0);
+    if (pixelErrors) c.pixelErrors.assign(first.values.size(), 0.0f);
     c.largest = -1;
     for (const StoredChannel& ca : a) {
         const StoredChannel& cb = *namedB.at(ca.name);
@@ -249,7 +250,7 @@ ValueComparison CompareValues(const std::vector<StoredChannel>& a,
             throw ImageError("the images differ in size: " + ca.name + " is " + WindowText(ca) +
                              " and " + WindowText(cb));
         }
-        const bool mapped = ca.x == first.x && ca.y == first.y && ca.width == first.width &&
+        const bool mapped = pixelErrors && ca.x == first.x && ca.y == first.y && ca.width == first.width &&
                             ca.height == first.height;
         ++c.channels;
         for (std::size_t i = 0; i < ca.values.size(); ++i) {
@@ -272,7 +273,7 @@ ValueComparison CompareValues(const std::vector<StoredChannel>& a,
             } else {
                 ++c.infinite;
             }
-            if (mapped) c.pixelErrors[i] = std::max(c.pixelErrors[i], e);
+            if (mapped) c.pixelErrors[i] = std::max(c.pixelErrors[i], static_cast<float>(e));
         }
     }
     c.largest = std::max(c.largest, 0.0);
@@ -291,7 +292,7 @@ int CompareFiles(const std::string& pathA, const std::string& pathB, const std::
         const std::vector<StoredChannel> b = ReadStoredValues(pathB);
         ValueComparison c;
         try {
-            c = CompareValues(a, b, limits);
+            c = CompareValues(a, b, limits, !diffPath.empty());
         } catch (const ImageError& e) {
             throw ImageError(pathA + ", " + pathB + ": " + e.what());
         }

@@ -54,14 +54,16 @@ struct ValueComparison {
     int32_t worstX = 0, worstY = 0;
     float worstA = 0, worstB = 0;
     bool failed = false, warned = false;
-    // The largest error at each pixel of the first channel's window.
-    std::vector<double> pixelErrors;
+    // With pixelErrors asked for: the largest error at each pixel of the
+    // first channel's window (for the difference image).
+    std::vector<float> pixelErrors;
 };
 
 // Compares the channels by name. Throws ImageError when the channel sets or
 // the channels' windows differ.
 ValueComparison CompareValues(const std::vector<StoredChannel>& a,
-                              const std::vector<StoredChannel>& b, const Thresholds& limits);
+                              const std::vector<StoredChannel>& b, const Thresholds& limits,
+                              bool pixelErrors = false);
 
 // Files with a half or float channel (either one) are compared by their
 // stored values against the thresholds; others are read as 8-bit sRGB with
