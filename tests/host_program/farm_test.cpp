@@ -2,14 +2,18 @@
 // Here the job script runs under bash with stand-ins for the program,
 // hostname and Slurm's commands.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <utility>
 
 #include "farm.h"
 #include "support.h"
+#include "system.h"
 
 namespace lumafex::tool {
 namespace {
@@ -76,7 +80,7 @@ TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
     WriteStub(stubs / "hostname", "echo node\n");
     const std::string record = dir / "argv";
     const std::string env = "cd '" + work.string() + "' && PATH='" + stubs.string() + "' RECORD='" +
-                            record + "' SLURM_ARRAY_JOB_ID=7 SLURM_ARRAY_TASK_ID=1 ";
+                            record + "' SLURM_ARRAY_JOB_ID=7 SLURM_ARRAY_TASK_ID=1 SLURM_CPUS_PER_TASK=300 SLURM_RESTART_COUNT=1 ";
 
     for (const std::string name :
          {"shot\necho >X\n", "it's \"q\" \\", "$(echo >X)", "`echo >X`", "a; >X &", "two  words",
@@ -90,12 +94,30 @@ TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
         WriteText(dir / "job.sbatch", JobScript(job));
         ASSERT_EQ(std::system(("bash -n '" + (dir / "job.sbatch") + "'").c_str()), 0);
         ASSERT_EQ(std::system((env + "/bin/bash ../job.sbatch >/dev/null").c_str()), 0);
-        EXPECT_EQ(RecordedWords(record), (Words{"-v", "--module=" + job.module, "render", "--frames=3,5",
-                                                "--output-dir=" + job.outputDir, "--", job.scene}));
+        // A requeued task keeps the frames it wrote; threads follow the
+        // allocation, at most 256.
+        EXPECT_EQ(RecordedWords(record),
+                  (Words{"-v", "--module=" + job.module, "render", "--threads=256", "--no-clobber",
+                         "--existing-done", "--frames=3,5", "--output-dir=" + job.outputDir, "--", job.scene}));
         Words files;
         for (const auto& entry : fs::directory_iterator(work)) files.push_back(entry.path().filename().string());
         EXPECT_EQ(files, Words{name + "-7_1.result"});
 
+        // Each #SBATCH line is one whole option sbatch is also given; one
+        // sbatch cannot read whole there (a blank, quote or control
+        // character) is left out rather than broken.
+        std::istringstream script(ReadText(dir / "job.sbatch"));
+        Words directives;
+        for (std::string line; std::getline(script, line);) {
+            if (line.rfind("#SBATCH ", 0) == 0) directives.push_back(line.substr(8));
+        }
+        const Words plain = SbatchArguments(job, "", {});
+        Words expected;
+        for (auto arg = plain.begin() + 2; arg + 1 != plain.end(); ++arg) {
+            if (arg->find_first_of(" \"'\n\r\t\x01\x7f") == std::string::npos) expected.push_back(*arg);
+        }
+        EXPECT_EQ(directives, expected);
+        EXPECT_GE(directives.size(), 2u);  // the job name and array always fit
         const Words sbatch = SbatchArguments(job, "p " + name, {name, "-x"});
         WriteText(dir / "submit.sh", SbatchCommand(job, "p " + name, {name, "-x"}));
         ASSERT_EQ(std::system((env + "/bin/bash ../submit.sh").c_str()), 0);
@@ -123,6 +145,44 @@ TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
     FarmOptions options;
     options.sbatchArgs = {"--time=1", "--comment=\r"};
     EXPECT_THROW(CheckFarmValues(options), std::invalid_argument);
+}
+
+// What an admin asks of the job reaches sbatch (and the script's #SBATCH
+// lines); a limit or partition an #SBATCH line cannot carry is refused.
+TEST(Farm, JobOptionsFollowTheRequestAndOddLimitsAreRefused) {
+    FarmJob job{"/p", "/m", "/s/shot.json", "", "/f", "shot", SplitIntoChunks({1, 2, 3, 4}, 1)};
+    job.maxRunning = 2;
+    job.cpusPerTask = 4;
+    job.timeLimit = "1:30:00";
+    job.memory = "4G";
+    EXPECT_EQ(SbatchArguments(job, "gpu", {"--qos=low"}),
+              (Words{"sbatch", "--parsable", "--job-name=lumafex:shot", "--array=0-3%2",
+                     "--output=/f/shot-%A_%a.log", "--error=/f/shot-%A_%a.log", "--partition=gpu",
+                     "--cpus-per-task=4", "--time=1:30:00", "--mem=4G", "--qos=low", "/f/shot.sbatch"}));
+    for (auto [field, value] : {std::pair{&FarmOptions::timeLimit, "1:00 --wrap=x"},
+                                {&FarmOptions::memory, "4G\""}, {&FarmOptions::partition, "a b"}}) {
+        FarmOptions options;
+        options.*field = value;
+        EXPECT_THROW(CheckFarmValues(options), std::invalid_argument) << value;
+    }
+}
+
+// The default thread count: the task's CPUs in a Slurm job, else the CPUs
+// this thread may run on (taskset), never the whole machine regardless.
+TEST(Farm, ThreadsFollowTheAllocation) {
+    setenv("SLURM_CPUS_PER_TASK", "3", 1);
+    EXPECT_EQ(AllowedProcessors(), 3);
+    setenv("SLURM_CPUS_PER_TASK", "x", 1);  // not a count: the affinity decides
+    int pinned = 0;
+    std::thread([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        if (sched_setaffinity(0, sizeof one, &one) == 0) pinned = AllowedProcessors();
+    }).join();
+    unsetenv("SLURM_CPUS_PER_TASK");
+    EXPECT_EQ(pinned, 1);
+    EXPECT_GE(AllowedProcessors(), 1);
 }
 
 // A chunk must not overwrite what any frame of the scene reads, submitted

@@ -79,6 +79,11 @@ TEST_F(Logs, MissingFramesAndNoClobber) {
     text = Run("render " + scene + " --no-clobber --frames 3-1", 4);
     EXPECT_NE(text.find("0 written, 3 skipped, 0 refused, 0 missing"), std::string::npos) << text;
     EXPECT_LT(text.find("frame 3 (1/3)"), text.find("frame 1 (3/3)")) << text;
+    // A requeued farm task: frames already written count as done, and a
+    // frame it still cannot render still fails the run.
+    Run("-q render " + scene + " --no-clobber --existing-done", 0);
+    std::filesystem::remove(dir / "o.2.pam");
+    Run("-q render " + scene + " --no-clobber --existing-done", 4);
 
     // Bad usage exits 2 and suggests the nearest command or option.
     EXPECT_NE(Run("rendr " + scene, 2).find("did you mean \"render\""), std::string::npos);

@@ -74,6 +74,55 @@ std::string LogPattern(const std::string& path) {
     return pattern;
 }
 
+// Whether sbatch reads value whole on an #SBATCH line: it splits such a
+// line at blanks and takes quotes as its own, with no escape for either.
+bool FitsDirective(const std::string& value) {
+    return std::none_of(value.begin(), value.end(),
+                        [](char c) { return c == ' ' || c == '"' || c == '\'' || IsControl(c); });
+}
+
+// --time and --mem take a number with its units ("30", "1:30:00", "2-0",
+// "4G"); anything else is refused before it reaches the script.
+void RefuseOddLimit(const std::string& what, const std::string& value) {
+    if (value.find_first_not_of("0123456789:-+ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") ==
+        std::string::npos)
+        return;
+    throw std::invalid_argument(what + " \"" + Printable(value) +
+                                "\" is not a Slurm limit (a number with its units, as in 1:30:00 or "
+                                "4G); nothing was written or submitted");
+}
+
+// The job's name in Slurm: the scene's, with what an #SBATCH line cannot
+// carry written as '_'.
+std::string JobName(const FarmJob& job) {
+    std::string name = std::string("lumafex:").append(job.name);
+    for (char& c : name) {
+        if (!FitsDirective(std::string(1, c))) c = '_';
+    }
+    return name;
+}
+
+std::string ArraySpec(const FarmJob& job) {
+    std::string spec = "0-";
+    spec.append(std::to_string(job.chunks.size() - 1));
+    if (job.maxRunning > 0) spec.append("%").append(std::to_string(job.maxRunning));
+    return spec;
+}
+
+// The options the job is submitted with, in the script's #SBATCH lines
+// and on sbatch's command line alike.
+std::vector<std::string> JobOptions(const FarmJob& job) {
+    const std::string log = LogPattern((fs::path(job.farmDir) / job.name).string()) + "-%A_%a.log";
+    std::vector<std::string> options{"--job-name=" + JobName(job), "--array=" + ArraySpec(job),
+                                     "--output=" + log, "--error=" + log};
+    if (!job.partition.empty()) options.push_back("--partition=" + job.partition);
+    if (job.cpusPerTask > 0)
+        options.push_back(std::string("--cpus-per-task=").append(std::to_string(job.cpusPerTask)));
+    if (!job.timeLimit.empty()) options.push_back("--time=" + job.timeLimit);
+    if (!job.memory.empty()) options.push_back("--mem=" + job.memory);
+    return options;
+}
+
 }  // namespace
 
 std::string ShellQuote(const std::string& word) {
@@ -118,6 +167,13 @@ void CheckFarmValues(const FarmOptions& options) {
     RefuseControlCharacters("--farm-dir", options.farmDir);
     RefuseControlCharacters("--partition", options.partition);
     for (const std::string& arg : options.sbatchArgs) RefuseControlCharacters("--sbatch-arg", arg);
+    if (!FitsDirective(options.partition)) {
+        throw std::invalid_argument("--partition \"" + Printable(options.partition) +
+                                    "\" holds a blank or a quote, which no partition name has; "
+                                    "nothing was written or submitted");
+    }
+    RefuseOddLimit("--time", options.timeLimit);
+    RefuseOddLimit("--mem", options.memory);
 }
 
 void CheckFarmJob(const FarmJob& job, const std::string& partition,
@@ -138,18 +194,38 @@ void CheckFarmJob(const FarmJob& job, const std::string& partition,
 std::string JobScript(const FarmJob& job) {
     const std::string stem = (fs::path(job.farmDir) / job.name).string();
     std::ostringstream s;
-    s << "#!/bin/bash\n"
-      << "# lumafex farm job: " << ShellQuote(job.scene) << ", " << job.chunks.size() << " chunks\n"
-      << "# One array task per chunk renders it and records its exit status.\n"
-      << "set -u\n"
-      << "chunks=(";
+    s << "#!/bin/bash\n";
+    for (const std::string& option : JobOptions(job)) {
+        if (FitsDirective(option)) {
+            s << "#SBATCH " << option << "\n";
+        } else {
+            // Left to the command line lumafex farm submit runs.
+            s << "# (not an #SBATCH line: the path holds a blank or a quote; resubmit with sbatch "
+              << Printable(ShellQuote(option)) << " SCRIPT)\n";
+        }
+    }
+    s << "# lumafex farm job: " << ShellQuote(job.scene) << ", " << job.chunks.size() << " chunks\n"
+      << "# Resubmit with: sbatch " << ShellQuote(stem + ".sbatch") << "\n"
+      << "# One array task per chunk renders it and records its exit status in a .result file.\n"
+      << "# A task Slurm runs again (requeued) keeps the frames it wrote before.\n"
+      << "set -u\n";
+    for (const auto& [name, value] : job.environment) s << "export " << name << "=" << ShellQuote(value) << "\n";
+    s << "chunks=(";
     for (const Chunk& c : job.chunks) s << " " << ShellQuote(c.list);
     s << " )\n"
       << "frames=${chunks[$SLURM_ARRAY_TASK_ID]}\n"
+      // As many threads as the task has CPUs (without --cpus-per-task the
+      // program counts those it may run on).
+      << "threads=()\n"
+      << "if [ \"${SLURM_CPUS_PER_TASK:-0}\" -gt 0 ] 2>/dev/null; then\n"
+      << "    threads=(\"--threads=$(( SLURM_CPUS_PER_TASK < 256 ? SLURM_CPUS_PER_TASK : 256 ))\")\n"
+      << "fi\n"
+      << "again=()\n"
+      << "if [ \"${SLURM_RESTART_COUNT:-0}\" -gt 0 ]; then again=(--no-clobber --existing-done); fi\n"
       << "echo \"lumafex farm: task $SLURM_ARRAY_TASK_ID, frames $frames, on $(hostname)\"\n"
       << ShellQuote(job.program) << " -v " << ShellQuote("--module=" + job.module);
     if (!job.colourConfig.empty()) s << " " << ShellQuote("--colorconfig=" + job.colourConfig);
-    s << " render \"--frames=$frames\"";
+    s << " render ${threads[@]+\"${threads[@]}\"} ${again[@]+\"${again[@]}\"} \"--frames=$frames\"";
     if (!job.outputDir.empty()) s << " " << ShellQuote("--output-dir=" + job.outputDir);
     s << " -- " << ShellQuote(job.scene) << "\n"
       << "status=$?\n"
@@ -162,11 +238,10 @@ std::string JobScript(const FarmJob& job) {
 std::vector<std::string> SbatchArguments(const FarmJob& job, const std::string& partition,
                                          const std::vector<std::string>& sbatchArgs) {
     const std::string stem = (fs::path(job.farmDir) / job.name).string();
-    std::vector<std::string> args{"sbatch", "--parsable",
-                                  "--array=0-" + std::to_string(job.chunks.size() - 1),
-                                  "--job-name=lumafex:" + job.name,
-                                  "--output=" + LogPattern(stem) + "-%A_%a.log"};
-    if (!partition.empty()) args.push_back("--partition=" + partition);
+    FarmJob submitted = job;
+    submitted.partition = partition.empty() ? job.partition : partition;
+    std::vector<std::string> args{"sbatch", "--parsable"};
+    for (const std::string& option : JobOptions(submitted)) args.push_back(option);
     args.insert(args.end(), sbatchArgs.begin(), sbatchArgs.end());
     args.push_back(stem + ".sbatch");
     return args;

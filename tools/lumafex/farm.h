@@ -23,6 +23,10 @@ struct FarmOptions {
     std::string farmDir;    // job script, logs and task results; empty: beside the scene
     std::string partition;
     std::vector<std::string> sbatchArgs;
+    int64_t maxRunning = 0;   // tasks running at once (the array's %N); 0: no limit
+    int64_t cpusPerTask = 0;  // 0: Slurm's default
+    std::string timeLimit;    // sbatch --time; empty: the partition's
+    std::string memory;       // sbatch --mem; empty: the partition's
     bool wait = false;
     bool dryRun = false;
     bool quiet = false;
@@ -51,6 +55,12 @@ struct FarmJob {
     std::string program, module, scene, outputDir, farmDir, name;
     std::vector<Chunk> chunks;
     std::string colourConfig = {};  // passed to every task with --colorconfig; empty: none
+    std::string partition = {};
+    int64_t maxRunning = 0, cpusPerTask = 0;
+    std::string timeLimit = {}, memory = {};
+    // Exported by the script before the render: OCIO and the LUMAFEX_*
+    // variables the submitting shell had, so no node's own decide a render.
+    std::vector<std::pair<std::string, std::string>> environment = {};
 };
 
 // Refuses, naming the value, a path or option holding a control character
@@ -62,7 +72,9 @@ void CheckFarmValues(const FarmOptions& options);
 void CheckFarmJob(const FarmJob& job, const std::string& partition,
                   const std::vector<std::string>& sbatchArgs);
 
-// The job script: the chunk table, the render of the task's chunk and a
+// The job script: #SBATCH lines (name, array and its %N throttle, log
+// files, partition, CPUs, time and memory) so that `sbatch SCRIPT` alone
+// resubmits it, the environment, the chunk table, the render of the task's chunk and a
 // result file per task, which --wait reads. Every value in it is quoted;
 // the program gets "-v --module=M [--colorconfig=C] render --frames=LIST
 // [--output-dir=D] -- SCENE", so no value can be read as an option either.

@@ -168,6 +168,24 @@ int FarmSubmit(const FarmOptions& options) {
                                    ? scene.colour.colourConfig
                                    : std::string(ocio != nullptr ? ocio : "");
     if (!config.empty()) job.colourConfig = fs::absolute(config).lexically_normal().string();
+    if (!job.colourConfig.empty()) job.environment.emplace_back("OCIO", job.colourConfig);
+    // The LUMAFEX_* variables of this shell go to every task as they are.
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string variable = *entry;
+        const std::size_t equals = variable.find('=');
+        if (variable.rfind("LUMAFEX_", 0) != 0 || equals == std::string::npos) continue;
+        const std::string name = variable.substr(0, equals);
+        if (name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") !=
+            std::string::npos)
+            continue;
+        job.environment.emplace_back(name, variable.substr(equals + 1));
+    }
+    std::sort(job.environment.begin() + (job.colourConfig.empty() ? 0 : 1), job.environment.end());
+    job.partition = options.partition;
+    job.maxRunning = options.maxRunning;
+    job.cpusPerTask = options.cpusPerTask;
+    job.timeLimit = options.timeLimit;
+    job.memory = options.memory;
     job.farmDir = fs::absolute(options.farmDir.empty()
                                    ? fs::path(job.scene).parent_path() / "lumafex-farm"
                                    : fs::path(options.farmDir))

@@ -3,6 +3,7 @@
 // sequences through it.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -205,6 +206,9 @@ int main(int argc, char** argv) {
         ->option_text("fail|skip|black|hold");
     renderCmd->add_flag("--no-clobber", render.noClobber,
                         "skip frames whose output exists (counted in the summary; exit 4)");
+    renderCmd->add_flag("--existing-done", render.existingDone,
+                        "with --no-clobber, frames whose output exists count as done (exit 0, "
+                        "not 4), as for a farm task run again after a requeue");
     bool noReadAhead = false;
     renderCmd->add_flag("--no-read-ahead", noReadAhead,
                         "read, filter and write each frame in turn (by default the next frame "
@@ -221,7 +225,8 @@ int main(int argc, char** argv) {
     int threads = 0;
     renderCmd->add_option("--threads", threads,
                           "threads the module filters each frame with (default: "
-                          "LUMAFEX_THREADS, else one per core)")
+                          "LUMAFEX_THREADS, else one per CPU this process may run on: "
+                          "SLURM_CPUS_PER_TASK in a Slurm job, else its CPU affinity)")
         ->check(CLI::Range(1, 256));
 
     std::string showScene;
@@ -272,6 +277,14 @@ int main(int argc, char** argv) {
     submitCmd->add_option("--partition", farm.partition, "the Slurm partition");
     submitCmd->add_option("--sbatch-arg", farm.sbatchArgs,
                           "one more argument for sbatch, repeatable (--sbatch-arg=--time=30)");
+    submitCmd->add_option("--max-running", farm.maxRunning,
+                          "run at most N of the job's tasks at a time (the array's %N)")
+        ->check(CLI::Range(1, 100000));
+    submitCmd->add_option("--cpus-per-task", farm.cpusPerTask,
+                          "CPUs each task asks for; the task renders with that many threads")
+        ->check(CLI::Range(1, 256));
+    submitCmd->add_option("--time", farm.timeLimit, "each task's time limit, as sbatch reads it (30, 1:30:00)");
+    submitCmd->add_option("--mem", farm.memory, "the memory each task asks for, as sbatch reads it (4G)");
     submitCmd->add_flag("--wait", farm.wait,
                         "wait for every task; exit non-zero naming the chunks that failed");
     submitCmd->add_flag("--dry-run", farm.dryRun, "print the job script, submit nothing");
@@ -363,6 +376,9 @@ int main(int argc, char** argv) {
             render.readAhead = !noReadAhead;
             if (!range.empty()) render.frames = ParseFrameList(range);
             // The module reads its thread count from the environment.
+            const char* threadsVariable = std::getenv("LUMAFEX_THREADS");
+            if (threads == 0 && (threadsVariable == nullptr || *threadsVariable == '\0'))
+                threads = std::min(AllowedProcessors(), 256);
             if (threads > 0) {
                 const std::string count = std::to_string(threads);
                 if (!SetEnvironment("LUMAFEX_THREADS", count.c_str()))

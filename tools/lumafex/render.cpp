@@ -377,6 +377,7 @@ int Render(const RenderOptions& options) {
 
     std::set<std::string> used;  // which channels and colour spaces the frames came from
     std::size_t refused = 0;
+    std::size_t existing = 0;  // skipped under --no-clobber --existing-done
     for (std::size_t index = 0; index < frames.size(); ++index) {
         try {
             const SceneFrame* f = frames[index].frame;
@@ -387,6 +388,7 @@ int Render(const RenderOptions& options) {
                 finishWrite();
                 PassOnPrinted();
                 progress.FrameDone(f->number, FrameOutcome::Skipped, output + " exists (--no-clobber)");
+                if (options.existingDone) ++existing;
                 continue;
             }
             SharedInputs in;
@@ -529,7 +531,7 @@ int Render(const RenderOptions& options) {
         return kExitError;
     }
     if (refused > 0) return kExitFramesRefused;
-    if (counts.missing > 0 || counts.skipped > 0) return kExitFramesSkipped;
+    if (counts.missing > 0 || counts.skipped > existing) return kExitFramesSkipped;
     return kExitOk;
 }
 

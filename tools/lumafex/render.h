@@ -47,6 +47,7 @@ struct RenderOptions {
     MissingFrames missingFrames = MissingFrames::Error;
     UnreadableFrames unreadableFrames = UnreadableFrames::Fail;
     bool noClobber = false;  // skip frames whose output exists
+    bool existingDone = false;  // with noClobber: such frames count as done, not skipped
     bool readAhead = true;   // read the next frame and write the last on other threads
     bool dryRun = false;     // print what would be read and written, write nothing
 };

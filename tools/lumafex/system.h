@@ -10,6 +10,12 @@ namespace lumafex::tool {
 // Whether stream writes to a terminal (a console on Windows).
 bool IsTerminal(std::FILE* stream);
 
+// The processors this process may run on, for its default thread count:
+// SLURM_CPUS_PER_TASK inside a Slurm job that sets it, else the CPUs of its
+// affinity mask (taskset, cgroups, a scheduler's binding), else every core
+// the machine has; at least 1.
+int AllowedProcessors();
+
 // Sets an environment variable of this process, replacing any value; false
 // when the system refuses.
 [[nodiscard]] bool SetEnvironment(const char* name, const char* value);

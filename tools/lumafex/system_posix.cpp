@@ -1,14 +1,32 @@
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "system.h"
 
 namespace lumafex::tool {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+int AllowedProcessors() {
+    if (const char* slurm = std::getenv("SLURM_CPUS_PER_TASK"); slurm != nullptr && *slurm != '\0') {
+        char* end = nullptr;
+        const long count = std::strtol(slurm, &end, 10);
+        if (*end == '\0' && count >= 1 && count <= 4096) return static_cast<int>(count);
+    }
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count >= 1) return count;
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores >= 1 && cores <= 4096 ? static_cast<int>(cores) : 1;
+}
 
 bool SetEnvironment(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
 

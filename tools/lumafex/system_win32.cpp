@@ -4,12 +4,29 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "system.h"
 
 namespace lumafex::tool {
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+int AllowedProcessors() {
+    if (const char* slurm = std::getenv("SLURM_CPUS_PER_TASK"); slurm != nullptr && *slurm != '\0') {
+        char* end = nullptr;
+        const long count = std::strtol(slurm, &end, 10);
+        if (*end == '\0' && count >= 1 && count <= 4096) return static_cast<int>(count);
+    }
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) != 0 && process != 0) {
+        int count = 0;
+        for (; process != 0; process &= process - 1) ++count;
+        return count;
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores >= 1 && cores <= 4096 ? static_cast<int>(cores) : 1;
+}
 
 bool SetEnvironment(const char* name, const char* value) { return _putenv_s(name, value) == 0; }
 
