@@ -167,6 +167,38 @@ TEST(Farm, JobOptionsFollowTheRequestAndOddLimitsAreRefused) {
     }
 }
 
+// status and resume read the chunks from the script and each chunk's
+// latest run from its result and log files; resume asks again only for
+// chunks that failed or never ran, keeping the throttle and log files.
+TEST(Farm, StatusAndResumeFollowEachChunksLatestRun) {
+    const TempDir dir;
+    EXPECT_THROW(ReadFarmFolder(dir.path().string()), std::runtime_error);
+    FarmJob job{"/p", "/m", "/s/shot.json", "", dir.path().string(), "shot", SplitIntoChunks({1, 2, 3, 4, 5}, 1)};
+    job.maxRunning = 2;
+    WriteText(dir / "shot.sbatch", JobScript(job));
+    for (const auto& [file, text] : std::vector<std::pair<std::string, std::string>>{
+             {"shot-5_0.result", "0\n"}, {"shot-5_1.log", ""}, {"shot-5_1.result", "4\n"},
+             {"shot-7_1.result", "0\n"}, {"shot-5_2.log", ""}, {"shot-5_3.log", ""},
+             {"shot-5_3.result", "1\n"}, {"shot-5_9.result", "0\n"}, {"other-5_4.result", "0\n"}})
+        WriteText(dir / file, text);
+    const std::vector<ChunkRecord> chunks = ReadFarmFolder(dir.path().string());
+    ASSERT_EQ(chunks.size(), 5u);
+    Words states, queued;
+    for (const ChunkRecord& c : chunks) {
+        states.push_back(ChunkState(c, false));
+        queued.push_back(ChunkState(c, true));
+    }
+    EXPECT_EQ(states, (Words{"done", "done", "ended without a result", "failed (status 1)", "not run"}));
+    EXPECT_EQ(queued[2], "running");
+    EXPECT_EQ(queued[4], "pending");
+    EXPECT_EQ(chunks[1].jobId, "7");
+    EXPECT_EQ(chunks[4].frames, "5");
+    const std::string stem = dir / "shot";
+    EXPECT_EQ(ResumeArguments(dir.path().string(), "shot.sbatch", {2, 3, 4}),
+              (Words{"sbatch", "--parsable", "--array=2,3,4%2", "--output=" + stem + "-%A_%a.log",
+                     "--error=" + stem + "-%A_%a.log", stem + ".sbatch"}));
+}
+
 // The default thread count: the task's CPUs in a Slurm job, else the CPUs
 // this thread may run on (taskset), never the whole machine regardless.
 TEST(Farm, ThreadsFollowTheAllocation) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -276,6 +277,94 @@ std::vector<std::pair<std::size_t, std::string>> TaskStatesFromSacct(const std::
         if (!state.empty()) states.emplace_back(std::stoul(task), std::move(state));
     }
     return states;
+}
+
+std::vector<ChunkRecord> ReadFarmFolder(const std::string& dir) {
+    std::vector<fs::path> scripts;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        if (entry.path().extension() == ".sbatch") scripts.push_back(entry.path());
+    }
+    if (ec) throw std::runtime_error("cannot read the farm folder " + dir + ": " + ec.message());
+    if (scripts.empty()) throw std::runtime_error(dir + " holds no job script (NAME.sbatch): is it a farm folder?");
+    std::sort(scripts.begin(), scripts.end());
+    std::vector<ChunkRecord> records;
+    for (const fs::path& script : scripts) {
+        const std::string name = script.stem().string();
+        std::ifstream in(script, std::ios::binary);
+        std::vector<ChunkRecord> chunks;
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("chunks=(", 0) != 0) continue;
+            // Each list is one quoted word of digits, commas and dashes.
+            std::istringstream words(line.substr(8));
+            for (std::string word; words >> word;) {
+                if (word.size() < 3 || word.front() != '\'' || word.back() != '\'') continue;
+                ChunkRecord chunk;
+                chunk.script = script.filename().string();
+                chunk.index = chunks.size();
+                chunk.frames = word.substr(1, word.size() - 2);
+                chunks.push_back(std::move(chunk));
+            }
+        }
+        // NAME-JOB_TASK.result and .log; the highest job id is the latest run.
+        const std::string prefix = name + "-";
+        for (const auto& entry : fs::directory_iterator(dir, ec)) {
+            const std::string file = entry.path().filename().string();
+            const std::string ext = entry.path().extension().string();
+            if ((ext != ".result" && ext != ".log") || file.rfind(prefix, 0) != 0) continue;
+            const std::string ids = file.substr(prefix.size(), file.size() - prefix.size() - ext.size());
+            const std::size_t bar = ids.find('_');
+            if (bar == std::string::npos || bar == 0 || bar > 18 || ids.size() - bar - 1 > 9 ||
+                ids.find_first_not_of("0123456789_") != std::string::npos || ids.find('_', bar + 1) != std::string::npos)
+                continue;
+            const unsigned long long job = std::stoull(ids.substr(0, bar));
+            const std::size_t task = std::stoul(ids.substr(bar + 1));
+            if (task >= chunks.size()) continue;
+            ChunkRecord& chunk = chunks[task];
+            if (!chunk.jobId.empty() && std::stoull(chunk.jobId) > job) continue;
+            if (chunk.jobId.empty() || std::stoull(chunk.jobId) < job) {
+                chunk.jobId = std::to_string(job);
+                chunk.status = -1;
+                chunk.logged = false;
+            }
+            if (ext == ".log") {
+                chunk.logged = true;
+            } else {
+                std::ifstream result(entry.path());
+                int code = -1;
+                if (result >> code && code >= 0) chunk.status = code;
+            }
+        }
+        records.insert(records.end(), chunks.begin(), chunks.end());
+    }
+    return records;
+}
+
+std::string ChunkState(const ChunkRecord& chunk, bool queued) {
+    if (chunk.status == 0) return "done";
+    if (chunk.status > 0) return "failed (status " + std::to_string(chunk.status) + ")";
+    if (queued) return chunk.logged ? "running" : "pending";
+    return chunk.jobId.empty() ? "not run" : "ended without a result";
+}
+
+std::vector<std::string> ResumeArguments(const std::string& dir, const std::string& script,
+                                         const std::vector<std::size_t>& chunks) {
+    const fs::path path = fs::absolute(fs::path(dir) / script).lexically_normal();
+    std::string array = "--array=";
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        if (i > 0) array += ',';
+        array += std::to_string(chunks[i]);
+    }
+    // The throttle of the script's own array line, if any.
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("#SBATCH --array=", 0) != 0) continue;
+        const std::size_t percent = line.find('%');
+        if (percent != std::string::npos && line.find_first_not_of("0123456789", percent + 1) == std::string::npos)
+            array += line.substr(percent);
+    }
+    const std::string log = LogPattern((path.parent_path() / path.stem()).string()) + "-%A_%a.log";
+    return {"sbatch", "--parsable", array, "--output=" + log, "--error=" + log, path.string()};
 }
 
 }  // namespace lumafex::tool

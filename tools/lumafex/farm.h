@@ -94,6 +94,35 @@ std::string SbatchCommand(const FarmJob& job, const std::string& partition,
 std::vector<std::pair<std::size_t, std::string>> TaskStatesFromSacct(const std::string& text,
                                                                      const std::string& jobId);
 
+// One chunk of a job in a farm folder, as its tasks' result and log files
+// left it: the latest run (highest job id) of each chunk counts.
+struct ChunkRecord {
+    std::string script;  // NAME.sbatch
+    std::size_t index = 0;
+    std::string frames;       // the chunk's --frames list
+    std::string jobId;        // of its latest run; empty: none yet
+    int status = -1;          // its result; -1: no result
+    bool logged = false;      // the latest run wrote a log
+};
+
+// Every chunk of every job script in dir, in order; throws naming dir when
+// it holds no job script.
+std::vector<ChunkRecord> ReadFarmFolder(const std::string& dir);
+
+// The state for `farm status`: "done", "failed (status N)", "running",
+// "pending", "ended without a result" or "not run", given whether Slurm's
+// queue still holds the chunk's task.
+std::string ChunkState(const ChunkRecord& chunk, bool queued);
+
+// The sbatch command that runs the script again for only these chunks,
+// with the script's throttle and log files.
+std::vector<std::string> ResumeArguments(const std::string& dir, const std::string& script,
+                                         const std::vector<std::size_t>& chunks);
+
+// lumafex farm status DIR and lumafex farm resume DIR; exit statuses.
+int FarmStatus(const std::string& dir);
+int FarmResume(const std::string& dir, bool dryRun);
+
 // Submits (or with dryRun prints) the job; returns an exit status.
 int FarmSubmit(const FarmOptions& options);
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -271,6 +272,95 @@ int FarmSubmit(const FarmOptions& options) {
     std::fprintf(stderr, "lumafex: job %s: %zu of %zu chunks failed\n", jobId.c_str(), failed,
                  job.chunks.size());
     return worst;
+}
+
+namespace {
+
+// The chunks of script whose tasks Slurm's queue holds, by the job name
+// the script gives; empty where squeue is missing or fails.
+std::set<std::size_t> QueuedChunks(const std::string& dir, const std::string& script) {
+    std::set<std::size_t> queued;
+    std::ifstream in(fs::path(dir) / script, std::ios::binary);
+    std::string name;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("#SBATCH --job-name=", 0) == 0) name = line.substr(19);
+    }
+    if (name.empty()) return queued;
+    try {
+        const Ran queue = Run({"squeue", "-h", "-r", "-n", name, "-o", "%i"}, false);
+        if (queue.status != 0) return queued;
+        std::istringstream lines(queue.out);
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t bar = line.rfind('_');
+            const std::string task = bar == std::string::npos ? "" : line.substr(bar + 1);
+            if (!task.empty() && task.size() <= 9 && task.find_first_not_of("0123456789") == std::string::npos)
+                queued.insert(std::stoul(task));
+        }
+    } catch (const std::runtime_error&) {
+        // No squeue: the files alone say how the chunks went.
+    }
+    return queued;
+}
+
+}  // namespace
+
+int FarmStatus(const std::string& dir) {
+    const std::vector<ChunkRecord> chunks = ReadFarmFolder(dir);
+    std::map<std::string, std::set<std::size_t>> queued;
+    std::size_t unfinished = 0;
+    for (const ChunkRecord& chunk : chunks) {
+        if (!queued.count(chunk.script)) queued[chunk.script] = QueuedChunks(dir, chunk.script);
+        const std::string state = ChunkState(chunk, queued[chunk.script].count(chunk.index) > 0);
+        if (state != "done") ++unfinished;
+        std::printf("%s chunk %zu (frames %s): %s", chunk.script.c_str(), chunk.index, chunk.frames.c_str(),
+                    state.c_str());
+        if (!chunk.jobId.empty() && chunk.status != 0) {
+            const fs::path stem = fs::path(chunk.script).stem();
+            std::printf("; log: %s", (fs::path(dir) / (stem.string() + "-" + chunk.jobId + "_" +
+                                                       std::to_string(chunk.index) + ".log"))
+                                         .string()
+                                         .c_str());
+        }
+        std::printf("\n");
+    }
+    std::printf("%zu of %zu chunks done\n", chunks.size() - unfinished, chunks.size());
+    return unfinished == 0 ? kExitOk : kExitFramesSkipped;
+}
+
+int FarmResume(const std::string& dir, bool dryRun) {
+    const std::vector<ChunkRecord> chunks = ReadFarmFolder(dir);
+    std::map<std::string, std::vector<std::size_t>> again;
+    std::map<std::string, std::set<std::size_t>> queued;
+    for (const ChunkRecord& chunk : chunks) {
+        if (!queued.count(chunk.script)) queued[chunk.script] = QueuedChunks(dir, chunk.script);
+        // Failed or never ran; a chunk still queued or running is left alone.
+        if (chunk.status != 0 && queued[chunk.script].count(chunk.index) == 0)
+            again[chunk.script].push_back(chunk.index);
+    }
+    if (again.empty()) {
+        std::fprintf(stderr, "lumafex: every chunk in %s is done or still queued; nothing to resubmit\n",
+                     dir.c_str());
+        return kExitOk;
+    }
+    for (const auto& [script, indices] : again) {
+        const std::vector<std::string> args = ResumeArguments(dir, script, indices);
+        if (dryRun) {
+            std::string command;
+            for (const std::string& arg : args) command.append(command.empty() ? "" : " ").append(ShellQuote(arg));
+            std::printf("# would run: %s\n", command.c_str());
+            continue;
+        }
+        const Ran sbatch = Run(args, true);
+        if (sbatch.status != 0) {
+            throw std::runtime_error("sbatch failed with status " + std::to_string(sbatch.status) +
+                                     " (its messages are above); " + script + " was not resubmitted");
+        }
+        std::string jobId = sbatch.out.substr(0, sbatch.out.find_first_of(";\r\n \t"));
+        std::printf("%s\n", jobId.c_str());
+        std::fprintf(stderr, "lumafex: resubmitted %zu chunks of %s as job %s\n", indices.size(), script.c_str(),
+                     jobId.c_str());
+    }
+    return kExitOk;
 }
 
 }  // namespace lumafex::tool

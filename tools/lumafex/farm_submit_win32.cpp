@@ -10,4 +10,7 @@ int FarmSubmit(const FarmOptions&) {
                              "submit from a Linux machine of the farm");
 }
 
+int FarmStatus(const std::string&) { return FarmSubmit(FarmOptions{}); }
+int FarmResume(const std::string&, bool) { return FarmSubmit(FarmOptions{}); }
+
 }  // namespace lumafex::tool

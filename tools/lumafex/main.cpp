@@ -288,6 +288,16 @@ int main(int argc, char** argv) {
     submitCmd->add_flag("--wait", farm.wait,
                         "wait for every task; exit non-zero naming the chunks that failed");
     submitCmd->add_flag("--dry-run", farm.dryRun, "print the job script, submit nothing");
+    std::string farmFolder;
+    bool resumeDryRun = false;
+    CLI::App* statusCmd = farmCmd->add_subcommand(
+        "status", "each chunk of the jobs in a farm folder: done, failed (with its log), running, pending "
+                  "or not run; exit 0 when every chunk is done, else 4");
+    statusCmd->add_option("dir", farmFolder, "the farm folder (--farm-dir of the submit)")->required();
+    CLI::App* resumeCmd = farmCmd->add_subcommand(
+        "resume", "submit again only the chunks of a farm folder's jobs that failed or never ran");
+    resumeCmd->add_option("dir", farmFolder, "the farm folder (--farm-dir of the submit)")->required();
+    resumeCmd->add_flag("--dry-run", resumeDryRun, "print the sbatch command, submit nothing");
 
     std::string compareA, compareB, compareDiff;
     CLI::App* compareCmd = app.add_subcommand(
@@ -398,6 +408,8 @@ int main(int argc, char** argv) {
             if (!farmRange.empty()) farm.frames = ParseFrameList(farmRange);
             return FarmSubmit(farm);
         }
+        if (*statusCmd) return FarmStatus(farmFolder);
+        if (*resumeCmd) return FarmResume(farmFolder, resumeDryRun);
         if (*compareCmd) return CompareFiles(compareA, compareB, compareDiff, compareLimits);
         if (*montageCmd) {
             WriteMontage(montageOut, montageItems, montageLabels, montageColumns, montageWidth);
