@@ -44,11 +44,12 @@ TEST(CommandLine, AMissingOrUnknownCommandIsNamedWithTheCommands) {
     EXPECT_NE(out.find("a command is needed: submit"), std::string::npos) << out;
 }
 
-TEST(CommandLine, SetRefusesMisspeltNamesAndValuesTheDialogRefusesAndChangesNothing) {
+TEST(CommandLine, SetRefusesMisspeltNamesAndValuesOutsideTheDialogsRangeAndReadingWarns) {
     TempDir dir;
     const std::string scene = dir / "s.json";
     // A stored value the dialog would refuse still loads and stays as it is.
-    const std::string text = R"({"filters": {"RedPercent": -5}, "frames": []})";
+    const std::string text =
+        R"({"filters": {"RedPercent": -5}, "frames": [{"frame": 1, "color": "c.pam", "output": "o.pam"}]})";
     WriteText(scene, text);
     std::string out;
     EXPECT_EQ(RunProgram("set " + scene + " Contrast=120", &out), 2);
@@ -60,6 +61,8 @@ TEST(CommandLine, SetRefusesMisspeltNamesAndValuesTheDialogRefusesAndChangesNoth
     EXPECT_EQ(ReadText(scene), text);
     EXPECT_EQ(RunProgram("show " + scene, &out), 0) << out;
     EXPECT_NE(out.find(" -5 "), std::string::npos) << out;
+    EXPECT_EQ(RunProgram("render --dry-run " + scene, &out), 4) << out;
+    EXPECT_NE(out.find("RedPercent -5 is outside 0 to 2147483647 (kept"), std::string::npos) << out;
 }
 
 TEST(CommandLine, DryRunReportsEachFrameWritesNothingAndExitsAsTheRenderWould) {

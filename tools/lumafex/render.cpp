@@ -218,6 +218,14 @@ int Render(const RenderOptions& options) {
     for (const SceneFrame* f : SelectFrames(scene, options.frames))
         frames.push_back({f, OutputPath(*f, options.outputDir)});
     CheckSceneOutputs(scene, options.outputDir, options.saveScene);
+    // Stored values the dialog would refuse still filter as they always have.
+    FilterSettings stored = SettingsFromLines(scene.settings ? *scene.settings : std::vector<std::string>{});
+    if (scene.posterizePercent) stored.PosterizePercent = *scene.posterizePercent;
+    for (const std::string& outside : SettingsOutsideRange(stored)) {
+        LogMessage(LogLevel::Warning, options.scene + ": " + outside +
+                                          " (kept and used as stored; lumafex set and the settings "
+                                          "dialog would not take it)");
+    }
     if (options.dryRun) return DryRun(options, scene, frames);
 
     // From here what the module and the image libraries print is held and
@@ -240,8 +248,12 @@ int Render(const RenderOptions& options) {
                                                        options.scene + ": outputColorSpace");
     outputRequest.bits = scene.colour.outputBits;
     outputRequest.settingsLines = scene.settings ? *scene.settings : EditLines(nullptr, {});
-    if (options.verbosity == Verbosity::Verbose)
+    if (options.verbosity == Verbosity::Verbose) {
         LogMessage(LogLevel::Passed, "lumafex: colour configuration " + ColourConfigurationInUse());
+        // main sets it from --threads or the CPUs this process may run on.
+        const char* threads = std::getenv("LUMAFEX_THREADS");
+        LogMessage(LogLevel::Passed, std::string("lumafex: threads ").append(threads != nullptr ? threads : "?"));
+    }
     std::set<std::string> checkedFormats, checkedSpaces;
     for (const FrameFiles& files : frames) {
         if (checkedFormats.insert(Extension(files.output)).second)

@@ -32,6 +32,27 @@ std::vector<std::string> LinesFromSettings(const FilterSettings& settings) {
     return std::move(sink.lines);
 }
 
+std::pair<int64_t, int64_t> SettingRange(const SettingsField& field) {
+    for (const ui::DialogField& row : ui::kDialogFields) {
+        if (row.member == field.member && ui::HasLimits(row)) return {row.min, row.max};
+    }
+    return {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
+}
+
+std::vector<std::string> SettingsOutsideRange(const FilterSettings& settings) {
+    std::vector<std::string> found;
+    for (const SettingsField& f : kSettingsFields) {
+        if (!f.inScene && std::strcmp(f.name, kNamedOnlySetting) != 0) continue;
+        const auto [least, most] = SettingRange(f);
+        const int32_t value = settings.*f.member;
+        if (value < least || value > most) {
+            found.push_back(std::string(f.name) + " " + std::to_string(value) + " is outside " +
+                            std::to_string(least) + " to " + std::to_string(most));
+        }
+    }
+    return found;
+}
+
 std::vector<std::pair<std::string, int32_t>> ParseEdits(const std::vector<std::string>& edits) {
     std::vector<std::pair<std::string, int32_t>> parsed;
     for (const std::string& edit : edits) {
@@ -50,16 +71,7 @@ std::vector<std::pair<std::string, int32_t>> ParseEdits(const std::vector<std::s
                                         (near.empty() ? "" : "; did you mean \"" + near + "\"?") +
                                         " (lumafex show lists them)");
         }
-        // The range the settings dialog lets a number box hold; the other
-        // fields take any 32-bit value, as a scene's lines do.
-        int64_t least = std::numeric_limits<int32_t>::min();
-        int64_t most = std::numeric_limits<int32_t>::max();
-        for (const ui::DialogField& row : ui::kDialogFields) {
-            if (row.member == field->member && ui::HasLimits(row)) {
-                least = row.min;
-                most = row.max;
-            }
-        }
+        const auto [least, most] = SettingRange(*field);
         errno = 0;
         char* end = nullptr;
         const long long v = value.empty() ? 0 : std::strtoll(value.c_str(), &end, 10);
