@@ -222,7 +222,7 @@ std::string JobScript(const FarmJob& job) {
       << "    threads=(\"--threads=$(( SLURM_CPUS_PER_TASK < 256 ? SLURM_CPUS_PER_TASK : 256 ))\")\n"
       << "fi\n"
       << "again=()\n"
-      << "if [ \"${SLURM_RESTART_COUNT:-0}\" -gt 0 ]; then again=(--no-clobber --existing-done); fi\n"
+      << "if [ \"${SLURM_RESTART_COUNT:-0}\" -gt 0 ] 2>/dev/null; then again=(--no-clobber --existing-done); fi\n"
       << "echo \"lumafex farm: task $SLURM_ARRAY_TASK_ID, frames $frames, on $(hostname)\"\n"
       << ShellQuote(job.program) << " -v " << ShellQuote("--module=" + job.module);
     if (!job.colourConfig.empty()) s << " " << ShellQuote("--colorconfig=" + job.colourConfig);
