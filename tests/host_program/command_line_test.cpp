@@ -84,6 +84,9 @@ TEST(CommandLine, DryRunReportsEachFrameWritesNothingAndExitsAsTheRenderWould) {
     EXPECT_FALSE(std::filesystem::exists(dir / "o1.pam"));
     EXPECT_EQ(ReadText(dir / "o3.pam"), before);
     EXPECT_EQ(RunProgram("render --dry-run --frames 1 " + dir / "s.json", &out), 0) << out;
+    EXPECT_EQ(RunProgram("render --dry-run --frames 3 --no-clobber " + dir / "s.json", &out), 4) << out;
+    EXPECT_EQ(RunProgram("render --dry-run --frames 1,3 --no-clobber --existing-done " + dir / "s.json", &out), 0)
+        << out;
 
     // The checks of a render: an output onto an input stops it.
     WriteText(dir / "onto.json",

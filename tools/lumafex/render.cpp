@@ -192,11 +192,13 @@ int DryRun(const RenderOptions& options, const Scene& scene, const std::vector<F
         const bool exists = std::filesystem::exists(files.output, ec);
         const bool skip = exists && options.noClobber;
         std::printf("  output  %s (%s)\n", files.output.c_str(),
-                    skip ? "exists: skipped, --no-clobber" : exists ? "exists: replaced" : "new");
+                    skip ? (options.existingDone ? "exists: done, --existing-done"
+                                                 : "exists: skipped, --no-clobber")
+                         : exists ? "exists: replaced" : "new");
         std::printf("  colour path  %s -> working space %s -> %s\n", input.c_str(), working.c_str(),
                     output.c_str());
         if (skip) {
-            ++skipped;
+            if (!options.existingDone) ++skipped;
         } else if (!MissingInput(f).empty()) {
             ++missing;
         }
