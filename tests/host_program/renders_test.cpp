@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -339,6 +340,42 @@ TEST_F(Renders, PartsSpacesBitsAndMetadata) {
         EXPECT_NEAR(fromTagged[i * 4], opaque[i * 3], 0.5 / 255.0 + 2e-3)
             << i;  // back in sRGB, as tagged
     }
+}
+
+// A float output keeps the input's values where the module did not change
+// the bytes (headroom, negatives, emission under alpha 0, premultiplied
+// values as stored), and a change is added to them without clamping.
+TEST_F(Renders, FloatOutputsKeepTheInputWhereverTheModuleLeftItsBytes) {
+    std::vector<float> rgba = LinearRgba();
+    for (std::size_t i = 0; i < rgba.size(); i += 4) {
+        if (i % 12 == 0) rgba[i] = 4.0f + static_cast<float>(i) / 7.0f;  // highlights
+        if (i % 20 == 4) rgba[i + 1] = -0.0123f;
+    }
+    rgba[8] = 0.3f, rgba[9] = 0.2f, rgba[10] = 0.1f, rgba[11] = 0.0f;  // emission, alpha 0
+    WriteParts(dir / "hdr.exr", {{"", {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF, rgba}});
+    Render(R"({"frames": [{"frame": 1, "color": "hdr.exr", "output": "same.exr"}]})");
+    const std::vector<float> input = Read(dir / "hdr.exr");
+    const std::vector<float> same = Read(dir / "same.exr");
+    ASSERT_EQ(same.size(), input.size());
+    EXPECT_EQ(std::memcmp(same.data(), input.data(), input.size() * sizeof(float)), 0);
+
+    Render(R"({"filters": {"RedPercent": 150, "FilterInclude": 3},
+               "frames": [{"frame": 1, "color": "hdr.exr", "output": "red.exr"}]})");
+    const std::vector<float> red = Read(dir / "red.exr");
+    ASSERT_EQ(red.size(), input.size());
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < input.size(); i += 4) {
+        const bool kept = std::memcmp(&red[i], &input[i], 4 * sizeof(float)) == 0;
+        changed += kept ? 0 : 1;
+        // A highlight keeps its headroom; a change never lowers red.
+        if (input[i + 3] > 0 && input[i] / input[i + 3] > 1.0f) {
+            EXPECT_GT(red[i] / red[i + 3], 1.0f) << i;
+        }
+        if (!kept && input[i + 3] > 0) {
+            EXPECT_GE(red[i], input[i]) << i;
+        }
+    }
+    EXPECT_GT(changed, 0u);
 }
 
 TEST_F(Renders, UnknownNamesAndFormatsStopBeforeTheFirstFrame) {

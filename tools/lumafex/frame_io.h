@@ -18,12 +18,21 @@ namespace lumafex::tool {
 // its contents belong to the image library.
 struct ImageMetadata;
 
+// A colour input's own values, kept when its file holds more than bytes
+// (half, float, 16-bit) so that an output of the same kind can give back
+// what the module did not change: RGBA per pixel, 4 values each.
+struct ColourValues {
+    std::vector<float> stored;   // as the file holds them (premultiplied where it is)
+    std::vector<float> working;  // unpremultiplied in the working space, unclamped
+};
+
 struct ColourInput {
     ColourImage image;           // bytes in the working space, alpha unassociated
     std::string channels;        // which channels were used
     std::string colourSpace;     // the input's colour space
     bool premultiplied = false;  // the file stored premultiplied colour
     std::shared_ptr<const ImageMetadata> metadata;  // null without an image library
+    std::shared_ptr<const ColourValues> values;     // null for 8-bit inputs
 };
 
 struct ColourRequest {

@@ -476,12 +476,18 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
         if (pick.index[k] >= 0)
             ReadChannel(path, file, pick.part, pick.index[k], TypeDesc::FLOAT, rgba.data() + k, 4);
     }
+    auto values = std::make_shared<ColourValues>();
+    if (!allBytes) values->stored = rgba;
     if (in.premultiplied) {
         Apply(path, rgba, w, h, [](ImageBuf& dst, const ImageBuf& src) {
             return OIIO::ImageBufAlgo::unpremult(dst, src);
         });
     }
     Convert(path, rgba, w, h, in.colourSpace, working, TypeDesc::UINT8);
+    if (!allBytes) {
+        values->working = rgba;
+        in.values = std::move(values);
+    }
     for (std::size_t i = 0; i < n; ++i) {
         for (int k = 0; k < 4; ++k)
             (*planes[k])[i] = FloatToByte(rgba[4 * i + static_cast<std::size_t>(k)]);
@@ -577,15 +583,45 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
         rgba.resize(n * 4);
         const std::vector<uint8_t>* planes[4] = {&result.red, &result.green, &result.blue,
                                                  &result.alpha};
+        // A float or 16-bit output of a float or 16-bit input in the same
+        // colour space and alpha convention keeps the input's values: a
+        // pixel whose bytes the module gave back unchanged is stored as the
+        // input stored it (above 1, below 0, emission under alpha 0), and a
+        // changed one is the input's unclamped working-space value plus the
+        // module's change to its bytes, converted back.
+        const ColourValues* kept = source.values.get();
+        const std::vector<uint8_t>* before[4] = {&source.image.red, &source.image.green,
+                                                 &source.image.blue, &source.image.alpha};
+        const bool keep = kept && type != TypeDesc::UINT8 && space == source.colourSpace &&
+                          premultiply == source.premultiplied && source.image.width == w &&
+                          source.image.height == h && kept->stored.size() == n * 4 &&
+                          kept->working.size() == n * 4;
+        std::vector<bool> changed;
+        if (keep) changed.assign(n, false);
         for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t k = 0; k < 4; ++k)
-                rgba[4 * i + k] = static_cast<float>((*planes[k])[i] / 255.0);
+            for (std::size_t k = 0; k < 4; ++k) {
+                const double byte = (*planes[k])[i];
+                if (!keep) {
+                    rgba[4 * i + k] = static_cast<float>(byte / 255.0);
+                    continue;
+                }
+                const double was = (*before[k])[i];
+                if (byte != was) changed[i] = true;
+                rgba[4 * i + k] =
+                    static_cast<float>(kept->working[4 * i + k] + (byte - was) / 255.0);
+            }
         }
         Convert(path, rgba, w, h, working, space, type);
         if (premultiply) {
             Apply(path, rgba, w, h, [](ImageBuf& dst, const ImageBuf& src) {
                 return OIIO::ImageBufAlgo::premult(dst, src);
             });
+        }
+        if (keep) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (changed[i]) continue;
+                for (std::size_t k = 0; k < 4; ++k) rgba[4 * i + k] = kept->stored[4 * i + k];
+            }
         }
         pixels = rgba.data();
         given = TypeDesc::FLOAT;

@@ -506,8 +506,11 @@ int Render(const RenderOptions& options) {
                 std::filesystem::create_directories(parent, ec);
                 if (ec) throw std::runtime_error(parent.string() + ": cannot create folder: " + ec.message());
             }
-            // The write keeps what the output records of its input, not its pixels.
-            ColourInput recorded{{}, input.channels, input.colourSpace, input.premultiplied, input.metadata};
+            // The write keeps what the output records of its input; its pixels
+            // only when the input held more than bytes, for the output to keep
+            // the values the module did not change.
+            ColourInput recorded{input.values ? input.image : ColourImage{}, input.channels,
+                                 input.colourSpace, input.premultiplied, input.metadata, input.values};
             in.reset();
             auto printed = std::make_shared<std::string>();
             writing = Writing{f->number, note.empty() ? FrameOutcome::Written : FrameOutcome::Missing,
