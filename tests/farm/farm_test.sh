@@ -66,7 +66,7 @@ status=0
 "${lumafex[@]}" farm status "$scene_dir/lumafex-farm" >"$work/status.out" || status=$?
 cat "$work/status.out"
 [[ $status -eq 4 ]]
-grep -q "chunk 2 (frames 13-18): failed" "$work/status.out"
+grep -q "chunk 2 (frames 13-18): failed (status [0-9]*); frames left: 14; log: " "$work/status.out"
 [[ $(grep -c ": done$" "$work/status.out") -eq 3 ]]
 cp "$work/frame14.keep" "$frame14"
 resumed=$("${lumafex[@]}" -q farm resume "$scene_dir/lumafex-farm")

@@ -75,7 +75,7 @@ TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
     const TempDir dir;
     const fs::path stubs = dir.path() / "stubs", work = dir.path() / "work";
     fs::create_directories(stubs);
-    WriteStub(stubs / "record", "printf '%s\\0' \"$@\" >\"$RECORD\"\n");
+    WriteStub(stubs / "record", "printf '%s\\0' \"$@\" \"OCIO=$OCIO\" \"LUMAFEX_X=$LUMAFEX_X\" >\"$RECORD\"\n");
     WriteStub(stubs / "sbatch", "printf '%s\\0' \"$@\" >\"$RECORD\"\n");
     WriteStub(stubs / "hostname", "echo node\n");
     const std::string record = dir / "argv";
@@ -89,8 +89,10 @@ TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
         SCOPED_TRACE(name);
         fs::remove_all(work);
         fs::create_directories(work);
-        const FarmJob job{(stubs / "record").string(), "/m/" + name + ".p", "/s/" + name + ".json",
-                          "/o/" + name, work.string(), name, SplitIntoChunks({1, 2, 3, 5}, 2)};
+        FarmJob job{(stubs / "record").string(), "/m/" + name + ".p", "/s/" + name + ".json",
+                    "/o/" + name, work.string(), name, SplitIntoChunks({1, 2, 3, 5}, 2)};
+        // The environment the task needs reaches it whole.
+        job.environment = {{"OCIO", "/c/" + name}, {"LUMAFEX_X", name}};
         WriteText(dir / "job.sbatch", JobScript(job));
         ASSERT_EQ(std::system(("bash -n '" + (dir / "job.sbatch") + "'").c_str()), 0);
         ASSERT_EQ(std::system((env + "/bin/bash ../job.sbatch >/dev/null").c_str()), 0);
@@ -98,7 +100,8 @@ TEST(Farm, HostileNamesStayWholeWordsAndControlCharactersAreRefused) {
         // allocation, at most 256.
         EXPECT_EQ(RecordedWords(record),
                   (Words{"-v", "--module=" + job.module, "render", "--threads=256", "--no-clobber",
-                         "--existing-done", "--frames=3,5", "--output-dir=" + job.outputDir, "--", job.scene}));
+                         "--existing-done", "--frames=3,5", "--output-dir=" + job.outputDir, "--", job.scene,
+                         "OCIO=/c/" + name, "LUMAFEX_X=" + name}));
         Words files;
         for (const auto& entry : fs::directory_iterator(work)) files.push_back(entry.path().filename().string());
         EXPECT_EQ(files, Words{name + "-7_1.result"});
@@ -193,6 +196,13 @@ TEST(Farm, StatusAndResumeFollowEachChunksLatestRun) {
     EXPECT_EQ(queued[4], "pending");
     EXPECT_EQ(chunks[1].jobId, "7");
     EXPECT_EQ(chunks[4].frames, "5");
+    std::istringstream log("frame 3 (1/4): 9 ms (read 1, filter 5, write 3), average 9 ms, 0.1s left: wrote "
+                           "/o/3.png (colour from R, G, B)\n"
+                           "frame 7 (2/4): 0 ms, average 9 ms: /o/7.png exists (--no-clobber)\n"
+                           "frame 5 (3/4): 0 ms: /s/c.5.png is missing\n"),
+        none;
+    EXPECT_EQ(FramesLeft("3-9x2", log), "5,9");
+    EXPECT_EQ(FramesLeft("3-9x2", none), "3,5,7,9");
     const std::string stem = dir / "shot";
     EXPECT_EQ(ResumeArguments(dir.path().string(), "shot.sbatch", {2, 3, 4}),
               (Words{"sbatch", "--parsable", "--array=2,3,4%2", "--output=" + stem + "-%A_%a.log",

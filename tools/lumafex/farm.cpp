@@ -1,10 +1,16 @@
 #include "farm.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
+
+#include "frame_list.h"
 
 namespace lumafex::tool {
 
@@ -345,6 +351,36 @@ std::string ChunkState(const ChunkRecord& chunk, bool queued) {
     if (chunk.status > 0) return "failed (status " + std::to_string(chunk.status) + ")";
     if (queued) return chunk.logged ? "running" : "pending";
     return chunk.jobId.empty() ? "not run" : "ended without a result";
+}
+
+std::string FramesLeft(const std::string& frames, std::istream& log) {
+    std::vector<int64_t> listed;
+    try {
+        listed = ParseFrameList(frames);
+    } catch (const std::invalid_argument&) {
+        return frames;  // not a list this program wrote; name it as it is
+    }
+    // The render's line for each frame it finished: "frame N (I/T): ...:
+    // wrote PATH" or, for one already there, "...: PATH exists (--no-clobber)".
+    std::set<int64_t> finished;
+    for (std::string line; std::getline(log, line);) {
+        if (line.rfind("frame ", 0) != 0) continue;
+        const bool wrote = line.find("): ") != std::string::npos &&
+                           (line.find(": wrote ") != std::string::npos ||
+                            line.find(" exists (--no-clobber)") != std::string::npos);
+        if (!wrote) continue;
+        errno = 0;
+        char* end = nullptr;
+        const long long number = std::strtoll(line.c_str() + 6, &end, 10);
+        if (errno == 0 && end != line.c_str() + 6 && std::strncmp(end, " (", 2) == 0)
+            finished.insert(static_cast<int64_t>(number));
+    }
+    std::string left;
+    for (const int64_t frame : listed) {
+        if (finished.count(frame)) continue;
+        left.append(left.empty() ? "" : ",").append(std::to_string(frame));
+    }
+    return left;
 }
 
 std::vector<std::string> ResumeArguments(const std::string& dir, const std::string& script,

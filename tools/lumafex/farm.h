@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <istream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -113,6 +114,11 @@ std::vector<ChunkRecord> ReadFarmFolder(const std::string& dir);
 // "pending", "ended without a result" or "not run", given whether Slurm's
 // queue still holds the chunk's task.
 std::string ChunkState(const ChunkRecord& chunk, bool queued);
+
+// The frames of a chunk's list (its --frames text) that its render's log
+// does not show written or already there, as a comma-separated list; empty
+// when every frame is. A log that is empty or missing leaves them all.
+std::string FramesLeft(const std::string& frames, std::istream& log);
 
 // The sbatch command that runs the script again for only these chunks,
 // with the script's throttle and log files.

@@ -316,10 +316,15 @@ int FarmStatus(const std::string& dir) {
                     state.c_str());
         if (!chunk.jobId.empty() && chunk.status != 0) {
             const fs::path stem = fs::path(chunk.script).stem();
-            std::printf("; log: %s", (fs::path(dir) / (stem.string() + "-" + chunk.jobId + "_" +
-                                                       std::to_string(chunk.index) + ".log"))
-                                         .string()
-                                         .c_str());
+            const fs::path log =
+                fs::path(dir) / (stem.string() + "-" + chunk.jobId + "_" + std::to_string(chunk.index) + ".log");
+            // A chunk that ended without finishing names the frames it left.
+            if (state.rfind("failed", 0) == 0 || state == "ended without a result") {
+                std::ifstream text(log);
+                const std::string left = FramesLeft(chunk.frames, text);
+                if (!left.empty()) std::printf("; frames left: %s", left.c_str());
+            }
+            std::printf("; log: %s", log.string().c_str());
         }
         std::printf("\n");
     }
