@@ -2,10 +2,17 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <tuple>
+#include <vector>
 
+#include "pipeline/final/colour_stages.h"
+#include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/wide_vectors.h"
 #include "support/final_pass_runner.h"
+#include "ui/dialog_fields.h"
 
 namespace lumafex::testing {
 namespace {
@@ -220,6 +227,38 @@ TEST(ColourStages, MatchTheirFormulasOnRandomFramesAndSettings) {
         ASSERT_EQ(out.blue, expected.blue) << "round " << round;
     }
     AllowWideVectors(true);
+}
+
+// The range the dialog rows give as changing the image is exactly where the
+// gamma and contrast tables still change: from each end outwards, to the
+// largest stored values, every table is the end's.
+TEST(ColourStages, GammaAndContrastStopChangingWhereTheirRowsSay) {
+    struct Case {
+        int32_t FilterSettings::*member;
+        const ByteTable ColourTables::*table;
+    };
+    for (const Case c : {Case{&FilterSettings::GammaPercent, &ColourTables::gamma},
+                         Case{&FilterSettings::ContrastPercent, &ColourTables::contrast}}) {
+        const auto row = std::find_if(std::begin(ui::kDialogFields), std::end(ui::kDialogFields),
+                                      [&](const ui::DialogField& r) { return r.member == c.member; });
+        ASSERT_NE(row, std::end(ui::kDialogFields));
+        auto table = [&](int32_t value) {
+            FilterSettings s = DefaultSettings();
+            s.*c.member = value;
+            static ColourTables t;
+            PrepareColourTables(ComputeFrameParameters(s), t);
+            return std::vector<uint8_t>(std::begin(t.*c.table), std::end(t.*c.table));
+        };
+        for (const auto& [end, inside, outwards] :
+             {std::tuple{row->effectMax, row->effectMax - 1, std::numeric_limits<int32_t>::max()},
+              std::tuple{row->effectMin, row->effectMin + 1, std::numeric_limits<int32_t>::min()}}) {
+            const std::vector<uint8_t> atEnd = table(end);
+            EXPECT_NE(table(inside), atEnd) << row->name << " " << inside;
+            const int32_t step = outwards > end ? 1 : -1;
+            for (int32_t v : {end + step, end + 2 * step, end + 1000 * step, outwards})
+                EXPECT_EQ(table(v), atEnd) << row->name << " " << v;
+        }
+    }
 }
 
 }  // namespace

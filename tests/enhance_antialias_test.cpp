@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -8,6 +11,7 @@
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/wide_vectors.h"
 #include "support/final_pass_runner.h"
+#include "ui/dialog_fields.h"
 
 namespace lumafex::testing {
 namespace {
@@ -129,6 +133,38 @@ TEST(Antialias, ThresholdOfZeroOrLessTakesEveryNeighbour) {
     }
     EXPECT_EQ(f.Get(3, 2), (Rgb{100, 100, 100}));  // the last column stays
     EXPECT_EQ(f.Get(1, 4), (Rgb{100, 100, 100}));  // the last row stays
+}
+
+// Beyond the T range its dialog row gives, a value acts as the nearer end:
+// from 200 on every difference counts (equal neighbours too), from -56
+// down none does (not even black beside white).
+TEST(Antialias, TStopsChangingWhereItsRowSays) {
+    const auto row =
+        std::find_if(std::begin(ui::kDialogFields), std::end(ui::kDialogFields),
+                     [](const ui::DialogField& r) { return r.member == &FilterSettings::AntialiasVariance; });
+    ASSERT_NE(row, std::end(ui::kDialogFields));
+    auto run = [](int32_t t) {
+        TestFrame f(16, 8);
+        f.Fill({100, 100, 100});
+        for (int32_t y = 0; y < 8; ++y) f.Set(8, y, {255, 255, 255});
+        for (int32_t y = 0; y < 8; ++y) f.Set(9, y, {0, 0, 0});
+        FilterSettings s = Antialias();
+        s.AntialiasVariance = t;
+        s.AntialiasPercent = 0;  // marks what qualifies
+        Apply(f, s, ComputeFrameParameters(s));
+        std::vector<Rgb> pixels;
+        for (int32_t y = 0; y < 8; ++y) {
+            for (int32_t x = 0; x < 16; ++x) pixels.push_back(f.Get(x, y));
+        }
+        return pixels;
+    };
+    const int32_t most = row->effectMax, least = row->effectMin;
+    EXPECT_NE(run(most - 1), run(most));
+    for (int32_t t : {most + 1, most + 1000, std::numeric_limits<int32_t>::max()})
+        EXPECT_EQ(run(t), run(most)) << t;
+    EXPECT_NE(run(least + 1), run(least));
+    for (int32_t t : {least - 1, least - 1000, std::numeric_limits<int32_t>::min()})
+        EXPECT_EQ(run(t), run(least)) << t;
 }
 
 TEST(Antialias, FieldRenderingUsesOnlyLeftAndRight) {

@@ -43,6 +43,14 @@ std::string DrivenBy(const char* nullObject) {
            "\" drives it (the control is then disabled).";
 }
 
+// Where the row's filter stops changing the image, when that is within the
+// range the box takes.
+std::string EffectText(const DialogField& row) {
+    if (row.effectMin == row.min && row.effectMax == row.max) return {};
+    return "\nIt changes the image from " + std::to_string(row.effectMin) + " to " +
+           std::to_string(row.effectMax) + "; a value beyond acts as the nearer end.";
+}
+
 }  // namespace
 
 std::string ControlToolTip(ControlId id) {
@@ -50,7 +58,7 @@ std::string ControlToolTip(ControlId id) {
     if (const DialogField* row = FindDialogField(id); row != nullptr && HasToolTip(*row)) {
         if (HasLimits(*row)) {
             return std::string(row->meaning) + "\nRange: " + RangeText(*row) + "." +
-                   DrivenBy(row->nullObject);
+                   EffectText(*row) + DrivenBy(row->nullObject);
         }
         return row->meaning + DrivenBy(row->nullObject);
     }

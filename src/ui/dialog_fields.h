@@ -46,6 +46,10 @@ struct DialogField {
     int32_t max;
     const char* meaning;     // the tooltip: what the control does, and its unit
     const char* nullObject;  // the null object that drives the control, or null
+    // Within min to max, where the filter's output still changes: a value
+    // beyond acts as the nearer end (the record still takes it).
+    int32_t effectMin;
+    int32_t effectMax;
 };
 
 namespace fields {
@@ -57,25 +61,32 @@ constexpr DialogField Number(int32_t FilterSettings::*member, ControlId edit, Co
                              std::size_t offset, const char* caption, const char* name,
                              int32_t min, const char* meaning, const char* nullObject) {
     return {member, FieldControl::NumberBox, edit, label, PresetSlot::Text, offset, caption,
-            name, min, kMost, meaning, nullObject};
+            name, min, kMost, meaning, nullObject, min, kMost};
+}
+
+// A number box whose filter stops changing the image outside least to most.
+constexpr DialogField Effective(DialogField row, int32_t least, int32_t most) {
+    row.effectMin = least;
+    row.effectMax = most;
+    return row;
 }
 
 constexpr DialogField Check(int32_t FilterSettings::*member, ControlId check, std::size_t offset,
                             const char* caption, const char* meaning, const char* nullObject) {
     return {member, FieldControl::CheckBox, check, 0, PresetSlot::Switch, offset, caption,
-            nullptr, 0, 0, meaning, nullObject};
+            nullptr, 0, 0, meaning, nullObject, 0, 0};
 }
 
 constexpr DialogField ByHand(int32_t FilterSettings::*member, ControlId check, PresetSlot slot,
                              std::size_t offset, const char* caption, const char* meaning,
                              const char* nullObject) {
     return {member, FieldControl::ByHand, check, 0, slot, offset, caption, nullptr, 0, 0,
-            meaning, nullObject};
+            meaning, nullObject, 0, 0};
 }
 
 constexpr DialogField ColourBound(int32_t FilterSettings::*member, std::size_t offset) {
     return {member, FieldControl::None, 0, 0, PresetSlot::Record, offset, nullptr, nullptr, 0,
-            0, nullptr, nullptr};
+            0, nullptr, nullptr, 0, 0};
 }
 
 }  // namespace fields
@@ -99,16 +110,22 @@ inline constexpr DialogField kDialogFields[] = {
                    "Brightness in percent, applied to all three colours: 100 leaves the image as "
                    "rendered.",
                    "3Bright%"),
-    fields::Number(&FilterSettings::GammaPercent, kGammaPercentEdit, kGammaPercentLabel, 25,
-                   "G&amma%", "Gamma%", fields::kLeast,
-                   "Gamma in percent: 100 leaves the image as rendered; above 100 lightens the "
-                   "mid-tones, below 100 darkens them.",
-                   "3Gamma%"),
-    fields::Number(&FilterSettings::ContrastPercent, kContrastPercentEdit, kContrastPercentLabel,
-                   30, "&Contrast%", "Contrast%", fields::kLeast,
-                   "Contrast in percent: 100 leaves the image as rendered; above 100 adds "
-                   "contrast, below 100 flattens it.",
-                   "3Contrast%"),
+    // Every level but 0 is 255 from 25500 on and 0 from -25301 down.
+    fields::Effective(
+        fields::Number(&FilterSettings::GammaPercent, kGammaPercentEdit, kGammaPercentLabel, 25,
+                       "G&amma%", "Gamma%", fields::kLeast,
+                       "Gamma in percent: 100 leaves the image as rendered; above 100 lightens "
+                       "the mid-tones, below 100 darkens them.",
+                       "3Gamma%"),
+        -25301, 25500),
+    // Every level but 128 is 0 or 255 once the factor passes 127 either way.
+    fields::Effective(
+        fields::Number(&FilterSettings::ContrastPercent, kContrastPercentEdit,
+                       kContrastPercentLabel, 30, "&Contrast%", "Contrast%", fields::kLeast,
+                       "Contrast in percent: 100 leaves the image as rendered; above 100 adds "
+                       "contrast, below 100 flattens it.",
+                       "3Contrast%"),
+        -51101, 50501),
     fields::Number(&FilterSettings::BlurPercent, kBlurPercentEdit, 0, 65, nullptr, "Blur%", 0,
                    "Blur strength in percent: every 20% widens the blur radius by one pixel. Runs "
                    "when the Blur% box is checked.",
@@ -132,12 +149,15 @@ inline constexpr DialogField kDialogFields[] = {
                    "Antialias strength in percent: how far a jagged edge pixel is smoothed toward "
                    "its neighbours. Runs when the Antialias% box is checked.",
                    "3Antialias%"),
-    fields::Number(&FilterSettings::AntialiasVariance, kAntialiasThresholdEdit,
-                   kAntialiasThresholdLabel, 45, "T", "T (antialias threshold)", fields::kLeast,
-                   "T, the antialias threshold: a pixel is smoothed when it differs from its "
-                   "neighbours by more than 200 minus T (colour levels), so a larger T smooths "
-                   "more edges.",
-                   "3AntialiasT"),
+    // From 200 on every difference counts, from -56 down none does.
+    fields::Effective(
+        fields::Number(&FilterSettings::AntialiasVariance, kAntialiasThresholdEdit,
+                       kAntialiasThresholdLabel, 45, "T", "T (antialias threshold)", fields::kLeast,
+                       "T, the antialias threshold: a pixel is smoothed when it differs from its "
+                       "neighbours by more than 200 minus T (colour levels), so a larger T "
+                       "smooths more edges.",
+                       "3AntialiasT"),
+        -56, 200),
     fields::Number(&FilterSettings::NoisePercent, kNoisePercentEdit, 0, 35, nullptr, "Noise%", 0,
                    "Noise amount in percent added to every colour. Runs when the Noise% box is "
                    "checked.",
@@ -151,7 +171,7 @@ inline constexpr DialogField kDialogFields[] = {
     // it to kMaxPasses.
     {&FilterSettings::Passes, FieldControl::ByHand, kPassesEdit, kPassesLabel, PresetSlot::Text,
      0, "Antialias Passes ", "Antialias Passes", fields::kLeast, kMaxPasses,
-     "Enhance and antialias passes, at most 4.", "3AntialiasPasses"},
+     "Enhance and antialias passes, at most 4.", "3AntialiasPasses", fields::kLeast, kMaxPasses},
 
     fields::Check(&FilterSettings::BlurFlag, kBlurCheck, 92, "Bl&ur%",
                   "Blur the frame by Blur% (off: no blur).", "3Blur%"),

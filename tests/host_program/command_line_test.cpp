@@ -61,6 +61,10 @@ TEST(CommandLine, SetRefusesMisspeltNamesAndValuesOutsideTheDialogsRangeAndReadi
     EXPECT_EQ(ReadText(scene), text);
     EXPECT_EQ(RunProgram("show " + scene, &out), 0) << out;
     EXPECT_NE(out.find(" -5 "), std::string::npos) << out;
+    // Beyond where its filter stops changing the image, a value is stored
+    // with a warning that names the end it acts as.
+    EXPECT_EQ(RunProgram("set " + scene + " GammaPercent=30000", &out), 0) << out;
+    EXPECT_NE(out.find("GammaPercent 30000 acts as 25500"), std::string::npos) << out;
     EXPECT_EQ(RunProgram("render --dry-run " + scene, &out), 4) << out;
     EXPECT_NE(out.find("RedPercent -5 is outside 0 to 2147483647 (kept"), std::string::npos) << out;
 }

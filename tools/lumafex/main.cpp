@@ -50,6 +50,8 @@ int Show(const std::string& scenePath) {
 int Set(const std::string& scenePath, const std::vector<std::string>& edits) {
     const Scene scene = LoadScene(scenePath);
     const auto parsed = ParseEdits(edits);
+    for (const std::string& beyond : EditsBeyondEffect(parsed))
+        LogMessage(LogLevel::Warning, beyond);
     const std::vector<std::string> lines =
         EditLines(scene.settings ? &*scene.settings : nullptr, parsed);
     // The posterize strength is kept by name, beside the lines.

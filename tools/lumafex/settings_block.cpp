@@ -53,6 +53,24 @@ std::vector<std::string> SettingsOutsideRange(const FilterSettings& settings) {
     return found;
 }
 
+std::vector<std::string> EditsBeyondEffect(const std::vector<std::pair<std::string, int32_t>>& edits) {
+    std::vector<std::string> found;
+    for (const auto& [key, value] : edits) {
+        const SettingsField* field = FindSettingsField(key.c_str());
+        if (field == nullptr) continue;
+        for (const ui::DialogField& row : ui::kDialogFields) {
+            if (row.member != field->member || !ui::HasLimits(row)) continue;
+            if (value < row.effectMin || value > row.effectMax) {
+                const int32_t end = value < row.effectMin ? row.effectMin : row.effectMax;
+                found.push_back(key + " " + std::to_string(value) + " acts as " + std::to_string(end) +
+                                ": the image stops changing beyond " + std::to_string(row.effectMin) +
+                                " to " + std::to_string(row.effectMax) + " (stored as given)");
+            }
+        }
+    }
+    return found;
+}
+
 std::vector<std::pair<std::string, int32_t>> ParseEdits(const std::vector<std::string>& edits) {
     std::vector<std::pair<std::string, int32_t>> parsed;
     for (const std::string& edit : edits) {

@@ -27,6 +27,10 @@ std::pair<int64_t, int64_t> SettingRange(const SettingsField& field);
 // have, but the dialog would not take them.
 std::vector<std::string> SettingsOutsideRange(const FilterSettings& settings);
 
+// "GammaPercent 30000 acts as 25500: ..." for each edit beyond the range
+// in which its filter still changes the image (the value is stored as given).
+std::vector<std::string> EditsBeyondEffect(const std::vector<std::pair<std::string, int32_t>>& edits);
+
 // Parses "KEY=VALUE" edits; throws std::invalid_argument naming the bad one:
 // the key must be one of the stored settings (with the closest name), the
 // value within its SettingRange.
