@@ -12,7 +12,8 @@
 #include "support.h"
 
 #if defined(LUMAFEX_TEST_WITH_OIIO)
-#include <OpenImageIO/imageio.h>
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagecache.h>
 
 namespace lumafex::tool {
 namespace {
@@ -29,8 +30,12 @@ colorspaces:
 )";
 
 std::string Recorded(const std::string& path) {
-    auto in = OIIO::ImageInput::open(path);
-    return in ? in->spec().get_string_attribute("lumafex:colorConfig") : "(unreadable)";
+    // Each render rewrites the same file: what the shared image cache holds
+    // of it is stale.
+    OIIO::ImageCache::create(true)->invalidate(OIIO::ustring(path));
+    OIIO::ImageBuf file(path);
+    return file.init_spec(path, 0, 0) ? file.nativespec().get_string_attribute("lumafex:colorConfig")
+                                      : "(unreadable)";
 }
 
 TEST(ColourConfiguration, OptionWinsOverSceneKeyWhichWinsOverOcio) {

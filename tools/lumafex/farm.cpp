@@ -109,18 +109,19 @@ std::string JobName(const FarmJob& job) {
     return name;
 }
 
-std::string ArraySpec(const FarmJob& job) {
-    std::string spec = "0-";
-    spec.append(std::to_string(job.chunks.size() - 1));
-    if (job.maxRunning > 0) spec.append("%").append(std::to_string(job.maxRunning));
-    return spec;
+// The task indices of the array, "0-N", with its throttle "%M" when set.
+std::string ArrayRange(const FarmJob& job) {
+    std::string range = "0-";
+    range.append(std::to_string(job.chunks.size() - 1));
+    if (job.maxRunning > 0) range.append("%").append(std::to_string(job.maxRunning));
+    return range;
 }
 
 // The options the job is submitted with, in the script's #SBATCH lines
 // and on sbatch's command line alike.
 std::vector<std::string> JobOptions(const FarmJob& job) {
     const std::string log = LogPattern((fs::path(job.farmDir) / job.name).string()) + "-%A_%a.log";
-    std::vector<std::string> options{"--job-name=" + JobName(job), "--array=" + ArraySpec(job),
+    std::vector<std::string> options{"--job-name=" + JobName(job), "--array=" + ArrayRange(job),
                                      "--output=" + log, "--error=" + log};
     if (!job.partition.empty()) options.push_back("--partition=" + job.partition);
     if (job.cpusPerTask > 0)
