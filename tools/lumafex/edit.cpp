@@ -103,9 +103,7 @@ std::size_t SaveChangedSettings(const Scene& scene, const std::vector<std::strin
 int Edit(const EditOptions& options) {
     const Scene scene = LoadScene(options.scene);
     // The preview converts colour as a render of the scene would.
-    if (!scene.colour.colourConfig.empty() && ChosenColourConfigurationOrigin().empty())
-        ChooseColourConfiguration(std::filesystem::absolute(scene.colour.colourConfig).lexically_normal().string(),
-                                  "the scene's colorConfig");
+    ChooseSceneColourConfiguration(scene.colour.colourConfig);
     Preview preview = PreviewFor(scene, options);
     std::string error;
     const std::unique_ptr<LoadedModule> module = LoadedModule::Open(options.module, error);

@@ -1,5 +1,7 @@
 #include "frame_io.h"
 
+#include <filesystem>
+
 #include "image_io.h"
 #include "netpbm.h"
 
@@ -69,6 +71,12 @@ void WriteFrameOutput(const std::string& path, const ColourImage& result, const 
         throw ImageError(path + ": PAM outputs hold the working space's bytes (" + working + ")");
     }
     WritePam(path, result);
+}
+
+void ChooseSceneColourConfiguration(const std::string& file) {
+    if (file.empty() || !ChosenColourConfigurationOrigin().empty()) return;
+    ChooseColourConfiguration(std::filesystem::absolute(file).lexically_normal().string(),
+                              "the scene's colorConfig");
 }
 
 }  // namespace lumafex::tool

@@ -63,6 +63,9 @@ std::vector<std::string> KnownColourSpaces();
 void ChooseColourConfiguration(const std::string& file, const std::string& origin);
 // How the chosen configuration was named; empty while none was chosen.
 std::string ChosenColourConfigurationOrigin();
+// Chooses a scene's colorConfig file (made absolute), unless it names none
+// or a configuration was chosen already (--colorconfig wins over it).
+void ChooseSceneColourConfiguration(const std::string& file);
 // The configuration in use, for -v and the outputs' metadata: its file and
 // how it was named, or the built-in one.
 std::string ColourConfigurationInUse();

@@ -214,9 +214,7 @@ int DryRun(const RenderOptions& options, const Scene& scene, const std::vector<F
 int Render(const RenderOptions& options) {
     const Scene scene = LoadScene(options.scene);
     // The scene's colour configuration, unless --colorconfig named one.
-    if (!scene.colour.colourConfig.empty() && ChosenColourConfigurationOrigin().empty())
-        ChooseColourConfiguration(std::filesystem::absolute(scene.colour.colourConfig).lexically_normal().string(),
-                                  "the scene's colorConfig");
+    ChooseSceneColourConfiguration(scene.colour.colourConfig);
     std::vector<FrameFiles> frames;
     for (const SceneFrame* f : SelectFrames(scene, options.frames))
         frames.push_back({f, OutputPath(*f, options.outputDir)});
