@@ -126,15 +126,6 @@ std::optional<int32_t> PosterizeFromFilters(const nlohmann::ordered_json& filter
     return WholeNumber(filters[kNamedOnlySetting], where + "." + kNamedOnlySetting);
 }
 
-nlohmann::ordered_json NamedFiltersFromLines(const std::vector<std::string>& lines) {
-    const FilterSettings s = SettingsFromLines(lines);
-    nlohmann::ordered_json named = nlohmann::ordered_json::object();
-    for (const SettingsField& f : kSettingsFields) {
-        if (f.inScene && s.*f.member != f.defaultValue) named[f.name] = s.*f.member;
-    }
-    return named;
-}
-
 void CheckStoredLineNames(const std::vector<std::string>& lines, const std::string& where) {
     if (lines.empty()) return;
     // The module's load takes the first line as the version line when it

@@ -30,9 +30,6 @@ std::vector<std::string> LinesFromNamedFilters(const nlohmann::ordered_json& fil
 std::optional<int32_t> PosterizeFromFilters(const nlohmann::ordered_json& filters,
                                             const std::string& where);
 
-// The settings of a block that differ from the defaults, by name.
-nlohmann::ordered_json NamedFiltersFromLines(const std::vector<std::string>& lines);
-
 // Throws std::runtime_error when a line's key is not the field the module's
 // load reads that line into (a missing or extra line shifts every value
 // after it), so a render never runs with shifted settings.

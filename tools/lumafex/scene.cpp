@@ -406,11 +406,8 @@ Json DocumentWithLines(const Scene& scene, const std::vector<std::string>& lines
         for (const SettingsField& f : kSettingsFields) {
             if (!f.inScene) continue;
             const int32_t value = s.*f.member;
-            if (named.contains(f.name)) {
-                if (named[f.name] != value) named[f.name] = value;
-            } else if (value != f.defaultValue) {
-                named[f.name] = value;
-            }
+            // A name the file gives keeps its place, even at its default.
+            if (named.contains(f.name) || value != f.defaultValue) named[f.name] = value;
         }
         return doc;
     }
