@@ -13,7 +13,10 @@
 # Qt dialog checks that the X server can be reached before Qt starts;
 # gnuplot draws the benchmark plots of docs/performance.md; clang-tidy and
 # clang-format check and format the code (scripts/check-style.sh); clang and
-# its runtime build the fuzz targets.
+# its runtime build the fuzz targets; blender renders real multilayer frames
+# headless for the render and Python tests; pybind11, numpy and pytest build
+# and test the Python package; openimageio-tools (oiiotool) is what the
+# sequence benchmark is measured against.
 #
 # "windows" brings the 32-bit and 64-bit mingw-w64 cross compilers, 64-bit
 # Wine, and 32-bit Wine through i386 multiarch. 32-bit Wine is optional:
@@ -49,6 +52,9 @@ case "$what" in
       help2man man-db
       slurmctld slurmd slurm-client munge
       gnuplot-nox
+      blender openimageio-tools
+      pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest
+      python3-venv python3-setuptools python3-pip
     )
     ;;
   windows)
