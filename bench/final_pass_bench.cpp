@@ -59,11 +59,12 @@ public:
 
 // threadArgument: which of the benchmark's arguments is the thread count.
 void RunFinal(benchmark::State& state, const FilterSettings& settings, int32_t passes = 1,
-              int threadArgument = 0) {
+              int threadArgument = 0, InstructionSet set = ProcessorInstructionSet()) {
     SetThreadCount(static_cast<int32_t>(state.range(threadArgument)));
     BenchFrame frame;
     FilterSettings s = settings;
-    const FrameParameters params = ComputeFrameParameters(s);
+    FrameParameters params = ComputeFrameParameters(s);
+    params.instructionSet = set;
     s.Passes = passes;  // as a "3AntialiasPasses" null would set it
     RandomGenerator random;
     SinkOutput out;
@@ -110,20 +111,22 @@ void BM_FinalPassColourStagesWithColourRange(benchmark::State& state) {
     RunFinal(state, s);
 }
 
-void BM_EnhanceAndAntialias(benchmark::State& state) {
+void RunEnhanceAndAntialias(benchmark::State& state, InstructionSet set) {
     FilterSettings s = Defaults();
     s.SharpenFlag = 1;
     s.SmoothFlag = 1;
     s.AntialiasVariance = 150;
-    RunFinal(state, s, static_cast<int32_t>(state.range(0)), 1);
+    RunFinal(state, s, static_cast<int32_t>(state.range(0)), 1, set);
+}
+
+void BM_EnhanceAndAntialias(benchmark::State& state) {
+    RunEnhanceAndAntialias(state, ProcessorInstructionSet());
 }
 
 // The same with SSE2 alone, as on the Windows module (and on processors
 // without AVX2).
 void BM_EnhanceAndAntialiasSse2(benchmark::State& state) {
-    AllowWideVectors(false);
-    BM_EnhanceAndAntialias(state);
-    AllowWideVectors(true);
+    RunEnhanceAndAntialias(state, InstructionSet::Sse2);
 }
 
 void BM_FinalPassEveryRowStage(benchmark::State& state) {

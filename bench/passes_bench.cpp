@@ -97,12 +97,14 @@ void TypicalDepth(BenchFrame& f, FrameParameters& p) {
 // 0 keeps the settings' 100.
 template <typename Pass, typename Scene>
 void Run(benchmark::State& state, Pass pass, int32_t softer, Scene scene, int32_t width = 1920,
-         int32_t height = 1080, int32_t blurPercent = 0, int threadArgument = 0) {
+         int32_t height = 1080, int32_t blurPercent = 0, int threadArgument = 0,
+         InstructionSet set = ProcessorInstructionSet()) {
     SetThreadCount(static_cast<int32_t>(state.range(threadArgument)));
     BenchFrame frame(width, height);
     FilterSettings s = Settings(softer);
     if (blurPercent != 0) s.BlurPercent = blurPercent;
     FrameParameters p = ComputeFrameParameters(s);
+    p.instructionSet = set;
     scene(frame, p);
     const FrameView view = frame.View();
     for (auto _ : state) {
@@ -121,17 +123,13 @@ void BM_BlurPassHugeRadius(benchmark::State& state) {
 }
 // The plain blur with SSE2 alone, as on the Windows module.
 void BM_BlurPassSse2(benchmark::State& state) {
-    AllowWideVectors(false);
-    Run(state, BlurPass, 0, FarBehind);
-    AllowWideVectors(true);
+    Run(state, BlurPass, 0, FarBehind, 1920, 1080, 0, 0, InstructionSet::Sse2);
 }
 void BM_SofterBlurPass(benchmark::State& state) { Run(state, SofterBlurPass, 1, FarBehind); }
 // The same with SSE2 alone, as on the Windows module (and on processors
 // without AVX2).
 void BM_SofterBlurPassSse2(benchmark::State& state) {
-    AllowWideVectors(false);
-    Run(state, SofterBlurPass, 1, FarBehind);
-    AllowWideVectors(true);
+    Run(state, SofterBlurPass, 1, FarBehind, 1920, 1080, 0, 0, InstructionSet::Sse2);
 }
 // BlurPercent 1000 (a radius of 50 pixels) on a 640x360 frame.
 void BM_SofterBlurPercent1000Small(benchmark::State& state) {

@@ -14,6 +14,7 @@
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/wide_vectors.h"
+#include "support/instruction_sets.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
@@ -31,8 +32,9 @@ FilterSettings BlurSettings(int32_t blurPercent, int32_t mode = kIncludeFullFram
     return s;
 }
 
-bool Blur(TestFrame& frame, FilterSettings s) {
-    const FrameParameters p = ComputeFrameParameters(s);
+bool Blur(TestFrame& frame, FilterSettings s, InstructionSet set = ProcessorInstructionSet()) {
+    FrameParameters p = ComputeFrameParameters(s);
+    p.instructionSet = set;
     return BlurPass(frame.View(), s, p);
 }
 
@@ -167,13 +169,12 @@ TEST(BlurPassTest, MatchesTheReferenceOnRandomCases) {
         s.b2 = pick(150, 300);
         TestFrame expected = frame;
         ReferenceBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
-        for (bool wide : {false, true}) {
+        for (InstructionSet set : testing::SetsOfThisProcessor()) {
             TestFrame blurred = frame;
-            AllowWideVectors(wide);
-            ASSERT_TRUE(Blur(blurred, s));
-            AllowWideVectors(true);
-            ASSERT_EQ(blurred.red, expected.red)
-                << w << "x" << h << " mode " << s.FilterInclude << " % " << s.BlurPercent;
+            ASSERT_TRUE(Blur(blurred, s, set));
+            ASSERT_EQ(blurred.red, expected.red) << w << "x" << h << " mode " << s.FilterInclude
+                                                 << " % " << s.BlurPercent << " "
+                                                 << InstructionSetName(set);
             ASSERT_EQ(blurred.green, expected.green);
             ASSERT_EQ(blurred.blue, expected.blue);
         }

@@ -11,6 +11,7 @@
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/wide_vectors.h"
+#include "support/instruction_sets.h"
 #include "support/final_pass_runner.h"
 #include "ui/dialog_fields.h"
 
@@ -209,10 +210,11 @@ TEST(ColourStages, MatchTheirFormulasOnRandomFramesAndSettings) {
         p.ColorModeOffset = next(4) == 0;
         p.ColorModeSet = next(4) == 0;
 
-        // Rows long enough for the vector loops and their tails, with and
-        // without the wider vectors.
+        // Rows long enough for the vector loops and their tails, in every
+        // form this processor runs.
+        const std::vector<InstructionSet> sets = testing::SetsOfThisProcessor();
+        p.instructionSet = sets[static_cast<std::size_t>(round) % sets.size()];
         TestFrame frame(24 + 45 * (round % 3), 4);
-        AllowWideVectors(round % 2 == 0);
         frame.FillPattern(static_cast<uint32_t>(round) + 7);
         TestFrame expected = frame;
         for (std::size_t i = 0; i < expected.red.size(); ++i) {
@@ -226,7 +228,6 @@ TEST(ColourStages, MatchTheirFormulasOnRandomFramesAndSettings) {
         ASSERT_EQ(out.green, expected.green) << "round " << round;
         ASSERT_EQ(out.blue, expected.blue) << "round " << round;
     }
-    AllowWideVectors(true);
 }
 
 // The range the dialog rows give as changing the image is exactly where the

@@ -10,6 +10,7 @@
 #include "pipeline/final/enhance_antialias.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/wide_vectors.h"
+#include "support/instruction_sets.h"
 #include "support/final_pass_runner.h"
 #include "ui/dialog_fields.h"
 
@@ -296,8 +297,7 @@ TEST(EnhanceAndAntialias, LanesMatchTheCopyingReferenceOnEveryWidth) {
     };
     const int32_t enhance[] = {100, 101, 201, 10000, -40};
     const int32_t antialias[] = {0, 100, 301, 30000, -60};
-    for (bool wide : {false, true}) {
-        AllowWideVectors(wide);
+    for (InstructionSet set : testing::SetsOfThisProcessor()) {
         for (int32_t width = 3; width <= 50; ++width) {
             FilterSettings s = DefaultSettings();
             s.SharpenFlag = next(3) != 0;
@@ -314,17 +314,17 @@ TEST(EnhanceAndAntialias, LanesMatchTheCopyingReferenceOnEveryWidth) {
             s.b2 = 300;
             FrameParameters p = ComputeFrameParameters(s);
             p.FieldRendering = next(2) * 8;
+            p.instructionSet = set;
             TestFrame f(width, 4 + next(6));
             f.FillPattern(static_cast<uint32_t>(width));
             TestFrame expected = f;
             Reference(expected, s, p);
             Apply(f, s, p);
-            ASSERT_EQ(f.red, expected.red) << "width " << width << " wide " << wide;
-            ASSERT_EQ(f.green, expected.green) << "width " << width << " wide " << wide;
-            ASSERT_EQ(f.blue, expected.blue) << "width " << width << " wide " << wide;
+            ASSERT_EQ(f.red, expected.red) << "width " << width << " " << InstructionSetName(set);
+            ASSERT_EQ(f.green, expected.green) << "width " << width;
+            ASSERT_EQ(f.blue, expected.blue) << "width " << width;
         }
     }
-    AllowWideVectors(true);
 }
 
 TEST(EnhanceAndAntialias, RepeatsForEveryPass) {

@@ -13,6 +13,7 @@
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/wide_vectors.h"
+#include "support/instruction_sets.h"
 #include "pipeline/passes/average_rows.h"
 #include "support/test_frame.h"
 
@@ -126,13 +127,16 @@ TestFrame RandomFrame(int32_t w, int32_t h, uint32_t seed) {
 }
 
 // Runs the pass at radius r over frame and expects the reference's bytes.
-void ExpectTheReferencesBytes(TestFrame& frame, const FilterSettings& s, float r) {
+void ExpectTheReferencesBytes(TestFrame& frame, const FilterSettings& s, float r,
+                              InstructionSet set = ProcessorInstructionSet()) {
     TestFrame expected = frame;
     FrameParameters p = ComputeFrameParameters(s);
     p.BlurAmount = r;
+    p.instructionSet = set;
     ASSERT_TRUE(SofterBlurPass(frame.View(), s, p));
     ReferenceSofterBlur(expected, s, r);
-    EXPECT_EQ(frame.red, expected.red) << "mode " << s.FilterInclude << " r " << r;
+    EXPECT_EQ(frame.red, expected.red)
+        << "mode " << s.FilterInclude << " r " << r << " " << InstructionSetName(set);
     EXPECT_EQ(frame.green, expected.green);
     EXPECT_EQ(frame.blue, expected.blue);
 }
@@ -162,8 +166,7 @@ TEST(SofterBlurTest, MatchesTheReferenceInEveryMode) {
 // and radii beyond the frame, up to infinite ones.
 TEST(SofterBlurTest, MatchesTheReferenceOnWideFramesAndHugeRadii) {
     const float huge[] = {499.95f, 0x1p41f, std::numeric_limits<float>::infinity()};
-    for (bool wide : {false, true}) {
-        AllowWideVectors(wide);
+    for (InstructionSet set : testing::SetsOfThisProcessor()) {
         for (int32_t mode = 0; mode <= 4; ++mode) {
             for (float r : {5.0f, 7.35f, huge[0], huge[1], huge[2]}) {
                 const bool big = r > 100.0f;
@@ -171,11 +174,10 @@ TEST(SofterBlurTest, MatchesTheReferenceOnWideFramesAndHugeRadii) {
                 FilterSettings s = SofterSettings(100, mode);
                 s.r1 = 0;
                 s.r2 = 200;
-                ExpectTheReferencesBytes(frame, s, r);
+                ExpectTheReferencesBytes(frame, s, r, set);
             }
         }
     }
-    AllowWideVectors(true);
 }
 
 // Settings far beyond a 64x40 frame, stored (BlurPercent 100000, the
@@ -187,16 +189,14 @@ TEST(SofterBlurTest, SettingsFarBeyondTheFrameMatchTheReference) {
                                SofterSettings(std::numeric_limits<int32_t>::max()))
                                .BlurAmount,
                            std::numeric_limits<float>::quiet_NaN()};
-    for (bool wide : {true, false}) {
-        AllowWideVectors(wide);
+    for (InstructionSet set : testing::SetsOfThisProcessor()) {
         for (int32_t mode : {kIncludeFullFrame, kIncludeObjects}) {
             for (float r : radii) {
                 TestFrame frame = RandomFrame(64, 40, 17);
-                ExpectTheReferencesBytes(frame, SofterSettings(100, mode), r);
+                ExpectTheReferencesBytes(frame, SofterSettings(100, mode), r, set);
             }
         }
     }
-    AllowWideVectors(true);
 }
 
 TEST(SofterBlurTest, SingleBrightPixel) {
@@ -322,7 +322,9 @@ TEST(SofterBlurTest, ColourRangeBlendsIntoPixelsOutsideIt) {
 // above all where a quotient lies at or next to a whole number, and keep
 // the own colour where the weight is not a positive number.
 TEST(SofterBlurTest, WideAveragesTruncateAsTheDivisionDoes) {
-    if (!WideVectorsAvailable()) GTEST_SKIP() << "no AVX2 here";
+    if (!Allows(ProcessorInstructionSet(), InstructionSet::Avx2Fma)) {
+        GTEST_SKIP() << "no AVX2 here";
+    }
     constexpr int32_t kWidth = 4003;  // a tail past the last four
     std::vector<double> sums[4];
     std::vector<uint8_t> own[3];

@@ -1,5 +1,4 @@
 #include "pipeline/passes/softer_dof_blur.h"
-#include "pipeline/frame/wide_vectors.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/passes/depth_of_field.h"
+#include "support/instruction_sets.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
@@ -186,29 +186,6 @@ TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnLongRuns) {
     }
 }
 
-// Receivers taken side by side use the wider vector unit where the
-// processor has one; the bytes must not depend on it.
-TEST(SofterDepthOfFieldBlurTest, SameBytesWithAndWithoutWideVectors) {
-    for (float ramp : {0.0f, 0.004f, 0.05f}) {
-        Scene sc = RandomScene(200, 24, 901);
-        for (int32_t y = 0; y < 24; ++y) {
-            for (int32_t x = 0; x < 200; ++x) {
-                sc.depth.At(x, y) = 98.0f - ramp * static_cast<float>(x);
-            }
-        }
-        FilterSettings s = SofterDofSettings();
-        const FrameParameters p = ComputeFrameParameters(s);
-        TestFrame narrow = sc.frame;
-        AllowWideVectors(false);
-        ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(narrow), s, p));
-        AllowWideVectors(true);
-        ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-        ASSERT_EQ(sc.frame.red, narrow.red) << "ramp " << ramp;
-        ASSERT_EQ(sc.frame.green, narrow.green);
-        ASSERT_EQ(sc.frame.blue, narrow.blue);
-    }
-}
-
 // Depths constant over blocks, so that long runs of centres share their
 // blur, with edges where blurs change or the separator hides a block.
 TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnBlockyDepths) {
@@ -330,19 +307,19 @@ TEST(SofterDepthOfFieldBlurTest, LimitsFarBeyondTheFrameMatchTheReference) {
             p.MaxDOFBlur = 5000.0f;
             TestFrame expected = sc.frame;
             ReferenceSofterDof(expected, sc.depth, s, p);
-            for (bool wide : {true, false}) {
-                AllowWideVectors(wide);
+            for (InstructionSet set : testing::SetsOfThisProcessor()) {
+                p.instructionSet = set;
                 for (float limit : {5000.0f, 1e30f, inf, nan}) {
                     TestFrame frame = sc.frame;
                     p.MaxDOFBlur = limit;
                     ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(frame), s, p));
                     ASSERT_EQ(frame.red, expected.red)
-                        << "mode " << mode << " limit " << limit << " width " << w;
+                        << "mode " << mode << " limit " << limit << " width " << w << " "
+                        << InstructionSetName(set);
                     ASSERT_EQ(frame.green, expected.green);
                     ASSERT_EQ(frame.blue, expected.blue);
                 }
             }
-            AllowWideVectors(true);
         }
     }
     Scene sc = RandomScene(64, 40, 43);

@@ -1,7 +1,6 @@
 #include "pipeline/final/channel_maps.h"
 
 #include "pipeline/final/sixteen_pixels.h"
-#include "pipeline/frame/wide_vectors.h"
 #include "settings/filter_include.h"
 
 #if LUMAFEX_WIDE_VECTORS
@@ -152,7 +151,7 @@ void ComposeMaps(const ChannelMaps* maps, std::size_t count, OwnedChannelMaps& o
 }
 
 void ApplyMaps(const RowView& row, const FilterSettings& settings, const RangeTables& range,
-               const ChannelMaps* maps, std::size_t count) {
+               const ChannelMaps* maps, std::size_t count, [[maybe_unused]] InstructionSet set) {
     if (count == 0) return;
     if (settings.FilterInclude == kIncludeColorRange) {
         ApplyInColourRange(row, range, maps, count);
@@ -164,7 +163,7 @@ void ApplyMaps(const RowView& row, const FilterSettings& settings, const RangeTa
     WithKey(row, settings.FilterInclude, [&]<Key K>(KeyKind<K>, const uint8_t* key) {
         for (std::size_t k = 0; k < count; ++k) {
 #if LUMAFEX_WIDE_VECTORS
-            if (WideVectorsAvailable()) {
+            if (Allows(set, InstructionSet::Avx2Fma)) {
                 ApplyComposedWide<K>(row.red, row.green, row.blue, key, row.width, maps[k]);
                 continue;
             }

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "pipeline/final/row_view.h"
+#include "pipeline/frame/wide_vectors.h"
 
 namespace lumafex {
 
@@ -45,9 +46,10 @@ bool MapsCompose(const FilterSettings& settings);
 void ComposeMaps(const ChannelMaps* maps, std::size_t count, OwnedChannelMaps& out);
 
 // Applies maps[0], maps[1], ... in turn to the row, each to the pixels
-// selected as they stand just before it. Where MapsCompose holds, a run is
-// best composed first and handed over as one map.
+// selected as they stand just before it, with the widest form `set`
+// allows. Where MapsCompose holds, a run is best composed first and handed
+// over as one map.
 void ApplyMaps(const RowView& row, const FilterSettings& settings, const RangeTables& range,
-               const ChannelMaps* maps, std::size_t count);
+               const ChannelMaps* maps, std::size_t count, InstructionSet set);
 
 }  // namespace lumafex

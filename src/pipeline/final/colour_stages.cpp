@@ -5,7 +5,6 @@
 #include "pipeline/frame/byte_math.h"
 #include "pipeline/final/selected_pixels.h"
 #include "pipeline/final/sixteen_pixels.h"
-#include "pipeline/frame/wide_vectors.h"
 
 namespace lumafex {
 
@@ -98,7 +97,7 @@ void BlackAndWhite(const RowView& row, StageContext& ctx) {
     const bool byKey =
         WithKey(row, ctx.settings.FilterInclude, [&]<Key K>(KeyKind<K>, const uint8_t* key) {
 #if LUMAFEX_WIDE_VECTORS
-            if (WideVectorsAvailable()) {  // built for AVX2, not AVX alone
+            if (Allows(ctx.params.instructionSet, InstructionSet::Avx2Fma)) {
                 GreyRowWide<K>(row.red, row.green, row.blue, key, row.width);
                 return;
             }

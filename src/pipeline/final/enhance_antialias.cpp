@@ -19,7 +19,6 @@
 // narrow for a run and for strengths no such form matches.
 #include "pipeline/final/enhance_antialias.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -184,13 +183,13 @@ struct RowFunctions {
 };
 
 template <int32_t Mode>
-RowFunctions ChooseRows(const PassValues& v) {
+RowFunctions ChooseRows(const PassValues& v, [[maybe_unused]] InstructionSet set) {
     RowFunctions rows{EnhanceRow<Mode>, AntialiasRow<Mode>};
 #if LUMAFEX_SHORT_LANES
     // A row needs one whole run between its end columns.
     const bool softenOnLanes = v.markOnly || v.softenOnLanes;
 #if LUMAFEX_WIDE_VECTORS
-    if (WideVectorsAvailable() && v.f.width - 2 >= Avx2Lanes::kCount) {
+    if (Allows(set, InstructionSet::Avx2Fma) && v.f.width - 2 >= Avx2Lanes::kCount) {
         if (v.enhanceOnLanes) rows.enhance = wide::EnhanceRow<Mode>;
         if (softenOnLanes) rows.antialias = wide::AntialiasFor<Mode>(v);
         return rows;
@@ -286,9 +285,8 @@ void RunPasses(const FrameView& frame, const FilterSettings& settings, const Pas
                 }
             }
         }
-        std::atomic<int32_t> next{0};
-        const int32_t threads = ThreadCount() < strips.Count() ? ThreadCount() : strips.Count();
-        ForEachTask(threads, [&](int32_t task) {
+        StripQueue queue(strips);
+        ForEachTask(queue.Workers(), [&](int32_t task) {
             // The first task uses the final pass's lines; the others their own,
             // or they leave their strips to the tasks that have lines.
             platform::WorkingArray<uint8_t> own;
@@ -299,9 +297,8 @@ void RunPasses(const FrameView& frame, const FilterSettings& settings, const Pas
                 uint8_t* b = own.data();
                 mine = {{{b, b + width, b + 2 * width}}, {{b + 3 * width, b + 4 * width, b + 5 * width}}};
             }
-            for (int32_t strip = next.fetch_add(1); strip < strips.Count(); strip = next.fetch_add(1)) {
-                PassOverStrip(v, rows, strips, borders, strip, mine);
-            }
+            int32_t strip = 0;
+            while (queue.NextStrip(strip)) PassOverStrip(v, rows, strips, borders, strip, mine);
         });
     }
 }
@@ -345,13 +342,9 @@ void EnhanceAndAntialias(const FrameView& frame, const FilterSettings& settings,
     v.high[1] = static_cast<int16_t>(Limited(settings.g2, -1, 255) + 1);
     v.high[2] = static_cast<int16_t>(Limited(settings.b2, -1, 255) + 1);
     RowFunctions rows{};
-    switch (settings.FilterInclude) {
-        case kIncludeObjects: rows = ChooseRows<kIncludeObjects>(v); break;
-        case kIncludeBackground: rows = ChooseRows<kIncludeBackground>(v); break;
-        case kIncludeShadows: rows = ChooseRows<kIncludeShadows>(v); break;
-        case kIncludeFullFrame: rows = ChooseRows<kIncludeFullFrame>(v); break;
-        default: rows = ChooseRows<kIncludeColorRange>(v); break;
-    }
+    WithMode(settings.FilterInclude, [&](auto mode) {
+        rows = ChooseRows<decltype(mode)::value>(v, params.instructionSet);
+    });
     RunPasses(frame, settings, v, rows, lines);
 }
 

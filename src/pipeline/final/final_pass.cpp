@@ -99,7 +99,8 @@ struct RowPlan {
         if (step.run != nullptr) {
             step.run(row, ctx);
         } else {
-            ApplyMaps(row, ctx.settings, range, step.maps, step.mapCount);
+            ApplyMaps(row, ctx.settings, range, step.maps, step.mapCount,
+                      ctx.params.instructionSet);
         }
     }
 };

@@ -10,25 +10,6 @@
 
 namespace lumafex {
 
-// Calls body(std::integral_constant<int32_t, Mode>{}) with Mode the given
-// mode, so that the body's loops are built for it; nothing for a mode
-// outside the five, which selects nothing.
-template <typename Body>
-inline void WithMode(int32_t mode, Body&& body) {
-    switch (mode) {
-        case kIncludeObjects: body(std::integral_constant<int32_t, kIncludeObjects>{}); break;
-        case kIncludeBackground:
-            body(std::integral_constant<int32_t, kIncludeBackground>{});
-            break;
-        case kIncludeShadows: body(std::integral_constant<int32_t, kIncludeShadows>{}); break;
-        case kIncludeFullFrame: body(std::integral_constant<int32_t, kIncludeFullFrame>{}); break;
-        case kIncludeColorRange:
-            body(std::integral_constant<int32_t, kIncludeColorRange>{});
-            break;
-        default: break;
-    }
-}
-
 // The loops below work on a copy of the row: the ops write bytes, which
 // may alias anything, so with the caller's row the compiler would read its
 // pointers and width again after every pixel.

@@ -22,6 +22,7 @@ float PosterizeStepFor(int32_t posterizePercent) {
 
 FrameParameters ComputeFrameParameters(const FilterSettings& settings) {
     FrameParameters p;
+    p.instructionSet = ProcessorInstructionSet();
     p.RedScale = Scaled(settings.RedPercent, 0.01);
     p.GreenScale = Scaled(settings.GreenPercent, 0.01);
     p.BlueScale = Scaled(settings.BluePercent, 0.01);

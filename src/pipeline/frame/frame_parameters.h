@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "pipeline/frame/wide_vectors.h"
 #include "settings/filter_settings.h"
 
 namespace lumafex {
@@ -42,13 +43,18 @@ struct FrameParameters {
     // Frame state that travels with the working values.
     int32_t FieldRendering = 0;  // 0, or 8 when the host renders fields
     double CameraPosition[3] = {0.0, 0.0, 0.0};
+
+    // The instructions the passes of this frame may use, each picking its
+    // form from it: the processor's, as ComputeFrameParameters finds it.
+    InstructionSet instructionSet = InstructionSet::Sse2;
 };
 
 // The antialias strength constant 1/457, taken in single precision.
 inline constexpr float kAntialiasUnit = 1.0f / 457.0f;
 
 // Derives the frame's working values from the settings, as every frame
-// starts: with one enhance/antialias pass, whatever Passes holds.
+// starts: with one enhance/antialias pass, whatever Passes holds, and the
+// widest instruction set the processor offers.
 FrameParameters ComputeFrameParameters(const FilterSettings& settings);
 
 // The posterize step for a PosterizePercent: half of it (toward zero),

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "pipeline/frame/frame_view.h"
 #include "settings/filter_include.h"
@@ -21,6 +22,27 @@ inline bool PixelSelected(const FilterSettings& s, uint8_t alpha, uint8_t shadow
         case kIncludeFullFrame: return true;
         case kIncludeColorRange: return InColorRange(s, red, green, blue);
         default: return false;
+    }
+}
+
+// Calls body(std::integral_constant<int32_t, Mode>{}) with Mode the given
+// mode, so that the loops of body are built for it: the one place a
+// runtime mode becomes a compile-time one. A mode outside the five selects
+// nothing, and body is not called. Always inlined, so that a body called
+// from a function built for wider instructions is built for them too.
+template <typename Body>
+[[gnu::always_inline]] inline void WithMode(int32_t mode, Body&& body) {
+    switch (mode) {
+        case kIncludeObjects: body(std::integral_constant<int32_t, kIncludeObjects>{}); break;
+        case kIncludeBackground:
+            body(std::integral_constant<int32_t, kIncludeBackground>{});
+            break;
+        case kIncludeShadows: body(std::integral_constant<int32_t, kIncludeShadows>{}); break;
+        case kIncludeFullFrame: body(std::integral_constant<int32_t, kIncludeFullFrame>{}); break;
+        case kIncludeColorRange:
+            body(std::integral_constant<int32_t, kIncludeColorRange>{});
+            break;
+        default: break;
     }
 }
 

@@ -1,41 +1,36 @@
 #include "pipeline/frame/wide_vectors.h"
 
-#include <atomic>
-
 namespace lumafex {
 
 namespace {
 
-std::atomic<bool> g_allowed{true};
-
+InstructionSet Detect() {
 #if LUMAFEX_WIDE_VECTORS
-// The single-precision lanes of the softer passes use the fused
-// multiply-add beside AVX2; every processor with AVX2 so far has both.
-bool ProcessorHasAvx2AndFma() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
-}
-bool ProcessorHasAvx() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx") != 0;
-}
-#else
-bool ProcessorHasAvx2AndFma() { return false; }
-bool ProcessorHasAvx() { return false; }
+    // The single-precision lanes of the softer passes use the fused
+    // multiply-add beside AVX2; every processor with AVX2 so far has both.
+    if (__builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0) {
+        return InstructionSet::Avx2Fma;
+    }
+    if (__builtin_cpu_supports("avx") != 0) return InstructionSet::Avx;
 #endif
+    return InstructionSet::Sse2;
+}
 
 }  // namespace
 
-bool WideVectorsAvailable() {
-    static const bool present = ProcessorHasAvx2AndFma();
-    return present && g_allowed.load(std::memory_order_relaxed);
+InstructionSet ProcessorInstructionSet() {
+    static const InstructionSet set = Detect();
+    return set;
 }
 
-bool WideDoubleVectorsAvailable() {
-    static const bool present = ProcessorHasAvx();
-    return present && g_allowed.load(std::memory_order_relaxed);
+const char* InstructionSetName(InstructionSet set) {
+    switch (set) {
+        case InstructionSet::Sse2: return "SSE2";
+        case InstructionSet::Avx: return "AVX";
+        case InstructionSet::Avx2Fma: return "AVX2+FMA";
+    }
+    return "?";
 }
-
-void AllowWideVectors(bool allow) { g_allowed.store(allow, std::memory_order_relaxed); }
 
 }  // namespace lumafex

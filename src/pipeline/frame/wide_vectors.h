@@ -1,9 +1,12 @@
-// Whether a pass may use the wider vector instructions (AVX, AVX2) that the
-// processor offers, chosen at run time on 64-bit x86 Linux; every other
-// build uses SSE2 alone. Both give the same bytes: the wider form only
-// works on more receivers at once. Tests and benchmarks switch it off to
-// compare the two.
+// The instruction sets the passes have forms for, and the one the processor
+// offers. On 64-bit x86 Linux a pass picks its form at run time from the
+// set the frame's working values carry (FrameParameters::instructionSet);
+// every other build has the SSE2 forms alone. All forms give the same
+// bytes: a wider one only works on more pixels at once. Tests and
+// benchmarks hand a pass a narrower set to run its other forms.
 #pragma once
+
+#include <cstdint>
 
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
 #define LUMAFEX_WIDE_VECTORS 1
@@ -13,13 +16,24 @@
 
 namespace lumafex {
 
-// True when the processor has the wider instructions and they are allowed:
-// AVX2 with the fused multiply-add for the integer and single-precision
-// lanes, AVX for double lanes.
-bool WideVectorsAvailable();
-bool WideDoubleVectorsAvailable();
+// Each set includes the ones before it.
+enum class InstructionSet : uint8_t {
+    Sse2,     // the baseline of every x86 build
+    Avx,      // four doubles to a register
+    Avx2Fma,  // AVX2 with the fused multiply-add, for integer and single lanes
+};
 
-// Allows (the default) or forbids them for the passes that follow.
-void AllowWideVectors(bool allow);
+inline constexpr InstructionSet kInstructionSets[] = {
+    InstructionSet::Sse2, InstructionSet::Avx, InstructionSet::Avx2Fma};
+
+// Whether a pass given `chosen` may run a form built for `form`.
+constexpr bool Allows(InstructionSet chosen, InstructionSet form) { return chosen >= form; }
+
+// The widest set this processor runs and this build has forms for, looked
+// up once.
+InstructionSet ProcessorInstructionSet();
+
+// "SSE2", "AVX", "AVX2+FMA".
+const char* InstructionSetName(InstructionSet set);
 
 }  // namespace lumafex

@@ -63,7 +63,7 @@ struct StripJob {
     const U* clippedTotals;     // column totals of rows 0 .. R, value after value
     uint8_t* result[3];         // the averaged planes
     RowStrips strips;
-    std::atomic<int32_t> nextStrip{0};
+    StripQueue queue{strips};
     std::atomic<bool> failed{false};
 };
 
@@ -357,11 +357,10 @@ void BlurWorker(StripJob<U>& job) {
         prefix[v] = prefixBlock.data() + static_cast<std::size_t>(v) * (w + 1);
         columns[v] = columnBlock.data() + static_cast<std::size_t>(v) * w;
     }
-    for (;;) {
-        const int32_t strip = job.nextStrip.fetch_add(1);
-        if (strip >= job.strips.Count() || job.failed) break;
-        BlurStrip<Mode>(job, job.strips.First(strip), job.strips.End(strip), acc, prefix,
-                        columns);
+    int32_t first = 0;
+    int32_t end = 0;
+    while (!job.failed && job.queue.Next(first, end)) {
+        BlurStrip<Mode>(job, first, end, acc, prefix, columns);
     }
 }
 
@@ -398,23 +397,18 @@ template <int32_t Mode, typename U>
                     totals.data(),
                     {result[0], result[1], result[2]},
                     RowStrips::For(f.width, f.height)};
-    const int32_t strips = job.strips.Count();
-    const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;
-    ForEachTask(threads, [&job](int32_t) { BlurWorker<Mode>(job); });
+    ForEachTask(job.queue.Workers(), [&job](int32_t) { BlurWorker<Mode>(job); });
     return !job.failed;
 }
 
 template <typename U>
 [[nodiscard]] bool GatherInMode(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
                                 uint8_t* const* result) {
-    switch (s.FilterInclude) {
-        case kIncludeObjects: return Gather<kIncludeObjects, U>(f, s, fp, result);
-        case kIncludeBackground: return Gather<kIncludeBackground, U>(f, s, fp, result);
-        case kIncludeShadows: return Gather<kIncludeShadows, U>(f, s, fp, result);
-        case kIncludeFullFrame: return Gather<kIncludeFullFrame, U>(f, s, fp, result);
-        case kIncludeColorRange: return Gather<kIncludeColorRange, U>(f, s, fp, result);
-        default: return true;  // no pixel is selected: the frame stays as it is
-    }
+    // A mode that selects no pixel leaves the frame as it is.
+    bool done = true;
+    WithMode(s.FilterInclude,
+             [&](auto mode) { done = Gather<decltype(mode)::value, U>(f, s, fp, result); });
+    return done;
 }
 
 }  // namespace
@@ -434,7 +428,9 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
         const int64_t wideColumns = columns < frame.width ? columns : frame.width;
         // A receiver's totals stay below (tall x wideColumns + 1) x 255,
         // under 2^16 for a footprint of fewer than 256 pixels.
-        if (tall * wideColumns < 65535 / 255 - 1) return NarrowBlurGather(frame, settings, footprint);
+        if (tall * wideColumns < 65535 / 255 - 1) {
+            return NarrowBlurGather(frame, settings, footprint, params.instructionSet);
+        }
     }
     // The averaged planes, kept apart until every strip has read the frame.
     const std::size_t pixels = frame.PixelCount();

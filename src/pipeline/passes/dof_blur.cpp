@@ -684,12 +684,12 @@ template <typename Sum>
 }
 #endif
 
-// The 16-bit gather in the widest form the processor allows.
+// The 16-bit gather in the widest form the frame's instruction set allows.
 template <typename Sum>
 void GatherShort(LimitGather<Sum, uint16_t>& gather, const SpreadContext<Sum>& ctx,
                  int32_t first, int32_t end) {
 #if LUMAFEX_WIDE_VECTORS
-    if (WideVectorsAvailable()) {
+    if (Allows(ctx.p.instructionSet, InstructionSet::Avx2Fma)) {
         GatherShortWide(gather, ctx, first, end);
         return;
     }

@@ -19,7 +19,6 @@
 
 #include <emmintrin.h>
 
-#include <atomic>
 #include <cstring>
 #include <limits>
 
@@ -78,8 +77,7 @@ struct NarrowJob {
     std::size_t margin;        // the widest half-width: plane entries left of column 0
     std::size_t planeStride;   // entries of one value's plane
     std::size_t accStride;     // the width padded to whole steps
-    std::atomic<int32_t> nextStrip{0};
-    std::atomic<bool> failed{false};
+    StripQueue queue{strips};
 };
 
 // Where receiving row yy of the strip first .. end-1 leaves its averages:
@@ -444,13 +442,9 @@ template <int32_t Mode, int Bytes>
 template <int Bytes>
 [[gnu::always_inline]] inline void NarrowStripInMode(NarrowJob& job, NarrowWorkspace& ws,
                                                      int32_t first, int32_t end) {
-    switch (job.settings->FilterInclude) {
-        case kIncludeObjects: NarrowStrip<kIncludeObjects, Bytes>(job, ws, first, end); break;
-        case kIncludeBackground: NarrowStrip<kIncludeBackground, Bytes>(job, ws, first, end); break;
-        case kIncludeShadows: NarrowStrip<kIncludeShadows, Bytes>(job, ws, first, end); break;
-        case kIncludeFullFrame: NarrowStrip<kIncludeFullFrame, Bytes>(job, ws, first, end); break;
-        default: NarrowStrip<kIncludeColorRange, Bytes>(job, ws, first, end); break;
-    }
+    WithMode(job.settings->FilterInclude, [&](auto mode) __attribute__((always_inline)) {
+        NarrowStrip<decltype(mode)::value, Bytes>(job, ws, first, end);
+    });
 }
 
 void NarrowStripSse2(NarrowJob& job, NarrowWorkspace& ws, int32_t first, int32_t end) {
@@ -469,8 +463,8 @@ __attribute__((target("avx2"))) void NarrowStripAvx2(NarrowJob& job, NarrowWorks
 // The whole narrow gather, in place: every working block first (so that a
 // missing one leaves the frame untouched), the rows that spread, the
 // strips on the threads, then the border rows back into the frame.
-bool NarrowBlurGather(const FrameView& f, const FilterSettings& s,
-                      const FootprintProfile& fp) {
+bool NarrowBlurGather(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
+                      [[maybe_unused]] InstructionSet set) {
     const int32_t reach = fp.Reach();
     const auto w = static_cast<std::size_t>(f.width);
     const auto h = static_cast<std::size_t>(f.height);
@@ -523,7 +517,7 @@ bool NarrowBlurGather(const FrameView& f, const FilterSettings& s,
                   rowStrips,  ringRows,  margin,    planeStride,    accStride};
     void (*strip)(NarrowJob&, NarrowWorkspace&, int32_t, int32_t) = NarrowStripSse2;
 #if LUMAFEX_WIDE_VECTORS
-    if (WideVectorsAvailable()) strip = NarrowStripAvx2;
+    if (Allows(set, InstructionSet::Avx2Fma)) strip = NarrowStripAvx2;
 #endif
     ForEachTask(threads, [&](int32_t index) {
         const auto i = static_cast<std::size_t>(index);
@@ -531,11 +525,9 @@ bool NarrowBlurGather(const FrameView& f, const FilterSettings& s,
                            acc.data() + i * accPlanes * accStride, terms.data() + i * 2 * slots,
                            widths.data() + i * 2 * slots, -1,
                            acc.data() + (i * accPlanes + values) * accStride};
-        for (;;) {
-            const int32_t n = job.nextStrip.fetch_add(1);
-            if (n >= job.strips.Count()) break;
-            strip(job, ws, job.strips.First(n), job.strips.End(n));
-        }
+        int32_t first = 0;
+        int32_t end = 0;
+        while (job.queue.Next(first, end)) strip(job, ws, first, end);
     });
     for (int32_t n = 0; n < job.strips.Count(); ++n) {
         const int32_t first = job.strips.First(n);

@@ -81,7 +81,7 @@ struct Job {
     uint8_t* result[3];         // the averaged planes
     RowStrips strips;
     std::size_t padded;         // the width rounded up to whole runs
-    std::atomic<int32_t> nextStrip{0};
+    StripQueue queue{strips};
     std::atomic<bool> failed{false};
 };
 
@@ -639,17 +639,9 @@ template <int32_t Mode, int W, bool Fused>
 template <int W, bool Fused>
 [[gnu::always_inline]] inline void SofterStripInMode(Job& job, Workspace& ws, int32_t first,
                                                      int32_t end) {
-    switch (job.settings->FilterInclude) {
-        case kIncludeObjects: SofterStrip<kIncludeObjects, W, Fused>(job, ws, first, end); break;
-        case kIncludeBackground:
-            SofterStrip<kIncludeBackground, W, Fused>(job, ws, first, end);
-            break;
-        case kIncludeShadows: SofterStrip<kIncludeShadows, W, Fused>(job, ws, first, end); break;
-        case kIncludeFullFrame:
-            SofterStrip<kIncludeFullFrame, W, Fused>(job, ws, first, end);
-            break;
-        default: SofterStrip<kIncludeColorRange, W, Fused>(job, ws, first, end); break;
-    }
+    WithMode(job.settings->FilterInclude, [&](auto mode) __attribute__((always_inline)) {
+        SofterStrip<decltype(mode)::value, W, Fused>(job, ws, first, end);
+    });
 }
 
 void SofterStripSse2(Job& job, Workspace& ws, int32_t first, int32_t end) {
@@ -676,11 +668,9 @@ void SofterWorker(Job& job, void (*strip)(Job&, Workspace&, int32_t, int32_t)) {
         job.failed = true;
         return;
     }
-    for (;;) {
-        const int32_t s = job.nextStrip.fetch_add(1);
-        if (s >= job.strips.Count() || job.failed) break;
-        strip(job, ws, job.strips.First(s), job.strips.End(s));
-    }
+    int32_t first = 0;
+    int32_t end = 0;
+    while (!job.failed && job.queue.Next(first, end)) strip(job, ws, first, end);
 }
 
 template <int32_t Mode>
@@ -699,14 +689,10 @@ bool AnySpreads(const FrameView& f, const FilterSettings& s, uint8_t* rowSpreads
 }
 
 bool FindSpreadingRows(const FrameView& f, const FilterSettings& s, uint8_t* rowSpreads) {
-    switch (s.FilterInclude) {
-        case kIncludeObjects: return AnySpreads<kIncludeObjects>(f, s, rowSpreads);
-        case kIncludeBackground: return AnySpreads<kIncludeBackground>(f, s, rowSpreads);
-        case kIncludeShadows: return AnySpreads<kIncludeShadows>(f, s, rowSpreads);
-        case kIncludeFullFrame: return AnySpreads<kIncludeFullFrame>(f, s, rowSpreads);
-        case kIncludeColorRange: return AnySpreads<kIncludeColorRange>(f, s, rowSpreads);
-        default: return false;  // no pixel is selected
-    }
+    bool any = false;  // a mode outside the five selects no pixel
+    WithMode(s.FilterInclude,
+             [&](auto mode) { any = AnySpreads<decltype(mode)::value>(f, s, rowSpreads); });
+    return any;
 }
 
 }  // namespace
@@ -746,7 +732,7 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
             padded};
     void (*strip)(Job&, Workspace&, int32_t, int32_t) = SofterStripSse2;
 #if LUMAFEX_WIDE_VECTORS
-    if (WideVectorsAvailable()) {
+    if (Allows(params.instructionSet, InstructionSet::Avx2Fma)) {
         // Receivers that take the full colour take nothing else (how a
         // receiver takes depends on itself alone), so their sums qualify.
         strip = OneRoundingSuffices(params.BlurAmount, frame.width, frame.height)
@@ -754,9 +740,7 @@ bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings,
                     : SofterStripAvx2;
     }
 #endif
-    const int32_t strips = job.strips.Count();
-    const int32_t threads = ThreadCount() < strips ? ThreadCount() : strips;
-    ForEachTask(threads, [&job, strip](int32_t) { SofterWorker(job, strip); });
+    ForEachTask(job.queue.Workers(), [&job, strip](int32_t) { SofterWorker(job, strip); });
     if (job.failed) return false;
     std::memcpy(frame.red, job.result[0], pixels);
     std::memcpy(frame.green, job.result[1], pixels);

@@ -238,20 +238,21 @@ __attribute__((target("avx2,fma"))) void AddWeightedRunFused(SumCell<float>* sum
 // Adds a run's contributions side by side: singles, the run's colours in
 // single precision, are for the fused form (fused true).
 void AddWeightedRun(SumCell<float>* sums, const double (*sources)[4],
-                    const float (*singles)[4], bool fused, const float* weights, int32_t reach,
-                    int32_t count) {
+                    const float (*singles)[4], bool fused, InstructionSet set,
+                    const float* weights, int32_t reach, int32_t count) {
 #if LUMAFEX_WIDE_VECTORS
     if (fused) {
         AddWeightedRunFused(sums, singles, weights, reach, count);
         return;
     }
-    if (WideDoubleVectorsAvailable()) {
+    if (Allows(set, InstructionSet::Avx)) {
         AddWeightedRunWide(sums, sources, weights, reach, count);
         return;
     }
 #else
     static_cast<void>(singles);
     static_cast<void>(fused);
+    static_cast<void>(set);
 #endif
     AddWeightedRunPortable(sums, sources, weights, reach, count);
 }
@@ -414,7 +415,7 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
                 : xx;
         if (stretch > xx) {
             AddWeightedRun(rowCells + xx, ctx.runColours + xx, ctx.runSingles + xx, ctx.fused,
-                           w + centre, reach, stretch - xx);
+                           ctx.p.instructionSet, w + centre, reach, stretch - xx);
             xx = stretch - 1;
             continue;
         }
@@ -577,11 +578,14 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
 // as OneRoundingSuffices asks, when a is 1 (a receiver sharing the
 // centre's blur) or 0 (one in focus), and Objects Only mixes by t x w
 // besides. So it holds when every pixel's blur is 0 or one and the same
-// b, with weights of b's footprint, and the processor has the fused form.
+// b, with weights of b's footprint, and the frame's instruction set has
+// the fused form.
 // The look through the blurs stops at the first that breaks it.
 bool FusedSumsHold(const FrameView& f, const DepthRows& depth, const FilterSettings& s,
                    const FrameParameters& p) {
-    if (!WideVectorsAvailable() || s.FilterInclude == kIncludeObjects) return false;
+    if (!Allows(p.instructionSet, InstructionSet::Avx2Fma) || s.FilterInclude == kIncludeObjects) {
+        return false;
+    }
     float shared = 0.0f;
     for (int32_t y = 0; y < f.height; ++y) {
         const float* const row = depth.Row(y);
