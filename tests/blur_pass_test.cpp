@@ -15,6 +15,7 @@
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/wide_vectors.h"
 #include "support/instruction_sets.h"
+#include "reference/blur.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
@@ -22,6 +23,7 @@ namespace {
 
 using testing::Rgb;
 using testing::TestFrame;
+using reference::RandomFrame;
 
 FilterSettings BlurSettings(int32_t blurPercent, int32_t mode = kIncludeFullFrame) {
     FilterSettings s{};
@@ -38,80 +40,6 @@ bool Blur(TestFrame& frame, FilterSettings s, InstructionSet set = ProcessorInst
     return BlurPass(frame.View(), s, p);
 }
 
-// The blur written out the slow, obvious way: every selected pixel visits
-// its footprint row by row and hands out its contributions.
-void ReferenceBlur(TestFrame& f, const FilterSettings& s, float r) {
-    const std::size_t n = f.red.size();
-    std::vector<int64_t> sr(n), sg(n), sb(n), hits(n, 1);
-    for (std::size_t i = 0; i < n; ++i) {
-        sr[i] = f.red[i];
-        sg[i] = f.green[i];
-        sb[i] = f.blue[i];
-    }
-    auto selected = [&](std::size_t i) {
-        return PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i]);
-    };
-    for (int32_t y = 0; y < f.height; ++y) {
-        for (int32_t x = 0; x < f.width; ++x) {
-            const std::size_t i = f.At(x, y);
-            if (!selected(i) || !(r > 0.0f)) continue;
-            const int32_t reach = static_cast<int32_t>(r);
-            const float step = static_cast<float>(1.5707963705062866 / (double{r} + 1.0));
-            float angle = 0.0f;
-            for (int32_t yy = std::max(0, y - reach); yy <= std::min(f.height - 1, y + reach);
-                 ++yy) {
-                angle = static_cast<float>(double{angle} + double{step});
-                const auto hw = static_cast<int32_t>(double{r} * std::sin(double{angle}));
-                for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw);
-                     ++xx) {
-                    const std::size_t j = f.At(xx, yy);
-                    bool full = true;
-                    switch (s.FilterInclude) {
-                        case 0: full = f.alpha[j] != 0; break;
-                        case 1:
-                            if (f.alpha[j] != 0) continue;
-                            break;
-                        case 2: full = f.shadow[j] != 0; break;
-                        case 4: full = InColorRange(s, f.red[j], f.green[j], f.blue[j]); break;
-                        default: break;
-                    }
-                    if (full) {
-                        sr[j] += f.red[i];
-                        sg[j] += f.green[i];
-                        sb[j] += f.blue[i];
-                    } else {
-                        sr[j] += (f.red[j] + f.red[i]) / 2;
-                        sg[j] += (f.green[j] + f.green[i]) / 2;
-                        sb[j] += (f.blue[j] + f.blue[i]) / 2;
-                    }
-                    hits[j] += 1;
-                }
-            }
-        }
-    }
-    auto byte = [](int64_t q) { return static_cast<uint8_t>(std::clamp<int64_t>(q, 0, 255)); };
-    for (std::size_t i = 0; i < n; ++i) {
-        f.red[i] = byte(sr[i] / hits[i]);
-        f.green[i] = byte(sg[i] / hits[i]);
-        f.blue[i] = byte(sb[i] / hits[i]);
-    }
-}
-
-// Random frames with a few large objects, so that every mode has selected
-// and unselected pixels side by side.
-TestFrame RandomFrame(int32_t w, int32_t h, uint32_t seed) {
-    TestFrame f(w, h);
-    f.FillPattern(seed);
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            const std::size_t i = f.At(x, y);
-            f.alpha[i] = ((x / 5 + y / 4 + static_cast<int32_t>(seed)) % 3 == 0) ? 0 : f.alpha[i];
-            if (x % 7 == 0) f.blue[i] = 220;  // some pixels in the default colour range
-        }
-    }
-    return f;
-}
-
 TEST(BlurPassTest, MatchesTheReferenceInEveryMode) {
     for (int32_t mode = 0; mode <= 4; ++mode) {
         for (int32_t percent : {20, 24, 30, 40, 60, 100, 147, 160, 500, 2000}) {
@@ -122,7 +50,7 @@ TEST(BlurPassTest, MatchesTheReferenceInEveryMode) {
                 s.r1 = 0;
                 s.r2 = 200;
                 ASSERT_TRUE(Blur(frame, s));
-                ReferenceBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
+                reference::Blur(expected, s, ComputeFrameParameters(s).BlurAmount);
                 ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " % " << percent;
                 ASSERT_EQ(frame.green, expected.green);
                 ASSERT_EQ(frame.blue, expected.blue);
@@ -141,7 +69,7 @@ TEST(BlurPassTest, MatchesTheReferenceAcrossStrips) {
             TestFrame expected = frame;
             FilterSettings s = BlurSettings(percent, mode);
             ASSERT_TRUE(Blur(frame, s));
-            ReferenceBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
+            reference::Blur(expected, s, ComputeFrameParameters(s).BlurAmount);
             ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " % " << percent;
             ASSERT_EQ(frame.blue, expected.blue);
         }
@@ -168,7 +96,7 @@ TEST(BlurPassTest, MatchesTheReferenceOnRandomCases) {
         s.g1 = pick(-5, 100);
         s.b2 = pick(150, 300);
         TestFrame expected = frame;
-        ReferenceBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
+        reference::Blur(expected, s, ComputeFrameParameters(s).BlurAmount);
         for (InstructionSet set : testing::SetsOfThisProcessor()) {
             TestFrame blurred = frame;
             ASSERT_TRUE(Blur(blurred, s, set));

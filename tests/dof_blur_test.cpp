@@ -13,6 +13,7 @@
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/passes/depth_of_field.h"
+#include "reference/depth_of_field.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
@@ -20,34 +21,9 @@ namespace {
 
 using testing::Rgb;
 using testing::TestFrame;
-
-// A depth buffer for a test frame that counts how often each row is asked for.
-struct DepthMap {
-    DepthMap(int32_t w, int32_t h, float d)
-        : width(w), values(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), d),
-          fetches(static_cast<std::size_t>(h)) {}
-    int32_t width;
-    std::vector<float> values;
-    mutable std::vector<int32_t> fetches;
-    int32_t missingRow = -1;
-
-    float& At(int32_t x, int32_t y) {
-        return values[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                      static_cast<std::size_t>(x)];
-    }
-    static const float* Row(const void* context, int32_t y) {
-        const auto* m = static_cast<const DepthMap*>(context);
-        ++m->fetches[static_cast<std::size_t>(y)];
-        if (y == m->missingRow) return nullptr;
-        return m->values.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m->width);
-    }
-    FrameView Attach(TestFrame& frame) const {
-        FrameView v = frame.View();
-        v.depthRow = Row;
-        v.depthContext = this;
-        return v;
-    }
-};
+using reference::DepthMap;
+using reference::RandomScene;
+using reference::Scene;
 
 FilterSettings DofSettings(int32_t mode = kIncludeFullFrame) {
     FilterSettings s{};
@@ -63,105 +39,6 @@ FrameParameters DofParams(FilterSettings& s) {
     s.DOFBlurPercent = 100;
     s.DOFBlurFocalPoint = 100;
     return ComputeFrameParameters(s);
-}
-
-// The depth-of-field blur written out the slow, obvious way.
-void ReferenceDof(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
-                  const FrameParameters& p) {
-    const std::size_t n = f.red.size();
-    std::vector<int64_t> sr(n), sg(n), sb(n), hits(n, 1);
-    for (std::size_t i = 0; i < n; ++i) {
-        sr[i] = f.red[i];
-        sg[i] = f.green[i];
-        sb[i] = f.blue[i];
-    }
-    auto blur = [&](float d) {
-        float b = 0.0f;
-        if (d >= p.FocalFar) {
-            b = static_cast<float>((double{d} - p.FocalFar) * p.DOFBlurAmount);
-        } else if (d < p.FocalNear) {
-            b = static_cast<float>((double{p.FocalNear} - d) * p.DOFBlurAmount);
-        }
-        return std::max(std::min(b, p.MaxDOFBlur), 0.0f);
-    };
-    auto depthAt = [&](int32_t x, int32_t y) { return depth.values[f.At(x, y)]; };
-    for (int32_t y = 0; y < f.height; ++y) {
-        for (int32_t x = 0; x < f.width; ++x) {
-            const std::size_t c = f.At(x, y);
-            if (!PixelSelected(s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c])) {
-                continue;
-            }
-            const float dc = depthAt(x, y);
-            const float bc = blur(dc);
-            if (bc <= 0.0f) continue;
-            const int32_t reach = static_cast<int32_t>(bc);
-            const float step = static_cast<float>(1.5707950592041016 / (double{bc} + 1.0));
-            float angle = 0.0f;
-            for (int32_t yy = std::max(y - reach, 0); yy <= std::min(y + reach, f.height - 1);
-                 ++yy) {
-                angle = static_cast<float>(double{angle} + double{step});
-                const auto hw = static_cast<int32_t>(std::sin(double{angle}) * double{bc});
-                for (int32_t xx = std::max(x - hw, 0); xx <= std::min(x + hw, f.width - 1);
-                     ++xx) {
-                    const std::size_t j = f.At(xx, yy);
-                    const float dn = depthAt(xx, yy);
-                    if (double{dn} + double{p.DOFSeperator} < double{dc}) continue;
-                    float bn = 0.0f;
-                    if (s.FilterInclude == kIncludeFullFrame) {
-                        if (dn >= p.FocalFar) {
-                            if (p.DOFBlurSide == 1) continue;
-                            bn = blur(dn);
-                        } else if (dn < p.FocalNear) {
-                            if (p.DOFBlurSide == 2) continue;
-                            bn = blur(dn);
-                        }
-                    } else if (PixelSelected(s, f.alpha[j], f.shadow[j], f.red[j], f.green[j],
-                                             f.blue[j])) {
-                        bn = blur(dn);
-                    }
-                    const float t = static_cast<float>(double{std::min(bc, bn)} /
-                                                       double{std::max(bc, bn)});
-                    const float u = static_cast<float>(1.0 - double{t});
-                    sr[j] += static_cast<int64_t>(f.red[c] * double{t} + f.red[j] * double{u});
-                    sg[j] += static_cast<int64_t>(f.green[c] * double{t} + f.green[j] * double{u});
-                    sb[j] += static_cast<int64_t>(f.blue[c] * double{t} + f.blue[j] * double{u});
-                    hits[j] += 1;
-                }
-            }
-        }
-    }
-    auto byte = [](int64_t q) { return static_cast<uint8_t>(std::clamp<int64_t>(q, 0, 255)); };
-    for (std::size_t i = 0; i < n; ++i) {
-        f.red[i] = byte(sr[i] / hits[i]);
-        f.green[i] = byte(sg[i] / hits[i]);
-        f.blue[i] = byte(sb[i] / hits[i]);
-    }
-}
-
-// A random frame with objects, shadows, a band of colour-range pixels and
-// depths on both sides of the focal range 99..101; part of the depths on a
-// coarse grid so that equal blurs meet often.
-struct Scene {
-    TestFrame frame;
-    DepthMap depth;
-};
-Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
-    Scene sc{TestFrame(w, h), DepthMap(w, h, 0.0f)};
-    sc.frame.FillPattern(seed);
-    uint32_t state = seed * 2654435761u + 1;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            state = state * 1103515245u + 12345u;
-            const float u = static_cast<float>((state >> 8) & 0xffff) / 65536.0f;
-            float d = 97.0f + 6.0f * u;
-            if ((x / 4 + y / 3) % 2 == 0) d = std::round(d * 4.0f) / 4.0f;
-            sc.depth.At(x, y) = d;
-            const std::size_t i = sc.frame.At(x, y);
-            if ((x / 5 + y / 4 + static_cast<int32_t>(seed)) % 3 == 0) sc.frame.alpha[i] = 0;
-            if (x % 7 == 0) sc.frame.blue[i] = 220;
-        }
-    }
-    return sc;
 }
 
 TEST(DepthOfFieldBlurTest, BlurAmountPerDepth) {
@@ -251,7 +128,7 @@ TEST(DepthOfFieldBlurTest, MatchesTheReferenceOnBlockyDepths) {
                 p.FocalFar = 100.0f;
                 TestFrame expected = sc.frame;
                 ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-                ReferenceDof(expected, sc.depth, s, p);
+                reference::DepthOfField(expected, sc.depth, s, p);
                 ASSERT_EQ(sc.frame.red, expected.red)
                     << "mode " << mode << " seed " << seed << " width " << w;
                 ASSERT_EQ(sc.frame.green, expected.green);
@@ -289,7 +166,7 @@ TEST(DepthOfFieldBlurTest, MatchesTheReference) {
             p.DOFBlurAmount = c.amount;
             TestFrame expected = sc.frame;
             ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-            ReferenceDof(expected, sc.depth, s, p);
+            reference::DepthOfField(expected, sc.depth, s, p);
             ASSERT_EQ(sc.frame.red, expected.red) << "mode " << c.mode << " side " << c.side;
             ASSERT_EQ(sc.frame.green, expected.green);
             ASSERT_EQ(sc.frame.blue, expected.blue);
@@ -314,7 +191,7 @@ TEST(DepthOfFieldBlurTest, MatchesTheReferenceForBlursLargerThanTheFrame) {
             p.MaxDOFBlur = 1e6f;
             TestFrame expected = sc.frame;
             ASSERT_TRUE(DepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-            ReferenceDof(expected, sc.depth, s, p);
+            reference::DepthOfField(expected, sc.depth, s, p);
             ASSERT_EQ(sc.frame.red, expected.red) << "mode " << mode << " depth " << blockDepth;
             ASSERT_EQ(sc.frame.green, expected.green);
             ASSERT_EQ(sc.frame.blue, expected.blue);
@@ -341,7 +218,7 @@ TEST(DepthOfFieldBlurTest, LimitsFarBeyondTheFrameMatchTheReference) {
         FrameParameters p = DofParams(s);
         p.MaxDOFBlur = 5000.0f;
         TestFrame expected = sc.frame;
-        ReferenceDof(expected, sc.depth, s, p);
+        reference::DepthOfField(expected, sc.depth, s, p);
         for (float limit : {5000.0f, 1e30f, inf, std::numeric_limits<float>::quiet_NaN()}) {
             TestFrame frame = sc.frame;
             p.MaxDOFBlur = limit;

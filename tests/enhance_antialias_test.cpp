@@ -10,6 +10,7 @@
 #include "pipeline/final/enhance_antialias.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/wide_vectors.h"
+#include "reference/enhance_antialias.h"
 #include "support/instruction_sets.h"
 #include "support/final_pass_runner.h"
 #include "ui/dialog_fields.h"
@@ -196,65 +197,6 @@ TEST(Antialias, StrengthsOutsideZeroToOneAreClampedNotWrapped) {
     }
 }
 
-// Enhance and antialias written out with a copy of the frame instead of the
-// two-row delay: antialias results are kept aside and stored when the pass
-// ends, and every neighbour read sees the frame as enhance has left it.
-void Reference(TestFrame& f, const FilterSettings& s, const FrameParameters& p) {
-    if (f.height <= 3) return;
-    auto limit = [](double v) { return v > 255 ? 255 : (v < 0 ? 0 : static_cast<int>(v)); };
-    for (int32_t pass = 1; pass <= s.Passes; ++pass) {
-        TestFrame result = f;
-        for (int32_t y = 2; y <= f.height - 2; ++y) {
-            if (s.SharpenFlag) {
-                const TestFrame row = f;
-                for (int32_t x = 1; x < f.width; ++x) {
-                    const std::size_t i = f.At(x, y);
-                    if (!PixelSelected(s, f.alpha[i], f.shadow[i], row.red[i], row.green[i], row.blue[i])) continue;
-                    for (auto plane : {&TestFrame::red, &TestFrame::green, &TestFrame::blue}) {
-                        const int v = (row.*plane)[i], w = (row.*plane)[i - 1];
-                        (f.*plane)[i] = static_cast<uint8_t>(limit((v - w) * static_cast<double>(p.EnhanceAmount) + v));
-                    }
-                }
-            }
-            if (!s.SmoothFlag) continue;
-            for (int32_t x = 1; x < f.width - 1; ++x) {
-                const std::size_t i = f.At(x, y);
-                int v[3] = {f.red[i], f.green[i], f.blue[i]};
-                bool edge = false;
-                if (PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i])) {
-                    std::vector<std::size_t> n = {f.At(x - 1, y), f.At(x + 1, y)};
-                    if (p.FieldRendering != 8) {
-                        n.push_back(f.At(x, y - 1));
-                        n.push_back(f.At(x, y + 1));
-                    }
-                    for (std::size_t j : n) {
-                        const int u[3] = {f.red[j], f.green[j], f.blue[j]};
-                        for (int c = 0; c < 3; ++c) {
-                            const int d = u[c] - v[c];
-                            if (std::abs(d) < p.AntialiasThreshold) continue;
-                            if (p.AntialiasAmount == 0.0f) edge = true;
-                            else v[c] = limit(d * static_cast<double>(p.AntialiasAmount) + v[c]);
-                        }
-                    }
-                }
-                result.red[i] = static_cast<uint8_t>(edge ? 255 : v[0]);
-                result.green[i] = static_cast<uint8_t>(edge ? 255 : v[1]);
-                result.blue[i] = static_cast<uint8_t>(edge ? 255 : v[2]);
-            }
-        }
-        if (s.SmoothFlag) {
-            for (int32_t y = 2; y <= f.height - 2; ++y) {
-                for (int32_t x = 1; x < f.width - 1; ++x) {
-                    const std::size_t i = f.At(x, y);
-                    f.red[i] = result.red[i];
-                    f.green[i] = result.green[i];
-                    f.blue[i] = result.blue[i];
-                }
-            }
-        }
-    }
-}
-
 TEST(EnhanceAndAntialias, MatchTheCopyingReferenceOnRandomFrames) {
     uint32_t seed = 17;
     auto next = [&seed](uint32_t n) {
@@ -277,7 +219,7 @@ TEST(EnhanceAndAntialias, MatchTheCopyingReferenceOnRandomFrames) {
                                  : TestFrame(2048 + 8 * next(16), 33 + next(70));
         f.FillPattern(static_cast<uint32_t>(round));
         TestFrame expected = f;
-        Reference(expected, s, p);
+        reference::EnhanceAndAntialias(expected, s, p);
         Apply(f, s, p);
         ASSERT_EQ(f.red, expected.red) << "round " << round;
         ASSERT_EQ(f.green, expected.green) << "round " << round;
@@ -318,7 +260,7 @@ TEST(EnhanceAndAntialias, LanesMatchTheCopyingReferenceOnEveryWidth) {
             TestFrame f(width, 4 + next(6));
             f.FillPattern(static_cast<uint32_t>(width));
             TestFrame expected = f;
-            Reference(expected, s, p);
+            reference::EnhanceAndAntialias(expected, s, p);
             Apply(f, s, p);
             ASSERT_EQ(f.red, expected.red) << "width " << width << " " << InstructionSetName(set);
             ASSERT_EQ(f.green, expected.green) << "width " << width;

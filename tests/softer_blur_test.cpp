@@ -13,6 +13,7 @@
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/wide_vectors.h"
+#include "reference/blur.h"
 #include "support/instruction_sets.h"
 #include "pipeline/passes/average_rows.h"
 #include "support/test_frame.h"
@@ -22,6 +23,7 @@ namespace {
 
 using testing::Rgb;
 using testing::TestFrame;
+using reference::RandomFrame;
 
 FilterSettings SofterSettings(int32_t blurPercent, int32_t mode = kIncludeFullFrame) {
     FilterSettings s{};
@@ -38,94 +40,6 @@ bool SofterBlur(TestFrame& frame, FilterSettings s) {
     return SofterBlurPass(frame.View(), s, p);
 }
 
-// The softer blur written out the slow, obvious way, in the order of the
-// spreading pixels: every single-precision sum is rounded after each
-// addition, so this order is part of the result.
-void ReferenceSofterBlur(TestFrame& f, const FilterSettings& s, float r) {
-    const std::size_t n = f.red.size();
-    std::vector<float> sr(n), sg(n), sb(n), ws(n, 1.0f);
-    for (std::size_t i = 0; i < n; ++i) {
-        sr[i] = f.red[i];
-        sg[i] = f.green[i];
-        sb[i] = f.blue[i];
-    }
-    for (int32_t y = 0; y < f.height; ++y) {
-        for (int32_t x = 0; x < f.width; ++x) {
-            const std::size_t i = f.At(x, y);
-            if (!PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i]) ||
-                !(r > 0.0f)) {
-                continue;
-            }
-            // Radii beyond the frame reach its last row (and, below, its
-            // last column); an infinite one gives rows of no width.
-            const int32_t reach = r >= f.height ? f.height : static_cast<int32_t>(r);
-            const float step = static_cast<float>(1.5707950592041016 / (double{r} + 1.0));
-            float angle = 0.0f;
-            for (int32_t yy = std::max(0, y - reach); yy <= std::min(f.height - 1, y + reach);
-                 ++yy) {
-                angle = static_cast<float>(double{angle} + double{step});
-                const double hwReal = double{r} * std::sin(double{angle});
-                const auto hw = std::isnan(hwReal) ? 0
-                                : hwReal >= f.width ? f.width
-                                                    : static_cast<int32_t>(hwReal);
-                for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw);
-                     ++xx) {
-                    const double d = std::sqrt(double((x - xx) * (x - xx) + (y - yy) * (y - yy)));
-                    if (double{r} - d <= 0.0) continue;
-                    const float w = static_cast<float>(double{r} - d);
-                    const std::size_t j = f.At(xx, yy);
-                    bool full = true;
-                    switch (s.FilterInclude) {
-                        case 0: full = f.alpha[j] != 0; break;
-                        case 1:
-                            if (f.alpha[j] != 0) continue;
-                            break;
-                        case 2: full = f.shadow[j] != 0; break;
-                        case 4: full = InColorRange(s, f.red[j], f.green[j], f.blue[j]); break;
-                        default: break;
-                    }
-                    if (full) {
-                        sr[j] = static_cast<float>(sr[j] + f.red[i] * double{w});
-                        sg[j] = static_cast<float>(sg[j] + f.green[i] * double{w});
-                        sb[j] = static_cast<float>(sb[j] + f.blue[i] * double{w});
-                    } else {
-                        const double t = double{w} / double{r};
-                        sr[j] = static_cast<float>(sr[j] + w * (t * f.red[i] + (1 - t) * f.red[j]));
-                        sg[j] = static_cast<float>(sg[j] +
-                                                   w * (t * f.green[i] + (1 - t) * f.green[j]));
-                        sb[j] = static_cast<float>(sb[j] +
-                                                   w * (t * f.blue[i] + (1 - t) * f.blue[j]));
-                    }
-                    ws[j] = static_cast<float>(ws[j] + double{w});
-                }
-            }
-        }
-    }
-    auto byte = [](double v) {
-        if (v <= 0.0) return uint8_t{0};
-        if (v >= 255.0) return uint8_t{255};
-        return static_cast<uint8_t>(v);
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        f.red[i] = byte(double{sr[i]} / ws[i]);
-        f.green[i] = byte(double{sg[i]} / ws[i]);
-        f.blue[i] = byte(double{sb[i]} / ws[i]);
-    }
-}
-
-TestFrame RandomFrame(int32_t w, int32_t h, uint32_t seed) {
-    TestFrame f(w, h);
-    f.FillPattern(seed);
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            const std::size_t i = f.At(x, y);
-            f.alpha[i] = ((x / 5 + y / 4 + static_cast<int32_t>(seed)) % 3 == 0) ? 0 : f.alpha[i];
-            if (x % 7 == 0) f.blue[i] = 220;
-        }
-    }
-    return f;
-}
-
 // Runs the pass at radius r over frame and expects the reference's bytes.
 void ExpectTheReferencesBytes(TestFrame& frame, const FilterSettings& s, float r,
                               InstructionSet set = ProcessorInstructionSet()) {
@@ -134,7 +48,7 @@ void ExpectTheReferencesBytes(TestFrame& frame, const FilterSettings& s, float r
     p.BlurAmount = r;
     p.instructionSet = set;
     ASSERT_TRUE(SofterBlurPass(frame.View(), s, p));
-    ReferenceSofterBlur(expected, s, r);
+    reference::SofterBlur(expected, s, r);
     EXPECT_EQ(frame.red, expected.red)
         << "mode " << s.FilterInclude << " r " << r << " " << InstructionSetName(set);
     EXPECT_EQ(frame.green, expected.green);
@@ -151,7 +65,7 @@ TEST(SofterBlurTest, MatchesTheReferenceInEveryMode) {
                 s.r1 = 0;
                 s.r2 = 200;
                 ASSERT_TRUE(SofterBlur(frame, s));
-                ReferenceSofterBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
+                reference::SofterBlur(expected, s, ComputeFrameParameters(s).BlurAmount);
                 ASSERT_EQ(frame.red, expected.red) << "mode " << mode << " % " << percent;
                 ASSERT_EQ(frame.green, expected.green);
                 ASSERT_EQ(frame.blue, expected.blue);

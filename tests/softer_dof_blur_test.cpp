@@ -13,6 +13,7 @@
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/passes/depth_of_field.h"
+#include "reference/depth_of_field.h"
 #include "support/instruction_sets.h"
 #include "support/test_frame.h"
 
@@ -21,31 +22,9 @@ namespace {
 
 using testing::Rgb;
 using testing::TestFrame;
-
-struct DepthMap {
-    DepthMap(int32_t w, int32_t h, float d)
-        : width(w), values(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), d),
-          fetches(static_cast<std::size_t>(h)) {}
-    int32_t width;
-    std::vector<float> values;
-    mutable std::vector<int32_t> fetches;
-
-    float& At(int32_t x, int32_t y) {
-        return values[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                      static_cast<std::size_t>(x)];
-    }
-    static const float* Row(const void* context, int32_t y) {
-        const auto* m = static_cast<const DepthMap*>(context);
-        ++m->fetches[static_cast<std::size_t>(y)];
-        return m->values.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m->width);
-    }
-    FrameView Attach(TestFrame& frame) const {
-        FrameView v = frame.View();
-        v.depthRow = Row;
-        v.depthContext = this;
-        return v;
-    }
-};
+using reference::DepthMap;
+using reference::RandomScene;
+using reference::Scene;
 
 FilterSettings SofterDofSettings(int32_t mode = kIncludeFullFrame) {
     FilterSettings s{};
@@ -56,105 +35,6 @@ FilterSettings SofterDofSettings(int32_t mode = kIncludeFullFrame) {
     s.DOFBlurPercent = 100;
     s.DOFBlurFocalPoint = 100;
     return s;
-}
-
-// The softer depth-of-field blur written out the slow, obvious way, centres
-// in row order: the single-precision sums are rounded after every addition.
-void ReferenceSofterDof(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
-                        const FrameParameters& p) {
-    const std::size_t n = f.red.size();
-    std::vector<float> sr(n), sg(n), sb(n), ws(n, 1.0f);
-    for (std::size_t i = 0; i < n; ++i) {
-        sr[i] = f.red[i];
-        sg[i] = f.green[i];
-        sb[i] = f.blue[i];
-    }
-    auto blur = [&](float d) {
-        float b = 0.0f;
-        if (d >= p.FocalFar) {
-            b = static_cast<float>((double{d} - p.FocalFar) * p.DOFBlurAmount);
-        } else if (d < p.FocalNear) {
-            b = static_cast<float>((double{p.FocalNear} - d) * p.DOFBlurAmount);
-        }
-        return std::max(std::min(b, p.MaxDOFBlur), 0.0f);
-    };
-    for (int32_t y = 0; y < f.height; ++y) {
-        for (int32_t x = 0; x < f.width; ++x) {
-            const std::size_t c = f.At(x, y);
-            if (!PixelSelected(s, f.alpha[c], f.shadow[c], f.red[c], f.green[c], f.blue[c])) {
-                continue;
-            }
-            const float dc = depth.values[c];
-            const float bc = blur(dc);
-            if (bc <= 0.0f) continue;
-            const int32_t reach = static_cast<int32_t>(bc);
-            const float step = static_cast<float>(1.5707950592041016 / (double{bc} + 1.0));
-            float angle = 0.0f;
-            for (int32_t yy = std::max(y - reach, 0); yy <= std::min(y + reach, f.height - 1);
-                 ++yy) {
-                angle = static_cast<float>(double{angle} + double{step});
-                const auto hw = static_cast<int32_t>(std::sin(double{angle}) * double{bc});
-                for (int32_t xx = std::max(x - hw, 0); xx <= std::min(x + hw, f.width - 1);
-                     ++xx) {
-                    const std::size_t j = f.At(xx, yy);
-                    const float dn = depth.values[j];
-                    if (double{dn} + double{p.DOFSeperator} < double{dc}) continue;
-                    const double dist =
-                        std::sqrt(double((y - yy) * (y - yy)) + double((x - xx) * (x - xx)));
-                    const float w = static_cast<float>(double{bc} - dist);
-                    if (w <= 0.0f) continue;
-                    const float bn = blur(dn);
-                    const float t = static_cast<float>(double{std::min(bc, bn)} /
-                                                       double{std::max(bc, bn)});
-                    float a = t;
-                    if (s.FilterInclude == kIncludeObjects) {
-                        a = static_cast<float>(std::min(1.0, double{t} * double{w}));
-                    }
-                    const float b = static_cast<float>(1.0 - double{a});
-                    auto mix = [&](const std::vector<uint8_t>& plane) {
-                        return (plane[c] * double{a} + plane[j] * double{b}) * w;
-                    };
-                    sr[j] = static_cast<float>(sr[j] + mix(f.red));
-                    sg[j] = static_cast<float>(sg[j] + mix(f.green));
-                    sb[j] = static_cast<float>(sb[j] + mix(f.blue));
-                    ws[j] = static_cast<float>(ws[j] + double{w});
-                }
-            }
-        }
-    }
-    auto byte = [](double v) {
-        v = std::max(v, 0.0);
-        v = std::min(v, 255.0);
-        return static_cast<uint8_t>(v);
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        f.red[i] = byte(double{sr[i]} / ws[i]);
-        f.green[i] = byte(double{sg[i]} / ws[i]);
-        f.blue[i] = byte(double{sb[i]} / ws[i]);
-    }
-}
-
-struct Scene {
-    TestFrame frame;
-    DepthMap depth;
-};
-Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
-    Scene sc{TestFrame(w, h), DepthMap(w, h, 0.0f)};
-    sc.frame.FillPattern(seed);
-    uint32_t state = seed * 2654435761u + 1;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            state = state * 1103515245u + 12345u;
-            const float u = static_cast<float>((state >> 8) & 0xffff) / 65536.0f;
-            float d = 97.0f + 6.0f * u;
-            if ((x / 4 + y / 3) % 2 == 0) d = std::round(d * 4.0f) / 4.0f;
-            sc.depth.At(x, y) = d;
-            const std::size_t i = sc.frame.At(x, y);
-            if ((x / 5 + y / 4 + static_cast<int32_t>(seed)) % 3 == 0) sc.frame.alpha[i] = 0;
-            if (x % 7 == 0) sc.frame.blue[i] = 220;
-        }
-    }
-    return sc;
 }
 
 // Long runs of centres with the same blur: one depth over the whole frame
@@ -179,7 +59,7 @@ TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnLongRuns) {
         const FrameParameters p = ComputeFrameParameters(s);
         TestFrame expected = sc.frame;
         ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-        ReferenceSofterDof(expected, sc.depth, s, p);
+        reference::SofterDepthOfField(expected, sc.depth, s, p);
         ASSERT_EQ(sc.frame.red, expected.red) << "ramp " << ramp;
         ASSERT_EQ(sc.frame.green, expected.green) << "ramp " << ramp;
         ASSERT_EQ(sc.frame.blue, expected.blue) << "ramp " << ramp;
@@ -206,7 +86,7 @@ TEST(SofterDepthOfFieldBlurTest, MatchesTheReferenceOnBlockyDepths) {
             p.FocalFar = 100.0f;
             TestFrame expected = sc.frame;
             ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-            ReferenceSofterDof(expected, sc.depth, s, p);
+            reference::SofterDepthOfField(expected, sc.depth, s, p);
             ASSERT_EQ(sc.frame.red, expected.red) << "mode " << mode << " seed " << seed;
             ASSERT_EQ(sc.frame.green, expected.green);
             ASSERT_EQ(sc.frame.blue, expected.blue);
@@ -239,7 +119,7 @@ TEST(SofterDepthOfFieldBlurTest, MatchesTheReference) {
             p.DOFBlurAmount = c.amount;
             TestFrame expected = sc.frame;
             ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-            ReferenceSofterDof(expected, sc.depth, s, p);
+            reference::SofterDepthOfField(expected, sc.depth, s, p);
             ASSERT_EQ(sc.frame.red, expected.red) << "mode " << c.mode;
             ASSERT_EQ(sc.frame.green, expected.green);
             ASSERT_EQ(sc.frame.blue, expected.blue);
@@ -269,7 +149,7 @@ TEST(SofterDepthOfFieldBlurTest, BlursLargerThanTheFrame) {
         p.MaxDOFBlur = c.maxBlur;
         TestFrame expected = sc.frame;
         ASSERT_TRUE(SofterDepthOfFieldBlurPass(sc.depth.Attach(sc.frame), s, p));
-        ReferenceSofterDof(expected, sc.depth, s, p);
+        reference::SofterDepthOfField(expected, sc.depth, s, p);
         ASSERT_EQ(sc.frame.red, expected.red) << c.w;
         ASSERT_EQ(sc.frame.blue, expected.blue) << c.w;
     }
@@ -306,7 +186,7 @@ TEST(SofterDepthOfFieldBlurTest, LimitsFarBeyondTheFrameMatchTheReference) {
             FrameParameters p = ComputeFrameParameters(s);
             p.MaxDOFBlur = 5000.0f;
             TestFrame expected = sc.frame;
-            ReferenceSofterDof(expected, sc.depth, s, p);
+            reference::SofterDepthOfField(expected, sc.depth, s, p);
             for (InstructionSet set : testing::SetsOfThisProcessor()) {
                 p.instructionSet = set;
                 for (float limit : {5000.0f, 1e30f, inf, nan}) {
