@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -131,11 +133,27 @@ std::string SuggestFor(CLI::App& app, int argc, char** argv) {
            " COMMAND --help for one)";
 }
 
-}  // namespace
+// The options above the commands, which every command may use.
+struct HostOptions {
+    std::string modulePath = DefaultModulePath();
+    bool verbose = false, quiet = false;
+    uint64_t memoryLimitMb = kDefaultMemoryBudget >> 20;
+    std::string colourConfig;
+    LogFormat logFormat = LogFormat::Text;
+};
 
-int main(int argc, char** argv) {
-    CLI::App app{"lumafex: render image sequences through the Lumafex3 filter module, "
-                 "exactly as the renderer would"};
+Verbosity LogVerbosity(const HostOptions& host) {
+    return host.quiet ? Verbosity::Quiet : (host.verbose ? Verbosity::Verbose : Verbosity::Normal);
+}
+
+// A command of the command line: the CLI11 command it was parsed into and
+// what runs it once it was (with the values its options were given).
+struct Command {
+    CLI::App* cli = nullptr;
+    std::function<int()> run;
+};
+
+void SetUpProgram(CLI::App& app, HostOptions& host) {
     app.require_subcommand(1);
     // The options above the commands may stand anywhere on the line.
     app.fallthrough();
@@ -146,44 +164,43 @@ int main(int argc, char** argv) {
                "SIGTERM, 129 SIGHUP (no unfinished file is left behind).\n"
                "Scene files are described in docs/scene-format.md.");
 
-    std::string modulePath = DefaultModulePath();
-    bool verbose = false, quiet = false;
-    uint64_t memoryLimitMb = kDefaultMemoryBudget >> 20;
-    std::string colourConfig;
-    app.add_option("--colorconfig", colourConfig,
+    app.add_option("--colorconfig", host.colourConfig,
                    "the OpenColorIO configuration file colour is converted with (render, demo, "
                    "compare, montage; farm submit passes it to every task); it wins over a "
                    "scene's colorConfig, which wins over $OCIO");
-    app.add_option("--module", modulePath,
+    app.add_option("--module", host.modulePath,
                    "the module file (default: lumafex3.p beside this program, else in "
                    "../lib/lumafex/, else $LUMAFEX_MODULE); a name without a folder is a file in "
                    "the current folder");
-    app.add_option("--memory-limit", memoryLimitMb,
+    app.add_option("--memory-limit", host.memoryLimitMb,
                    "the memory in MB any one image may make a reader allocate (pixels, a "
                    "decoder's tile); larger images are refused before a pixel is read")
         ->envname("LUMAFEX_MEMORY_LIMIT_MB")
         ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 20))
         ->capture_default_str();
-    app.add_flag("-v,--verbose", verbose,
+    app.add_flag("-v,--verbose", host.verbose,
                  "one line per frame, also on a terminal (elsewhere, as in farm logs, that is "
                  "the default)");
-    app.add_flag("-q,--quiet", quiet, "errors only: no progress, no summary");
-    LogFormat logFormat = LogFormat::Text;
-    app.add_option("--log-format", logFormat,
+    app.add_flag("-q,--quiet", host.quiet, "errors only: no progress, no summary");
+    app.add_option("--log-format", host.logFormat,
                    "text, or json: every line on standard error (the per-frame records, the "
                    "summary, errors and warnings) a JSON record")
         ->transform(CLI::CheckedTransformer(
             std::map<std::string, LogFormat>{{"text", LogFormat::Text}, {"json", LogFormat::Json}},
             CLI::ignore_case))
         ->option_text("text|json");
+}
 
+// The render command's values, as the command line gives them.
+struct RenderCommand {
     RenderOptions render;
     std::string range;
-    CLI::App* renderCmd = app.add_subcommand("render", "filter every frame of a scene");
-    renderCmd->add_option("scene", render.scene, "the scene file (JSON)")->required();
-    renderCmd->add_option("--frames", range,
-                          "these frames, in this order: 7, 1-10, 1-10x2 (every second), 1-10y2 (the "
-                          "others), 10-1 (backwards), or a comma list of these");
+    bool noReadAhead = false;
+    int threads = 0;
+};
+
+// --missing-frames and --unreadable-frames: what a frame without a usable input becomes.
+void AddFramePolicyOptions(CLI::App* renderCmd, RenderOptions& render) {
     renderCmd->add_option("--missing-frames", render.missingFrames,
                           "a frame whose input is missing: error (report it, render the rest, "
                           "exit 4), skip (exit 4), black or hold (render from a black frame or "
@@ -206,13 +223,43 @@ int main(int argc, char** argv) {
                                                     {"hold", UnreadableFrames::Hold}},
             CLI::ignore_case))
         ->option_text("fail|skip|black|hold");
+}
+
+int RunRender(RenderCommand& command, const HostOptions& host) {
+    RenderOptions& render = command.render;
+    render.module = host.modulePath;
+    render.verbosity = LogVerbosity(host);
+    render.logFormat = host.logFormat;
+    render.readAhead = !command.noReadAhead;
+    if (!command.range.empty()) render.frames = ParseFrameList(command.range);
+    // The module reads its thread count from the environment.
+    int threads = command.threads;
+    const char* threadsVariable = std::getenv("LUMAFEX_THREADS");
+    if (threads == 0 && (threadsVariable == nullptr || *threadsVariable == '\0'))
+        threads = std::min(AllowedProcessors(), 256);
+    if (threads > 0) {
+        const std::string count = std::to_string(threads);
+        if (!SetEnvironment("LUMAFEX_THREADS", count.c_str()))
+            throw std::runtime_error("cannot pass --threads to the module through its environment");
+    }
+    return Render(render);
+}
+
+Command AddRenderCommand(CLI::App& app, const HostOptions& host) {
+    auto command = std::make_shared<RenderCommand>();
+    RenderOptions& render = command->render;
+    CLI::App* renderCmd = app.add_subcommand("render", "filter every frame of a scene");
+    renderCmd->add_option("scene", render.scene, "the scene file (JSON)")->required();
+    renderCmd->add_option("--frames", command->range,
+                          "these frames, in this order: 7, 1-10, 1-10x2 (every second), 1-10y2 (the "
+                          "others), 10-1 (backwards), or a comma list of these");
+    AddFramePolicyOptions(renderCmd, render);
     renderCmd->add_flag("--no-clobber", render.noClobber,
                         "skip frames whose output exists (counted in the summary; exit 4)");
     renderCmd->add_flag("--existing-done", render.existingDone,
                         "with --no-clobber, frames whose output exists count as done (exit 0, "
                         "not 4), as for a farm task run again after a requeue");
-    bool noReadAhead = false;
-    renderCmd->add_flag("--no-read-ahead", noReadAhead,
+    renderCmd->add_flag("--no-read-ahead", command->noReadAhead,
                         "read, filter and write each frame in turn (by default the next frame "
                         "is read and the last one written while the module works on a frame)");
     renderCmd->add_flag("--dry-run", render.dryRun,
@@ -224,44 +271,75 @@ int main(int argc, char** argv) {
     renderCmd->add_option("--save-scene", render.saveScene,
                           "write a copy of the scene with the module's settings after the "
                           "render to OUT (the input scene is never changed)");
-    int threads = 0;
-    renderCmd->add_option("--threads", threads,
+    renderCmd->add_option("--threads", command->threads,
                           "threads the module filters each frame with (default: "
                           "LUMAFEX_THREADS, else one per CPU this process may run on: "
                           "SLURM_CPUS_PER_TASK in a Slurm job, else its CPU affinity)")
         ->check(CLI::Range(1, 256));
+    return {renderCmd, [command, &host] { return RunRender(*command, host); }};
+}
 
-    std::string showScene;
+Command AddShowCommand(CLI::App& app) {
+    auto scene = std::make_shared<std::string>();
     CLI::App* showCmd = app.add_subcommand("show", "list a scene's stored filter settings");
-    showCmd->add_option("scene", showScene, "the scene file (JSON)")->required();
+    showCmd->add_option("scene", *scene, "the scene file (JSON)")->required();
+    return {showCmd, [scene] { return Show(*scene); }};
+}
 
-    std::string setScene;
-    std::vector<std::string> edits;
+Command AddSetCommand(CLI::App& app) {
+    struct Values {
+        std::string scene;
+        std::vector<std::string> edits;
+    };
+    auto values = std::make_shared<Values>();
     CLI::App* setCmd = app.add_subcommand("set", "change a scene's stored filter settings");
-    setCmd->add_option("scene", setScene,
+    setCmd->add_option("scene", values->scene,
                        "the scene file (JSON): each change is printed, and only the text of the "
                        "values that change is rewritten (safely)")
         ->required();
-    setCmd->add_option("edits", edits, "KEY=VALUE, for example ContrastPercent=120")->required();
+    setCmd->add_option("edits", values->edits, "KEY=VALUE, for example ContrastPercent=120")->required();
+    return {setCmd, [values] { return Set(values->scene, values->edits); }};
+}
 
-    EditOptions edit;
+Command AddEditCommand(CLI::App& app, const HostOptions& host) {
+    auto edit = std::make_shared<EditOptions>();
     CLI::App* editCmd = app.add_subcommand(
         "edit", "change a scene's stored filter settings in the module's own settings dialog");
-    editCmd->add_option("scene", edit.scene, "the scene file (JSON)")->required();
-    editCmd->add_option("--save-scene", edit.saveScene,
+    editCmd->add_option("scene", edit->scene, "the scene file (JSON)")->required();
+    editCmd->add_option("--save-scene", edit->saveScene,
                         "write the result to OUT instead of rewriting the scene");
-    editCmd->add_option("--frame", edit.frame,
+    editCmd->add_option("--frame", edit->frame,
                         "the frame the dialog previews, with the null objects at its time "
                         "(default: the scene's first frame)");
+    return {editCmd, [edit, &host] {
+                edit->module = host.modulePath;
+                return Edit(*edit);
+            }};
+}
 
-    DemoOptions demo;
+Command AddDemoCommand(CLI::App& app, const HostOptions& host) {
+    auto demo = std::make_shared<DemoOptions>();
     CLI::App* demoCmd = app.add_subcommand(
         "demo", "generate a small sequence and a scene that pulls focus with null objects, "
                 "render it and write a contact sheet");
-    demoCmd->add_option("dir", demo.dir, "the output folder")->capture_default_str();
+    demoCmd->add_option("dir", demo->dir, "the output folder")->capture_default_str();
+    return {demoCmd, [demo, &host] {
+                demo->module = host.modulePath;
+                demo->verbosity = LogVerbosity(host);
+                return RunDemo(*demo);
+            }};
+}
 
-    FarmOptions farm;
-    std::string farmRange;
+// farm submit, farm status and farm resume.
+void AddFarmCommands(CLI::App& app, const HostOptions& host, std::vector<Command>& commands) {
+    struct Values {
+        FarmOptions farm;
+        std::string farmRange;
+        std::string farmFolder;
+        bool resumeDryRun = false;
+    };
+    auto values = std::make_shared<Values>();
+    FarmOptions& farm = values->farm;
     CLI::App* farmCmd = app.add_subcommand("farm", "render a scene's frames on a render farm (Slurm)");
     farmCmd->require_subcommand(1);
     CLI::App* submitCmd = farmCmd->add_subcommand(
@@ -271,7 +349,7 @@ int main(int argc, char** argv) {
     submitCmd->add_option("--chunk", farm.chunk, "frames per array task")
         ->capture_default_str()
         ->check(CLI::Range(int64_t{1}, int64_t{1000000000}));
-    submitCmd->add_option("--frames", farmRange,
+    submitCmd->add_option("--frames", values->farmRange,
                           "only these frames: 7, 1-10, 1-10x2, 1-10y2, 10-1, or a comma list");
     submitCmd->add_option("--output-dir", farm.outputDir, "the tasks write their outputs into DIR");
     submitCmd->add_option("--farm-dir", farm.farmDir,
@@ -290,29 +368,41 @@ int main(int argc, char** argv) {
     submitCmd->add_flag("--wait", farm.wait,
                         "wait for every task; exit non-zero naming the chunks that failed");
     submitCmd->add_flag("--dry-run", farm.dryRun, "print the job script, submit nothing");
-    std::string farmFolder;
-    bool resumeDryRun = false;
+    commands.push_back({submitCmd, [values, &host] {
+                            values->farm.module = host.modulePath;
+                            values->farm.quiet = host.quiet;
+                            if (!values->farmRange.empty()) values->farm.frames = ParseFrameList(values->farmRange);
+                            return FarmSubmit(values->farm);
+                        }});
     CLI::App* statusCmd = farmCmd->add_subcommand(
         "status", "each chunk of the jobs in a farm folder: done, failed (with its log), running, pending "
                   "or not run; exit 0 when every chunk is done, else 4");
-    statusCmd->add_option("dir", farmFolder, "the farm folder (--farm-dir of the submit)")->required();
+    statusCmd->add_option("dir", values->farmFolder, "the farm folder (--farm-dir of the submit)")->required();
+    commands.push_back({statusCmd, [values] { return FarmStatus(values->farmFolder); }});
     CLI::App* resumeCmd = farmCmd->add_subcommand(
         "resume", "submit again only the chunks of a farm folder's jobs that failed or never ran");
-    resumeCmd->add_option("dir", farmFolder, "the farm folder (--farm-dir of the submit)")->required();
-    resumeCmd->add_flag("--dry-run", resumeDryRun, "print the sbatch command, submit nothing");
+    resumeCmd->add_option("dir", values->farmFolder, "the farm folder (--farm-dir of the submit)")->required();
+    resumeCmd->add_flag("--dry-run", values->resumeDryRun, "print the sbatch command, submit nothing");
+    commands.push_back({resumeCmd, [values] { return FarmResume(values->farmFolder, values->resumeDryRun); }});
+}
 
-    std::string compareA, compareB, compareDiff;
+Command AddCompareCommand(CLI::App& app) {
+    struct Values {
+        std::string compareA, compareB, compareDiff;
+        Thresholds compareLimits;
+    };
+    auto values = std::make_shared<Values>();
     CLI::App* compareCmd = app.add_subcommand(
         "compare", "compare two images: files with half or float channels by their stored values, "
                    "channel by channel by name (the largest error and where, how many values exceed "
                    "the thresholds, the PSNR; exit status 4 above the failure threshold), others byte "
                    "for byte as the module sees them (the largest difference, how many pixels differ "
                    "and where; exit status 0 identical, 4 different)");
-    compareCmd->add_option("a", compareA, "the first image")->required();
-    compareCmd->add_option("b", compareB, "the second image")->required();
-    compareCmd->add_option("-o,--output", compareDiff,
+    compareCmd->add_option("a", values->compareA, "the first image")->required();
+    compareCmd->add_option("b", values->compareB, "the second image")->required();
+    compareCmd->add_option("-o,--output", values->compareDiff,
                            "write a difference image: differing pixels in red over the first image in grey");
-    Thresholds compareLimits;
+    Thresholds& compareLimits = values->compareLimits;
     const std::string storedOnly = " (files with half or float channels, compared by their stored values)";
     compareCmd->add_option("--fail", compareLimits.fail, "the failure threshold: a larger error fails" + storedOnly)
         ->check(CLI::NonNegativeNumber)
@@ -328,27 +418,43 @@ int main(int argc, char** argv) {
                            "any error above this fails, whatever --fail-percent allows (default: none)" +
                                storedOnly)
         ->check(CLI::NonNegativeNumber);
+    return {compareCmd, [values] {
+                return CompareFiles(values->compareA, values->compareB, values->compareDiff,
+                                    values->compareLimits);
+            }};
+}
 
-    std::string montageOut;
-    std::vector<std::string> montageItems;
-    int montageColumns = 4, montageWidth = 320;
+Command AddMontageCommand(CLI::App& app) {
+    struct Values {
+        std::string montageOut;
+        std::vector<std::string> montageItems, montageLabels;
+        int montageColumns = 4, montageWidth = 320;
+    };
+    auto values = std::make_shared<Values>();
     CLI::App* montageCmd = app.add_subcommand(
         "montage", "lay images out in a labelled grid over a checkerboard (alpha shows)");
-    montageCmd->add_option("-o,--output", montageOut, "the picture to write")->required();
-    std::vector<std::string> montageLabels;
-    montageCmd->add_option("images", montageItems,
+    montageCmd->add_option("-o,--output", values->montageOut, "the picture to write")->required();
+    montageCmd->add_option("images", values->montageItems,
                            "IMAGE or IMAGE=LABEL (digits, A-Z); a name that is an existing file "
                            "is a file, \"=\" and all")
         ->required();
-    montageCmd->add_option("--label", montageLabels,
+    montageCmd->add_option("--label", values->montageLabels,
                            "a label, repeatable: the labels go to the images in order, and every "
                            "IMAGE is then a file name as it stands")
         ->allow_extra_args(false);
-    montageCmd->add_option("--columns", montageColumns, "images a row")->capture_default_str();
-    montageCmd->add_option("--width", montageWidth, "largest tile width; larger images are shrunk")
+    montageCmd->add_option("--columns", values->montageColumns, "images a row")->capture_default_str();
+    montageCmd->add_option("--width", values->montageWidth, "largest tile width; larger images are shrunk")
         ->capture_default_str();
+    return {montageCmd, [values] {
+                WriteMontage(values->montageOut, values->montageItems, values->montageLabels,
+                             values->montageColumns, values->montageWidth);
+                return kExitOk;
+            }};
+}
 
-
+// Parses the command line; an exit status when that is all there is to do
+// (help, the version, or bad usage, reported).
+std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv) {
     // Alone, the program lists its commands and options (and, having done
     // nothing, exits as for bad usage).
     if (argc <= 1) {
@@ -373,54 +479,17 @@ int main(int argc, char** argv) {
         if (!hint.empty()) std::fprintf(stderr, "lumafex: %s\n", hint.c_str());
         return kExitUsage;
     }
-    SetMemoryBudget(memoryLimitMb << 20);
-    InstallInterruptHandlers();
-    const Verbosity verbosity = quiet ? Verbosity::Quiet : (verbose ? Verbosity::Verbose : Verbosity::Normal);
-    SetLogStyle(logFormat, verbosity);
+    return std::nullopt;
+}
+
+// Runs the command the line chose; its exit status, or the error's.
+int RunCommand(const HostOptions& host, const std::vector<Command>& commands) {
     try {
-        if (!colourConfig.empty())
-            ChooseColourConfiguration(std::filesystem::absolute(colourConfig).lexically_normal().string(),
+        if (!host.colourConfig.empty())
+            ChooseColourConfiguration(std::filesystem::absolute(host.colourConfig).lexically_normal().string(),
                                       "--colorconfig");
-        if (*renderCmd) {
-            render.module = modulePath;
-            render.verbosity = verbosity;
-            render.logFormat = logFormat;
-            render.readAhead = !noReadAhead;
-            if (!range.empty()) render.frames = ParseFrameList(range);
-            // The module reads its thread count from the environment.
-            const char* threadsVariable = std::getenv("LUMAFEX_THREADS");
-            if (threads == 0 && (threadsVariable == nullptr || *threadsVariable == '\0'))
-                threads = std::min(AllowedProcessors(), 256);
-            if (threads > 0) {
-                const std::string count = std::to_string(threads);
-                if (!SetEnvironment("LUMAFEX_THREADS", count.c_str()))
-                    throw std::runtime_error("cannot pass --threads to the module through its environment");
-            }
-            return Render(render);
-        }
-        if (*showCmd) return Show(showScene);
-        if (*setCmd) return Set(setScene, edits);
-        if (*editCmd) {
-            edit.module = modulePath;
-            return Edit(edit);
-        }
-        if (*submitCmd) {
-            farm.module = modulePath;
-            farm.quiet = quiet;
-            if (!farmRange.empty()) farm.frames = ParseFrameList(farmRange);
-            return FarmSubmit(farm);
-        }
-        if (*statusCmd) return FarmStatus(farmFolder);
-        if (*resumeCmd) return FarmResume(farmFolder, resumeDryRun);
-        if (*compareCmd) return CompareFiles(compareA, compareB, compareDiff, compareLimits);
-        if (*montageCmd) {
-            WriteMontage(montageOut, montageItems, montageLabels, montageColumns, montageWidth);
-            return kExitOk;
-        }
-        if (*demoCmd) {
-            demo.module = modulePath;
-            demo.verbosity = verbosity;
-            return RunDemo(demo);
+        for (const Command& command : commands) {
+            if (*command.cli) return command.run();
         }
     } catch (const std::invalid_argument& e) {
         LogMessage(LogLevel::Error, e.what());
@@ -434,4 +503,29 @@ int main(int argc, char** argv) {
         return kExitError;
     }
     return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"lumafex: render image sequences through the Lumafex3 filter module, "
+                 "exactly as the renderer would"};
+    HostOptions host;
+    SetUpProgram(app, host);
+    // One entry per command, in the order of the help text.
+    std::vector<Command> commands;
+    commands.push_back(AddRenderCommand(app, host));
+    commands.push_back(AddShowCommand(app));
+    commands.push_back(AddSetCommand(app));
+    commands.push_back(AddEditCommand(app, host));
+    commands.push_back(AddDemoCommand(app, host));
+    AddFarmCommands(app, host, commands);
+    commands.push_back(AddCompareCommand(app));
+    commands.push_back(AddMontageCommand(app));
+
+    if (const std::optional<int> status = ParseCommandLine(app, argc, argv)) return *status;
+    SetMemoryBudget(host.memoryLimitMb << 20);
+    InstallInterruptHandlers();
+    SetLogStyle(host.logFormat, LogVerbosity(host));
+    return RunCommand(host, commands);
 }
