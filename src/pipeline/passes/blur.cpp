@@ -200,10 +200,7 @@ template <int32_t Mode>
     widen(f.red + i, own[0]);
     widen(f.green + i, own[1]);
     widen(f.blue + i, own[2]);
-    if constexpr (Mode == kIncludeColorRange) {
-        full = (s.r1 <= own[0]) & (own[0] <= s.r2) & (s.g1 <= own[1]) & (own[1] <= s.g2) &
-               (s.b1 <= own[2]) & (own[2] <= s.b2);
-    }
+    if constexpr (Mode == kIncludeColorRange) ColourRangeMask(s, own[0], own[1], own[2], full);
     if constexpr (Mode == kIncludeBackground) n &= full;
     const Doubles4 inverse = 1.0 / (__builtin_convertvector(n, Doubles4) + 1.0);
     for (int c = 0; c < 3; ++c) {

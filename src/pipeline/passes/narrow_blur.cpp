@@ -129,12 +129,6 @@ struct NarrowWorkspace {
 typedef uint16_t Scan8 __attribute__((vector_size(16)));
 typedef int16_t SignedScan8 __attribute__((vector_size(16)));
 
-// A colour-range limit as a sixteen-bit lane value that compares with a
-// colour byte as the limit itself does.
-[[gnu::always_inline]] inline int16_t RangeLimit(int32_t limit) {
-    return static_cast<int16_t>(limit < -1 ? -1 : (limit > 256 ? 256 : limit));
-}
-
 // Whether the eight pixels from i on spread: all ones or zero per lane.
 template <int32_t Mode>
 [[gnu::always_inline]] inline Scan8 SpreadMask(const FrameView& f, const FilterSettings& s,
@@ -146,12 +140,9 @@ template <int32_t Mode>
             LoadLanes<Bytes8>((Mode == kIncludeShadows ? f.shadow : f.alpha) + i), Scan8);
         return (Scan8)(Mode == kIncludeBackground ? m == 0 : m != 0);
     } else if constexpr (Mode == kIncludeColorRange) {
-        const auto r = (SignedScan8)red;
-        const auto g = (SignedScan8)green;
-        const auto b = (SignedScan8)blue;
-        return (Scan8)((RangeLimit(s.r1) <= r) & (r <= RangeLimit(s.r2)) &
-                       (RangeLimit(s.g1) <= g) & (g <= RangeLimit(s.g2)) &
-                       (RangeLimit(s.b1) <= b) & (b <= RangeLimit(s.b2)));
+        SignedScan8 in;
+        ColourRangeMask(s, (SignedScan8)red, (SignedScan8)green, (SignedScan8)blue, in);
+        return (Scan8)in;
     } else {
         return Scan8{} - 1;
     }
@@ -280,10 +271,7 @@ template <int32_t Mode>
     WidenBytes(f.red + i, own[0]);
     WidenBytes(f.green + i, own[1]);
     WidenBytes(f.blue + i, own[2]);
-    if constexpr (Mode == kIncludeColorRange) {
-        full = (s.r1 <= own[0]) & (own[0] <= s.r2) & (s.g1 <= own[1]) & (own[1] <= s.g2) &
-               (s.b1 <= own[2]) & (own[2] <= s.b2);
-    }
+    if constexpr (Mode == kIncludeColorRange) ColourRangeMask(s, own[0], own[1], own[2], full);
     // The receivers that take nothing count nobody.
     if constexpr (Mode == kIncludeBackground) n &= full;
     const Floats8 reciprocal = 1.0f / __builtin_convertvector(n + 1, Floats8);
