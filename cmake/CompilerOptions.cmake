@@ -7,6 +7,13 @@ add_library(lumafex_options INTERFACE)
 target_compile_options(lumafex_options INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Wundef
   -ffp-contract=off -fno-fast-math)
+# GCC marks static locals of inline functions (the standard library's among
+# them) as unique symbols, and glibc never unloads a library that has one:
+# without them the module's state (its record, its noise generator) starts
+# afresh each time a host loads it, as in a new process.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
+  target_compile_options(lumafex_options INTERFACE -fno-gnu-unique)
+endif()
 if(LUMAFEX_WERROR)
   target_compile_options(lumafex_options INTERFACE -Werror)
 endif()

@@ -7,9 +7,11 @@
 #   lib/pkgconfig/lumafex.pc, lib/cmake/Lumafex/   for finding them
 #   share/man/man1/lumafex.1, share/bash-completion/completions/lumafex
 #   share/doc/lumafex/scene-format.md, farm.md   the scene format, the farm
+#   lib/python3/dist-packages/lumafex/  the Python package (python3-lumafex)
 #
 # `cpack -G DEB` in the build folder makes lumafex_*.deb and, where Qt was
-# found, lumafex-dialog_*.deb: render nodes install the first one only.
+# found, lumafex-dialog_*.deb: render nodes install the first one only;
+# where pybind11 was found, python3-lumafex_*.deb too.
 include(CMakePackageConfigHelpers)
 
 set(LUMAFEX_MODULE_DESTINATION lib/lumafex)
@@ -69,6 +71,14 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime)
 if(TARGET lumafex_dialog_qt)
   list(APPEND CPACK_COMPONENTS_ALL dialog)
+endif()
+# The Python package (python/CMakeLists.txt installs it), on the module.
+if(TARGET lumafex_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-lumafex)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "lumafex (= ${PROJECT_VERSION}), ${LUMAFEX_PYTHON_DEPENDS}")
+  set(CPACK_COMPONENT_PYTHON_DESCRIPTION "Python package of the Lumafex3 module (import lumafex)")
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
