@@ -22,11 +22,11 @@
 #include "pipeline/passes/softer_blur.h"
 #include "pipeline/passes/softer_dof_blur.h"
 #include "pipeline/passes/softer_weights.h"
-#include "settings/filter_include.h"
 #include "reference/blur.h"
 #include "reference/colour_stages.h"
 #include "reference/depth_of_field.h"
 #include "reference/enhance_antialias.h"
+#include "settings/filter_include.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
@@ -34,8 +34,8 @@ namespace {
 
 using testing::TestFrame;
 
-constexpr int32_t kModes[] = {kIncludeObjects, kIncludeBackground, kIncludeShadows,
-                              kIncludeFullFrame, kIncludeColorRange};
+constexpr int32_t kModes[] = {kIncludeObjects, kIncludeBackground, kIncludeShadows, kIncludeFullFrame,
+                              kIncludeColorRange};
 
 FilterSettings Settings(int32_t mode) {
     FilterSettings s{};
@@ -81,8 +81,8 @@ protected:
     }
 };
 
-#define LUMAFEX_FORMS(...)                                                                    \
-    if (SkipUnlessAFormOf({__VA_ARGS__})) {                                                   \
+#define LUMAFEX_FORMS(...)                                                                     \
+    if (SkipUnlessAFormOf({__VA_ARGS__})) {                                                    \
         GTEST_SKIP() << "the pass has no " << InstructionSetName(Set()) << " form of its own"; \
     }
 
@@ -107,8 +107,8 @@ reference::Scene BlockScene(int32_t w, int32_t h, uint32_t seed, std::vector<flo
             sc.frame.alpha[i] = (bx + by) % 2 == 0 ? 0 : 255;
             sc.frame.shadow[i] = (bx + by) % 3 == 0 ? 200 : 0;
             const bool inRange = (bx + 2 * by) % 3 == 0;
-            sc.frame.blue[i] = static_cast<uint8_t>(inRange ? 200 + sc.frame.blue[i] % 56
-                                                            : sc.frame.blue[i] % 200);
+            sc.frame.blue[i] =
+                static_cast<uint8_t>(inRange ? 200 + sc.frame.blue[i] % 56 : sc.frame.blue[i] % 200);
             sc.depth.At(x, y) = depths[static_cast<std::size_t>(3 * bx + by) % depths.size()];
         }
     }
@@ -235,9 +235,9 @@ TEST_P(DepthOfFieldForms, MatchTheReference) {
     ASSERT_GE(RowStrips::For(kDepthWidth, kDepthHeight, kDepthStripPixels).Count(), 3);
     for (int32_t mode : kModes) {
         for (int32_t scene = 0; scene < 2; ++scene) {
-            reference::Scene sc =
-                scene == 0 ? reference::RandomScene(kDepthWidth, kDepthHeight, 5)
-                           : BlockScene(kDepthWidth, kDepthHeight, 6, {100.0f, 99.0f, 98.0f});
+            reference::Scene sc = scene == 0
+                                      ? reference::RandomScene(kDepthWidth, kDepthHeight, 5)
+                                      : BlockScene(kDepthWidth, kDepthHeight, 6, {100.0f, 99.0f, 98.0f});
             const FilterSettings s = DepthSettings(mode, false);
             const FrameParameters p = Parameters(s);
             TestFrame expected = sc.frame;
@@ -260,9 +260,9 @@ TEST_P(SofterDepthOfFieldForms, MatchTheReference) {
     ASSERT_TRUE(OneRoundingSuffices(5.0f, kDepthWidth, kDepthHeight));
     for (int32_t mode : kModes) {
         for (int32_t scene = 0; scene < 2; ++scene) {
-            reference::Scene sc =
-                scene == 0 ? BlockScene(kDepthWidth, kDepthHeight, 7, {100.0f, 99.0f})
-                           : BlockScene(kDepthWidth, kDepthHeight, 8, {100.0f, 99.0f, 98.0f});
+            reference::Scene sc = scene == 0
+                                      ? BlockScene(kDepthWidth, kDepthHeight, 7, {100.0f, 99.0f})
+                                      : BlockScene(kDepthWidth, kDepthHeight, 8, {100.0f, 99.0f, 98.0f});
             const FilterSettings s = DepthSettings(mode, true);
             const FrameParameters p = Parameters(s);
             TestFrame expected = sc.frame;
@@ -309,8 +309,7 @@ TEST_P(EnhanceAndAntialiasForms, MatchTheReference) {
             TestFrame expected = frame;
             reference::EnhanceAndAntialias(expected, s, p);
             ExpectSameColours(FinalPass(frame, s, p), expected,
-                              "mode " + std::to_string(mode) + " antialias " +
-                                  std::to_string(antialias));
+                              "mode " + std::to_string(mode) + " antialias " + std::to_string(antialias));
         }
     }
 }
@@ -352,11 +351,10 @@ std::string FormName(const ::testing::TestParamInfo<PassForms::ParamType>& info)
            std::to_string(std::get<1>(info.param));
 }
 
-#define LUMAFEX_EVERY_FORM(Suite)                                                         \
-    INSTANTIATE_TEST_SUITE_P(Every, Suite,                                                \
-                             ::testing::Combine(::testing::ValuesIn(kInstructionSets),    \
-                                                ::testing::Values(1, 3)),                 \
-                             FormName)
+#define LUMAFEX_EVERY_FORM(Suite)                                                                         \
+    INSTANTIATE_TEST_SUITE_P(                                                                             \
+        Every, Suite, ::testing::Combine(::testing::ValuesIn(kInstructionSets), ::testing::Values(1, 3)), \
+        FormName)
 
 LUMAFEX_EVERY_FORM(BlurForms);
 LUMAFEX_EVERY_FORM(SofterBlurForms);

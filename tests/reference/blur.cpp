@@ -43,12 +43,10 @@ void Blur(TestFrame& f, const FilterSettings& s, float r) {
             const int32_t reach = static_cast<int32_t>(r);
             const float step = static_cast<float>(1.5707963705062866 / (double{r} + 1.0));
             float angle = 0.0f;
-            for (int32_t yy = std::max(0, y - reach); yy <= std::min(f.height - 1, y + reach);
-                 ++yy) {
+            for (int32_t yy = std::max(0, y - reach); yy <= std::min(f.height - 1, y + reach); ++yy) {
                 angle = static_cast<float>(double{angle} + double{step});
                 const auto hw = static_cast<int32_t>(double{r} * std::sin(double{angle}));
-                for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw);
-                     ++xx) {
+                for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw); ++xx) {
                     const std::size_t j = f.At(xx, yy);
                     bool full = true;
                     switch (s.FilterInclude) {
@@ -96,8 +94,7 @@ void SofterBlur(TestFrame& f, const FilterSettings& s, float r) {
     for (int32_t y = 0; y < f.height; ++y) {
         for (int32_t x = 0; x < f.width; ++x) {
             const std::size_t i = f.At(x, y);
-            if (!PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i]) ||
-                !(r > 0.0f)) {
+            if (!PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i]) || !(r > 0.0f)) {
                 continue;
             }
             // Radii beyond the frame reach its last row (and, below, its
@@ -105,15 +102,13 @@ void SofterBlur(TestFrame& f, const FilterSettings& s, float r) {
             const int32_t reach = r >= f.height ? f.height : static_cast<int32_t>(r);
             const float step = static_cast<float>(1.5707950592041016 / (double{r} + 1.0));
             float angle = 0.0f;
-            for (int32_t yy = std::max(0, y - reach); yy <= std::min(f.height - 1, y + reach);
-                 ++yy) {
+            for (int32_t yy = std::max(0, y - reach); yy <= std::min(f.height - 1, y + reach); ++yy) {
                 angle = static_cast<float>(double{angle} + double{step});
                 const double hwReal = double{r} * std::sin(double{angle});
-                const auto hw = std::isnan(hwReal) ? 0
+                const auto hw = std::isnan(hwReal)  ? 0
                                 : hwReal >= f.width ? f.width
                                                     : static_cast<int32_t>(hwReal);
-                for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw);
-                     ++xx) {
+                for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw); ++xx) {
                     const double d = std::sqrt(double((x - xx) * (x - xx) + (y - yy) * (y - yy)));
                     if (double{r} - d <= 0.0) continue;
                     const float w = static_cast<float>(double{r} - d);
@@ -135,10 +130,8 @@ void SofterBlur(TestFrame& f, const FilterSettings& s, float r) {
                     } else {
                         const double t = double{w} / double{r};
                         sr[j] = static_cast<float>(sr[j] + w * (t * f.red[i] + (1 - t) * f.red[j]));
-                        sg[j] = static_cast<float>(sg[j] +
-                                                   w * (t * f.green[i] + (1 - t) * f.green[j]));
-                        sb[j] = static_cast<float>(sb[j] +
-                                                   w * (t * f.blue[i] + (1 - t) * f.blue[j]));
+                        sg[j] = static_cast<float>(sg[j] + w * (t * f.green[i] + (1 - t) * f.green[j]));
+                        sb[j] = static_cast<float>(sb[j] + w * (t * f.blue[i] + (1 - t) * f.blue[j]));
                     }
                     ws[j] = static_cast<float>(ws[j] + double{w});
                 }

@@ -13,8 +13,8 @@ uint8_t Limit(double v) { return v > 255.0 ? 255 : (v < 0.0 ? 0 : static_cast<ui
 
 }  // namespace
 
-void ColourStages(const FilterSettings& s, const FrameParameters& p, uint8_t& r, uint8_t& g,
-                  uint8_t& b, uint8_t a, uint8_t shadow) {
+void ColourStages(const FilterSettings& s, const FrameParameters& p, uint8_t& r, uint8_t& g, uint8_t& b,
+                  uint8_t a, uint8_t shadow) {
     auto selected = [&] { return PixelSelected(s, a, shadow, r, g, b); };
     auto each = [&](auto f) {
         if (!selected()) return;
@@ -31,8 +31,7 @@ void ColourStages(const FilterSettings& s, const FrameParameters& p, uint8_t& r,
     if (s.GreyFlag && selected()) {
         r = g = b = static_cast<uint8_t>((0.59 * g + 0.11 * b) + 0.3 * r);
     }
-    if (!(p.RedScale == 1.0f && p.GreenScale == 1.0f && p.BlueScale == 1.0f &&
-          p.BrightScale == 1.0f) &&
+    if (!(p.RedScale == 1.0f && p.GreenScale == 1.0f && p.BlueScale == 1.0f && p.BrightScale == 1.0f) &&
         selected()) {
         if (p.ColorModeOffset) {
             r = Limit(r + p.RedScale * 100.0);
@@ -48,8 +47,11 @@ void ColourStages(const FilterSettings& s, const FrameParameters& p, uint8_t& r,
             b = Limit(b * static_cast<double>(p.BlueScale) * p.BrightScale);
         }
     }
-    if (p.ContrastFactor != 1.0f) each([&](int v) { return Limit((v - 128) * static_cast<double>(p.ContrastFactor) + 128.0); });
-    if (p.GammaOffset != 0.0f) each([&](int v) { return Limit((128 - std::abs(v - 128)) * static_cast<double>(p.GammaOffset) + v); });
+    if (p.ContrastFactor != 1.0f)
+        each([&](int v) { return Limit((v - 128) * static_cast<double>(p.ContrastFactor) + 128.0); });
+    if (p.GammaOffset != 0.0f)
+        each(
+            [&](int v) { return Limit((128 - std::abs(v - 128)) * static_cast<double>(p.GammaOffset) + v); });
 }
 
 }  // namespace lumafex::reference

@@ -10,7 +10,7 @@
 namespace lumafex::reference {
 
 // Runs the stages the settings switch on over one pixel, in their order.
-void ColourStages(const FilterSettings& s, const FrameParameters& p, uint8_t& r, uint8_t& g,
-                  uint8_t& b, uint8_t a, uint8_t shadow);
+void ColourStages(const FilterSettings& s, const FrameParameters& p, uint8_t& r, uint8_t& g, uint8_t& b,
+                  uint8_t a, uint8_t shadow);
 
 }  // namespace lumafex::reference

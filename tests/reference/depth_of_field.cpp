@@ -26,8 +26,7 @@ Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
     return sc;
 }
 
-void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
-                  const FrameParameters& p) {
+void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s, const FrameParameters& p) {
     const std::size_t n = f.red.size();
     std::vector<int64_t> sr(n), sg(n), sb(n), hits(n, 1);
     for (std::size_t i = 0; i < n; ++i) {
@@ -57,12 +56,10 @@ void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
             const int32_t reach = static_cast<int32_t>(bc);
             const float step = static_cast<float>(1.5707950592041016 / (double{bc} + 1.0));
             float angle = 0.0f;
-            for (int32_t yy = std::max(y - reach, 0); yy <= std::min(y + reach, f.height - 1);
-                 ++yy) {
+            for (int32_t yy = std::max(y - reach, 0); yy <= std::min(y + reach, f.height - 1); ++yy) {
                 angle = static_cast<float>(double{angle} + double{step});
                 const auto hw = static_cast<int32_t>(std::sin(double{angle}) * double{bc});
-                for (int32_t xx = std::max(x - hw, 0); xx <= std::min(x + hw, f.width - 1);
-                     ++xx) {
+                for (int32_t xx = std::max(x - hw, 0); xx <= std::min(x + hw, f.width - 1); ++xx) {
                     const std::size_t j = f.At(xx, yy);
                     const float dn = depthAt(xx, yy);
                     if (double{dn} + double{p.DOFSeperator} < double{dc}) continue;
@@ -75,12 +72,10 @@ void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
                             if (p.DOFBlurSide == 2) continue;
                             bn = blur(dn);
                         }
-                    } else if (PixelSelected(s, f.alpha[j], f.shadow[j], f.red[j], f.green[j],
-                                             f.blue[j])) {
+                    } else if (PixelSelected(s, f.alpha[j], f.shadow[j], f.red[j], f.green[j], f.blue[j])) {
                         bn = blur(dn);
                     }
-                    const float t = static_cast<float>(double{std::min(bc, bn)} /
-                                                       double{std::max(bc, bn)});
+                    const float t = static_cast<float>(double{std::min(bc, bn)} / double{std::max(bc, bn)});
                     const float u = static_cast<float>(1.0 - double{t});
                     sr[j] += static_cast<int64_t>(f.red[c] * double{t} + f.red[j] * double{u});
                     sg[j] += static_cast<int64_t>(f.green[c] * double{t} + f.green[j] * double{u});
@@ -128,22 +123,18 @@ void SofterDepthOfField(TestFrame& f, const DepthMap& depth, const FilterSetting
             const int32_t reach = static_cast<int32_t>(bc);
             const float step = static_cast<float>(1.5707950592041016 / (double{bc} + 1.0));
             float angle = 0.0f;
-            for (int32_t yy = std::max(y - reach, 0); yy <= std::min(y + reach, f.height - 1);
-                 ++yy) {
+            for (int32_t yy = std::max(y - reach, 0); yy <= std::min(y + reach, f.height - 1); ++yy) {
                 angle = static_cast<float>(double{angle} + double{step});
                 const auto hw = static_cast<int32_t>(std::sin(double{angle}) * double{bc});
-                for (int32_t xx = std::max(x - hw, 0); xx <= std::min(x + hw, f.width - 1);
-                     ++xx) {
+                for (int32_t xx = std::max(x - hw, 0); xx <= std::min(x + hw, f.width - 1); ++xx) {
                     const std::size_t j = f.At(xx, yy);
                     const float dn = depth.values[j];
                     if (double{dn} + double{p.DOFSeperator} < double{dc}) continue;
-                    const double dist =
-                        std::sqrt(double((y - yy) * (y - yy)) + double((x - xx) * (x - xx)));
+                    const double dist = std::sqrt(double((y - yy) * (y - yy)) + double((x - xx) * (x - xx)));
                     const float w = static_cast<float>(double{bc} - dist);
                     if (w <= 0.0f) continue;
                     const float bn = blur(dn);
-                    const float t = static_cast<float>(double{std::min(bc, bn)} /
-                                                       double{std::max(bc, bn)});
+                    const float t = static_cast<float>(double{std::min(bc, bn)} / double{std::max(bc, bn)});
                     float a = t;
                     if (s.FilterInclude == kIncludeObjects) {
                         a = static_cast<float>(std::min(1.0, double{t} * double{w}));

@@ -19,7 +19,8 @@ using testing::TestFrame;
 // A depth buffer for a test frame that counts how often each row is asked for.
 struct DepthMap {
     DepthMap(int32_t w, int32_t h, float d)
-        : width(w), values(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), d),
+        : width(w),
+          values(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), d),
           fetches(static_cast<std::size_t>(h)) {}
     int32_t width;
     std::vector<float> values;
@@ -54,8 +55,7 @@ struct Scene {
 Scene RandomScene(int32_t w, int32_t h, uint32_t seed);
 
 // The depth-of-field blur over the frame in place.
-void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
-                  const FrameParameters& p);
+void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s, const FrameParameters& p);
 
 // The softer depth-of-field blur over the frame in place, centres in row
 // order: the single-precision sums are rounded after every addition.

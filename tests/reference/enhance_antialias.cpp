@@ -19,10 +19,12 @@ void EnhanceAndAntialias(TestFrame& f, const FilterSettings& s, const FrameParam
                 const TestFrame row = f;
                 for (int32_t x = 1; x < f.width; ++x) {
                     const std::size_t i = f.At(x, y);
-                    if (!PixelSelected(s, f.alpha[i], f.shadow[i], row.red[i], row.green[i], row.blue[i])) continue;
+                    if (!PixelSelected(s, f.alpha[i], f.shadow[i], row.red[i], row.green[i], row.blue[i]))
+                        continue;
                     for (auto plane : {&TestFrame::red, &TestFrame::green, &TestFrame::blue}) {
                         const int v = (row.*plane)[i], w = (row.*plane)[i - 1];
-                        (f.*plane)[i] = static_cast<uint8_t>(limit((v - w) * static_cast<double>(p.EnhanceAmount) + v));
+                        (f.*plane)[i] =
+                            static_cast<uint8_t>(limit((v - w) * static_cast<double>(p.EnhanceAmount) + v));
                     }
                 }
             }
@@ -42,8 +44,10 @@ void EnhanceAndAntialias(TestFrame& f, const FilterSettings& s, const FrameParam
                         for (int c = 0; c < 3; ++c) {
                             const int d = u[c] - v[c];
                             if (std::abs(d) < p.AntialiasThreshold) continue;
-                            if (p.AntialiasAmount == 0.0f) edge = true;
-                            else v[c] = limit(d * static_cast<double>(p.AntialiasAmount) + v[c]);
+                            if (p.AntialiasAmount == 0.0f)
+                                edge = true;
+                            else
+                                v[c] = limit(d * static_cast<double>(p.AntialiasAmount) + v[c]);
                         }
                     }
                 }

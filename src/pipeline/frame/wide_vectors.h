@@ -23,8 +23,8 @@ enum class InstructionSet : uint8_t {
     Avx2Fma,  // AVX2 with the fused multiply-add, for integer and single lanes
 };
 
-inline constexpr InstructionSet kInstructionSets[] = {
-    InstructionSet::Sse2, InstructionSet::Avx, InstructionSet::Avx2Fma};
+inline constexpr InstructionSet kInstructionSets[] = {InstructionSet::Sse2, InstructionSet::Avx,
+                                                      InstructionSet::Avx2Fma};
 
 // Whether a pass given `chosen` may run a form built for `form`.
 constexpr bool Allows(InstructionSet chosen, InstructionSet form) { return chosen >= form; }
