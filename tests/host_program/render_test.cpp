@@ -215,14 +215,66 @@ TEST_F(Render, SavesTheSceneOnlyWhereAsked) {
               std::string::npos);
 }
 
-TEST_F(Render, RefusedFramesAreReportedAndSkipped) {
-    WritePam(dir / "in/odd.0001.pam", testing::TestColour(12, 4, 1));
-    WriteText(dir / "odd.json", R"({"frames": [{"frame": 1, "color": "in/odd.0001.pam",
-                                    "output": "out/odd.pam"}]})");
-    const std::string out = Run("-q render " + dir / "odd.json", 3);
-    EXPECT_NE(out.find("Image width must be a multiple of 8"), std::string::npos) << out;
-    EXPECT_NE(out.find("refused"), std::string::npos) << out;
-    EXPECT_FALSE(std::filesystem::exists(dir / "out/odd.pam"));
+// A frame of any width renders at its width: the module filters it padded
+// with its last column repeated, and the output is the padded frame's
+// result cut back to the frame's own columns (the last ones when flipped
+// horizontally). A frame too large is refused from its header.
+TEST_F(Render, FramesOfAnyWidthRenderAtTheirWidthAndTooLargeOnesAreRefusedFromTheHeader) {
+    constexpr int32_t kOdd = 37, kPadded = 40, kRows = 20;
+    WritePam(dir / "in/odd.0001.pam", testing::TestColour(kOdd, kRows, 1));
+    WritePgm(dir / "in/odd.0001.pgm", testing::TestShadow(kOdd, kRows, 1));
+    WritePfm(dir / "in/odd.0001.pfm", testing::TestDepth(kOdd, kRows, 1));
+    const auto pad = [&](auto plane) {
+        decltype(plane) out;
+        for (int32_t y = 0; y < kRows; ++y) {
+            const auto row = plane.begin() + y * kOdd;
+            out.insert(out.end(), row, row + kOdd);
+            out.insert(out.end(), kPadded - kOdd, row[kOdd - 1]);
+        }
+        return out;
+    };
+    for (const int flip : {0, 1}) {
+        std::string json = SceneJson("in/odd.#.pam", "in/odd.#.pgm", "in/odd.#.pfm", "out/odd.#.pam", 1);
+        json.replace(json.find("FlipFrameFlag 1"), 15, "FlipFrameFlag " + std::to_string(flip));
+        WriteText(dir / "odd.json", json);
+        Run("-q render " + dir / "odd.json");
+        const ColourImage written = ReadColour(dir / "out/odd.0001.pam");
+        ASSERT_EQ(written.width, kOdd);
+        ASSERT_EQ(written.height, kRows);
+
+        // The padded frame through the module in this process (a module of
+        // its own, so its noise starts where the program's did).
+        const Scene scene = LoadScene(dir / "odd.json");
+        std::string error;
+        auto module = LoadedModule::Open(LUMAFEX_MODULE_PATH, error);
+        ASSERT_TRUE(module) << error;
+        Host host(*module, scene);
+        host.Load(*scene.settings);
+        ColourImage colour = ReadColour(dir / "in/odd.0001.pam");
+        colour = ColourImage{kPadded, kRows, pad(colour.red), pad(colour.green), pad(colour.blue), pad(colour.alpha)};
+        GreyImage shadow{kPadded, kRows, pad(ReadShadow(dir / "in/odd.0001.pgm").value)};
+        const DepthImage depth{kPadded, kRows, pad(ReadDepth(dir / "in/odd.0001.pfm").value), ""};
+        ColourImage padded;
+        ASSERT_TRUE(host.Process(colour, &shadow, &depth, scene.frames[0].time, padded));
+        const int32_t first = flip == 1 ? kPadded - kOdd : 0;
+        for (int32_t y = 0; y < kRows; ++y) {
+            for (int32_t x = 0; x < kOdd; ++x) {
+                const std::size_t i = PixelCount(kOdd, y) + x, j = PixelCount(kPadded, y) + first + x;
+                ASSERT_EQ(std::vector<int>({written.red[i], written.green[i], written.blue[i], written.alpha[i]}),
+                          std::vector<int>({padded.red[j], padded.green[j], padded.blue[j], padded.alpha[j]}))
+                    << "flip " << flip << " at " << x << "," << y;
+            }
+        }
+    }
+
+    // A header declaring a frame too large, with no pixels after it: the
+    // error comes from the header, not from a read of the missing pixels.
+    WriteText(dir / "in/huge.pam", "P7\nWIDTH 40001\nHEIGHT 8\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n");
+    WriteText(dir / "huge.json", R"({"frames": [{"frame": 1, "color": "in/huge.pam", "output": "out/huge.pam"}]})");
+    const std::string out = Run("-q render " + dir / "huge.json", 1);
+    EXPECT_NE(out.find("40001x8 is larger than this program accepts"), std::string::npos) << out;
+    EXPECT_EQ(out.find("truncated"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/huge.pam"));
 }
 
 TEST_F(Render, BadInputsNameTheFileAndWhatIsWrong) {

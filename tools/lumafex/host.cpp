@@ -1,5 +1,6 @@
 #include "host.h"
 
+#include "frame_padding.h"
 #include "line_block.h"
 #include "settings/filter_settings.h"
 
@@ -231,6 +232,22 @@ void Host::OfferPreviewFrame(ColourImage& colour, GreyImage* shadow, const Depth
 
 bool Host::Process(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,
                    ColourImage& output) {
+    if (!NeedsPadding(colour.width)) return ProcessAsGiven(colour, shadow, depth, time, output);
+    PaddedFrame padded = PadFrame(colour, shadow, depth);
+    ColourImage paddedOutput;
+    const bool wrote = ProcessAsGiven(padded.colour, shadow != nullptr ? &padded.shadow : nullptr,
+                                      padded.depth ? &*padded.depth : nullptr, time, paddedOutput);
+    // The frame's planes as the module left them, as for a frame it takes as it is.
+    CropFrame(padded, colour, shadow);
+    // Flipped horizontally (by the settings or a null's channel, as the
+    // record now holds them), the frame's own columns come out last.
+    const bool flipped = static_cast<const FilterSettings*>(instance_)->FlipFrameFlag == 1;
+    CropColour(paddedOutput, flipped ? padded.colour.width - colour.width : 0, colour.width, output);
+    return wrote;
+}
+
+bool Host::ProcessAsGiven(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,
+                          ColourImage& output) {
     std::vector<uint8_t> noShadow;
     if (shadow == nullptr) noShadow.assign(colour.red.size(), 0);
     g_active.width = colour.width;

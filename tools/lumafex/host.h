@@ -51,11 +51,17 @@ public:
 
     // Processes one frame in place: colour (with alpha), an optional shadow
     // and depth. Returns false when the module wrote no pixel (it refused
-    // the frame); otherwise output holds what it wrote.
+    // the frame); otherwise output holds what it wrote. A frame whose width
+    // the module does not take is handed over padded and comes back cropped
+    // (frame_padding.h): output, colour and shadow keep the frame's width.
     [[nodiscard]] bool Process(ColourImage& colour, GreyImage* shadow, const DepthImage* depth, double time,
                                ColourImage& output);
 
 private:
+    // Process without padding: the module gets the frame as it is.
+    [[nodiscard]] bool ProcessAsGiven(ColourImage& colour, GreyImage* shadow, const DepthImage* depth,
+                                      double time, ColourImage& output);
+
     HandlerTable table_{};
     void* instance_ = nullptr;
 };
