@@ -378,6 +378,7 @@ void WriteFloatFile(const std::string& path, const ArrayFrame& frame, bool premu
 struct ColourOptions {
     std::string colourSpace = "linear";  // of float arrays
     bool premultiplied = true;           // float arrays
+    bool asBytes = false;                // float arrays give the module's bytes back
     std::string workingSpace = "sRGB";
 };
 
@@ -407,6 +408,8 @@ FrameResult FilterFrame(Host& host, ArrayFrame& frame, double time, const Colour
     ColourInput in = ReadFrameColour(input, request);
     ColourImage colour = in.image;
     if (!host.Process(colour, shadow, depth, time, out.bytes)) throw refused();
+    // The bytes are what an 8-bit output in the working space holds.
+    if (options.asBytes) return out;
     OutputRequest write;
     write.workingSpace = options.workingSpace;
     write.bits = 32;
@@ -430,7 +433,7 @@ py::array ArrayOf(const FrameResult& result, const ArrayFrame& frame) {
     const auto h = static_cast<py::ssize_t>(frame.height), w = static_cast<py::ssize_t>(frame.width);
     const auto c = static_cast<std::size_t>(frame.channels);
     const std::size_t n = PixelCount(frame.width, frame.height);
-    if (frame.isFloat) {
+    if (!result.rgba.empty()) {
         py::array_t<float> out({h, w, static_cast<py::ssize_t>(c)});
         float* p = out.mutable_data();
         for (std::size_t i = 0; i < n; ++i)
@@ -446,8 +449,10 @@ py::array ArrayOf(const FrameResult& result, const ArrayFrame& frame) {
     return out;
 }
 
-ColourOptions ColourOptionsFrom(const std::string& colourSpace, bool premultiplied, const std::string& workingSpace) {
+ColourOptions ColourOptionsFrom(const std::string& colourSpace, bool premultiplied, const std::string& workingSpace,
+                                bool asBytes) {
     ColourOptions options;
+    options.asBytes = asBytes;
     options.colourSpace = colourSpace;
     options.premultiplied = premultiplied;
     options.workingSpace = workingSpace;
@@ -494,13 +499,13 @@ public:
 
     py::array Process(py::handle rgba, py::handle settings, py::handle depth, py::handle shadow, double time,
                       py::handle objects, const std::string& colourSpace, bool premultiplied,
-                      const std::string& workingSpace) {
+                      const std::string& workingSpace, bool asBytes) {
         ArrayFrame frame = FrameFromArrays(rgba, depth, shadow);
         std::optional<Settings> given;
         if (!settings.is_none()) given = Settings::FromMapping(settings);
         std::vector<SceneItem> items = ObjectsFrom(objects);
         const bool newObjects = !objects.is_none();
-        const ColourOptions options = ColourOptionsFrom(colourSpace, premultiplied, workingSpace);
+        const ColourOptions options = ColourOptionsFrom(colourSpace, premultiplied, workingSpace, asBytes);
         const FrameResult result = WithHost([&] {
             if (!host_) throw std::runtime_error("the lumafex.Module is closed");
             if (newObjects) scene_.objects = std::move(items);
@@ -537,13 +542,13 @@ private:
 
 py::array ProcessOnce(const std::string& modulePath, py::handle rgba, py::handle settings, py::handle depth,
                       py::handle shadow, double time, py::handle objects, const std::string& colourSpace,
-                      bool premultiplied, const std::string& workingSpace) {
+                      bool premultiplied, const std::string& workingSpace, bool asBytes) {
     ArrayFrame frame = FrameFromArrays(rgba, depth, shadow);
     const Settings given = Settings::FromMapping(settings);
     Scene scene;
     scene.path = "python";
     scene.objects = ObjectsFrom(objects);
-    const ColourOptions options = ColourOptionsFrom(colourSpace, premultiplied, workingSpace);
+    const ColourOptions options = ColourOptionsFrom(colourSpace, premultiplied, workingSpace, asBytes);
     const FrameResult result = WithHost([&] {
         RefuseWhileModuleOpen(nullptr);
         const std::unique_ptr<LoadedModule> module = OpenModule(modulePath);
@@ -831,7 +836,7 @@ rewriting only the values that change.)")
         .def("process", &Module::Process, py::arg("rgba"), py::arg("settings") = py::none(),
              py::arg("depth") = py::none(), py::arg("shadow") = py::none(), py::arg("time") = 0.0,
              py::arg("objects") = py::none(), py::kw_only(), py::arg("colour_space") = "linear",
-             py::arg("premultiplied") = true, py::arg("working_space") = "sRGB")
+             py::arg("premultiplied") = true, py::arg("working_space") = "sRGB", py::arg("as_bytes") = false)
         .def("close", &Module::Close)
         .def_property_readonly("settings", &Module::CurrentSettings)
         .def_property_readonly("path", &Module::Path)
@@ -839,7 +844,7 @@ rewriting only the values that change.)")
 
     m.def("_process", &ProcessOnce, py::arg("module"), py::arg("rgba"), py::arg("settings"), py::arg("depth"),
           py::arg("shadow"), py::arg("time"), py::arg("objects"), py::arg("colour_space"),
-          py::arg("premultiplied"), py::arg("working_space"));
+          py::arg("premultiplied"), py::arg("working_space"), py::arg("as_bytes"));
 
     py::class_<SceneFile>(m, "Scene")
         .def(py::init<std::string, std::string>(), py::arg("path"), py::arg("module"))

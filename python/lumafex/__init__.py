@@ -67,7 +67,7 @@ def find_module(path: str | os.PathLike[str] | None = None) -> str:
 
 
 def process(rgba, settings=None, depth=None, shadow=None, time=0.0, objects=None, *,
-            colour_space="linear", premultiplied=True, working_space="sRGB", module=None):
+            colour_space="linear", premultiplied=True, working_space="sRGB", as_bytes=False, module=None):
     """Filters one frame through the module and returns a new array.
 
     rgba: uint8 of shape (H, W, 4), or (H, W, 3) with alpha 255: the
@@ -77,7 +77,10 @@ def process(rgba, settings=None, depth=None, shadow=None, time=0.0, objects=None
     unpremultiplied first when premultiplied (the EXR convention, default);
     the result is float32 in colour_space, and a pixel the module left
     unchanged keeps its values exactly (above 1.0 and under alpha 0
-    included). The result has rgba's shape.
+    included). The result has rgba's shape; with as_bytes, a float
+    array's result is the module's bytes instead (uint8, in the working
+    space, alpha unassociated), as an 8-bit output of a float file holds
+    them.
 
     settings: a dict by the names ``lumafex show`` lists, or a Settings
     (default: the module's defaults). depth: float (H, W), the renderer's
@@ -90,7 +93,7 @@ def process(rgba, settings=None, depth=None, shadow=None, time=0.0, objects=None
     its state, across calls.
     """
     return _lumafex._process(find_module(module), rgba, settings, depth, shadow, float(time), objects,
-                             colour_space, premultiplied, working_space)
+                             colour_space, premultiplied, working_space, as_bytes)
 
 
 class Module(_lumafex.Module):

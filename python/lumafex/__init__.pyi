@@ -48,6 +48,7 @@ def process(
     colour_space: str = ...,
     premultiplied: bool = ...,
     working_space: str = ...,
+    as_bytes: bool = ...,
     module: _Path | None = ...,
 ) -> npt.NDArray[Any]: ...
 
@@ -68,6 +69,7 @@ class Module:
         colour_space: str = ...,
         premultiplied: bool = ...,
         working_space: str = ...,
+        as_bytes: bool = ...,
     ) -> npt.NDArray[Any]: ...
     def close(self) -> None: ...
     def __enter__(self) -> Module: ...
