@@ -279,7 +279,7 @@ TEST_F(Renders, MultilayerLinearPremultipliedExrBecomesItsSrgbEncoding) {
     const std::vector<float> png = Read(dir / "out.png");
     const std::vector<float> exr = Read(dir / "out.exr");
     ASSERT_EQ(png.size(), static_cast<std::size_t>(kW * kH * 4));
-    ASSERT_EQ(exr.size(), png.size());
+    ASSERT_EQ(exr.size(), half.size());  // every layer of the input, Combined among them
     for (std::size_t i = 0; i < static_cast<std::size_t>(kW * kH); ++i) {
         const double a = half[i * 11 + 6];
         EXPECT_NEAR(png[i * 4 + 3] * 255.0, a * 255.0, 1.0) << i;
@@ -287,10 +287,10 @@ TEST_F(Renders, MultilayerLinearPremultipliedExrBecomesItsSrgbEncoding) {
             const double expected = SrgbEncode(half[i * 11 + 3 + c] / a) * 255.0;
             EXPECT_NEAR(png[i * 4 + c] * 255.0, expected, 1.0) << i << " " << c;
             // EXR back: the input again, within the working space's quantisation.
-            EXPECT_NEAR(SrgbEncode(exr[i * 4 + c] / exr[i * 4 + 3]) * 255.0, expected, 1.0)
+            EXPECT_NEAR(SrgbEncode(exr[i * 11 + 3 + c] / exr[i * 11 + 6]) * 255.0, expected, 1.0)
                 << i << " " << c;
         }
-        EXPECT_NEAR(exr[i * 4 + 3], a, 0.5 / 255.0 + 1e-3) << i;
+        EXPECT_NEAR(exr[i * 11 + 6], a, 0.5 / 255.0 + 1e-3) << i;
     }
 }
 
@@ -328,6 +328,7 @@ TEST_F(Renders, PartsSpacesBitsAndMetadata) {
     EXPECT_EQ(a.format, OIIO::TypeDesc::UINT16);
     EXPECT_EQ(b.format, OIIO::TypeDesc::UINT16);
     EXPECT_EQ(c.format, OIIO::TypeDesc::HALF);
+    EXPECT_EQ(c.nchannels, 3);  // the input's channels: no alpha is added
     EXPECT_EQ(a.get_string_attribute("renderer:camera"), "shot-12");
     EXPECT_NE(a.get_string_attribute("Software").find("lumafex"), std::string::npos);
     EXPECT_NE(a.get_string_attribute("lumafex:settings").find("Version 1\nPasses 1"),
@@ -337,7 +338,7 @@ TEST_F(Renders, PartsSpacesBitsAndMetadata) {
         EXPECT_NEAR(fromPng[i * 4], expected, 0.5 / 255.0 + 1e-4) << i;
         EXPECT_NEAR(fromParts[i * 4], SrgbEncode(rgba[i * 4] / rgba[i * 4 + 3]), 0.5 / 255.0 + 1e-4)
             << i;
-        EXPECT_NEAR(fromTagged[i * 4], opaque[i * 3], 0.5 / 255.0 + 2e-3)
+        EXPECT_NEAR(fromTagged[i * 3], opaque[i * 3], 0.5 / 255.0 + 2e-3)
             << i;  // back in sRGB, as tagged
     }
 }

@@ -46,6 +46,7 @@ struct OutputRequest {
     std::string
         colourSpace;  // empty: float outputs in the input's space, others in the working space
     int bits = 0;     // 0: the format's default
+    std::string compression;  // empty: the input's (EXR), else the format's default
     std::vector<std::string> settingsLines;  // recorded in the output's metadata
 };
 

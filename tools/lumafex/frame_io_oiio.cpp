@@ -23,6 +23,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "channels.h"
@@ -31,12 +33,29 @@
 #include "frame_io.h"
 #include "image_io.h"
 #include "image_limits_oiio.h"
+#include "progress.h"
 #include "system.h"
 
 namespace lumafex::tool {
 
+// One part of an input as stored: its layout (channels and their types,
+// data and display windows, tiles, line order, compression, attributes)
+// and its data window's pixels, every channel in its own type, interleaved.
+struct StoredPart {
+    OIIO::ImageSpec layout;
+    std::vector<unsigned char> pixels;
+};
+
+// What an output keeps of its colour input: the file's metadata and, when
+// the file holds more than the colour (other channels or parts, values
+// beyond bytes, windows away from the origin), every part as stored, so an
+// output can give back bit for bit what the module did not filter.
 struct ImageMetadata {
     OIIO::ParamValueList attributes;
+    std::string path;
+    std::vector<StoredPart> parts;  // empty: only the colour was read
+    int colourPart = 0;
+    int colourIndex[4] = {-1, -1, -1, -1};  // the colour's R, G, B, A in colourPart
 };
 
 namespace {
@@ -143,17 +162,91 @@ OpenedFile OpenParts(const std::string& path) {
     return file;
 }
 
-std::vector<NamedChannel> Channels(const OpenedFile& file) {
+template <typename Layout>
+std::vector<NamedChannel> ChannelsOf(const std::vector<Layout>& parts,
+                                     const ImageSpec& (*layoutOf)(const Layout&)) {
     std::vector<std::string> partNames;
     std::vector<std::vector<std::string>> channelNames;
-    for (const ImageSpec& layout : file.parts) {
+    for (const Layout& part : parts) {
+        const ImageSpec& layout = layoutOf(part);
         // A one-part file's name (if any) is not a layer prefix.
-        partNames.push_back(file.parts.size() > 1 ? layout.get_string_attribute("oiio:subimagename")
-                                                  : "");
+        partNames.push_back(parts.size() > 1 ? layout.get_string_attribute("oiio:subimagename") : "");
         channelNames.push_back(layout.channelnames);
     }
     return ListChannels(partNames, channelNames);
 }
+
+std::vector<NamedChannel> Channels(const OpenedFile& file) {
+    return ChannelsOf<ImageSpec>(file.parts, [](const ImageSpec& l) -> const ImageSpec& { return l; });
+}
+
+std::vector<NamedChannel> Channels(const std::vector<StoredPart>& parts) {
+    return ChannelsOf<StoredPart>(parts, [](const StoredPart& p) -> const ImageSpec& { return p.layout; });
+}
+
+// Where channel c starts within a pixel stored in its channels' own types.
+std::size_t ChannelOffset(const ImageSpec& layout, int c) {
+    std::size_t offset = 0;
+    for (int k = 0; k < c; ++k) offset += layout.channelformat(k).size();
+    return offset;
+}
+
+// One channel of a stored part converted to type into out, stride bytes
+// from one pixel to the next.
+void ChannelValues(const std::string& path, const StoredPart& part, int c, TypeDesc type, void* out,
+                   OIIO::stride_t stride) {
+    const ImageSpec& l = part.layout;
+    const auto pixel = static_cast<OIIO::stride_t>(l.pixel_bytes(true));
+    if (!OIIO::convert_image(1, l.width, l.height, 1, part.pixels.data() + ChannelOffset(l, c),
+                             l.channelformat(c), pixel, pixel * l.width, OIIO::AutoStride, out, type,
+                             stride, stride * l.width, OIIO::AutoStride))
+        throw ImageError(path + ": cannot convert channel " + l.channelnames[static_cast<std::size_t>(c)] +
+                         ": " + OIIO::geterror());
+}
+
+// Whether a file holds anything beyond its colour's bytes at the origin:
+// then every part is kept as stored for the output.
+bool HoldsMore(const OpenedFile& file, const ColourChannels& pick) {
+    if (file.parts.size() != 1) return true;
+    const ImageSpec& l = file.parts.front();
+    if (l.x != 0 || l.y != 0 || l.full_x != 0 || l.full_y != 0 || l.full_width != l.width ||
+        l.full_height != l.height)
+        return true;
+    int used = 0;
+    for (int k = 0; k < 4; ++k) {
+        bool repeated = false;
+        for (int j = 0; j < k; ++j) repeated = repeated || pick.index[j] == pick.index[k];
+        if (pick.index[k] >= 0 && !repeated) ++used;
+        if (pick.index[k] >= 0 && l.channelformat(pick.index[k]) != TypeDesc::UINT8) return true;
+    }
+    return used != l.nchannels;
+}
+
+// Every part's pixels as stored, each part decoded once (all its channels
+// together); their sum is held to the memory budget.
+std::vector<StoredPart> ReadParts(const std::string& path, OpenedFile& file) {
+    uint64_t total = 0;
+    for (const ImageSpec& l : file.parts) {
+        if (l.deep) throw ImageError(path + ": deep images are not supported");
+        if (l.depth > 1) throw ImageError(path + ": volume images are not supported");
+        CheckImageSize(path, l.width, l.height);
+        total += static_cast<uint64_t>(l.image_bytes(true));
+    }
+    CheckAllocation(path, "its " + std::to_string(file.parts.size()) + " part(s) as stored", {total});
+    std::vector<StoredPart> parts(file.parts.size());
+    for (std::size_t s = 0; s < parts.size(); ++s) {
+        parts[s].layout = file.parts[s];
+        parts[s].pixels.resize(static_cast<std::size_t>(parts[s].layout.image_bytes(true)));
+        if (!file.input->read_image(static_cast<int>(s), 0, 0, parts[s].layout.nchannels,
+                                    TypeDesc::UNKNOWN, parts[s].pixels.data()))
+            throw ImageError(path + ": cannot read pixels: " + file.input->geterror());
+    }
+    return parts;
+}
+
+// The colour input a thread read last, for its depth to come from the same
+// decoded file (each thread reads its own frames, so nothing is shared).
+thread_local std::weak_ptr<const ImageMetadata> t_lastRead;
 
 const ImageSpec& CheckedPart(const std::string& path, const OpenedFile& file, int part) {
     const ImageSpec& layout = file.parts[static_cast<std::size_t>(part)];
@@ -456,7 +549,18 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
     // EXR convention, and any file whose metadata says so.
     in.premultiplied =
         pick.index[3] >= 0 && layout.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-    in.metadata = std::make_shared<ImageMetadata>(ImageMetadata{layout.extra_attribs});
+    auto kept = std::make_shared<ImageMetadata>();
+    kept->attributes = layout.extra_attribs;
+    kept->path = path;
+    kept->colourPart = pick.part;
+    std::copy(pick.index, pick.index + 4, kept->colourIndex);
+    // A file with more than its colour's bytes is decoded once, whole, and
+    // kept: the colour, a depth channel in the same file and everything the
+    // output passes through all come from that one read.
+    if (HoldsMore(file, pick)) kept->parts = ReadParts(path, file);
+    const StoredPart* stored = kept->parts.empty() ? nullptr : &kept->parts[static_cast<std::size_t>(pick.part)];
+    in.metadata = kept;
+    t_lastRead = kept;
 
     in.image.Resize(w, h);
     std::vector<uint8_t>* planes[4] = {&in.image.red, &in.image.green, &in.image.blue,
@@ -465,15 +569,21 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
     if (allBytes && in.colourSpace == working && !in.premultiplied) {
         // Bytes in the working space reach the module exactly as stored.
         for (int k = 0; k < 4; ++k) {
-            if (pick.index[k] >= 0)
-                ReadChannel(path, file, pick.part, pick.index[k], TypeDesc::UINT8,
-                            planes[k]->data(), 1);
+            if (pick.index[k] < 0) continue;
+            if (stored)
+                ChannelValues(path, *stored, pick.index[k], TypeDesc::UINT8, planes[k]->data(), 1);
+            else
+                ReadChannel(path, file, pick.part, pick.index[k], TypeDesc::UINT8, planes[k]->data(), 1);
         }
         return in;
     }
     std::vector<float> rgba(n * 4, 1.0f);
     for (int k = 0; k < 4; ++k) {
-        if (pick.index[k] >= 0)
+        if (pick.index[k] < 0) continue;
+        if (stored)
+            ChannelValues(path, *stored, pick.index[k], TypeDesc::FLOAT, rgba.data() + k,
+                          4 * sizeof(float));
+        else
             ReadChannel(path, file, pick.part, pick.index[k], TypeDesc::FLOAT, rgba.data() + k, 4);
     }
     auto values = std::make_shared<ColourValues>();
@@ -496,10 +606,23 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
 }
 
 DepthImage ReadFrameDepthWithLibrary(const std::string& path, const std::string& channel) {
+    DepthImage depth;
+    // The file this thread's last colour came from, while that colour is
+    // still held: its depth is taken from the same decoded parts.
+    if (const std::shared_ptr<const ImageMetadata> same = t_lastRead.lock();
+        same && same->path == path && !same->parts.empty()) {
+        const NamedChannel pick = PickDepthChannel(Channels(same->parts), channel, path);
+        const StoredPart& part = same->parts[static_cast<std::size_t>(pick.part)];
+        depth.width = part.layout.width;
+        depth.height = part.layout.height;
+        depth.channel = pick.fullName;
+        depth.value.resize(PixelCount(depth.width, depth.height));
+        ChannelValues(path, part, pick.index, TypeDesc::FLOAT, depth.value.data(), sizeof(float));
+        return depth;
+    }
     OpenedFile file = OpenParts(path);
     const NamedChannel pick = PickDepthChannel(Channels(file), channel, path);
     const ImageSpec& layout = CheckedPart(path, file, pick.part);
-    DepthImage depth;
     depth.width = layout.width;
     depth.height = layout.height;
     depth.channel = pick.fullName;
@@ -525,6 +648,102 @@ void CheckOutputFormatWithLibrary(const std::string& path, int bits) {
     }
 }
 
+namespace {
+
+// The provenance every output records, on each of its parts.
+void RecordProvenance(ImageSpec& layout, const ColourInput& source, const OutputRequest& request) {
+    layout.attribute("Software", ProgramVersion());
+    layout.attribute("lumafex:colorConfig", ColourConfigurationInUse());
+    std::string lines;
+    for (const std::string& line : request.settingsLines)
+        lines += (lines.empty() ? "" : "\n") + line;
+    layout.attribute("lumafex:settings", lines);
+    layout.attribute("lumafex:input", source.channels + " (" + source.colourSpace +
+                                          (source.premultiplied ? ", premultiplied" : "") + ")");
+}
+
+// A warning given once per run for each kind (every frame of a sequence
+// would give the same one, naming its own files); outputs may be written
+// on several threads at once.
+void WarnOnce(const std::string& kind, const std::string& text) {
+    static std::mutex lock;
+    static std::set<std::string> given;
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (!given.insert(kind).second) return;
+    }
+    LogMessage(LogLevel::Warning, text);
+}
+
+// What an output that holds only the colour loses of its input: other
+// channels and parts, and windows away from the origin. Said once per run.
+void WarnOfWhatIsLost(const std::string& path, const std::string& format, const ImageMetadata& kept) {
+    std::vector<std::string> lost;
+    int otherParts = 0;
+    for (std::size_t s = 0; s < kept.parts.size(); ++s) {
+        const ImageSpec& l = kept.parts[s].layout;
+        if (static_cast<int>(s) != kept.colourPart) {
+            ++otherParts;
+            continue;
+        }
+        for (int c = 0; c < l.nchannels; ++c) {
+            if (std::find(kept.colourIndex, kept.colourIndex + 4, c) == kept.colourIndex + 4)
+                lost.push_back(l.channelnames[static_cast<std::size_t>(c)]);
+        }
+    }
+    std::string what;
+    if (!lost.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < lost.size() && i < 8; ++i) names += (i ? ", " : "") + lost[i];
+        if (lost.size() > 8) names += " and " + std::to_string(lost.size() - 8) + " more";
+        what += "the channels " + names;
+    }
+    if (otherParts > 0)
+        what += (what.empty() ? "" : ", ") + std::to_string(otherParts) + " other part(s)";
+    if (!kept.parts.empty()) {
+        const ImageSpec& l = kept.parts[static_cast<std::size_t>(kept.colourPart)].layout;
+        if (l.x != 0 || l.y != 0 || l.full_x != 0 || l.full_y != 0 || l.full_width != l.width ||
+            l.full_height != l.height) {
+            what += (what.empty() ? "" : ", ") + std::string("the data window ") +
+                    std::to_string(l.width) + "x" + std::to_string(l.height) + " at " + std::to_string(l.x) +
+                    "," + std::to_string(l.y) + " in the display window " + std::to_string(l.full_width) +
+                    "x" + std::to_string(l.full_height) + " at " + std::to_string(l.full_x) + "," +
+                    std::to_string(l.full_y) + " (written at the origin)";
+        }
+    }
+    if (what.empty()) return;
+    WarnOnce(format + ": " + what, path + ": " + format + " holds only the colour, so the output leaves out what the input " +
+             kept.path + " has beside it: " + what + "; write EXR to keep everything");
+}
+
+// Where the colour's alpha goes in a pass-through output when its input had
+// none: beside its red channel ("ViewLayer.Combined.R": "ViewLayer.Combined.A").
+std::string AlphaNameBeside(const std::string& red) {
+    const std::size_t dot = red.rfind('.');
+    return (dot == std::string::npos ? std::string() : red.substr(0, dot + 1)) + "A";
+}
+
+// The type a colour channel is written in: outputBits 32 float, 16 half;
+// by default the channel's own half or float, else half.
+TypeDesc PassThroughType(int bits, TypeDesc stored) {
+    if (bits == 32) return TypeDesc::FLOAT;
+    if (bits == 16) return TypeDesc::HALF;
+    return stored == TypeDesc::FLOAT ? TypeDesc::FLOAT : TypeDesc::HALF;
+}
+
+// DPX records how its values are encoded: its transfer characteristic, by
+// the output's colour space.
+std::string DpxTransfer(const std::string& space) {
+    const std::string lowered = Lower(space);
+    if (lowered == Lower(LinearSpace()) || lowered.find("linear") != std::string::npos)
+        return "Linear";
+    if (lowered == "rec709" || lowered.find("709") != std::string::npos) return "ITU-R 709-4";
+    if (lowered.find("log") != std::string::npos) return "Logarithmic";
+    return "User defined";
+}
+
+}  // namespace
+
 void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& result,
                                  const ColourInput& source, const OutputRequest& request) {
     CheckOutputFormatWithLibrary(path, request.bits);
@@ -543,6 +762,27 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
     }
 
     const int w = result.width, h = result.height;
+    const std::size_t n = PixelCount(w, h);
+    const ImageMetadata* kept = source.metadata.get();
+    const StoredPart* colourPart =
+        kept && !kept->parts.empty() ? &kept->parts[static_cast<std::size_t>(kept->colourPart)] : nullptr;
+    const bool grey = kept && kept->colourIndex[0] == kept->colourIndex[1];
+    // An EXR output of an input kept whole is the input again with the
+    // colour (and alpha) replaced: every part, channel, type, window, tile
+    // size, line order, compression and attribute as it was.
+    const bool passThrough = format == "openexr" && colourPart && !grey &&
+                             colourPart->layout.width == w && colourPart->layout.height == h;
+    if (!passThrough && kept && !kept->parts.empty()) WarnOfWhatIsLost(path, format, *kept);
+    // What the colour is stored as, for the largest value a conversion may give.
+    TypeDesc storedAs = type;
+    if (passThrough) {
+        storedAs = TypeDesc::FLOAT;
+        for (int c : kept->colourIndex) {
+            if (c >= 0 && PassThroughType(request.bits, colourPart->layout.channelformat(c)) == TypeDesc::HALF)
+                storedAs = TypeDesc::HALF;
+        }
+    }
+
     ImageSpec layout(w, h, alpha ? 4 : 3, type);
     if (alpha) {
         layout.alpha_channel = 3;
@@ -555,21 +795,17 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
         }
     }
     layout.attribute("oiio:ColorSpace", space);
-    layout.attribute("Software", ProgramVersion());
-    layout.attribute("lumafex:colorConfig", ColourConfigurationInUse());
-    std::string lines;
-    for (const std::string& line : request.settingsLines)
-        lines += (lines.empty() ? "" : "\n") + line;
-    layout.attribute("lumafex:settings", lines);
-    layout.attribute("lumafex:input", source.channels + " (" + source.colourSpace +
-                                          (source.premultiplied ? ", premultiplied" : "") + ")");
+    if (format == "dpx") layout.attribute("dpx:Transfer", DpxTransfer(space));
+    if (!request.compression.empty()) layout.attribute("compression", request.compression);
+    RecordProvenance(layout, source, request);
 
-    const std::size_t n = PixelCount(w, h);
     std::vector<uint8_t> bytes;
     std::vector<float> rgba;
+    std::vector<bool> changed;
+    bool keepStored = false;  // unchanged pixels are the input's stored values
     const void* pixels = nullptr;
     TypeDesc given = TypeDesc::UINT8;
-    if (type == TypeDesc::UINT8 && space == working && !premultiply) {
+    if (type == TypeDesc::UINT8 && space == working && !premultiply && !passThrough) {
         // The module's bytes, stored as they are.
         bytes.resize(n * 4);
         for (std::size_t i = 0; i < n; ++i) {
@@ -583,20 +819,21 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
         rgba.resize(n * 4);
         const std::vector<uint8_t>* planes[4] = {&result.red, &result.green, &result.blue,
                                                  &result.alpha};
-        // A float or 16-bit output of a float or 16-bit input in the same
-        // colour space and alpha convention keeps the input's values: a
-        // pixel whose bytes the module gave back unchanged is stored as the
-        // input stored it (above 1, below 0, emission under alpha 0), and a
-        // changed one is the input's unclamped working-space value plus the
-        // module's change to its bytes, converted back.
-        const ColourValues* kept = source.values.get();
+        // A float or 16-bit output of an input that held more than bytes
+        // keeps the input's values: a changed pixel is the input's
+        // unclamped working-space value plus the module's change to its
+        // bytes, converted back (at the output's full precision, whatever
+        // its colour space), and in the same colour space and alpha
+        // convention a pixel whose bytes the module gave back unchanged is
+        // stored as the input stored it (above 1, below 0, emission under
+        // alpha 0).
+        const ColourValues* values = source.values.get();
         const std::vector<uint8_t>* before[4] = {&source.image.red, &source.image.green,
                                                  &source.image.blue, &source.image.alpha};
-        const bool keep = kept && type != TypeDesc::UINT8 && space == source.colourSpace &&
-                          premultiply == source.premultiplied && source.image.width == w &&
-                          source.image.height == h && kept->stored.size() == n * 4 &&
-                          kept->working.size() == n * 4;
-        std::vector<bool> changed;
+        const bool keep = values && type != TypeDesc::UINT8 && source.image.width == w &&
+                          source.image.height == h && values->stored.size() == n * 4 &&
+                          values->working.size() == n * 4;
+        keepStored = keep && space == source.colourSpace && premultiply == source.premultiplied;
         if (keep) changed.assign(n, false);
         for (std::size_t i = 0; i < n; ++i) {
             for (std::size_t k = 0; k < 4; ++k) {
@@ -608,19 +845,19 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
                 const double was = (*before[k])[i];
                 if (byte != was) changed[i] = true;
                 rgba[4 * i + k] =
-                    static_cast<float>(kept->working[4 * i + k] + (byte - was) / 255.0);
+                    static_cast<float>(values->working[4 * i + k] + (byte - was) / 255.0);
             }
         }
-        Convert(path, rgba, w, h, working, space, type);
+        Convert(path, rgba, w, h, working, space, storedAs);
         if (premultiply) {
             Apply(path, rgba, w, h, [](ImageBuf& dst, const ImageBuf& src) {
                 return OIIO::ImageBufAlgo::premult(dst, src);
             });
         }
-        if (keep) {
+        if (keepStored) {
             for (std::size_t i = 0; i < n; ++i) {
                 if (changed[i]) continue;
-                for (std::size_t k = 0; k < 4; ++k) rgba[4 * i + k] = kept->stored[4 * i + k];
+                for (std::size_t k = 0; k < 4; ++k) rgba[4 * i + k] = values->stored[4 * i + k];
             }
         }
         pixels = rgba.data();
@@ -628,6 +865,111 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
     }
     const OIIO::stride_t pixelStride = static_cast<OIIO::stride_t>(given.size()) * 4;
 
+    // The parts an output writes: its one colour image, or the input's parts
+    // with the colour replaced.
+    std::vector<ImageSpec> layouts{layout};
+    std::vector<const void*> data{pixels};
+    std::vector<TypeDesc> types{given};
+    std::vector<unsigned char> colourData;  // the colour part, repacked
+    if (passThrough) {
+        layouts.clear();
+        data.clear();
+        types.assign(kept->parts.size(), TypeDesc::UNKNOWN);
+        for (std::size_t s = 0; s < kept->parts.size(); ++s) {
+            ImageSpec l = kept->parts[s].layout;
+            // What described the input's reading, or is recorded anew.
+            for (const char* name : {"oiio:subimages", "oiio:UnassociatedAlpha", "oiio:BitsPerSample",
+                                     "openexr:chunkCount"})
+                l.erase_attribute(name);
+            for (std::size_t a = l.extra_attribs.size(); a-- > 0;) {
+                if (l.extra_attribs[a].name().string().rfind("lumafex:", 0) == 0)
+                    l.extra_attribs.erase(l.extra_attribs.begin() + static_cast<std::ptrdiff_t>(a));
+            }
+            if (!request.compression.empty()) l.attribute("compression", request.compression);
+            RecordProvenance(l, source, request);
+            layouts.push_back(l);
+            data.push_back(kept->parts[s].pixels.data());
+        }
+        const std::size_t part = static_cast<std::size_t>(kept->colourPart);
+        const ImageSpec& before = colourPart->layout;
+        ImageSpec& after = layouts[part];
+        after.attribute("oiio:ColorSpace", space);
+        after.channelformats.resize(static_cast<std::size_t>(before.nchannels));
+        for (int c = 0; c < before.nchannels; ++c)
+            after.channelformats[static_cast<std::size_t>(c)] = before.channelformat(c);
+        int index[4];
+        std::copy(kept->colourIndex, kept->colourIndex + 4, index);
+        // An input without alpha gains one only where the module made some
+        // of its pixels transparent.
+        const bool addAlpha =
+            index[3] < 0 && std::any_of(result.alpha.begin(), result.alpha.end(), [](uint8_t a) { return a != 255; });
+        if (addAlpha) {
+            const std::string name = AlphaNameBeside(before.channelnames[static_cast<std::size_t>(index[0])]);
+            if (std::find(before.channelnames.begin(), before.channelnames.end(), name) != before.channelnames.end())
+                throw ImageError(path + ": the module made pixels transparent, but the input's colour has no alpha "
+                                        "and its channel " + name + " is something else");
+            index[3] = after.nchannels++;
+            after.channelnames.push_back(name);
+            after.channelformats.push_back(TypeDesc::HALF);
+            after.alpha_channel = index[3];
+        }
+        for (int k = 0; k < 4; ++k) {
+            if (index[k] >= 0) {
+                TypeDesc& t = after.channelformats[static_cast<std::size_t>(index[k])];
+                t = PassThroughType(request.bits, t);
+            }
+        }
+        // The colour part again, every channel in its (new) type, then the
+        // colour channels' new values: all of them, or only the changed
+        // pixels where the rest keep the input's stored values.
+        const auto beforePixel = static_cast<OIIO::stride_t>(before.pixel_bytes(true));
+        const auto afterPixel = static_cast<OIIO::stride_t>(after.pixel_bytes(true));
+        CheckAllocation(path, "the output's colour part", {n, static_cast<uint64_t>(afterPixel)});
+        colourData.resize(n * static_cast<std::size_t>(afterPixel));
+        for (int c = 0; c < before.nchannels; ++c) {
+            if (!OIIO::convert_image(1, w, h, 1, colourPart->pixels.data() + ChannelOffset(before, c),
+                                     before.channelformat(c), beforePixel, beforePixel * w, OIIO::AutoStride,
+                                     colourData.data() + ChannelOffset(after, c), after.channelformat(c),
+                                     afterPixel, afterPixel * w, OIIO::AutoStride))
+                throw ImageError(path + ": cannot convert the input's channels: " + OIIO::geterror());
+        }
+        std::vector<unsigned char> converted;
+        for (int k = 0; k < 4; ++k) {
+            const int c = index[k];
+            if (c < 0) continue;
+            const TypeDesc t = after.channelformat(c);
+            converted.resize(n * t.size());
+            if (!OIIO::convert_image(1, w, h, 1, rgba.data() + k, TypeDesc::FLOAT, 4 * sizeof(float),
+                                     4 * sizeof(float) * static_cast<OIIO::stride_t>(w), OIIO::AutoStride,
+                                     converted.data(), t, OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride))
+                throw ImageError(path + ": cannot convert the colour: " + OIIO::geterror());
+            const std::size_t offset = ChannelOffset(after, c);
+            // An added alpha has no stored values to keep.
+            const bool all = !keepStored || (addAlpha && k == 3);
+            for (std::size_t i = 0; i < n; ++i) {
+                if (!all && !changed[i]) continue;
+                std::memcpy(colourData.data() + i * static_cast<std::size_t>(afterPixel) + offset,
+                            converted.data() + i * t.size(), t.size());
+            }
+        }
+        data[part] = colourData.data();
+    }
+
+    if (layouts.size() > 1 && !output->supports("multiimage"))
+        throw ImageError(path + ": " + format + " cannot hold several parts");
+    // Opens the output under name and writes every part.
+    const auto encode = [&](const std::string& name) {
+        const bool opened = layouts.size() == 1
+                                ? output->open(name, layouts[0])
+                                : output->open(name, static_cast<int>(layouts.size()), layouts.data());
+        if (!opened) return false;
+        for (std::size_t s = 0; s < layouts.size(); ++s) {
+            if (s > 0 && !output->open(name, layouts[s], ImageOutput::AppendSubimage)) return false;
+            const OIIO::stride_t stride = types[s] == TypeDesc::UNKNOWN ? OIIO::AutoStride : pixelStride;
+            if (!output->write_image(types[s], data[s], stride)) return false;
+        }
+        return true;
+    };
     // Encoded straight into the write's own temporary file beside the
     // target (created there new and exclusively, so no other file is ever
     // opened), then checked, flushed to the disk and renamed over the
@@ -635,7 +977,9 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
     // truncated output behind.
     WriteFileSafelyFrom(path, [&](intptr_t file) -> uint64_t {
         const int fd = static_cast<int>(file);
-        if (format == "png" || format == "openexr") {
+        // OpenImageIO 2.4 writes a multi-part EXR by its name, whatever proxy
+        // it is given, so those go by name below.
+        if ((format == "png" || format == "openexr") && layouts.size() == 1) {
             // Through the descriptor itself, every write checked.
             DescriptorOutput sink(fd);
             // The writer goes before the proxy it writes to, whatever
@@ -646,8 +990,7 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
             } closeFirst{output};
             // Some encoders (PNG) do not check what their writes return:
             // a failed write fails the image whatever the encoder says.
-            const bool encoded = output->set_ioproxy(&sink) && output->open(path, layout) &&
-                                 output->write_image(given, pixels, pixelStride) && output->close();
+            const bool encoded = output->set_ioproxy(&sink) && encode(path) && output->close();
             if (sink.Failure() != 0) {
                 throw ImageError(path + ": cannot write: " + std::strerror(sink.Failure()) +
                                  " (nothing was changed)");
@@ -669,8 +1012,7 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
             throw ImageError(path + ": cannot write " + format +
                              " images here: /proc/self/fd is not available (nothing was changed)");
         }
-        if (!output->open(name, layout) || !output->write_image(given, pixels, pixelStride) ||
-            !output->close()) {
+        if (!encode(name) || !output->close()) {
             throw ImageError(path + ": cannot write image: " + output->geterror() +
                              " (nothing was changed)");
         }
