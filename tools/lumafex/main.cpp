@@ -262,6 +262,10 @@ Command AddRenderCommand(CLI::App& app, const HostOptions& host) {
     renderCmd->add_flag("--no-read-ahead", command->noReadAhead,
                         "read, filter and write each frame in turn (by default the next frame "
                         "is read and the last one written while the module works on a frame)");
+    renderCmd->add_option("--frames-in-flight", render.framesInFlight,
+                          "frames read, filtered and written at once (default: 3, and up to the "
+                          "threads plus 2 while their images fit in --memory-limit)")
+        ->check(CLI::Range(1, 64));
     renderCmd->add_flag("--dry-run", render.dryRun,
                         "print each frame's inputs (found or missing), its output (new, replaced "
                         "or skipped) and colour path, run the checks a render runs and exit as it "

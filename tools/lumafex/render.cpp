@@ -20,6 +20,7 @@
 #include "interrupt.h"
 #include "image_io.h"
 #include "module_loader.h"
+#include "render_steps.h"
 #include "scene.h"
 #include "sequence.h"
 #include "settings_block.h"
@@ -27,37 +28,6 @@
 namespace lumafex::tool {
 
 namespace {
-
-void CheckSameSize(const std::string& colourPath, const ColourImage& colour,
-                   const std::string& otherPath, int32_t w, int32_t h) {
-    if (w != colour.width || h != colour.height) {
-        throw std::runtime_error(otherPath + ": " + std::to_string(w) + "x" + std::to_string(h) +
-                                 " does not match the colour image " + colourPath + " (" +
-                                 std::to_string(colour.width) + "x" +
-                                 std::to_string(colour.height) + ")");
-    }
-}
-
-// A frame's input that cannot be read, with what the image libraries
-// printed while trying.
-class UnreadableInput : public std::runtime_error {
-public:
-    UnreadableInput(const std::string& what, std::string printedThen, double readMsThen)
-        : std::runtime_error(what), printed(std::move(printedThen)), readMs(readMsThen) {}
-    std::string printed;
-    double readMs;  // how long the attempt took
-};
-
-using StepClock = std::chrono::steady_clock;
-
-double MillisecondsSince(StepClock::time_point start) {
-    return std::chrono::duration<double, std::milli>(StepClock::now() - start).count();
-}
-
-struct FrameFiles {
-    const SceneFrame* frame;
-    std::string output;  // after --output-dir
-};
 
 std::string FrameName(const SceneFrame& f) { return "frame " + std::to_string(f.number); }
 
@@ -211,6 +181,56 @@ int DryRun(const RenderOptions& options, const Scene& scene, const std::vector<F
 
 }  // namespace
 
+namespace {
+
+// The output request of a scene, with every name and format checked before
+// the first frame, so a long render does not stop at its end for a
+// misspelt colour space.
+OutputRequest CheckedOutputRequest(const RenderOptions& options, const Scene& scene,
+                                   const std::vector<FrameFiles>& frames) {
+    OutputRequest request;
+    request.workingSpace = ResolveColourSpace(scene.colour.workingSpace, options.scene + ": workingSpace");
+    if (!scene.colour.outputColourSpace.empty())
+        request.colourSpace =
+            ResolveColourSpace(scene.colour.outputColourSpace, options.scene + ": outputColorSpace");
+    request.bits = scene.colour.outputBits;
+    request.settingsLines = scene.settings ? *scene.settings : EditLines(nullptr, {});
+    std::set<std::string> checkedFormats, checkedSpaces;
+    for (const FrameFiles& files : frames) {
+        if (checkedFormats.insert(Extension(files.output)).second) CheckOutputFormat(files.output, request.bits);
+        const SceneFrame* f = files.frame;
+        if (!f->colourSpace.empty() && checkedSpaces.insert(f->colourSpace).second)
+            ResolveColourSpace(f->colourSpace, options.scene + ": colorSpace");
+    }
+    return request;
+}
+
+// Stored values the dialog would refuse still filter as they always have.
+void WarnOutsideRange(const RenderOptions& options, const Scene& scene) {
+    FilterSettings stored = SettingsFromLines(scene.settings ? *scene.settings : std::vector<std::string>{});
+    if (scene.posterizePercent) stored.PosterizePercent = *scene.posterizePercent;
+    for (const std::string& outside : SettingsOutsideRange(stored)) {
+        LogMessage(LogLevel::Warning, options.scene + ": " + outside +
+                                          " (kept and used as stored; lumafex set and the settings "
+                                          "dialog would not take it)");
+    }
+}
+
+int ExitStatus(const FramesRendered& rendered, const RunCounts& counts, std::size_t frameCount) {
+    const std::string ofAll = " of " + std::to_string(frameCount) + " frames ";
+    if (rendered.refused > 0)
+        LogMessage(LogLevel::Error, std::to_string(rendered.refused) + ofAll + "were refused by the module");
+    if (counts.failed > 0) {
+        LogMessage(LogLevel::Error, std::to_string(counts.failed) + ofAll + "failed: their inputs could not be read");
+        return kExitError;
+    }
+    if (rendered.refused > 0) return kExitFramesRefused;
+    if (counts.missing > 0 || counts.skipped > rendered.existing) return kExitFramesSkipped;
+    return kExitOk;
+}
+
+}  // namespace
+
 int Render(const RenderOptions& options) {
     const Scene scene = LoadScene(options.scene);
     // The scene's colour configuration, unless --colorconfig named one.
@@ -219,14 +239,7 @@ int Render(const RenderOptions& options) {
     for (const SceneFrame* f : SelectFrames(scene, options.frames))
         frames.push_back({f, OutputPath(*f, options.outputDir)});
     CheckSceneOutputs(scene, options.outputDir, options.saveScene);
-    // Stored values the dialog would refuse still filter as they always have.
-    FilterSettings stored = SettingsFromLines(scene.settings ? *scene.settings : std::vector<std::string>{});
-    if (scene.posterizePercent) stored.PosterizePercent = *scene.posterizePercent;
-    for (const std::string& outside : SettingsOutsideRange(stored)) {
-        LogMessage(LogLevel::Warning, options.scene + ": " + outside +
-                                          " (kept and used as stored; lumafex set and the settings "
-                                          "dialog would not take it)");
-    }
+    WarnOutsideRange(options, scene);
     if (options.dryRun) return DryRun(options, scene, frames);
 
     // From here what the module and the image libraries print is held and
@@ -238,299 +251,16 @@ int Render(const RenderOptions& options) {
     Host host(*module, scene);
     if (scene.settings) host.Load(*scene.settings);
     if (scene.posterizePercent) host.SetPosterizePercent(*scene.posterizePercent);
-
-    // Names and formats are checked before the first frame, so a long
-    // render does not stop at its end for a misspelt colour space.
-    OutputRequest outputRequest;
-    outputRequest.workingSpace =
-        ResolveColourSpace(scene.colour.workingSpace, options.scene + ": workingSpace");
-    if (!scene.colour.outputColourSpace.empty())
-        outputRequest.colourSpace = ResolveColourSpace(scene.colour.outputColourSpace,
-                                                       options.scene + ": outputColorSpace");
-    outputRequest.bits = scene.colour.outputBits;
-    outputRequest.settingsLines = scene.settings ? *scene.settings : EditLines(nullptr, {});
+    const OutputRequest outputRequest = CheckedOutputRequest(options, scene, frames);
     if (options.verbosity == Verbosity::Verbose) {
         LogMessage(LogLevel::Passed, "lumafex: colour configuration " + ColourConfigurationInUse());
-        // main sets it from --threads or the CPUs this process may run on.
-        const char* threads = std::getenv("LUMAFEX_THREADS");
-        LogMessage(LogLevel::Passed, std::string("lumafex: threads ").append(threads != nullptr ? threads : "?"));
-    }
-    std::set<std::string> checkedFormats, checkedSpaces;
-    for (const FrameFiles& files : frames) {
-        if (checkedFormats.insert(Extension(files.output)).second)
-            CheckOutputFormat(files.output, outputRequest.bits);
-        const SceneFrame* f = files.frame;
-        if (!f->colourSpace.empty() && checkedSpaces.insert(f->colourSpace).second)
-            ResolveColourSpace(f->colourSpace, options.scene + ": colorSpace");
+        LogMessage(LogLevel::Passed, "lumafex: threads " + std::to_string(RenderThreads()));
     }
     Progress progress(frames.size(), options.verbosity, options.logFormat, LogStream());
-    // A frame's inputs, shared between the frame, a frame it stands in for
-    // and the read that made them.
-    struct Inputs {
-        ColourInput colour;
-        std::optional<GreyImage> shadow;
-        std::optional<DepthImage> depth;
-        mutable std::string printed;  // by the image libraries while reading; passed on once
-        double readMs = 0.0;          // how long reading them took
-    };
-    using SharedInputs = std::shared_ptr<const Inputs>;
-    auto read = [&](const SceneFrame& f) -> SharedInputs {
-        auto in = std::make_shared<Inputs>();
-        const StepClock::time_point start = StepClock::now();
-        try {
-            const PrintingInto printing(in->printed);
-            ColourRequest request;
-            request.colourSpace = f.colourSpace;
-            request.layer = f.colourLayer;
-            request.workingSpace = outputRequest.workingSpace;
-            in->colour = ReadFrameColour(f.colour, request);
-            const ColourImage& colour = in->colour.image;
-            if (!f.shadow.empty()) {
-                in->shadow = ReadShadow(f.shadow);
-                CheckSameSize(f.colour, colour, f.shadow, in->shadow->width, in->shadow->height);
-            }
-            if (!f.depth.empty()) {
-                in->depth = ReadFrameDepth(f.depth, f.depthChannel);
-                CheckSameSize(f.colour, colour, f.depth, in->depth->width, in->depth->height);
-            }
-        } catch (const std::runtime_error& e) {
-            throw UnreadableInput(e.what(), std::move(in->printed), MillisecondsSince(start));
-        }
-        in->readMs = MillisecondsSince(start);
-        return in;
-    };
-
-    // While the module works on a frame on this thread (its calls stay in
-    // frame order: it keeps state from frame to frame), the next frame to
-    // be read is read on another thread and the frame before is written on
-    // a third. Without read-ahead each task runs here, in turn. Everything
-    // a frame prints, and its line in the log, comes after the frame before
-    // it is written, so the log reads as if the frames ran one by one.
-    const std::launch launch = options.readAhead ? std::launch::async : std::launch::deferred;
-    // Whether the frame at index will be read when its turn comes (the
-    // files are looked at again then).
-    auto willRead = [&](std::size_t index) {
-        std::error_code ec;
-        if (options.noClobber && std::filesystem::exists(frames[index].output, ec)) return false;
-        return MissingInput(*frames[index].frame).empty();
-    };
-    struct ReadAhead {
-        std::size_t index;
-        std::shared_future<SharedInputs> inputs;
-    };
-    std::optional<ReadAhead> ahead;
-    auto readAfter = [&](std::size_t index) {
-        ahead.reset();
-        for (std::size_t k = index + 1; k < frames.size(); ++k) {
-            if (!willRead(k)) continue;
-            const SceneFrame& f = *frames[k].frame;
-            ahead = ReadAhead{k, std::async(launch, [&read, &f] { return read(f); }).share()};
-            return;
-        }
-    };
-    // The inputs of the frame at index: read ahead, or read now.
-    auto inputsOf = [&](std::size_t index) -> SharedInputs {
-        if (ahead && ahead->index == index) return ahead->inputs.get();
-        return read(*frames[index].frame);
-    };
-
-    struct Writing {
-        int64_t frame;
-        FrameOutcome outcome;
-        std::string what;  // the log's detail once written
-        FrameTimes times;  // the write's own time is added once it is done
-        std::shared_ptr<std::string> printed;
-        std::future<double> done;  // how long the write took
-    };
-    std::optional<Writing> writing;
-    // Waits for the write in flight and logs its frame; a failed write stops
-    // the run, naming its frame.
-    auto finishWrite = [&] {
-        if (!writing) return;
-        Writing w = std::move(*writing);
-        writing.reset();
-        try {
-            w.times.writeMs = w.done.get();
-        } catch (const std::exception& e) {
-            PassOnPrinted(w.printed.get(), w.frame);
-            throw std::runtime_error("frame " + std::to_string(w.frame) + ": " + e.what());
-        }
-        PassOnPrinted(w.printed.get(), w.frame);
-        progress.FrameDone(w.frame, w.outcome, w.what, w.times);
-    };
-
-    // The inputs of the last frame read, which stand in for missing and
-    // unreadable frames.
-    const bool standIns =
-        options.missingFrames == MissingFrames::Hold || options.missingFrames == MissingFrames::Black ||
-        options.unreadableFrames == UnreadableFrames::Hold || options.unreadableFrames == UnreadableFrames::Black;
-    SharedInputs last;
-    // The inputs that stand in for a frame: the last frame read, or the next
-    // one that is there and can be read; all black (and transparent) unless
-    // held.
-    auto standIn = [&](std::size_t index, bool hold) -> SharedInputs {
-        SharedInputs near = last;
-        for (std::size_t k = index + 1; !near && k < frames.size(); ++k) {
-            if (!MissingInput(*frames[k].frame).empty()) continue;
-            try {
-                near = inputsOf(k);
-            } catch (const std::runtime_error&) {
-                // Cannot stand in; its own turn reports it.
-            }
-        }
-        if (!near || hold) return near;
-        auto black = std::make_shared<Inputs>(*near);
-        ColourImage& c = black->colour.image;
-        for (auto* plane : {&c.red, &c.green, &c.blue, &c.alpha}) std::fill(plane->begin(), plane->end(), 0);
-        black->colour.channels = "a black frame";
-        black->shadow.reset();
-        black->depth.reset();
-        return black;
-    };
-
-    std::set<std::string> used;  // which channels and colour spaces the frames came from
-    std::size_t refused = 0;
-    std::size_t existing = 0;  // skipped under --no-clobber --existing-done
-    for (std::size_t index = 0; index < frames.size(); ++index) {
-        try {
-            const SceneFrame* f = frames[index].frame;
-            const std::string& output = frames[index].output;
-            SetInterruptContext(FrameName(*f));
-            std::error_code ec;
-            if (options.noClobber && std::filesystem::exists(output, ec)) {
-                finishWrite();
-                PassOnPrinted();
-                progress.FrameDone(f->number, FrameOutcome::Skipped, output + " exists (--no-clobber)");
-                if (options.existingDone) ++existing;
-                continue;
-            }
-            SharedInputs in;
-            std::string note;
-            FrameTimes times;
-            if (const std::string missing = MissingInput(*f); !missing.empty()) {
-                const std::string what = FrameName(*f) + ": " + missing + " is missing";
-                if (options.missingFrames == MissingFrames::Error || options.missingFrames == MissingFrames::Skip) {
-                    finishWrite();
-                    PassOnPrinted();
-                    if (options.missingFrames == MissingFrames::Error)
-                        LogMessage(LogLevel::Error, what + "; no output written", f->number);
-                    progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
-                    continue;
-                }
-                in = standIn(index, options.missingFrames == MissingFrames::Hold);
-                if (!in) {
-                    finishWrite();
-                    PassOnPrinted();
-                    LogMessage(LogLevel::Error, what + ", and no frame is there to stand in", f->number);
-                    progress.FrameDone(f->number, FrameOutcome::Missing, missing + " is missing");
-                    continue;
-                }
-                note = options.missingFrames == MissingFrames::Hold ? " (input missing: held)"
-                                                                     : " (input missing: black)";
-            } else {
-                std::optional<std::string> unreadable;  // why the inputs cannot be read
-                std::string printed;                    // and what the libraries printed then
-                try {
-                    in = inputsOf(index);
-                } catch (const UnreadableInput& e) {
-                    unreadable = e.what();
-                    printed = e.printed;
-                    times.readMs = e.readMs;
-                }
-                if (unreadable) {
-                    // The next frame is read while this one is reported.
-                    if (!ahead || ahead->index <= index) readAfter(index);
-                    const UnreadableFrames policy = options.unreadableFrames;
-                    const bool hold = policy == UnreadableFrames::Hold;
-                    if (policy == UnreadableFrames::Black || hold) in = standIn(index, hold);
-                    finishWrite();
-                    PassOnPrinted(&printed, f->number);
-                    PassOnPrinted();
-                    const std::string what = FrameName(*f) + ": " + *unreadable;
-                    if (policy == UnreadableFrames::Fail) {
-                        LogMessage(LogLevel::Error, what + "; no output written", f->number);
-                        progress.FrameDone(f->number, FrameOutcome::Failed, *unreadable, times);
-                        continue;
-                    }
-                    if (!in) {
-                        LogMessage(policy == UnreadableFrames::Skip ? LogLevel::Warning : LogLevel::Error,
-                                   what + (policy == UnreadableFrames::Skip
-                                               ? "; skipped (--unreadable-frames skip)"
-                                               : "; no frame is there to stand in, no output written"),
-                                   f->number);
-                        progress.FrameDone(f->number, FrameOutcome::Missing, "unreadable: " + *unreadable, times);
-                        continue;
-                    }
-                    LogMessage(LogLevel::Warning,
-                               what + (hold ? "; the last frame read (or the next one) stands in" : "; a black frame stands in"),
-                               f->number);
-                    note = hold ? " (input unreadable: held)" : " (input unreadable: black)";
-                } else {
-                    times.readMs = in->readMs;
-                    if (standIns) last = in;
-                }
-            }
-            // The next frame is read while the module works on this one.
-            if (!ahead || ahead->index <= index) readAfter(index);
-
-            const ColourInput& input = in->colour;
-            ColourImage colour = input.image;  // the module gets planes it may write to
-            const std::optional<DepthImage>& depth = in->depth;
-            const std::string source = "colour from " + input.channels + " (" + input.colourSpace +
-                                       (input.premultiplied ? ", premultiplied" : "") + ")" +
-                                       (depth ? ", depth from " + depth->channel : std::string());
-            if (note.empty()) used.insert(source);
-            ColourImage result;
-            GreyImage shadow = in->shadow ? *in->shadow : GreyImage{};
-            const StepClock::time_point filterStart = StepClock::now();
-            const bool written = host.Process(colour, in->shadow ? &shadow : nullptr,
-                                              depth ? &*depth : nullptr, f->time, result);
-            times.filterMs = MillisecondsSince(filterStart);
-            times.filtered = true;
-            finishWrite();
-            // What reading this frame printed, then what the module did.
-            if (note.empty()) PassOnPrinted(&in->printed, f->number);
-            PassOnPrinted(nullptr, f->number);
-            if (!written) {
-                ++refused;
-                LogMessage(LogLevel::Error,
-                           FrameName(*f) + " (" + f->colour + "): the module refused the frame; no output written",
-                           f->number);
-                progress.FrameDone(f->number, FrameOutcome::Refused, "refused by the module", times);
-                continue;
-            }
-            const std::filesystem::path parent = std::filesystem::path(output).parent_path();
-            if (!parent.empty()) {
-                std::filesystem::create_directories(parent, ec);
-                if (ec) throw std::runtime_error(parent.string() + ": cannot create folder: " + ec.message());
-            }
-            // The write keeps what the output records of its input; its pixels
-            // only when the input held more than bytes, for the output to keep
-            // the values the module did not change.
-            ColourInput recorded{input.values ? input.image : ColourImage{}, input.channels,
-                                 input.colourSpace, input.premultiplied, input.metadata, input.values};
-            in.reset();
-            auto printed = std::make_shared<std::string>();
-            writing = Writing{f->number, note.empty() ? FrameOutcome::Written : FrameOutcome::Missing,
-                              "wrote " + output + note + " (" + source + ")", times, printed,
-                              std::async(launch, [&output, &outputRequest, printed, result = std::move(result),
-                                                  recorded = std::move(recorded)] {
-                                  const PrintingInto printing(*printed);
-                                  const StepClock::time_point start = StepClock::now();
-                                  WriteFrameOutput(output, result, recorded, outputRequest);
-                                  return MillisecondsSince(start);
-                              })};
-            if (!options.readAhead) finishWrite();
-        } catch (...) {
-            // The frame before this one is written (or its error reported) first.
-            finishWrite();
-            throw;
-        }
-    }
-    finishWrite();
+    const FramesRendered rendered = RenderFrames(options, frames, host, outputRequest, progress);
     SetInterruptContext("");
     std::vector<std::string> notes;
-    for (const std::string& u : used) notes.push_back(u + "; working space " + outputRequest.workingSpace);
+    for (const std::string& u : rendered.used) notes.push_back(u + "; working space " + outputRequest.workingSpace);
     progress.Finish(notes);
 
     const std::vector<std::string> lines = host.Save();
@@ -539,16 +269,7 @@ int Render(const RenderOptions& options) {
         WriteSceneWithSettings(scene, lines, options.saveScene, host.PosterizePercent());
         SetInterruptContext("");
     }
-    const RunCounts& counts = progress.Counts();
-    const std::string ofAll = " of " + std::to_string(frames.size()) + " frames ";
-    if (refused > 0) LogMessage(LogLevel::Error, std::to_string(refused) + ofAll + "were refused by the module");
-    if (counts.failed > 0) {
-        LogMessage(LogLevel::Error, std::to_string(counts.failed) + ofAll + "failed: their inputs could not be read");
-        return kExitError;
-    }
-    if (refused > 0) return kExitFramesRefused;
-    if (counts.missing > 0 || counts.skipped > existing) return kExitFramesSkipped;
-    return kExitOk;
+    return ExitStatus(rendered, progress.Counts(), frames.size());
 }
 
 }  // namespace lumafex::tool

@@ -2,6 +2,7 @@
 // as the renderer would hand it over, with the outputs written safely.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,7 +49,8 @@ struct RenderOptions {
     UnreadableFrames unreadableFrames = UnreadableFrames::Fail;
     bool noClobber = false;  // skip frames whose output exists
     bool existingDone = false;  // with noClobber: such frames count as done, not skipped
-    bool readAhead = true;   // read the next frame and write the last on other threads
+    bool readAhead = true;   // read the next frames and write the last ones on other threads
+    std::size_t framesInFlight = 0;  // frames read, filtered and written at once; 0: from the frame size
     bool dryRun = false;     // print what would be read and written, write nothing
 };
 
