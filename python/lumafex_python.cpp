@@ -836,8 +836,10 @@ rewriting only the values that change.)")
         .def("process", &Module::Process, py::arg("rgba"), py::arg("settings") = py::none(),
              py::arg("depth") = py::none(), py::arg("shadow") = py::none(), py::arg("time") = 0.0,
              py::arg("objects") = py::none(), py::kw_only(), py::arg("colour_space") = "linear",
-             py::arg("premultiplied") = true, py::arg("working_space") = "sRGB", py::arg("as_bytes") = false)
-        .def("close", &Module::Close)
+             py::arg("premultiplied") = true, py::arg("working_space") = "sRGB", py::arg("as_bytes") = false,
+             "Filters one frame as lumafex.process does, with the module kept loaded: its state (the "
+             "noise generator, the record) goes on from the call before; settings=None keeps the record.")
+        .def("close", &Module::Close, "Releases the module and its host; process then raises RuntimeError.")
         .def_property_readonly("settings", &Module::CurrentSettings)
         .def_property_readonly("path", &Module::Path)
         .def_property_readonly("closed", [](const Module& self) { return !self.Open(); });
@@ -855,8 +857,12 @@ rewriting only the values that change.)")
         .def("render", &SceneFile::Render, py::arg("frames") = py::none(), py::kw_only(),
              py::arg("output_dir") = "", py::arg("save_scene") = "", py::arg("missing_frames") = "error",
              py::arg("unreadable_frames") = "fail", py::arg("no_clobber") = false,
-             py::arg("progress") = py::none())
-        .def("render_frame", &SceneFile::RenderFrame, py::arg("number"));
+             py::arg("progress") = py::none(),
+             "Renders as lumafex render does (frames: \"1-24x2\", a list of numbers, or None for all); "
+             "returns the summary record with status, errors, warnings and messages; progress(record) "
+             "is called for each frame.")
+        .def("render_frame", &SceneFile::RenderFrame, py::arg("number"),
+             "Frame number as an 8-bit output of a render of it holds it: uint8 (H, W, 4); writes nothing.");
 
     m.def("version", [] { return std::string(ProgramVersion()); });
 }

@@ -25,6 +25,14 @@ check_tree() {
   (cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work" \
     "$prefix/bin/lumafex" -q demo "$work/demo-$what")
   test -s "$work/demo-$what/contact-sheet.png"
+  # The Python package, where it was built: Debian's Python imports it from
+  # the tree, and it finds the module there.
+  local site="$prefix/lib/python3/dist-packages"
+  if [[ -f $site/lumafex/__init__.py ]]; then
+    (cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work" PYTHONPATH="$site" /usr/bin/python3 -c \
+      'import lumafex, sys; assert lumafex.Scene(sys.argv[1]).render_frame(1).shape[2] == 4' \
+      "$work/demo-$what/demo-scene.json")
+  fi
   test -f "$prefix/share/bash-completion/completions/lumafex"
   # The documents the manual page points to, and the page's pointer.
   cmp -s docs/scene-format.md "$prefix/share/doc/lumafex/scene-format.md"
