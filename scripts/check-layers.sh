@@ -17,7 +17,9 @@
 #
 # and the trees around it:
 #
-#   tools/                         tools/ and any layer of src/
+#   tools/, python/                their own folder, tools/ and any layer
+#                                  of src/ (python/: the Python package over
+#                                  the host program's code)
 #   tests/                         tests/, tools/ and src/
 #   bench/, fuzz/                  their own folder, tools/, src/ and the
 #                                  tests' shared helpers (tests/support/)
@@ -54,6 +56,7 @@ layer_of() {
     src/host/*) REPLY=host ;;
     src/*) REPLY=unknown ;;
     tools/*) REPLY=tools ;;
+    python/*) REPLY=python ;;
     tests/support/*) REPLY=test-support ;;
     tests/*) REPLY=tests ;;
     bench/*) REPLY=bench ;;
@@ -76,6 +79,7 @@ below() {
     binding-*) REPLY="$1 ui pipeline passes final frame settings platform" ;;
     host) REPLY="host abi ui pipeline passes final frame settings platform" ;;
     tools) REPLY="tools $src_layers" ;;
+    python) REPLY="python tools $src_layers" ;;
     tests | test-support) REPLY="tests test-support tools $src_layers" ;;
     bench | fuzz) REPLY="$1 test-support tools $src_layers" ;;
     *) REPLY="" ;;
@@ -106,7 +110,11 @@ normalise() {
 }
 
 code_files() {
-  find src tools tests bench fuzz -path fuzz/corpus -prune -o -type f -regextype posix-extended \
+  local dirs=() dir
+  for dir in src tools python tests bench fuzz; do
+    [[ -d "$dir" ]] && dirs+=("$dir")
+  done
+  find "${dirs[@]}" -path fuzz/corpus -prune -o -type f -regextype posix-extended \
     -iregex '.*\.(h|hh|hpp|hxx|h\+\+|inl|ipp|tpp|tcc|ixx|c|cc|cpp|cxx|c\+\+|cppm|m|mm|rc)' \
     -print 2>/dev/null | sort
 }
@@ -182,4 +190,4 @@ if [[ $bad -ne 0 ]]; then
   echo "check-layers: the includes above point up the layers" >&2
   exit 1
 fi
-echo "check-layers: every include in src/, tools/, tests/, bench/ and fuzz/ points down the layers"
+echo "check-layers: every include in src/, tools/, python/, tests/, bench/ and fuzz/ points down the layers"

@@ -17,7 +17,9 @@ fi
 
 rm -rf "$work"
 mkdir -p "$work"
-cp -r "$source_dir"/{src,tools,tests,bench,fuzz} "$work"/
+for dir in src tools python tests bench fuzz; do
+  [[ -d "$source_dir/$dir" ]] && cp -r "$source_dir/$dir" "$work"/
+done
 
 expected=()
 # plant FILE INCLUDE: the include as the file's third line (a new file, or
@@ -39,6 +41,7 @@ plant src/ui/planted_binding.h '#include "qt/display_check.h"'
 plant src/host/planted_tools.cc '#include "scene.h"'
 plant src/host/planted_tools_relative.cpp '#include "../../tools/lumafex/scene.h"'
 plant tools/lumafex/planted_tests.cpp '#include "support/fake_host.h"'
+plant python/planted_tests.cpp '#include <support/test_frame.h>'
 plant bench/planted_fuzz.cpp '#include "scene_limits.h"'
 plant src/unlisted/planted.h '#include "settings/decimal.h"'
 
