@@ -57,7 +57,7 @@ class PassForms : public ::testing::TestWithParam<std::tuple<InstructionSet, int
 protected:
     void SetUp() override {
         if (!Allows(ProcessorInstructionSet(), Set())) {
-            GTEST_SKIP() << "this processor has no " << InstructionSetName(Set());
+            GTEST_SKIP() << "no " << InstructionSetName(Set()) << " on this processor or in this build";
         }
         SetThreadCount(std::get<1>(GetParam()));
     }
@@ -185,7 +185,7 @@ TEST_P(SofterBlurForms, MatchTheReference) {
 // It takes minutes: CTest runs it with the label "slow".
 TEST(SofterBlurSlowTest, FusedSumsMatchTheDoubleFormOnEveryPercent) {
     if (!Allows(ProcessorInstructionSet(), InstructionSet::Avx2Fma)) {
-        GTEST_SKIP() << "this processor has no AVX2+FMA";
+        GTEST_SKIP() << "no AVX2+FMA on this processor or in this build";
     }
     TestFrame frame = reference::RandomFrame(160, 90, 29);
     for (std::size_t i = 0; i < frame.red.size(); i += 3) {
