@@ -138,7 +138,10 @@ std::string LinearSpace() {
 }
 
 struct OpenedFile {
-    std::unique_ptr<ImageInput> input;
+    // The file, opened once: the reader recognises its format and decodes
+    // it through this one handle instead of opening it by name again.
+    std::unique_ptr<OIIO::Filesystem::IOFile> handle;
+    std::unique_ptr<ImageInput> input;  // goes before the handle it reads
     std::vector<ImageSpec> parts;
 };
 
@@ -148,8 +151,22 @@ OpenedFile OpenParts(const std::string& path) {
     ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     OpenedFile file;
-    file.input = ImageInput::open(path, &config);
-    if (!file.input) throw ImageError(path + ": cannot read image: " + OIIO::geterror());
+    file.handle = std::make_unique<OIIO::Filesystem::IOFile>(path, OIIO::Filesystem::IOProxy::Read);
+    if (!file.handle->opened())
+        throw ImageError(path + ": cannot read image: " + file.handle->error());
+    OIIO::Filesystem::IOProxy* proxy = file.handle.get();
+    file.input = ImageInput::create(path, false, &config, proxy);
+    // EXR (a multilayer file is read for colour and depth and passed
+    // through) through the handle, from its start; other readers by name,
+    // as some of them (JPEG) do not read such a handle whole.
+    const bool throughHandle = file.input && std::string(file.input->format_name()) == "openexr";
+    if (throughHandle) config.attribute("oiio:ioproxy", TypeDesc::PTR, &proxy);
+    file.handle->seek(0);
+    ImageSpec first;
+    if (!file.input || !file.input->open(path, first, config)) {
+        const std::string why = file.input ? file.input->geterror() : OIIO::geterror();
+        throw ImageError(path + ": cannot read image: " + why);
+    }
     ImageSpec layout;
     for (int s = 0; file.input->seek_subimage(s, 0, layout); ++s) {
         if (s == kMaxParts)
@@ -795,6 +812,8 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
         }
     }
     layout.attribute("oiio:ColorSpace", space);
+    if (format == "png" && request.pngCompression >= 0)
+        layout.attribute("png:compressionLevel", request.pngCompression);
     if (format == "dpx") layout.attribute("dpx:Transfer", DpxTransfer(space));
     if (!request.compression.empty()) layout.attribute("compression", request.compression);
     RecordProvenance(layout, source, request);
