@@ -47,6 +47,7 @@ struct OutputRequest {
         colourSpace;  // empty: float outputs in the input's space, others in the working space
     int bits = 0;     // 0: the format's default
     std::string compression;  // empty: the input's (EXR), else the format's default
+    int pngCompression = -1;  // PNG outputs' zlib level, 0 to 9; -1: the image library's default
     std::vector<std::string> settingsLines;  // recorded in the output's metadata
 };
 
@@ -74,6 +75,14 @@ std::string ResolveColourSpace(const std::string& name, const std::string& what)
 
 ColourInput ReadFrameColour(const std::string& path, const ColourRequest& request);
 DepthImage ReadFrameDepth(const std::string& path, const std::string& channel);
+
+// Names the compression outputs are written with (lumafex render
+// --compression) instead of their input's (EXR) or their format's default:
+// none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa or dwab (EXR; zip, dwaa
+// and dwab take a level, "dwaa:45"), lzw or packbits (TIFF). Call it before
+// the first frame; an unknown name is an std::runtime_error that names the
+// known ones.
+void ChooseOutputCompression(const std::string& name);
 
 // Throws an ImageError unless path's format can be written at the bits
 // asked; run before the first frame so a long render does not fail at its end.

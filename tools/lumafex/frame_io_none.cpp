@@ -27,6 +27,10 @@ void ChooseColourConfiguration(const std::string& file, const std::string&) {
 
 std::string ChosenColourConfigurationOrigin() { return {}; }
 
+void ChooseOutputCompression(const std::string& name) {
+    throw std::runtime_error("\"" + name + "\": this build writes only PAM images, which have no compression");
+}
+
 std::string ColourConfigurationInUse() { return "none (sRGB only)"; }
 
 std::string ResolveColourSpace(const std::string& name, const std::string& what) {

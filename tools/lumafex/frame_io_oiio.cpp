@@ -85,6 +85,10 @@ struct ColourConfiguration {
 // The file ChooseColourConfiguration named, and how.
 std::string g_chosenFile, g_chosenOrigin;
 
+// The compression ChooseOutputCompression named (set before any frame is
+// written, then only read); empty: the input's, or the format's default.
+std::string g_outputCompression;
+
 const ColourConfiguration& Configuration() {
     static const ColourConfiguration loaded = [] {
         ColourConfiguration c;
@@ -478,6 +482,31 @@ void ChooseColourConfiguration(const std::string& file, const std::string& origi
 
 std::string ChosenColourConfigurationOrigin() { return g_chosenOrigin; }
 
+void ChooseOutputCompression(const std::string& name) {
+    static const std::vector<std::string> kKnown = {"none", "rle",  "zips", "zip",  "piz",    "pxr24",
+                                                    "b44",  "b44a", "dwaa", "dwab", "lzw", "packbits"};
+    const std::size_t colon = name.find(':');
+    const std::string method = name.substr(0, colon);
+    const std::string level = colon == std::string::npos ? "" : name.substr(colon + 1);
+    const bool known = std::find(kKnown.begin(), kKnown.end(), method) != kKnown.end();
+    const bool levelled = method == "zip" || method == "dwaa" || method == "dwab";
+    const bool goodLevel = colon == std::string::npos ||
+                           (levelled && !level.empty() && level.size() <= 4 &&
+                            std::all_of(level.begin(), level.end(), [](char c) { return c >= '0' && c <= '9'; }));
+    if (known && goodLevel) {
+        g_outputCompression = name;
+        return;
+    }
+    std::string message = "unknown compression \"" + name + "\"";
+    if (known) message = "\"" + name + "\": only zip, dwaa and dwab take a level (a number after \":\")";
+    std::string list;
+    for (const std::string& k : kKnown) list += (list.empty() ? "" : ", ") + k;
+    message += "; the compressions are " + list;
+    if (const std::string near = ClosestName(method, kKnown); !known && !near.empty())
+        message += "; did you mean \"" + near + "\"?";
+    throw std::runtime_error(message);
+}
+
 std::string ColourConfigurationInUse() {
     const ColourConfiguration& c = Configuration();
     return c.file.empty() ? std::string("built-in") : c.file + " (from " + c.origin + ")";
@@ -815,7 +844,8 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
     if (format == "png" && request.pngCompression >= 0)
         layout.attribute("png:compressionLevel", request.pngCompression);
     if (format == "dpx") layout.attribute("dpx:Transfer", DpxTransfer(space));
-    if (!request.compression.empty()) layout.attribute("compression", request.compression);
+    const std::string compression = request.compression.empty() ? g_outputCompression : request.compression;
+    if (!compression.empty()) layout.attribute("compression", compression);
     RecordProvenance(layout, source, request);
 
     std::vector<uint8_t> bytes;
@@ -904,7 +934,14 @@ void WriteFrameOutputWithLibrary(const std::string& path, const ColourImage& res
                 if (l.extra_attribs[a].name().string().rfind("lumafex:", 0) == 0)
                     l.extra_attribs.erase(l.extra_attribs.begin() + static_cast<std::ptrdiff_t>(a));
             }
-            if (!request.compression.empty()) l.attribute("compression", request.compression);
+            if (!compression.empty()) l.attribute("compression", compression);
+            const std::string method = l.get_string_attribute("compression").substr(0, 4).str();
+            if (method == "dwaa" || method == "dwab" || method == "b44" || method == "b44a") {
+                WarnOnce("lossy " + method,
+                         path + ": " + l.get_string_attribute("compression").str() +
+                             " is a lossy compression: the colour is stored with a loss again each time it is "
+                             "written (--compression zip keeps every value)");
+            }
             RecordProvenance(l, source, request);
             layouts.push_back(l);
             data.push_back(kept->parts[s].pixels.data());
