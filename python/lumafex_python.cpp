@@ -56,11 +56,20 @@ std::mutex g_hostMutex;
 const void* g_openModule = nullptr;
 PyObject* g_settingNameError = nullptr;
 
+// Set on the thread that holds the host, so that a render's progress
+// callback calling back in gets an error instead of waiting for itself.
+thread_local bool g_holdingHost = false;
+
 // Runs work without the GIL and with the host to itself.
 template <typename Work>
 auto WithHost(Work&& work) {
+    if (g_holdingHost) throw std::runtime_error("lumafex cannot be called from a render's progress callback");
     const py::gil_scoped_release released;
     const std::lock_guard<std::mutex> lock(g_hostMutex);
+    struct Holding {
+        Holding() { g_holdingHost = true; }
+        ~Holding() { g_holdingHost = false; }
+    } holding;
     return work();
 }
 

@@ -129,7 +129,9 @@ class Scene(_lumafex.Scene):
     summary (the record ``--log-format json`` prints: frames, written,
     skipped, refused, missing, failed, seconds, averages, sources) with
     ``status`` (the command line's exit status), ``errors``, ``warnings``
-    and ``messages``; progress is called with each frame's record.
+    and ``messages``; progress is called with each frame's record (it
+    may not call lumafex itself; an exception it raises is raised once the
+    render ends).
     ``render_frame(n)`` is frame n as an 8-bit output of the render holds
     it, uint8 (H, W, 4), nothing written.
     """
