@@ -4,6 +4,8 @@
 // channel but the filtered colour bit for bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -159,18 +161,15 @@ void WriteLayout(const std::string& path, const Layout& l) {
     ASSERT_TRUE(out->close());
 }
 
-class PassThrough : public ::testing::TestWithParam<Layout> {
-protected:
-    std::vector<StoredPart> Render(const std::string& filters, const std::string& output,
-                                   const std::string& options = "") {
-        WriteText(dir / "scene.json", R"({"filters": {)" + filters + R"(}, "frames": [{"frame": 1,
-            "color": "in.exr", "depth": "in.exr", "output": ")" + output + R"("}]})");
-        std::string out;
-        EXPECT_EQ(RunProgram("-q render " + options + dir / "scene.json", &out), 0) << out;
-        return ReadStored(dir / output);
-    }
-    TempDir dir;
-};
+// Renders dir/in.exr (colour and depth) to dir/output with the filters given.
+std::vector<StoredPart> RenderIn(const TempDir& dir, const std::string& filters, const std::string& output,
+                                 const std::string& options = "") {
+    WriteText(dir / "scene.json", R"({"filters": {)" + filters + R"(}, "frames": [{"frame": 1,
+        "color": "in.exr", "depth": "in.exr", "output": ")" + output + R"("}]})");
+    std::string out;
+    EXPECT_EQ(RunProgram("-q render " + options + dir / "scene.json", &out), 0) << out;
+    return ReadStored(dir / output);
+}
 
 // Everything but the colour's values: parts, names, types, windows, tiles,
 // line order, compression and attributes, and the provenance recorded.
@@ -187,26 +186,26 @@ void ExpectSameLayout(const StoredPart& in, const StoredPart& out, const std::st
     EXPECT_NE(b.get_string_attribute("lumafex:settings"), "");
 }
 
-TEST_P(PassThrough, EveryChannelButTheFilteredColourComesBackBitForBit) {
-    const Layout& l = GetParam();
-    WriteLayout(dir / "in.exr", l);
+// dir/in.exr through the program: with every filter off the same file
+// again; with depth of field and a red gain, only the colour differs.
+void ExpectPassThrough(const TempDir& dir, const std::set<std::string>& colour, bool lossy) {
     const std::vector<StoredPart> in = ReadStored(dir / "in.exr");
     // Every filter off: the output is the input, in every part and channel
     // (a lossy compression loses again on the colour unless --compression
     // names a lossless one).
-    for (const std::string& compression : {std::string()}) {
-        if (!compression.empty() && !l.lossy) continue;
+    for (const std::string& compression : {std::string(), std::string("zip")}) {
+        if (!compression.empty() && !lossy) continue;
         const std::vector<StoredPart> same =
-            Render("", "same.exr", compression.empty() ? "" : "--compression " + compression + " ");
+            RenderIn(dir, "", "same.exr", compression.empty() ? "" : "--compression " + compression + " ");
         ASSERT_EQ(same.size(), in.size());
-        const bool exact = !l.lossy || !compression.empty();
+        const bool exact = !lossy || !compression.empty();
         for (std::size_t s = 0; s < in.size(); ++s) {
             ExpectSameLayout(in[s], same[s],
                              compression.empty() ? in[s].layout.get_string_attribute("compression").str()
                                                  : compression);
             for (int c = 0; c < in[s].layout.nchannels; ++c) {
                 const std::string& name = in[s].layout.channelnames[static_cast<std::size_t>(c)];
-                if (exact || !l.colour.count(name) || name.back() == 'A') {
+                if (exact || !colour.count(name) || name.back() == 'A') {
                     EXPECT_EQ(ChannelBytes(same[s], c), ChannelBytes(in[s], c)) << name;
                 }
             }
@@ -214,7 +213,7 @@ TEST_P(PassThrough, EveryChannelButTheFilteredColourComesBackBitForBit) {
     }
     // Depth of field and a red gain: only the colour changes.
     const std::vector<StoredPart> dof =
-        Render(R"("DOFBlurFlag": 1, "DOFBlurPercent": 40, "DOFBlurFocalPoint": 30, "RedPercent": 150)",
+        RenderIn(dir, R"("DOFBlurFlag": 1, "DOFBlurPercent": 40, "DOFBlurFocalPoint": 30, "RedPercent": 150)",
                "dof.exr");
     ASSERT_EQ(dof.size(), in.size());
     bool colourChanged = false;
@@ -222,7 +221,7 @@ TEST_P(PassThrough, EveryChannelButTheFilteredColourComesBackBitForBit) {
         ExpectSameLayout(in[s], dof[s], in[s].layout.get_string_attribute("compression").str());
         for (int c = 0; c < in[s].layout.nchannels; ++c) {
             const std::string& name = in[s].layout.channelnames[static_cast<std::size_t>(c)];
-            if (l.colour.count(name))
+            if (colour.count(name))
                 colourChanged = colourChanged || ChannelBytes(dof[s], c) != ChannelBytes(in[s], c);
             else
                 EXPECT_EQ(ChannelBytes(dof[s], c), ChannelBytes(in[s], c)) << name;
@@ -231,8 +230,57 @@ TEST_P(PassThrough, EveryChannelButTheFilteredColourComesBackBitForBit) {
     EXPECT_TRUE(colourChanged);
 }
 
+class PassThrough : public ::testing::TestWithParam<Layout> {
+protected:
+    TempDir dir;
+};
+
+TEST_P(PassThrough, EveryChannelButTheFilteredColourComesBackBitForBit) {
+    WriteLayout(dir / "in.exr", GetParam());
+    ExpectPassThrough(dir, GetParam().colour, GetParam().lossy);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, PassThrough, ::testing::ValuesIn(Layouts()),
                          [](const auto& layout) { return layout.param.name; });
+
+// A frame as Blender renders it: Cycles on the CPU, a few samples, no
+// denoising, transparent film, a multilayer half EXR with the Z and DiffCol
+// passes.
+TEST(BlenderFrames, ComeBackWithEveryPassAndOnlyTheColourFiltered) {
+    if (std::system("command -v blender >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "blender is not installed (scripts/install-deps.sh installs it); a real render is not tried";
+    TempDir dir;
+    WriteText(dir / "scene.py", R"(import bpy, sys
+s = bpy.context.scene
+s.render.engine = 'CYCLES'
+s.cycles.device = 'CPU'
+s.cycles.samples = 4
+s.cycles.use_denoising = False
+s.render.resolution_x, s.render.resolution_y, s.render.resolution_percentage = 64, 32, 100
+s.render.film_transparent = True
+s.view_layers[0].use_pass_z = True
+s.view_layers[0].use_pass_diffuse_color = True
+f = s.render.image_settings
+f.file_format, f.color_depth, f.exr_codec = 'OPEN_EXR_MULTILAYER', '16', 'ZIP'
+bpy.data.objects['Light'].data.energy = 5000  # highlights above 1
+s.render.filepath = sys.argv[sys.argv.index('--') + 1]
+bpy.ops.render.render(write_still=True)
+)");
+    const std::string command = "blender -b --factory-startup --python '" + dir / "scene.py" + "' -- '" +
+                                dir / "in.exr" + "' >'" + dir / "blender.log" + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<StoredPart> in = ReadStored(dir / "in.exr");
+    ASSERT_EQ(in.size(), 1u);
+    for (const char* pass : {"ViewLayer.Depth.Z", "ViewLayer.DiffCol.R"}) {
+        EXPECT_NE(std::find(in[0].layout.channelnames.begin(), in[0].layout.channelnames.end(), pass),
+                  in[0].layout.channelnames.end())
+            << pass;
+    }
+    ExpectPassThrough(dir,
+                      {"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
+                       "ViewLayer.Combined.A"},
+                      false);
+}
 
 // Outputs that cannot hold what the input has beside its colour say what
 // they leave out; DPX records its transfer characteristic; 16-bit outputs

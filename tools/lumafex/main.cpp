@@ -197,6 +197,7 @@ struct RenderCommand {
     std::string range;
     bool noReadAhead = false;
     int threads = 0;
+    std::string compression;  // empty: each output as its input (EXR) or its format's default
 };
 
 // --missing-frames and --unreadable-frames: what a frame without a usable input becomes.
@@ -232,6 +233,7 @@ int RunRender(RenderCommand& command, const HostOptions& host) {
     render.logFormat = host.logFormat;
     render.readAhead = !command.noReadAhead;
     if (!command.range.empty()) render.frames = ParseFrameList(command.range);
+    if (!command.compression.empty()) ChooseOutputCompression(command.compression);
     // The module reads its thread count from the environment.
     int threads = command.threads;
     const char* threadsVariable = std::getenv("LUMAFEX_THREADS");
@@ -266,6 +268,19 @@ Command AddRenderCommand(CLI::App& app, const HostOptions& host) {
                           "frames read, filtered and written at once (default: 3, and up to the "
                           "threads plus 2 while their images fit in --memory-limit)")
         ->check(CLI::Range(1, 64));
+    renderCmd->add_option("--compression", command->compression,
+                          "write EXR and TIFF outputs with this compression instead of their "
+                          "input's (EXR) or the format's default: none, rle, zips, zip, piz, pxr24, "
+                          "b44, b44a, dwaa, dwab (zip, dwaa and dwab take a level: dwaa:45), lzw, "
+                          "packbits")
+        ->check([](const std::string& name) {
+            try {
+                ChooseOutputCompression(name);
+            } catch (const std::exception& e) {
+                return std::string(e.what());
+            }
+            return std::string();
+        });
     renderCmd->add_flag("--dry-run", render.dryRun,
                         "print each frame's inputs (found or missing), its output (new, replaced "
                         "or skipped) and colour path, run the checks a render runs and exit as it "
