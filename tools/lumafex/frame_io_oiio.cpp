@@ -267,7 +267,7 @@ std::vector<StoredPart> ReadParts(const std::string& path, OpenedFile& file) {
 
 // The colour input a thread read last, for its depth to come from the same
 // decoded file (each thread reads its own frames, so nothing is shared).
-thread_local std::weak_ptr<const ImageMetadata> t_lastRead;
+thread_local std::weak_ptr<const ImageMetadata> g_lastRead;
 
 const ImageSpec& CheckedPart(const std::string& path, const OpenedFile& file, int part) {
     const ImageSpec& layout = file.parts[static_cast<std::size_t>(part)];
@@ -606,7 +606,7 @@ ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequ
     if (HoldsMore(file, pick)) kept->parts = ReadParts(path, file);
     const StoredPart* stored = kept->parts.empty() ? nullptr : &kept->parts[static_cast<std::size_t>(pick.part)];
     in.metadata = kept;
-    t_lastRead = kept;
+    g_lastRead = kept;
 
     in.image.Resize(w, h);
     std::vector<uint8_t>* planes[4] = {&in.image.red, &in.image.green, &in.image.blue,
@@ -655,7 +655,7 @@ DepthImage ReadFrameDepthWithLibrary(const std::string& path, const std::string&
     DepthImage depth;
     // The file this thread's last colour came from, while that colour is
     // still held: its depth is taken from the same decoded parts.
-    if (const std::shared_ptr<const ImageMetadata> same = t_lastRead.lock();
+    if (const std::shared_ptr<const ImageMetadata> same = g_lastRead.lock();
         same && same->path == path && !same->parts.empty()) {
         const NamedChannel pick = PickDepthChannel(Channels(same->parts), channel, path);
         const StoredPart& part = same->parts[static_cast<std::size_t>(pick.part)];
