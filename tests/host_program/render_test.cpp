@@ -379,6 +379,30 @@ TEST_F(Render, PngAndExrGiveTheSameBytesAsTheNetpbmFiles) {
     }
 }
 
+// The zlib level of PNG outputs comes from --png-compression, else the
+// scene's pngCompression (which set and show know), else the default; it
+// changes the file's size, never its pixels, and a level outside 0 to 9 is
+// refused.
+TEST_F(Render, PngCompressionChangesTheSizeAndNotThePixels) {
+    WriteText(dir / "png.json", SceneJson("in/c.#.pam", "in/s.#.pgm", "in/d.#.pfm", "o.#.png", 1));
+    EXPECT_NE(Run("show " + dir / "png.json").find("pngCompression 4: "), std::string::npos);
+    EXPECT_NE(Run("set " + dir / "png.json" + " pngCompression=0").find("pngCompression: 4 -> 0"), std::string::npos);
+    EXPECT_NE(Run("show " + dir / "png.json").find("pngCompression 0: "), std::string::npos);
+    EXPECT_NE(Run("set " + dir / "png.json" + " pngCompression=10", 2).find("from 0 (none, fastest) to 9"),
+              std::string::npos);
+    Run("-q render " + dir / "png.json" + " --output-dir " + dir / "none");
+    Run("-q render " + dir / "png.json" + " --output-dir " + dir / "most --png-compression 9");
+    // Level 0 stores the pixels as they are.
+    EXPECT_GE(std::filesystem::file_size(dir / "none/o.0001.png"), std::size_t{kW} * kH * 4);
+    EXPECT_GT(std::filesystem::file_size(dir / "none/o.0001.png"), std::filesystem::file_size(dir / "most/o.0001.png"));
+    const ColourImage a = ReadColour(dir / "none/o.0001.png");
+    const ColourImage b = ReadColour(dir / "most/o.0001.png");
+    EXPECT_TRUE(a.red == b.red && a.green == b.green && a.blue == b.blue && a.alpha == b.alpha);
+    WriteText(dir / "bad.json", SceneJson("in/c.#.pam", "in/s.#.pgm", "in/d.#.pfm", "o.#.png", 1)
+                                    .replace(1, 0, R"("pngCompression": -1, )"));
+    EXPECT_NE(Run("-q render " + dir / "bad.json", 1).find("pngCompression: must be a whole number"), std::string::npos);
+}
+
 TEST_F(Render, PartlyTransparentPngColourReachesTheModuleAsStored) {
     ColourImage c = testing::TestColour(kW, kH, 4);
     c.alpha[0] = 1;  // nearly transparent, with a bright stored colour

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "compare.h"
@@ -46,10 +48,47 @@ int Show(const std::string& scenePath) {
     std::fputs(SettingsTable(settings).c_str(), stdout);
     std::printf("While \"Use Nulls\" is on, an object named in NULL OBJECTS replaces that value "
                 "for the frame.\n");
+    std::printf("pngCompression %d: PNG outputs' zlib level, 0 (none, fastest) to 9 (smallest)%s\n",
+                scene.colour.pngCompression.value_or(kDefaultPngCompression),
+                scene.colour.pngCompression ? "" : " (the default)");
     return kExitOk;
 }
 
-int Set(const std::string& scenePath, const std::vector<std::string>& edits) {
+// pngCompression=N, the scene's own key beside the filter settings: set in
+// the file first; the edits left are the filter settings'.
+std::vector<std::string> SetPngCompression(const std::string& scenePath, const std::vector<std::string>& edits) {
+    constexpr std::string_view kKey = "pngCompression=";
+    std::optional<int> level;
+    std::vector<std::string> rest;
+    for (const std::string& e : edits) {
+        if (e.rfind(kKey, 0) != 0) {
+            rest.push_back(e);
+            continue;
+        }
+        const std::string value = e.substr(kKey.size());
+        int n = -1;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+        if (ec != std::errc() || end != value.data() + value.size() || n < 0 || n > 9)
+            throw std::invalid_argument(e + ": pngCompression is a whole number from 0 (none, fastest) to 9 (smallest)");
+        level = n;
+    }
+    if (!level) return rest;
+    const Scene scene = LoadScene(scenePath);
+    const int before = scene.colour.pngCompression.value_or(kDefaultPngCompression);
+    if (scene.colour.pngCompression == level) {
+        if (rest.empty() && !QuietLog())
+            std::printf("no setting changed; %s is left as it was\n", TerminalSafe(scenePath).c_str());
+        return rest;
+    }
+    WriteScenePngCompression(scene, *level, scenePath);
+    if (!QuietLog()) std::printf("pngCompression: %d -> %d\n", before, *level);
+    std::fflush(stdout);
+    return rest;
+}
+
+int Set(const std::string& scenePath, const std::vector<std::string>& allEdits) {
+    const std::vector<std::string> edits = SetPngCompression(scenePath, allEdits);
+    if (edits.empty() && !allEdits.empty()) return kExitOk;
     const Scene scene = LoadScene(scenePath);
     const auto parsed = ParseEdits(edits);
     for (const std::string& beyond : EditsBeyondEffect(parsed))
@@ -268,6 +307,11 @@ Command AddRenderCommand(CLI::App& app, const HostOptions& host) {
                           "frames read, filtered and written at once (default: 3, and up to the "
                           "threads plus 2 while their images fit in --memory-limit)")
         ->check(CLI::Range(1, 64));
+    renderCmd->add_option("--png-compression", render.pngCompression,
+                          "the zlib level of PNG outputs, 0 (none, fastest) to 9 (smallest) "
+                          "(default: the scene's pngCompression, else " +
+                              std::to_string(kDefaultPngCompression) + ")")
+        ->check(CLI::Range(0, 9));
     renderCmd->add_option("--compression", command->compression,
                           "write EXR and TIFF outputs with this compression instead of their "
                           "input's (EXR) or the format's default: none, rle, zips, zip, piz, pxr24, "

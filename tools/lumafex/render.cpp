@@ -194,6 +194,7 @@ OutputRequest CheckedOutputRequest(const RenderOptions& options, const Scene& sc
         request.colourSpace =
             ResolveColourSpace(scene.colour.outputColourSpace, options.scene + ": outputColorSpace");
     request.bits = scene.colour.outputBits;
+    request.pngCompression = options.pngCompression.value_or(scene.colour.pngCompression.value_or(kDefaultPngCompression));
     request.settingsLines = scene.settings ? *scene.settings : EditLines(nullptr, {});
     std::set<std::string> checkedFormats, checkedSpaces;
     for (const FrameFiles& files : frames) {

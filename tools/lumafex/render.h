@@ -13,6 +13,10 @@
 
 namespace lumafex::tool {
 
+// The zlib level of PNG outputs unless the scene or the command line says
+// (docs/performance.md has the sizes and times it was chosen from).
+inline constexpr int kDefaultPngCompression = 4;
+
 // Exit statuses of the program.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitError = 1;  // also: frames failed (inputs that cannot be read)
@@ -52,6 +56,7 @@ struct RenderOptions {
     bool readAhead = true;   // read the next frames and write the last ones on other threads
     std::size_t framesInFlight = 0;  // frames read, filtered and written at once; 0: from the frame size
     bool dryRun = false;     // print what would be read and written, write nothing
+    std::optional<int> pngCompression;  // PNG outputs' zlib level (0-9) instead of the scene's
 };
 
 struct Scene;

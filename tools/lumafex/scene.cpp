@@ -22,7 +22,8 @@ namespace {
 // A scene's keys, in the order docs/scene-format.md gives them.
 constexpr std::initializer_list<const char*> kSceneKeys = {
     "renderFields", "fps",          "cameras",          "objects",    "settings",
-    "filters",      "colorConfig",  "workingSpace", "outputColorSpace", "outputBits", "frames"};
+    "filters",      "colorConfig",  "workingSpace", "outputColorSpace", "outputBits", "pngCompression",
+    "frames"};
 
 class Checker {
 public:
@@ -293,6 +294,12 @@ Scene ParseScene(const std::string& text, const std::string& path) {
         if (bits != 8 && bits != 16 && bits != 32) check.Fail("outputBits", "must be 8, 16 or 32");
         scene.colour.outputBits = bits.get<int>();
     }
+    if (doc.contains("pngCompression")) {
+        const Json& level = doc["pngCompression"];
+        if (!level.is_number_integer() || level < 0 || level > 9)
+            check.Fail("pngCompression", "must be a whole number from 0 (none, fastest) to 9 (smallest)");
+        scene.colour.pngCompression = level.get<int>();
+    }
 
     const std::filesystem::path base = std::filesystem::path(path).parent_path();
     if (doc.contains("colorConfig"))
@@ -479,6 +486,22 @@ std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::str
 void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
                             const std::string& path, std::optional<int32_t> posterizePercent) {
     const std::string text = SceneTextWithSettings(scene, lines, posterizePercent);
+    WriteBytesSafely(path, text);
+}
+
+void WriteScenePngCompression(const Scene& scene, int level, const std::string& path) {
+    // A new key goes before the frames, where docs/scene-format.md lists it.
+    Json doc = Json::object();
+    for (const auto& [key, value] : scene.document.items()) {
+        if (key == "frames" && !scene.document.contains("pngCompression")) doc["pngCompression"] = level;
+        doc[key] = key == "pngCompression" ? Json(level) : value;
+    }
+    if (!doc.contains("pngCompression")) doc["pngCompression"] = level;
+    std::string text = doc.dump(2) + "\n";
+    if (const std::optional<std::string> edited = EditJsonText(scene.text, scene.document, doc)) {
+        const Json again = Json::parse(*edited, nullptr, false);
+        if (!again.is_discarded() && again == doc) text = *edited;
+    }
     WriteBytesSafely(path, text);
 }
 

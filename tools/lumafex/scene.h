@@ -53,6 +53,7 @@ struct SceneColour {
     std::string workingSpace = "sRGB";  // the module's bytes are in this space
     std::string outputColourSpace;      // empty: float outputs go back to the input's space
     int outputBits = 0;                 // 0: the format's default (EXR half, others 8)
+    std::optional<int> pngCompression;  // PNG outputs' zlib level, 0 to 9; absent: the default
     std::string colourConfig;           // the OpenColorIO file; empty: --colorconfig, else $OCIO
 };
 
@@ -109,6 +110,10 @@ std::string SceneTextWithSettings(const Scene& scene, const std::vector<std::str
 void WriteSceneWithSettings(const Scene& scene, const std::vector<std::string>& lines,
                             const std::string& path,
                             std::optional<int32_t> posterizePercent = std::nullopt);
+
+// Writes the scene to path (whole or not at all) with its pngCompression set
+// to level, the rest of its text as it was.
+void WriteScenePngCompression(const Scene& scene, int level, const std::string& path);
 
 // A stored setting whose value the lines change.
 struct SettingChange {
