@@ -21,7 +21,7 @@ std::string DescribeWriteFailure(const WriteResult& result) {
         case WriteFailure::ReadOnly: return "is read-only; not changed";
         case WriteFailure::Create: return "cannot create a temporary file beside it: " + system;
         case WriteFailure::NoFreeName: return "cannot find a free temporary name beside it";
-        case WriteFailure::Untracked: return "the path is too long";
+        case WriteFailure::Untracked: return "the path is too long, or too many files are being written at once";
         case WriteFailure::NoMemory: what = "out of memory"; break;
         case WriteFailure::Write: what = system; break;
         case WriteFailure::KeepMode: what = "cannot keep its permissions: " + system; break;

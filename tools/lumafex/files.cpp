@@ -29,11 +29,18 @@ class InterruptWatcher final : public platform::TemporaryFileWatcher {
 public:
     void Hold() override { shield_.emplace(); }
     void Release() override { shield_.reset(); }
-    bool Created(const std::string& temporary) override { return RegisterTemporaryFile(temporary); }
-    void Gone() override { ForgetTemporaryFile(); }
+    bool Created(const std::string& temporary) override {
+        slot_ = RegisterTemporaryFile(temporary);
+        return slot_ >= 0;
+    }
+    void Gone() override {
+        ForgetTemporaryFile(slot_);
+        slot_ = -1;
+    }
 
 private:
     std::optional<InterruptShield> shield_;
+    int slot_ = -1;
 };
 
 }  // namespace

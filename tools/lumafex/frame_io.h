@@ -6,6 +6,7 @@
 // with the input's metadata and the settings that made it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,9 @@ std::string ColourConfigurationInUse();
 std::string ResolveColourSpace(const std::string& name, const std::string& what);
 
 ColourInput ReadFrameColour(const std::string& path, const ColourRequest& request);
+// The bytes a colour input holds beside its colour: every part of its file
+// as stored, kept for the output (0 when only the colour was read).
+uint64_t StoredPartsBytes(const ColourInput& input);
 DepthImage ReadFrameDepth(const std::string& path, const std::string& channel);
 
 // Names the compression outputs are written with (lumafex render

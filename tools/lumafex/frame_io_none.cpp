@@ -42,6 +42,8 @@ std::string ResolveColourSpace(const std::string& name, const std::string& what)
                              "\"; this build has no colour management and knows only sRGB");
 }
 
+uint64_t StoredPartsBytes(const ColourInput&) { return 0; }
+
 ColourInput ReadFrameColourWithLibrary(const std::string& path, const ColourRequest&) {
     Unsupported(path);
 }

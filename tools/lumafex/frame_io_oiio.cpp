@@ -507,6 +507,13 @@ void ChooseOutputCompression(const std::string& name) {
     throw std::runtime_error(message);
 }
 
+uint64_t StoredPartsBytes(const ColourInput& input) {
+    uint64_t total = 0;
+    if (input.metadata)
+        for (const StoredPart& part : input.metadata->parts) total += part.pixels.size();
+    return total;
+}
+
 std::string ColourConfigurationInUse() {
     const ColourConfiguration& c = Configuration();
     return c.file.empty() ? std::string("built-in") : c.file + " (from " + c.origin + ")";

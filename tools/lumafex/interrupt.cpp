@@ -16,7 +16,17 @@ namespace {
 
 // Plain buffers and lock-free atomics only: the handler may read them.
 constexpr std::size_t kMaxText = 4096;
-char g_temporary[kMaxText];
+// One slot for each write that can be in progress at once: a render writes
+// up to 64 frames at a time on other threads. A slot is taken by one
+// exchange (several threads register at once) and seen by the handler only
+// once its path is whole.
+constexpr int kSlots = 72;
+struct TemporarySlot {
+    std::atomic<bool> taken{false};
+    std::atomic<bool> live{false};
+    char path[kMaxText];
+};
+TemporarySlot g_temporaries[kSlots];
 char g_context[256];
 // The shields held, or kExiting once one side has claimed the exit: a
 // handler that finds no shield, or the last shield to go while a signal is
@@ -27,7 +37,6 @@ char g_context[256];
 constexpr int kExiting = INT_MIN;
 std::atomic<int> g_shielded{0};
 std::atomic<int> g_pending{0};
-std::atomic<bool> g_haveTemporary{false};
 
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
@@ -40,10 +49,14 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
         WriteErrorNow(" during ");
         WriteErrorNow(g_context);
     }
-    if (g_haveTemporary.load()) {
-        RemoveFileNow(g_temporary);
-        WriteErrorNow("; the unfinished file was removed");
+    int removed = 0;
+    for (TemporarySlot& slot : g_temporaries) {
+        if (!slot.live.load()) continue;
+        RemoveFileNow(slot.path);
+        ++removed;
     }
+    if (removed == 1) WriteErrorNow("; the unfinished file was removed");
+    if (removed > 1) WriteErrorNow("; the unfinished files were removed");
     WriteErrorNow("\n");
     std::_Exit(128 + signal);
 }
@@ -98,13 +111,23 @@ void SetInterruptContext(const std::string& what) {
     CopyText(g_context, sizeof g_context, what);
 }
 
-bool RegisterTemporaryFile(const std::string& path) {
-    if (path.size() >= kMaxText) return false;
-    CopyText(g_temporary, sizeof g_temporary, path);
-    g_haveTemporary.store(true);
-    return true;
+int RegisterTemporaryFile(const std::string& path) {
+    if (path.size() >= kMaxText) return -1;
+    for (int k = 0; k < kSlots; ++k) {
+        TemporarySlot& slot = g_temporaries[k];
+        bool free = false;
+        if (!slot.taken.compare_exchange_strong(free, true)) continue;
+        CopyText(slot.path, sizeof slot.path, path);
+        slot.live.store(true);
+        return k;
+    }
+    return -1;
 }
 
-void ForgetTemporaryFile() { g_haveTemporary.store(false); }
+void ForgetTemporaryFile(int slot) {
+    if (slot < 0 || slot >= kSlots) return;
+    g_temporaries[slot].live.store(false);
+    g_temporaries[slot].taken.store(false);
+}
 
 }  // namespace lumafex::tool

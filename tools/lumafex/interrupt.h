@@ -1,8 +1,8 @@
 // Ctrl-C, termination requests and every other signal that would end the
 // program (a hang-up, SIGQUIT, a broken pipe, CPU-time limits, timers,
-// SIGUSR1/2). The program never leaves a temporary file behind: the write
-// in progress registers its temporary file, and on any of them that file
-// is removed, the signal is reported (with what was being done) and the
+// SIGUSR1/2). The program never leaves a temporary file behind: each write
+// in progress registers its temporary file, and on any of them those files
+// are removed, the signal is reported (with what was being done) and the
 // program exits with 128 + the signal's number (130 for SIGINT, 143 for
 // SIGTERM). A signal the program was started with ignored (nohup) stays
 // ignored. SIGXFSZ is ignored, so a file-size limit (ulimit -f) makes the
@@ -30,10 +30,10 @@ public:
     InterruptShield& operator=(const InterruptShield&) = delete;
 };
 
-// The temporary file to remove on interruption (call under a shield; one
-// write is in progress at a time, on whichever thread).
-// Returns false when the path is too long to register.
-[[nodiscard]] bool RegisterTemporaryFile(const std::string& path);
-void ForgetTemporaryFile();
+// A temporary file to remove on interruption (call under a shield; several
+// writes may be in progress at once, on any threads). Returns the slot to
+// forget it by, or -1 when the path is too long or every slot is taken.
+[[nodiscard]] int RegisterTemporaryFile(const std::string& path);
+void ForgetTemporaryFile(int slot);
 
 }  // namespace lumafex::tool

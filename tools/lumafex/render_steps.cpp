@@ -65,14 +65,16 @@ struct Inputs {
 using SharedInputs = std::shared_ptr<const Inputs>;
 
 // The memory a frame takes from its read to the end of its write: its
-// inputs, the module's copies of its planes and the write's buffers (float
-// values for a float input, bytes otherwise).
+// inputs (with the parts of its file kept for the output), the module's
+// copies of its planes and the write's buffers (float values for a float
+// input, bytes otherwise).
 uint64_t FrameBytes(const Inputs& in) {
     const auto n = static_cast<uint64_t>(PixelCount(in.colour.image.width, in.colour.image.height));
     uint64_t held = 4 * n;
     if (in.colour.values) held += 4 * (in.colour.values->stored.size() + in.colour.values->working.size());
     if (in.shadow) held += n;
     if (in.depth) held += 4 * n;
+    held += StoredPartsBytes(in.colour);
     return 2 * held + (in.colour.values ? 32 : 8) * n;
 }
 
