@@ -372,12 +372,12 @@ private:
 // (unassociated alpha) otherwise, so that the readers and writers of float
 // files take it the way they take such files.
 void WriteFloatFile(const std::string& path, const ArrayFrame& frame, bool premultiplied) {
-    OIIO::ImageSpec spec(frame.width, frame.height, 4, OIIO::TypeDesc::FLOAT);
-    spec.alpha_channel = 3;
-    spec.attribute("compression", "none");
-    if (!premultiplied) spec.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageSpec layout(frame.width, frame.height, 4, OIIO::TypeDesc::FLOAT);
+    layout.alpha_channel = 3;
+    layout.attribute("compression", "none");
+    if (!premultiplied) layout.attribute("oiio:UnassociatedAlpha", 1);
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
-    if (!out || !out->open(path, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, frame.rgba.data()) ||
+    if (!out || !out->open(path, layout) || !out->write_image(OIIO::TypeDesc::FLOAT, frame.rgba.data()) ||
         !out->close()) {
         throw std::runtime_error(path + ": cannot write the array's colour: " +
                                  (out ? out->geterror() : OIIO::geterror()));

@@ -15,6 +15,7 @@
 #include "support.h"
 
 #if defined(LUMAFEX_TEST_WITH_OIIO)
+#include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imageio.h>
 #endif
 
@@ -297,29 +298,33 @@ TEST(PassThroughFormats, NameWhatTheyCannotHoldAndKeepTheirPrecision) {
     std::string out;
     ASSERT_EQ(RunProgram("render " + dir / "scene.json", &out), 0) << out;
     // Once a run for each kind of loss.
-    const std::string lost = "a.tif: tiff holds only the colour, so the output leaves out what the input";
-    EXPECT_NE(out.find(lost), std::string::npos) << out;
+    // Frames 1 and 2 may be written at once: either names the loss, once.
+    const std::string lost = ".tif: tiff holds only the colour, so the output leaves out what the input";
+    const std::size_t first = out.find(lost);
+    EXPECT_NE(first, std::string::npos) << out;
+    EXPECT_EQ(out.find(lost, first + 1), std::string::npos) << out;
     EXPECT_NE(out.find("ViewLayer.Depth.Z, ViewLayer.DiffCol.R"), std::string::npos) << out;
-    EXPECT_EQ(out.find("b.tif: tiff holds only"), std::string::npos) << out;
     EXPECT_NE(out.find("the data window 48x20 at -8,-2 in the display window 32x16 at 0,0"), std::string::npos)
         << out;
 
-    auto tif = OIIO::ImageInput::open(dir / "a.tif");
-    ASSERT_TRUE(tif);
-    std::vector<uint16_t> values(static_cast<std::size_t>(tif->spec().image_pixels()) * 4);
-    ASSERT_TRUE(tif->read_image(0, 0, 0, 4, TypeDesc::UINT16, values.data()));
+    OIIO::ImageBuf tif(dir / "a.tif");
+    ASSERT_TRUE(tif.read(0, 0, true, TypeDesc::UINT16)) << tif.geterror();
+    std::vector<uint16_t> values(static_cast<std::size_t>(tif.nativespec().image_pixels()) * 4);
+    ASSERT_TRUE(tif.get_pixels(OIIO::ROI::All(), TypeDesc::UINT16, values.data()));
     std::size_t fine = 0;  // values no byte gives
     for (const uint16_t v : values) fine += v % 257 != 0 ? 1 : 0;
     EXPECT_GT(fine, values.size() / 4);
 
     for (const auto& [space, transfer] : std::vector<std::pair<std::string, std::string>>{
              {"linear", "Linear"}, {"Rec709", "ITU-R 709-4"}, {"sRGB", "User defined"}}) {
+        const std::string name = "d-" + space + ".dpx";  // a new name: image buffers cache by name
         WriteText(dir / "dpx.json", R"({"outputColorSpace": ")" + space +
-                                        R"(", "frames": [{"frame": 1, "color": "in.exr", "output": "d.dpx"}]})");
+                                        R"(", "frames": [{"frame": 1, "color": "in.exr", "output": ")" + name +
+                                        R"("}]})");
         ASSERT_EQ(RunProgram("-q render " + dir / "dpx.json", &out), 0) << out;
-        auto dpx = OIIO::ImageInput::open(dir / "d.dpx");
-        ASSERT_TRUE(dpx);
-        EXPECT_EQ(dpx->spec().get_string_attribute("dpx:Transfer"), transfer) << space;
+        OIIO::ImageBuf dpx(dir / name);
+        ASSERT_TRUE(dpx.init_spec(dir / name, 0, 0)) << dpx.geterror();
+        EXPECT_EQ(dpx.nativespec().get_string_attribute("dpx:Transfer"), transfer) << space;
     }
 }
 
