@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pipeline/frame/selection.h"
+#include "reference/sums.h"
 
 namespace lumafex::reference {
 
@@ -23,16 +24,30 @@ TestFrame RandomFrame(int32_t w, int32_t h, uint32_t seed) {
     return f;
 }
 
+namespace {
+
+enum class Take { Whole, Mixed, Nothing };
+
+// How pixel j takes what a selected pixel hands out: whole where it is
+// selected itself, mixed half and half with its own colour where not, and
+// nothing in the background-only mode where it is an object.
+Take Receives(const FilterSettings& s, const TestFrame& f, std::size_t j) {
+    switch (s.FilterInclude) {
+        case 0: return f.alpha[j] != 0 ? Take::Whole : Take::Mixed;
+        case 1: return f.alpha[j] != 0 ? Take::Nothing : Take::Whole;
+        case 2: return f.shadow[j] != 0 ? Take::Whole : Take::Mixed;
+        case 4: return InColorRange(s, f.red[j], f.green[j], f.blue[j]) ? Take::Whole : Take::Mixed;
+        default: return Take::Whole;
+    }
+}
+
+}  // namespace
+
 // The blur written out the slow, obvious way: every selected pixel visits
 // its footprint row by row and hands out its contributions.
 void Blur(TestFrame& f, const FilterSettings& s, float r) {
-    const std::size_t n = f.red.size();
-    std::vector<int64_t> sr(n), sg(n), sb(n), hits(n, 1);
-    for (std::size_t i = 0; i < n; ++i) {
-        sr[i] = f.red[i];
-        sg[i] = f.green[i];
-        sb[i] = f.blue[i];
-    }
+    ColourSums<int64_t> sums(f);
+    auto& [sr, sg, sb, hits] = sums;
     auto selected = [&](std::size_t i) {
         return PixelSelected(s, f.alpha[i], f.shadow[i], f.red[i], f.green[i], f.blue[i]);
     };
@@ -48,16 +63,9 @@ void Blur(TestFrame& f, const FilterSettings& s, float r) {
                 const auto hw = static_cast<int32_t>(double{r} * std::sin(double{angle}));
                 for (int32_t xx = std::max(0, x - hw); xx <= std::min(f.width - 1, x + hw); ++xx) {
                     const std::size_t j = f.At(xx, yy);
-                    bool full = true;
-                    switch (s.FilterInclude) {
-                        case 0: full = f.alpha[j] != 0; break;
-                        case 1:
-                            if (f.alpha[j] != 0) continue;
-                            break;
-                        case 2: full = f.shadow[j] != 0; break;
-                        case 4: full = InColorRange(s, f.red[j], f.green[j], f.blue[j]); break;
-                        default: break;
-                    }
+                    const Take take = Receives(s, f, j);
+                    if (take == Take::Nothing) continue;
+                    const bool full = take == Take::Whole;
                     if (full) {
                         sr[j] += f.red[i];
                         sg[j] += f.green[i];
@@ -72,25 +80,15 @@ void Blur(TestFrame& f, const FilterSettings& s, float r) {
             }
         }
     }
-    auto byte = [](int64_t q) { return static_cast<uint8_t>(std::clamp<int64_t>(q, 0, 255)); };
-    for (std::size_t i = 0; i < n; ++i) {
-        f.red[i] = byte(sr[i] / hits[i]);
-        f.green[i] = byte(sg[i] / hits[i]);
-        f.blue[i] = byte(sb[i] / hits[i]);
-    }
+    WriteBack(sums, f);
 }
 
 // The softer blur written out the slow, obvious way, in the order of the
 // spreading pixels: every single-precision sum is rounded after each
 // addition, so this order is part of the result.
 void SofterBlur(TestFrame& f, const FilterSettings& s, float r) {
-    const std::size_t n = f.red.size();
-    std::vector<float> sr(n), sg(n), sb(n), ws(n, 1.0f);
-    for (std::size_t i = 0; i < n; ++i) {
-        sr[i] = f.red[i];
-        sg[i] = f.green[i];
-        sb[i] = f.blue[i];
-    }
+    ColourSums<float> sums(f);
+    auto& [sr, sg, sb, ws] = sums;
     for (int32_t y = 0; y < f.height; ++y) {
         for (int32_t x = 0; x < f.width; ++x) {
             const std::size_t i = f.At(x, y);
@@ -113,16 +111,9 @@ void SofterBlur(TestFrame& f, const FilterSettings& s, float r) {
                     if (double{r} - d <= 0.0) continue;
                     const float w = static_cast<float>(double{r} - d);
                     const std::size_t j = f.At(xx, yy);
-                    bool full = true;
-                    switch (s.FilterInclude) {
-                        case 0: full = f.alpha[j] != 0; break;
-                        case 1:
-                            if (f.alpha[j] != 0) continue;
-                            break;
-                        case 2: full = f.shadow[j] != 0; break;
-                        case 4: full = InColorRange(s, f.red[j], f.green[j], f.blue[j]); break;
-                        default: break;
-                    }
+                    const Take take = Receives(s, f, j);
+                    if (take == Take::Nothing) continue;
+                    const bool full = take == Take::Whole;
                     if (full) {
                         sr[j] = static_cast<float>(sr[j] + f.red[i] * double{w});
                         sg[j] = static_cast<float>(sg[j] + f.green[i] * double{w});
@@ -138,16 +129,7 @@ void SofterBlur(TestFrame& f, const FilterSettings& s, float r) {
             }
         }
     }
-    auto byte = [](double v) {
-        if (v <= 0.0) return uint8_t{0};
-        if (v >= 255.0) return uint8_t{255};
-        return static_cast<uint8_t>(v);
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        f.red[i] = byte(double{sr[i]} / ws[i]);
-        f.green[i] = byte(double{sg[i]} / ws[i]);
-        f.blue[i] = byte(double{sb[i]} / ws[i]);
-    }
+    WriteBack(sums, f);
 }
 
 }  // namespace lumafex::reference

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "pipeline/frame/selection.h"
+#include "reference/sums.h"
 
 namespace lumafex::reference {
 
@@ -27,13 +28,8 @@ Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
 }
 
 void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s, const FrameParameters& p) {
-    const std::size_t n = f.red.size();
-    std::vector<int64_t> sr(n), sg(n), sb(n), hits(n, 1);
-    for (std::size_t i = 0; i < n; ++i) {
-        sr[i] = f.red[i];
-        sg[i] = f.green[i];
-        sb[i] = f.blue[i];
-    }
+    ColourSums<int64_t> sums(f);
+    auto& [sr, sg, sb, hits] = sums;
     auto blur = [&](float d) {
         float b = 0.0f;
         if (d >= p.FocalFar) {
@@ -85,23 +81,13 @@ void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s, 
             }
         }
     }
-    auto byte = [](int64_t q) { return static_cast<uint8_t>(std::clamp<int64_t>(q, 0, 255)); };
-    for (std::size_t i = 0; i < n; ++i) {
-        f.red[i] = byte(sr[i] / hits[i]);
-        f.green[i] = byte(sg[i] / hits[i]);
-        f.blue[i] = byte(sb[i] / hits[i]);
-    }
+    WriteBack(sums, f);
 }
 
 void SofterDepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s,
                         const FrameParameters& p) {
-    const std::size_t n = f.red.size();
-    std::vector<float> sr(n), sg(n), sb(n), ws(n, 1.0f);
-    for (std::size_t i = 0; i < n; ++i) {
-        sr[i] = f.red[i];
-        sg[i] = f.green[i];
-        sb[i] = f.blue[i];
-    }
+    ColourSums<float> sums(f);
+    auto& [sr, sg, sb, ws] = sums;
     auto blur = [&](float d) {
         float b = 0.0f;
         if (d >= p.FocalFar) {
@@ -151,16 +137,7 @@ void SofterDepthOfField(TestFrame& f, const DepthMap& depth, const FilterSetting
             }
         }
     }
-    auto byte = [](double v) {
-        v = std::max(v, 0.0);
-        v = std::min(v, 255.0);
-        return static_cast<uint8_t>(v);
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        f.red[i] = byte(double{sr[i]} / ws[i]);
-        f.green[i] = byte(double{sg[i]} / ws[i]);
-        f.blue[i] = byte(double{sb[i]} / ws[i]);
-    }
+    WriteBack(sums, f);
 }
 
 }  // namespace lumafex::reference
