@@ -162,6 +162,8 @@ TEST(Farm, JobOptionsFollowTheRequestAndOddLimitsAreRefused) {
               (Words{"sbatch", "--parsable", "--job-name=lumafex:shot", "--array=0-3%2",
                      "--output=/f/shot-%A_%a.log", "--error=/f/shot-%A_%a.log", "--partition=gpu",
                      "--cpus-per-task=4", "--time=1:30:00", "--mem=4G", "--qos=low", "/f/shot.sbatch"}));
+    job.compression = "dwaa:45";
+    EXPECT_NE(JobScript(job).find(" '--compression=dwaa:45' -- '/s/shot.json'"), std::string::npos) << JobScript(job);
     for (auto [field, value] : {std::pair{&FarmOptions::timeLimit, "1:00 --wrap=x"},
                                 {&FarmOptions::memory, "4G\""}, {&FarmOptions::partition, "a b"}}) {
         FarmOptions options;

@@ -191,6 +191,7 @@ void CheckFarmJob(const FarmJob& job, const std::string& partition,
     RefuseControlCharacters("the scene", job.scene);
     RefuseControlCharacters("the output folder", job.outputDir);
     RefuseControlCharacters("the colour configuration", job.colourConfig);
+    RefuseControlCharacters("--compression", job.compression);
     RefuseControlCharacters("the farm folder", job.farmDir);
     RefuseControlCharacters("the job name", job.name);
     RefuseControlCharacters("--partition", partition);
@@ -235,6 +236,7 @@ std::string JobScript(const FarmJob& job) {
     if (!job.colourConfig.empty()) s << " " << ShellQuote("--colorconfig=" + job.colourConfig);
     s << " render ${threads[@]+\"${threads[@]}\"} ${again[@]+\"${again[@]}\"} \"--frames=$frames\"";
     if (!job.outputDir.empty()) s << " " << ShellQuote("--output-dir=" + job.outputDir);
+    if (!job.compression.empty()) s << " " << ShellQuote("--compression=" + job.compression);
     s << " -- " << ShellQuote(job.scene) << "\n"
       << "status=$?\n"
       << "echo \"$status\" >" << ShellQuote(stem + "-") << "\"${SLURM_ARRAY_JOB_ID}_"

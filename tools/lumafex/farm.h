@@ -21,6 +21,7 @@ struct FarmOptions {
     int64_t chunk = 10;   // frames per array task
     std::optional<std::vector<int64_t>> frames;  // empty: the scene's
     std::string outputDir;  // passed to every task
+    std::string compression;  // passed to every task with --compression; empty: none
     std::string farmDir;    // job script, logs and task results; empty: beside the scene
     std::string partition;
     std::vector<std::string> sbatchArgs;
@@ -56,6 +57,7 @@ struct FarmJob {
     std::string program, module, scene, outputDir, farmDir, name;
     std::vector<Chunk> chunks;
     std::string colourConfig = {};  // passed to every task with --colorconfig; empty: none
+    std::string compression = {};   // passed to every task's render with --compression
     std::string partition = {};
     int64_t maxRunning = 0, cpusPerTask = 0;
     std::string timeLimit = {}, memory = {};
@@ -78,7 +80,8 @@ void CheckFarmJob(const FarmJob& job, const std::string& partition,
 // resubmits it, the environment, the chunk table, the render of the task's chunk and a
 // result file per task, which --wait reads. Every value in it is quoted;
 // the program gets "-v --module=M [--colorconfig=C] render --frames=LIST
-// [--output-dir=D] -- SCENE", so no value can be read as an option either.
+// [--output-dir=D] [--compression=C] -- SCENE", so no value can be read as
+// an option either.
 std::string JobScript(const FarmJob& job);
 
 // The sbatch command that submits it as an array of one task a chunk, with

@@ -161,6 +161,7 @@ int FarmSubmit(const FarmOptions& options) {
     job.module = fs::absolute(options.module).lexically_normal().string();
     job.scene = fs::absolute(options.scene).lexically_normal().string();
     if (!options.outputDir.empty()) job.outputDir = fs::absolute(options.outputDir).lexically_normal().string();
+    job.compression = options.compression;
     // Every task gets the colour configuration explicitly, whatever its
     // node's OCIO says: --colorconfig (which put it in OCIO here), else the
     // scene's colorConfig, else this OCIO.

@@ -230,6 +230,21 @@ void SetUpProgram(CLI::App& app, HostOptions& host) {
         ->option_text("text|json");
 }
 
+constexpr const char* kCompressionHelp =
+    "write EXR and TIFF outputs with this compression instead of their input's (EXR) or the "
+    "format's default: none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab (zip, dwaa and dwab "
+    "take a level: dwaa:45), lzw, packbits";
+
+// --compression's check: empty when the name is known, else what is wrong.
+std::string CompressionName(const std::string& name) {
+    try {
+        ChooseOutputCompression(name);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
 // The render command's values, as the command line gives them.
 struct RenderCommand {
     RenderOptions render;
@@ -312,19 +327,7 @@ Command AddRenderCommand(CLI::App& app, const HostOptions& host) {
                           "(default: the scene's pngCompression, else " +
                               std::to_string(kDefaultPngCompression) + ")")
         ->check(CLI::Range(0, 9));
-    renderCmd->add_option("--compression", command->compression,
-                          "write EXR and TIFF outputs with this compression instead of their "
-                          "input's (EXR) or the format's default: none, rle, zips, zip, piz, pxr24, "
-                          "b44, b44a, dwaa, dwab (zip, dwaa and dwab take a level: dwaa:45), lzw, "
-                          "packbits")
-        ->check([](const std::string& name) {
-            try {
-                ChooseOutputCompression(name);
-            } catch (const std::exception& e) {
-                return std::string(e.what());
-            }
-            return std::string();
-        });
+    renderCmd->add_option("--compression", command->compression, kCompressionHelp)->check(CompressionName);
     renderCmd->add_flag("--dry-run", render.dryRun,
                         "print each frame's inputs (found or missing), its output (new, replaced "
                         "or skipped) and colour path, run the checks a render runs and exit as it "
@@ -430,6 +433,9 @@ void AddFarmCommands(CLI::App& app, const HostOptions& host, std::vector<Command
     submitCmd->add_option("--mem", farm.memory, "the memory each task asks for, as sbatch reads it (4G)");
     submitCmd->add_flag("--wait", farm.wait,
                         "wait for every task; exit non-zero naming the chunks that failed");
+    submitCmd->add_option("--compression", farm.compression,
+                          "the tasks write their outputs with this compression (as render --compression)")
+        ->check(CompressionName);
     submitCmd->add_flag("--dry-run", farm.dryRun, "print the job script, submit nothing");
     commands.push_back({submitCmd, [values, &host] {
                             values->farm.module = host.modulePath;
