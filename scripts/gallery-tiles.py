@@ -13,6 +13,12 @@
       the depth buffer in the colours of src/ui/depth_colours.cpp (near red,
       far blue, by inverse distance over the objects' depths), the
       background (alpha 0 in FRAME) black, as the demo's contact sheet shows it
+  gallery-tiles.py hdr FRAME.pam OUT.pfm
+      the frame as a high dynamic range picture: its colour in linear light
+      (sRGB decoded, the background's colour opaque), the spheres' bright
+      sides raised up to 6 and a light strip across the sky running from 1.5
+      to 8, every other bar a third darker, so its detail lies wholly above
+      1.0; written as a three-channel PFM for oiiotool
 
 Only binary PAM (P7, 8 bits, RGB_ALPHA) and one-channel PFM are read; any
 other input stops the script with its name.
@@ -114,11 +120,49 @@ def depth(depth_path, frame_path, out):
     write_pam(out, width, height, pixels)
 
 
+def srgb_to_linear(byte):
+    v = byte / 255.0
+    return v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4
+
+
+def hdr(frame_path, out):
+    width, height, frame = read_pam(frame_path)
+    linear = [srgb_to_linear(b) for b in range(256)]
+    strip_top, strip_left = height // 12, width // 16
+    rows = []
+    for y in range(height):
+        row = []
+        for x in range(width):
+            r, g, b = (linear[frame[(y * width + x) * 4 + c]] for c in range(3))
+            # An object's lit side is raised the more the brighter it is,
+            # to 6 at its hottest (the sky, alpha 0, and the darker floor
+            # keep their values).
+            peak = max(r, g, b)
+            if frame[(y * width + x) * 4 + 3] and peak > 0.5:
+                gain = 1.0 + 20.0 * (peak - 0.5) ** 2
+                r, g, b = r * gain, g * gain, b * gain
+            # The strip: 1.5 at its left end to 8 at its right, every other
+            # bar at two thirds (1.0 at the least), so it shows as flat
+            # white in 8 bits.
+            if strip_top <= y < strip_top + height // 10 and strip_left <= x < width - strip_left:
+                v = 1.5 + 6.5 * (x - strip_left) / (width - 2 * strip_left - 1)
+                if (x - strip_left) * 16 // (width - 2 * strip_left) % 2:
+                    v *= 2.0 / 3.0
+                r, g, b = v, v * 0.95, v * 0.85
+            row += (r, g, b)
+        rows.append(row)
+    # PFM rows run from the bottom up; little endian (negative scale).
+    body = b"".join(struct.pack(f"<{width * 3}f", *row) for row in reversed(rows))
+    with open(out, "wb") as f:
+        f.write(f"PF\n{width} {height}\n-1.0\n".encode() + body)
+
+
 def main(args):
     commands = {"ramps": (3, lambda a: ramps(a[0], int(a[1]), int(a[2]))),
                 "opaque": (2, lambda a: opaque(a[0], a[1])),
                 "crop": (7, lambda a: crop(a[0], a[1], *map(int, a[2:]))),
-                "depth": (3, lambda a: depth(*a))}
+                "depth": (3, lambda a: depth(*a)),
+                "hdr": (2, lambda a: hdr(*a))}
     if not args or args[0] not in commands or len(args) - 1 != commands[args[0]][0]:
         sys.exit(__doc__)
     commands[args[0]][1](args[1:])

@@ -4,10 +4,13 @@
 # on the far sphere by the demo's null objects
 # (docs/images/demo-before-after.png), and a gallery with one tile per
 # filter family on frame 12, each labelled with the settings it changed
-# (docs/images/gallery.png). Each tile is a one-frame scene whose settings
-# are given by name, rendered through the built module;
-# scripts/gallery-tiles.py makes the ramps and the depth map and crops or
-# flattens the outputs for showing. LUMAFEX_BUILD_DIR names the build folder
+# (docs/images/gallery.png), and frame 12 made high dynamic range before
+# and after a contrast change, to a half-float EXR and to an 8-bit PNG,
+# also shown 3 stops darker (docs/images/hdr-before-after.png). Each tile
+# is a one-frame scene whose settings are given by name, rendered through
+# the built module; scripts/gallery-tiles.py makes the ramps, the depth map
+# and the HDR frame and crops or flattens the outputs for showing, oiiotool
+# shows an EXR at an exposure. LUMAFEX_BUILD_DIR names the build folder
 # (default build/release).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -102,7 +105,43 @@ SCENE
   shown+=("$work/shown$n.pam=$label")
 done
 "$lumafex" montage -o docs/images/gallery.png --columns 4 --width 214 "${shown[@]}"
-for picture in docs/images/demo-before-after.png docs/images/gallery.png; do
+
+# Values above 1.0: frame 12 in linear light, opaque, its objects' lit sides
+# raised to 6 and a barred light strip from 1.5 to 8 across the sky, as a
+# half-float EXR, given a contrast change once to an EXR and once to an
+# 8-bit PNG. Each is shown as it is and 3 stops darker (an eighth in linear
+# light), where the strip's bars, all above 1.0, show: the EXR output keeps
+# them as the input had them, the PNG clipped them to white.
+"${tiles[@]}" hdr "$input" "$work/hdr.pfm"
+oiiotool "$work/hdr.pfm" --ch R,G,B,A=1.0 -d half -o "$work/hdr.exr"
+hdr_shown=()
+for output in hdr-out.exr hdr-out.png; do
+  cat >"$work/${output%.*}.json" <<SCENE
+{"filters": {"ContrastPercent": 130},
+ "frames": [{"frame": 12, "color": "$work/hdr.exr", "output": "$work/$output"}]}
+SCENE
+  "$lumafex" -q render "$work/${output%.*}.json"
+done
+# label|image|gain in linear light
+hdr_tiles=(
+  "HDR INPUT|hdr.exr|1"
+  "CONTRAST 130% TO EXR|hdr-out.exr|1"
+  "CONTRAST 130% TO 8 BIT PNG|hdr-out.png|1"
+  "INPUT 3 STOPS DARKER|hdr.exr|0.125"
+  "EXR 3 STOPS DARKER|hdr-out.exr|0.125"
+  "PNG 3 STOPS DARKER|hdr-out.png|0.125"
+)
+n=0
+for tile in "${hdr_tiles[@]}"; do
+  n=$((n + 1))
+  IFS='|' read -r label image gain <<<"$tile"
+  oiiotool "$work/$image" --ch R,G,B --tocolorspace linear --mulc "$gain,$gain,$gain" \
+    --tocolorspace sRGB -d uint8 -o "$work/hdr-shown$n.png"
+  hdr_shown+=("$work/hdr-shown$n.png=$label")
+done
+"$lumafex" montage -o docs/images/hdr-before-after.png --columns 3 --width 320 "${hdr_shown[@]}"
+
+for picture in docs/images/demo-before-after.png docs/images/gallery.png docs/images/hdr-before-after.png; do
   python3 scripts/compress-png.py "$picture" "$picture"
 done
-ls -l docs/images/demo-before-after.png docs/images/gallery.png
+ls -l docs/images/demo-before-after.png docs/images/gallery.png docs/images/hdr-before-after.png
