@@ -27,18 +27,26 @@ Scene RandomScene(int32_t w, int32_t h, uint32_t seed) {
     return sc;
 }
 
+namespace {
+
+// The blur radius at depth d: growing with the distance beyond the focal
+// range on either side, up to the limit.
+float BlurAtDepth(const FrameParameters& p, float d) {
+    float b = 0.0f;
+    if (d >= p.FocalFar) {
+        b = static_cast<float>((double{d} - p.FocalFar) * p.DOFBlurAmount);
+    } else if (d < p.FocalNear) {
+        b = static_cast<float>((double{p.FocalNear} - d) * p.DOFBlurAmount);
+    }
+    return std::max(std::min(b, p.MaxDOFBlur), 0.0f);
+}
+
+}  // namespace
+
 void DepthOfField(TestFrame& f, const DepthMap& depth, const FilterSettings& s, const FrameParameters& p) {
     ColourSums<int64_t> sums(f);
     auto& [sr, sg, sb, hits] = sums;
-    auto blur = [&](float d) {
-        float b = 0.0f;
-        if (d >= p.FocalFar) {
-            b = static_cast<float>((double{d} - p.FocalFar) * p.DOFBlurAmount);
-        } else if (d < p.FocalNear) {
-            b = static_cast<float>((double{p.FocalNear} - d) * p.DOFBlurAmount);
-        }
-        return std::max(std::min(b, p.MaxDOFBlur), 0.0f);
-    };
+    auto blur = [&](float d) { return BlurAtDepth(p, d); };
     auto depthAt = [&](int32_t x, int32_t y) { return depth.values[f.At(x, y)]; };
     for (int32_t y = 0; y < f.height; ++y) {
         for (int32_t x = 0; x < f.width; ++x) {
@@ -88,15 +96,7 @@ void SofterDepthOfField(TestFrame& f, const DepthMap& depth, const FilterSetting
                         const FrameParameters& p) {
     ColourSums<float> sums(f);
     auto& [sr, sg, sb, ws] = sums;
-    auto blur = [&](float d) {
-        float b = 0.0f;
-        if (d >= p.FocalFar) {
-            b = static_cast<float>((double{d} - p.FocalFar) * p.DOFBlurAmount);
-        } else if (d < p.FocalNear) {
-            b = static_cast<float>((double{p.FocalNear} - d) * p.DOFBlurAmount);
-        }
-        return std::max(std::min(b, p.MaxDOFBlur), 0.0f);
-    };
+    auto blur = [&](float d) { return BlurAtDepth(p, d); };
     for (int32_t y = 0; y < f.height; ++y) {
         for (int32_t x = 0; x < f.width; ++x) {
             const std::size_t c = f.At(x, y);
