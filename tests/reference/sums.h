@@ -15,8 +15,10 @@ namespace lumafex::reference {
 template <typename Sum>
 struct ColourSums {
     explicit ColourSums(const testing::TestFrame& f)
-        : red(f.red.begin(), f.red.end()), green(f.green.begin(), f.green.end()),
-          blue(f.blue.begin(), f.blue.end()), weight(f.red.size(), Sum{1}) {}
+        : red(f.red.begin(), f.red.end()),
+          green(f.green.begin(), f.green.end()),
+          blue(f.blue.begin(), f.blue.end()),
+          weight(f.red.size(), Sum{1}) {}
 
     std::vector<Sum> red, green, blue, weight;
 };
