@@ -225,14 +225,19 @@ void ChannelValues(const std::string& path, const StoredPart& part, int c, TypeD
                          ": " + OIIO::geterror());
 }
 
+// Whether a part's data window differs from a display window at the origin
+// (overscan, a crop, or an offset), which only some formats can hold.
+bool AwayFromOrigin(const ImageSpec& l) {
+    return l.x != 0 || l.y != 0 || l.full_x != 0 || l.full_y != 0 || l.full_width != l.width ||
+           l.full_height != l.height;
+}
+
 // Whether a file holds anything beyond its colour's bytes at the origin:
 // then every part is kept as stored for the output.
 bool HoldsMore(const OpenedFile& file, const ColourChannels& pick) {
     if (file.parts.size() != 1) return true;
     const ImageSpec& l = file.parts.front();
-    if (l.x != 0 || l.y != 0 || l.full_x != 0 || l.full_y != 0 || l.full_width != l.width ||
-        l.full_height != l.height)
-        return true;
+    if (AwayFromOrigin(l)) return true;
     int used = 0;
     for (int k = 0; k < 4; ++k) {
         bool repeated = false;
@@ -755,8 +760,7 @@ void WarnOfWhatIsLost(const std::string& path, const std::string& format, const 
         what += (what.empty() ? "" : ", ") + std::to_string(otherParts) + " other part(s)";
     if (!kept.parts.empty()) {
         const ImageSpec& l = kept.parts[static_cast<std::size_t>(kept.colourPart)].layout;
-        if (l.x != 0 || l.y != 0 || l.full_x != 0 || l.full_y != 0 || l.full_width != l.width ||
-            l.full_height != l.height) {
+        if (AwayFromOrigin(l)) {
             what += (what.empty() ? "" : ", ") + std::string("the data window ") +
                     std::to_string(l.width) + "x" + std::to_string(l.height) + " at " + std::to_string(l.x) +
                     "," + std::to_string(l.y) + " in the display window " + std::to_string(l.full_width) +
