@@ -16,6 +16,7 @@
 
 #if defined(LUMAFEX_TEST_WITH_OIIO)
 #include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 #endif
 
@@ -326,6 +327,23 @@ TEST(PassThroughFormats, NameWhatTheyCannotHoldAndKeepTheirPrecision) {
         ASSERT_TRUE(dpx.init_spec(dir / name, 0, 0)) << dpx.geterror();
         EXPECT_EQ(dpx.nativespec().get_string_attribute("dpx:Transfer"), transfer) << space;
     }
+}
+
+// A black stand-in for a missing frame is black in a float output too,
+// not the values of the frame it was made from.
+TEST(PassThroughFormats, ABlackStandInKeepsNoValuesOfItsNeighbour) {
+    TempDir dir;
+    OIIO::ImageBuf bright(ImageSpec(16, 8, 4, TypeDesc::HALF));
+    const float colour[4] = {2.5f, 0.5f, 0.25f, 1.0f};
+    OIIO::ImageBufAlgo::fill(bright, colour);
+    ASSERT_TRUE(bright.write(dir / "c.0001.exr"));
+    WriteText(dir / "s.json", R"({"frames": {"first": 1, "last": 2, "color": "c.####.exr",
+                                             "output": "o.####.exr"}})");
+    std::string out;
+    EXPECT_EQ(RunProgram("-q render " + dir / "s.json --missing-frames black", &out), 4) << out;
+    OIIO::ImageBuf black(dir / "o.0002.exr");
+    const auto stats = OIIO::ImageBufAlgo::computePixelStats(black);
+    for (const float v : stats.max) EXPECT_EQ(v, 0.0f) << out;
 }
 
 #endif

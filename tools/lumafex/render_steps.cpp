@@ -231,6 +231,9 @@ private:
         ColourImage& c = black->colour.image;
         for (auto* plane : {&c.red, &c.green, &c.blue, &c.alpha}) std::fill(plane->begin(), plane->end(), 0);
         black->colour.channels = "a black frame";
+        // Its colour is the black bytes alone: the frame it was made from
+        // must not give its own values back where the module leaves a pixel.
+        black->colour.values.reset();
         black->shadow.reset();
         black->depth.reset();
         return black;
