@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pipeline/final/colour_stages.h"
+#include "pipeline/frame/byte_math.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/wide_vectors.h"
@@ -18,6 +19,17 @@
 
 namespace lumafex::testing {
 namespace {
+
+// The conversion every table stage ends in: limited, truncated toward
+// zero, a NaN (from a null channel) to 0.
+TEST(ColourStages, LimitToByteTruncatesWithinTheByte) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const std::tuple<double, int> cases[] = {
+        {-kInfinity, 0}, {-1.5, 0},      {-0.0, 0},        {0.99, 0},
+        {1.0, 1},        {127.999, 127}, {254.5, 254},     {255.0, 255},
+        {255.7, 255},    {1e300, 255},   {kInfinity, 255}, {std::numeric_limits<double>::quiet_NaN(), 0}};
+    for (const auto& [v, expected] : cases) EXPECT_EQ(LimitToByte(v), expected) << v;
+}
 
 TEST(ColourStages, BroadcastLimitAndNegative) {
     FilterSettings s = DefaultSettings();

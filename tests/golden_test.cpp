@@ -34,16 +34,18 @@ struct Scene {
     std::vector<Null> nulls;
     int frames = 1;
     const char* digest;
+    int32_t height = 40;
 };
 
 using testing::Lines;
 using testing::ReadLine;
 using testing::WriteLine;
 
-// A 64 x 40 frame with smooth gradients, hard edges, a transparent
-// background band, a shadow patch and a depth ramp from 10 to 400 units.
-void PaintFrame(FakeHost& host) {
-    host.SetFrameSize(64, 40);
+// A frame 64 wide with smooth gradients, hard edges, a transparent
+// background band, a shadow patch and a depth ramp (10 to 400 units at the
+// usual height of 40).
+void PaintFrame(FakeHost& host, int32_t height) {
+    host.SetFrameSize(64, height);
     uint32_t state = 12345;
     auto next = [&state] {
         state = state * 1103515245u + 12345u;
@@ -93,7 +95,7 @@ std::string Render(const Scene& scene) {
 
     testing::Sha256 digest;
     for (int f = 0; f < scene.frames; ++f) {
-        PaintFrame(host);
+        PaintFrame(host, scene.height);
         const FrameAccess frame = host.Frame(f / 30.0);
         table.process(instance, &frame);
         for (const auto* plane : {&host.outRed, &host.outGreen, &host.outBlue, &host.outAlpha})
@@ -193,10 +195,38 @@ const Scene kScenes[] = {
      "f7285a68e9046446ef0fd6e2f73b48206457625bd0a00c066069295332366629"},
 };
 
+// Scenes of the list above again on a frame 600 rows tall, which every pass
+// splits into several strips of rows: the rows each strip reads around it,
+// and the seams between strips, are digested too.
+const std::pair<const char*, const char*> kTallScenes[] = {
+    {"blur", "bb60c2e95625ab29224ecc4f8b7052533dec4df8fdd5350ff511d026c6b86f56"},
+    {"softer blur", "e7fe0de8ddbd724175122a52b4fb05a41254092b3e8b100bdf38a36c1b60e0a1"},
+    {"depth of field", "d731ac8452445bf9302140e04da5c00d9f39d283b3c34d83c3f8b113198ef388"},
+    {"softer depth of field", "da045358918c3c3da1c0148783efcbdfca8a83b9ed034d0085cc6b850b2726c9"},
+    {"softer extra with blur and depth of field",
+     "548c42a16c972350a3c788200ba88c85ece52729f7e1e842ac273a7aaad8a8fa"},
+    {"enhance and antialias", "e75757d5b996d0ab0bab4fdf1b57d023793e12738ab4412a569d139f2c543e91"},
+    {"colour range", "3a284aef158f98f251a62193e6ed72f82d590f15410a8d2bc7788e16d5ad7e4e"},
+    {"blur and focus nulls", "a9dec4525cd52f1faf18d62b029fe3ef5f664e7401aa36c6c1c77c02b748f8da"},
+};
+
 TEST(Golden, RenderedScenesKeepTheirDigests) {
     for (const Scene& scene : kScenes) {
         const std::string actual = Render(scene);
         EXPECT_EQ(actual, scene.digest) << scene.name;
+    }
+}
+
+TEST(Golden, ScenesOverSeveralStripsKeepTheirDigests) {
+    for (const auto& [name, digest] : kTallScenes) {
+        const Scene* found = nullptr;
+        for (const Scene& scene : kScenes) {
+            if (std::string(scene.name) == name) found = &scene;
+        }
+        ASSERT_NE(found, nullptr) << name;
+        Scene tall = *found;
+        tall.height = 600;
+        EXPECT_EQ(Render(tall), digest) << name;
     }
 }
 

@@ -118,7 +118,8 @@ reference::Scene BlockScene(int32_t w, int32_t h, uint32_t seed, std::vector<flo
 using BlurForms = PassForms;
 
 // Radii of 3 and 7.5 pixels: footprints of fewer than 256 pixels, which the
-// narrow gather takes, its only part with forms of its own.
+// narrow gather takes in 16-bit sums; and 12 pixels, which the general
+// gather takes in 32-bit sums. Both have forms of their own.
 TEST_P(BlurForms, MatchTheReference) {
     LUMAFEX_FORMS(InstructionSet::Sse2, InstructionSet::Avx2Fma);
     constexpr int32_t kWidth = 2048;
@@ -126,7 +127,7 @@ TEST_P(BlurForms, MatchTheReference) {
     ASSERT_GE(RowStrips::For(kWidth, kHeight, 131072).Count(), 2);
     ASSERT_GE(RowStrips::For(kWidth, kHeight).Count(), 3);
     for (int32_t mode : kModes) {
-        for (int32_t percent : {60, 150}) {
+        for (int32_t percent : {60, 150, 240}) {
             TestFrame frame = reference::RandomFrame(kWidth, kHeight, static_cast<uint32_t>(mode));
             TestFrame expected = frame;
             FilterSettings s = Settings(mode);
@@ -229,9 +230,10 @@ FilterSettings DepthSettings(int32_t mode, bool softer) {
 using DepthOfFieldForms = PassForms;
 
 // Random depths around the focus, and blocks in focus, at a blur of 5 and
-// at the limit of 7, which the 16-bit gather takes.
+// at the limit of 7, which the 16-bit gather takes: AVX mixes four
+// receivers at a time and AVX2 sums the gather's windows besides.
 TEST_P(DepthOfFieldForms, MatchTheReference) {
-    LUMAFEX_FORMS(InstructionSet::Sse2, InstructionSet::Avx2Fma);
+    LUMAFEX_FORMS(InstructionSet::Sse2, InstructionSet::Avx, InstructionSet::Avx2Fma);
     ASSERT_GE(RowStrips::For(kDepthWidth, kDepthHeight, kDepthStripPixels).Count(), 3);
     for (int32_t mode : kModes) {
         for (int32_t scene = 0; scene < 2; ++scene) {
@@ -320,7 +322,8 @@ using ColourStagesForms = PassForms;
 // run of tables where the selection allows.
 TEST_P(ColourStagesForms, MatchTheReference) {
     LUMAFEX_FORMS(InstructionSet::Sse2, InstructionSet::Avx2Fma);
-    constexpr int32_t kWidth = 2048;
+    // Wide runs, a narrow one and single pixels at the end of every row.
+    constexpr int32_t kWidth = 2048 + 16 + 13;
     constexpr int32_t kHeight = 72;
     ASSERT_GE(RowStrips::For(kWidth, kHeight).Count(), 3);
     for (int32_t mode : kModes) {
@@ -342,6 +345,34 @@ TEST_P(ColourStagesForms, MatchTheReference) {
                                     expected.alpha[i], expected.shadow[i]);
         }
         ExpectSameColours(FinalPass(frame, s, p), expected, "mode " + std::to_string(mode));
+    }
+}
+
+// The horizontal flip and range alpha, which change every pixel whatever
+// the selection, on rows whose ends take every kind of run.
+TEST_P(ColourStagesForms, FlipAndRangeAlphaMatchTheirFormulas) {
+    LUMAFEX_FORMS(InstructionSet::Sse2, InstructionSet::Avx2Fma);
+    constexpr int32_t kHeight = 72;
+    for (int32_t width : {2048 + 63, 2048 + 31 + 16}) {
+        const TestFrame frame = BlockScene(width, kHeight, 11, {100.0f}).frame;
+        FilterSettings s = Settings(kIncludeFullFrame);
+        s.FlipFrameFlag = 1;
+        s.RangeAlphaFlag = 1;
+        s.r1 = 40;
+        s.r2 = 250;
+        TestFrame expected = frame;
+        for (int32_t y = 0; y < kHeight; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                const std::size_t from = frame.At(width - 1 - x, y);
+                const std::size_t to = expected.At(x, y);
+                const bool in = frame.red[from] >= 40 && frame.red[from] <= 250 && frame.blue[from] >= 200;
+                const uint8_t all = in ? 255 : 0;
+                expected.red[to] = static_cast<uint8_t>(frame.red[from] | all);
+                expected.green[to] = static_cast<uint8_t>(frame.green[from] | all);
+                expected.blue[to] = static_cast<uint8_t>(frame.blue[from] | all);
+            }
+        }
+        ExpectSameColours(FinalPass(frame, s, Parameters(s)), expected, "width " + std::to_string(width));
     }
 }
 

@@ -5,25 +5,28 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <utility>
 #include <vector>
 
-#include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
+#include "pipeline/frame/lanes/double_lanes.h"
+#include "pipeline/frame/lanes/lanes_target.h"
+#include "pipeline/frame/selection.h"
 #include "pipeline/frame/wide_vectors.h"
+#include "pipeline/passes/average_rows.h"
 #include "reference/blur.h"
 #include "support/instruction_sets.h"
-#include "pipeline/passes/average_rows.h"
 #include "support/test_frame.h"
 
 namespace lumafex {
 namespace {
 
+using reference::RandomFrame;
 using testing::Rgb;
 using testing::TestFrame;
-using reference::RandomFrame;
 
 FilterSettings SofterSettings(int32_t blurPercent, int32_t mode = kIncludeFullFrame) {
     FilterSettings s{};
@@ -98,11 +101,10 @@ TEST(SofterBlurTest, MatchesTheReferenceOnWideFramesAndHugeRadii) {
 // largest int32) or from a null channel (NaN), with both vector forms: the
 // reference's bytes, and a small frame's cost whatever the radius.
 TEST(SofterBlurTest, SettingsFarBeyondTheFrameMatchTheReference) {
-    const float radii[] = {ComputeFrameParameters(SofterSettings(100000)).BlurAmount,
-                           ComputeFrameParameters(
-                               SofterSettings(std::numeric_limits<int32_t>::max()))
-                               .BlurAmount,
-                           std::numeric_limits<float>::quiet_NaN()};
+    const float radii[] = {
+        ComputeFrameParameters(SofterSettings(100000)).BlurAmount,
+        ComputeFrameParameters(SofterSettings(std::numeric_limits<int32_t>::max())).BlurAmount,
+        std::numeric_limits<float>::quiet_NaN()};
     for (InstructionSet set : testing::SetsOfThisProcessor()) {
         for (int32_t mode : {kIncludeFullFrame, kIncludeObjects}) {
             for (float r : radii) {
@@ -198,8 +200,7 @@ TEST(SofterBlurTest, TwentyOnePercentReachesAPlusShape) {
 }
 
 TEST(SofterBlurTest, NonPositiveRadiusAndUnknownModeLeaveTheFrameUnchanged) {
-    for (auto [percent, mode] : {std::pair{0, 3}, std::pair{-5, 3}, std::pair{100, 5},
-                                 std::pair{100, -1}}) {
+    for (auto [percent, mode] : {std::pair{0, 3}, std::pair{-5, 3}, std::pair{100, 5}, std::pair{100, -1}}) {
         TestFrame frame = RandomFrame(16, 12, 5);
         const TestFrame before = frame;
         ASSERT_TRUE(SofterBlur(frame, SofterSettings(percent, mode)));
@@ -231,14 +232,52 @@ TEST(SofterBlurTest, ColourRangeBlendsIntoPixelsOutsideIt) {
     EXPECT_EQ(frame.Get(9, 4), (Rgb{72, 72, 163}));
 }
 
+}  // namespace
+
+// The averages in each lanes form.
+namespace plainform {
+using L = ScalarDoubleLanes;
+#include "pipeline/passes/average_rows_lanes.h"
+}  // namespace plainform
+#if LUMAFEX_DOUBLE_LANES
+namespace narrow {
+using L = Sse2DoubleLanes;
+#include "pipeline/passes/average_rows_lanes.h"
+}  // namespace narrow
+#endif
 #if LUMAFEX_WIDE_VECTORS
-// The three-colour averages must truncate exactly as the division does,
-// above all where a quotient lies at or next to a whole number, and keep
-// the own colour where the weight is not a positive number.
-TEST(SofterBlurTest, WideAveragesTruncateAsTheDivisionDoes) {
-    if (!Allows(ProcessorInstructionSet(), InstructionSet::Avx2Fma)) {
-        GTEST_SKIP() << "no AVX2 here";
+LUMAFEX_LANES_BEGIN_AVX2
+namespace wide {
+using L = Avx2DoubleLanes;
+#include "pipeline/passes/average_rows_lanes.h"
+}  // namespace wide
+LUMAFEX_LANES_END
+#endif
+
+namespace {
+
+using AverageFunction = void (*)(const double* const*, const double*, const uint8_t* const*, int32_t,
+                                 uint8_t* const*);
+
+// The forms this processor runs, by name.
+std::vector<std::pair<const char*, AverageFunction>> AverageForms() {
+    std::vector<std::pair<const char*, AverageFunction>> forms = {{"plain", plainform::AverageRows}};
+#if LUMAFEX_DOUBLE_LANES
+    forms.emplace_back("SSE2", narrow::AverageRows);
+#endif
+#if LUMAFEX_WIDE_VECTORS
+    if (Allows(ProcessorInstructionSet(), InstructionSet::Avx2Fma)) {
+        forms.emplace_back("AVX2", wide::AverageRows);
     }
+#endif
+    return forms;
+}
+
+// The three-colour averages of every lanes form must truncate exactly as
+// the division does, above all where a quotient lies at or next to a whole
+// number, and keep the own colour where the weight is not a positive
+// number.
+TEST(SofterBlurTest, LaneAveragesTruncateAsTheDivisionDoes) {
     constexpr int32_t kWidth = 4003;  // a tail past the last four
     std::vector<double> sums[4];
     std::vector<uint8_t> own[3];
@@ -255,8 +294,9 @@ TEST(SofterBlurTest, WideAveragesTruncateAsTheDivisionDoes) {
         seed = seed * 1664525u + 1013904223u;
         return seed >> 8;
     };
-    const double odd[] = {0.0, -1.0, std::numeric_limits<double>::quiet_NaN(),
-                          std::numeric_limits<double>::infinity(), 0x1p1001, 0x1p-1060};
+    const double odd[] = {
+        0.0,      -1.0,     std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        0x1p1001, 0x1p-1060};
     for (int32_t x = 0; x < kWidth; ++x) {
         const auto weight = static_cast<float>(1.0 + (next() % 100000) / 997.0);
         sums[3][x] = next() % 50 == 0 ? odd[next() % 6] : weight;
@@ -278,20 +318,20 @@ TEST(SofterBlurTest, WideAveragesTruncateAsTheDivisionDoes) {
             sums[c][x] = sum;
         }
     }
-    const double* const rows[4] = {sums[0].data(), sums[1].data(), sums[2].data(),
-                                   sums[3].data()};
+    const double* const rows[4] = {sums[0].data(), sums[1].data(), sums[2].data(), sums[3].data()};
     const uint8_t* const mine[3] = {own[0].data(), own[1].data(), own[2].data()};
     uint8_t* const out[3] = {wide[0].data(), wide[1].data(), wide[2].data()};
     std::vector<double> reciprocals(kWidth);
     for (int32_t x = 0; x < kWidth; ++x) reciprocals[x] = 1.0 / sums[3][x];
     for (int c = 0; c < 3; ++c) AverageRow(rows[c], rows[3], mine[c], kWidth, plain[c].data());
     const double* const given[] = {nullptr, reciprocals.data()};
-    for (const double* reciprocal : given) {
-        AverageRowsWide(rows, reciprocal, mine, kWidth, out);
-        for (int c = 0; c < 3; ++c) ASSERT_EQ(wide[c], plain[c]) << "colour " << c;
+    for (const auto& [name, average] : AverageForms()) {
+        for (const double* reciprocal : given) {
+            average(rows, reciprocal, mine, kWidth, out);
+            for (int c = 0; c < 3; ++c) ASSERT_EQ(wide[c], plain[c]) << name << " colour " << c;
+        }
     }
 }
-#endif
 
 TEST(SofterBlurTest, MissingMemorySkipsThePass) {
     uint8_t plane[8] = {1, 2, 3, 4, 5, 6, 7, 8};

@@ -4,8 +4,9 @@
 //
 //   make_compare_scenes DIR
 //
-// DIR/input holds six frames of 96 x 64 pixels (colour with alpha as PAM,
-// shadow as PGM, depth as PFM); DIR/<name>.json are the scenes. Between them
+// DIR/input holds six frames of 96 x 288 pixels (colour with alpha as PAM,
+// shadow as PGM, depth as PFM), tall enough that every pass splits them into
+// several strips of rows; DIR/<name>.json are the scenes. Between them
 // the scenes switch on every filter family: blur and depth-of-field blur in
 // the plain, softer and softer-extra variants, enhance and antialias over
 // several passes, noise over every frame, every colour, tone and key stage,
@@ -26,7 +27,7 @@
 namespace {
 
 constexpr int kWidth = 96;
-constexpr int kHeight = 64;
+constexpr int kHeight = 288;
 constexpr int kFrames = 6;
 // Eight frames a second: every frame time and key time is a short binary
 // fraction, read back exactly by any decimal parser.

@@ -1,11 +1,9 @@
 #include "pipeline/final/channel_maps.h"
 
-#include "pipeline/final/sixteen_pixels.h"
+#include "pipeline/final/key_plane.h"
+#include "pipeline/frame/lanes/byte_lanes.h"
+#include "pipeline/frame/lanes/lanes_target.h"
 #include "settings/filter_include.h"
-
-#if LUMAFEX_WIDE_VECTORS
-#include <immintrin.h>
-#endif
 
 namespace lumafex {
 
@@ -37,31 +35,14 @@ void ApplyInColourRange(const RowView& row, const RangeTables& range, const Chan
 
 // Otherwise a pixel's selection rests on its alpha or shadow, which no map
 // stage changes, so it holds for the whole run: maps is one composed set.
-// Every pixel is looked up, sixteen at a time, and the selection picks the
-// bytes; blocks it leaves out are skipped. Plain locals in the pixel by
-// pixel rest, since every byte stored could otherwise alias the row's
-// fields.
+// The pixel by pixel rest from x, in plain locals, since every byte stored
+// could otherwise alias the row's fields.
 template <Key K>
-void ApplyComposed(uint8_t* red, uint8_t* green, uint8_t* blue, const uint8_t* key,
-                   int32_t width, const ChannelMaps& m) {
+void ApplyComposedFrom(uint8_t* red, uint8_t* green, uint8_t* blue, const uint8_t* key, int32_t x,
+                       int32_t width, const ChannelMaps& m) {
     const uint8_t* const mapRed = m.red;
     const uint8_t* const mapGreen = m.green;
     const uint8_t* const mapBlue = m.blue;
-    int32_t x = 0;
-#if defined(__SSE2__)
-    for (; width - x >= 16; x += 16) {
-        const __m128i select = SelectionOfSixteen<K>(key, x);
-        if (_mm_movemask_epi8(select) == 0) continue;
-        uint8_t* const channels[3] = {red, green, blue};
-        const uint8_t* const maps[3] = {mapRed, mapGreen, mapBlue};
-        for (int c = 0; c < 3; ++c) {
-            const SixteenWords bytes(channels[c] + x);
-            const uint8_t* const map = maps[c];
-            StoreSelected(channels[c], x, SixteenFrom([&](int i) { return map[bytes.Byte(i)]; }),
-                          select);
-        }
-    }
-#endif
     for (; x < width; ++x) {
         if (!KeySelects<K>(key[x])) continue;
         red[x] = mapRed[red[x]];
@@ -70,55 +51,40 @@ void ApplyComposed(uint8_t* red, uint8_t* green, uint8_t* blue, const uint8_t* k
     }
 }
 
+// The runs of pixels on byte lanes, compiled once for each kind of lanes:
+// the wide copy with the wider instructions enabled for every function in
+// it.
+#if LUMAFEX_BYTE_LANES
+namespace narrow {
+using L = Sse2ByteLanes;
+#include "pipeline/final/channel_maps_lanes.h"
+}  // namespace narrow
 #if LUMAFEX_WIDE_VECTORS
-// Thirty-two bytes looked up in a table of 256 with AVX2's byte shuffle,
-// which picks from sixteen bytes by the low four bits of each index and
-// yields 0 where the index's top bit is set. The table goes in sixteen
-// pieces: adding 0x70 with saturation sets the top bit of every index of
-// 16 or more and keeps the low four bits of the others, so each piece
-// gives the bytes of the indices that fall in it and 0 elsewhere; then 16
-// comes off every index (those that fell in it wrap to 240 and more).
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i LookUpThirtyTwo(
-    const uint8_t* table, __m256i index) {
-    const __m256i toTop = _mm256_set1_epi8(0x70);
-    const __m256i piece = _mm256_set1_epi8(16);
-    __m256i out = _mm256_setzero_si256();
-    for (int k = 0; k < 16; ++k) {
-        const __m256i bytes = _mm256_broadcastsi128_si256(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * k)));
-        out = _mm256_or_si256(out, _mm256_shuffle_epi8(bytes, _mm256_adds_epu8(index, toTop)));
-        index = _mm256_sub_epi8(index, piece);
-    }
-    return out;
-}
-
-// ApplyComposed thirty-two pixels at a time with AVX2; the rest as there.
-template <Key K>
-[[gnu::target("avx2")]] void ApplyComposedWide(uint8_t* red, uint8_t* green, uint8_t* blue,
-                                               const uint8_t* key, int32_t width,
-                                               const ChannelMaps& m) {
-    uint8_t* const channels[3] = {red, green, blue};
-    const uint8_t* const maps[3] = {m.red, m.green, m.blue};
-    const __m256i zero = _mm256_setzero_si256();
-    int32_t x = 0;
-    for (; width - x >= 32; x += 32) {
-        __m256i select = _mm256_cmpeq_epi8(zero, zero);
-        if constexpr (K != Key::All) {
-            const __m256i zeros = _mm256_cmpeq_epi8(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(key + x)), zero);
-            select = K == Key::Zero ? zeros : _mm256_andnot_si256(zeros, select);
-        }
-        if (_mm256_testz_si256(select, select)) continue;
-        for (int c = 0; c < 3; ++c) {
-            auto* const at = reinterpret_cast<__m256i*>(channels[c] + x);
-            const __m256i old = _mm256_loadu_si256(at);
-            _mm256_storeu_si256(at,
-                                _mm256_blendv_epi8(old, LookUpThirtyTwo(maps[c], old), select));
-        }
-    }
-    ApplyComposed<K>(red + x, green + x, blue + x, key + x, width - x, m);
-}
+LUMAFEX_LANES_BEGIN_AVX2
+namespace wide {
+using L = Avx2ByteLanes;
+#include "pipeline/final/channel_maps_lanes.h"
+}  // namespace wide
+LUMAFEX_LANES_END
 #endif
+#endif
+
+// One composed set over the row: the widest runs `set` allows, then
+// narrower ones, then pixel by pixel.
+template <Key K>
+void ApplyComposed(const RowView& row, const uint8_t* key, const ChannelMaps& m,
+                   [[maybe_unused]] InstructionSet set) {
+    int32_t x = 0;
+#if LUMAFEX_BYTE_LANES
+#if LUMAFEX_WIDE_VECTORS
+    if (Allows(set, InstructionSet::Avx2Fma)) {
+        x = wide::ApplyComposedRuns<K>(row.red, row.green, row.blue, key, x, row.width, m);
+    }
+#endif
+    x = narrow::ApplyComposedRuns<K>(row.red, row.green, row.blue, key, x, row.width, m);
+#endif
+    ApplyComposedFrom<K>(row.red, row.green, row.blue, key, x, row.width, m);
+}
 
 }  // namespace
 
@@ -130,9 +96,7 @@ void FillRangeTables(const FilterSettings& s, RangeTables& range) {
     }
 }
 
-bool MapsCompose(const FilterSettings& settings) {
-    return settings.FilterInclude != kIncludeColorRange;
-}
+bool MapsCompose(const FilterSettings& settings) { return settings.FilterInclude != kIncludeColorRange; }
 
 void ComposeMaps(const ChannelMaps* maps, std::size_t count, OwnedChannelMaps& out) {
     for (int32_t v = 0; v < 256; ++v) {
@@ -161,15 +125,7 @@ void ApplyMaps(const RowView& row, const FilterSettings& settings, const RangeTa
     // does what their composition would (the final pass hands over runs
     // composed already).
     WithKey(row, settings.FilterInclude, [&]<Key K>(KeyKind<K>, const uint8_t* key) {
-        for (std::size_t k = 0; k < count; ++k) {
-#if LUMAFEX_WIDE_VECTORS
-            if (Allows(set, InstructionSet::Avx2Fma)) {
-                ApplyComposedWide<K>(row.red, row.green, row.blue, key, row.width, maps[k]);
-                continue;
-            }
-#endif
-            ApplyComposed<K>(row.red, row.green, row.blue, key, row.width, maps[k]);
-        }
+        for (std::size_t k = 0; k < count; ++k) ApplyComposed<K>(row, key, maps[k], set);
     });
 }
 

@@ -2,9 +2,10 @@
 
 #include <cstdlib>
 
-#include "pipeline/frame/byte_math.h"
+#include "pipeline/final/key_plane.h"
 #include "pipeline/final/selected_pixels.h"
-#include "pipeline/final/sixteen_pixels.h"
+#include "pipeline/frame/byte_math.h"
+#include "pipeline/frame/lanes/lanes_target.h"
 
 namespace lumafex {
 
@@ -63,47 +64,37 @@ ChannelMaps Posterize(const StageContext& ctx) { return AllChannels(ctx.colour.p
 
 namespace {
 
-// Black and white over a row whose selection rests on alpha or shadow:
-// every pixel's grey is formed and the selection picks it or the old
-// bytes, in a plain loop over the row that the compiler lays out in vector
-// lanes. The products are those of the luma tables, v x weight in double.
-template <Key K>
-inline void GreyRow(uint8_t* __restrict red, uint8_t* __restrict green,
-                    uint8_t* __restrict blue, const uint8_t* __restrict key, int32_t width) {
-    for (int32_t x = 0; x < width; ++x) {
-        const auto y = static_cast<uint8_t>(static_cast<int32_t>(
-            (kLumaGreen * green[x] + kLumaBlue * blue[x]) + kLumaRed * red[x]));
-        // A mask, not a choice: with a choice the compiler keeps a jump.
-        const auto keep = static_cast<uint8_t>(KeySelects<K>(key[x]) ? 0u : 0xFFu);
-        red[x] = static_cast<uint8_t>(y ^ ((y ^ red[x]) & keep));
-        green[x] = static_cast<uint8_t>(y ^ ((y ^ green[x]) & keep));
-        blue[x] = static_cast<uint8_t>(y ^ ((y ^ blue[x]) & keep));
-    }
-}
-
+// The black-and-white rows by key, compiled once for the baseline and once
+// with the wider instructions enabled for every function in the copy.
+namespace narrow {
+#include "pipeline/final/colour_stages_lanes.h"
+}  // namespace narrow
 #if LUMAFEX_WIDE_VECTORS
-template <Key K>
-[[gnu::noinline, gnu::target("avx2")]] void GreyRowWide(uint8_t* red, uint8_t* green,
-                                                         uint8_t* blue, const uint8_t* key,
-                                                         int32_t width) {
-    GreyRow<K>(red, green, blue, key, width);
-}
+LUMAFEX_LANES_BEGIN_AVX2
+namespace wide {
+#include "pipeline/final/colour_stages_lanes.h"
+}  // namespace wide
+LUMAFEX_LANES_END
 #endif
+
+template <Key K>
+void GreyRow(const RowView& row, const uint8_t* key, [[maybe_unused]] InstructionSet set) {
+#if LUMAFEX_WIDE_VECTORS
+    if (Allows(set, InstructionSet::Avx2Fma)) {
+        wide::GreyRow<K>(row.red, row.green, row.blue, key, row.width);
+        return;
+    }
+#endif
+    narrow::GreyRow<K>(row.red, row.green, row.blue, key, row.width);
+}
 
 }  // namespace
 
 void BlackAndWhite(const RowView& row, StageContext& ctx) {
     const ColourTables& t = ctx.colour;
-    const bool byKey =
-        WithKey(row, ctx.settings.FilterInclude, [&]<Key K>(KeyKind<K>, const uint8_t* key) {
-#if LUMAFEX_WIDE_VECTORS
-            if (Allows(ctx.params.instructionSet, InstructionSet::Avx2Fma)) {
-                GreyRowWide<K>(row.red, row.green, row.blue, key, row.width);
-                return;
-            }
-#endif
-            GreyRow<K>(row.red, row.green, row.blue, key, row.width);
-        });
+    const bool byKey = WithKey(row, ctx.settings.FilterInclude, [&]<Key K>(KeyKind<K>, const uint8_t* key) {
+        GreyRow<K>(row, key, ctx.params.instructionSet);
+    });
     if (byKey) return;
     // In the colour range: summed in this order in double precision; the
     // weights add up to 1, so the truncated luma stays within 0..255

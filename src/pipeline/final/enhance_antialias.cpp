@@ -24,7 +24,8 @@
 #include <type_traits>
 
 #include "pipeline/final/byte_steps.h"
-#include "pipeline/final/short_lanes.h"
+#include "pipeline/frame/lanes/lanes_target.h"
+#include "pipeline/frame/lanes/short_lanes.h"
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/strips.h"
 #include "platform/memory.h"
@@ -76,9 +77,6 @@ struct PassValues {
     bool softenBetween = false;  // every applied lane step lies between 0 and d
     LaneSteps enhanceLanes{};
     LaneSteps softenLanes{};
-    // The colour range as bounds on bytes: low < byte < high.
-    int16_t low[3] = {};
-    int16_t high[3] = {};
 };
 
 // Sharpens row y (colours in, as the pass found them) against each pixel's
@@ -154,25 +152,16 @@ using AntialiasFunction = void (*)(const PassValues&, int32_t, const Channels&, 
 // The row loops on lanes, compiled once for each kind of lanes: the wide
 // copy with the wider instructions enabled for every function in it.
 namespace narrow {
-using L = Sse2Lanes;
+using L = Sse2ShortLanes;
 #include "pipeline/final/enhance_antialias_lanes.h"
 }  // namespace narrow
 #if LUMAFEX_WIDE_VECTORS
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+LUMAFEX_LANES_BEGIN_AVX2
 namespace wide {
-using L = Avx2Lanes;
+using L = Avx2ShortLanes;
 #include "pipeline/final/enhance_antialias_lanes.h"
 }  // namespace wide
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+LUMAFEX_LANES_END
 #endif
 #endif
 
@@ -189,13 +178,13 @@ RowFunctions ChooseRows(const PassValues& v, [[maybe_unused]] InstructionSet set
     // A row needs one whole run between its end columns.
     const bool softenOnLanes = v.markOnly || v.softenOnLanes;
 #if LUMAFEX_WIDE_VECTORS
-    if (Allows(set, InstructionSet::Avx2Fma) && v.f.width - 2 >= Avx2Lanes::kCount) {
+    if (Allows(set, InstructionSet::Avx2Fma) && v.f.width - 2 >= Avx2ShortLanes::kCount) {
         if (v.enhanceOnLanes) rows.enhance = wide::EnhanceRow<Mode>;
         if (softenOnLanes) rows.antialias = wide::AntialiasFor<Mode>(v);
         return rows;
     }
 #endif
-    if (v.f.width - 2 >= Sse2Lanes::kCount) {
+    if (v.f.width - 2 >= Sse2ShortLanes::kCount) {
         if (v.enhanceOnLanes) rows.enhance = narrow::EnhanceRow<Mode>;
         if (softenOnLanes) rows.antialias = narrow::AntialiasFor<Mode>(v);
     }
@@ -303,10 +292,6 @@ void RunPasses(const FrameView& frame, const FilterSettings& settings, const Pas
     }
 }
 
-int16_t Limited(int32_t v, int32_t low, int32_t high) {
-    return static_cast<int16_t>(v < low ? low : (v > high ? high : v));
-}
-
 }  // namespace
 
 void EnhanceAndAntialias(const FrameView& frame, const FilterSettings& settings,
@@ -334,13 +319,6 @@ void EnhanceAndAntialias(const FrameView& frame, const FilterSettings& settings,
     v.enhanceOnLanes = v.enhanceLanes.Match(params.EnhanceAmount, v.enhanceBy, 0);
     v.softenOnLanes = v.softenLanes.Match(params.AntialiasAmount, v.softenBy, v.reach);
     v.softenBetween = v.softenOnLanes && v.softenLanes.StaysBetween(v.reach);
-    // low < byte < high is InColorRange's low <= byte <= high for bytes.
-    v.low[0] = static_cast<int16_t>(Limited(settings.r1, 0, 256) - 1);
-    v.low[1] = static_cast<int16_t>(Limited(settings.g1, 0, 256) - 1);
-    v.low[2] = static_cast<int16_t>(Limited(settings.b1, 0, 256) - 1);
-    v.high[0] = static_cast<int16_t>(Limited(settings.r2, -1, 255) + 1);
-    v.high[1] = static_cast<int16_t>(Limited(settings.g2, -1, 255) + 1);
-    v.high[2] = static_cast<int16_t>(Limited(settings.b2, -1, 255) + 1);
     RowFunctions rows{};
     WithMode(settings.FilterInclude, [&](auto mode) {
         rows = ChooseRows<decltype(mode)::value>(v, params.instructionSet);

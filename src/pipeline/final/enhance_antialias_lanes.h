@@ -4,6 +4,8 @@
 // lambdas included, is compiled for the instructions of those lanes.
 // It expects the types of that file (PassValues, Channels) to be declared.
 
+#include "pipeline/frame/lanes/colour_range_lanes.h"
+
 // A LaneSteps form spread over the lanes.
 struct StepLanes {
     L::V multiplier;
@@ -58,10 +60,7 @@ inline L::V SelectedLanes(const PassValues& v, std::size_t i, L::V r, L::V g, L:
     } else if constexpr (Mode == kIncludeShadows) {
         return L::AndNot(L::Equal(L::Load(v.f.shadow + i), L::Zero()), all);
     } else if constexpr (Mode == kIncludeColorRange) {
-        const L::V red = L::And(L::Greater(r, L::Set(v.low[0])), L::Greater(L::Set(v.high[0]), r));
-        const L::V green = L::And(L::Greater(g, L::Set(v.low[1])), L::Greater(L::Set(v.high[1]), g));
-        const L::V blue = L::And(L::Greater(b, L::Set(v.low[2])), L::Greater(L::Set(v.high[2]), b));
-        return L::And(red, L::And(green, blue));
+        return InColourRange<L>(v.s, r, g, b);
     } else {
         return all;
     }

@@ -19,7 +19,9 @@ namespace lumafex {
 
 namespace {
 
-void HorizontalFlip(const RowView& row, StageContext&) { FlipRowHorizontally(row); }
+void HorizontalFlip(const RowView& row, StageContext& ctx) {
+    FlipRowHorizontally(row, ctx.params.instructionSet);
+}
 
 // Gates, each tested once per pass: none of their inputs change while the
 // pass runs.

@@ -2,9 +2,8 @@
 
 #include <array>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "pipeline/frame/lanes/byte_lanes.h"
+#include "pipeline/frame/lanes/lanes_target.h"
 
 namespace lumafex {
 
@@ -21,13 +20,57 @@ constexpr Table TableOf(F f) {
 
 // "B" keeps every channel at 21 or above, "W" at 234 or below.
 constexpr Table kOffBlack = TableOf([](int32_t v) { return static_cast<uint8_t>(v <= 21 ? 21 : v); });
-constexpr Table kOffWhite =
-    TableOf([](int32_t v) { return static_cast<uint8_t>(v >= 234 ? 234 : v); });
+constexpr Table kOffWhite = TableOf([](int32_t v) { return static_cast<uint8_t>(v >= 234 ? 234 : v); });
 constexpr Table kUnchanged = TableOf([](int32_t v) { return static_cast<uint8_t>(v); });
 constexpr Table kBlack = TableOf([](int32_t) { return uint8_t{0}; });
 constexpr Table kWhite = TableOf([](int32_t) { return uint8_t{255}; });
 
 ChannelMaps AllChannels(const Table& t) { return {t.data(), t.data(), t.data()}; }
+
+// The settings' bounds may be any numbers; within the bytes each range of
+// range alpha is from lo to lo + span, or empty.
+struct ByteRange {
+    uint8_t lo;
+    uint8_t span;
+};
+
+// A pixel in range becomes opaque white, one out of range stays: OR with
+// all ones or with nothing, without a jump per pixel. Pixel by pixel from
+// x.
+void RangeAlphaFrom(const RowView& row, const ByteRange& red, const ByteRange& green, const ByteRange& blue,
+                    int32_t x) {
+    uint8_t* const r = row.red;
+    uint8_t* const g = row.green;
+    uint8_t* const b = row.blue;
+    uint8_t* const a = row.alpha;
+    for (; x < row.width; ++x) {
+        const bool in = (static_cast<uint8_t>(r[x] - red.lo) <= red.span) &
+                        (static_cast<uint8_t>(g[x] - green.lo) <= green.span) &
+                        (static_cast<uint8_t>(b[x] - blue.lo) <= blue.span);
+        const auto all = static_cast<uint8_t>(in ? 255 : 0);
+        r[x] = static_cast<uint8_t>(r[x] | all);
+        g[x] = static_cast<uint8_t>(g[x] | all);
+        b[x] = static_cast<uint8_t>(b[x] | all);
+        a[x] = static_cast<uint8_t>(a[x] | all);
+    }
+}
+
+// Runs of pixels on byte lanes, compiled once for each kind of lanes: the
+// wide copy with the wider instructions enabled for every function in it.
+#if LUMAFEX_BYTE_LANES
+namespace narrow {
+using L = Sse2ByteLanes;
+#include "pipeline/final/key_stages_lanes.h"
+}  // namespace narrow
+#if LUMAFEX_WIDE_VECTORS
+LUMAFEX_LANES_BEGIN_AVX2
+namespace wide {
+using L = Avx2ByteLanes;
+#include "pipeline/final/key_stages_lanes.h"
+}  // namespace wide
+LUMAFEX_LANES_END
+#endif
+#endif
 
 }  // namespace
 
@@ -51,63 +94,27 @@ void NegativeAlpha(const RowView& row, StageContext&) {
 
 void RangeAlpha(const RowView& row, StageContext& ctx) {
     const FilterSettings& s = ctx.settings;
-    // The settings' bounds may be any numbers; within the bytes each range
-    // is from lo to lo + span, or empty.
-    struct Range {
-        uint8_t lo;
-        uint8_t span;
-    };
     bool empty = false;
     auto within = [&empty](int32_t low, int32_t high) {
         const int32_t lo = low < 0 ? 0 : low;
         const int32_t hi = high > 255 ? 255 : high;
         if (lo > hi) empty = true;
-        return empty ? Range{0, 0} : Range{static_cast<uint8_t>(lo), static_cast<uint8_t>(hi - lo)};
+        return empty ? ByteRange{0, 0} : ByteRange{static_cast<uint8_t>(lo), static_cast<uint8_t>(hi - lo)};
     };
-    const Range red = within(s.r1, s.r2);
-    const Range green = within(s.g1, s.g2);
-    const Range blue = within(s.b1, s.b2);
+    const ByteRange red = within(s.r1, s.r2);
+    const ByteRange green = within(s.g1, s.g2);
+    const ByteRange blue = within(s.b1, s.b2);
     if (empty) return;
-    // A pixel in range becomes opaque white, one out of range stays: OR
-    // with all ones or with nothing, without a jump per pixel.
-    uint8_t* const r = row.red;
-    uint8_t* const g = row.green;
-    uint8_t* const b = row.blue;
-    uint8_t* const a = row.alpha;
     int32_t x = 0;
-#if defined(__SSE2__)
-    // Sixteen pixels at a time: v - lo, saturated past the span, is 0 just
-    // when v is in range.
-    const __m128i zero = _mm_setzero_si128();
-    auto inRange = [zero](const uint8_t* p, const Range& range) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i above = _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(range.lo))),
-                                            _mm_set1_epi8(static_cast<char>(range.span)));
-        return _mm_cmpeq_epi8(above, zero);
-    };
-    auto orInto = [](uint8_t* p, __m128i all) {
-        auto* q = reinterpret_cast<__m128i*>(p);
-        _mm_storeu_si128(q, _mm_or_si128(_mm_loadu_si128(q), all));
-    };
-    for (; x + 16 <= row.width; x += 16) {
-        const __m128i all = _mm_and_si128(_mm_and_si128(inRange(r + x, red), inRange(g + x, green)),
-                                          inRange(b + x, blue));
-        orInto(r + x, all);
-        orInto(g + x, all);
-        orInto(b + x, all);
-        orInto(a + x, all);
+#if LUMAFEX_BYTE_LANES
+#if LUMAFEX_WIDE_VECTORS
+    if (Allows(ctx.params.instructionSet, InstructionSet::Avx2Fma)) {
+        x = wide::RangeAlphaRuns(row, red, green, blue, x);
     }
 #endif
-    for (; x < row.width; ++x) {
-        const bool in = (static_cast<uint8_t>(r[x] - red.lo) <= red.span) &
-                        (static_cast<uint8_t>(g[x] - green.lo) <= green.span) &
-                        (static_cast<uint8_t>(b[x] - blue.lo) <= blue.span);
-        const auto all = static_cast<uint8_t>(in ? 255 : 0);
-        r[x] = static_cast<uint8_t>(r[x] | all);
-        g[x] = static_cast<uint8_t>(g[x] | all);
-        b[x] = static_cast<uint8_t>(b[x] | all);
-        a[x] = static_cast<uint8_t>(a[x] | all);
-    }
+    x = narrow::RangeAlphaRuns(row, red, green, blue, x);
+#endif
+    RangeAlphaFrom(row, red, green, blue, x);
 }
 
 }  // namespace lumafex

@@ -25,22 +25,6 @@ inline bool PixelSelected(const FilterSettings& s, uint8_t alpha, uint8_t shadow
     }
 }
 
-// The colour-range test on vector lanes of any signed integer type (GCC
-// vector extensions) holding colour bytes: all ones in the lanes whose red,
-// green and blue lie in the settings' range, zero elsewhere. The bounds are
-// first limited to -1 .. 256, which every lane type holds and which tests
-// a byte as the bound itself does. (The vectors go by reference: a 32-byte
-// vector passed or returned by value would tie the calling convention to
-// the instruction set.)
-template <typename V>
-[[gnu::always_inline]] inline void ColourRangeMask(const FilterSettings& s, const V& red,
-                                                   const V& green, const V& blue, V& mask) {
-    using Lane = std::remove_cvref_t<decltype(red[0])>;
-    auto bound = [](int32_t v) { return static_cast<Lane>(v < -1 ? -1 : (v > 256 ? 256 : v)); };
-    mask = (V)((bound(s.r1) <= red) & (red <= bound(s.r2)) & (bound(s.g1) <= green) &
-               (green <= bound(s.g2)) & (bound(s.b1) <= blue) & (blue <= bound(s.b2)));
-}
-
 // Calls body(std::integral_constant<int32_t, Mode>{}) with Mode the given
 // mode, so that the loops of body are built for it: the one place a
 // runtime mode becomes a compile-time one. A mode outside the five selects

@@ -20,20 +20,24 @@
 // in place (narrow_blur.cpp). Larger ones sum in 32 or 64 bits, a
 // source row at a time into the strip's rows, each strip writing its
 // averages to its own rows of a result copy, which replaces the colour
-// planes once every strip is done.
+// planes once every strip is done. Their prefix sums and averages run on
+// integer lanes (blur_lanes.h), built for SSE2 and, where the frame allows
+// it, AVX2.
 #include "pipeline/passes/blur.h"
 
 #include <atomic>
 #include <cstring>
 #include <limits>
 
+#include "pipeline/frame/lanes/int_lanes.h"
+#include "pipeline/frame/lanes/lanes_target.h"
 #include "pipeline/frame/selection.h"
-#include "pipeline/passes/accumulators.h"
-#include "pipeline/passes/footprint.h"
-#include "pipeline/passes/blur_sums.h"
-#include "pipeline/passes/narrow_blur.h"
 #include "pipeline/frame/strips.h"
 #include "pipeline/frame/thread_pool.h"
+#include "pipeline/passes/accumulators.h"
+#include "pipeline/passes/blur_sums.h"
+#include "pipeline/passes/footprint.h"
+#include "pipeline/passes/narrow_blur.h"
 
 namespace lumafex {
 
@@ -62,6 +66,7 @@ struct StripJob {
     const uint8_t* rowSpreads;  // per row: whether any of its pixels spreads
     const U* clippedTotals;     // column totals of rows 0 .. R, value after value
     uint8_t* result[3];         // the averaged planes
+    InstructionSet set;         // the widest lanes the frame allows
     RowStrips strips;
     StripQueue queue{strips};
     std::atomic<bool> failed{false};
@@ -110,32 +115,14 @@ void AddToColumns(const FrameView& f, const FilterSettings& s, int32_t y, U* con
     }
 }
 
-// prefix[v][x] = the column totals of the columns before x. Thirty-two-bit
-// totals run four columns at a time, each lane adding the lanes before it
-// and the carry from the columns before.
+// prefix[v][x] = the column totals of the columns before x.
 template <int Values, typename U>
 void ColumnPrefix(const U* const* columns, int32_t width, U* const* prefix) {
-    typedef uint32_t Scan4 __attribute__((vector_size(16)));
     const auto w = static_cast<std::size_t>(width);
     for (int v = 0; v < Values; ++v) {
         U sum = 0;
         prefix[v][0] = 0;
-        std::size_t x = 0;
-        if constexpr (sizeof(U) == 4) {
-            const Scan4 zero = {};
-            Scan4 carry = {};
-            for (; x + 4 <= w; x += 4) {
-                Scan4 lanes;
-                std::memcpy(&lanes, columns[v] + x, sizeof lanes);
-                lanes += __builtin_shufflevector(lanes, zero, 4, 0, 1, 2);
-                lanes += __builtin_shufflevector(lanes, zero, 4, 4, 0, 1);
-                lanes += carry;
-                std::memcpy(prefix[v] + x + 1, &lanes, sizeof lanes);
-                carry = __builtin_shufflevector(lanes, lanes, 3, 3, 3, 3);
-            }
-            sum = carry[0];
-        }
-        for (; x < w; ++x) {
+        for (std::size_t x = 0; x < w; ++x) {
             sum = static_cast<U>(sum + columns[v][x]);
             prefix[v][x + 1] = sum;
         }
@@ -161,122 +148,113 @@ void AddWindows(U* __restrict acc, const U* __restrict prefix, int32_t width, in
     }
 }
 
-// Averages four receivers from x on from 32-bit totals, as the scalar form
-// does (QuotientByInverse) in double-precision lanes. The receivers' own
-// rule is a lane mask. An averaged take is the sum of (own + c) / 2 over
-// the n spreading values c: with own = 2a + p and c = 2b + q each term is
-// a + b + (p & q), so the sum is n x a + (sum - odd) / 2 + p x odd, every
-// part well inside 32 bits.
+#if LUMAFEX_INT_LANES
+// The row loops on 32-bit lanes, compiled once for each set of lanes: the
+// wide copy with the wider instructions enabled for every function in it.
+namespace narrow {
+using L = Sse2IntLanes;
+#include "pipeline/passes/blur_lanes.h"
+}  // namespace narrow
+#if LUMAFEX_WIDE_VECTORS
+LUMAFEX_LANES_BEGIN_AVX2
+namespace wide {
+using L = Avx2IntLanes;
+#include "pipeline/passes/blur_lanes.h"
+}  // namespace wide
+LUMAFEX_LANES_END
+#endif
+#endif
+
+// The lanes forms of a strip's loops over 32-bit sums; null where the
+// scalar form serves (64-bit sums, or no lanes).
 template <int32_t Mode>
-[[gnu::always_inline]] inline void AverageFour(const FrameView& f, const FilterSettings& s,
-                                               std::size_t row, std::size_t x,
-                                               const uint32_t* const* a, uint8_t* const* out) {
-    typedef int32_t Ints4 __attribute__((vector_size(16)));
-    typedef uint32_t Totals4 __attribute__((vector_size(16)));
-    typedef double Doubles4 __attribute__((vector_size(32)));
-    typedef uint8_t Bytes4 __attribute__((vector_size(4)));
-    typedef uint16_t Halves4 __attribute__((vector_size(8)));
-    const std::size_t i = row + x;
-    auto widen = [](const uint8_t* p, Ints4& lanes) {
-        lanes = __builtin_convertvector(
-            __builtin_convertvector(LoadLanes<Bytes4>(p), Halves4), Ints4);
-    };
-    auto totals = [x](const uint32_t* p, Ints4& lanes) {
-        lanes = (Ints4)LoadLanes<Totals4>(p + x);
-    };
-    Ints4 n;
-    totals(a[kCount], n);
-    Ints4 full = Ints4{} - 1;  // every lane whole
-    if constexpr (Mode == kIncludeObjects || Mode == kIncludeBackground) {
-        Ints4 alpha;
-        widen(f.alpha + i, alpha);
-        full = Mode == kIncludeObjects ? alpha != 0 : alpha == 0;
-    } else if constexpr (Mode == kIncludeShadows) {
-        Ints4 shadow;
-        widen(f.shadow + i, shadow);
-        full = shadow != 0;
+struct RowKernels {
+    void (*prefix)(const uint32_t*, std::size_t, uint32_t*) = nullptr;
+    std::size_t (*average)(const FrameView&, const FilterSettings&, std::size_t, const uint32_t* const*,
+                           uint8_t* const*) = nullptr;
+};
+
+template <int32_t Mode, typename U>
+RowKernels<Mode> ChooseKernels([[maybe_unused]] InstructionSet set) {
+    RowKernels<Mode> k;
+#if LUMAFEX_INT_LANES
+    if constexpr (sizeof(U) == 4) {
+        k = {narrow::ColumnPrefix, narrow::AverageRuns<Mode>};
+#if LUMAFEX_WIDE_VECTORS
+        if (Allows(set, InstructionSet::Avx2Fma)) k = {wide::ColumnPrefix, wide::AverageRuns<Mode>};
+#endif
     }
-    Ints4 own[3];
-    widen(f.red + i, own[0]);
-    widen(f.green + i, own[1]);
-    widen(f.blue + i, own[2]);
-    if constexpr (Mode == kIncludeColorRange) ColourRangeMask(s, own[0], own[1], own[2], full);
-    if constexpr (Mode == kIncludeBackground) n &= full;
-    const Doubles4 inverse = 1.0 / (__builtin_convertvector(n, Doubles4) + 1.0);
-    for (int c = 0; c < 3; ++c) {
-        Ints4 taken;
-        totals(a[kRed + c], taken);
-        if constexpr (Mode == kIncludeBackground) taken &= full;
-        if constexpr (kHasHalf<Mode>) {
-            Ints4 odd;
-            totals(a[kOddRed + c], odd);
-            const Ints4 half = n * (own[c] >> 1) + ((taken - odd) >> 1) + (own[c] & 1) * odd;
-            taken = (taken & full) | (half & ~full);
-        }
-        const Doubles4 num = __builtin_convertvector(own[c] + taken, Doubles4) + 0.5;
-        Ints4 q = __builtin_convertvector(num * inverse, Ints4);
-        q = q > 255 ? 255 : q;
-        for (int k = 0; k < 4; ++k) out[c][x + static_cast<std::size_t>(k)] = static_cast<uint8_t>(q[k]);
-    }
+#endif
+    return k;
 }
 
-// Gathers and averages the rows first .. end-1 into the result planes.
+// The column totals' prefix sums of every value, on lanes where kernels
+// have them.
+template <int Values, int32_t Mode, typename U>
+void PrefixOfColumns(const RowKernels<Mode>& kernels, const U* const* columns, int32_t width,
+                     U* const* prefix) {
+    if constexpr (sizeof(U) == 4) {
+        if (kernels.prefix != nullptr) {
+            const auto w = static_cast<std::size_t>(width);
+            for (int v = 0; v < Values; ++v) kernels.prefix(columns[v], w, prefix[v]);
+            return;
+        }
+    }
+    ColumnPrefix<Values>(columns, width, prefix);
+}
+
+// Adds to the strip's totals what the source rows 0 .. R spread (see
+// BlurStrip), from their column totals.
 template <int32_t Mode, typename U>
-void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* const* prefix,
-               U* const* columns) {
+void GatherClippedRows(StripJob<U>& job, const RowKernels<Mode>& kernels, int32_t first, int32_t end,
+                       U* const* acc, U* const* prefix, U* const* columns) {
     const FrameView& f = *job.frame;
     const FootprintProfile& fp = *job.footprint;
     constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
     const auto w = static_cast<std::size_t>(f.width);
-    const std::size_t cells = w * static_cast<std::size_t>(end - first);
-    for (int v = 0; v < kModeValues; ++v) std::memset(acc[v], 0, cells * sizeof(U));
-
-    // Source rows 0 .. R have their footprints' tops cut off by the frame's
-    // edge, so each starts at row 0 and reaches receiver row yy (when it
-    // reaches it at all: y >= yy - R) with the same half-width,
-    // HalfWidth(yy). Their contributions to yy are one window over the
-    // column totals of those rows, kept as yy moves down: a row leaves when
-    // it falls out of reach. That bounds the cost of a radius as tall as
-    // the frame, where every source row is such a row, to a few operations
-    // per pixel.
     const int32_t reach = fp.Reach();
     const int32_t clippedLast = reach < f.height - 1 ? reach : f.height - 1;
-    if (first - reach <= clippedLast) {
-        // The totals of rows from .. clippedLast: summed directly, or, when
-        // fewer rows lie above from, as the frame's totals of rows
-        // 0 .. clippedLast less those rows (none at all for a radius as
-        // tall as the frame).
-        const int32_t from = first > reach ? first - reach : 0;
-        if (from <= clippedLast - from) {
-            for (int v = 0; v < kModeValues; ++v) {
-                std::memcpy(columns[v], job.clippedTotals + static_cast<std::size_t>(v) * w,
-                            w * sizeof(U));
-            }
-            for (int32_t y = 0; y < from; ++y) {
-                if (job.rowSpreads[y] != 0) AddToColumns<Mode, true>(f, *job.settings, y, columns);
-            }
-        } else {
-            for (int v = 0; v < kModeValues; ++v) std::memset(columns[v], 0, w * sizeof(U));
-            for (int32_t y = from; y <= clippedLast; ++y) {
-                if (job.rowSpreads[y] != 0) {
-                    AddToColumns<Mode, false>(f, *job.settings, y, columns);
-                }
-            }
+    // The totals of rows from .. clippedLast: summed directly, or, when
+    // fewer rows lie above from, as the frame's totals of rows
+    // 0 .. clippedLast less those rows (none at all for a radius as
+    // tall as the frame).
+    const int32_t from = first > reach ? first - reach : 0;
+    if (from <= clippedLast - from) {
+        for (int v = 0; v < kModeValues; ++v) {
+            std::memcpy(columns[v], job.clippedTotals + static_cast<std::size_t>(v) * w, w * sizeof(U));
         }
-        for (int32_t yy = first; yy < end && yy - reach <= clippedLast; ++yy) {
-            const int32_t leaving = yy - reach - 1;
-            if (yy > first && leaving >= 0 && job.rowSpreads[leaving] != 0) {
-                AddToColumns<Mode, true>(f, *job.settings, leaving, columns);
-            }
-            const int32_t hw = fp.HalfWidth(yy);
-            if (hw < 0) continue;
-            ColumnPrefix<kModeValues>(columns, f.width, prefix);
-            const std::size_t o = w * static_cast<std::size_t>(yy - first);
-            for (int v = 0; v < kModeValues; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
+        for (int32_t y = 0; y < from; ++y) {
+            if (job.rowSpreads[y] != 0) AddToColumns<Mode, true>(f, *job.settings, y, columns);
+        }
+    } else {
+        for (int v = 0; v < kModeValues; ++v) std::memset(columns[v], 0, w * sizeof(U));
+        for (int32_t y = from; y <= clippedLast; ++y) {
+            if (job.rowSpreads[y] != 0) AddToColumns<Mode, false>(f, *job.settings, y, columns);
         }
     }
+    for (int32_t yy = first; yy < end && yy - reach <= clippedLast; ++yy) {
+        const int32_t leaving = yy - reach - 1;
+        if (yy > first && leaving >= 0 && job.rowSpreads[leaving] != 0) {
+            AddToColumns<Mode, true>(f, *job.settings, leaving, columns);
+        }
+        const int32_t hw = fp.HalfWidth(yy);
+        if (hw < 0) continue;
+        PrefixOfColumns<kModeValues>(kernels, columns, f.width, prefix);
+        const std::size_t o = w * static_cast<std::size_t>(yy - first);
+        for (int v = 0; v < kModeValues; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
+    }
+}
 
-    // The other source rows whose footprints reach the strip, top to bottom.
+// Adds to the strip's totals what the source rows below the clipped ones
+// whose footprints reach the strip spread, top to bottom.
+template <int32_t Mode, typename U>
+void GatherOtherRows(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* const* prefix) {
+    const FrameView& f = *job.frame;
+    const FootprintProfile& fp = *job.footprint;
+    constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
+    const auto w = static_cast<std::size_t>(f.width);
+    const int32_t reach = fp.Reach();
+    const int32_t clippedLast = reach < f.height - 1 ? reach : f.height - 1;
     const int32_t top = first - reach > clippedLast ? first - reach : clippedLast + 1;
     const int32_t bottom = f.height - end > reach ? end - 1 + reach : f.height - 1;
     for (int32_t y = top; y <= bottom; ++y) {
@@ -292,44 +270,70 @@ void BlurStrip(StripJob<U>& job, int32_t first, int32_t end, U* const* acc, U* c
             for (int v = 0; v < kModeValues; ++v) AddWindows(acc[v] + o, prefix[v], f.width, hw);
         }
     }
+}
+
+// Each receiver of row `row` takes its totals a by its own rule and
+// averages, from column x on.
+template <int32_t Mode, typename U>
+void AverageTail(const FrameView& f, const FilterSettings& s, std::size_t row, std::size_t x,
+                 const U* const* a, uint8_t* const* out) {
+    const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
+    for (; x < static_cast<std::size_t>(f.width); ++x) {
+        const Take take = TakeOf<Mode>(s, f, row + x);
+        const uint64_t n = take == Take::None ? 0 : a[kCount][x];
+        const double inverse = 1.0 / static_cast<double>(n + 1);
+        for (int c = 0; c < 3; ++c) {
+            const uint64_t mine = own[c][x];
+            uint64_t taken = take == Take::None ? 0 : a[kRed + c][x];
+            if constexpr (kHasHalf<Mode>) {
+                if (take == Take::Half) {
+                    taken = static_cast<uint64_t>(HalfSum(static_cast<int64_t>(mine), static_cast<int64_t>(n),
+                                                          static_cast<int64_t>(taken),
+                                                          static_cast<int64_t>(a[kOddRed + c][x])));
+                }
+            }
+            const uint64_t q =
+                sizeof(U) == 4 ? QuotientByInverse(mine + taken, inverse) : Quotient<U>(mine + taken, n + 1);
+            out[c][x] = static_cast<uint8_t>(q >= 255 ? 255 : q);
+        }
+    }
+}
+
+// Gathers and averages the rows first .. end-1 into the result planes.
+template <int32_t Mode, typename U>
+void BlurStrip(StripJob<U>& job, const RowKernels<Mode>& kernels, int32_t first, int32_t end, U* const* acc,
+               U* const* prefix, U* const* columns) {
+    const FrameView& f = *job.frame;
+    constexpr int kModeValues = kHasHalf<Mode> ? kValues : 4;
+    const auto w = static_cast<std::size_t>(f.width);
+    const std::size_t cells = w * static_cast<std::size_t>(end - first);
+    for (int v = 0; v < kModeValues; ++v) std::memset(acc[v], 0, cells * sizeof(U));
+
+    // Source rows 0 .. R have their footprints' tops cut off by the frame's
+    // edge, so each starts at row 0 and reaches receiver row yy (when it
+    // reaches it at all: y >= yy - R) with the same half-width,
+    // HalfWidth(yy). Their contributions to yy are one window over the
+    // column totals of those rows, kept as yy moves down: a row leaves when
+    // it falls out of reach. That bounds the cost of a radius as tall as
+    // the frame, where every source row is such a row, to a few operations
+    // per pixel.
+    const int32_t reach = job.footprint->Reach();
+    const int32_t clippedLast = reach < f.height - 1 ? reach : f.height - 1;
+    if (first - reach <= clippedLast) GatherClippedRows<Mode>(job, kernels, first, end, acc, prefix, columns);
+    GatherOtherRows<Mode>(job, first, end, acc, prefix);
 
     // Each receiver takes its totals by its own rule and averages.
-    const FilterSettings& s = *job.settings;
     for (int32_t yy = first; yy < end; ++yy) {
         const std::size_t row = f.Index(0, yy);
-        const U* const a[kValues] = {acc[0] + w * static_cast<std::size_t>(yy - first),
-                                     acc[1] + w * static_cast<std::size_t>(yy - first),
-                                     acc[2] + w * static_cast<std::size_t>(yy - first),
-                                     acc[3] + w * static_cast<std::size_t>(yy - first),
-                                     kHasHalf<Mode> ? acc[4] + w * (yy - first) : nullptr,
-                                     kHasHalf<Mode> ? acc[5] + w * (yy - first) : nullptr,
-                                     kHasHalf<Mode> ? acc[6] + w * (yy - first) : nullptr};
-        const uint8_t* const own[3] = {f.red + row, f.green + row, f.blue + row};
+        const std::size_t o = w * static_cast<std::size_t>(yy - first);
+        const U* a[kValues] = {};
+        for (int v = 0; v < kModeValues; ++v) a[v] = acc[v] + o;
         uint8_t* const out[3] = {job.result[0] + row, job.result[1] + row, job.result[2] + row};
         std::size_t x = 0;
         if constexpr (sizeof(U) == 4) {
-            for (; x + 4 <= w; x += 4) AverageFour<Mode>(f, s, row, x, a, out);
+            if (kernels.average != nullptr) x = kernels.average(f, *job.settings, row, a, out);
         }
-        for (; x < w; ++x) {
-            const Take take = TakeOf<Mode>(s, f, row + x);
-            const uint64_t n = take == Take::None ? 0 : a[kCount][x];
-            const double inverse = 1.0 / static_cast<double>(n + 1);
-            for (int c = 0; c < 3; ++c) {
-                const uint64_t mine = own[c][x];
-                uint64_t taken = take == Take::None ? 0 : a[kRed + c][x];
-                if constexpr (kHasHalf<Mode>) {
-                    if (take == Take::Half) {
-                        taken = static_cast<uint64_t>(
-                            HalfSum(static_cast<int64_t>(mine), static_cast<int64_t>(n),
-                                    static_cast<int64_t>(taken),
-                                    static_cast<int64_t>(a[kOddRed + c][x])));
-                    }
-                }
-                const uint64_t q = sizeof(U) == 4 ? QuotientByInverse(mine + taken, inverse)
-                                                  : Quotient<U>(mine + taken, n + 1);
-                out[c][x] = static_cast<uint8_t>(q >= 255 ? 255 : q);
-            }
-        }
+        AverageTail<Mode>(f, *job.settings, row, x, a, out);
     }
 }
 
@@ -354,16 +358,17 @@ void BlurWorker(StripJob<U>& job) {
         prefix[v] = prefixBlock.data() + static_cast<std::size_t>(v) * (w + 1);
         columns[v] = columnBlock.data() + static_cast<std::size_t>(v) * w;
     }
+    const RowKernels<Mode> kernels = ChooseKernels<Mode, U>(job.set);
     int32_t first = 0;
     int32_t end = 0;
     while (!job.failed && job.queue.Next(first, end)) {
-        BlurStrip<Mode>(job, first, end, acc, prefix, columns);
+        BlurStrip<Mode>(job, kernels, first, end, acc, prefix, columns);
     }
 }
 
 template <int32_t Mode, typename U>
 [[nodiscard]] bool Gather(const FrameView& f, const FilterSettings& s, const FootprintProfile& footprint,
-                          uint8_t* const* result) {
+                          InstructionSet set, uint8_t* const* result) {
     const std::size_t h = static_cast<std::size_t>(f.height);
     auto spreads = platform::WorkingArray<uint8_t>::Allocate(h);
     if (!spreads) return false;
@@ -393,6 +398,7 @@ template <int32_t Mode, typename U>
                     spreads.data(),
                     totals.data(),
                     {result[0], result[1], result[2]},
+                    set,
                     RowStrips::For(f.width, f.height)};
     ForEachTask(job.queue.Workers(), [&job](int32_t) { BlurWorker<Mode>(job); });
     return !job.failed;
@@ -400,11 +406,11 @@ template <int32_t Mode, typename U>
 
 template <typename U>
 [[nodiscard]] bool GatherInMode(const FrameView& f, const FilterSettings& s, const FootprintProfile& fp,
-                                uint8_t* const* result) {
+                                InstructionSet set, uint8_t* const* result) {
     // A mode that selects no pixel leaves the frame as it is.
     bool done = true;
     WithMode(s.FilterInclude,
-             [&](auto mode) { done = Gather<decltype(mode)::value, U>(f, s, fp, result); });
+             [&](auto mode) { done = Gather<decltype(mode)::value, U>(f, s, fp, set, result); });
     return done;
 }
 
@@ -424,9 +430,12 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
         const int64_t tall = rows < frame.height ? rows : frame.height;
         const int64_t wideColumns = columns < frame.width ? columns : frame.width;
         // A receiver's totals stay below (tall x wideColumns + 1) x 255,
-        // under 2^16 for a footprint of fewer than 256 pixels.
-        if (tall * wideColumns < 65535 / 255 - 1) {
-            return NarrowBlurGather(frame, settings, footprint, params.instructionSet);
+        // under 2^16 for a footprint of fewer than 256 pixels. Builds
+        // without integer lanes take the general gather.
+        if constexpr (LUMAFEX_INT_LANES != 0) {
+            if (tall * wideColumns < 65535 / 255 - 1) {
+                return NarrowBlurGather(frame, settings, footprint, params.instructionSet);
+            }
         }
     }
     // The averaged planes, kept apart until every strip has read the frame.
@@ -447,8 +456,8 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
     const int64_t wideColumns = columns < frame.width ? columns : frame.width;
     // A receiver's totals stay below (tall x wideColumns + 1) x 255.
     const bool done = NeedsWideSums(tall, wideColumns)
-                          ? GatherInMode<uint64_t>(frame, settings, footprint, planes)
-                          : GatherInMode<uint32_t>(frame, settings, footprint, planes);
+                          ? GatherInMode<uint64_t>(frame, settings, footprint, params.instructionSet, planes)
+                          : GatherInMode<uint32_t>(frame, settings, footprint, params.instructionSet, planes);
     if (!done) return false;
     if (settings.FilterInclude < kIncludeObjects || settings.FilterInclude > kIncludeColorRange) {
         return true;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "pipeline/frame/frame_view.h"
 #include "pipeline/frame/selection.h"
@@ -74,13 +73,5 @@ inline uint64_t Quotient(uint64_t numerator, uint64_t denominator) {
 // The gathered values: colour sums, count, and odd counts per channel.
 constexpr int kValues = 7;
 enum Value { kRed, kGreen, kBlue, kCount, kOddRed, kOddGreen, kOddBlue };
-
-// The lanes of a vector from memory of any alignment.
-template <typename V>
-[[gnu::always_inline]] inline V LoadLanes(const void* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 
 }  // namespace lumafex::blur_sums

@@ -2,9 +2,20 @@
 
 #include <cmath>
 
+#include "pipeline/frame/lanes/double_lanes.h"
+
 namespace lumafex {
 
 namespace {
+
+#if LUMAFEX_DOUBLE_LANES
+// Two lanes serve: the footprint asks for one sine per row of a radius,
+// once per frame, so wider lanes would gain nothing worth a second form.
+namespace narrow {
+using L = Sse2DoubleLanes;
+#include "pipeline/passes/quick_sine_lanes.h"
+}  // namespace narrow
+#endif
 
 // Double-double arithmetic: a value is hi + lo with |lo| at most half an ulp
 // of hi. Only additions and multiplications of doubles are used (no fused
@@ -64,6 +75,14 @@ DoubleDouble Divide(DoubleDouble a, double b) {
 }
 
 }  // namespace
+
+void ScaledQuickSines(double scale, const double* x, double* out, int32_t n) {
+    int32_t i = 0;
+#if LUMAFEX_DOUBLE_LANES
+    i = narrow::ScaledQuickSineRuns(scale, x, out, n);
+#endif
+    for (; i < n; ++i) out[i] = scale * QuickSine(x[i]);
+}
 
 double PortableSine(double x) {
     if (!(x >= 0.0 && x <= 4.0)) return std::sin(x);

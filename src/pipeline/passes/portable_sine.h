@@ -8,10 +8,6 @@
 #include <cstdint>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace lumafex {
 
 // sin(x) correctly rounded to double for 0 <= x <= 4 (barring a true value
@@ -54,36 +50,9 @@ inline double QuickSine(double x) {
     return y + (y * y2) * sum;
 }
 
-// out[i] = scale x QuickSine(x[i]) for i < n, two at a time where SSE2
-// serves, each lane with the same operations in the same order, so every
-// value equals the scalar one.
-inline void ScaledQuickSines(double scale, const double* x, double* out, int32_t n) {
-    int32_t i = 0;
-#if defined(__SSE2__)
-    const __m128d zero = _mm_setzero_pd();
-    const __m128d largest = _mm_set1_pd(kQuickSineLargest);
-    const __m128d quarter = _mm_set1_pd(kQuickSinePiHigh / 2.0);
-    const __m128d piHigh = _mm_set1_pd(kQuickSinePiHigh);
-    const __m128d piLow = _mm_set1_pd(kQuickSinePiLow);
-    const __m128d nan = _mm_set1_pd(std::numeric_limits<double>::quiet_NaN());
-    const __m128d factor = _mm_set1_pd(scale);
-    for (; i + 2 <= n; i += 2) {
-        const __m128d v = _mm_loadu_pd(x + i);
-        const __m128d inRange = _mm_and_pd(_mm_cmpge_pd(v, zero), _mm_cmple_pd(v, largest));
-        const __m128d low = _mm_cmple_pd(v, quarter);
-        const __m128d folded = _mm_add_pd(_mm_sub_pd(piHigh, v), piLow);
-        const __m128d y = _mm_or_pd(_mm_and_pd(low, v), _mm_andnot_pd(low, folded));
-        const __m128d y2 = _mm_mul_pd(y, y);
-        __m128d sum = _mm_set1_pd(kQuickSineTerms[9]);
-        for (int k = 8; k >= 0; --k) {
-            sum = _mm_add_pd(_mm_mul_pd(sum, y2), _mm_set1_pd(kQuickSineTerms[k]));
-        }
-        const __m128d sine = _mm_add_pd(y, _mm_mul_pd(_mm_mul_pd(y, y2), sum));
-        const __m128d kept = _mm_or_pd(_mm_and_pd(inRange, sine), _mm_andnot_pd(inRange, nan));
-        _mm_storeu_pd(out + i, _mm_mul_pd(factor, kept));
-    }
-#endif
-    for (; i < n; ++i) out[i] = scale * QuickSine(x[i]);
-}
+// out[i] = scale x QuickSine(x[i]) for i < n, on double lanes where the
+// build has them, each lane with the same operations in the same order, so
+// every value equals the scalar one.
+void ScaledQuickSines(double scale, const double* x, double* out, int32_t n);
 
 }  // namespace lumafex

@@ -12,250 +12,22 @@
 
 #include <atomic>
 
-
 #include "pipeline/frame/byte_math.h"
 #include "pipeline/frame/selection.h"
+#include "pipeline/frame/strips.h"
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/depth_of_field.h"
 #include "pipeline/passes/footprint.h"
-#include "pipeline/frame/strips.h"
+#include "pipeline/passes/footprint_weights.h"
+#include "pipeline/passes/softer_dof_kernels.h"
 #include "pipeline/passes/softer_weights.h"
-#include "pipeline/frame/wide_vectors.h"
-
-// Linux x86-64 builds pick the wider vector unit at run time where the
-// processor has it.
-#if LUMAFEX_WIDE_VECTORS
-#include <immintrin.h>
-#endif
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace lumafex {
 
 namespace {
 
-// The weights of one centre's footprint rows for its blur, kept from one
-// centre to the next while the blur stays the same (whole regions of a frame
-// share their blur). Where a table for the largest possible blur would be
-// too large (only a vast MaxDOFBlur gets there), each row's weights are
-// worked out as it is visited instead.
-//
-// A table row is filled only as far as the footprint rows visited ask: a
-// strip visits only its own rows of a footprint, and a row as wide as the
-// frame needs no more columns than the frame has. So a blur that changes
-// from centre to centre (a depth ramp, a huge MaxDOFBlur) costs no more
-// weights than its contributions, whatever the blur.
-class FootprintWeights {
-public:
-    // rowReach and columnReach: the largest reach of a footprint above and
-    // beside its centre, each already limited by the frame.
-    [[nodiscard]] bool Reserve(int32_t width, int32_t rowReach, int32_t columnReach) {
-        const int64_t rows = 2 * static_cast<int64_t>(rowReach) + 1;
-        const int64_t columns = 2 * static_cast<int64_t>(columnReach) + 1;
-        constexpr int64_t kLargestTable = int64_t{1} << 20;
-        if (rows <= kLargestTable / columns) {
-            table_ = platform::WorkingArray<float>::Allocate(
-                static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
-            positive_ =
-                platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(rows));
-            checked_ =
-                platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(rows));
-            return table_ && positive_ && checked_;
-        }
-        row_ = platform::WorkingArray<float>::Allocate(2 * static_cast<std::size_t>(width) + 1);
-        return static_cast<bool>(row_);
-    }
-
-    // Makes the table that of the footprint's current blur, every row still
-    // to be filled.
-    void Set(const FootprintProfile& footprint) {
-        if (!table_ || (valid_ && footprint.Radius() == radius_)) return;
-        valid_ = true;
-        radius_ = footprint.Radius();
-        reach_ = footprint.Reach();
-        centre_ = footprint.MaxHalfWidth();
-        stride_ = 2 * static_cast<std::size_t>(centre_) + 1;
-        const auto rows = 2 * static_cast<std::size_t>(reach_) + 1;
-        for (std::size_t i = 0; i < rows; ++i) {
-            checked_[i] = -1;
-            positive_[i] = -1;
-        }
-    }
-
-    // The weights of the footprint row dy away from the centre, whose
-    // half-width is hw: weights[centre + dx]. Returns how far from the centre
-    // they stay above 0, at most hw.
-    int32_t Row(float radius, int32_t dy, int32_t hw, const float*& weights, int32_t& centre) {
-        int32_t positive;
-        if (table_) {
-            weights = RowStart(dy);
-            centre = centre_;
-            const auto i = static_cast<std::size_t>(dy + reach_);
-            // Columns 0 .. checked_ have been looked at; the weights fall
-            // with the distance, so a row whose last look found none (its
-            // positive reach below checked_) is complete.
-            if (positive_[i] == checked_[i] && checked_[i] < hw) {
-                ExtendRow(dy, hw, RowStart(dy) + centre_, checked_[i], positive_[i]);
-            }
-            positive = positive_[i];
-        } else {
-            weights = row_.data();
-            centre = hw;
-            positive = FillWeights(radius, dy, hw, row_.data());
-        }
-        return positive < hw ? positive : hw;
-    }
-
-private:
-    // FillWeights for the columns checked + 1 .. hw of row dy: the same
-    // weights, stored at row[dx] and row[-dx], until the first not above 0.
-    void ExtendRow(int32_t dy, int32_t hw, float* row, int32_t& checked, int32_t& positive) const {
-        const double dy2 = static_cast<double>(dy) * static_cast<double>(dy);
-        for (int32_t dx = checked + 1; dx <= hw; ++dx) {
-            checked = dx;
-            const double dx2 = static_cast<double>(dx) * static_cast<double>(dx);
-            const double w = static_cast<double>(radius_) - std::sqrt(dx2 + dy2);
-            if (!(w > 0.0)) return;
-            // A positive w never rounds to 0 in single precision.
-            const float rounded = static_cast<float>(w);
-            row[dx] = rounded;
-            row[-dx] = rounded;
-            positive = dx;
-        }
-    }
-
-    float* RowStart(int32_t dy) const {
-        return table_.data() + static_cast<std::size_t>(dy + reach_) * stride_;
-    }
-    platform::WorkingArray<float> table_;
-    platform::WorkingArray<int32_t> positive_;
-    platform::WorkingArray<int32_t> checked_;
-    platform::WorkingArray<float> row_;
-    bool valid_ = false;
-    float radius_ = 0.0f;
-    int32_t reach_ = 0;
-    int32_t centre_ = 0;
-    std::size_t stride_ = 1;
-};
-
 // A centre's colour as AddWeighted takes it: red, green, blue and 1.
 using RunColour = double[4];
-
-// Adds to the sums of `count` neighbouring receivers the contributions of
-// the centres around each: receiver i takes centre i + dx with weight
-// weights[dx], for dx = -reach .. reach in that order, so each receiver
-// adds exactly as it would alone. sources and weights point at the first
-// receiver's own column and at dx = 0; every centre reached must exist.
-void AddWeightedRunPortable(SumCell<float>* sums, const double (*sources)[4],
-                            const float* weights, int32_t reach, int32_t count) {
-    int32_t i = 0;
-    for (; i + 4 <= count; i += 4) AddWeightedFour(sums + i, sources + i, weights, reach);
-    for (; i < count; ++i) {
-        SumCell<float> cell = sums[i];
-        for (int32_t dx = -reach; dx <= reach; ++dx) {
-            AddWeighted(cell, sources[i + dx], weights[dx]);
-        }
-        sums[i] = cell;
-    }
-}
-
-#if LUMAFEX_WIDE_VECTORS
-// The same with four doubles to a register: a receiver's red, green, blue
-// and weight sums side by side. Each step is the same double-precision
-// product and sum, rounded to single precision once, as the portable form;
-// no fused multiply-add is used.
-__attribute__((target("avx"), always_inline)) inline __m256d WideStep(__m256d sum,
-                                                                       const double* source,
-                                                                       __m256d w) {
-    return _mm256_cvtps_pd(
-        _mm256_cvtpd_ps(_mm256_add_pd(sum, _mm256_mul_pd(_mm256_loadu_pd(source), w))));
-}
-
-__attribute__((target("avx"))) void AddWeightedRunWide(SumCell<float>* sums,
-                                                       const double (*sources)[4],
-                                                       const float* weights, int32_t reach,
-                                                       int32_t count) {
-    // Eight receivers at a time: each addition waits for the rounding of
-    // the one before it in the same receiver, so many receivers keep the
-    // unit busy.
-    int32_t i = 0;
-    for (; i + 8 <= count; i += 8) {
-        __m256d a[8];
-        for (int k = 0; k < 8; ++k) a[k] = _mm256_cvtps_pd(_mm_loadu_ps(&sums[i + k].red));
-        for (int32_t dx = -reach; dx <= reach; ++dx) {
-            const __m256d w = _mm256_set1_pd(static_cast<double>(weights[dx]));
-            for (int k = 0; k < 8; ++k) a[k] = WideStep(a[k], sources[i + k + dx], w);
-        }
-        for (int k = 0; k < 8; ++k) _mm_storeu_ps(&sums[i + k].red, _mm256_cvtpd_ps(a[k]));
-    }
-    for (; i < count; ++i) {
-        __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(&sums[i].red));
-        for (int32_t dx = -reach; dx <= reach; ++dx) {
-            a = WideStep(a, sources[i + dx], _mm256_set1_pd(static_cast<double>(weights[dx])));
-        }
-        _mm_storeu_ps(&sums[i].red, _mm256_cvtpd_ps(a));
-    }
-}
-#endif
-
-#if LUMAFEX_WIDE_VECTORS
-// The same with the fused multiply-add in single precision, two receivers
-// to a register: each sum is the exact sum + colour x w rounded once. The
-// pass takes it only where that agrees with the two roundings above
-// (OneRoundingSuffices and the frame's blurs, see the pass).
-__attribute__((target("avx2,fma"))) void AddWeightedRunFused(SumCell<float>* sums,
-                                                             const float (*sources)[4],
-                                                             const float* weights, int32_t reach,
-                                                             int32_t count) {
-    static_assert(sizeof(SumCell<float>) == 4 * sizeof(float));
-    float* const at = &sums->red;
-    const float* const from = sources[0];
-    // Sixteen receivers at a time, enough additions under way to cover
-    // each one's wait for the one before it.
-    int32_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        __m256 a[8];
-        for (int k = 0; k < 8; ++k) a[k] = _mm256_loadu_ps(at + 4 * (i + 2 * k));
-        for (int32_t dx = -reach; dx <= reach; ++dx) {
-            const __m256 w = _mm256_set1_ps(weights[dx]);
-            for (int k = 0; k < 8; ++k) {
-                a[k] = _mm256_fmadd_ps(_mm256_loadu_ps(from + 4 * (i + 2 * k + dx)), w, a[k]);
-            }
-        }
-        for (int k = 0; k < 8; ++k) _mm256_storeu_ps(at + 4 * (i + 2 * k), a[k]);
-    }
-    for (; i < count; ++i) {
-        __m128 a = _mm_loadu_ps(at + 4 * i);
-        for (int32_t dx = -reach; dx <= reach; ++dx) {
-            a = _mm_fmadd_ps(_mm_loadu_ps(from + 4 * (i + dx)), _mm_set1_ps(weights[dx]), a);
-        }
-        _mm_storeu_ps(at + 4 * i, a);
-    }
-}
-#endif
-
-// Adds a run's contributions side by side: singles, the run's colours in
-// single precision, are for the fused form (fused true).
-void AddWeightedRun(SumCell<float>* sums, const double (*sources)[4],
-                    const float (*singles)[4], bool fused, InstructionSet set,
-                    const float* weights, int32_t reach, int32_t count) {
-#if LUMAFEX_WIDE_VECTORS
-    if (fused) {
-        AddWeightedRunFused(sums, singles, weights, reach, count);
-        return;
-    }
-    if (Allows(set, InstructionSet::Avx)) {
-        AddWeightedRunWide(sums, sources, weights, reach, count);
-        return;
-    }
-#else
-    static_cast<void>(singles);
-    static_cast<void>(fused);
-    static_cast<void>(set);
-#endif
-    AddWeightedRunPortable(sums, sources, weights, reach, count);
-}
 
 // What the spread of one frame works with.
 struct SpreadContext {
@@ -271,6 +43,7 @@ struct SpreadContext {
     float (*runSingles)[4];  // the same in single precision, for the fused form
     float* runDeepest;       // one per column, then two working rows as long
     bool fused;              // whether runs add with the fused multiply-add
+    const SofterDepthKernels& kernels;
 };
 
 // Runs of neighbouring centres with the same blur are spread row by row,
@@ -350,36 +123,6 @@ void SpreadRow(const SpreadContext& ctx, int32_t x, int32_t y, int32_t yy, float
     }
 }
 
-// Where the stretch of plain receivers from x on ends, at most at end: a
-// receiver is plain when it shares the run's blur bc and lies more than
-// the separator in front of none of the run's centres within reach (the
-// deepest of them, deepest[x]). With SSE2, blocks of four are tested at
-// once, by the same comparisons; the block that ends the stretch is then
-// gone through one by one.
-int32_t PlainStretchEnd(const float* blur, const float* depth, const float* deepest, float bc,
-                        double separator, int32_t x, int32_t end) {
-#if defined(__SSE2__)
-    const __m128 shared = _mm_set1_ps(bc);
-    const __m128d apart = _mm_set1_pd(separator);
-    for (; end - x >= 4; x += 4) {
-        const __m128 d = _mm_loadu_ps(depth + x);
-        const __m128 deep = _mm_loadu_ps(deepest + x);
-        const int same = _mm_movemask_ps(_mm_cmpeq_ps(_mm_loadu_ps(blur + x), shared));
-        const int inFront =
-            _mm_movemask_pd(_mm_cmplt_pd(_mm_add_pd(_mm_cvtps_pd(d), apart), _mm_cvtps_pd(deep))) |
-            _mm_movemask_pd(_mm_cmplt_pd(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(d, d)), apart),
-                                         _mm_cvtps_pd(_mm_movehl_ps(deep, deep))))
-                << 2;
-        if ((same & ~inFront) != 15) break;
-    }
-#endif
-    while (x < end && blur[x] == bc &&
-           !(static_cast<double>(depth[x]) + separator < static_cast<double>(deepest[x]))) {
-        ++x;
-    }
-    return x;
-}
-
 // The centres first..last of row y, all with blur bc, spread over one
 // footprint row, gathered receiver by receiver: each receiver takes the
 // run's centres within reach of it from left to right, the order in which
@@ -388,8 +131,7 @@ int32_t PlainStretchEnd(const float* blur, const float* depth, const float* deep
 // takes each one's colour unmixed (c x w); stretches of such receivers
 // whose centres all belong to the run go through AddWeightedRun, side by
 // side. Every other receiver takes the centres one by one by the full rule.
-void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t y,
-                  int32_t yy, float bc) {
+void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t y, int32_t yy, float bc) {
     const FrameView& f = ctx.f;
     const FootprintProfile& footprint = ctx.footprint;
     const float* w;
@@ -411,11 +153,14 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
     for (int32_t xx = from; xx <= to; ++xx) {
         const int32_t stretch =
             xx >= plainFrom && xx < plainEnd
-                ? PlainStretchEnd(rowBlur, rowDepth, ctx.runDeepest, bc, separator, xx, plainEnd)
+                ? ctx.kernels.plainStretchEnd(rowBlur, rowDepth, ctx.runDeepest, bc, separator, xx, plainEnd)
                 : xx;
         if (stretch > xx) {
-            AddWeightedRun(rowCells + xx, ctx.runColours + xx, ctx.runSingles + xx, ctx.fused,
-                           ctx.p.instructionSet, w + centre, reach, stretch - xx);
+            if (ctx.fused) {
+                ctx.kernels.addRunFused(rowCells + xx, ctx.runSingles + xx, w + centre, reach, stretch - xx);
+            } else {
+                ctx.kernels.addRun(rowCells + xx, ctx.runColours + xx, w + centre, reach, stretch - xx);
+            }
             xx = stretch - 1;
             continue;
         }
@@ -465,8 +210,8 @@ void SpreadRunRow(const SpreadContext& ctx, int32_t first, int32_t last, int32_t
 // instead of one for every centre within reach of every column. Only
 // comparisons read the result, so which of two equal zeros it is does not
 // matter.
-void DeepestInReach(const float* depth, int32_t first, int32_t last, int32_t reach,
-                    int32_t from, int32_t to, float* ahead, float* behind, float* deepest) {
+void DeepestInReach(const float* depth, int32_t first, int32_t last, int32_t reach, int32_t from, int32_t to,
+                    float* ahead, float* behind, float* deepest) {
     const int64_t block = 2 * static_cast<int64_t>(reach) + 1;
     auto known = [](float v) { return v == v ? v : -HUGE_VALF; };
     for (int64_t start = first; start <= last; start += block) {
@@ -528,13 +273,12 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
             ctx.weights.Set(ctx.footprint);
             // The footprint's rows, cut to the strip.
             const int32_t top = ctx.footprint.Top(y) > first ? ctx.footprint.Top(y) : first;
-            const int32_t bottom =
-                ctx.footprint.Bottom(y) < end - 1 ? ctx.footprint.Bottom(y) : end - 1;
+            const int32_t bottom = ctx.footprint.Bottom(y) < end - 1 ? ctx.footprint.Bottom(y) : end - 1;
             // The run of neighbouring centres that share this blur.
             int32_t last = x;
             if constexpr (!ObjectsOnly) {
-                while (last + 1 < f.width && last - x + 1 < kLongestRun &&
-                       centreBlur[last + 1] == bc && isCentre(last + 1)) {
+                while (last + 1 < f.width && last - x + 1 < kLongestRun && centreBlur[last + 1] == bc &&
+                       isCentre(last + 1)) {
                     ++last;
                 }
             }
@@ -561,9 +305,8 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
                 const int32_t widest = ctx.footprint.MaxHalfWidth();
                 const int32_t reachFrom = FootprintColumns(x, widest, f.width).first;
                 const int32_t reachTo = FootprintColumns(last, widest, f.width).last;
-                DeepestInReach(centreDepth, x, last, widest, reachFrom, reachTo,
-                               ctx.runDeepest + f.width, ctx.runDeepest + 2 * f.width,
-                               ctx.runDeepest);
+                DeepestInReach(centreDepth, x, last, widest, reachFrom, reachTo, ctx.runDeepest + f.width,
+                               ctx.runDeepest + 2 * f.width, ctx.runDeepest);
                 for (int32_t yy = top; yy <= bottom; ++yy) {
                     SpreadRunRow(ctx, x, last, y, yy, bc);
                 }
@@ -579,13 +322,11 @@ void Spread(const SpreadContext& ctx, int32_t first, int32_t end) {
 // centre's blur) or 0 (one in focus), and Objects Only mixes by t x w
 // besides. So it holds when every pixel's blur is 0 or one and the same
 // b, with weights of b's footprint, and the frame's instruction set has
-// the fused form.
+// the fused form (kernels).
 // The look through the blurs stops at the first that breaks it.
 bool FusedSumsHold(const FrameView& f, const DepthRows& depth, const FilterSettings& s,
-                   const FrameParameters& p) {
-    if (!Allows(p.instructionSet, InstructionSet::Avx2Fma) || s.FilterInclude == kIncludeObjects) {
-        return false;
-    }
+                   const FrameParameters& p, const SofterDepthKernels& kernels) {
+    if (kernels.addRunFused == nullptr || s.FilterInclude == kIncludeObjects) return false;
     float shared = 0.0f;
     for (int32_t y = 0; y < f.height; ++y) {
         const float* const row = depth.Row(y);
@@ -618,7 +359,8 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
     // Any mode outside 0..4 selects no centre: the frame stays as it is.
     if (mode < kIncludeObjects || mode > kIncludeColorRange) return true;
 
-    const bool fused = FusedSumsHold(frame, depth, settings, params);
+    const SofterDepthKernels kernels = ChooseSofterDepthKernels(params.instructionSet);
+    const bool fused = FusedSumsHold(frame, depth, settings, params, kernels);
 
     // Taller strips: each strip goes again over the centre rows within
     // reach above and below it.
@@ -632,15 +374,11 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
         FootprintWeights weights;
         NeighbourRows blurs;
         StripSums<float> sums;
-        auto runColours =
-            platform::WorkingArray<RunColour>::Allocate(static_cast<std::size_t>(frame.width));
-        auto runSingles = platform::WorkingArray<float[4]>::Allocate(
-            static_cast<std::size_t>(frame.width));
+        auto runColours = platform::WorkingArray<RunColour>::Allocate(static_cast<std::size_t>(frame.width));
+        auto runSingles = platform::WorkingArray<float[4]>::Allocate(static_cast<std::size_t>(frame.width));
         // The deepest centres, and two working rows to find them.
-        auto runDeepest =
-            platform::WorkingArray<float>::Allocate(3 * static_cast<std::size_t>(frame.width));
-        if (!runColours || !runSingles || !runDeepest ||
-            !sums.Reserve(frame.width, strips.perStrip) ||
+        auto runDeepest = platform::WorkingArray<float>::Allocate(3 * static_cast<std::size_t>(frame.width));
+        if (!runColours || !runSingles || !runDeepest || !sums.Reserve(frame.width, strips.perStrip) ||
             !footprint.Reserve(frame.width, frame.height, reach) ||
             !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
             !blurs.Reserve(frame.width, frame.height, reach)) {
@@ -658,7 +396,8 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
                                 runColours.data(),
                                 runSingles.data(),
                                 runDeepest.data(),
-                                fused};
+                                fused,
+                                kernels};
         int32_t first = 0;
         int32_t end = 0;
         while (!failed && queue.Next(first, end)) {

@@ -37,8 +37,8 @@ inline void AddWeighted(SumCell<float>& cell, const double (&colour)[4], double 
 // each addition must wait for the one before it in the same receiver, not
 // for those of the others. sources and weights point at the first
 // receiver's own column and at dx = 0; every source reached must exist.
-inline void AddWeightedFour(SumCell<float>* sums, const double (*sources)[4],
-                            const float* weights, int32_t reach) {
+inline void AddWeightedFour(SumCell<float>* sums, const double (*sources)[4], const float* weights,
+                            int32_t reach) {
     float s[4][4];
     for (int i = 0; i < 4; ++i) {
         s[i][0] = sums[i].red;
@@ -50,8 +50,7 @@ inline void AddWeightedFour(SumCell<float>* sums, const double (*sources)[4],
         const double w = weights[dx];
         for (int i = 0; i < 4; ++i) {
             for (int k = 0; k < 4; ++k) {
-                s[i][k] = static_cast<float>(static_cast<double>(s[i][k]) +
-                                             sources[dx + i][k] * w);
+                s[i][k] = static_cast<float>(static_cast<double>(s[i][k]) + sources[dx + i][k] * w);
             }
         }
     }
@@ -115,6 +114,19 @@ inline bool OneRoundingSuffices(float radius, int32_t width, int32_t height) {
         }
     }
     return 1.0625 * 255.0 * most < 0x1p53 * q;
+}
+
+// Whether every sum of the softer blur stays 0 or a normal single-precision
+// value, so that it can be rounded on its bits. Every sum is at most 255 x
+// (1 + r x the number of contributions, at most W x H), far below the
+// largest single-precision value unless r is. Every weight is r, or at
+// least 2^-49 when r is at least 1 (r - sqrt(n) is then 0 or at least that
+// much), and no product of weights, t and colours formed from them comes
+// near 2^-126.
+inline bool SumsStayNormal(float radius, int32_t width, int32_t height) {
+    const double r = radius;
+    const double most = 256.0 * (1.0 + r * static_cast<double>(width) * static_cast<double>(height));
+    return r >= 0x1p-20 && r <= 0x1p40 && most < 0x1p126;
 }
 
 }  // namespace lumafex

@@ -70,9 +70,8 @@ enum Mode { kAfter, kBefore, kSplit, kDepth };
 
 }  // namespace
 
-PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const PreviewFrame> kept,
-                         const RandomGenerator& random, QWidget* parent)
-    : QWidget(parent), controller_(controller), kept_(std::move(kept)), random_(random) {
+// The picture, the mode, the legend and the status line, laid out.
+void PreviewPane::BuildWidgets() {
     setObjectName(QStringLiteral("preview"));
     image_ = new QLabel(this);
     image_->setObjectName(QStringLiteral("previewImage"));
@@ -114,7 +113,11 @@ PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const Pre
     layout->addWidget(image_, 1);
     layout->addWidget(legend_);
     layout->addWidget(status_);
+}
 
+// The timers that ask for a preview once the values settle, and at full size
+// a little later; a new mode redraws what is there.
+void PreviewPane::ConnectTimers() {
     settle_ = new QTimer(this);
     settle_->setSingleShot(true);
     settle_->setInterval(kSettleMilliseconds);
@@ -127,6 +130,13 @@ PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const Pre
         legend_->setVisible(mode_->currentIndex() == kDepth);
         Redraw();
     });
+}
+
+PreviewPane::PreviewPane(DialogController& controller, std::shared_ptr<const PreviewFrame> kept,
+                         const RandomGenerator& random, QWidget* parent)
+    : QWidget(parent), controller_(controller), kept_(std::move(kept)), random_(random) {
+    BuildWidgets();
+    ConnectTimers();
 
     if (kept_ == nullptr || kept_->empty()) {
         mode_->setEnabled(false);

@@ -52,6 +52,8 @@ public:
     static constexpr int kFullSizeMilliseconds = 400;
 
 private:
+    void BuildWidgets();
+    void ConnectTimers();
     void Ask(bool fullSize);
     void Show(uint64_t request, QImage after, double milliseconds);
     void Redraw();

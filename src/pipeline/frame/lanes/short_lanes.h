@@ -1,5 +1,5 @@
-// Signed 16-bit lanes holding channel bytes, for the row loops of enhance
-// and antialias: SSE2 (8 lanes, the baseline of every x86 target) and,
+// Signed 16-bit lanes holding channel bytes, for the row loops of the
+// final pass: SSE2 (8 lanes, the baseline of every x86 target) and,
 // where the wide-vector dispatch allows it, AVX2 (16 lanes). Both offer the
 // same operations with the same results per lane, so one loop written over
 // either gives the same bytes.
@@ -23,7 +23,7 @@ namespace lumafex {
 
 #if LUMAFEX_SHORT_LANES
 
-struct Sse2Lanes {
+struct Sse2ShortLanes {
     using V = __m128i;
     static constexpr int32_t kCount = 8;
     static V Load(const uint8_t* p) {
@@ -52,7 +52,7 @@ struct Sse2Lanes {
 
 #if LUMAFEX_WIDE_VECTORS
 #define LUMAFEX_AVX2_LANE [[gnu::always_inline, gnu::target("avx2")]] static inline
-struct Avx2Lanes {
+struct Avx2ShortLanes {
     using V = __m256i;
     static constexpr int32_t kCount = 16;
     LUMAFEX_AVX2_LANE V Load(const uint8_t* p) {

@@ -1,0 +1,97 @@
+// The depth-of-field blur's loops, each written once over a lanes type
+// (dof_*_lanes.h) and compiled here once per kind of lanes: the wide copies
+// with the wider instructions enabled for every function in them.
+#include "pipeline/passes/dof_blur_kernels.h"
+
+#include "pipeline/frame/lanes/double_lanes.h"
+#include "pipeline/frame/lanes/int_lanes.h"
+#include "pipeline/frame/lanes/lanes_target.h"
+#include "pipeline/frame/lanes/single_lanes.h"
+
+namespace lumafex {
+
+namespace {
+
+// The scalar forms, for builds without lanes.
+int32_t MixNone(const ReceivingRow&, const MixingCentre&, double, int32_t first, int32_t, int32_t) {
+    return first;
+}
+
+template <typename T>
+void AddWindowsScalar(T* acc, const T* prefix, std::size_t from, std::size_t end, std::size_t ahead,
+                      std::size_t behind) {
+    for (std::size_t i = from; i < end; ++i) {
+        acc[i] = static_cast<T>(acc[i] + static_cast<T>(prefix[i + ahead] - prefix[i - behind]));
+    }
+}
+
+void RaiseToScalar(float* to, const float* from, int32_t count) {
+    for (int32_t x = 0; x < count; ++x) to[x] = from[x] > to[x] ? from[x] : to[x];
+}
+
+#if LUMAFEX_DOUBLE_LANES && LUMAFEX_INT_LANES && LUMAFEX_SINGLE_LANES
+#define LUMAFEX_DOF_LANES 1
+namespace narrow {
+using L = Sse2DoubleLanes;
+#include "pipeline/passes/dof_mix_lanes.h"
+}  // namespace narrow
+namespace narrow_words {
+using L = Sse2WordLanes;
+#include "pipeline/passes/dof_window_lanes.h"
+}  // namespace narrow_words
+namespace narrow_ints {
+using L = Sse2IntLanes;
+#include "pipeline/passes/dof_window_lanes.h"
+}  // namespace narrow_ints
+namespace narrow_single {
+using L = Sse2SingleLanes;
+#include "pipeline/passes/dof_depth_lanes.h"
+}  // namespace narrow_single
+#if LUMAFEX_WIDE_VECTORS
+LUMAFEX_LANES_BEGIN_AVX
+namespace wide {
+using L = AvxDoubleLanes;
+#include "pipeline/passes/dof_mix_lanes.h"
+}  // namespace wide
+namespace wide_single {
+using L = AvxSingleLanes;
+#include "pipeline/passes/dof_depth_lanes.h"
+}  // namespace wide_single
+LUMAFEX_LANES_END
+LUMAFEX_LANES_BEGIN_AVX2
+namespace wide_words {
+using L = Avx2WordLanes;
+#include "pipeline/passes/dof_window_lanes.h"
+}  // namespace wide_words
+namespace wide_ints {
+using L = Avx2IntLanes;
+#include "pipeline/passes/dof_window_lanes.h"
+}  // namespace wide_ints
+LUMAFEX_LANES_END
+#endif
+#else
+#define LUMAFEX_DOF_LANES 0
+#endif
+
+}  // namespace
+
+DepthBlurKernels ChooseDepthBlurKernels([[maybe_unused]] InstructionSet set) {
+    DepthBlurKernels kernels{MixNone, AddWindowsScalar<uint16_t>, AddWindowsScalar<uint32_t>, RaiseToScalar};
+#if LUMAFEX_DOF_LANES
+    kernels = {narrow::MixRun, narrow_words::AddWindowDifferences<uint16_t>,
+               narrow_ints::AddWindowDifferences<uint32_t>, narrow_single::RaiseTo};
+#if LUMAFEX_WIDE_VECTORS
+    if (Allows(set, InstructionSet::Avx)) {
+        kernels.mix = wide::MixRun;
+        kernels.raiseTo = wide_single::RaiseTo;
+    }
+    if (Allows(set, InstructionSet::Avx2Fma)) {
+        kernels.addWindows16 = wide_words::AddWindowDifferences<uint16_t>;
+        kernels.addWindows32 = wide_ints::AddWindowDifferences<uint32_t>;
+    }
+#endif
+#endif
+    return kernels;
+}
+
+}  // namespace lumafex

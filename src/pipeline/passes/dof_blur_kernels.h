@@ -1,0 +1,52 @@
+// The vectorised loops of the depth-of-field blur, in the widest form the
+// frame's instruction set allows: the mixed contributions of a centre to a
+// row of receivers, the 16- and 32-bit window sums and the depth maxima of
+// the gather. Every form gives the same values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pipeline/frame/wide_vectors.h"
+#include "pipeline/passes/accumulators.h"
+
+namespace lumafex {
+
+// The receiving row's values the mixed contributions read, from column 0.
+struct ReceivingRow {
+    const float* depth;
+    const float* blur;
+    const uint8_t* red;
+    const uint8_t* green;
+    const uint8_t* blue;
+    SumCell<int32_t>* cells;
+};
+
+// The centre: its blur (above 0), depth and colour.
+struct MixingCentre {
+    float blur;
+    double depth;
+    uint8_t red, green, blue;
+};
+
+struct DepthBlurKernels {
+    // Adds the centre's contributions to the receivers first .. last of the
+    // row (columns wide), several at a time, as the one-by-one rule does, and
+    // returns the first column it left for the caller (first where the build
+    // has no lanes).
+    int32_t (*mix)(const ReceivingRow& row, const MixingCentre& centre, double separator, int32_t first,
+                   int32_t last, int32_t columns);
+    // acc[i] += prefix[i + ahead] - prefix[i - behind] for i = from .. end-1,
+    // wrapping around in 16 or 32 bits.
+    void (*addWindows16)(uint16_t* acc, const uint16_t* prefix, std::size_t from, std::size_t end,
+                         std::size_t ahead, std::size_t behind);
+    void (*addWindows32)(uint32_t* acc, const uint32_t* prefix, std::size_t from, std::size_t end,
+                         std::size_t ahead, std::size_t behind);
+    // to[x] = from[x] > to[x] ? from[x] : to[x] for x = 0 .. count-1.
+    void (*raiseTo)(float* to, const float* from, int32_t count);
+};
+
+// The widest forms `set` allows.
+DepthBlurKernels ChooseDepthBlurKernels(InstructionSet set);
+
+}  // namespace lumafex

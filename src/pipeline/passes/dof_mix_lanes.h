@@ -1,0 +1,59 @@
+// One depth-of-field centre's contributions to a row of receivers on double
+// lanes, for 32-bit sums. Deliberately without an include guard:
+// dof_blur_kernels.cpp includes it once per kind of lanes, inside a
+// namespace that names them L, so that it is compiled for the instructions
+// of those lanes.
+//
+// Each receiver that is not hidden behind the separator and takes part
+// adds trunc(c x t + n x u) per channel, with t the smaller blur over the
+// larger rounded to single precision (1 when the blurs are equal) and
+// u = 1 - t rounded to single precision, and counts one: the arithmetic of
+// the one-by-one loop, lane by lane. Single-precision values widen to
+// double exactly, so their comparisons, minimum and maximum come out the
+// same in double. Blurs are never NaN (a receiver that takes no part has a
+// negative one), and the larger blur is never 0 (the centre's is above 0).
+
+// Adds the centre's contributions to the receivers first .. last of the
+// row, L::kCount at a time, and returns the first column left for the
+// caller. The last group may run past last, its extra lanes adding
+// nothing, while the row has columns for all of them (columns: the row's
+// width); only at the row's right end can receivers be left.
+inline int32_t MixRun(const ReceivingRow& row, const MixingCentre& centre, double separator, int32_t first,
+                      int32_t last, int32_t columns) {
+    constexpr int32_t kLanes = L::kCount;
+    const L::V bc = L::Set(centre.blur);
+    const L::V one = L::Set(1.0);
+    const L::V dc = L::Set(centre.depth);
+    const L::V apart = L::Set(separator);
+    const L::V colour[3] = {L::Set(centre.red), L::Set(centre.green), L::Set(centre.blue)};
+    const uint8_t* const own[3] = {row.red, row.green, row.blue};
+    int32_t x = first;
+    for (; x <= last && (last - x >= kLanes - 1 || columns - x >= kLanes); x += kLanes) {
+        // Left out: hidden (depth + separator < the centre's depth, the sum
+        // in double), taking no part, or past last.
+        const L::V bn = L::LoadSingles(row.blur + x);
+        const L::V hidden = L::Less(L::Add(L::LoadSingles(row.depth + x), apart), dc);
+        const int32_t inRun = last - x + 1 < kLanes ? last - x + 1 : kLanes;
+        const int take = ~L::MoveMask(L::Or(hidden, L::Less(bn, L::Zero()))) & ((1 << inRun) - 1);
+        if (take == 0) continue;
+        const L::V ratio = L::RoundToSingle(L::Div(L::Min(bn, bc), L::Max(bn, bc)));
+        const L::V t = L::Select(L::Equal(bn, bc), one, ratio);
+        const L::V u = L::RoundToSingle(L::Sub(one, t));
+        int32_t mixed[3][kLanes];
+        for (int c = 0; c < 3; ++c) {
+            L::StoreTruncated(mixed[c], L::Add(L::Mul(colour[c], t), L::Mul(L::LoadBytes(own[c] + x), u)));
+        }
+        // Without branches, which the receivers' random mix would mispredict:
+        // a lane left out adds 0 (its cell exists, as the row has columns
+        // for every lane).
+        for (int32_t k = 0; k < kLanes; ++k) {
+            const int32_t on = take >> k & 1;
+            SumCell<int32_t>& cell = row.cells[x + k];
+            cell.red += mixed[0][k] & -on;
+            cell.green += mixed[1][k] & -on;
+            cell.blue += mixed[2][k] & -on;
+            cell.count += on;
+        }
+    }
+    return x;
+}
