@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "farm.h"
+#include "farm/farm.h"
 
 namespace {
 

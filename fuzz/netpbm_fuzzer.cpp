@@ -18,8 +18,8 @@
 #include <sstream>
 #include <string>
 
-#include "images.h"
-#include "netpbm.h"
+#include "image_files/images.h"
+#include "image_files/netpbm.h"
 
 namespace {
 

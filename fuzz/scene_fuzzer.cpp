@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "json_text_edit.h"
-#include "scene.h"
 #include "scene_limits.h"
+#include "scenes/json_text_edit.h"
+#include "scenes/scene.h"
 
 namespace {
 

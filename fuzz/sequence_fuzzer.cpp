@@ -19,9 +19,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "scene.h"
 #include "scene_limits.h"
-#include "sequence.h"
+#include "scenes/scene.h"
+#include "scenes/sequence.h"
 
 namespace {
 

@@ -31,20 +31,20 @@
 
 #include <nlohmann/json.hpp>
 
-#include "edit.h"
-#include "filters_by_name.h"
-#include "frame_io.h"
-#include "frame_list.h"
-#include "host.h"
-#include "image_io.h"
-#include "images.h"
-#include "module_loader.h"
-#include "progress.h"
-#include "render.h"
-#include "scene.h"
+#include "command_line/edit.h"
+#include "image_files/frame_io.h"
+#include "image_files/image_io.h"
+#include "image_files/images.h"
+#include "image_files/stored_values.h"
+#include "process/progress.h"
+#include "rendering/host.h"
+#include "rendering/module_loader.h"
+#include "rendering/render.h"
+#include "scenes/filters_by_name.h"
+#include "scenes/frame_list.h"
+#include "scenes/scene.h"
+#include "scenes/settings_block.h"
 #include "settings/settings_fields.h"
-#include "settings_block.h"
-#include "stored_values.h"
 
 namespace py = pybind11;
 

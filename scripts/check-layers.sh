@@ -15,17 +15,27 @@
 #   ui/none, ui/win32, ui/qt       their own folder, ui and below
 #   host                           all of the above but the bindings, and abi
 #
-# and the trees around it:
+# the host program's folders under tools/lumafex/, lowest first, each of
+# which may also include any layer of src/:
 #
-#   tools/, python/                their own folder, tools/ and any layer
-#                                  of src/ (python/: the Python package over
-#                                  the host program's code)
+#   process                        leaves
+#   image_files                    process
+#   scenes                         image_files, process
+#   rendering                      scenes and below
+#   farm, pictures                 rendering and below, never each other
+#   command_line                   all of the above
+#
+# and the trees around them:
+#
+#   python/                        python/, tools/ and src/ (the Python
+#                                  package over the host program's code)
 #   tests/                         tests/, tools/ and src/
 #   bench/, fuzz/                  their own folder, tools/, src/ and the
 #                                  tests' shared helpers (tests/support/)
 #
 # so src/ never includes tools/, and nothing but tests, benchmarks and fuzz
-# targets includes tests/. Every source and header file is read (.h .hpp
+# targets includes tests/. A file of tools/ outside these folders is in no
+# layer. Every source and header file is read (.h .hpp
 # .inl .cpp .cc .rc and the like). An include is looked up as the compiler
 # would: "x" beside the including file first, then, for "x" and <x>, under
 # src/, each tools/ folder and tests/; ".." is resolved. A quoted include
@@ -55,7 +65,13 @@ layer_of() {
     src/ui/*) REPLY=ui ;;
     src/host/*) REPLY=host ;;
     src/*) REPLY=unknown ;;
-    tools/*) REPLY=tools ;;
+    tools/lumafex/command_line/*) REPLY=command_line ;;
+    tools/lumafex/farm/*) REPLY=farm ;;
+    tools/lumafex/pictures/*) REPLY=pictures ;;
+    tools/lumafex/rendering/*) REPLY=rendering ;;
+    tools/lumafex/scenes/*) REPLY=scenes ;;
+    tools/lumafex/image_files/*) REPLY=image_files ;;
+    tools/lumafex/process/*) REPLY=process ;;
     python/*) REPLY=python ;;
     tests/support/*) REPLY=test-support ;;
     tests/*) REPLY=tests ;;
@@ -66,6 +82,7 @@ layer_of() {
 }
 
 src_layers="abi platform settings frame passes final pipeline ui binding-none binding-win32 binding-qt host"
+tools_layers="command_line farm pictures rendering scenes image_files process"
 below() {
   case "$1" in
     abi) REPLY="abi" ;;
@@ -78,10 +95,15 @@ below() {
     ui) REPLY="ui pipeline passes final frame settings platform" ;;
     binding-*) REPLY="$1 ui pipeline passes final frame settings platform" ;;
     host) REPLY="host abi ui pipeline passes final frame settings platform" ;;
-    tools) REPLY="tools $src_layers" ;;
-    python) REPLY="python tools $src_layers" ;;
-    tests | test-support) REPLY="tests test-support tools $src_layers" ;;
-    bench | fuzz) REPLY="$1 test-support tools $src_layers" ;;
+    process) REPLY="process $src_layers" ;;
+    image_files) REPLY="image_files process $src_layers" ;;
+    scenes) REPLY="scenes image_files process $src_layers" ;;
+    rendering) REPLY="rendering scenes image_files process $src_layers" ;;
+    farm | pictures) REPLY="$1 rendering scenes image_files process $src_layers" ;;
+    command_line) REPLY="$tools_layers $src_layers" ;;
+    python) REPLY="python $tools_layers $src_layers" ;;
+    tests | test-support) REPLY="tests test-support $tools_layers $src_layers" ;;
+    bench | fuzz) REPLY="$1 test-support $tools_layers $src_layers" ;;
     *) REPLY="" ;;
   esac
 }

@@ -9,14 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
-#include "frame_list.h"
-#include "images.h"
-#include "netpbm.h"
-#include "frame_list.h"
-#include "render.h"
-#include "scene.h"
-#include "sequence.h"
+#include "image_files/files.h"
+#include "image_files/images.h"
+#include "image_files/netpbm.h"
+#include "rendering/render.h"
+#include "scenes/frame_list.h"
+#include "scenes/scene.h"
+#include "scenes/sequence.h"
 #include "support.h"
 
 namespace lumafex::tool {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "netpbm.h"
+#include "image_files/netpbm.h"
 #include "support.h"
 
 #if defined(LUMAFEX_TEST_WITH_OIIO)

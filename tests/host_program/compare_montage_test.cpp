@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "files.h"
-#include "netpbm.h"
+#include "image_files/files.h"
+#include "image_files/netpbm.h"
 #include "support.h"
 
 namespace lumafex::tool {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "compare.h"
+#include "pictures/compare.h"
 #include "support.h"
 
 namespace lumafex::tool {

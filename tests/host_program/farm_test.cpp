@@ -11,9 +11,9 @@
 #include <thread>
 #include <utility>
 
-#include "farm.h"
+#include "farm/farm.h"
+#include "process/system.h"
 #include "support.h"
-#include "system.h"
 
 namespace lumafex::tool {
 namespace {

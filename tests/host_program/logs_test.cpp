@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "files.h"
-#include "image_io.h"
-#include "netpbm.h"
+#include "image_files/files.h"
+#include "image_files/image_io.h"
+#include "image_files/netpbm.h"
 #include "support.h"
 
 namespace lumafex::tool {

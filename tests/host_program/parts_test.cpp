@@ -4,13 +4,13 @@
 #include <fstream>
 #include <limits>
 
-#include "image_io.h"
-#include "frame_list.h"
-#include "netpbm.h"
-#include "render.h"
-#include "scene.h"
-#include "sequence.h"
-#include "settings_block.h"
+#include "image_files/image_io.h"
+#include "image_files/netpbm.h"
+#include "rendering/render.h"
+#include "scenes/frame_list.h"
+#include "scenes/scene.h"
+#include "scenes/sequence.h"
+#include "scenes/settings_block.h"
 #include "support.h"
 
 namespace lumafex::tool {

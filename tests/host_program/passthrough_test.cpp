@@ -346,6 +346,42 @@ TEST(PassThroughFormats, ABlackStandInKeepsNoValuesOfItsNeighbour) {
     for (const float v : stats.max) EXPECT_EQ(v, 0.0f) << out;
 }
 
+// Bright colour under a sliver of alpha (8 under 0.0001: 80000 once
+// unassociated, more than a half holds) comes back as stored where the
+// filters leave it, and only the pixels they change are converted back.
+TEST(PassThroughFormats, KeepBrightColourUnderFaintAlphaWhereNoFilterChangedIt) {
+    TempDir dir;
+    ImageSpec layout(16, 8, 5, TypeDesc::HALF);
+    layout.channelnames = {"R", "G", "B", "A", "Z"};
+    layout.alpha_channel = 3;
+    layout.z_channel = 4;
+    OIIO::ImageBuf faint(layout);
+    const float colour[5] = {8.0f, 0.5f, 0.25f, 0.0001f, 10.0f};
+    OIIO::ImageBufAlgo::fill(faint, colour);
+    const float opaque[5] = {0.5f, 0.25f, 0.125f, 1.0f, 10.0f};
+    OIIO::ImageBufAlgo::fill(faint, opaque, OIIO::ROI(0, 8, 0, 8));
+    ASSERT_TRUE(faint.write(dir / "in.exr"));
+    const std::vector<StoredPart> in = ReadStored(dir / "in.exr");
+    ASSERT_EQ(in.size(), 1u);
+    const std::vector<StoredPart> same = RenderIn(dir, "", "same.exr");
+    ASSERT_EQ(same.size(), 1u);
+    EXPECT_EQ(same[0].pixels, in[0].pixels);
+    // A red gain changes the opaque half only; the faint half is kept.
+    const std::vector<StoredPart> red = RenderIn(dir, R"("RedPercent": 150)", "red.exr");
+    ASSERT_EQ(red.size(), 1u);
+    const std::size_t pixel = in[0].layout.pixel_bytes(true);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const auto at = static_cast<std::ptrdiff_t>(
+                (static_cast<std::size_t>(y) * 16 + static_cast<std::size_t>(x)) * pixel);
+            const bool kept = std::equal(in[0].pixels.begin() + at,
+                                         in[0].pixels.begin() + at + static_cast<std::ptrdiff_t>(pixel),
+                                         red[0].pixels.begin() + at);
+            EXPECT_EQ(kept, x >= 8) << x << "," << y;
+        }
+    }
+}
+
 #endif
 
 }  // namespace

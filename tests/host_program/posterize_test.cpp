@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "files.h"
-#include "netpbm.h"
-#include "scene.h"
+#include "image_files/files.h"
+#include "image_files/netpbm.h"
+#include "scenes/scene.h"
 #include "support.h"
 
 namespace lumafex::tool {

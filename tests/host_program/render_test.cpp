@@ -5,14 +5,14 @@
 #include <memory>
 #include <regex>
 
-#include "file_identity.h"
-#include "files.h"
-#include "host.h"
-#include "image_io.h"
-#include "module_loader.h"
-#include "netpbm.h"
-#include "render.h"
-#include "scene.h"
+#include "image_files/file_identity.h"
+#include "image_files/files.h"
+#include "image_files/image_io.h"
+#include "image_files/netpbm.h"
+#include "rendering/host.h"
+#include "rendering/module_loader.h"
+#include "rendering/render.h"
+#include "scenes/scene.h"
 #include "support.h"
 
 #if defined(LUMAFEX_TEST_WITH_OIIO)

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <functional>
 
-#include "channels.h"
-#include "files.h"
-#include "image_io.h"
-#include "netpbm.h"
-#include "scene.h"
+#include "image_files/channels.h"
+#include "image_files/files.h"
+#include "image_files/image_io.h"
+#include "image_files/netpbm.h"
+#include "scenes/scene.h"
 #include "support.h"
 
 #if defined(LUMAFEX_TEST_WITH_OIIO)

@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "files.h"
-#include "json_text_edit.h"
-#include "scene.h"
+#include "image_files/files.h"
+#include "scenes/json_text_edit.h"
+#include "scenes/scene.h"
+#include "scenes/settings_block.h"
 #include "settings/settings_fields.h"
-#include "settings_block.h"
 #include "support.h"
 
 namespace lumafex::tool {

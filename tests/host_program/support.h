@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "images.h"
+#include "image_files/images.h"
 
 namespace lumafex::tool::testing {
 

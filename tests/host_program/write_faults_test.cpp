@@ -17,9 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "files.h"
-#include "image_io.h"
-#include "netpbm.h"
+#include "image_files/files.h"
+#include "image_files/image_io.h"
+#include "image_files/netpbm.h"
 #include "support.h"
 
 extern char** environ;

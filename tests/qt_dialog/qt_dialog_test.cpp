@@ -28,13 +28,13 @@
 #include <random>
 #include <tuple>
 
-#include "demo.h"
-#include "edit.h"
-#include "files.h"
+#include "command_line/edit.h"
 #include "host/handler.h"
-#include "scene.h"
-#include "settings_block.h"
 #include "host/servers.h"
+#include "image_files/files.h"
+#include "pictures/demo.h"
+#include "scenes/scene.h"
+#include "scenes/settings_block.h"
 #include "support/fake_host.h"
 #include "ui/control_ids.h"
 
