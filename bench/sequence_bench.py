@@ -16,8 +16,10 @@ at 3840x2160 for the thread counts. Scenes render with every filter off
 Each comparison runs the render and `oiiotool --frames 1-8 IN.#.EXT -o
 OUT.#.EXT` (one frame at a time, every channel kept) in turn, A B A B, after
 one warm-up each, and prints for each: the median wall time, the median of
-the pair-by-pair ratios, frames per second and the largest peak memory of a
-run (the child's ru_maxrss). Only the standard library, oiiotool and, for
+the pair-by-pair ratios, frames per second, the largest peak memory of a
+run (the child's ru_maxrss) and the median processor time of a run (user
+and system over every thread: on a machine others load, a steadier measure
+of the work than the wall time). Only the standard library, oiiotool and, for
 the plot, gnuplot are needed.
 """
 import argparse
@@ -41,7 +43,9 @@ def run(cmd, **kw):
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, **kw)
 
 
-def timed_with_memory(cmd, env=None):
+def timed_with_memory(cmd, env=None, cpu=None):
+    """Wall seconds and peak MB of one run; its processor seconds (user and
+    system, every thread) are appended to cpu when given."""
     start = time.perf_counter()
     pid = os.posix_spawnp(cmd[0], cmd, env if env is not None else os.environ,
                           file_actions=[(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
@@ -50,6 +54,8 @@ def timed_with_memory(cmd, env=None):
     wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"sequence_bench: {' '.join(cmd)} failed ({os.waitstatus_to_exitcode(status)})")
+    if cpu is not None:
+        cpu.append(usage.ru_utime + usage.ru_stime)
     return wall, usage.ru_maxrss / 1024.0
 
 
@@ -123,29 +129,31 @@ def compare(lumafex, work, runs, only, extra):
     print(f"{FRAMES} frames of 1920x1080; {runs} runs each after a warm-up, in turn; "
           f"load average {os.getloadavg()[0]:.2f}")
     print(f"{'sequence':<10} {'lumafex s':>10} {'oiiotool s':>11} {'ratio':>6} {'fps':>6} "
-          f"{'oiiotool fps':>13} {'peak MB':>8} {'oiiotool MB':>12}")
+          f"{'oiiotool fps':>13} {'peak MB':>8} {'oiiotool MB':>12} {'cpu s':>6} {'oiiotool cpu s':>14}")
     rows = {}
     for scene_name in only:
         a = render_command(lumafex, d, scene_name, extra)
         b = oiiotool_command(d, scene_name)
         timed_with_memory(a)
         timed_with_memory(b)
-        wa, wb, ma, mb = [], [], [], []
+        wa, wb, ma, mb, ca, cb = [], [], [], [], [], []
         for _ in range(runs):
-            t, m = timed_with_memory(a)
+            t, m = timed_with_memory(a, cpu=ca)
             wa.append(t)
             ma.append(m)
-            t, m = timed_with_memory(b)
+            t, m = timed_with_memory(b, cpu=cb)
             wb.append(t)
             mb.append(m)
         ratio = statistics.median(x / y for x, y in zip(wa, wb))
         row = dict(lumafex_s=statistics.median(wa), oiiotool_s=statistics.median(wb), ratio=ratio,
                    fps=FRAMES / statistics.median(wa), oiiotool_fps=FRAMES / statistics.median(wb),
-                   peak_mb=max(ma), oiiotool_peak_mb=max(mb))
+                   peak_mb=max(ma), oiiotool_peak_mb=max(mb), cpu_s=statistics.median(ca),
+                   oiiotool_cpu_s=statistics.median(cb))
         rows[scene_name] = row
         print(f"{scene_name:<10} {row['lumafex_s']:>10.2f} {row['oiiotool_s']:>11.2f} "
               f"{ratio:>6.2f} {row['fps']:>6.2f} {row['oiiotool_fps']:>13.2f} "
-              f"{row['peak_mb']:>8.0f} {row['oiiotool_peak_mb']:>12.0f}", flush=True)
+              f"{row['peak_mb']:>8.0f} {row['oiiotool_peak_mb']:>12.0f} {row['cpu_s']:>6.2f} "
+              f"{row['oiiotool_cpu_s']:>14.2f}", flush=True)
     return rows
 
 
@@ -203,7 +211,7 @@ plot {', '.join(lines)}
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--lumafex", default="build/release/tools/lumafex/lumafex")
+    parser.add_argument("--lumafex", default="build/release/lumafex")
     parser.add_argument("--work", default="build/sequence-bench")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--threads", default="1,2,4")
