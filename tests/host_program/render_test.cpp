@@ -7,6 +7,7 @@
 
 #include "image_files/file_identity.h"
 #include "image_files/files.h"
+#include "image_files/frame_io.h"
 #include "image_files/image_io.h"
 #include "image_files/netpbm.h"
 #include "rendering/host.h"
@@ -331,10 +332,10 @@ TEST_F(Render, ShowAndSetWorkOnTheStoredLines) {
 #if defined(LUMAFEX_TEST_WITH_OIIO)
 
 void WriteWithOiio(const std::string& path, int channels, const std::vector<std::string>& names,
-                   OIIO::TypeDesc type, const void* data) {
+                   OIIO::TypeDesc type, const void* data, int32_t w = kW, int32_t h = kH) {
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out);
-    OIIO::ImageSpec layout(kW, kH, channels, type);
+    OIIO::ImageSpec layout(w, h, channels, type);
     layout.channelnames = names;
     layout.alpha_channel = channels == 4 ? 3 : -1;
     layout.attribute("oiio:UnassociatedAlpha", 1);
@@ -401,6 +402,23 @@ TEST_F(Render, PngCompressionChangesTheSizeAndNotThePixels) {
     WriteText(dir / "bad.json", SceneJson("in/c.#.pam", "in/s.#.pgm", "in/d.#.pfm", "o.#.png", 1)
                                     .replace(1, 0, R"("pngCompression": -1, )"));
     EXPECT_NE(Run("-q render " + dir / "bad.json", 1).find("pngCompression: must be a whole number"), std::string::npos);
+}
+
+// Frames taller than the band of rows decoded at a time, as bytes and as
+// 16-bit values (read through floats), come back whole and in place.
+TEST_F(Render, TallFramesAreReadWholeBandByBand) {
+    constexpr int32_t kTall = 8300;  // over one band of either
+    const ColourImage c = testing::TestColour(kW, kTall, 7);
+    const std::vector<uint8_t> bytes = Interleaved(c);
+    std::vector<uint16_t> shorts(bytes.begin(), bytes.end());
+    for (uint16_t& v : shorts) v = static_cast<uint16_t>(v * 257);
+    WriteWithOiio(dir / "in/b.png", 4, {"R", "G", "B", "A"}, OIIO::TypeDesc::UINT8, bytes.data(), kW, kTall);
+    WriteWithOiio(dir / "in/s.png", 4, {"R", "G", "B", "A"}, OIIO::TypeDesc::UINT16, shorts.data(), kW, kTall);
+    for (const char* name : {"in/b.png", "in/s.png"}) {
+        const ColourImage read = ReadFrameColour(dir / name, ColourRequest{}).image;
+        EXPECT_TRUE(read.red == c.red && read.green == c.green && read.blue == c.blue && read.alpha == c.alpha)
+            << name;
+    }
 }
 
 TEST_F(Render, PartlyTransparentPngColourReachesTheModuleAsStored) {

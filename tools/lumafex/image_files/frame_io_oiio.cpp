@@ -289,6 +289,16 @@ void ReadChannel(const std::string& path, OpenedFile& file, int part, int channe
         throw ImageError(path + ": cannot read pixels: " + file.input->geterror());
 }
 
+// Rows decoded at a time from a scanline file with rows of rowBytes: about
+// 2 MB, in whole multiples of 256 rows, the tallest block of rows a format
+// compresses together (EXR's DWAB), so that no block is decoded twice.
+std::size_t DecodeBandRows(std::size_t rowBytes) {
+    constexpr std::size_t kBandBytes = std::size_t{2} << 20;
+    constexpr std::size_t kBlockRows = 256;
+    const std::size_t rows = kBandBytes / std::max<std::size_t>(rowBytes, 1);
+    return std::max<std::size_t>(1, (rows + kBlockRows - 1) / kBlockRows) * kBlockRows;
+}
+
 // The picked colour channels as type T, channel k of the colour to
 // out[k][i * stride] for pixel i: from the parts kept as stored, else from
 // one read of every channel of the file (then its colour is all it holds,
@@ -305,16 +315,28 @@ void PickedValues(const std::string& path, OpenedFile& file, const StoredPart* s
         return;
     }
     const ImageSpec& l = file.parts[static_cast<std::size_t>(pick.part)];
-    const std::size_t n = PixelCount(l.width, l.height);
+    const auto width = static_cast<std::size_t>(l.width);
     const auto channels = static_cast<std::size_t>(l.nchannels);
-    std::vector<T> all(n * channels);
-    if (!file.input->read_image(pick.part, 0, 0, l.nchannels, type, all.data()))
-        throw ImageError(path + ": cannot read pixels: " + file.input->geterror());
-    for (int k = 0; k < 4; ++k) {
-        if (pick.index[k] < 0) continue;
-        const T* from = all.data() + pick.index[k];
-        T* to = out[k];
-        for (std::size_t i = 0; i < n; ++i) to[i * stride] = from[i * channels];
+    // A scanline file goes through a band of rows at a time: no buffer the
+    // size of the frame is taken (and faulted in afresh) for every frame.
+    const bool scanlines = l.tile_width <= 0 && l.depth <= 1;
+    const std::size_t bandRows = scanlines ? DecodeBandRows(width * channels * sizeof(T))
+                                           : static_cast<std::size_t>(l.height);
+    std::vector<T> band(std::min(bandRows, static_cast<std::size_t>(l.height)) * width * channels);
+    for (std::size_t top = 0; top < static_cast<std::size_t>(l.height); top += bandRows) {
+        const std::size_t rows = std::min(bandRows, static_cast<std::size_t>(l.height) - top);
+        const int y = l.y + static_cast<int>(top);
+        const bool read = scanlines ? file.input->read_scanlines(pick.part, 0, y, y + static_cast<int>(rows), l.z,
+                                                                 0, l.nchannels, type, band.data())
+                                    : file.input->read_image(pick.part, 0, 0, l.nchannels, type, band.data());
+        if (!read) throw ImageError(path + ": cannot read pixels: " + file.input->geterror());
+        const std::size_t n = rows * width;
+        for (int k = 0; k < 4; ++k) {
+            if (pick.index[k] < 0) continue;
+            const T* from = band.data() + pick.index[k];
+            T* to = out[k] + top * width * stride;
+            for (std::size_t i = 0; i < n; ++i) to[i * stride] = from[i * channels];
+        }
     }
 }
 
