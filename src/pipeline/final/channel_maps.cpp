@@ -51,23 +51,9 @@ void ApplyComposedFrom(uint8_t* red, uint8_t* green, uint8_t* blue, const uint8_
     }
 }
 
-// The runs of pixels on byte lanes, compiled once for each kind of lanes:
-// the wide copy with the wider instructions enabled for every function in
-// it.
-#if LUMAFEX_BYTE_LANES
-namespace narrow {
-using L = Sse2ByteLanes;
-#include "pipeline/final/channel_maps_lanes.h"
-}  // namespace narrow
-#if LUMAFEX_WIDE_VECTORS
-LUMAFEX_LANES_BEGIN_AVX2
-namespace wide {
-using L = Avx2ByteLanes;
-#include "pipeline/final/channel_maps_lanes.h"
-}  // namespace wide
-LUMAFEX_LANES_END
-#endif
-#endif
+// The runs of pixels on byte lanes, once for each kind of lanes.
+#define LUMAFEX_BYTE_LANES_KERNELS "pipeline/final/channel_maps_lanes.h"
+#include "pipeline/frame/lanes/byte_lanes_forms.h"
 
 // One composed set over the row: the widest runs `set` allows, then
 // narrower ones, then pixel by pixel.

@@ -10,23 +10,9 @@ namespace lumafex {
 
 namespace {
 
-// The swaps of runs on byte lanes, compiled once for each kind of lanes:
-// the wide copy with the wider instructions enabled for every function in
-// it.
-#if LUMAFEX_BYTE_LANES
-namespace narrow {
-using L = Sse2ByteLanes;
-#include "pipeline/final/flip_lanes.h"
-}  // namespace narrow
-#if LUMAFEX_WIDE_VECTORS
-LUMAFEX_LANES_BEGIN_AVX2
-namespace wide {
-using L = Avx2ByteLanes;
-#include "pipeline/final/flip_lanes.h"
-}  // namespace wide
-LUMAFEX_LANES_END
-#endif
-#endif
+// The swaps of runs on byte lanes, once for each kind of lanes.
+#define LUMAFEX_BYTE_LANES_KERNELS "pipeline/final/flip_lanes.h"
+#include "pipeline/frame/lanes/byte_lanes_forms.h"
 
 // Runs from both ends swap places reversed, the widest `set` allows first,
 // while they do not overlap; the middle is left to the byte loop.

@@ -55,22 +55,9 @@ void RangeAlphaFrom(const RowView& row, const ByteRange& red, const ByteRange& g
     }
 }
 
-// Runs of pixels on byte lanes, compiled once for each kind of lanes: the
-// wide copy with the wider instructions enabled for every function in it.
-#if LUMAFEX_BYTE_LANES
-namespace narrow {
-using L = Sse2ByteLanes;
-#include "pipeline/final/key_stages_lanes.h"
-}  // namespace narrow
-#if LUMAFEX_WIDE_VECTORS
-LUMAFEX_LANES_BEGIN_AVX2
-namespace wide {
-using L = Avx2ByteLanes;
-#include "pipeline/final/key_stages_lanes.h"
-}  // namespace wide
-LUMAFEX_LANES_END
-#endif
-#endif
+// Runs of pixels on byte lanes, once for each kind of lanes.
+#define LUMAFEX_BYTE_LANES_KERNELS "pipeline/final/key_stages_lanes.h"
+#include "pipeline/frame/lanes/byte_lanes_forms.h"
 
 }  // namespace
 
