@@ -776,13 +776,8 @@ private:
     std::string module_;
 };
 
-}  // namespace
-}  // namespace lumafex::tool
-
-PYBIND11_MODULE(_lumafex, m) {
-    using namespace lumafex::tool;
-    m.doc() = "The native part of the lumafex package (use the package, not this module).";
-
+// The package's errors: SettingNameError, and a SceneError as ValueError.
+void BindErrors(py::module_& m) {
     g_settingNameError = PyErr_NewExceptionWithDoc(
         "lumafex.SettingNameError", "A name that is not one of the settings lumafex show lists.",
         py::make_tuple(py::handle(PyExc_KeyError), py::handle(PyExc_ValueError)).ptr(), nullptr);
@@ -795,7 +790,9 @@ PYBIND11_MODULE(_lumafex, m) {
             PyErr_SetString(PyExc_ValueError, e.what());
         }
     });
+}
 
+void BindSettings(py::module_& m) {
     py::class_<Settings>(m, "Settings", R"(The filter settings by name, as ``lumafex show`` lists them.
 
 ``Settings()`` holds the defaults, ``Settings({"ContrastPercent": 120})``
@@ -827,7 +824,10 @@ rewriting only the values that change.)")
         .def("__repr__", [](const Settings& s) {
             return "lumafex.Settings(" + std::string(py::repr(s.ToDict())) + ")";
         });
+}
 
+// A scene's frames, the module kept loaded, and one frame filtered once.
+void BindFramesAndModule(py::module_& m) {
     py::class_<SceneFrame>(m, "Frame", "One frame of a scene: its number, time and files.")
         .def_readonly("number", &SceneFrame::number)
         .def_readonly("time", &SceneFrame::time)
@@ -856,7 +856,9 @@ rewriting only the values that change.)")
     m.def("_process", &ProcessOnce, py::arg("module"), py::arg("rgba"), py::arg("settings"), py::arg("depth"),
           py::arg("shadow"), py::arg("time"), py::arg("objects"), py::arg("colour_space"),
           py::arg("premultiplied"), py::arg("working_space"), py::arg("as_bytes"));
+}
 
+void BindScene(py::module_& m) {
     py::class_<SceneFile>(m, "Scene")
         .def(py::init<std::string, std::string>(), py::arg("path"), py::arg("module"))
         .def_property_readonly("path", &SceneFile::Path)
@@ -872,6 +874,17 @@ rewriting only the values that change.)")
              "is called for each frame.")
         .def("render_frame", &SceneFile::RenderFrame, py::arg("number"),
              "Frame number as an 8-bit output of a render of it holds it: uint8 (H, W, 4); writes nothing.");
+}
 
+}  // namespace
+}  // namespace lumafex::tool
+
+PYBIND11_MODULE(_lumafex, m) {
+    using namespace lumafex::tool;
+    m.doc() = "The native part of the lumafex package (use the package, not this module).";
+    BindErrors(m);
+    BindSettings(m);
+    BindFramesAndModule(m);
+    BindScene(m);
     m.def("version", [] { return std::string(ProgramVersion()); });
 }
