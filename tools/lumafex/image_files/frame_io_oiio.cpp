@@ -290,8 +290,9 @@ void ReadChannel(const std::string& path, OpenedFile& file, int part, int channe
 }
 
 // Rows decoded at a time from a scanline file with rows of rowBytes: about
-// 2 MB, in whole multiples of 256 rows, the tallest block of rows a format
-// compresses together (EXR's DWAB), so that no block is decoded twice.
+// 2 MB rounded up to a whole multiple of 256 rows, the tallest block of
+// rows a format compresses together (EXR's DWAB), so that no block is
+// decoded twice; so at least 256 rows (16 MB of float RGBA at 3840 wide).
 std::size_t DecodeBandRows(std::size_t rowBytes) {
     constexpr std::size_t kBandBytes = std::size_t{2} << 20;
     constexpr std::size_t kBlockRows = 256;
