@@ -284,7 +284,12 @@ const ImageSpec& CheckedPart(const std::string& path, const OpenedFile& file, in
 template <typename T>
 void ReadChannel(const std::string& path, OpenedFile& file, int part, int channel, TypeDesc type, T* out,
                  int stride) {
-    if (!file.input->read_image(part, 0, channel, channel + 1, type, out,
+    // A file of this one channel in this type is read straight into out;
+    // otherwise the library converts through a buffer of its own.
+    const ImageSpec& l = file.parts[static_cast<std::size_t>(part)];
+    const TypeDesc asked =
+        l.nchannels == 1 && l.format == type && l.channelformats.empty() ? TypeDesc::UNKNOWN : type;
+    if (!file.input->read_image(part, 0, channel, channel + 1, asked, out,
                                 static_cast<OIIO::stride_t>(sizeof(T)) * stride))
         throw ImageError(path + ": cannot read pixels: " + file.input->geterror());
 }
@@ -321,14 +326,18 @@ void PickedValues(const std::string& path, OpenedFile& file, const StoredPart* s
     // A scanline file goes through a band of rows at a time: no buffer the
     // size of the frame is taken (and faulted in afresh) for every frame.
     const bool scanlines = l.tile_width <= 0 && l.depth <= 1;
-    const std::size_t bandRows = scanlines ? DecodeBandRows(width * channels * sizeof(T))
-                                           : static_cast<std::size_t>(l.height);
+    const std::size_t bandRows =
+        scanlines ? DecodeBandRows(width * channels * sizeof(T)) : static_cast<std::size_t>(l.height);
     std::vector<T> band(std::min(bandRows, static_cast<std::size_t>(l.height)) * width * channels);
+    // Values asked for in the file's own type go straight into the band;
+    // any other type makes the library convert through a buffer of its own
+    // of 64 MB, whatever the band's size.
+    const TypeDesc asked = l.format == type && l.channelformats.empty() ? TypeDesc::UNKNOWN : type;
     for (std::size_t top = 0; top < static_cast<std::size_t>(l.height); top += bandRows) {
         const std::size_t rows = std::min(bandRows, static_cast<std::size_t>(l.height) - top);
         const int y = l.y + static_cast<int>(top);
-        const bool read = scanlines ? file.input->read_scanlines(pick.part, 0, y, y + static_cast<int>(rows), l.z,
-                                                                 0, l.nchannels, type, band.data())
+        const bool read = scanlines ? file.input->read_scanlines(pick.part, 0, y, y + static_cast<int>(rows),
+                                                                 l.z, 0, l.nchannels, asked, band.data())
                                     : file.input->read_image(pick.part, 0, 0, l.nchannels, type, band.data());
         if (!read) throw ImageError(path + ": cannot read pixels: " + file.input->geterror());
         const std::size_t n = rows * width;
