@@ -93,6 +93,22 @@ void TypicalDepth(BenchFrame& f, FrameParameters& p) {
     }
 }
 
+// A gradual scene, as the demo's: the blur grows by 0.1 a unit of depth
+// (DOFBlurPercent 2) up to a limit of 10 ("3MaxDOFBlur%" 200), depth rising
+// from the focal point over the frame with a wave, so that a third of the
+// pixels have blurs of their own between 0 and the limit, each mixing with
+// its neighbours.
+void GradualDepth(BenchFrame& f, FrameParameters& p) {
+    p.DOFBlurAmount = 0.1f;
+    p.MaxDOFBlur = 10.0f;
+    for (int32_t y = 0; y < f.height; ++y) {
+        for (int32_t x = 0; x < f.width; ++x) {
+            f.depth[static_cast<std::size_t>(y) * f.width + static_cast<std::size_t>(x)] =
+                static_cast<float>(100.0 + 150.0 * x / f.width + 20.0 * std::sin(y / 50.0));
+        }
+    }
+}
+
 // The thread count is the benchmark's argument threadArgument; blurPercent
 // 0 keeps the settings' 100.
 template <typename Pass, typename Scene>
@@ -140,6 +156,9 @@ void BM_DepthOfFieldBlurAllAtLimit(benchmark::State& state) {
 }
 void BM_DepthOfFieldBlurTypical(benchmark::State& state) {
     Run(state, DepthOfFieldBlurPass, 0, TypicalDepth);
+}
+void BM_DepthOfFieldBlurGradual(benchmark::State& state) {
+    Run(state, DepthOfFieldBlurPass, 0, GradualDepth);
 }
 // 640x360, every pixel with a blur of 500 pixels.
 void BM_DepthOfFieldBlurHugeLimit(benchmark::State& state) {
@@ -249,6 +268,7 @@ BENCHMARK(BM_SofterBlurPercent1000Small)
     ->Iterations(1);
 BENCHMARK(BM_DepthOfFieldBlurAllAtLimit)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DepthOfFieldBlurTypical)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DepthOfFieldBlurGradual)->Apply(ThreadArguments)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DepthOfFieldBlurHugeLimit)
     ->Apply(ThreadArguments)
     ->Unit(benchmark::kMillisecond)

@@ -3,6 +3,8 @@
 // with the wider instructions enabled for every function in them.
 #include "pipeline/passes/dof_blur_kernels.h"
 
+#include <bit>
+
 #include "pipeline/frame/lanes/double_lanes.h"
 #include "pipeline/frame/lanes/int_lanes.h"
 #include "pipeline/frame/lanes/lanes_target.h"
@@ -27,6 +29,18 @@ void AddWindowsScalar(T* acc, const T* prefix, std::size_t from, std::size_t end
 
 void RaiseToScalar(float* to, const float* from, int32_t count) {
     for (int32_t x = 0; x < count; ++x) to[x] = from[x] > to[x] ? from[x] : to[x];
+}
+
+void AddDeeperScalar(const float* depths, const DeeperColours& colours, int32_t from, int32_t to, float above,
+                     uint32_t sums[4]) {
+    for (int32_t x = from; x <= to; ++x) {
+        if (!(depths[x] > above)) continue;
+        const auto c = static_cast<std::size_t>(x);
+        sums[0] += colours.red[c];
+        sums[1] += colours.green[c];
+        sums[2] += colours.blue[c];
+        sums[3] += 1;
+    }
 }
 
 #if LUMAFEX_DOUBLE_LANES && LUMAFEX_INT_LANES && LUMAFEX_SINGLE_LANES
@@ -76,14 +90,16 @@ LUMAFEX_LANES_END
 }  // namespace
 
 DepthBlurKernels ChooseDepthBlurKernels([[maybe_unused]] InstructionSet set) {
-    DepthBlurKernels kernels{MixNone, AddWindowsScalar<uint16_t>, AddWindowsScalar<uint32_t>, RaiseToScalar};
+    DepthBlurKernels kernels{MixNone, AddWindowsScalar<uint16_t>, AddWindowsScalar<uint32_t>, RaiseToScalar,
+                             AddDeeperScalar};
 #if LUMAFEX_DOF_LANES
     kernels = {narrow::MixRun, narrow_words::AddWindowDifferences<uint16_t>,
-               narrow_ints::AddWindowDifferences<uint32_t>, narrow_single::RaiseTo};
+               narrow_ints::AddWindowDifferences<uint32_t>, narrow_single::RaiseTo, narrow_single::AddDeeper};
 #if LUMAFEX_WIDE_VECTORS
     if (Allows(set, InstructionSet::Avx)) {
         kernels.mix = wide::MixRun;
         kernels.raiseTo = wide_single::RaiseTo;
+        kernels.addDeeper = wide_single::AddDeeper;
     }
     if (Allows(set, InstructionSet::Avx2Fma)) {
         kernels.addWindows16 = wide_words::AddWindowDifferences<uint16_t>;

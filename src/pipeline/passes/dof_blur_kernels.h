@@ -29,6 +29,16 @@ struct MixingCentre {
     uint8_t red, green, blue;
 };
 
+// A row's colours, from column 0.
+struct DeeperColours {
+    const uint8_t* red;
+    const uint8_t* green;
+    const uint8_t* blue;
+};
+
+// Values the depth kernels may read past the last column they are given.
+inline constexpr int32_t kDepthLanesPastEnd = 7;
+
 struct DepthBlurKernels {
     // Adds the centre's contributions to the receivers first .. last of the
     // row (columns wide), several at a time, as the one-by-one rule does, and
@@ -44,6 +54,11 @@ struct DepthBlurKernels {
                          std::size_t ahead, std::size_t behind);
     // to[x] = from[x] > to[x] ? from[x] : to[x] for x = 0 .. count-1.
     void (*raiseTo)(float* to, const float* from, int32_t count);
+    // sums (red, green, blue, count) += the colours of the columns
+    // from .. to whose depth is above `above` (depths: kDepthLanesPastEnd
+    // readable values past to).
+    void (*addDeeper)(const float* depths, const DeeperColours& colours, int32_t from, int32_t to, float above,
+                      uint32_t sums[4]);
 };
 
 // The widest forms `set` allows.

@@ -27,6 +27,14 @@ inline int32_t MixRun(const ReceivingRow& row, const MixingCentre& centre, doubl
     const L::V apart = L::Set(separator);
     const L::V colour[3] = {L::Set(centre.red), L::Set(centre.green), L::Set(centre.blue)};
     const uint8_t* const own[3] = {row.red, row.green, row.blue};
+    // pastLast[k]: the last k lanes set, for a group that runs k past last.
+    const L::V allSet = L::Equal(one, one);
+    L::V pastLast[kLanes];
+    int64_t lanes[kLanes] = {};
+    for (int32_t k = 0; k < kLanes; ++k) {
+        pastLast[k] = L::LoadMask(lanes);
+        lanes[kLanes - 1 - k] = -1;
+    }
     int32_t x = first;
     for (; x <= last && (last - x >= kLanes - 1 || columns - x >= kLanes); x += kLanes) {
         // Left out: hidden (depth + separator < the centre's depth, the sum
@@ -34,26 +42,20 @@ inline int32_t MixRun(const ReceivingRow& row, const MixingCentre& centre, doubl
         const L::V bn = L::LoadSingles(row.blur + x);
         const L::V hidden = L::Less(L::Add(L::LoadSingles(row.depth + x), apart), dc);
         const int32_t inRun = last - x + 1 < kLanes ? last - x + 1 : kLanes;
-        const int take = ~L::MoveMask(L::Or(hidden, L::Less(bn, L::Zero()))) & ((1 << inRun) - 1);
-        if (take == 0) continue;
+        const L::V out = L::Or(L::Or(hidden, L::Less(bn, L::Zero())), pastLast[kLanes - inRun]);
+        if (L::MoveMask(out) == (1 << kLanes) - 1) continue;
         const L::V ratio = L::RoundToSingle(L::Div(L::Min(bn, bc), L::Max(bn, bc)));
-        const L::V t = L::Select(L::Equal(bn, bc), one, ratio);
+        const L::V equal = L::Equal(bn, bc);
+        const L::V t = L::Or(L::And(equal, one), L::AndNot(equal, ratio));
         const L::V u = L::RoundToSingle(L::Sub(one, t));
-        int32_t mixed[3][kLanes];
+        L::V mixed[3];
         for (int c = 0; c < 3; ++c) {
-            L::StoreTruncated(mixed[c], L::Add(L::Mul(colour[c], t), L::Mul(L::LoadBytes(own[c] + x), u)));
+            mixed[c] = L::Add(L::Mul(colour[c], t), L::Mul(L::LoadBytes(own[c] + x), u));
         }
         // Without branches, which the receivers' random mix would mispredict:
         // a lane left out adds 0 (its cell exists, as the row has columns
         // for every lane).
-        for (int32_t k = 0; k < kLanes; ++k) {
-            const int32_t on = take >> k & 1;
-            SumCell<int32_t>& cell = row.cells[x + k];
-            cell.red += mixed[0][k] & -on;
-            cell.green += mixed[1][k] & -on;
-            cell.blue += mixed[2][k] & -on;
-            cell.count += on;
-        }
+        L::AddTruncatedToCells(&row.cells[x].red, mixed[0], mixed[1], mixed[2], L::AndNot(out, allSet));
     }
     return x;
 }

@@ -18,6 +18,8 @@
 
 namespace lumafex {
 
+// The centres whose blur is one chosen value B (the limit MaxDOFBlur, which
+// in most frames every far enough pixel reaches), gathered by receiving
 // row. All of them share one footprint shape, so a receiver takes from
 // each centre row the B-centres within one half-width of it: a window of
 // that row's prefix sums of their colours and count. A receiver takes that
@@ -25,9 +27,11 @@ namespace lumafex {
 // count when it is in focus (or unselected), and nothing when it takes no
 // part, provided none of the B-centres around it lies more than the
 // separator behind it: the deepest of them within the footprint's box
-// decides. Any other receiver goes through the B-centres that reach it
-// one by one, by the full rule. (A receiver in focus takes its own colour
-// from every centre, so it keeps its colour whatever it counts.)
+// decides. Where one may, a receiver that shares their blur takes the
+// total less the colours of those that do; any other receiver goes
+// through the B-centres that reach it one by one, by the full rule. (A
+// receiver in focus takes its own colour from every centre, so it keeps
+// its colour whatever it counts.)
 //
 // The prefix sums and the windows' totals are of type Window and wrap
 // around; a window's difference comes out exact as long as the true total
@@ -67,10 +71,12 @@ public:
         const auto cells = static_cast<std::size_t>(w * static_cast<uint64_t>(rows));
         prefix_ = Accumulators<Window>::Allocate(cells);
         rowMax_ = platform::WorkingArray<float>::Allocate(cells);
+        centreDepths_ = platform::WorkingArray<float>::Allocate(
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(rows) + kDepthLanesPastEnd);
         totals_ = Accumulators<Window>::Allocate(static_cast<std::size_t>(w));
         boxMax_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
         scratch_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
-        return prefix_ && rowMax_ && totals_ && boxMax_ && scratch_;
+        return prefix_ && rowMax_ && centreDepths_ && totals_ && boxMax_ && scratch_;
     }
 
     // Adds the B-centres' contributions to the rows first .. end-1.
@@ -106,6 +112,10 @@ private:
     float* RowMax(int32_t y) const {
         return rowMax_.data() + static_cast<std::size_t>(y - top_) * (static_cast<std::size_t>(width_) + 1);
     }
+    // Row y's B-centre depths, -infinity where there is none.
+    float* CentreDepths(int32_t y) const {
+        return centreDepths_.data() + static_cast<std::size_t>(y - top_) * static_cast<std::size_t>(width_);
+    }
 
     // Row y's prefix sums of the B-centres' colours and count, and the
     // deepest B-centre within the widest half-width of each column. False
@@ -114,7 +124,7 @@ private:
         const FrameView& f = ctx.f;
         const float* const depth = ctx.depth.Row(y);
         const float* const blurs = ctx.blurs.Row(y);
-        float* const deepest = scratch_.data();
+        float* const deepest = CentreDepths(y);
         SumCell<Window>* const prefix = Prefix(y);
         SumCell<Window> sum{};
         prefix[0] = sum;
@@ -203,15 +213,46 @@ private:
             const bool hidden = static_cast<double>(depth[x]) + separator <
                                 static_cast<double>(boxMax_[static_cast<std::size_t>(x)]);
             SumCell<Sum>& cell = cells[x];
-            if (!hidden && bn == blur_) {
-                cell.red = static_cast<Sum>(static_cast<Mark>(cell.red) + t.red);
-                cell.green = static_cast<Sum>(static_cast<Mark>(cell.green) + t.green);
-                cell.blue = static_cast<Sum>(static_cast<Mark>(cell.blue) + t.blue);
-                cell.count = static_cast<Sum>(static_cast<Mark>(cell.count) + t.count);
+            if (bn == blur_) {
+                SumCell<Window> taken = t;
+                if (hidden) LeaveOutHidden(ctx, x, yy, depth[x], taken);
+                cell.red = static_cast<Sum>(static_cast<Mark>(cell.red) + taken.red);
+                cell.green = static_cast<Sum>(static_cast<Mark>(cell.green) + taken.green);
+                cell.blue = static_cast<Sum>(static_cast<Mark>(cell.blue) + taken.blue);
+                cell.count = static_cast<Sum>(static_cast<Mark>(cell.count) + taken.count);
             } else {
                 TakeOneByOne(ctx, x, yy, bn, depth[x], cell);
             }
         }
+    }
+
+    // Receiver (xx, yy), at the B-centres' blur and depth dn, takes each
+    // B-centre's colour unmixed: the totals, less the B-centres that reach
+    // it from more than the separator behind it.
+    void LeaveOutHidden(const DepthSpreadContext<Sum>& ctx, int32_t xx, int32_t yy, float dn,
+                        SumCell<Window>& taken) const {
+        const FrameView& f = ctx.f;
+        // depth > dn + separator (the sum in double) holds for a float depth
+        // exactly when it holds against the largest float not above the sum.
+        const double behind = static_cast<double>(dn) + static_cast<double>(ctx.p.DOFSeperator);
+        float above = static_cast<float>(behind);
+        if (static_cast<double>(above) > behind) above = std::nextafter(above, -HUGE_VALF);
+        uint32_t hidden[4] = {};
+        const int32_t reach = profile_.Reach();
+        const int32_t from = yy > reach ? yy - reach : 0;
+        const int32_t to = f.height - 1 - yy > reach ? yy + reach : f.height - 1;
+        for (int32_t y = from; y <= to; ++y) {
+            const int32_t hw = profile_.HalfWidth(yy - profile_.Top(y));
+            if (hw < 0) continue;
+            const ColumnSpan span = FootprintColumns(xx, hw, f.width);
+            const std::size_t row = f.Index(0, y);
+            ctx.kernels.addDeeper(CentreDepths(y), DeeperColours{f.red + row, f.green + row, f.blue + row},
+                                  span.first, span.last, above, hidden);
+        }
+        taken.red = static_cast<Window>(taken.red - hidden[0]);
+        taken.green = static_cast<Window>(taken.green - hidden[1]);
+        taken.blue = static_cast<Window>(taken.blue - hidden[2]);
+        taken.count = static_cast<Window>(taken.count - hidden[3]);
     }
 
     // Receiver (xx, yy), with blur bn (above 0) and depth dn, takes from
@@ -255,6 +296,7 @@ private:
     FootprintProfile profile_;
     Accumulators<Window> prefix_;
     platform::WorkingArray<float> rowMax_;
+    platform::WorkingArray<float> centreDepths_;
     Accumulators<Window> totals_;
     platform::WorkingArray<float> boxMax_;
     platform::WorkingArray<float> scratch_;

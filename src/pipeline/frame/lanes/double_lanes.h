@@ -173,10 +173,24 @@ struct Sse2DoubleLanes {
         const __m128i bytes = _mm_cvtsi32_si128(two);
         return _mm_cvtepi32_pd(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
     }
-    // Lanes within the 32-bit range, truncated toward zero, stored as kCount
-    // int32_t.
-    [[gnu::always_inline]] static void StoreTruncated(int32_t* p, V v) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_cvttpd_epi32(v));
+    // Adds to the kCount cells of four int32_t at `cells` (red, green,
+    // blue, count) the lanes of r, g and b truncated toward zero (within the
+    // 32-bit range) and a count of 1, in the lanes `take` has set; the other
+    // cells get 0.
+    [[gnu::always_inline]] static void AddTruncatedToCells(int32_t* cells, V r, V g, V b, V take) {
+        const __m128i on = _mm_shuffle_epi32(_mm_castpd_si128(take), _MM_SHUFFLE(3, 1, 2, 0));
+        const __m128i red = _mm_and_si128(_mm_cvttpd_epi32(r), on);
+        const __m128i green = _mm_and_si128(_mm_cvttpd_epi32(g), on);
+        const __m128i blue = _mm_and_si128(_mm_cvttpd_epi32(b), on);
+        const __m128i count = _mm_sub_epi32(_mm_setzero_si128(), on);
+        const __m128i redGreen = _mm_unpacklo_epi32(red, green);
+        const __m128i blueCount = _mm_unpacklo_epi32(blue, count);
+        AddCell(cells, _mm_unpacklo_epi64(redGreen, blueCount));
+        AddCell(cells + 4, _mm_unpackhi_epi64(redGreen, blueCount));
+    }
+    [[gnu::always_inline]] static void AddCell(int32_t* cell, __m128i add) {
+        __m128i* const p = reinterpret_cast<__m128i*>(cell);
+        _mm_storeu_si128(p, _mm_add_epi32(_mm_loadu_si128(p), add));
     }
 };
 
@@ -235,8 +249,23 @@ struct AvxDoubleLanes {
         const __m128i bytes = _mm_cvtsi32_si128(four);
         return _mm256_cvtepi32_pd(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
     }
-    LUMAFEX_AVX_LANE void StoreTruncated(int32_t* p, V v) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_cvttpd_epi32(v));
+    // As Sse2DoubleLanes::AddTruncatedToCells, four cells.
+    LUMAFEX_AVX_LANE void AddTruncatedToCells(int32_t* cells, V r, V g, V b, V take) {
+        const __m256 mask = _mm256_castpd_ps(take);
+        const __m128i on = _mm_castps_si128(_mm_shuffle_ps(_mm256_castps256_ps128(mask),
+                                                           _mm256_extractf128_ps(mask, 1), _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i red = _mm_and_si128(_mm256_cvttpd_epi32(r), on);
+        const __m128i green = _mm_and_si128(_mm256_cvttpd_epi32(g), on);
+        const __m128i blue = _mm_and_si128(_mm256_cvttpd_epi32(b), on);
+        const __m128i count = _mm_sub_epi32(_mm_setzero_si128(), on);
+        const __m128i redGreenLow = _mm_unpacklo_epi32(red, green);
+        const __m128i blueCountLow = _mm_unpacklo_epi32(blue, count);
+        const __m128i redGreenHigh = _mm_unpackhi_epi32(red, green);
+        const __m128i blueCountHigh = _mm_unpackhi_epi32(blue, count);
+        Sse2DoubleLanes::AddCell(cells, _mm_unpacklo_epi64(redGreenLow, blueCountLow));
+        Sse2DoubleLanes::AddCell(cells + 4, _mm_unpackhi_epi64(redGreenLow, blueCountLow));
+        Sse2DoubleLanes::AddCell(cells + 8, _mm_unpacklo_epi64(redGreenHigh, blueCountHigh));
+        Sse2DoubleLanes::AddCell(cells + 12, _mm_unpackhi_epi64(redGreenHigh, blueCountHigh));
     }
 };
 

@@ -32,6 +32,10 @@ struct Sse2SingleLanes {
     [[gnu::always_inline]] static V Set(float v) { return _mm_set1_ps(v); }
     // a > b ? a : b, lane by lane (so b where either is a NaN).
     [[gnu::always_inline]] static V Max(V a, V b) { return _mm_max_ps(a, b); }
+    // Lane k of the result's bit k: a > b (false where either is a NaN).
+    [[gnu::always_inline]] static uint32_t GreaterBits(V a, V b) {
+        return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpgt_ps(a, b)));
+    }
 };
 
 #if LUMAFEX_WIDE_VECTORS
@@ -43,6 +47,9 @@ struct AvxSingleLanes {
     LUMAFEX_AVX_LANE void Store(float* p, V v) { _mm256_storeu_ps(p, v); }
     LUMAFEX_AVX_LANE V Set(float v) { return _mm256_set1_ps(v); }
     LUMAFEX_AVX_LANE V Max(V a, V b) { return _mm256_max_ps(a, b); }
+    LUMAFEX_AVX_LANE uint32_t GreaterBits(V a, V b) {
+        return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(a, b, _CMP_GT_OQ)));
+    }
 };
 #undef LUMAFEX_AVX_LANE
 #endif
