@@ -10,6 +10,7 @@
 
 #include "pipeline/passes/accumulators.h"
 #include "pipeline/passes/portable_sine.h"
+#include "support/instruction_sets.h"
 
 namespace lumafex {
 namespace {
@@ -136,22 +137,24 @@ TEST(FootprintTest, HugeRadiiStayWithinTheFrame) {
 // one the row's own angle and the exactly rounded sine give, whatever the
 // radius (batch edges at 32 and 64 rows included).
 TEST(FootprintTest, EveryRowAsTheExactSineGivesIt) {
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> radii(0.01f, 60.0f);
-    FootprintProfile footprint;
-    ASSERT_TRUE(footprint.Reserve(100, 200, 60));
-    for (int trial = 0; trial < 20000; ++trial) {
-        const float r = trial < 61 ? static_cast<float>(trial) : radii(random);
-        const float k = trial % 2 == 0 ? kBlurAngleConstant : kSofterAngleConstant;
-        footprint.Set(r, k);
-        const float step = static_cast<float>(static_cast<double>(k) / (r + 1.0));
-        float angle = 0.0f;
-        for (int32_t row = 0; row <= 2 * footprint.Reach(); ++row) {
-            angle = static_cast<float>(static_cast<double>(angle) + static_cast<double>(step));
-            const double hw = static_cast<double>(r) * PortableSine(angle);
-            const int32_t expected =
-                hw >= 100.0 ? 100 : (hw <= -1.0 ? -1 : static_cast<int32_t>(hw));
-            ASSERT_EQ(footprint.HalfWidth(row), expected) << "r " << r << " row " << row;
+    for (InstructionSet set : testing::SetsOfThisProcessor()) {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<float> radii(0.01f, 60.0f);
+        FootprintProfile footprint;
+        ASSERT_TRUE(footprint.Reserve(100, 200, 60, set));
+        for (int trial = 0; trial < 20000; ++trial) {
+            const float r = trial < 61 ? static_cast<float>(trial) : radii(random);
+            const float k = trial % 2 == 0 ? kBlurAngleConstant : kSofterAngleConstant;
+            footprint.Set(r, k);
+            const float step = static_cast<float>(static_cast<double>(k) / (r + 1.0));
+            float angle = 0.0f;
+            for (int32_t row = 0; row <= 2 * footprint.Reach(); ++row) {
+                angle = static_cast<float>(static_cast<double>(angle) + static_cast<double>(step));
+                const double hw = static_cast<double>(r) * PortableSine(angle);
+                const int32_t expected = hw >= 100.0 ? 100 : (hw <= -1.0 ? -1 : static_cast<int32_t>(hw));
+                ASSERT_EQ(footprint.HalfWidth(row), expected)
+                    << "r " << r << " row " << row << " " << InstructionSetName(set);
+            }
         }
     }
 }

@@ -421,7 +421,7 @@ bool BlurPass(const FrameView& frame, const FilterSettings& settings,
     if (frame.width <= 0 || frame.height <= 0) return true;
     FootprintProfile footprint;
     const int32_t reach = FootprintReach(params.BlurAmount, frame.height);
-    if (!footprint.Reserve(frame.width, frame.height, reach)) return false;
+    if (!footprint.Reserve(frame.width, frame.height, reach, params.instructionSet)) return false;
     if (params.BlurAmount > 0.0f && settings.FilterInclude >= kIncludeObjects &&
         settings.FilterInclude <= kIncludeColorRange) {
         footprint.Set(params.BlurAmount, kBlurAngleConstant);

@@ -276,7 +276,8 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
             (shortWindows && !shortGather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
             (gathered > 0.0f && !shortWindows &&
              !gather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
-            !marks.Reserve(f.width, strips.perStrip) || !footprint.Reserve(f.width, f.height, reach) ||
+            !marks.Reserve(f.width, strips.perStrip) ||
+            !footprint.Reserve(f.width, f.height, reach, p.instructionSet) ||
             !receiving.Reserve(f.width, f.height, reach)) {
             failed = true;
             return;

@@ -9,6 +9,7 @@
 #include "pipeline/frame/lanes/int_lanes.h"
 #include "pipeline/frame/lanes/lanes_target.h"
 #include "pipeline/frame/lanes/single_lanes.h"
+#include "pipeline/passes/footprint.h"
 
 namespace lumafex {
 
@@ -31,15 +32,20 @@ void RaiseToScalar(float* to, const float* from, int32_t count) {
     for (int32_t x = 0; x < count; ++x) to[x] = from[x] > to[x] ? from[x] : to[x];
 }
 
-void AddDeeperScalar(const float* depths, const DeeperColours& colours, int32_t from, int32_t to, float above,
-                     uint32_t sums[4]) {
-    for (int32_t x = from; x <= to; ++x) {
-        if (!(depths[x] > above)) continue;
-        const auto c = static_cast<std::size_t>(x);
-        sums[0] += colours.red[c];
-        sums[1] += colours.green[c];
-        sums[2] += colours.blue[c];
-        sums[3] += 1;
+void AddDeeperScalar(const DeeperFootprint& footprint, int32_t x, float above, uint32_t sums[4]) {
+    for (int32_t i = 0; i < footprint.rows; ++i) {
+        const int32_t hw = footprint.halfWidths[i];
+        if (hw < 0) continue;
+        const ColumnSpan span = FootprintColumns(x, hw, footprint.width);
+        const std::size_t row = static_cast<std::size_t>(i) * footprint.stride;
+        for (int32_t c = span.first; c <= span.last; ++c) {
+            const std::size_t at = row + static_cast<std::size_t>(c);
+            if (!(footprint.depths[at] > above)) continue;
+            sums[0] += footprint.red[at];
+            sums[1] += footprint.green[at];
+            sums[2] += footprint.blue[at];
+            sums[3] += 1;
+        }
     }
 }
 
@@ -73,6 +79,10 @@ using L = AvxSingleLanes;
 }  // namespace wide_single
 LUMAFEX_LANES_END
 LUMAFEX_LANES_BEGIN_AVX2
+namespace wider {
+using L = Avx2DoubleLanes;
+#include "pipeline/passes/dof_mix_lanes.h"
+}  // namespace wider
 namespace wide_words {
 using L = Avx2WordLanes;
 #include "pipeline/passes/dof_window_lanes.h"
@@ -102,6 +112,7 @@ DepthBlurKernels ChooseDepthBlurKernels([[maybe_unused]] InstructionSet set) {
         kernels.addDeeper = wide_single::AddDeeper;
     }
     if (Allows(set, InstructionSet::Avx2Fma)) {
+        kernels.mix = wider::MixRun;
         kernels.addWindows16 = wide_words::AddWindowDifferences<uint16_t>;
         kernels.addWindows32 = wide_ints::AddWindowDifferences<uint32_t>;
     }

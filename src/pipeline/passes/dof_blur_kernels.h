@@ -29,11 +29,19 @@ struct MixingCentre {
     uint8_t red, green, blue;
 };
 
-// A row's colours, from column 0.
-struct DeeperColours {
+// The rows of a footprint's centres, from its first: their depths
+// (-infinity where a pixel is none of them, kDepthLanesPastEnd readable
+// values past the last row's end), colours and half-widths (-1: the row
+// takes no part).
+struct DeeperFootprint {
+    const float* depths;
     const uint8_t* red;
     const uint8_t* green;
     const uint8_t* blue;
+    const int32_t* halfWidths;
+    std::size_t stride;  // from one row to the next, in values
+    int32_t rows;
+    int32_t width;
 };
 
 // Values the depth kernels may read past the last column they are given.
@@ -54,11 +62,9 @@ struct DepthBlurKernels {
                          std::size_t ahead, std::size_t behind);
     // to[x] = from[x] > to[x] ? from[x] : to[x] for x = 0 .. count-1.
     void (*raiseTo)(float* to, const float* from, int32_t count);
-    // sums (red, green, blue, count) += the colours of the columns
-    // from .. to whose depth is above `above` (depths: kDepthLanesPastEnd
-    // readable values past to).
-    void (*addDeeper)(const float* depths, const DeeperColours& colours, int32_t from, int32_t to, float above,
-                      uint32_t sums[4]);
+    // sums (red, green, blue, count) += the colours of the footprint's
+    // centres around column x whose depth is above `above`.
+    void (*addDeeper)(const DeeperFootprint& footprint, int32_t x, float above, uint32_t sums[4]);
 };
 
 // The widest forms `set` allows.

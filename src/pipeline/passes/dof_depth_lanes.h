@@ -12,22 +12,33 @@ inline void RaiseTo(float* to, const float* from, int32_t count) {
     for (; x < count; ++x) to[x] = from[x] > to[x] ? from[x] : to[x];
 }
 
-// sums (red, green, blue, count) += the colours of the columns from .. to
-// whose depth is above `above`; depths holds L::kCount - 1 readable values
-// past `to`. Few of a footprint's centres are hidden, so the colours are
-// added one by one, only for them.
-inline void AddDeeper(const float* depths, const DeeperColours& colours, int32_t from, int32_t to, float above,
-                      uint32_t sums[4]) {
+// sums (red, green, blue, count) += the colours of the footprint's
+// centres around column x whose depth is above `above`. Few of them are
+// hidden, so their colours are added one by one, only for them.
+inline void AddDeeper(const DeeperFootprint& footprint, int32_t x, float above, uint32_t sums[4]) {
     const L::V limit = L::Set(above);
-    for (int32_t x = from; x <= to; x += L::kCount) {
-        uint32_t deeper = L::GreaterBits(L::Load(depths + x), limit);
-        if (to - x + 1 < L::kCount) deeper &= (uint32_t{1} << (to - x + 1)) - 1;
-        for (; deeper != 0; deeper &= deeper - 1) {
-            const auto c = static_cast<std::size_t>(x + std::countr_zero(deeper));
-            sums[0] += colours.red[c];
-            sums[1] += colours.green[c];
-            sums[2] += colours.blue[c];
-            sums[3] += 1;
+    // Summed in locals: through sums, every colour read would reload them.
+    uint32_t red = 0, green = 0, blue = 0, count = 0;
+    for (int32_t i = 0; i < footprint.rows; ++i) {
+        const int32_t hw = footprint.halfWidths[i];
+        if (hw < 0) continue;
+        const ColumnSpan span = FootprintColumns(x, hw, footprint.width);
+        const std::size_t row = static_cast<std::size_t>(i) * footprint.stride;
+        const float* const depths = footprint.depths + row;
+        for (int32_t c = span.first; c <= span.last; c += L::kCount) {
+            uint32_t deeper = L::GreaterBits(L::Load(depths + c), limit);
+            if (span.last - c + 1 < L::kCount) deeper &= (uint32_t{1} << (span.last - c + 1)) - 1;
+            for (; deeper != 0; deeper &= deeper - 1) {
+                const std::size_t at = row + static_cast<std::size_t>(c + std::countr_zero(deeper));
+                red += footprint.red[at];
+                green += footprint.green[at];
+                blue += footprint.blue[at];
+                count += 1;
+            }
         }
     }
+    sums[0] += red;
+    sums[1] += green;
+    sums[2] += blue;
+    sums[3] += count;
 }

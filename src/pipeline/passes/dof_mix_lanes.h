@@ -27,14 +27,11 @@ inline int32_t MixRun(const ReceivingRow& row, const MixingCentre& centre, doubl
     const L::V apart = L::Set(separator);
     const L::V colour[3] = {L::Set(centre.red), L::Set(centre.green), L::Set(centre.blue)};
     const uint8_t* const own[3] = {row.red, row.green, row.blue};
-    // pastLast[k]: the last k lanes set, for a group that runs k past last.
     const L::V allSet = L::Equal(one, one);
-    L::V pastLast[kLanes];
-    int64_t lanes[kLanes] = {};
-    for (int32_t k = 0; k < kLanes; ++k) {
-        pastLast[k] = L::LoadMask(lanes);
-        lanes[kLanes - 1 - k] = -1;
-    }
+    // Read from kTail + 8 - n: lanes n and beyond set, for a group whose
+    // first n lanes lie in the run.
+    static constexpr int64_t kTail[16] = {0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1, -1, -1, -1, -1};
+    static_assert(kLanes <= 8);
     int32_t x = first;
     for (; x <= last && (last - x >= kLanes - 1 || columns - x >= kLanes); x += kLanes) {
         // Left out: hidden (depth + separator < the centre's depth, the sum
@@ -42,7 +39,7 @@ inline int32_t MixRun(const ReceivingRow& row, const MixingCentre& centre, doubl
         const L::V bn = L::LoadSingles(row.blur + x);
         const L::V hidden = L::Less(L::Add(L::LoadSingles(row.depth + x), apart), dc);
         const int32_t inRun = last - x + 1 < kLanes ? last - x + 1 : kLanes;
-        const L::V out = L::Or(L::Or(hidden, L::Less(bn, L::Zero())), pastLast[kLanes - inRun]);
+        const L::V out = L::Or(L::Or(hidden, L::Less(bn, L::Zero())), L::LoadMask(kTail + 8 - inRun));
         if (L::MoveMask(out) == (1 << kLanes) - 1) continue;
         const L::V ratio = L::RoundToSingle(L::Div(L::Min(bn, bc), L::Max(bn, bc)));
         const L::V equal = L::Equal(bn, bc);

@@ -53,7 +53,8 @@ int32_t FootprintReach(float radius, int32_t limit) {
     return static_cast<int32_t>(radius);
 }
 
-bool FootprintProfile::Reserve(int32_t width, int32_t height, int32_t maxReach) {
+bool FootprintProfile::Reserve(int32_t width, int32_t height, int32_t maxReach, InstructionSet set) {
+    set_ = set;
     width_ = width > 0 ? width : 0;
     height_ = height > 0 ? height : 0;
     valid_ = false;
@@ -107,7 +108,7 @@ void FootprintProfile::Set(float radius, float angleConstant) {
                 angles[i] = static_cast<double>(angle);
             }
         }
-        ScaledQuickSines(r, angles, quick, n);
+        ScaledQuickSines(r, angles, quick, n, set_);
         for (int32_t i = 0; i < n; ++i) {
             const int32_t hw = HalfWidthFor(r, angles[i], quick[i], width_);
             halfWidths_[static_cast<std::size_t>(first + i)] = hw;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "pipeline/frame/wide_vectors.h"
 #include "platform/memory.h"
 
 namespace lumafex {
@@ -35,8 +36,10 @@ int32_t FootprintReach(float radius, int32_t limit);
 class FootprintProfile {
 public:
     // Obtains room for the rows of footprints of reach up to maxReach in a
-    // frame of this size. False when the memory cannot be had.
-    [[nodiscard]] bool Reserve(int32_t width, int32_t height, int32_t maxReach);
+    // frame of this size; the sines go on the widest lanes `set` allows.
+    // False when the memory cannot be had.
+    [[nodiscard]] bool Reserve(int32_t width, int32_t height, int32_t maxReach,
+                               InstructionSet set = InstructionSet::Sse2);
 
     // Makes this the profile of radius r (above 0) with angle constant K.
     void Set(float radius, float angleConstant);
@@ -67,6 +70,7 @@ private:
     int32_t reach_ = 0;
     int32_t maxHalfWidth_ = 0;
     bool valid_ = false;
+    InstructionSet set_ = InstructionSet::Sse2;
 };
 
 // The first and last column of a footprint row of half-width hw around

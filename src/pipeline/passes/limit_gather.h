@@ -71,12 +71,13 @@ public:
         const auto cells = static_cast<std::size_t>(w * static_cast<uint64_t>(rows));
         prefix_ = Accumulators<Window>::Allocate(cells);
         rowMax_ = platform::WorkingArray<float>::Allocate(cells);
+        halfWidths_ = platform::WorkingArray<int32_t>::Allocate(2 * static_cast<std::size_t>(reach) + 1);
         centreDepths_ = platform::WorkingArray<float>::Allocate(
             static_cast<std::size_t>(width) * static_cast<std::size_t>(rows) + kDepthLanesPastEnd);
         totals_ = Accumulators<Window>::Allocate(static_cast<std::size_t>(w));
         boxMax_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
         scratch_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
-        return prefix_ && rowMax_ && centreDepths_ && totals_ && boxMax_ && scratch_;
+        return prefix_ && rowMax_ && halfWidths_ && centreDepths_ && totals_ && boxMax_ && scratch_;
     }
 
     // Adds the B-centres' contributions to the rows first .. end-1.
@@ -97,6 +98,7 @@ public:
             const int32_t to = f.height - 1 - yy > reach ? yy + reach : f.height - 1;
             for (int32_t y = from; y <= to; ++y) {
                 const int32_t hw = profile_.HalfWidth(yy - profile_.Top(y));
+                halfWidths_[static_cast<std::size_t>(y - from)] = hw;
                 if (hw < 0) continue;
                 AddWindows(ctx.kernels, &totals_.data()->red, &Prefix(y)->red, f.width, hw);
                 ctx.kernels.raiseTo(box, RowMax(y), f.width);
@@ -241,14 +243,12 @@ private:
         const int32_t reach = profile_.Reach();
         const int32_t from = yy > reach ? yy - reach : 0;
         const int32_t to = f.height - 1 - yy > reach ? yy + reach : f.height - 1;
-        for (int32_t y = from; y <= to; ++y) {
-            const int32_t hw = profile_.HalfWidth(yy - profile_.Top(y));
-            if (hw < 0) continue;
-            const ColumnSpan span = FootprintColumns(xx, hw, f.width);
-            const std::size_t row = f.Index(0, y);
-            ctx.kernels.addDeeper(CentreDepths(y), DeeperColours{f.red + row, f.green + row, f.blue + row},
-                                  span.first, span.last, above, hidden);
-        }
+        const std::size_t first = f.Index(0, from);
+        const DeeperFootprint footprint{CentreDepths(from), f.red + first,
+                                        f.green + first,    f.blue + first,
+                                        halfWidths_.data(), static_cast<std::size_t>(f.width),
+                                        to - from + 1,      f.width};
+        ctx.kernels.addDeeper(footprint, xx, above, hidden);
         taken.red = static_cast<Window>(taken.red - hidden[0]);
         taken.green = static_cast<Window>(taken.green - hidden[1]);
         taken.blue = static_cast<Window>(taken.blue - hidden[2]);
@@ -297,6 +297,7 @@ private:
     Accumulators<Window> prefix_;
     platform::WorkingArray<float> rowMax_;
     platform::WorkingArray<float> centreDepths_;
+    platform::WorkingArray<int32_t> halfWidths_;  // of the receiving row's centre rows, from the first
     Accumulators<Window> totals_;
     platform::WorkingArray<float> boxMax_;
     platform::WorkingArray<float> scratch_;

@@ -3,18 +3,27 @@
 #include <cmath>
 
 #include "pipeline/frame/lanes/double_lanes.h"
+#include "pipeline/frame/lanes/lanes_target.h"
 
 namespace lumafex {
 
 namespace {
 
 #if LUMAFEX_DOUBLE_LANES
-// Two lanes serve: the footprint asks for one sine per row of a radius,
-// once per frame, so wider lanes would gain nothing worth a second form.
+// The depth-of-field passes ask for a footprint, one sine a row, for
+// nearly every centre between focus and the limit.
 namespace narrow {
 using L = Sse2DoubleLanes;
 #include "pipeline/passes/quick_sine_lanes.h"
 }  // namespace narrow
+#if LUMAFEX_WIDE_VECTORS
+LUMAFEX_LANES_BEGIN_AVX
+namespace wide {
+using L = AvxDoubleLanes;
+#include "pipeline/passes/quick_sine_lanes.h"
+}  // namespace wide
+LUMAFEX_LANES_END
+#endif
 #endif
 
 // Double-double arithmetic: a value is hi + lo with |lo| at most half an ulp
@@ -76,10 +85,14 @@ DoubleDouble Divide(DoubleDouble a, double b) {
 
 }  // namespace
 
-void ScaledQuickSines(double scale, const double* x, double* out, int32_t n) {
+void ScaledQuickSines(double scale, const double* x, double* out, int32_t n,
+                      [[maybe_unused]] InstructionSet set) {
     int32_t i = 0;
 #if LUMAFEX_DOUBLE_LANES
-    i = narrow::ScaledQuickSineRuns(scale, x, out, n);
+#if LUMAFEX_WIDE_VECTORS
+    if (Allows(set, InstructionSet::Avx)) i = wide::ScaledQuickSineRuns(scale, x, out, n);
+#endif
+    i += narrow::ScaledQuickSineRuns(scale, x + i, out + i, n - i);
 #endif
     for (; i < n; ++i) out[i] = scale * QuickSine(x[i]);
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "pipeline/frame/wide_vectors.h"
+
 namespace lumafex {
 
 // sin(x) correctly rounded to double for 0 <= x <= 4 (barring a true value
@@ -50,9 +52,9 @@ inline double QuickSine(double x) {
     return y + (y * y2) * sum;
 }
 
-// out[i] = scale x QuickSine(x[i]) for i < n, on double lanes where the
-// build has them, each lane with the same operations in the same order, so
+// out[i] = scale x QuickSine(x[i]) for i < n, on the widest double lanes
+// `set` allows, each lane with the same operations in the same order, so
 // every value equals the scalar one.
-void ScaledQuickSines(double scale, const double* x, double* out, int32_t n);
+void ScaledQuickSines(double scale, const double* x, double* out, int32_t n, InstructionSet set);
 
 }  // namespace lumafex

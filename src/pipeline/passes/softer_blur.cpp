@@ -130,7 +130,8 @@ bool FindSpreadingRows(const FrameView& f, const FilterSettings& s, uint8_t* row
 bool SofterBlurPass(const FrameView& frame, const FilterSettings& settings, const FrameParameters& params) {
     if (frame.width <= 0 || frame.height <= 0) return true;
     FootprintProfile footprint;
-    if (!footprint.Reserve(frame.width, frame.height, FootprintReach(params.BlurAmount, frame.height))) {
+    if (!footprint.Reserve(frame.width, frame.height, FootprintReach(params.BlurAmount, frame.height),
+                           params.instructionSet)) {
         return false;
     }
     // The averaged planes, kept apart until every strip has read the frame.

@@ -379,7 +379,7 @@ bool SofterDepthOfFieldBlurPass(const FrameView& frame, const FilterSettings& se
         // The deepest centres, and two working rows to find them.
         auto runDeepest = platform::WorkingArray<float>::Allocate(3 * static_cast<std::size_t>(frame.width));
         if (!runColours || !runSingles || !runDeepest || !sums.Reserve(frame.width, strips.perStrip) ||
-            !footprint.Reserve(frame.width, frame.height, reach) ||
+            !footprint.Reserve(frame.width, frame.height, reach, params.instructionSet) ||
             !weights.Reserve(frame.width, reach, FootprintReach(largest, frame.width)) ||
             !blurs.Reserve(frame.width, frame.height, reach)) {
             failed = true;

@@ -269,8 +269,14 @@ struct AvxDoubleLanes {
     }
 };
 
-// AvxDoubleLanes with the bit rounding in one register.
+// AvxDoubleLanes with the bit rounding in one register, and bytes widened
+// in one instruction.
 struct Avx2DoubleLanes : AvxDoubleLanes {
+    LUMAFEX_AVX2_LANE V LoadBytes(const uint8_t* p) {
+        int32_t four;
+        std::memcpy(&four, p, sizeof four);
+        return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four)));
+    }
     LUMAFEX_AVX2_LANE V RoundToSingleByBits(V v) {
         const __m256i bits = _mm256_castpd_si256(v);
         const __m256i odd = _mm256_and_si256(_mm256_srli_epi64(bits, 29), _mm256_set1_epi64x(1));
