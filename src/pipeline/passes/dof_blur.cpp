@@ -47,6 +47,38 @@ namespace {
 constexpr int32_t kShortestRun = 4;
 constexpr int32_t kLongestRun = 64;
 
+// The centre's contribution (colour cr, cg, cb, blur bc, depth dc) to the
+// receiver n of a row (depth dn, receiving blur bn, colour at n), by the
+// full rule.
+template <typename Sum>
+void Contribute(const FrameView& f, SumCell<Sum>& cell, std::size_t n, float dn, float bn, float bc, double dc,
+                double separator, uint8_t cr, uint8_t cg, uint8_t cb) {
+    // The separator rule, the sum in double and not rounded.
+    if (static_cast<double>(dn) + separator < dc) return;
+    if (bn < 0.0f) return;
+    if (bn == bc) {
+        // t = 1, u = 0: the centre's colour, exactly.
+        cell.red += cr;
+        cell.green += cg;
+        cell.blue += cb;
+    } else if (bn == 0.0f) {
+        // t = 0, u = 1: the neighbour's own colour, exactly.
+        cell.red += f.red[n];
+        cell.green += f.green[n];
+        cell.blue += f.blue[n];
+    } else {
+        // t = min / max rounded to single, u = 1 - t in single.
+        const float lo = bn < bc ? bn : bc;
+        const float hi = bn < bc ? bc : bn;
+        const float t = static_cast<float>(static_cast<double>(lo) / static_cast<double>(hi));
+        const float u = static_cast<float>(1.0 - static_cast<double>(t));
+        cell.red += Mixed<Sum>(cr, f.red[n], t, u);
+        cell.green += Mixed<Sum>(cg, f.green[n], t, u);
+        cell.blue += Mixed<Sum>(cb, f.blue[n], t, u);
+    }
+    cell.count += 1;
+}
+
 // One centre's contributions to one footprint row.
 template <typename Sum>
 void SpreadRow(const DepthSpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t yy, float bc, double dc) {
@@ -77,33 +109,8 @@ void SpreadRow(const DepthSpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t
                              f.width);
     }
     for (; xx <= span.last; ++xx) {
-        // The separator rule, the sum in double and not rounded.
-        if (static_cast<double>(rowDepth[xx]) + separator < dc) continue;
-        const float bn = rowBlur[xx];
-        if (bn < 0.0f) continue;
-        const std::size_t n = row + static_cast<std::size_t>(xx);
-        SumCell<Sum>& cell = rowCells[xx];
-        if (bn == bc) {
-            // t = 1, u = 0: the centre's colour, exactly.
-            cell.red += cr;
-            cell.green += cg;
-            cell.blue += cb;
-        } else if (bn == 0.0f) {
-            // t = 0, u = 1: the neighbour's own colour, exactly.
-            cell.red += f.red[n];
-            cell.green += f.green[n];
-            cell.blue += f.blue[n];
-        } else {
-            // t = min / max rounded to single, u = 1 - t in single.
-            const float lo = bn < bc ? bn : bc;
-            const float hi = bn < bc ? bc : bn;
-            const float t = static_cast<float>(static_cast<double>(lo) / static_cast<double>(hi));
-            const float u = static_cast<float>(1.0 - static_cast<double>(t));
-            cell.red += Mixed<Sum>(cr, f.red[n], t, u);
-            cell.green += Mixed<Sum>(cg, f.green[n], t, u);
-            cell.blue += Mixed<Sum>(cb, f.blue[n], t, u);
-        }
-        cell.count += 1;
+        Contribute(f, rowCells[xx], row + static_cast<std::size_t>(xx), rowDepth[xx], rowBlur[xx], bc, dc,
+                   separator, cr, cg, cb);
     }
 }
 
@@ -215,6 +222,16 @@ void Spread(const DepthSpreadContext<Sum>& ctx, int32_t first, int32_t end) {
         for (int32_t x = 0; x < f.width; ++x) {
             const float bc = blurs[x];
             if (!(bc > 0.0f)) continue;
+            if (bc < 1.0f) {
+                // Reach 0 and half-width r x sin(angle) below 1: the centre
+                // reaches only itself.
+                if (y >= first && y < end) {
+                    const std::size_t c = f.Index(x, y);
+                    Contribute(f, ctx.sums.Row(y)[x], c, centreDepth[x], ctx.receiving.Near(y).blur[x], bc,
+                               centreDepth[x], p.DOFSeperator, f.red[c], f.green[c], f.blue[c]);
+                }
+                continue;
+            }
             ctx.footprint.Set(bc, kSofterAngleConstant);
             // The footprint's rows, cut to the strip.
             const int32_t top = ctx.footprint.Top(y) > first ? ctx.footprint.Top(y) : first;
