@@ -42,8 +42,7 @@ inline int32_t MixRun(const ReceivingRow& row, const MixingCentre& centre, doubl
         const L::V out = L::Or(L::Or(hidden, L::Less(bn, L::Zero())), L::LoadMask(kTail + 8 - inRun));
         if (L::MoveMask(out) == (1 << kLanes) - 1) continue;
         const L::V ratio = L::RoundToSingle(L::Div(L::Min(bn, bc), L::Max(bn, bc)));
-        const L::V equal = L::Equal(bn, bc);
-        const L::V t = L::Or(L::And(equal, one), L::AndNot(equal, ratio));
+        const L::V t = L::Select(L::Equal(bn, bc), one, ratio);
         const L::V u = L::RoundToSingle(L::Sub(one, t));
         L::V mixed[3];
         for (int c = 0; c < 3; ++c) {

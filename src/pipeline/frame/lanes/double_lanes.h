@@ -220,7 +220,9 @@ struct AvxDoubleLanes {
     LUMAFEX_AVX_LANE V And(V a, V b) { return _mm256_and_pd(a, b); }
     LUMAFEX_AVX_LANE V AndNot(V a, V b) { return _mm256_andnot_pd(a, b); }  // ~a & b
     LUMAFEX_AVX_LANE V Or(V a, V b) { return _mm256_or_pd(a, b); }
-    LUMAFEX_AVX_LANE V Select(V mask, V a, V b) { return _mm256_blendv_pd(b, a, mask); }
+    // In bit operations: GCC turns the blend of a comparison's mask into a
+    // branch for every lane.
+    LUMAFEX_AVX_LANE V Select(V mask, V a, V b) { return Or(And(mask, a), AndNot(mask, b)); }
     LUMAFEX_AVX_LANE V Equal(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
     LUMAFEX_AVX_LANE V NotEqual(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_NEQ_UQ); }
     LUMAFEX_AVX_LANE V Greater(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
