@@ -79,18 +79,24 @@ void FarBehind(BenchFrame&, FrameParameters&) {}
 // "3MaxDOFBlur%" channel does: blur 500, taller and wider than the frame.
 void FarBehindWithoutLimit(BenchFrame&, FrameParameters& p) { p.MaxDOFBlur = 1e6f; }
 
+// Depth rising from `from` by `rise` over the frame's width, with a wave of
+// `amplitude` down its rows, one period every 2 pi x `period` rows.
+void RampDepth(BenchFrame& f, double from, double rise, double amplitude, double period) {
+    for (int32_t y = 0; y < f.height; ++y) {
+        for (int32_t x = 0; x < f.width; ++x) {
+            f.depth[static_cast<std::size_t>(y) * f.width + static_cast<std::size_t>(x)] =
+                static_cast<float>(from + rise * x / f.width + amplitude * std::sin(y / period));
+        }
+    }
+}
+
 // A typical scene: depth rising smoothly from left to right with a gentle
 // wave, the in-focus range 95..105 taking the middle third of the frame;
 // either side ramps up to the limit of 7.0 within a few units of depth.
 void TypicalDepth(BenchFrame& f, FrameParameters& p) {
     p.FocalNear = 95.0f;
     p.FocalFar = 105.0f;
-    for (int32_t y = 0; y < f.height; ++y) {
-        for (int32_t x = 0; x < f.width; ++x) {
-            f.depth[static_cast<std::size_t>(y) * f.width + static_cast<std::size_t>(x)] =
-                static_cast<float>(85.0 + 30.0 * x / f.width + 0.5 * std::sin(y / 40.0));
-        }
-    }
+    RampDepth(f, 85.0, 30.0, 0.5, 40.0);
 }
 
 // A gradual scene, as the demo's: the blur grows by 0.1 a unit of depth
@@ -101,12 +107,7 @@ void TypicalDepth(BenchFrame& f, FrameParameters& p) {
 void GradualDepth(BenchFrame& f, FrameParameters& p) {
     p.DOFBlurAmount = 0.1f;
     p.MaxDOFBlur = 10.0f;
-    for (int32_t y = 0; y < f.height; ++y) {
-        for (int32_t x = 0; x < f.width; ++x) {
-            f.depth[static_cast<std::size_t>(y) * f.width + static_cast<std::size_t>(x)] =
-                static_cast<float>(100.0 + 150.0 * x / f.width + 20.0 * std::sin(y / 50.0));
-        }
-    }
+    RampDepth(f, 100.0, 150.0, 20.0, 50.0);
 }
 
 // The thread count is the benchmark's argument threadArgument; blurPercent

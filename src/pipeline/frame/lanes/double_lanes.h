@@ -179,14 +179,23 @@ struct Sse2DoubleLanes {
     // cells get 0.
     [[gnu::always_inline]] static void AddTruncatedToCells(int32_t* cells, V r, V g, V b, V take) {
         const __m128i on = _mm_shuffle_epi32(_mm_castpd_si128(take), _MM_SHUFFLE(3, 1, 2, 0));
-        const __m128i red = _mm_and_si128(_mm_cvttpd_epi32(r), on);
-        const __m128i green = _mm_and_si128(_mm_cvttpd_epi32(g), on);
-        const __m128i blue = _mm_and_si128(_mm_cvttpd_epi32(b), on);
+        AddToCells<2>(cells, _mm_cvttpd_epi32(r), _mm_cvttpd_epi32(g), _mm_cvttpd_epi32(b), on);
+    }
+    // The first Cells lanes of red, green, blue and a count of 1, each where
+    // `on` has the lane set, added to Cells cells of four int32_t.
+    template <int Cells>
+    [[gnu::always_inline]] static void AddToCells(int32_t* cells, __m128i red, __m128i green, __m128i blue,
+                                                  __m128i on) {
+        red = _mm_and_si128(red, on);
+        green = _mm_and_si128(green, on);
+        blue = _mm_and_si128(blue, on);
         const __m128i count = _mm_sub_epi32(_mm_setzero_si128(), on);
-        const __m128i redGreen = _mm_unpacklo_epi32(red, green);
-        const __m128i blueCount = _mm_unpacklo_epi32(blue, count);
-        AddCell(cells, _mm_unpacklo_epi64(redGreen, blueCount));
-        AddCell(cells + 4, _mm_unpackhi_epi64(redGreen, blueCount));
+        const __m128i redGreen[2] = {_mm_unpacklo_epi32(red, green), _mm_unpackhi_epi32(red, green)};
+        const __m128i blueCount[2] = {_mm_unpacklo_epi32(blue, count), _mm_unpackhi_epi32(blue, count)};
+        for (int half = 0; half < Cells / 2; ++half) {
+            AddCell(cells + 8 * half, _mm_unpacklo_epi64(redGreen[half], blueCount[half]));
+            AddCell(cells + 8 * half + 4, _mm_unpackhi_epi64(redGreen[half], blueCount[half]));
+        }
     }
     [[gnu::always_inline]] static void AddCell(int32_t* cell, __m128i add) {
         __m128i* const p = reinterpret_cast<__m128i*>(cell);
@@ -256,18 +265,8 @@ struct AvxDoubleLanes {
         const __m256 mask = _mm256_castpd_ps(take);
         const __m128i on = _mm_castps_si128(_mm_shuffle_ps(_mm256_castps256_ps128(mask),
                                                            _mm256_extractf128_ps(mask, 1), _MM_SHUFFLE(2, 0, 2, 0)));
-        const __m128i red = _mm_and_si128(_mm256_cvttpd_epi32(r), on);
-        const __m128i green = _mm_and_si128(_mm256_cvttpd_epi32(g), on);
-        const __m128i blue = _mm_and_si128(_mm256_cvttpd_epi32(b), on);
-        const __m128i count = _mm_sub_epi32(_mm_setzero_si128(), on);
-        const __m128i redGreenLow = _mm_unpacklo_epi32(red, green);
-        const __m128i blueCountLow = _mm_unpacklo_epi32(blue, count);
-        const __m128i redGreenHigh = _mm_unpackhi_epi32(red, green);
-        const __m128i blueCountHigh = _mm_unpackhi_epi32(blue, count);
-        Sse2DoubleLanes::AddCell(cells, _mm_unpacklo_epi64(redGreenLow, blueCountLow));
-        Sse2DoubleLanes::AddCell(cells + 4, _mm_unpackhi_epi64(redGreenLow, blueCountLow));
-        Sse2DoubleLanes::AddCell(cells + 8, _mm_unpacklo_epi64(redGreenHigh, blueCountHigh));
-        Sse2DoubleLanes::AddCell(cells + 12, _mm_unpackhi_epi64(redGreenHigh, blueCountHigh));
+        Sse2DoubleLanes::AddToCells<4>(cells, _mm256_cvttpd_epi32(r), _mm256_cvttpd_epi32(g),
+                                       _mm256_cvttpd_epi32(b), on);
     }
 };
 
