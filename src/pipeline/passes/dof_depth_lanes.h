@@ -13,8 +13,9 @@ inline void RaiseTo(float* to, const float* from, int32_t count) {
 }
 
 // sums (red, green, blue, count) += the colours of the footprint's
-// centres around column x whose depth is above `above`. Few of them are
-// hidden, so their colours are added one by one, only for them.
+// centres around column x whose depth is above `above`: the depths are
+// compared L::kCount at a time, and the colours added one by one for the
+// centres that pass.
 inline void AddDeeper(const DeeperFootprint& footprint, int32_t x, float above, uint32_t sums[4]) {
     const L::V limit = L::Set(above);
     // Summed in locals: through sums, every colour read would reload them.

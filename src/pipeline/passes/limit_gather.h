@@ -255,8 +255,9 @@ private:
         taken.count = static_cast<Window>(taken.count - hidden[3]);
     }
 
-    // Receiver (xx, yy), with blur bn (above 0) and depth dn, takes from
-    // every B-centre that reaches it by the full rule.
+    // Receiver (xx, yy), with a blur bn of its own (above 0, not B's) and
+    // depth dn, takes a mix from every B-centre that reaches it, by the
+    // full rule.
     void TakeOneByOne(const DepthSpreadContext<Sum>& ctx, int32_t xx, int32_t yy, float bn, float dn,
                       SumCell<Sum>& cell) const {
         const FrameView& f = ctx.f;
@@ -279,15 +280,9 @@ private:
                 if (prefix[x + 1].count == prefix[x].count) continue;  // not a B-centre
                 if (static_cast<double>(dn) + separator < static_cast<double>(depth[x])) continue;
                 const std::size_t c = f.Index(x, y);
-                if (bn == blur_) {
-                    cell.red += f.red[c];
-                    cell.green += f.green[c];
-                    cell.blue += f.blue[c];
-                } else {
-                    cell.red += Mixed<Sum>(f.red[c], f.red[n], t, u);
-                    cell.green += Mixed<Sum>(f.green[c], f.green[n], t, u);
-                    cell.blue += Mixed<Sum>(f.blue[c], f.blue[n], t, u);
-                }
+                cell.red += Mixed<Sum>(f.red[c], f.red[n], t, u);
+                cell.green += Mixed<Sum>(f.green[c], f.green[n], t, u);
+                cell.blue += Mixed<Sum>(f.blue[c], f.blue[n], t, u);
                 cell.count += 1;
             }
         }
