@@ -159,6 +159,29 @@ TEST(FootprintTest, EveryRowAsTheExactSineGivesIt) {
     }
 }
 
+// Radii that come back, share a slot of the kept profiles or change only
+// the angle constant get the profile made afresh, row for row.
+TEST(FootprintTest, KeptProfilesAreTheProfilesMadeAfresh) {
+    FootprintProfile kept;
+    FootprintProfile fresh;
+    ASSERT_TRUE(kept.Reserve(40, 30, 20) && kept.KeepRecent());
+    ASSERT_TRUE(fresh.Reserve(40, 30, 20));
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> pick(0, 3000);
+    for (int i = 0; i < 20000; ++i) {
+        // Few enough radii that slots are shared and radii recur.
+        const float radius = 0.5f + static_cast<float>(pick(random)) / 128.0f;
+        const float k = i % 7 == 0 ? kBlurAngleConstant : kSofterAngleConstant;
+        kept.Set(radius, k);
+        fresh.Set(radius, k);
+        ASSERT_EQ(kept.Reach(), fresh.Reach());
+        ASSERT_EQ(kept.MaxHalfWidth(), fresh.MaxHalfWidth());
+        for (int32_t row = 0; row <= 2 * fresh.Reach() && row < 30; ++row) {
+            ASSERT_EQ(kept.HalfWidth(row), fresh.HalfWidth(row)) << radius << " row " << row;
+        }
+    }
+}
+
 TEST(FootprintTest, ALargerRadiusThanReservedIsCutNotOverrun) {
     FootprintProfile footprint;
     ASSERT_TRUE(footprint.Reserve(64, 64, 2));

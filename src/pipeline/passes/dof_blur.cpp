@@ -79,39 +79,68 @@ void Contribute(const FrameView& f, SumCell<Sum>& cell, std::size_t n, float dn,
     cell.count += 1;
 }
 
-// One centre's contributions to one footprint row.
+// Footprint rows whose spans a centre hands to the kernel at once.
+constexpr int32_t kSpansAtOnce = 16;
+
+// The values of receiving row yy the mixed contributions read.
 template <typename Sum>
-void SpreadRow(const DepthSpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t yy, float bc, double dc) {
+ReceivingRow ReceivingRowOf(const DepthSpreadContext<Sum>& ctx, int32_t yy) {
     const FrameView& f = ctx.f;
-    const int32_t top = ctx.footprint.Top(y);
-    const ColumnSpan span = FootprintColumns(x, ctx.footprint.HalfWidth(yy - top), f.width);
-    if (span.first > span.last) return;
-    const std::size_t c = f.Index(x, y);
-    const uint8_t cr = f.red[c];
-    const uint8_t cg = f.green[c];
-    const uint8_t cb = f.blue[c];
-    const double separator = ctx.p.DOFSeperator;
     const std::size_t row = f.Index(0, yy);
-    SumCell<Sum>* const rowCells = ctx.sums.Row(yy);
-    const NeighbourRow& near = ctx.receiving.Near(yy);
-    if (near.Uniform(span.first, span.last, bc, dc, separator)) {
-        // Every pixel of the span takes the centre's colour.
-        ctx.marks.Add(yy, span.first, span.last, cr, cg, cb);
-        return;
+    SumCell<int32_t>* cells = nullptr;
+    if constexpr (std::is_same_v<Sum, int32_t>) cells = ctx.sums.Row(yy);
+    return {ctx.depth.Row(yy), ctx.receiving.Near(yy).blur, f.red + row, f.green + row, f.blue + row, cells};
+}
+
+// A centre's contributions to the spans of its rows `rows`: several
+// receivers at a time where the sums are 32-bit, the rest one by one.
+template <typename Sum>
+void MixSpans(const DepthSpreadContext<Sum>& ctx, MixingSpan* spans, const int32_t* rows, int32_t count,
+              const MixingCentre& centre) {
+    if (count == 0) return;
+    const FrameView& f = ctx.f;
+    const double separator = ctx.p.DOFSeperator;
+    if constexpr (std::is_same_v<Sum, int32_t>) ctx.kernels.mix(spans, count, centre, separator, f.width);
+    for (int32_t i = 0; i < count; ++i) {
+        const MixingSpan& span = spans[i];
+        const std::size_t row = f.Index(0, rows[i]);
+        SumCell<Sum>* const rowCells = ctx.sums.Row(rows[i]);
+        for (int32_t xx = span.first; xx <= span.last; ++xx) {
+            Contribute(f, rowCells[xx], row + static_cast<std::size_t>(xx), span.row.depth[xx],
+                       span.row.blur[xx], centre.blur, centre.depth, separator, centre.red, centre.green,
+                       centre.blue);
+        }
     }
-    const float* const rowDepth = ctx.depth.Row(yy);
-    const float* const rowBlur = near.blur;
-    int32_t xx = span.first;
-    if constexpr (std::is_same_v<Sum, int32_t>) {
-        // Several receivers at a time, then the rest one by one below.
-        const ReceivingRow lanes{rowDepth, rowBlur, f.red + row, f.green + row, f.blue + row, rowCells};
-        xx = ctx.kernels.mix(lanes, MixingCentre{bc, dc, cr, cg, cb}, separator, span.first, span.last,
-                             f.width);
+}
+
+// The contributions of centre x of row y to its footprint rows top ..
+// bottom.
+template <typename Sum>
+void SpreadCentre(const DepthSpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t top, int32_t bottom, float bc,
+                  double dc) {
+    const FrameView& f = ctx.f;
+    const std::size_t c = f.Index(x, y);
+    const MixingCentre centre{bc, dc, f.red[c], f.green[c], f.blue[c]};
+    const int32_t firstRow = ctx.footprint.Top(y);
+    MixingSpan spans[kSpansAtOnce];
+    int32_t rows[kSpansAtOnce];
+    int32_t count = 0;
+    for (int32_t yy = top; yy <= bottom; ++yy) {
+        const ColumnSpan span = FootprintColumns(x, ctx.footprint.HalfWidth(yy - firstRow), f.width);
+        if (span.first > span.last) continue;
+        if (ctx.receiving.Near(yy).Uniform(span.first, span.last, bc, dc, ctx.p.DOFSeperator)) {
+            // Every pixel of the span takes the centre's colour.
+            ctx.marks.Add(yy, span.first, span.last, centre.red, centre.green, centre.blue);
+            continue;
+        }
+        rows[count] = yy;
+        spans[count++] = MixingSpan{ReceivingRowOf(ctx, yy), span.first, span.last};
+        if (count == kSpansAtOnce) {
+            MixSpans(ctx, spans, rows, count, centre);
+            count = 0;
+        }
     }
-    for (; xx <= span.last; ++xx) {
-        Contribute(f, rowCells[xx], row + static_cast<std::size_t>(xx), rowDepth[xx], rowBlur[xx], bc, dc,
-                   separator, cr, cg, cb);
-    }
+    MixSpans(ctx, spans, rows, count, centre);
 }
 
 // The centres first..last of row y, all with blur bc, spread over one
@@ -131,7 +160,7 @@ void SpreadRunRow(const DepthSpreadContext<Sum>& ctx, int32_t first, int32_t las
     const int32_t to = FootprintColumns(last, hw, f.width).last;
     if (!ctx.receiving.Near(yy).Uniform(from, to, bc, deepest, ctx.p.DOFSeperator)) {
         const float* const centreDepth = ctx.depth.Row(y);
-        for (int32_t x = first; x <= last; ++x) SpreadRow(ctx, x, y, yy, bc, centreDepth[x]);
+        for (int32_t x = first; x <= last; ++x) SpreadCentre(ctx, x, y, yy, yy, bc, centreDepth[x]);
         return;
     }
     if (to - from > 2 * (last - first + 1)) {
@@ -185,9 +214,7 @@ void SpreadRun(const DepthSpreadContext<Sum>& ctx, int32_t x, int32_t last, int3
     const FrameView& f = ctx.f;
     if (last - x + 1 < kShortestRun) {
         const float* const centreDepth = ctx.depth.Row(y);
-        for (int32_t xc = x; xc <= last; ++xc) {
-            for (int32_t yy = top; yy <= bottom; ++yy) SpreadRow(ctx, xc, y, yy, bc, centreDepth[xc]);
-        }
+        for (int32_t xc = x; xc <= last; ++xc) SpreadCentre(ctx, xc, y, top, bottom, bc, centreDepth[xc]);
         return;
     }
     RunPrefix sum{};
@@ -294,7 +321,7 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
             (gathered > 0.0f && !shortWindows &&
              !gather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
             !marks.Reserve(f.width, strips.perStrip) ||
-            !footprint.Reserve(f.width, f.height, reach, p.instructionSet) ||
+            !footprint.Reserve(f.width, f.height, reach, p.instructionSet) || !footprint.KeepRecent() ||
             !receiving.Reserve(f.width, f.height, reach)) {
             failed = true;
             return;

@@ -16,9 +16,7 @@ namespace lumafex {
 namespace {
 
 // The scalar forms, for builds without lanes.
-int32_t MixNone(const ReceivingRow&, const MixingCentre&, double, int32_t first, int32_t, int32_t) {
-    return first;
-}
+void MixNone(MixingSpan*, int32_t, const MixingCentre&, double, int32_t) {}
 
 template <typename T>
 void AddWindowsScalar(T* acc, const T* prefix, std::size_t from, std::size_t end, std::size_t ahead,
@@ -103,16 +101,16 @@ DepthBlurKernels ChooseDepthBlurKernels([[maybe_unused]] InstructionSet set) {
     DepthBlurKernels kernels{MixNone, AddWindowsScalar<uint16_t>, AddWindowsScalar<uint32_t>, RaiseToScalar,
                              AddDeeperScalar};
 #if LUMAFEX_DOF_LANES
-    kernels = {narrow::MixRun, narrow_words::AddWindowDifferences<uint16_t>,
+    kernels = {narrow::MixSpans, narrow_words::AddWindowDifferences<uint16_t>,
                narrow_ints::AddWindowDifferences<uint32_t>, narrow_single::RaiseTo, narrow_single::AddDeeper};
 #if LUMAFEX_WIDE_VECTORS
     if (Allows(set, InstructionSet::Avx)) {
-        kernels.mix = wide::MixRun;
+        kernels.mix = wide::MixSpans;
         kernels.raiseTo = wide_single::RaiseTo;
         kernels.addDeeper = wide_single::AddDeeper;
     }
     if (Allows(set, InstructionSet::Avx2Fma)) {
-        kernels.mix = wider::MixRun;
+        kernels.mix = wider::MixSpans;
         kernels.addWindows16 = wide_words::AddWindowDifferences<uint16_t>;
         kernels.addWindows32 = wide_ints::AddWindowDifferences<uint32_t>;
     }

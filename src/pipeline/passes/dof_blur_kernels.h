@@ -22,6 +22,13 @@ struct ReceivingRow {
     SumCell<int32_t>* cells;
 };
 
+// One footprint row of a centre: the receivers first .. last of a row.
+struct MixingSpan {
+    ReceivingRow row;
+    int32_t first;
+    int32_t last;
+};
+
 // The centre: its blur (above 0), depth and colour.
 struct MixingCentre {
     float blur;
@@ -48,12 +55,12 @@ struct DeeperFootprint {
 inline constexpr int32_t kDepthLanesPastEnd = 7;
 
 struct DepthBlurKernels {
-    // Adds the centre's contributions to the receivers first .. last of the
-    // row (columns wide), several at a time, as the one-by-one rule does, and
-    // returns the first column it left for the caller (first where the build
-    // has no lanes).
-    int32_t (*mix)(const ReceivingRow& row, const MixingCentre& centre, double separator, int32_t first,
-                   int32_t last, int32_t columns);
+    // Adds the centre's contributions to the receivers of each of count
+    // spans (of rows columns wide), several at a time, as the one-by-one
+    // rule does, and moves each span's first to the first column it left
+    // for the caller (none where the build has no lanes).
+    void (*mix)(MixingSpan* spans, int32_t count, const MixingCentre& centre, double separator,
+                int32_t columns);
     // acc[i] += prefix[i + ahead] - prefix[i - behind] for i = from .. end-1,
     // wrapping around in 16 or 32 bits.
     void (*addWindows16)(uint16_t* acc, const uint16_t* prefix, std::size_t from, std::size_t end,

@@ -1,5 +1,6 @@
 #include "pipeline/passes/footprint.h"
 
+#include <bit>
 #include <cmath>
 
 #include "pipeline/passes/portable_sine.h"
@@ -63,7 +64,19 @@ bool FootprintProfile::Reserve(int32_t width, int32_t height, int32_t maxReach, 
     capacity_ = rows < height_ ? static_cast<int32_t>(rows) : height_;
     halfWidths_ = platform::WorkingArray<int32_t>::Allocate(
         static_cast<std::size_t>(capacity_ > 0 ? capacity_ : 1));
+    kept_ = {};
+    keptWidths_ = {};
+    current_ = halfWidths_.data();
     return static_cast<bool>(halfWidths_);
+}
+
+bool FootprintProfile::KeepRecent() {
+    kept_ = platform::WorkingArray<Kept>::Allocate(kKeptSlots);
+    keptWidths_ = platform::WorkingArray<int32_t>::Allocate(static_cast<std::size_t>(kKeptSlots) * kKeptRows);
+    if (!kept_ || !keptWidths_) return false;
+    // A NaN radius equals none.
+    for (int32_t i = 0; i < kKeptSlots; ++i) kept_[static_cast<std::size_t>(i)] = {NAN, 0.0f, 0};
+    return true;
 }
 
 void FootprintProfile::Set(float radius, float angleConstant) {
@@ -72,16 +85,34 @@ void FootprintProfile::Set(float radius, float angleConstant) {
     angleConstant_ = angleConstant;
     valid_ = true;
     reach_ = FootprintReach(radius, height_);
-
-    // The angle step: r + 1 in double, the quotient rounded to single.
-    const float step = static_cast<float>(static_cast<double>(angleConstant) /
-                                          (static_cast<double>(radius) + 1.0));
-    const double r = static_cast<double>(radius);
     // Callers reserve for their largest radius; should a larger one come,
     // its footprint is cut to the reserved rows rather than overrun them.
     if (capacity_ < height_ && 2 * static_cast<int64_t>(reach_) + 1 > capacity_) {
         reach_ = (capacity_ - 1) / 2;
     }
+    if (kept_ && reach_ <= (kKeptRows - 1) / 2) {
+        const auto slot = static_cast<std::size_t>((std::bit_cast<uint32_t>(radius) * 0x9E3779B1u) >> 23);
+        static_assert(kKeptSlots == 1 << (32 - 23));
+        Kept& kept = kept_[slot];
+        int32_t* const widths = keptWidths_.data() + slot * kKeptRows;
+        current_ = widths;
+        if (kept.radius == radius && kept.angleConstant == angleConstant) {
+            maxHalfWidth_ = kept.maxHalfWidth;
+            return;
+        }
+        Make(widths);
+        kept = {radius, angleConstant, maxHalfWidth_};
+        return;
+    }
+    current_ = halfWidths_.data();
+    Make(halfWidths_.data());
+}
+
+void FootprintProfile::Make(int32_t* halfWidths) {
+    // The angle step: r + 1 in double, the quotient rounded to single.
+    const float step = static_cast<float>(static_cast<double>(angleConstant_) /
+                                          (static_cast<double>(radius_) + 1.0));
+    const double r = static_cast<double>(radius_);
     // 2R + 1 rows at most, and never more than the frame holds.
     const int64_t rows = 2 * static_cast<int64_t>(reach_) + 1;
     const int32_t count = rows < height_ ? static_cast<int32_t>(rows) : height_;
@@ -111,7 +142,7 @@ void FootprintProfile::Set(float radius, float angleConstant) {
         ScaledQuickSines(r, angles, quick, n, set_);
         for (int32_t i = 0; i < n; ++i) {
             const int32_t hw = HalfWidthFor(r, angles[i], quick[i], width_);
-            halfWidths_[static_cast<std::size_t>(first + i)] = hw;
+            halfWidths[first + i] = hw;
             if (hw > maxHalfWidth_) maxHalfWidth_ = hw;
         }
     }

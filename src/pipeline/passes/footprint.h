@@ -41,6 +41,12 @@ public:
     [[nodiscard]] bool Reserve(int32_t width, int32_t height, int32_t maxReach,
                                InstructionSet set = InstructionSet::Sse2);
 
+    // Obtains room to keep the profiles of few rows made lately, so that a
+    // radius that comes back (neighbouring centres often share one) takes
+    // its widths from there. Call after Reserve. False when the memory
+    // cannot be had.
+    [[nodiscard]] bool KeepRecent();
+
     // Makes this the profile of radius r (above 0) with angle constant K.
     void Set(float radius, float angleConstant);
 
@@ -55,13 +61,29 @@ public:
     // Half-width of the k-th visited row (k = row - Top(y)). Between -1 (a
     // row that covers nothing, only possible when rounding carries the angle
     // past pi) and the frame width.
-    int32_t HalfWidth(int32_t k) const { return halfWidths_[static_cast<std::size_t>(k)]; }
+    int32_t HalfWidth(int32_t k) const { return current_[k]; }
 
     // The widest half-width of the current profile (at least 0).
     int32_t MaxHalfWidth() const { return maxHalfWidth_; }
 
 private:
+    // A kept profile: which radius and constant, and its widest row; its
+    // widths are its slot's row of keptWidths_.
+    struct Kept {
+        float radius;
+        float angleConstant;
+        int32_t maxHalfWidth;
+    };
+    static constexpr int32_t kKeptSlots = 512;  // by a hash of the radius
+    static constexpr int32_t kKeptRows = 32;    // profiles of more rows are not kept
+
+    // Works out the half-widths of the current radius and constant.
+    void Make(int32_t* halfWidths);
+
     platform::WorkingArray<int32_t> halfWidths_;
+    platform::WorkingArray<Kept> kept_;
+    platform::WorkingArray<int32_t> keptWidths_;
+    const int32_t* current_ = nullptr;  // the current profile's half-widths
     int32_t width_ = 0;
     int32_t height_ = 0;
     int32_t capacity_ = 0;
