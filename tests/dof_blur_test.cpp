@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <random>
 #include <utility>
 #include <vector>
 
 #include "pipeline/frame/selection.h"
 #include "pipeline/frame/frame_parameters.h"
 #include "pipeline/passes/depth_of_field.h"
+#include "pipeline/passes/dof_blur_kernels.h"
 #include "reference/depth_of_field.h"
 #include "support/instruction_sets.h"
 #include "support/test_frame.h"
@@ -142,6 +144,52 @@ TEST(DepthOfFieldBlurTest, MatchesTheReferenceOnBlockyDepths) {
                     ASSERT_EQ(frame.blue, expected.blue);
                 }
             }
+        }
+    }
+}
+
+// The mixed contributions of every form, against the rule in double, where
+// the ratio of the blurs is extreme: tiny and subnormal receiving blurs, t
+// next to 2^-25 (where 1 - t rounds to a tie) and next to 1, huge ones.
+TEST(DepthOfFieldBlurTest, MixedContributionsAtExtremeRatiosFollowTheRule) {
+    constexpr int32_t kWidth = 64;
+    const float bc = 5.25f;
+    const float blurs[] = {0.0f, -1.0f, 1e-45f, 1e-39f, bc * 0x1p-30f, bc * 0x1p-25f,
+                           std::nextafter(bc * 0x1p-25f, 1.0f), bc * (1.0f - 0x1p-24f), bc,
+                           std::nextafter(bc, 10.0f), 3.0f, 7.7f, 1e30f, 0.3f};
+    std::mt19937 random(5);
+    std::vector<float> depth(kWidth), blur(kWidth);
+    std::vector<uint8_t> red(kWidth), green(kWidth), blue(kWidth);
+    for (int32_t x = 0; x < kWidth; ++x) {
+        blur[static_cast<std::size_t>(x)] = blurs[static_cast<std::size_t>(x) % std::size(blurs)];
+        depth[static_cast<std::size_t>(x)] = random() % 5 == 0 ? 40.0f : 100.0f;
+        red[static_cast<std::size_t>(x)] = static_cast<uint8_t>(random());
+        green[static_cast<std::size_t>(x)] = static_cast<uint8_t>(random());
+        blue[static_cast<std::size_t>(x)] = static_cast<uint8_t>(random());
+    }
+    const MixingCentre centre{bc, 100.0, 255, 1, 128};
+    for (InstructionSet set : testing::SetsOfThisProcessor()) {
+        std::vector<SumCell<int32_t>> cells(kWidth);
+        MixingSpan span{{depth.data(), blur.data(), red.data(), green.data(), blue.data(), cells.data()}, 3,
+                        kWidth - 2};
+        ChooseDepthBlurKernels(set).mix(&span, 1, centre, 0.4, kWidth);
+        ASSERT_GT(span.first, kWidth - 2) << InstructionSetName(set);
+        for (int32_t x = 3; x < span.first; ++x) {
+            const auto i = static_cast<std::size_t>(x);
+            const float bn = blur[i];
+            SumCell<int32_t> want{};
+            if (bn >= 0.0f && !(depth[i] + 0.4 < centre.depth)) {
+                const float t = static_cast<float>(static_cast<double>(std::min(bn, bc)) / std::max(bn, bc));
+                const float u = static_cast<float>(1.0 - t);
+                auto mix = [&](uint8_t c, uint8_t n) {
+                    return static_cast<int32_t>(static_cast<double>(c) * t + static_cast<double>(n) * u);
+                };
+                want = {mix(centre.red, red[i]), mix(centre.green, green[i]), mix(centre.blue, blue[i]), 1};
+            }
+            EXPECT_EQ(cells[i].red, want.red) << "x " << x << " blur " << bn << " " << InstructionSetName(set);
+            EXPECT_EQ(cells[i].green, want.green) << "x " << x;
+            EXPECT_EQ(cells[i].blue, want.blue) << "x " << x;
+            EXPECT_EQ(cells[i].count, want.count) << "x " << x;
         }
     }
 }

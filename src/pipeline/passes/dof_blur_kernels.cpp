@@ -76,11 +76,13 @@ using L = AvxSingleLanes;
 #include "pipeline/passes/dof_depth_lanes.h"
 }  // namespace wide_single
 LUMAFEX_LANES_END
-LUMAFEX_LANES_BEGIN_AVX2
+LUMAFEX_LANES_BEGIN_AVX2_FMA
 namespace wider {
 using L = Avx2DoubleLanes;
 #include "pipeline/passes/dof_mix_lanes.h"
 }  // namespace wider
+LUMAFEX_LANES_END
+LUMAFEX_LANES_BEGIN_AVX2
 namespace wide_words {
 using L = Avx2WordLanes;
 #include "pipeline/passes/dof_window_lanes.h"

@@ -94,9 +94,34 @@ struct ScalarDoubleLanes {
     return _mm_and_si128(sum, _mm_set1_epi64x(static_cast<int64_t>(~uint64_t{0} << 29)));
 }
 
+// Single-precision values beside the lanes of an SSE2 or AVX form, in the
+// low kCount lanes of four (the others unused): for what is worked out in
+// single precision and then widened. The same operations for every form,
+// with masks of 32 bits a lane.
+struct PairedSingles {
+    using V = __m128;
+    [[gnu::always_inline]] static V Set(float v) { return _mm_set1_ps(v); }
+    [[gnu::always_inline]] static V Zero() { return _mm_setzero_ps(); }
+    // Lanes of all ones or none, one int32_t each.
+    [[gnu::always_inline]] static V LoadMask(const int32_t* p) {
+        return _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    [[gnu::always_inline]] static V Sub(V a, V b) { return _mm_sub_ps(a, b); }
+    [[gnu::always_inline]] static V Div(V a, V b) { return _mm_div_ps(a, b); }
+    // b where either is a NaN, as the instructions have it.
+    [[gnu::always_inline]] static V Min(V a, V b) { return _mm_min_ps(a, b); }
+    [[gnu::always_inline]] static V Max(V a, V b) { return _mm_max_ps(a, b); }
+    [[gnu::always_inline]] static V Or(V a, V b) { return _mm_or_ps(a, b); }
+    [[gnu::always_inline]] static V AndNot(V a, V b) { return _mm_andnot_ps(a, b); }  // ~a & b
+    [[gnu::always_inline]] static V Equal(V a, V b) { return _mm_cmpeq_ps(a, b); }
+    [[gnu::always_inline]] static V Less(V a, V b) { return _mm_cmplt_ps(a, b); }
+    [[gnu::always_inline]] static int MoveMask(V v) { return _mm_movemask_ps(v); }
+};
+
 struct Sse2DoubleLanes {
     using V = __m128d;
     static constexpr int32_t kCount = 2;
+    using Singles = PairedSingles;
     [[gnu::always_inline]] static V Load(const double* p) { return _mm_loadu_pd(p); }
     [[gnu::always_inline]] static void Store(double* p, V v) { _mm_storeu_pd(p, v); }
     // kCount floats widened, and stored narrowed (rounded to single).
@@ -109,6 +134,17 @@ struct Sse2DoubleLanes {
         const __m128 f = _mm_cvtpd_ps(v);
         std::memcpy(p, &f, 2 * sizeof(float));
     }
+    // kCount floats as Singles, and Singles widened.
+    [[gnu::always_inline]] static Singles::V LoadPairedSingles(const float* p) {
+        __m128 f = _mm_setzero_ps();
+        std::memcpy(&f, p, 2 * sizeof(float));
+        return f;
+    }
+    [[gnu::always_inline]] static V Widen(Singles::V v) { return _mm_cvtps_pd(v); }
+    // A mask's lanes as the Singles' masks.
+    [[gnu::always_inline]] static Singles::V NarrowMask(V mask) {
+        return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castpd_si128(mask), _MM_SHUFFLE(3, 1, 2, 0)));
+    }
     // Lanes of all ones or none, one int64_t each.
     [[gnu::always_inline]] static V LoadMask(const int64_t* p) {
         return _mm_castsi128_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -119,6 +155,9 @@ struct Sse2DoubleLanes {
     [[gnu::always_inline]] static V Sub(V a, V b) { return _mm_sub_pd(a, b); }
     [[gnu::always_inline]] static V Mul(V a, V b) { return _mm_mul_pd(a, b); }
     [[gnu::always_inline]] static V Div(V a, V b) { return _mm_div_pd(a, b); }
+    // a x b + c for a product that is exact in double precision, so that
+    // one rounding or two give the same.
+    [[gnu::always_inline]] static V AddExactProduct(V a, V b, V c) { return Add(Mul(a, b), c); }
     // b where either is a NaN, as the instructions have it.
     [[gnu::always_inline]] static V Min(V a, V b) { return _mm_min_pd(a, b); }
     [[gnu::always_inline]] static V Max(V a, V b) { return _mm_max_pd(a, b); }
@@ -175,11 +214,11 @@ struct Sse2DoubleLanes {
     }
     // Adds to the kCount cells of four int32_t at `cells` (red, green,
     // blue, count) the lanes of r, g and b truncated toward zero (within the
-    // 32-bit range) and a count of 1, in the lanes `take` has set; the other
-    // cells get 0.
-    [[gnu::always_inline]] static void AddTruncatedToCells(int32_t* cells, V r, V g, V b, V take) {
-        const __m128i on = _mm_shuffle_epi32(_mm_castpd_si128(take), _MM_SHUFFLE(3, 1, 2, 0));
-        AddToCells<2>(cells, _mm_cvttpd_epi32(r), _mm_cvttpd_epi32(g), _mm_cvttpd_epi32(b), on);
+    // 32-bit range) and a count of 1, in the lanes `take` (a Singles mask)
+    // has set; the other cells get 0.
+    [[gnu::always_inline]] static void AddTruncatedToCells(int32_t* cells, V r, V g, V b, Singles::V take) {
+        AddToCells<2>(cells, _mm_cvttpd_epi32(r), _mm_cvttpd_epi32(g), _mm_cvttpd_epi32(b),
+                      _mm_castps_si128(take));
     }
     // The first Cells lanes of red, green, blue and a count of 1, each where
     // `on` has the lane set, added to Cells cells of four int32_t.
@@ -211,9 +250,16 @@ struct Sse2DoubleLanes {
 struct AvxDoubleLanes {
     using V = __m256d;
     static constexpr int32_t kCount = 4;
+    using Singles = PairedSingles;
     LUMAFEX_AVX_LANE V Load(const double* p) { return _mm256_loadu_pd(p); }
     LUMAFEX_AVX_LANE void Store(double* p, V v) { _mm256_storeu_pd(p, v); }
     LUMAFEX_AVX_LANE V LoadSingles(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
+    LUMAFEX_AVX_LANE Singles::V LoadPairedSingles(const float* p) { return _mm_loadu_ps(p); }
+    LUMAFEX_AVX_LANE V Widen(Singles::V v) { return _mm256_cvtps_pd(v); }
+    LUMAFEX_AVX_LANE Singles::V NarrowMask(V mask) {
+        const __m256 bits = _mm256_castpd_ps(mask);
+        return _mm_shuffle_ps(_mm256_castps256_ps128(bits), _mm256_extractf128_ps(bits, 1), _MM_SHUFFLE(2, 0, 2, 0));
+    }
     LUMAFEX_AVX_LANE void StoreSingles(float* p, V v) { _mm_storeu_ps(p, _mm256_cvtpd_ps(v)); }
     LUMAFEX_AVX_LANE V LoadMask(const int64_t* p) {
         return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
@@ -224,6 +270,7 @@ struct AvxDoubleLanes {
     LUMAFEX_AVX_LANE V Sub(V a, V b) { return _mm256_sub_pd(a, b); }
     LUMAFEX_AVX_LANE V Mul(V a, V b) { return _mm256_mul_pd(a, b); }
     LUMAFEX_AVX_LANE V Div(V a, V b) { return _mm256_div_pd(a, b); }
+    LUMAFEX_AVX_LANE V AddExactProduct(V a, V b, V c) { return Add(Mul(a, b), c); }
     LUMAFEX_AVX_LANE V Min(V a, V b) { return _mm256_min_pd(a, b); }
     LUMAFEX_AVX_LANE V Max(V a, V b) { return _mm256_max_pd(a, b); }
     LUMAFEX_AVX_LANE V And(V a, V b) { return _mm256_and_pd(a, b); }
@@ -261,18 +308,17 @@ struct AvxDoubleLanes {
         return _mm256_cvtepi32_pd(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
     }
     // As Sse2DoubleLanes::AddTruncatedToCells, four cells.
-    LUMAFEX_AVX_LANE void AddTruncatedToCells(int32_t* cells, V r, V g, V b, V take) {
-        const __m256 mask = _mm256_castpd_ps(take);
-        const __m128i on = _mm_castps_si128(_mm_shuffle_ps(_mm256_castps256_ps128(mask),
-                                                           _mm256_extractf128_ps(mask, 1), _MM_SHUFFLE(2, 0, 2, 0)));
+    LUMAFEX_AVX_LANE void AddTruncatedToCells(int32_t* cells, V r, V g, V b, Singles::V take) {
         Sse2DoubleLanes::AddToCells<4>(cells, _mm256_cvttpd_epi32(r), _mm256_cvttpd_epi32(g),
-                                       _mm256_cvttpd_epi32(b), on);
+                                       _mm256_cvttpd_epi32(b), _mm_castps_si128(take));
     }
 };
 
-// AvxDoubleLanes with the bit rounding in one register, and bytes widened
-// in one instruction.
+// AvxDoubleLanes with the bit rounding in one register, bytes widened in
+// one instruction and the exact product added by the fused multiply-add
+// (for kernels built for AVX2 with FMA).
 struct Avx2DoubleLanes : AvxDoubleLanes {
+    LUMAFEX_AVX2_FMA_LANE V AddExactProduct(V a, V b, V c) { return _mm256_fmadd_pd(a, b, c); }
     LUMAFEX_AVX2_LANE V LoadBytes(const uint8_t* p) {
         int32_t four;
         std::memcpy(&four, p, sizeof four);
