@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "pipeline/frame/wide_vectors.h"
 
@@ -36,6 +37,67 @@ struct Sse2SingleLanes {
     [[gnu::always_inline]] static uint32_t GreaterBits(V a, V b) {
         return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpgt_ps(a, b)));
     }
+};
+
+// The colours of neighbouring pixels picked by a mask of bits (bit i:
+// pixel i), summed without a branch for each: the picked bytes are kept by
+// a mask of whole bytes and added up eight at a time, with a 1 for each.
+class PickedColourSums {
+public:
+    // Adds the picked pixels among the Bytes (4 or 8) at red, green and
+    // blue; picked is below 2^Bytes.
+    template <int Bytes>
+    [[gnu::always_inline]] void Add(const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                                    uint32_t picked) {
+        static_assert(Bytes == 4 || Bytes == 8);
+        const uint64_t keep = kKeep[picked];
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i redGreen = _mm_set_epi64x(static_cast<long long>(Read<Bytes>(green) & keep),
+                                                static_cast<long long>(Read<Bytes>(red) & keep));
+        const __m128i blueCount = _mm_set_epi64x(static_cast<long long>(keep & 0x0101010101010101u),
+                                                 static_cast<long long>(Read<Bytes>(blue) & keep));
+        redGreen_ = _mm_add_epi64(redGreen_, _mm_sad_epu8(redGreen, zero));
+        blueCount_ = _mm_add_epi64(blueCount_, _mm_sad_epu8(blueCount, zero));
+    }
+
+    // sums (red, green, blue, count) += what was added.
+    void AddTo(uint32_t sums[4]) const {
+        uint64_t values[4];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values), redGreen_);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + 2), blueCount_);
+        for (int i = 0; i < 4; ++i) sums[i] += static_cast<uint32_t>(values[i]);
+    }
+
+private:
+    // Bit i of the index: byte i all ones.
+    static constexpr auto kKeep = [] {
+        struct Table {
+            uint64_t values[256];
+            constexpr uint64_t operator[](uint32_t i) const { return values[i]; }
+        } table{};
+        for (uint32_t bits = 0; bits < 256; ++bits) {
+            for (int i = 0; i < 8; ++i) {
+                if ((bits >> i) & 1u) table.values[bits] |= uint64_t{0xFF} << (8 * i);
+            }
+        }
+        return table;
+    }();
+
+    template <int Bytes>
+    [[gnu::always_inline]] static uint64_t Read(const uint8_t* p) {
+        if constexpr (Bytes == 8) {
+            uint64_t v;
+            std::memcpy(&v, p, sizeof v);
+            return v;
+        } else {
+            uint32_t v;
+            std::memcpy(&v, p, sizeof v);
+            return v;
+        }
+    }
+
+    __m128i redGreen_ = _mm_setzero_si128();
+    __m128i blueCount_ = _mm_setzero_si128();
 };
 
 #if LUMAFEX_WIDE_VECTORS
