@@ -77,7 +77,8 @@ public:
         totals_ = Accumulators<Window>::Allocate(static_cast<std::size_t>(w));
         boxMax_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
         scratch_ = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(w));
-        return prefix_ && rowMax_ && halfWidths_ && centreDepths_ && totals_ && boxMax_ && scratch_;
+        holds_ = platform::WorkingArray<bool>::Allocate(static_cast<std::size_t>(rows));
+        return prefix_ && rowMax_ && halfWidths_ && centreDepths_ && totals_ && boxMax_ && scratch_ && holds_;
     }
 
     // Adds the B-centres' contributions to the rows first .. end-1.
@@ -87,19 +88,28 @@ public:
         top_ = first > reach ? first - reach : 0;
         const int32_t bottom = f.height - end > reach ? end - 1 + reach : f.height - 1;
         bool any = false;
-        for (int32_t y = top_; y <= bottom; ++y) any = PrepareRow(ctx, y) || any;
+        for (int32_t y = top_; y <= bottom; ++y) {
+            holds_[static_cast<std::size_t>(y - top_)] = PrepareRow(ctx, y);
+            any = any || holds_[static_cast<std::size_t>(y - top_)];
+        }
         if (!any) return;
         const auto w = static_cast<std::size_t>(f.width);
         for (int32_t yy = first; yy < end; ++yy) {
+            const int32_t from = yy > reach ? yy - reach : 0;
+            const int32_t to = f.height - 1 - yy > reach ? yy + reach : f.height - 1;
+            // A row without B-centres adds nothing to the totals and raises
+            // no maximum; a receiving row out of reach of every B-centre
+            // takes nothing.
+            bool reached = false;
+            for (int32_t y = from; y <= to && !reached; ++y) reached = holds_[static_cast<std::size_t>(y - top_)];
+            if (!reached) continue;
             std::memset(static_cast<void*>(totals_.data()), 0, w * sizeof(SumCell<Window>));
             float* const box = boxMax_.data();
             for (std::size_t x = 0; x < w; ++x) box[x] = -HUGE_VALF;
-            const int32_t from = yy > reach ? yy - reach : 0;
-            const int32_t to = f.height - 1 - yy > reach ? yy + reach : f.height - 1;
             for (int32_t y = from; y <= to; ++y) {
                 const int32_t hw = profile_.HalfWidth(yy - profile_.Top(y));
                 halfWidths_[static_cast<std::size_t>(y - from)] = hw;
-                if (hw < 0) continue;
+                if (hw < 0 || !holds_[static_cast<std::size_t>(y - top_)]) continue;
                 AddWindows(ctx.kernels, &totals_.data()->red, &Prefix(y)->red, f.width, hw);
                 ctx.kernels.raiseTo(box, RowMax(y), f.width);
             }
@@ -296,6 +306,7 @@ private:
     Accumulators<Window> totals_;
     platform::WorkingArray<float> boxMax_;
     platform::WorkingArray<float> scratch_;
+    platform::WorkingArray<bool> holds_;  // whether each row from top_ holds a B-centre
     float blur_ = 0.0f;
     int32_t width_ = 0;
     int32_t top_ = 0;
