@@ -170,8 +170,8 @@ TEST(DepthOfFieldBlurTest, MixedContributionsAtExtremeRatiosFollowTheRule) {
     const MixingCentre centre{bc, 100.0, 255, 1, 128};
     for (InstructionSet set : testing::SetsOfThisProcessor()) {
         std::vector<SumCell<int32_t>> cells(kWidth);
-        MixingSpan span{{depth.data(), blur.data(), red.data(), green.data(), blue.data(), cells.data()}, 3,
-                        kWidth - 2};
+        const ReceivingRow row{depth.data(), blur.data(), red.data(), green.data(), blue.data(), cells.data()};
+        MixingSpan span{&row, 3, kWidth - 2};
         ChooseDepthBlurKernels(set).mix(&span, 1, centre, 0.4, kWidth);
         ASSERT_GT(span.first, kWidth - 2) << InstructionSetName(set);
         for (int32_t x = 3; x < span.first; ++x) {

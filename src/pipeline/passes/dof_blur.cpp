@@ -82,14 +82,19 @@ void Contribute(const FrameView& f, SumCell<Sum>& cell, std::size_t n, float dn,
 // Footprint rows whose spans a centre hands to the kernel at once.
 constexpr int32_t kSpansAtOnce = 16;
 
-// The values of receiving row yy the mixed contributions read.
+// The values of the strip's receiving rows the mixed contributions read,
+// once for all its centres: each row keeps its place in the receiving
+// rows' ring while centres reach it.
 template <typename Sum>
-ReceivingRow ReceivingRowOf(const DepthSpreadContext<Sum>& ctx, int32_t yy) {
+void FindReceivingRows(const DepthSpreadContext<Sum>& ctx, int32_t first, int32_t end) {
     const FrameView& f = ctx.f;
-    const std::size_t row = f.Index(0, yy);
-    SumCell<int32_t>* cells = nullptr;
-    if constexpr (std::is_same_v<Sum, int32_t>) cells = ctx.sums.Row(yy);
-    return {ctx.depth.Row(yy), ctx.receiving.Near(yy).blur, f.red + row, f.green + row, f.blue + row, cells};
+    for (int32_t yy = first; yy < end; ++yy) {
+        const std::size_t row = f.Index(0, yy);
+        SumCell<int32_t>* cells = nullptr;
+        if constexpr (std::is_same_v<Sum, int32_t>) cells = ctx.sums.Row(yy);
+        ctx.receivingRows[yy - first] = {ctx.depth.Row(yy), ctx.receiving.Blur(yy), f.red + row,
+                                         f.green + row,      f.blue + row,          cells};
+    }
 }
 
 // A centre's contributions to the spans of its rows `rows`: several
@@ -106,8 +111,8 @@ void MixSpans(const DepthSpreadContext<Sum>& ctx, MixingSpan* spans, const int32
         const std::size_t row = f.Index(0, rows[i]);
         SumCell<Sum>* const rowCells = ctx.sums.Row(rows[i]);
         for (int32_t xx = span.first; xx <= span.last; ++xx) {
-            Contribute(f, rowCells[xx], row + static_cast<std::size_t>(xx), span.row.depth[xx],
-                       span.row.blur[xx], centre.blur, centre.depth, separator, centre.red, centre.green,
+            Contribute(f, rowCells[xx], row + static_cast<std::size_t>(xx), span.row->depth[xx],
+                       span.row->blur[xx], centre.blur, centre.depth, separator, centre.red, centre.green,
                        centre.blue);
         }
     }
@@ -134,7 +139,7 @@ void SpreadCentre(const DepthSpreadContext<Sum>& ctx, int32_t x, int32_t y, int3
             continue;
         }
         rows[count] = yy;
-        spans[count++] = MixingSpan{ReceivingRowOf(ctx, yy), span.first, span.last};
+        spans[count++] = MixingSpan{&ctx.receivingRows[yy - ctx.sums.First()], span.first, span.last};
         if (count == kSpansAtOnce) {
             MixSpans(ctx, spans, rows, count, centre);
             count = 0;
@@ -239,6 +244,7 @@ void Spread(const DepthSpreadContext<Sum>& ctx, int32_t first, int32_t end) {
     const int32_t yFrom = first > reach ? first - reach : 0;
     const int32_t yTo = f.height - end > reach ? end - 1 + reach : f.height - 1;
     ctx.receiving.Begin(yFrom);
+    FindReceivingRows(ctx, first, end);
     for (int32_t y = yFrom; y <= yTo; ++y) {
         if (!FillCentreBlurs(ctx, y)) continue;
         ctx.receiving.Advance(y, ctx.depth, [&](int32_t row, float* out) {
@@ -312,11 +318,12 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
         SpanMarks<Sum> marks;
         auto prefix = platform::WorkingArray<RunPrefix>::Allocate(static_cast<std::size_t>(f.width) + 1);
         auto centreBlurs = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(f.width));
+        auto receivingRows = platform::WorkingArray<ReceivingRow>::Allocate(static_cast<std::size_t>(strips.perStrip));
         LimitGather<Sum> gather;
         LimitGather<Sum, uint16_t> shortGather;
         const float gathered = LimitGather<Sum>::Chosen(p);
         const bool shortWindows = gathered > 0.0f && LimitGather<Sum>::FitsShortWindows(gathered);
-        if (!prefix || !centreBlurs || !sums.Reserve(f.width, strips.perStrip) ||
+        if (!prefix || !centreBlurs || !receivingRows || !sums.Reserve(f.width, strips.perStrip) ||
             (shortWindows && !shortGather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
             (gathered > 0.0f && !shortWindows &&
              !gather.Reserve(f.width, f.height, strips.perStrip, gathered)) ||
@@ -337,6 +344,7 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
                                           marks,
                                           prefix.data(),
                                           centreBlurs.data(),
+                                          receivingRows.data(),
                                           gathered,
                                           kernels};
         int32_t first = 0;

@@ -24,7 +24,7 @@ struct ReceivingRow {
 
 // One footprint row of a centre: the receivers first .. last of a row.
 struct MixingSpan {
-    ReceivingRow row;
+    const ReceivingRow* row;
     int32_t first;
     int32_t last;
 };

@@ -45,7 +45,7 @@ inline void MixSpans(MixingSpan* spans, int32_t count, const MixingCentre& centr
     static constexpr int32_t kTail[16] = {0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1, -1, -1, -1, -1};
     static_assert(kLanes <= 4);
     for (int32_t s = 0; s < count; ++s) {
-        const ReceivingRow& row = spans[s].row;
+        const ReceivingRow& row = *spans[s].row;
         const uint8_t* const own[3] = {row.red, row.green, row.blue};
         const int32_t last = spans[s].last;
         int32_t x = spans[s].first;

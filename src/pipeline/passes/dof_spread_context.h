@@ -101,8 +101,9 @@ struct DepthSpreadContext {
     NeighbourRows& receiving;
     StripSums<Sum>& sums;
     SpanMarks<Sum>& marks;
-    RunPrefix* prefix;   // width + 1 entries
-    float* centreBlurs;  // width entries
+    RunPrefix* prefix;            // width + 1 entries
+    float* centreBlurs;           // width entries
+    ReceivingRow* receivingRows;  // the strip's rows, from its first
     float gathered;      // the blur whose centres LimitGather takes, or -1
     const DepthBlurKernels& kernels;
 };
