@@ -43,6 +43,11 @@ void KeepFreedMemoryForReuse([[maybe_unused]] uint64_t bytes) {
     constexpr int kLargestHeapBlock = 32 << 20;
     mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
     mallopt(M_TRIM_THRESHOLD, static_cast<int>(std::min<uint64_t>(bytes, INT_MAX)));
+    // One heap for every thread: a frame's blocks are freed by other
+    // threads than the one that took them, and each new reader or writer
+    // thread would otherwise take a heap of its own, whose free blocks no
+    // other thread reuses.
+    mallopt(M_ARENA_MAX, 1);
 #endif
 }
 
