@@ -126,7 +126,19 @@ private:
     SharedInputs Read(const SceneFrame& f) const {
         auto in = std::make_shared<Inputs>();
         const StepClock::time_point start = StepClock::now();
+        // A depth in a file of its own is read beside the colour (a frame
+        // read while nothing else is in flight takes the time of the
+        // longer read, not of both); one in the colour's file comes from
+        // the colour's read.
+        std::string depthPrinted;
+        std::future<DepthImage> depthApart;
         try {
+            if (!f.depth.empty() && f.depth != f.colour) {
+                depthApart = std::async(std::launch::async, [&f, &depthPrinted] {
+                    const PrintingInto printing(depthPrinted);
+                    return ReadFrameDepth(f.depth, f.depthChannel);
+                });
+            }
             const PrintingInto printing(in->printed);
             ColourRequest request;
             request.colourSpace = f.colourSpace;
@@ -139,10 +151,14 @@ private:
                 CheckSameSize(f.colour, colour, f.shadow, in->shadow->width, in->shadow->height);
             }
             if (!f.depth.empty()) {
-                in->depth = ReadFrameDepth(f.depth, f.depthChannel);
+                in->depth = depthApart.valid() ? depthApart.get() : ReadFrameDepth(f.depth, f.depthChannel);
+                in->printed += depthPrinted;
                 CheckSameSize(f.colour, colour, f.depth, in->depth->width, in->depth->height);
             }
         } catch (const std::runtime_error& e) {
+            // What the depth's read printed, after the colour's.
+            if (depthApart.valid()) depthApart.wait();
+            in->printed += depthPrinted;
             throw UnreadableInput(e.what(), std::move(in->printed), MillisecondsSince(start));
         }
         in->readMs = MillisecondsSince(start);
