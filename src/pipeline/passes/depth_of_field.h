@@ -109,6 +109,22 @@ private:
     std::size_t pixels_ = 0;
 };
 
+// A pixel's integer average as WriteAverages forms it, but divided in
+// double precision, which vectorises where integer division does not: the
+// quotient of two whole numbers below 2^53 never rounds up to the next
+// whole number, so it truncates to the integer quotient. Every count is at
+// least 1 (each pixel counts its own colour) and every sum at least 0.
+inline uint8_t IntegerAverage(int64_t sum, double count) {
+    const double q = static_cast<double>(sum) / count;
+    return q <= 0.0 ? 0 : (q >= 255.0 ? 255 : static_cast<uint8_t>(q));
+}
+
+// Writes the integer averages of cells 0 .. pixels-1 into the planes,
+// leaving a pixel whose count is not above 0 as it is, and returns how many
+// pixels from the first it did.
+using AverageKernel = std::size_t (*)(const SumCell<int32_t>* cells, std::size_t pixels, uint8_t* red,
+                                      uint8_t* green, uint8_t* blue);
+
 // The sums of one strip of receiving rows, first .. end-1, seeded with
 // their own colours. Each thread keeps one and takes it from strip to
 // strip, so the sums take strip-sized memory per thread, not a frame's.
@@ -142,8 +158,9 @@ public:
     int32_t First() const { return first_; }
     int32_t End() const { return end_; }
 
-    // Writes the strip's averages into its rows of the result planes.
-    void WriteTo(const FrameView& f, const ResultPlanes& result) const {
+    // Writes the strip's averages into its rows of the result planes;
+    // 32-bit sums with the kernel `averages` where one is given.
+    void WriteTo(const FrameView& f, const ResultPlanes& result, AverageKernel averages = nullptr) const {
         const std::size_t o = f.Index(0, first_);
         const std::size_t n = f.Index(0, end_) - o;
         // A pixel without a count (none, after seeding) keeps its colour.
@@ -151,8 +168,8 @@ public:
         std::memcpy(result.Plane(1) + o, f.green + o, n);
         std::memcpy(result.Plane(2) + o, f.blue + o, n);
         if constexpr (std::is_same_v<T, int32_t>) {
-            WriteIntegerAverages(n, result.Plane(0) + o, result.Plane(1) + o,
-                                 result.Plane(2) + o);
+            WriteIntegerAverages(n, result.Plane(0) + o, result.Plane(1) + o, result.Plane(2) + o,
+                                 averages);
         } else {
             WriteAverages(cells_.data(), n, result.Plane(0) + o, result.Plane(1) + o,
                           result.Plane(2) + o);
@@ -160,26 +177,19 @@ public:
     }
 
 private:
-    // The integer averages, as WriteAverages forms them, but divided in
-    // double precision, which vectorises where integer division does not:
-    // the quotient of two whole numbers below 2^53 never rounds up to the
-    // next whole number, so it truncates to the integer quotient. Every
-    // count is at least 1 (each pixel counts its own colour) and every sum
-    // at least 0.
-    void WriteIntegerAverages(std::size_t pixels, uint8_t* red, uint8_t* green,
-                              uint8_t* blue) const {
+    // The integer averages (see IntegerAverage), several at a time where
+    // the kernels have lanes; the rest one by one.
+    void WriteIntegerAverages(std::size_t pixels, uint8_t* red, uint8_t* green, uint8_t* blue,
+                              AverageKernel averages) const {
         const SumCell<T>* const cells = cells_.data();
-        auto average = [](T sum, double count) -> uint8_t {
-            const double q = static_cast<double>(sum) / count;
-            return q <= 0.0 ? 0 : (q >= 255.0 ? 255 : static_cast<uint8_t>(q));
-        };
-        for (std::size_t i = 0; i < pixels; ++i) {
+        std::size_t i = averages != nullptr ? averages(cells, pixels, red, green, blue) : 0;
+        for (; i < pixels; ++i) {
             const SumCell<T>& cell = cells[i];
             if (cell.count <= 0) continue;
             const double count = cell.count;
-            red[i] = average(cell.red, count);
-            green[i] = average(cell.green, count);
-            blue[i] = average(cell.blue, count);
+            red[i] = IntegerAverage(cell.red, count);
+            green[i] = IntegerAverage(cell.green, count);
+            blue[i] = IntegerAverage(cell.blue, count);
         }
     }
 

@@ -359,7 +359,7 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
             }
             Spread(ctx, first, end);
             marks.AddTo(sums);
-            sums.WriteTo(f, result);
+            sums.WriteTo(f, result, std::is_same_v<Sum, int32_t> ? kernels.averages : nullptr);
         }
     });
     if (failed) return false;

@@ -51,6 +51,7 @@ void AddDeeperScalar(const DeeperFootprint& footprint, int32_t x, float above, u
 #define LUMAFEX_DOF_LANES 1
 namespace narrow {
 using L = Sse2DoubleLanes;
+#include "pipeline/passes/dof_average_lanes.h"
 #include "pipeline/passes/dof_mix_lanes.h"
 }  // namespace narrow
 namespace narrow_words {
@@ -69,6 +70,7 @@ using L = Sse2SingleLanes;
 LUMAFEX_LANES_BEGIN_AVX
 namespace wide {
 using L = AvxDoubleLanes;
+#include "pipeline/passes/dof_average_lanes.h"
 #include "pipeline/passes/dof_mix_lanes.h"
 }  // namespace wide
 namespace wide_single {
@@ -79,6 +81,7 @@ LUMAFEX_LANES_END
 LUMAFEX_LANES_BEGIN_AVX2_FMA
 namespace wider {
 using L = Avx2DoubleLanes;
+#include "pipeline/passes/dof_average_lanes.h"
 #include "pipeline/passes/dof_mix_lanes.h"
 }  // namespace wider
 LUMAFEX_LANES_END
@@ -100,14 +103,16 @@ LUMAFEX_LANES_END
 }  // namespace
 
 DepthBlurKernels ChooseDepthBlurKernels([[maybe_unused]] InstructionSet set) {
-    DepthBlurKernels kernels{MixNone, AddWindowsScalar<uint16_t>, AddWindowsScalar<uint32_t>, RaiseToScalar,
-                             AddDeeperScalar};
+    DepthBlurKernels kernels{MixNone,       AddWindowsScalar<uint16_t>, AddWindowsScalar<uint32_t>,
+                             RaiseToScalar, AddDeeperScalar,            nullptr};
 #if LUMAFEX_DOF_LANES
-    kernels = {narrow::MixSpans, narrow_words::AddWindowDifferences<uint16_t>,
-               narrow_ints::AddWindowDifferences<uint32_t>, narrow_single::RaiseTo, narrow_single::AddDeeper};
+    kernels = {narrow::MixSpans,       narrow_words::AddWindowDifferences<uint16_t>,
+               narrow_ints::AddWindowDifferences<uint32_t>, narrow_single::RaiseTo,
+               narrow_single::AddDeeper, narrow::IntegerAverages};
 #if LUMAFEX_WIDE_VECTORS
     if (Allows(set, InstructionSet::Avx)) {
         kernels.mix = wide::MixSpans;
+        kernels.averages = wide::IntegerAverages;
         kernels.raiseTo = wide_single::RaiseTo;
         kernels.addDeeper = wide_single::AddDeeper;
     }

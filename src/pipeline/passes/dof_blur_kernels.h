@@ -1,7 +1,8 @@
 // The vectorised loops of the depth-of-field blur, in the widest form the
 // frame's instruction set allows: the mixed contributions of a centre to a
-// row of receivers, the 16- and 32-bit window sums and the depth maxima of
-// the gather. Every form gives the same values.
+// row of receivers, the 16- and 32-bit window sums, the depth maxima and
+// hidden centres of the gather, and the averages. Every form gives the
+// same values.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 
 #include "pipeline/frame/wide_vectors.h"
 #include "pipeline/passes/accumulators.h"
+#include "pipeline/passes/depth_of_field.h"
 
 namespace lumafex {
 
@@ -72,6 +74,9 @@ struct DepthBlurKernels {
     // sums (red, green, blue, count) += the colours of the footprint's
     // centres around column x whose depth is above `above`.
     void (*addDeeper)(const DeeperFootprint& footprint, int32_t x, float above, uint32_t sums[4]);
+    // The integer averages of the sums, several at a time (none where the
+    // build has no lanes): see AverageKernel.
+    AverageKernel averages;
 };
 
 // The widest forms `set` allows.

@@ -212,6 +212,18 @@ struct Sse2DoubleLanes {
         const __m128i bytes = _mm_cvtsi32_si128(two);
         return _mm_cvtepi32_pd(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
     }
+    // The kCount cells of four int32_t at `cells` (red, green, blue,
+    // count), each value widened into its lane of v[0] .. v[3].
+    [[gnu::always_inline]] static void LoadCells(const int32_t* cells, V v[4]) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 4));
+        const __m128i redGreen = _mm_unpacklo_epi32(first, second);
+        const __m128i blueCount = _mm_unpackhi_epi32(first, second);
+        v[0] = _mm_cvtepi32_pd(redGreen);
+        v[1] = _mm_cvtepi32_pd(_mm_srli_si128(redGreen, 8));
+        v[2] = _mm_cvtepi32_pd(blueCount);
+        v[3] = _mm_cvtepi32_pd(_mm_srli_si128(blueCount, 8));
+    }
     // Adds to the kCount cells of four int32_t at `cells` (red, green,
     // blue, count) the lanes of r, g and b truncated toward zero (within the
     // 32-bit range) and a count of 1, in the lanes `take` (a Singles mask)
@@ -306,6 +318,12 @@ struct AvxDoubleLanes {
         const __m128i zero = _mm_setzero_si128();
         const __m128i bytes = _mm_cvtsi32_si128(four);
         return _mm256_cvtepi32_pd(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+    }
+    LUMAFEX_AVX_LANE void LoadCells(const int32_t* cells, V v[4]) {
+        __m128 rows[4];
+        for (int i = 0; i < 4; ++i) rows[i] = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 4 * i)));
+        _MM_TRANSPOSE4_PS(rows[0], rows[1], rows[2], rows[3]);
+        for (int i = 0; i < 4; ++i) v[i] = _mm256_cvtepi32_pd(_mm_castps_si128(rows[i]));
     }
     // As Sse2DoubleLanes::AddTruncatedToCells, four cells.
     LUMAFEX_AVX_LANE void AddTruncatedToCells(int32_t* cells, V r, V g, V b, Singles::V take) {
