@@ -170,7 +170,8 @@ TEST(DepthOfFieldBlurTest, MixedContributionsAtExtremeRatiosFollowTheRule) {
     const MixingCentre centre{bc, 100.0, 255, 1, 128};
     for (InstructionSet set : testing::SetsOfThisProcessor()) {
         std::vector<SumCell<int32_t>> cells(kWidth);
-        const ReceivingRow row{depth.data(), blur.data(), red.data(), green.data(), blue.data(), cells.data()};
+        const ReceivingRow row{depth.data(), blur.data(),  red.data(),
+                               green.data(), blue.data(), cells.data()};
         MixingSpan span{&row, 3, kWidth - 2};
         ChooseDepthBlurKernels(set).mix(&span, 1, centre, 0.4, kWidth);
         ASSERT_GT(span.first, kWidth - 2) << InstructionSetName(set);
@@ -186,7 +187,8 @@ TEST(DepthOfFieldBlurTest, MixedContributionsAtExtremeRatiosFollowTheRule) {
                 };
                 want = {mix(centre.red, red[i]), mix(centre.green, green[i]), mix(centre.blue, blue[i]), 1};
             }
-            EXPECT_EQ(cells[i].red, want.red) << "x " << x << " blur " << bn << " " << InstructionSetName(set);
+            EXPECT_EQ(cells[i].red, want.red)
+                << "x " << x << " blur " << bn << " " << InstructionSetName(set);
             EXPECT_EQ(cells[i].green, want.green) << "x " << x;
             EXPECT_EQ(cells[i].blue, want.blue) << "x " << x;
             EXPECT_EQ(cells[i].count, want.count) << "x " << x;

@@ -121,8 +121,8 @@ void MixSpans(const DepthSpreadContext<Sum>& ctx, MixingSpan* spans, const int32
 // The contributions of centre x of row y to its footprint rows top ..
 // bottom.
 template <typename Sum>
-void SpreadCentre(const DepthSpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t top, int32_t bottom, float bc,
-                  double dc) {
+void SpreadCentre(const DepthSpreadContext<Sum>& ctx, int32_t x, int32_t y, int32_t top, int32_t bottom,
+                  float bc, double dc) {
     const FrameView& f = ctx.f;
     const std::size_t c = f.Index(x, y);
     const MixingCentre centre{bc, dc, f.red[c], f.green[c], f.blue[c]};
@@ -318,7 +318,8 @@ bool Run(const FrameView& f, const FilterSettings& s, const FrameParameters& p) 
         SpanMarks<Sum> marks;
         auto prefix = platform::WorkingArray<RunPrefix>::Allocate(static_cast<std::size_t>(f.width) + 1);
         auto centreBlurs = platform::WorkingArray<float>::Allocate(static_cast<std::size_t>(f.width));
-        auto receivingRows = platform::WorkingArray<ReceivingRow>::Allocate(static_cast<std::size_t>(strips.perStrip));
+        auto receivingRows =
+            platform::WorkingArray<ReceivingRow>::Allocate(static_cast<std::size_t>(strips.perStrip));
         LimitGather<Sum> gather;
         LimitGather<Sum, uint16_t> shortGather;
         const float gathered = LimitGather<Sum>::Chosen(p);

@@ -27,7 +27,8 @@ inline void AddDeeper(const DeeperFootprint& footprint, int32_t x, float above, 
             if (hw < 0) continue;
             const ColumnSpan span = FootprintColumns(x, hw, footprint.width);
             for (int32_t c = span.first; c <= span.last; ++c) {
-                const std::size_t at = static_cast<std::size_t>(i) * footprint.stride + static_cast<std::size_t>(c);
+                const std::size_t at =
+                    static_cast<std::size_t>(i) * footprint.stride + static_cast<std::size_t>(c);
                 if (!(footprint.depths[at] > above)) continue;
                 sums[0] += footprint.red[at];
                 sums[1] += footprint.green[at];

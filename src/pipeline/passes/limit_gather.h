@@ -101,7 +101,9 @@ public:
             // no maximum; a receiving row out of reach of every B-centre
             // takes nothing.
             bool reached = false;
-            for (int32_t y = from; y <= to && !reached; ++y) reached = holds_[static_cast<std::size_t>(y - top_)];
+            for (int32_t y = from; y <= to && !reached; ++y) {
+                reached = holds_[static_cast<std::size_t>(y - top_)];
+            }
             if (!reached) continue;
             std::memset(static_cast<void*>(totals_.data()), 0, w * sizeof(SumCell<Window>));
             float* const box = boxMax_.data();

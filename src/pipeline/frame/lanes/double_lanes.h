@@ -270,7 +270,8 @@ struct AvxDoubleLanes {
     LUMAFEX_AVX_LANE V Widen(Singles::V v) { return _mm256_cvtps_pd(v); }
     LUMAFEX_AVX_LANE Singles::V NarrowMask(V mask) {
         const __m256 bits = _mm256_castpd_ps(mask);
-        return _mm_shuffle_ps(_mm256_castps256_ps128(bits), _mm256_extractf128_ps(bits, 1), _MM_SHUFFLE(2, 0, 2, 0));
+        return _mm_shuffle_ps(_mm256_castps256_ps128(bits), _mm256_extractf128_ps(bits, 1),
+                              _MM_SHUFFLE(2, 0, 2, 0));
     }
     LUMAFEX_AVX_LANE void StoreSingles(float* p, V v) { _mm_storeu_ps(p, _mm256_cvtpd_ps(v)); }
     LUMAFEX_AVX_LANE V LoadMask(const int64_t* p) {
@@ -321,7 +322,9 @@ struct AvxDoubleLanes {
     }
     LUMAFEX_AVX_LANE void LoadCells(const int32_t* cells, V v[4]) {
         __m128 rows[4];
-        for (int i = 0; i < 4; ++i) rows[i] = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 4 * i)));
+        for (int i = 0; i < 4; ++i) {
+            rows[i] = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 4 * i)));
+        }
         _MM_TRANSPOSE4_PS(rows[0], rows[1], rows[2], rows[3]);
         for (int i = 0; i < 4; ++i) v[i] = _mm256_cvtepi32_pd(_mm_castps_si128(rows[i]));
     }
