@@ -153,6 +153,7 @@ private:
             if (!f.depth.empty()) {
                 in->depth = depthApart.valid() ? depthApart.get() : ReadFrameDepth(f.depth, f.depthChannel);
                 in->printed += depthPrinted;
+                depthPrinted.clear();
                 CheckSameSize(f.colour, colour, f.depth, in->depth->width, in->depth->height);
             }
         } catch (const std::runtime_error& e) {
