@@ -1,9 +1,11 @@
 #include <sched.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -36,6 +38,36 @@ int AllowedProcessors() {
 
 bool SetEnvironment(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
 
+#if defined(__GLIBC__)
+namespace {
+
+// Grows the heap by `bytes` of address space, which takes no memory until
+// it is written, and asks for that part to come in huge pages: a frame's
+// first touch of its planes then costs a fault for every 2 MiB instead of
+// every 4 KiB. The heap keeps it free for the next allocations (it is
+// trimmed only past the budget, which is twice as large). Where the heap
+// cannot grow, or the system has no huge pages, nothing changes.
+void ReserveHeapInHugePages(uint64_t bytes) {
+    constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+    constexpr int kDefaultMapsAllowed = 65536;  // glibc's own default
+    if (bytes < 4 * kHugePage || bytes > SIZE_MAX / 2) return;
+    // Only the heap's own growth is one contiguous range.
+    mallopt(M_MMAP_MAX, 0);
+    void* block = std::malloc(static_cast<std::size_t>(bytes));
+    mallopt(M_MMAP_MAX, kDefaultMapsAllowed);
+    if (block == nullptr) return;
+    const auto start = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t end = (start + bytes) & ~(kHugePage - 1);
+    // A block from anywhere but the heap's end goes back as it came.
+    if (start + bytes <= reinterpret_cast<uintptr_t>(sbrk(0)) && end > first)
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    std::free(block);
+}
+
+}  // namespace
+#endif
+
 void KeepFreedMemoryForReuse([[maybe_unused]] uint64_t bytes) {
 #if defined(__GLIBC__)
     // Blocks up to the largest a heap serves come from the heaps, not maps
@@ -48,6 +80,7 @@ void KeepFreedMemoryForReuse([[maybe_unused]] uint64_t bytes) {
     // thread would otherwise take a heap of its own, whose free blocks no
     // other thread reuses.
     mallopt(M_ARENA_MAX, 1);
+    ReserveHeapInHugePages(std::min<uint64_t>(bytes / 2, uint64_t{1} << 30));
 #endif
 }
 
