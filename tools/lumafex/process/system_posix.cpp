@@ -1,11 +1,13 @@
 #include <sched.h>
-#include <sys/mman.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -41,6 +43,31 @@ bool SetEnvironment(const char* name, const char* value) { return setenv(name, v
 #if defined(__GLIBC__)
 namespace {
 
+// Under the address sanitizer blocks come from its own allocator, where a
+// reserve would only cost its shadow's time.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kHeapIsGlibcs = false;
+#else
+constexpr bool kHeapIsGlibcs = true;
+#endif
+
+// Whether address space may be taken beyond what is used: not under a limit
+// on it or on the data segment (ulimit -v or -d, which a farm may pass on to
+// its jobs), nor under the kernel's strict accounting, where reserved space
+// counts as memory; there a reserve could leave the render short later.
+bool AddressSpaceIsFree() {
+    for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+        rlimit limit{};
+        if (getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY) return false;
+    }
+    std::FILE* const policy = std::fopen("/proc/sys/vm/overcommit_memory", "r");
+    if (policy == nullptr) return false;
+    int mode = 2;
+    const bool read = std::fscanf(policy, "%d", &mode) == 1;
+    std::fclose(policy);
+    return read && mode != 2;
+}
+
 // Grows the heap by `bytes` of address space, which takes no memory until
 // it is written, and asks for that part to come in huge pages: a frame's
 // first touch of its planes then costs a fault for every 2 MiB instead of
@@ -50,7 +77,7 @@ namespace {
 void ReserveHeapInHugePages(uint64_t bytes) {
     constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
     constexpr int kDefaultMapsAllowed = 65536;  // glibc's own default
-    if (bytes < 4 * kHugePage || bytes > SIZE_MAX / 2) return;
+    if (!kHeapIsGlibcs || bytes < 4 * kHugePage || bytes > SIZE_MAX / 2 || !AddressSpaceIsFree()) return;
     // Only the heap's own growth is one contiguous range.
     mallopt(M_MMAP_MAX, 0);
     void* block = std::malloc(static_cast<std::size_t>(bytes));
