@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -71,16 +72,16 @@ bool AddressSpaceIsFree() {
 // Grows the heap by `bytes` of address space, which takes no memory until
 // it is written, and asks for that part to come in huge pages: a frame's
 // first touch of its planes then costs a fault for every 2 MiB instead of
-// every 4 KiB. The heap keeps it free for the next allocations (it is
-// trimmed only past the budget, which is twice as large). Where the heap
-// cannot grow, or the system has no huge pages, nothing changes.
-void ReserveHeapInHugePages(uint64_t bytes) {
+// every 4 KiB. The heap keeps it free for the next allocations as long as
+// `bytes` is below its trim threshold. Where the heap cannot grow, or the
+// system has no huge pages, nothing changes.
+void ReserveHeapInHugePages(std::size_t bytes) {
     constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
     constexpr int kDefaultMapsAllowed = 65536;  // glibc's own default
-    if (!kHeapIsGlibcs || bytes < 4 * kHugePage || bytes > SIZE_MAX / 2 || !AddressSpaceIsFree()) return;
+    if (!kHeapIsGlibcs || bytes < 4 * kHugePage || !AddressSpaceIsFree()) return;
     // Only the heap's own growth is one contiguous range.
     mallopt(M_MMAP_MAX, 0);
-    void* block = std::malloc(static_cast<std::size_t>(bytes));
+    void* block = std::malloc(bytes);
     mallopt(M_MMAP_MAX, kDefaultMapsAllowed);
     if (block == nullptr) return;
     const auto start = reinterpret_cast<uintptr_t>(block);
@@ -100,14 +101,16 @@ void KeepFreedMemoryForReuse([[maybe_unused]] uint64_t bytes) {
     // Blocks up to the largest a heap serves come from the heaps, not maps
     // of their own, and the heaps are trimmed only past `bytes` free.
     constexpr int kLargestHeapBlock = 32 << 20;
+    const int trimThreshold = static_cast<int>(std::min<uint64_t>(bytes, INT_MAX));
     mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
-    mallopt(M_TRIM_THRESHOLD, static_cast<int>(std::min<uint64_t>(bytes, INT_MAX)));
+    mallopt(M_TRIM_THRESHOLD, trimThreshold);
     // One heap for every thread: a frame's blocks are freed by other
     // threads than the one that took them, and each new reader or writer
     // thread would otherwise take a heap of its own, whose free blocks no
     // other thread reuses.
     mallopt(M_ARENA_MAX, 1);
-    ReserveHeapInHugePages(std::min<uint64_t>(bytes / 2, uint64_t{1} << 30));
+    // Half of what may stay free (so under 1 GiB), which no trim takes back.
+    ReserveHeapInHugePages(static_cast<std::size_t>(trimThreshold) / 2);
 #endif
 }
 
